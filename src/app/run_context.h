@@ -1,0 +1,21 @@
+#pragma once
+// The shared state of one update run.
+
+#include <cstdint>
+#include <string>
+
+struct RunContext {
+  std::string site;        // http(s):// address or file:// + directory, ending in its separator
+  std::string updateInfo;  // the selected update block (empty: nothing new)
+  std::string methodFile;  // the update's own installation program, if any
+};
+
+// Set by Cancel (window button, close glyph, SIGINT/SIGTERM); never reset.
+bool CancelRequested();
+void RequestCancel();
+void ResetCancelForTests();
+
+// Progress counters of the run (64-bit: files of 2 GiB and more are counted).
+extern std::int64_t downloadedBytes;
+extern std::int64_t totalBytesCurrentSet;
+extern std::int64_t totalBytesAllSets;

@@ -1,0 +1,195 @@
+#pragma once
+// The one interface between the program and the operating system. Everything
+// that touches the machine -- files, directories, processes, environment,
+// clock and sleeps, HTTP, LZ expansion, locale, signals -- goes through here.
+// No POSIX or Windows type appears in this header: paths and texts are
+// std::string (bytes, UTF-8 on Linux), times are integers, handles are small
+// classes of this header. Failures are results (false, nullopt, -1), never
+// exceptions.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace os {
+
+// ---------------------------------------------------------------- process start
+// The program's parameters 1..count (parameter 0, the program path, excluded).
+// main() records them once with SetArguments; tests may replace them.
+void SetArguments(std::vector<std::string> args);
+const std::vector<std::string>& Arguments();
+
+// Full path of the running executable (resolved from /proc/self/exe unless set).
+std::string ExecutablePath();
+void SetExecutablePathForTests(std::string path);  // empty: back to the real one
+
+// ------------------------------------------------------------------- environment
+std::optional<std::string> GetEnvVar(const std::string& name);
+void SetEnvVar(const std::string& name, const std::string& value);
+void UnsetEnvVar(const std::string& name);
+std::string HomeDir();
+
+// ------------------------------------------------------------------------ clock
+// All waits of the program go through the installed clock, so tests can swap
+// in a virtual clock that returns at once and records every sleep.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual std::int64_t NowMs() = 0;           // monotonic milliseconds
+  virtual void SleepMs(std::int64_t ms) = 0;  // blocks (virtual: records)
+};
+Clock& SystemClock();
+void SetClock(Clock* clock);  // nullptr restores the system clock
+std::int64_t TickMs();
+void SleepMs(std::int64_t ms);
+
+// Wall-clock time now, seconds since the Unix epoch.
+std::int64_t WallTimeSeconds();
+// Whole days since 30 December 1899 of the local date of a Unix time.
+std::int32_t LocalDayNumber(std::int64_t unixSeconds);
+
+// ------------------------------------------------------------------------ files
+struct FileInfo {
+  bool exists = false;
+  bool isRegular = false;   // an ordinary file (a symbolic link is not followed)
+  bool isDirectory = false;
+  bool isSymlink = false;
+  std::int64_t size = 0;
+  std::int64_t modifiedSeconds = 0;  // Unix time of the last modification
+  std::uint32_t permissions = 0;     // permission bits (0777 mask)
+};
+// Information about path itself (a symbolic link is reported as a link).
+FileInfo StatPath(const std::string& path);
+bool FileExists(const std::string& path);  // exists and is not a directory
+bool DirectoryExists(const std::string& path);
+
+enum class OpenFor { Read, ReadWrite, CreateTruncate, Append };
+
+// An open file. Move-only; closes on destruction.
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // Opens path; Append creates the file when it is missing. CreateTruncate
+  // creates with permissions 0666 less umask unless newPermissions is given.
+  static std::optional<File> Open(const std::string& path, OpenFor mode,
+                                  std::optional<std::uint32_t> newPermissions = std::nullopt);
+  bool IsOpen() const { return handle_ >= 0; }
+  // Bytes read (0 at end of file), -1 on error. Retries interrupted reads.
+  std::int64_t Read(void* buffer, std::size_t size);
+  // True when every byte was written.
+  bool Write(const void* data, std::size_t size);
+  bool Seek(std::int64_t position);
+  std::int64_t Position();  // -1 on error
+  std::int64_t Size();      // -1 on error
+  bool Sync();              // flush to the disk
+  bool Close();             // false when closing reported an error
+
+ private:
+  explicit File(std::intptr_t handle) : handle_(handle) {}
+  std::intptr_t handle_ = -1;
+};
+
+// Whether path can be opened now for reading (write = false) or for writing
+// (write = true). A running executable and a file on which another process
+// holds an exclusive lock are not openable for writing: they are in use.
+bool CanOpen(const std::string& path, bool write);
+// Holds an exclusive lock on a file as long as the object lives (used by tests
+// and tools to mark a file as in use).
+class FileLock {
+ public:
+  static std::optional<FileLock> Exclusive(const std::string& path);
+  FileLock(FileLock&& other) noexcept;
+  ~FileLock();
+ private:
+  explicit FileLock(std::intptr_t handle) : handle_(handle) {}
+  std::intptr_t handle_ = -1;
+};
+
+bool RemoveFile(const std::string& path);
+// Renames old to new; fails when new exists.
+bool RenameNoReplace(const std::string& oldPath, const std::string& newPath);
+// Renames old over new in one atomic step, replacing new.
+bool RenameReplace(const std::string& oldPath, const std::string& newPath);
+bool SetModifiedSeconds(const std::string& path, std::int64_t unixSeconds);
+bool SetModifiedNow(const std::string& path);
+bool SetPermissions(const std::string& path, std::uint32_t permissions);
+// Permissions for a new file whose content starts with the given bytes:
+// 0777 less umask for "#!" or the ELF magic, else 0666 less umask.
+std::uint32_t NewFilePermissions(const void* head, std::size_t size);
+
+// ------------------------------------------------------------------ directories
+bool MakeDirectory(const std::string& path);   // one level
+bool MakeDirectories(const std::string& path); // with every missing parent
+bool RemoveDirectory(const std::string& path); // empty directory only
+bool ChangeDirectory(const std::string& path);
+std::string CurrentDirectory();
+
+struct DirEntry {
+  std::string name;
+  bool isRegular = false;  // ordinary file, not a link, not a directory
+  bool isHidden = false;   // name begins with '.'
+};
+// Entries of a directory (without "." and ".."); empty when it cannot be read.
+std::vector<DirEntry> ListDirectory(const std::string& path);
+
+// -------------------------------------------------------------------- processes
+// Starts a command line without waiting (Windows quoting rules: blanks
+// separate, double quotes group). A name without directory is looked up in
+// the current directory, then PATH; without extension ".exe" is tried too.
+// The child is detached (own session, standard streams on /dev/null) and
+// reaped. Files starting with "#!" or the ELF magic are executed directly.
+// True when the program was started.
+bool StartProgram(const std::string& commandLine);
+// Splits a command line as Windows does (exposed for tests).
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+[[noreturn]] void ExitProcess(int code);
+
+// Ctrl-C and SIGTERM: after WatchInterrupts, each signal raises a counter
+// that the console display polls as if Cancel had been pressed.
+void WatchInterrupts();
+int InterruptsReceived();
+
+bool StandardErrorIsTerminal();
+
+// ------------------------------------------------------------------------ locale
+// The user's language setting: the first of LC_ALL, LC_MESSAGES, LANG that is
+// set and not empty; empty when none is.
+std::string UserLanguageSetting();
+
+// -------------------------------------------------------------------------- HTTP
+struct HttpRequest {
+  std::string url;
+  bool direct = false;  // false: proxies from the environment; true: no proxy
+  std::string userAgent;
+  long connectTimeoutSeconds = 30;
+  long stallSeconds = 60;  // less than 1 byte/s for this long fails
+  std::size_t maxBlock = 8192;
+};
+// Receives the body in blocks of at most maxBlock bytes. Return false to stop
+// the transfer (write error or cancel).
+using HttpBlockSink = std::function<bool(const char* data, std::size_t size)>;
+// Called about every 100 ms while the transfer waits for data; return false
+// to cancel.
+using HttpIdle = std::function<bool()>;
+// True when the whole body was received (the HTTP status is not examined).
+bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle);
+// The last-resort method: a plain one-call download of url into path.
+bool HttpDownloadToFile(const HttpRequest& request, const std::string& path);
+
+// --------------------------------------------------------------------------- LZ
+// Expands an MS COMPRESS "SZDD" file into target; a file without the SZDD
+// signature is copied unchanged. A truncated or over-long stream is a failure
+// and leaves no target behind.
+bool LzExpandFile(const std::string& source, const std::string& target);
+
+}  // namespace os

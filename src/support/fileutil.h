@@ -1,0 +1,77 @@
+#pragma once
+// Robust file, directory, environment, time and process utilities. Every
+// operation reports failure by its result (false, 0, empty text) and never
+// throws. Paths are short strings (at most 255 bytes).
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+// ------------------------------------------------------------ size and checksum
+inline constexpr std::int32_t kNoChecksum = -1000000000;
+std::int32_t NoChecksum();
+std::int32_t FileSizeOf(const std::string& path);  // 0 on failure
+std::int64_t FileSize64(const std::string& path);  // 0 on failure
+std::int32_t FileChecksum(const std::string& path);
+// The checksum of bytes in memory (what FileChecksum computes over a file).
+std::int32_t ChecksumOfBytes(std::string_view bytes);
+
+// ------------------------------------------------------------------------ files
+bool FileExists(const std::string& path);
+bool FileOpenable(const std::string& path);  // in the current FileOpenMode
+bool DeleteFileChecked(const std::string& path);
+bool RenameFileChecked(const std::string& oldPath, const std::string& newPath);
+std::int64_t FileDate(const std::string& path);  // -1 when missing
+bool SetFileDateChecked(const std::string& path, std::int64_t date);
+bool TouchFile(const std::string& path, bool createIfMissing);
+bool CheckTouchable(const std::string& path);
+bool CreateEmptyFile(const std::string& path);
+bool FilesEqual(const std::string& a, const std::string& b);
+
+using CopyAbortCallback = std::function<bool()>;  // true: abort the copy
+inline constexpr std::size_t kCopyBufferSize = 524288;
+bool CopyFileBuffered(const std::string& source, const std::string& target, bool keepDate,
+                      std::size_t bufferSize, const CopyAbortCallback& abortCallback);
+bool CopyFileRetry(const std::string& source, const std::string& target, bool keepDate = false,
+                   std::size_t bufferSize = kCopyBufferSize,
+                   const CopyAbortCallback& abortCallback = nullptr);
+bool CopyFileVerified(const std::string& source, const std::string& target, bool keepDate = false);
+bool CopyFiles(const std::string& sourceMask, const std::string& targetDir,
+               const std::string& namePattern = {}, const CopyAbortCallback& abortCallback = nullptr,
+               bool keepDate = false);
+bool DeleteFilesOlderThan(const std::string& mask, std::int64_t date);
+std::string ReadTextFile(const std::string& path, std::string_view separator);
+// Whole days since 30 December 1899 of the file's local modification date;
+// -1 when the file is missing.
+std::int32_t FileDayNumber(const std::string& path);
+
+// ------------------------------------------------------- directories and paths
+bool DirExists(const std::string& path);
+bool MakeDir(const std::string& path);
+bool ForceDirs(const std::string& path);
+bool EnsureDir(const std::string& path);
+std::string ProgramPath(bool withDir = true, bool withExt = true);
+std::string ProgramDir(bool withBackslash = false);
+std::string GetEnv(const std::string& name);
+std::string TempDir();         // TEMP, else TMPDIR, else /tmp
+std::string AppDataDir();      // AppData, else XDG_CONFIG_HOME, else ~/.config
+std::string ProgramFilesDir(); // PROGRAMFILES; empty when unset
+
+// --------------------------------------------------------------- update identifier
+std::string UpdateIdOf(std::string_view text);
+// The program's file name without directory and extension (set by main).
+const std::string& ProgramName();
+void SetProgramName(std::string name);
+
+// ------------------------------------------------------------ time, messages, keys
+bool Pause(int ms);
+bool PumpMessagesFor(int ms);
+bool PumpMessages(int ms);
+bool KeyDown(int virtualKey);
+bool ShiftDown();
+bool CtrlDown();
+int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags);
+
+// Starts a command line without waiting (the platform's program start).
+bool WinExec(const std::string& commandLine);

@@ -1,0 +1,50 @@
+#pragma once
+// A buffered text file: reads lines ended by CR LF, LF or CR (a last line
+// without an end is a line), or writes/appends text. The settings store and
+// the file utilities read and write text through it.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/os.h"
+
+class TextFile {
+ public:
+  enum class Mode { Closed, Reading, Writing };
+
+  TextFile() = default;
+  bool OpenRead(const std::string& path);
+  bool OpenAppend(const std::string& path);  // creates the file when missing
+  bool OpenWrite(const std::string& path);   // creates or truncates
+  // Reads the next line without its end; false at the end of the file or
+  // on a read error (IoError() tells which).
+  bool ReadLine(std::string& line);
+  bool Eof();
+  bool Write(std::string_view text);
+  bool WriteLine(std::string_view text);  // text + CR LF
+  bool Flush();                           // buffer to the file
+  bool Sync();                            // buffer to the disk
+  bool Close();                           // false when an error occurred
+  Mode CurrentMode() const { return mode_; }
+  bool IoError() const { return ioError_; }
+
+  // Logical position: -1 when closed; else the OS position plus the buffered
+  // bytes (writing) or minus the unread bytes (reading).
+  std::int64_t Pos();
+  // Moves a file open for reading; true when Pos() afterwards equals pos.
+  bool Seek(std::int64_t pos);
+
+ private:
+  bool Fill();
+  std::optional<os::File> file_;
+  Mode mode_ = Mode::Closed;
+  bool ioError_ = false;
+  std::string buffer_;
+  std::size_t bufPos_ = 0;
+  std::size_t bufEnd_ = 0;
+  std::int64_t osPos_ = 0;
+};
+
+std::int64_t TextFilePos(TextFile& f);
+bool TextFileSeek(TextFile& f, std::int64_t pos);

@@ -1,0 +1,82 @@
+#include "ui/console_display.h"
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "app/run_context.h"
+#include "platform/os.h"
+
+namespace {
+constexpr int kBarWidth = 40;
+constexpr std::int64_t kRedrawIntervalMs = 100;
+}  // namespace
+
+ConsoleDisplay::ConsoleDisplay() : terminal_(os::StandardErrorIsTerminal()) {}
+
+void ConsoleDisplay::SetStatusText(const std::string& text) {
+  if (text == status_) return;
+  status_ = text;
+  if (barOpen_) {
+    std::cerr << '\n';
+    barOpen_ = false;
+  }
+  std::cerr << text << std::endl;
+  drawnPercent_ = -1;
+}
+
+void ConsoleDisplay::SetPercent(int percent) {
+  percent_ = percent;
+  DrawBar(percent == 100);
+}
+
+void ConsoleDisplay::SetIllustration(char) {}
+
+void ConsoleDisplay::SetCaption(const std::string& caption) {
+  // Only the host suffix is news on the console; the product name is not.
+  const auto at = caption.find(kHostSuffix);
+  if (at == std::string::npos || caption == lastCaption_) return;
+  lastCaption_ = caption;
+  if (barOpen_) {
+    std::cerr << '\n';
+    barOpen_ = false;
+  }
+  std::cerr << "host: " << caption.substr(at + std::string(kHostSuffix).size()) << std::endl;
+}
+
+void ConsoleDisplay::SetUpdateIdText(const std::string& text) {
+  if (barOpen_) {
+    std::cerr << '\n';
+    barOpen_ = false;
+  }
+  std::cerr << text << std::endl;
+}
+
+void ConsoleDisplay::Pump() {
+  // Ctrl-C and SIGTERM act as the Cancel button.
+  if (os::InterruptsReceived() > 0) RequestCancel();
+}
+
+void ConsoleDisplay::DrawBar(bool force) {
+  if (percent_ == drawnPercent_) return;
+  const std::int64_t now = os::TickMs();
+  if (!force && now - lastDrawMs_ < kRedrawIntervalMs) return;
+  lastDrawMs_ = now;
+  drawnPercent_ = percent_;
+  const int filled = percent_ * kBarWidth / 100;
+  std::string bar = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] " +
+                    std::to_string(percent_) + "%";
+  if (terminal_) {
+    std::cerr << '\r' << bar << std::flush;
+    barOpen_ = percent_ < 100;
+    if (!barOpen_) std::cerr << '\n';
+  } else if (force || percent_ % 25 == 0) {
+    // Not a terminal: a few lines instead of a redrawn bar.
+    std::cerr << bar << '\n';
+  }
+}
+
+void ConsoleDisplay::Finish() {
+  if (barOpen_) std::cerr << '\n';
+  barOpen_ = false;
+}
