@@ -1,0 +1,34 @@
+#pragma once
+// A clock for tests: sleeping returns at once, advances the virtual time and
+// records the wait, so "two tries 50 ms apart" is checked without waiting.
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/os.h"
+
+class VirtualClock : public os::Clock {
+ public:
+  VirtualClock() { os::SetClock(this); }
+  ~VirtualClock() override { os::SetClock(nullptr); }
+  VirtualClock(const VirtualClock&) = delete;
+  VirtualClock& operator=(const VirtualClock&) = delete;
+
+  std::int64_t NowMs() override { return now_; }
+  void SleepMs(std::int64_t ms) override {
+    sleeps_.push_back(ms);
+    now_ += ms;
+  }
+  void Advance(std::int64_t ms) { now_ += ms; }
+  const std::vector<std::int64_t>& Sleeps() const { return sleeps_; }
+  std::int64_t TotalSlept() const {
+    std::int64_t t = 0;
+    for (auto s : sleeps_) t += s;
+    return t;
+  }
+  void Clear() { sleeps_.clear(); }
+
+ private:
+  std::int64_t now_ = 1000000;
+  std::vector<std::int64_t> sleeps_;
+};
