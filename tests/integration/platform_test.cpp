@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/os.h"
+#include "support/file_user.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -34,56 +35,6 @@ std::string AwaitFile(const std::string& path, int lines) {
 void WriteScript(const std::string& path, const std::string& body) {
   WriteFile(path, "#!/bin/sh\n" + body);
   ::chmod(path.c_str(), 0755);
-}
-
-// A child process, killed and reaped when the object goes.
-class Child {
- public:
-  explicit Child(pid_t pid) : pid_(pid) {}
-  ~Child() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  pid_t pid() const { return pid_; }
-
- private:
-  pid_t pid_;
-};
-
-// Runs program with one argument; returns once it runs (exec done).
-pid_t Spawn(const std::string& program, const std::string& arg) {
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::execl(program.c_str(), program.c_str(), arg.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  // Wait until the child's executable is the program, not the test binary.
-  for (int i = 0; i < 500; ++i) {
-    std::error_code ec;
-    if (fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec) == fs::path(program)) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return pid;
-}
-
-// A child that holds an exclusive flock on path until it is killed.
-pid_t SpawnLockHolder(const std::string& path) {
-  int ready[2];
-  if (::pipe(ready) != 0) return -1;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    const int fd = ::open(path.c_str(), O_RDONLY);
-    const char ok = (fd >= 0 && ::flock(fd, LOCK_EX) == 0) ? 1 : 0;
-    [[maybe_unused]] auto n = ::write(ready[1], &ok, 1);
-    for (;;) ::pause();
-  }
-  ::close(ready[1]);
-  char ok = 0;
-  [[maybe_unused]] auto n = ::read(ready[0], &ok, 1);
-  ::close(ready[0]);
-  return ok ? pid : -pid;
 }
 
 char ProcessState(int pid) {
@@ -221,11 +172,10 @@ TEST(Platform, SetPermissionsChangesBits) {
 TEST(Platform, RunningExecutableCannotBeOpenedForWriting) {
   TempDir dir;
   const std::string program = dir / "sleeper";
-  fs::copy_file("/bin/sleep", program);
-  ::chmod(program.c_str(), 0755);
+  WriteFile(program, "");
   EXPECT_TRUE(os::CanOpen(program, true));
   {
-    Child running(Spawn(program, "30"));
+    FileUser running = FileUser::Running(program);
     EXPECT_FALSE(os::CanOpen(program, true));
     EXPECT_TRUE(os::CanOpen(program, false));
   }
@@ -237,9 +187,8 @@ TEST(Platform, FileLockedByAnotherProcessCannotBeOpenedForWriting) {
   const std::string path = dir / "settings.cfg";
   WriteFile(path, "x=1\n");
   {
-    const pid_t holder = SpawnLockHolder(path);
-    Child child(holder > 0 ? holder : -holder);
-    ASSERT_GT(holder, 0);
+    FileUser locking = FileUser::Locking(path);
+    ASSERT_TRUE(locking.Ok());
     EXPECT_FALSE(os::CanOpen(path, true));
     EXPECT_TRUE(os::CanOpen(path, false));
   }
