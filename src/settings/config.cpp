@@ -230,6 +230,21 @@ bool Rewrite(const KeyMatcher& key, std::string_view value) {
   return false;
 }
 
+// Runs op with the top-only mode on (which also makes the top file the
+// current one), then puts the mode back; putting back "on" selects the top
+// file again.
+template <typename Op>
+bool InTopOnly(const Op& op) {
+  Store& s = St();
+  const bool saved = s.topOnly;
+  s.topOnly = true;
+  s.index = 1;
+  const bool result = op();
+  s.topOnly = saved;
+  if (saved) s.index = 1;
+  return result;
+}
+
 // Conversion as the runtime does it: leading blanks, optional sign, "$" or
 // "0x" for hexadecimal; true only when the whole text converted.
 bool ParseInt64(std::string_view t, std::int64_t& out) {
@@ -341,14 +356,7 @@ bool CfgKeyExists(std::string_view spec) {
 }
 
 bool CfgKeyExistsInTop(std::string_view spec) {
-  Store& s = St();
-  const bool saved = s.topOnly;
-  s.topOnly = true;
-  s.index = 1;
-  bool exists = CfgKeyExists(spec);
-  s.topOnly = saved;
-  if (saved) s.index = 1;
-  return exists;
+  return InTopOnly([&] { return CfgKeyExists(spec); });
 }
 
 bool CfgReadInt(std::string_view spec, std::int32_t& n) {
@@ -410,13 +418,7 @@ bool CfgPutStr(std::string_view key, std::string_view value) {
 }
 
 bool CfgPutStrInTop(std::string_view key, std::string_view value) {
-  Store& s = St();
-  const bool saved = s.topOnly;
-  s.topOnly = true;
-  bool ok = CfgPutStr(key, value);
-  s.topOnly = saved;
-  s.index = 1;
-  return ok;
+  return InTopOnly([&] { return CfgPutStr(key, value); });
 }
 
 bool CfgPutInt(std::string_view key, std::int32_t value) { return CfgPutStr(key, IntStr(value)); }
