@@ -67,8 +67,10 @@ void ShowStatus(const std::string& text) {
 
 void ShowProgress(std::int64_t percent) {
   if (percent >= 0 && percent > position) {
-    position = static_cast<int>(percent > 100 ? 100 : percent);
-    surface->SetPercent(position);
+    const int capped = static_cast<int>(percent > 100 ? 100 : percent);
+    // A capped value equal to the position would only draw the same bar again.
+    if (capped != position) surface->SetPercent(capped);
+    position = capped;
   }
   surface->Pump();
 }

@@ -36,6 +36,13 @@ const std::string& HttpTestServer::ErrorPage() {
   return page;
 }
 
+int HttpTestServer::DeadPort() {
+  // A server started and stopped at once: the kernel does not hand its port
+  // out again soon.
+  HttpTestServer probe("/nonexistent");
+  return probe.Port();
+}
+
 HttpTestServer::HttpTestServer(std::string root)
     : root_(std::move(root)), server_(std::make_unique<httplib::Server>()) {
   server_->Get(R"(/(.*))", [this](const httplib::Request& req, httplib::Response& res) {

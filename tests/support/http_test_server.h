@@ -65,6 +65,9 @@ class HttpTestServer {
   std::vector<Request> Requests() const;
   int RequestCount(const std::string& name) const;
 
+  // A port on 127.0.0.1 on which nothing listens (connections are refused).
+  static int DeadPort();
+
   // The HTML page sent with 404 answers.
   static const std::string& ErrorPage();
 

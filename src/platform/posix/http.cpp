@@ -52,9 +52,12 @@ bool Configure(CURL* easy, const HttpRequest& request) {
   return ok;
 }
 
+using SteadyClock = std::chrono::steady_clock;
+
 struct SinkState {
   const HttpBlockSink* sink;
   std::size_t maxBlock;
+  SteadyClock::time_point lastData;
 };
 
 // Hands what libcurl delivers to the sink in blocks of at most maxBlock bytes;
@@ -62,6 +65,7 @@ struct SinkState {
 size_t WriteToSink(char* data, size_t size, size_t count, void* user) {
   auto* state = static_cast<SinkState*>(user);
   const std::size_t total = size * count;
+  if (total > 0) state->lastData = SteadyClock::now();
   for (std::size_t done = 0; done < total;) {
     const std::size_t n = std::min(state->maxBlock, total - done);
     if (!(*state->sink)(data + done, n)) return 0;
@@ -81,7 +85,7 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
   Transfer t;
   t.easy = curl_easy_init();
   if (!t.easy || !Configure(t.easy, request)) return false;
-  SinkState state{&sink, std::max<std::size_t>(request.maxBlock, 1)};
+  SinkState state{&sink, std::max<std::size_t>(request.maxBlock, 1), SteadyClock::now()};
   const long bufferSize =
       static_cast<long>(std::clamp<std::size_t>(request.maxBlock, 1024, CURL_MAX_READ_SIZE));
   curl_easy_setopt(t.easy, CURLOPT_BUFFERSIZE, bufferSize);
@@ -92,13 +96,16 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
   // every 100 ms while no data arrives (the easy loop waits up to a second).
   t.multi = curl_multi_init();
   if (!t.multi || curl_multi_add_handle(t.multi, t.easy) != CURLM_OK) return false;
-  using Clock = std::chrono::steady_clock;
-  auto lastIdle = Clock::now();
+  // libcurl's own low-speed check averages over several seconds; a body that
+  // stops altogether is also caught here, after exactly stallSeconds.
+  const auto stallLimit = std::chrono::seconds(std::max(request.stallSeconds, 1L));
+  auto lastIdle = SteadyClock::now();
   int running = 1;
   while (running > 0) {
     if (curl_multi_perform(t.multi, &running) != CURLM_OK) return false;
     if (running == 0) break;
-    const auto now = Clock::now();
+    const auto now = SteadyClock::now();
+    if (now - state.lastData > stallLimit) return false;
     if (now - lastIdle >= std::chrono::milliseconds(kIdleIntervalMs)) {
       lastIdle = now;
       if (idle && !idle()) return false;
