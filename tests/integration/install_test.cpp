@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "install_support.h"
+#include "support/install_support.h"
 
 namespace {
 
@@ -36,7 +36,7 @@ std::string Content(std::size_t size, const std::string& head = "\x7f" "ELF") {
 
 // An .ex_ file made by mscompress (which wants 16 bytes or more and names its
 // output by appending '_').
-void MakeSzdd(const std::string& content, const std::string& packedPath, const TempDir& scratch) {
+void MakeSzdd(const std::string& content, const std::string& packedPath, const ScratchDir& scratch) {
   const std::string plain = scratch / "plain";
   WriteFile(plain, content);
   fs::remove(plain + "_");
@@ -66,7 +66,7 @@ std::string AwaitFile(const std::string& path, int seconds = 10) {
 // A program started in the background from dir, ended by its process id.
 class Running {
  public:
-  Running(const std::string& dir, const std::string& command, const TempDir& scratch) {
+  Running(const std::string& dir, const std::string& command, const ScratchDir& scratch) {
     const std::string pidFile = scratch / "pid";
     Shell("cd '" + dir + "' || exit 1; " + command + " >/dev/null 2>&1 & echo $! > '" + pidFile +
           "'");
@@ -131,7 +131,7 @@ class ReadOnlyDir {
 };
 
 TEST_F(Install, LzExpandRestoresWhatMscompressPacked) {
-  TempDir scratch;
+  ScratchDir scratch;
   for (std::size_t size : {16, 17, 4096, 300000}) {
     const std::string original = Content(size);
     MakeSzdd(original, W("x.ex_"), scratch);
@@ -142,11 +142,11 @@ TEST_F(Install, LzExpandRestoresWhatMscompressPacked) {
   }
   // A program stays a program.
   EXPECT_NE(fs::status(W("x.exe")).permissions() & fs::perms::owner_exec, fs::perms::none);
-  EXPECT_EQ(Names(work), (std::set<std::string>{"x.ex_", "x.exe"}));
+  EXPECT_EQ(Listing(work), (std::set<std::string>{"x.ex_", "x.exe"}));
 }
 
 TEST_F(Install, LzExpandRejectsDamagedStreamsAndLeavesNoTarget) {
-  TempDir scratch;
+  ScratchDir scratch;
   MakeSzdd(Content(100000), scratch / "good.ex_", scratch);
   const std::string good = ReadFile(scratch / "good.ex_");
   std::string shorter = good, longer = good + std::string(64, '\xff');
@@ -160,7 +160,7 @@ TEST_F(Install, LzExpandRejectsDamagedStreamsAndLeavesNoTarget) {
   for (const auto& c : cases) {
     WriteFile(W("tvq.ex_"), c.packed);
     EXPECT_FALSE(LzExpand(W("tvq.ex_"), W("tvq.exe"))) << c.what;
-    EXPECT_EQ(Names(work), std::set<std::string>{"tvq.ex_"}) << c.what;
+    EXPECT_EQ(Listing(work), std::set<std::string>{"tvq.ex_"}) << c.what;
   }
 }
 
@@ -177,7 +177,7 @@ TEST_F(Install, LzExpandCopiesAFileThatIsNotSzddUnchanged) {
 }
 
 TEST_F(Install, LzExpandNeverReadsThroughALinkOrAMissingFile) {
-  TempDir scratch;
+  ScratchDir scratch;
   MakeSzdd(Content(1000), outside + "/real.ex_", scratch);
   fs::create_symlink(outside + "/real.ex_", W("link.ex_"));
   for (const std::string name : {"link.ex_", "missing.ex_"}) {
@@ -187,7 +187,7 @@ TEST_F(Install, LzExpandNeverReadsThroughALinkOrAMissingFile) {
 }
 
 TEST_F(Install, ExpandsPacksSetsAsideAndCopiesAWholeUpdate) {
-  TempDir scratch;
+  ScratchDir scratch;
   const std::string mainApp = Content(50000), updater = Content(30000), exec = Content(20000);
   MakeSzdd(mainApp, W("tvq.ex_"), scratch);
   MakeSzdd(updater, W("tvqlupd.ex_"), scratch);
@@ -208,15 +208,15 @@ TEST_F(Install, ExpandsPacksSetsAsideAndCopiesAWholeUpdate) {
   EXPECT_EQ(ReadFile(App("tvq.ini")), "[user]\n");
   EXPECT_EQ(ReadFile(App("tvqlupd")), "the running updater");
   EXPECT_EQ(ReadFile(App("readme.txt")), "read me");
-  EXPECT_EQ(Names(app), (std::set<std::string>{"tvq.exe", "tvqlupd", "tvqlupd.exe.newversion",
+  EXPECT_EQ(Listing(app), (std::set<std::string>{"tvq.exe", "tvqlupd", "tvqlupd.exe.newversion",
                                                  "tvqExec.exe", "tvq.ini", "tvq.ini.newversion",
                                                  "tvqwait.exe", "readme.txt"}));
-  EXPECT_EQ(Names(work), (std::set<std::string>{"tvqwait.exe", "tvqExec.exe", "readme.txt"}));
+  EXPECT_EQ(Listing(work), (std::set<std::string>{"tvqwait.exe", "tvqExec.exe", "readme.txt"}));
   EXPECT_NE(fs::status(App("tvq.exe")).permissions() & fs::perms::owner_exec, fs::perms::none);
 }
 
 TEST_F(Install, ATruncatedPackedMainAppIsNeverInstalled) {
-  TempDir scratch;
+  ScratchDir scratch;
   MakeSzdd(Content(80000), scratch / "tvq.ex_", scratch);
   std::string packed = ReadFile(scratch / "tvq.ex_");
   packed.resize(packed.size() - 100);
@@ -227,12 +227,12 @@ TEST_F(Install, ATruncatedPackedMainAppIsNeverInstalled) {
   EXPECT_FALSE(InstallOk());
   EXPECT_EQ(ui.texts, std::vector<std::string>{CannotCopy(W("tvq.ex_"), W("tvq.exe"))});
   EXPECT_EQ(ReadFile(App("tvq.exe")), "old main application");
-  EXPECT_TRUE(Names(work).empty());
+  EXPECT_TRUE(Listing(work).empty());
   EXPECT_EQ(display.statuses.back(), "ERROR!");
 }
 
 TEST_F(Install, RunningMainAppIsReplacedOnceItEnds) {
-  TempDir scratch;
+  ScratchDir scratch;
   fs::copy_file("/bin/sleep", App("tvq.exe"));
   fs::permissions(App("tvq.exe"), fs::perms(0755));
   WriteFile(W("tvq.exe"), Content(40000));
@@ -249,7 +249,7 @@ TEST_F(Install, RunningMainAppIsReplacedOnceItEnds) {
 }
 
 TEST_F(Install, MainAppRunningPast30sAbortsWithSorry) {
-  TempDir scratch;
+  ScratchDir scratch;
   fs::copy_file("/bin/sleep", App("tvq.exe"));
   fs::permissions(App("tvq.exe"), fs::perms(0755));
   WriteFile(W("tvq.exe"), Content(40000));
@@ -272,7 +272,7 @@ TEST_F(Install, StartsTheWaitProgramAndRestartsTheMainAppWhenMorePending) {
       {true, true, true, false},  // a failed installation does not restart
   };
   for (const auto& c : cases) {
-    TempDir obs;
+    ScratchDir obs;
     ResetMorePendingForTests();
     WriteProgram(App("tvquwait.exe"), Script("wait", obs / "wait.txt"));
     WriteFile(W("tvq.exe"), Script("new", obs / "tvq.txt"));
@@ -281,9 +281,12 @@ TEST_F(Install, StartsTheWaitProgramAndRestartsTheMainAppWhenMorePending) {
     if (c.fails) fs::create_directory(W("sub"));
 
     EXPECT_EQ(InstallUpdate(), !c.fails);
-    if (c.wantWait) EXPECT_EQ(AwaitFile(obs / "wait.txt"), "wait|tvquwait.exe|\n");
-    if (c.wantRestart)
+    if (c.wantWait) {
+      EXPECT_EQ(AwaitFile(obs / "wait.txt"), "wait|tvquwait.exe|\n");
+    }
+    if (c.wantRestart) {
       EXPECT_EQ(AwaitFile(obs / "tvq.txt"), "new|tvq.exe|/ExitAndLiveUpdate=on\n");
+    }
     // Started programs write within milliseconds; give absent ones a second.
     std::this_thread::sleep_for(std::chrono::seconds(c.wantWait && c.wantRestart ? 0 : 1));
     EXPECT_EQ(PathExists(obs / "wait.txt"), c.wantWait) << c.more << c.fails;
@@ -302,7 +305,7 @@ TEST_F(Install, MethodFileIsStartedInsteadOfTheBuiltInInstallation) {
       {false, false, "method|!updatesetup.exe|"},
   };
   for (const auto& c : cases) {
-    TempDir obs;
+    ScratchDir obs;
     RecordingDisplay rows;
     ResetMorePendingForTests();
     for (const char* name : {"TVQEXEC.exe", "TVQEXEC.ini", "TVQEXEC~.exe", "TVQEXEC~.ini"})
@@ -334,7 +337,7 @@ TEST_F(Install, MethodFileIsStartedInsteadOfTheBuiltInInstallation) {
 }
 
 TEST_F(Install, AppDirectoryTurningReadOnlyFailsEveryLaterCopy) {
-  TempDir scratch;
+  ScratchDir scratch;
   {
     ReadOnlyDir probe(scratch.path());
     if (!probe.Make()) GTEST_SKIP() << "no way to make a directory read-only here";
@@ -346,18 +349,18 @@ TEST_F(Install, AppDirectoryTurningReadOnlyFailsEveryLaterCopy) {
   clock.onSleep = [&](std::int64_t ms) {
     if (ms == 200 && ++copies == 2) readOnly.Make();
   };
-  const auto outsideBefore = Names(root.path());
+  const auto outsideBefore = Listing(root.path());
 
   EXPECT_FALSE(InstallUpdate());
   readOnly.Undo();
   EXPECT_FALSE(InstallOk());
-  EXPECT_EQ(Names(app), std::set<std::string>{"tvqwait.exe"});
+  EXPECT_EQ(Listing(app), std::set<std::string>{"tvqwait.exe"});
   EXPECT_EQ(ReadFile(App("tvqwait.exe")), Content(5000, "tvqwait.exe"));
   const std::set<std::string> boxes(ui.texts.begin(), ui.texts.end());
   EXPECT_EQ(boxes, (std::set<std::string>{CannotCopy(W("tvqlzcp.exe"), "tvqlzcp.exe"),
                                           CannotCopy(W("tvq.ini"), "tvq.ini.newversion"),
                                           CannotCopy(W("data.txt"), "data.txt")}));
-  EXPECT_EQ(Names(root.path()), outsideBefore);
+  EXPECT_EQ(Listing(root.path()), outsideBefore);
 }
 
 TEST_F(Install, ASourceVanishingDuringItsCopyIsAFailedCopy) {
@@ -366,7 +369,7 @@ TEST_F(Install, ASourceVanishingDuringItsCopyIsAFailedCopy) {
   std::atomic<bool> stop{false};
   std::thread remover([&] {
     while (!stop) {
-      if (!Names(app).empty()) {
+      if (!Listing(app).empty()) {
         fs::remove(W("tvq.ini"));
         return;
       }
@@ -380,7 +383,7 @@ TEST_F(Install, ASourceVanishingDuringItsCopyIsAFailedCopy) {
   EXPECT_FALSE(result);
   EXPECT_EQ(ui.texts, std::vector<std::string>{CannotCopy(W("tvq.ini"), "tvq.ini.newversion")});
   // Whatever stays is the whole copy, never a piece of it, and no temporary file.
-  for (const auto& name : Names(app)) {
+  for (const auto& name : Listing(app)) {
     EXPECT_EQ(name, "tvq.ini.newversion");
     EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(App(name))), size);
   }
@@ -394,7 +397,7 @@ TEST_F(Install, DirectoriesAndLinksInTheWorkDirectoryAreNeverFollowed) {
   fs::create_symlink(outside, W("linkdir"));
   fs::create_symlink(outside + "/secret", W("tvq.ini"));
   WriteFile(W("good.txt"), "good");
-  const auto outsideBefore = Names(outside);
+  const auto outsideBefore = Listing(outside);
 
   EXPECT_FALSE(InstallUpdate());
   EXPECT_FALSE(InstallOk());
@@ -403,8 +406,8 @@ TEST_F(Install, DirectoriesAndLinksInTheWorkDirectoryAreNeverFollowed) {
                                           CannotCopy(W("link.txt"), "link.txt"),
                                           CannotCopy(W("linkdir"), "linkdir"),
                                           CannotCopy(W("tvq.ini"), "tvq.ini.newversion")}));
-  EXPECT_EQ(Names(app), std::set<std::string>{"good.txt"});
-  EXPECT_EQ(Names(outside), outsideBefore);
+  EXPECT_EQ(Listing(app), std::set<std::string>{"good.txt"});
+  EXPECT_EQ(Listing(outside), outsideBefore);
   EXPECT_EQ(ReadFile(outside + "/secret"), "secret");
 }
 

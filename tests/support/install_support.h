@@ -25,6 +25,9 @@
 #include "temp_dir.h"
 #include "virtual_clock.h"
 
+// The test directory class, named apart from the TempDir() of fileutil.h.
+using ScratchDir = class TempDir;
+
 class RecordingUserInterface : public UserInterface {
  public:
   RecordingUserInterface() { SetUserInterface(this); }
@@ -89,7 +92,7 @@ class InstallFixture : public ::testing::Test {
   std::string App(const std::string& name) const { return app + "/" + name; }
 
   // Names in a directory (sorted).
-  static std::set<std::string> Names(const std::string& dir) {
+  static std::set<std::string> Listing(const std::string& dir) {
     std::set<std::string> names;
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator(dir, ec))
@@ -101,7 +104,7 @@ class InstallFixture : public ::testing::Test {
     return "cannot copy \"" + source + "\" to \"" + target + "\"";
   }
 
-  TempDir root;
+  ScratchDir root;
   std::string work, app, outside;
   HookedClock clock;
   RecordingDisplay display;

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "install_support.h"
+#include "support/install_support.h"
 
 namespace {
 
@@ -97,8 +97,8 @@ TEST_F(Install, MainAppIsReplacedOnlyOnceItCanBeDeleted) {
     std::filesystem::remove(App("tvq.exe"));
     WriteFile(W("tvq.exe"), "new tvq");
     if (c.present) WriteFile(App("tvq.exe"), "old tvq");
-    std::optional<os::FileLock> lock;
-    if (c.lockedForWaits > 0) lock = os::FileLock::Exclusive(App("tvq.exe"));
+    std::optional<os::FileLock> lock =
+        c.lockedForWaits > 0 ? os::FileLock::Exclusive(App("tvq.exe")) : std::nullopt;
     clock.onSleep = [&](std::int64_t ms) {
       if (ms == 1000 && clock.Count(1000) == c.lockedForWaits) lock.reset();
     };
@@ -159,7 +159,7 @@ TEST_F(Install, InstallsInTheFixedOrder) {
   std::vector<std::set<std::string>> appeared;
   std::set<std::string> seen;
   const auto snapshot = [&] {
-    std::set<std::string> now = Names(app), fresh;
+    std::set<std::string> now = Listing(app), fresh;
     for (const auto& n : now)
       if (!seen.count(n)) fresh.insert(n);
     seen = now;
@@ -182,7 +182,7 @@ TEST_F(Install, InstallsInTheFixedOrder) {
   EXPECT_EQ(appeared, want);
   // Set aside and installed files leave the work directory; the bulk copy
   // brings the auxiliary programs in once more and leaves them there.
-  EXPECT_EQ(Names(work), (std::set<std::string>{"tvqwait.exe", "tvqlzcp.exe", "zezavo3.exe",
+  EXPECT_EQ(Listing(work), (std::set<std::string>{"tvqwait.exe", "tvqlzcp.exe", "zezavo3.exe",
                                                   "data.txt"}));
   EXPECT_FALSE(PathExists(App("tvq.ini")));
   EXPECT_FALSE(PathExists(App("tvqlupd.exe")));

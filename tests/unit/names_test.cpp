@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "install_support.h"
+#include "support/install_support.h"
 #include "support/strfn.h"
 
 namespace {
