@@ -258,57 +258,35 @@ TEST_F(Form, DraggingTheCaptionBarMovesTheWindowWithAnyButton) {
   });
 }
 
-// What the error box test sees from inside the box's modal loop.
-struct BoxSeen {
-  ::Window form = 0;
-  ::Window box = 0;
-  std::string title;
-  int boxIndex = -1;
-  int formIndex = -1;
-  bool timedOut = false;
-};
-
-// Notes the stacking order (bottom to top), then presses Return on the
-// focused box.
-void InspectBoxAndPressReturn(void* data) {
-  auto& s = *static_cast<BoxSeen*>(data);
-  Fl_Window* box = Fl::modal();
-  if (box == nullptr) return;
-  s.box = fl_xid(box);
-  s.title = box->label() ? box->label() : "";
-  xtest::Settle();
-  ::Window root, parent, *children = nullptr;
-  unsigned count = 0;
-  XQueryTree(fl_display, RootWindow(fl_display, fl_screen), &root, &parent, &children, &count);
-  for (unsigned i = 0; i < count; ++i) {
-    if (children[i] == s.box) s.boxIndex = static_cast<int>(i);
-    if (children[i] == s.form) s.formIndex = static_cast<int>(i);
-  }
-  if (children) XFree(children);
-  xtest::Run("xdotool windowfocus --sync " + std::to_string(s.box) + " key Return");
-}
-
-void GiveUpOnBox(void* data) {
-  static_cast<BoxSeen*>(data)->timedOut = true;
-  if (Fl_Window* box = Fl::modal()) box->hide();
-}
-
 TEST_F(Form, ErrorBoxIsAboveTheWindowAndReturnDismissesIt) {
   RunForm([](TForm1& form) {
-    BoxSeen seen;
-    seen.form = fl_xid(form.Form);
-    Fl::add_timeout(0.5, InspectBoxAndPressReturn, &seen);
-    Fl::add_timeout(15.0, GiveUpOnBox, &seen);
-    // The flags ErrorBox passes.
-    const int answer = TheFltkUserInterface().MessageBox(
-        "cannot copy \"a\" to \"b\"", "Error", kMbIconExclamation | kMbSetForeground | kMbTopmost);
-    Fl::remove_timeout(InspectBoxAndPressReturn, &seen);
-    Fl::remove_timeout(GiveUpOnBox, &seen);
-    EXPECT_FALSE(seen.timedOut);
-    EXPECT_EQ(answer, kIdOk);
-    EXPECT_EQ(seen.title, "Error");
-    ASSERT_GE(seen.formIndex, 0);
-    EXPECT_GT(seen.boxIndex, seen.formIndex);
+    const ::Window formXid = fl_xid(form.Form);
+    int formIndex = -1;
+    int boxIndex = -1;
+    const xtest::BoxRun box = xtest::DriveBox(
+        [] {
+          // The flags ErrorBox passes.
+          return TheFltkUserInterface().MessageBox("cannot copy \"a\" to \"b\"", "Error",
+                                                   kMbIconExclamation | kMbSetForeground | kMbTopmost);
+        },
+        [&](Fl_Window& shown) {
+          // The root's children, bottom to top.
+          ::Window root, parent, *children = nullptr;
+          unsigned count = 0;
+          XQueryTree(fl_display, RootWindow(fl_display, fl_screen), &root, &parent, &children, &count);
+          for (unsigned i = 0; i < count; ++i) {
+            if (children[i] == fl_xid(&shown)) boxIndex = static_cast<int>(i);
+            if (children[i] == formXid) formIndex = static_cast<int>(i);
+          }
+          if (children) XFree(children);
+          xtest::KeysTo(fl_xid(&shown), "Return");
+        });
+    EXPECT_FALSE(box.timedOut);
+    EXPECT_EQ(box.answer, kIdOk);
+    EXPECT_EQ(box.title, "Error");
+    EXPECT_EQ(box.labels, (std::vector<std::string>{"!", "cannot copy \"a\" to \"b\"", "OK"}));
+    ASSERT_GE(formIndex, 0);
+    EXPECT_GT(boxIndex, formIndex);
     // The run goes on with the window.
     ShowStatus("installing");
     EXPECT_STREQ(form.doingLabel->label(), "installing");

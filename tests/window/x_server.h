@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <FL/Fl.H>
+#include <FL/Fl_Window.H>
 #include <FL/x.H>
 
 namespace xtest {
@@ -184,5 +185,55 @@ class Screenshot {
 };
 
 inline int Distance(Rgb a, Rgb b) { return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b); }
+
+// What DriveBox saw of a message box.
+struct BoxRun {
+  int answer = -1;
+  bool timedOut = false;
+  unsigned long xid = 0;
+  std::string title;
+  std::vector<std::string> labels;  // of the box's elements, in order
+  std::function<void(Fl_Window&)> act;
+};
+
+namespace detail {
+inline void ActOnBox(void* data) {
+  auto& run = *static_cast<BoxRun*>(data);
+  Fl_Window* box = Fl::modal();
+  if (box == nullptr) return;
+  Settle();
+  run.xid = fl_xid(box);
+  run.title = box->label() ? box->label() : "";
+  for (int i = 0; i < box->children(); ++i) {
+    const char* label = box->child(i)->label();
+    run.labels.push_back(label ? label : "");
+  }
+  run.act(*box);
+}
+
+inline void GiveUpOnBox(void* data) {
+  static_cast<BoxRun*>(data)->timedOut = true;
+  if (Fl_Window* box = Fl::modal()) box->hide();
+}
+}  // namespace detail
+
+// Shows a modal box through show() and, from inside its loop half a second
+// later, notes what it looks like and calls act with it (which should answer
+// it, e.g. with xdotool); hides it after 15 s if nothing did.
+inline BoxRun DriveBox(const std::function<int()>& show, std::function<void(Fl_Window&)> act) {
+  BoxRun run;
+  run.act = std::move(act);
+  Fl::add_timeout(0.5, detail::ActOnBox, &run);
+  Fl::add_timeout(15.0, detail::GiveUpOnBox, &run);
+  run.answer = show();
+  Fl::remove_timeout(detail::ActOnBox, &run);
+  Fl::remove_timeout(detail::GiveUpOnBox, &run);
+  return run;
+}
+
+// Focuses the window and types keys into it (xdotool key names).
+inline void KeysTo(unsigned long xid, const std::string& keys) {
+  Run("xdotool windowfocus --sync " + std::to_string(xid) + " key " + keys + " 2>/dev/null");
+}
 
 }  // namespace xtest
