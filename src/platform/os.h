@@ -67,7 +67,9 @@ FileInfo StatPath(const std::string& path);
 bool FileExists(const std::string& path);  // exists and is not a directory
 bool DirectoryExists(const std::string& path);
 
-enum class OpenFor { Read, ReadWrite, CreateTruncate, Append };
+// CreateNew makes a file that must not exist yet; a symbolic link at the
+// path is not followed (for temporary files beside a target).
+enum class OpenFor { Read, ReadWrite, CreateTruncate, Append, CreateNew };
 
 // An open file. Move-only; closes on destruction.
 class File {
@@ -79,8 +81,9 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  // Opens path; Append creates the file when it is missing. CreateTruncate
-  // creates with permissions 0666 less umask unless newPermissions is given.
+  // Opens path (a directory is not a file: nullopt); Append creates the file
+  // when it is missing. CreateTruncate and CreateNew create with permissions
+  // 0666 less umask unless newPermissions is given (umask applies to it too).
   static std::optional<File> Open(const std::string& path, OpenFor mode,
                                   std::optional<std::uint32_t> newPermissions = std::nullopt);
   bool IsOpen() const { return handle_ >= 0; }

@@ -94,3 +94,6 @@ std::string IfStr(bool flag, std::string_view a, std::string_view b);
 bool WildMatch(std::string_view text, std::string_view pattern);
 const char* TempPChar(std::string_view s);
 bool SameBytes(std::string_view a, std::string_view b, std::size_t n);
+// A date-time value (days since 30 December 1899, time as the fraction) as a
+// packed DOS file date (high word) and time (low word); 0 outside 1980..2107.
+std::uint32_t FileDateOf(double dateTime);

@@ -1,7 +1,9 @@
 #pragma once
 // A buffered text file: reads lines ended by CR LF, LF or CR (a last line
-// without an end is a line), or writes/appends text. The settings store and
-// the file utilities read and write text through it.
+// without an end is a line; a CR LF split across two buffer fills is one
+// end), or writes/appends text. The settings store and the file utilities
+// read and write text through it. Closing (also by destruction) writes what
+// is still buffered.
 
 #include <cstdint>
 #include <optional>
@@ -14,6 +16,10 @@ class TextFile {
   enum class Mode { Closed, Reading, Writing };
 
   TextFile() = default;
+  ~TextFile();
+  TextFile(const TextFile&) = delete;
+  TextFile& operator=(const TextFile&) = delete;
+
   bool OpenRead(const std::string& path);
   bool OpenAppend(const std::string& path);  // creates the file when missing
   bool OpenWrite(const std::string& path);   // creates or truncates
@@ -28,6 +34,8 @@ class TextFile {
   bool Close();                           // false when an error occurred
   Mode CurrentMode() const { return mode_; }
   bool IoError() const { return ioError_; }
+  // Size of the open file in bytes as the OS sees it; -1 when closed.
+  std::int64_t Size();
 
   // Logical position: -1 when closed; else the OS position plus the buffered
   // bytes (writing) or minus the unread bytes (reading).
@@ -36,6 +44,8 @@ class TextFile {
   bool Seek(std::int64_t pos);
 
  private:
+  static constexpr std::size_t kBufferSize = 32768;
+  bool Open(const std::string& path, os::OpenFor how, Mode mode);
   bool Fill();
   std::optional<os::File> file_;
   Mode mode_ = Mode::Closed;

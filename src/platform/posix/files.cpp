@@ -1,0 +1,328 @@
+// Files and directories on Linux.
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/os.h"
+
+namespace os {
+namespace {
+
+// Turns the outcome of a system call into the result the caller reports:
+// true when it succeeded. errno is left for the caller to inspect.
+bool Succeeded(long rc) {
+  return rc != -1;
+}
+
+// Runs a system call again while it is interrupted by a signal.
+template <class Call>
+long Retrying(Call call) {
+  long rc;
+  do {
+    rc = static_cast<long>(call());
+  } while (rc == -1 && errno == EINTR);
+  return rc;
+}
+
+int Fd(std::intptr_t handle) {
+  return static_cast<int>(handle);
+}
+
+std::uint32_t CurrentUmask() {
+  // The kernel reports the umask without changing it; setting it to read it
+  // would race with other threads creating files.
+  if (FILE* status = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status))
+      found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    std::fclose(status);
+    if (found) return mask & 0777;
+  }
+  const mode_t old = ::umask(022);
+  ::umask(old);
+  return static_cast<std::uint32_t>(old);
+}
+
+FileInfo InfoFrom(const struct stat& st) {
+  FileInfo info;
+  info.exists = true;
+  info.isRegular = S_ISREG(st.st_mode);
+  info.isDirectory = S_ISDIR(st.st_mode);
+  info.isSymlink = S_ISLNK(st.st_mode);
+  info.size = static_cast<std::int64_t>(st.st_size);
+  info.modifiedSeconds = static_cast<std::int64_t>(st.st_mtim.tv_sec);
+  info.permissions = static_cast<std::uint32_t>(st.st_mode) & 07777;
+  return info;
+}
+
+bool IsDirectoryFollowing(const std::string& path, bool& exists) {
+  struct stat st;
+  exists = Succeeded(::stat(path.c_str(), &st));
+  return exists && S_ISDIR(st.st_mode);
+}
+
+// Whether another open file description holds an exclusive lock on fd's file.
+bool LockedElsewhere(int fd) {
+  if (Succeeded(Retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }))) {
+    ::flock(fd, LOCK_UN);
+    return false;
+  }
+  return errno == EWOULDBLOCK;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ file info
+
+FileInfo StatPath(const std::string& path) {
+  struct stat st;
+  if (path.empty() || !Succeeded(::lstat(path.c_str(), &st))) return FileInfo{};
+  return InfoFrom(st);
+}
+
+bool FileExists(const std::string& path) {
+  bool exists = false;
+  bool isDir = IsDirectoryFollowing(path, exists);
+  return exists && !isDir;
+}
+
+bool DirectoryExists(const std::string& path) {
+  bool exists = false;
+  return IsDirectoryFollowing(path, exists);
+}
+
+// ----------------------------------------------------------------------- File
+
+File::~File() {
+  Close();
+}
+
+File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, -1);
+  }
+  return *this;
+}
+
+std::optional<File> File::Open(const std::string& path, OpenFor mode,
+                               std::optional<std::uint32_t> newPermissions) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case OpenFor::Read: flags |= O_RDONLY; break;
+    case OpenFor::ReadWrite: flags |= O_RDWR; break;
+    case OpenFor::CreateTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case OpenFor::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
+    case OpenFor::CreateNew: flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW; break;
+  }
+  const mode_t perms = static_cast<mode_t>(newPermissions.value_or(0666));
+  const int fd = static_cast<int>(Retrying([&] { return ::open(path.c_str(), flags, perms); }));
+  if (fd < 0) return std::nullopt;
+  File file(fd);
+  // A directory opens read-only on Linux; here it is not a file.
+  struct stat st;
+  if (!Succeeded(::fstat(fd, &st)) || S_ISDIR(st.st_mode)) return std::nullopt;
+  return file;
+}
+
+std::int64_t File::Read(void* buffer, std::size_t size) {
+  if (!IsOpen()) return -1;
+  return Retrying([&] { return ::read(Fd(handle_), buffer, size); });
+}
+
+bool File::Write(const void* data, std::size_t size) {
+  if (!IsOpen()) return false;
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const long n = Retrying([&] { return ::write(Fd(handle_), p, size); });
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool File::Seek(std::int64_t position) {
+  return IsOpen() && position >= 0 &&
+         ::lseek(Fd(handle_), static_cast<off_t>(position), SEEK_SET) == position;
+}
+
+std::int64_t File::Position() {
+  if (!IsOpen()) return -1;
+  return ::lseek(Fd(handle_), 0, SEEK_CUR);
+}
+
+std::int64_t File::Size() {
+  struct stat st;
+  if (!IsOpen() || !Succeeded(::fstat(Fd(handle_), &st))) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+bool File::Sync() {
+  return IsOpen() && Succeeded(Retrying([&] { return ::fsync(Fd(handle_)); }));
+}
+
+bool File::Close() {
+  if (!IsOpen()) return true;
+  const int fd = Fd(std::exchange(handle_, -1));
+  // Linux releases the descriptor even when close reports EINTR: never retry.
+  return Succeeded(::close(fd)) || errno == EINTR;
+}
+
+// ------------------------------------------------------------------- in use
+
+bool CanOpen(const std::string& path, bool write) {
+  // O_NONBLOCK: a named pipe must not block the question.
+  const int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+  const int fd = static_cast<int>(Retrying([&] { return ::open(path.c_str(), flags); }));
+  if (fd < 0) return false;  // ETXTBSY for a running executable, EACCES, ...
+  struct stat st;
+  bool ok = Succeeded(::fstat(fd, &st)) && !S_ISDIR(st.st_mode);
+  if (ok && write) ok = !LockedElsewhere(fd);
+  ::close(fd);
+  return ok;
+}
+
+std::optional<FileLock> FileLock::Exclusive(const std::string& path) {
+  const int fd = static_cast<int>(
+      Retrying([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY); }));
+  if (fd < 0) return std::nullopt;
+  if (!Succeeded(Retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }))) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  return FileLock(fd);
+}
+
+FileLock::FileLock(FileLock&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+
+FileLock::~FileLock() {
+  if (handle_ >= 0) ::close(Fd(handle_));  // closing releases the lock
+}
+
+// -------------------------------------------------------- names, dates, bits
+
+bool RemoveFile(const std::string& path) {
+  return Succeeded(::unlink(path.c_str()));
+}
+
+bool RenameNoReplace(const std::string& oldPath, const std::string& newPath) {
+  if (Succeeded(::renameat2(AT_FDCWD, oldPath.c_str(), AT_FDCWD, newPath.c_str(),
+                            RENAME_NOREPLACE)))
+    return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // File systems without the atomic flag: check, then rename.
+  struct stat st;
+  if (Succeeded(::lstat(newPath.c_str(), &st)) || errno != ENOENT) return false;
+  return Succeeded(::rename(oldPath.c_str(), newPath.c_str()));
+}
+
+bool RenameReplace(const std::string& oldPath, const std::string& newPath) {
+  return Succeeded(::rename(oldPath.c_str(), newPath.c_str()));
+}
+
+bool SetModifiedSeconds(const std::string& path, std::int64_t unixSeconds) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(unixSeconds);
+  times[1].tv_nsec = 0;
+  return Succeeded(::utimensat(AT_FDCWD, path.c_str(), times, 0));
+}
+
+bool SetModifiedNow(const std::string& path) {
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = 0;
+  times[1].tv_nsec = UTIME_NOW;
+  return Succeeded(::utimensat(AT_FDCWD, path.c_str(), times, 0));
+}
+
+bool SetPermissions(const std::string& path, std::uint32_t permissions) {
+  return Succeeded(::chmod(path.c_str(), static_cast<mode_t>(permissions & 07777)));
+}
+
+std::uint32_t NewFilePermissions(const void* head, std::size_t size) {
+  const auto* b = static_cast<const unsigned char*>(head);
+  const bool script = size >= 2 && b[0] == '#' && b[1] == '!';
+  const bool elf = size >= 4 && b[0] == 0x7f && b[1] == 'E' && b[2] == 'L' && b[3] == 'F';
+  const std::uint32_t base = (script || elf) ? 0777 : 0666;
+  return base & ~CurrentUmask();
+}
+
+// ---------------------------------------------------------------- directories
+
+bool MakeDirectory(const std::string& path) {
+  return !path.empty() && Succeeded(::mkdir(path.c_str(), 0777));
+}
+
+bool MakeDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  if (DirectoryExists(path)) return true;
+  // Every prefix ending before a '/' is a parent; make those that are missing.
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    const std::string parent = path.substr(0, slash);
+    if (!Succeeded(::mkdir(parent.c_str(), 0777)) && errno != EEXIST) return false;
+  }
+  if (!Succeeded(::mkdir(path.c_str(), 0777)) && errno != EEXIST) return false;
+  return DirectoryExists(path);
+}
+
+bool RemoveDirectory(const std::string& path) {
+  return Succeeded(::rmdir(path.c_str()));
+}
+
+bool ChangeDirectory(const std::string& path) {
+  return !path.empty() && Succeeded(::chdir(path.c_str()));
+}
+
+std::string CurrentDirectory() {
+  std::vector<char> buffer(4096);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) return {};
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
+}
+
+std::vector<DirEntry> ListDirectory(const std::string& path) {
+  std::vector<DirEntry> entries;
+  DIR* dir = ::opendir(path.empty() ? "." : path.c_str());
+  if (dir == nullptr) return entries;
+  while (const dirent* e = ::readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    DirEntry entry;
+    entry.name = name;
+    entry.isHidden = name[0] == '.';
+    if (e->d_type != DT_UNKNOWN) {
+      entry.isRegular = e->d_type == DT_REG;
+    } else {
+      struct stat st;
+      entry.isRegular = Succeeded(::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW)) &&
+                        S_ISREG(st.st_mode);
+    }
+    entries.push_back(std::move(entry));
+  }
+  ::closedir(dir);
+  return entries;
+}
+
+}  // namespace os

@@ -1,0 +1,270 @@
+// The process on Linux: arguments, executable path, starting programs,
+// interrupts, the terminal.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/os.h"
+
+namespace os {
+namespace {
+
+// Turns the outcome of a system call into the result: true when it
+// succeeded, after running it again while a signal interrupts it.
+template <class Call>
+bool SucceededRetrying(Call call) {
+  long rc;
+  do {
+    rc = static_cast<long>(call());
+  } while (rc == -1 && errno == EINTR);
+  return rc != -1;
+}
+
+std::vector<std::string>& StoredArguments() {
+  static std::vector<std::string> args;
+  return args;
+}
+
+std::string& ExecutablePathOverride() {
+  static std::string path;
+  return path;
+}
+
+std::atomic<int> interruptCount{0};
+
+extern "C" void CountInterrupt(int) {
+  interruptCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool HasExtension(const std::string& name) {
+  const std::size_t slash = name.rfind('/');
+  const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+  const std::size_t dot = name.rfind('.');
+  return dot != std::string::npos && dot > start;
+}
+
+// A name with a directory stands for itself; a bare name is looked for in
+// the current directory, then in every PATH entry (an empty entry is the
+// current directory).
+std::string Locate(const std::string& name) {
+  if (name.find('/') != std::string::npos) return IsRegularFile(name) ? name : std::string();
+  std::vector<std::string> dirs{"."};
+  const char* pathVar = ::getenv("PATH");
+  std::string path = pathVar ? pathVar : "";
+  for (std::size_t start = 0; pathVar;) {
+    const std::size_t colon = path.find(':', start);
+    const std::string dir = path.substr(start, colon == std::string::npos ? colon : colon - start);
+    dirs.push_back(dir.empty() ? "." : dir);
+    if (colon == std::string::npos) break;
+    start = colon + 1;
+  }
+  for (const auto& dir : dirs) {
+    const std::string candidate = dir + "/" + name;
+    if (IsRegularFile(candidate)) return candidate;
+  }
+  return {};
+}
+
+std::string ResolveProgram(const std::string& name) {
+  if (name.empty()) return {};
+  std::string found = Locate(name);
+  if (found.empty() && !HasExtension(name)) found = Locate(name + ".exe");
+  return found;
+}
+
+// Runs in the grandchild after fork: only async-signal-safe calls. Reports
+// the errno of a failed start through the pipe and ends.
+[[noreturn]] void ExecDetached(const char* path, char* const argv[], int errorPipe) {
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  for (int sig : {SIGINT, SIGTERM, SIGPIPE, SIGCHLD, SIGHUP}) ::signal(sig, SIG_DFL);
+  const int devNull = ::open("/dev/null", O_RDWR);
+  if (devNull >= 0) {
+    ::dup2(devNull, 0);
+    ::dup2(devNull, 1);
+    ::dup2(devNull, 2);
+    if (devNull > 2) ::close(devNull);
+  }
+  // Descriptors the program holds (locks, files being written) stay behind.
+  if (::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+    for (int fd = 3; fd < 1024; ++fd)
+      if (fd != errorPipe) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  }
+  ::execv(path, argv);
+  const int error = errno;
+  [[maybe_unused]] auto n = ::write(errorPipe, &error, sizeof error);
+  ::_exit(127);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- arguments
+
+void SetArguments(std::vector<std::string> args) {
+  StoredArguments() = std::move(args);
+}
+
+const std::vector<std::string>& Arguments() {
+  return StoredArguments();
+}
+
+std::string ExecutablePath() {
+  if (!ExecutablePathOverride().empty()) return ExecutablePathOverride();
+  std::vector<char> buffer(4096);
+  for (;;) {
+    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n < 0) return {};
+    if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), n);
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+void SetExecutablePathForTests(std::string path) {
+  ExecutablePathOverride() = std::move(path);
+}
+
+// ------------------------------------------------------------- program start
+
+std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
+  std::vector<std::string> args;
+  const std::size_t n = commandLine.size();
+  std::size_t i = 0;
+  while (i < n && IsBlank(commandLine[i])) ++i;
+  if (i == n) return args;
+
+  // The program name: quotes group, backslashes are taken as they stand.
+  std::string name;
+  for (bool quoted = false; i < n && (quoted || !IsBlank(commandLine[i])); ++i) {
+    if (commandLine[i] == '"')
+      quoted = !quoted;
+    else
+      name += commandLine[i];
+  }
+  args.push_back(name);
+
+  // The arguments, as the C run-time library splits them: 2n backslashes
+  // before a quote give n and the quote groups; 2n+1 give n and a literal
+  // quote; "" inside quotes is a literal quote.
+  for (;;) {
+    while (i < n && IsBlank(commandLine[i])) ++i;
+    if (i == n) break;
+    std::string arg;
+    bool quoted = false;
+    while (i < n && (quoted || !IsBlank(commandLine[i]))) {
+      const char c = commandLine[i];
+      if (c == '\\') {
+        std::size_t slashes = 0;
+        while (i < n && commandLine[i] == '\\') ++slashes, ++i;
+        if (i < n && commandLine[i] == '"') {
+          arg.append(slashes / 2, '\\');
+          if (slashes % 2 == 1) {
+            arg += '"';
+            ++i;
+          }
+        } else {
+          arg.append(slashes, '\\');
+        }
+      } else if (c == '"') {
+        if (quoted && i + 1 < n && commandLine[i + 1] == '"') {
+          arg += '"';
+          i += 2;
+        } else {
+          quoted = !quoted;
+          ++i;
+        }
+      } else {
+        arg += c;
+        ++i;
+      }
+    }
+    args.push_back(std::move(arg));
+  }
+  return args;
+}
+
+bool StartProgram(const std::string& commandLine) {
+  std::vector<std::string> args = SplitCommandLine(commandLine);
+  if (args.empty()) return false;
+  const std::string path = ResolveProgram(args[0]);
+  if (path.empty()) return false;
+
+  // Everything the children need is made before fork: a forked child of a
+  // threaded process may not allocate.
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int errorPipe[2];
+  if (::pipe2(errorPipe, O_CLOEXEC) != 0) return false;
+
+  const pid_t child = ::fork();
+  if (child < 0) {
+    ::close(errorPipe[0]);
+    ::close(errorPipe[1]);
+    return false;
+  }
+  if (child == 0) {
+    // The child starts a new session and forks the program; it ends at once,
+    // so the program belongs to init, which reaps it: no zombie stays.
+    ::close(errorPipe[0]);
+    ::setsid();
+    const pid_t grandchild = ::fork();
+    if (grandchild == 0) ExecDetached(path.c_str(), argv.data(), errorPipe[1]);
+    if (grandchild < 0) {
+      const int error = errno;
+      [[maybe_unused]] auto n = ::write(errorPipe[1], &error, sizeof error);
+    }
+    ::_exit(0);
+  }
+  ::close(errorPipe[1]);
+  int status = 0;
+  SucceededRetrying([&] { return ::waitpid(child, &status, 0); });
+  // The pipe closes without data when the program was executed.
+  int error = 0;
+  long got = 0;
+  SucceededRetrying([&] { return got = ::read(errorPipe[0], &error, sizeof error); });
+  ::close(errorPipe[0]);
+  return got == 0;
+}
+
+void ExitProcess(int code) {
+  std::exit(code);
+}
+
+// --------------------------------------------------------------- interrupts
+
+void WatchInterrupts() {
+  struct sigaction action {};
+  action.sa_handler = CountInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+}
+
+int InterruptsReceived() {
+  return interruptCount.load(std::memory_order_relaxed);
+}
+
+bool StandardErrorIsTerminal() {
+  return ::isatty(2) == 1;
+}
+
+}  // namespace os
