@@ -1,18 +1,15 @@
 #pragma once
-// Stand-ins for modules that have not landed yet (the cancel flag, the
-// display operations, language texts, the console user interface). Only
-// this folder's tests include it; it goes away when the real ones arrive.
+// Stand-ins for modules that have not landed yet (the cancel flag and the
+// display operations). Only this folder's tests include it; it goes away
+// when the real ones arrive.
 
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "app/display.h"
 #include "app/run_context.h"
-#include "support/lingua.h"
-#include "support/ui_hooks.h"
 
 namespace stubs {
 inline bool cancel = false;
@@ -29,24 +26,6 @@ class Silent : public DisplaySurface {
   void SetUpdateIdText(const std::string&) override {}
   void Pump() override {}
 };
-
-class Console : public UserInterface {
- public:
-  int MessageBox(const std::string&, const std::string&, unsigned flags) override {
-    return (flags & 0xF) == kMbYesNo ? kIdYes : kIdOk;
-  }
-  bool KeyDown(int) override { return false; }
-  bool PumpMessages(int) override { return false; }
-};
-inline UserInterface* ui = nullptr;
-
-// The part of "X:text;Y:text;*:text" for '*'.
-inline std::string DefaultPart(std::string_view text) {
-  const auto at = text.find("*:");
-  if (at == std::string_view::npos) return std::string(text);
-  const auto end = text.find(';', at);
-  return std::string(text.substr(at + 2, end == std::string_view::npos ? end : end - at - 2));
-}
 }  // namespace stubs
 
 bool CancelRequested() { return stubs::cancel; }
@@ -79,28 +58,3 @@ void ShowHost(const std::string& site) {
   CurrentDisplaySurface().SetCaption(stubs::caption);
 }
 void ShowUpdateId(const std::string& id) { CurrentDisplaySurface().SetUpdateIdText("update ID: " + id); }
-
-std::string LangText(std::string_view text, char, std::string_view) { return stubs::DefaultPart(text); }
-std::string LangTextOf(std::string_view t1, std::string_view t2, std::string_view t3,
-                       std::string_view, std::string_view) {
-  for (auto t : {t1, t2, t3}) {
-    if (t.substr(0, 2) == "*:") return std::string(t.substr(2));
-  }
-  return std::string(t1);
-}
-std::string StrBuild(std::string_view message) {
-  const auto end = message.find('\0');
-  std::string text(message.substr(0, end));
-  if (end == std::string_view::npos) return text;
-  const std::string arg(message.substr(end + 3));
-  const auto at = text.find("%1");
-  if (at != std::string::npos) text.replace(at, 2, arg);
-  return text;
-}
-
-UserInterface& ConsoleUserInterface() {
-  static stubs::Console console;
-  return console;
-}
-UserInterface& CurrentUserInterface() { return stubs::ui ? *stubs::ui : ConsoleUserInterface(); }
-void SetUserInterface(UserInterface* ui) { stubs::ui = ui; }
