@@ -359,4 +359,31 @@ TEST_F(Form, ScreenshotsOfStartDownloadingAndCompleted) {
   });
 }
 
+// Pumping is throttled, but never for a change the window has to show: a
+// new bar value is on screen right after the next pump, by either path.
+TEST_F(Form, VisibleChangeIsDrawnAtTheNextPump) {
+  RunForm([](TForm1& form) {
+    const int barLeft = form.ProgressBar1->x();
+    const struct {
+      int percent;
+      bool byPumpMessages;
+    } cases[] = {{30, false}, {60, true}};
+    for (const auto& c : cases) {
+      form.Pump();
+      form.SetPercent(c.percent);
+      if (c.byPumpMessages) {
+        TheFltkUserInterface().PumpMessages(-1);
+      } else {
+        form.Pump();
+      }
+      XSync(fl_display, False);
+      const Screenshot shot("pump-" + std::to_string(c.percent));
+      ASSERT_TRUE(shot.Ok());
+      const int filledEnd = barLeft + 1 + 385 * c.percent / 100;
+      EXPECT_TRUE(Same(At(shot, form, filledEnd - 3, kBarY), kBarFill)) << c.percent;
+      EXPECT_TRUE(Same(At(shot, form, filledEnd + 3, kBarY), kFace)) << c.percent;
+    }
+  });
+}
+
 }  // namespace
