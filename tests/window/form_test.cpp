@@ -16,7 +16,6 @@
 
 #include "app/display.h"
 #include "app/run_context.h"
-#include "stubs.h"
 #include "support/lingua.h"
 #include "support/ui_hooks.h"
 #include "ui/assets.h"
