@@ -12,7 +12,9 @@
 #include "support/fileutil.h"
 #include "support/lingua.h"
 #include "support/strfn.h"
+#include "support/ui_hooks.h"
 #include "ui/console_display.h"
+#include "ui/fltk_ui.h"
 #include "ui/window_start.h"
 
 namespace {
@@ -70,6 +72,10 @@ int main(int argc, char** argv) {
   os::SetArguments(args);
 
   SetLanguage(DetectLanguage());
+  // The display is chosen first, so that a question at start-up already
+  // appears as a box above the desktop.
+  const bool windowed = TryOpenDisplay();
+  if (windowed) SetUserInterface(&TheFltkUserInterface());
   CfgInit();
   CfgStartup();
   LoadUserColors();
@@ -79,6 +85,6 @@ int main(int argc, char** argv) {
   DeleteFileChecked(ProgramDir(true) + "TVQUWait.wat");
 
   // The window where an X display can be opened, the console everywhere else.
-  if (TryOpenDisplay()) return RunWindow(RunLiveUpdate);
+  if (windowed) return RunWindow(RunLiveUpdate);
   return RunOnConsole();
 }
