@@ -465,9 +465,12 @@ std::string ProgramFilesDir() {
 // ------------------------------------------------------------ update identifier
 
 const std::string& ProgramName() {
-  std::string& name = ProgramNameText();
-  if (name.empty()) name = ProgramPath(false, false);
-  return name;
+  // Until main sets it, the name follows the executable path (which tests
+  // may replace).
+  if (!ProgramNameText().empty()) return ProgramNameText();
+  static std::string derived;
+  derived = ProgramPath(false, false);
+  return derived;
 }
 
 void SetProgramName(std::string name) {
