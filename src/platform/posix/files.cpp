@@ -57,7 +57,7 @@ FileInfo InfoFrom(const struct stat& st) {
   info.isSymlink = S_ISLNK(st.st_mode);
   info.size = static_cast<std::int64_t>(st.st_size);
   info.modifiedSeconds = static_cast<std::int64_t>(st.st_mtim.tv_sec);
-  info.permissions = static_cast<std::uint32_t>(st.st_mode) & 07777;
+  info.permissions = static_cast<std::uint32_t>(st.st_mode) & 0777;
   return info;
 }
 
