@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/posix/retrying.h"
 
 namespace os {
 namespace {
@@ -25,15 +26,7 @@ bool Succeeded(long rc) {
   return rc != -1;
 }
 
-// Runs a system call again while it is interrupted by a signal.
-template <class Call>
-long Retrying(Call call) {
-  long rc;
-  do {
-    rc = static_cast<long>(call());
-  } while (rc == -1 && errno == EINTR);
-  return rc;
-}
+using posix::Retrying;
 
 int Fd(std::intptr_t handle) {
   return static_cast<int>(handle);

@@ -1,0 +1,211 @@
+#include "app/install.h"
+
+#include <string>
+#include <vector>
+
+#include "app/display.h"
+#include "app/names.h"
+#include "platform/os.h"
+#include "support/fileutil.h"
+#include "support/lingua.h"
+#include "support/strfn.h"
+
+namespace {
+
+bool installOk = true;
+
+constexpr int kMainAppTries = 30;
+constexpr int kMainAppWaitMs = 1000;
+
+const char* const kExecName = "TVQEXEC.exe";
+const char* const kExecIni = "TVQEXEC.ini";
+const char* const kExecCopyName = "TVQEXEC~.exe";
+const char* const kExecCopyIni = "TVQEXEC~.ini";
+const char* const kExecCopyCommand = "TVQEXEC~ ";
+const char* const kMainAppIni = "tvq.ini";
+const char* const kNewVersionSuffix = ".newversion";
+
+// W: the work directory with its delimiter.
+std::string WorkDir() { return AddBackslash(WorkDirectory()); }
+
+// A copy or expansion that finally failed: the installation is not OK and
+// the user is told which file.
+bool CopyFailed(const std::string& source, const std::string& target) {
+  installOk = false;
+  ErrorBox("cannot copy \"" + source + "\" to \"" + target + "\"");
+  return false;
+}
+
+// A directory or a symbolic link where a file is expected is never copied
+// (mend: a link in the work directory would be followed and a directory
+// silently left out).
+bool IsDirectoryOrLink(const std::string& path) {
+  const os::FileInfo info = os::StatPath(path);
+  return info.isDirectory || info.isSymlink;
+}
+
+// Names of the entries of the mask's directory that match the mask (hidden
+// ones excepted, as the bulk copy passes over them) and are not installed:
+// every directory, link or other non-ordinary entry, and, with compare, every
+// file whose copy in the current directory differs from it.
+std::vector<std::string> EntriesNotInstalled(const std::string& mask, bool compare) {
+  const std::string dir = DirOf(mask);
+  const std::string pattern = FileNameOf(mask);
+  std::vector<std::string> names;
+  for (const os::DirEntry& entry : os::ListDirectory(dir)) {
+    if (entry.isHidden || !WildMatch(entry.name, pattern)) continue;
+    if (!entry.isRegular || (compare && !FilesEqual(AddBackslash(dir) + entry.name, entry.name)))
+      names.push_back(entry.name);
+  }
+  return names;
+}
+
+void WaitMs(int ms) { os::SleepMs(ms); }
+
+// Steps 2 to 17 of the installation; false when it failed.
+bool InstallSteps(const std::string& w) {
+  const std::string lower = LowerProgramName();
+  const std::string mainExe = MainAppExeName();
+
+  ShowStatus(LangText("G:das Update wird installiert;F:installation en cours;*:installing") + "...");
+  ShowInstallProgress(0);
+
+  // Auxiliary programs first; the wait program runs while more are pending.
+  InstallHelper(w + "tvqwait.exe");
+  if (MorePending()) RunProgram("tvquwait.exe");
+  InstallHelper(w + "tvqlzcp.exe");
+  InstallHelper(w + "zezavo3.exe");
+  ShowInstallProgress(5);
+
+  // Compressed executables are expanded in the work directory.
+  const std::string packed[][2] = {{MainAppPackedName(), mainExe},
+                                   {lower + ".ex_", lower + ".exe"},
+                                   {"tvqExec.ex_", "tvqExec.exe"}};
+  for (const auto& [from, to] : packed) {
+    ExpandWithCheck(w + from, w + to, true);
+    DeleteFileChecked(w + from);
+  }
+  ShowInstallProgress(25);
+
+  // The running updater is never overwritten: its new version is set aside.
+  CopyWithRetries(w + lower + ".exe", lower + ".exe" + kNewVersionSuffix, true);
+  DeleteFileChecked(w + lower + ".exe");
+  ShowInstallProgress(30);
+
+  // The main application is replaced only once it has been closed.
+  if (FileExists(w + mainExe)) {
+    for (int i = 1; i <= kMainAppTries; ++i) {
+      const bool deleted = DeleteFileChecked(mainExe);
+      if ((deleted || i >= 3) && !FileExists(mainExe)) break;
+      WaitMs(kMainAppWaitMs);
+      ShowInstallProgress(30 + i / 4);
+    }
+    if (FileExists(mainExe)) {
+      ErrorBox("Sorry, \"" + mainExe + "\" cannot be replaced. Update will abort.");
+      return false;
+    }
+    CopyWithRetries(w + mainExe, "", false);
+    DeleteFileChecked(w + mainExe);
+  }
+
+  // The main application's settings file is set aside for it to take up.
+  CopyWithRetries(w + kMainAppIni, std::string(kMainAppIni) + kNewVersionSuffix, true);
+  DeleteFileChecked(w + kMainAppIni);
+  ShowInstallProgress(60);
+
+  const bool more = MorePending();
+  CopyAllFiles(w + "*.*");
+  // Mend: a file the last pass could not copy fails the installation, so the
+  // update is not recorded and the next run installs it again.
+  if (!CopyAllFiles(w + "*")) {
+    for (const std::string& name : EntriesNotInstalled(w + "*", true)) CopyFailed(w + name, name);
+  }
+  ShowInstallProgress(90);
+
+  const bool result = installOk;
+  if (more && result) RunProgram(RestartCommandLine());
+  ShowInstallProgress(93);
+  if (result)
+    ShowStatus(LangText("G:Installation beendet;F:installation terminée;*:installation completed"));
+  else
+    ShowStatus(LangText("G:FEHLER!;F:ERREUR;*:ERROR!"));
+  return result;
+}
+
+}  // namespace
+
+bool InstallOk() { return installOk; }
+void ResetInstallOkForTests() { installOk = true; }
+
+bool InstallOrRunMethod(RunContext& context) {
+  const std::string methodPath = WorkDir() + context.methodFile;
+  if (context.methodFile.empty() || !FileExists(methodPath)) return InstallUpdate();
+
+  const std::string more = MorePending() ? " +" : "";
+  if (FileExists(kExecName)) {
+    // The program runs from working copies, so an update may replace it.
+    CopyFileRetry(kExecName, kExecCopyName);
+    CopyFileRetry(kExecIni, kExecCopyIni);
+    RunProgram(kExecCopyCommand + methodPath + more);
+  } else {
+    RunProgram(methodPath + more);
+  }
+  ShowInstallProgress(100);
+  return true;
+}
+
+bool InstallUpdate() {
+  installOk = true;
+  bool result = false;
+  try {
+    result = InstallSteps(WorkDir());
+  } catch (...) {
+    result = false;
+    ShowStatus(LangText("G:FEHLER!;F:ERREUR!;*:ERROR!"));
+  }
+  if (result) ShowInstallProgress(100);
+  return result;
+}
+
+bool CopyWithRetries(const std::string& source, const std::string& target, bool skipIfMissing) {
+  WaitMs(200);
+  const std::string to = target.empty() ? FileNameOf(source) : target;
+  if (IsDirectoryOrLink(source)) return CopyFailed(source, to);
+  if (skipIfMissing && !FileExists(source)) {
+    WaitMs(500);
+    if (!FileExists(source)) return true;
+  }
+  const auto attempt = [&] { return CopyFileRetry(source, to) && FilesEqual(source, to); };
+  bool ok = attempt();
+  if (!ok) {
+    WaitMs(5500);
+    ok = attempt();
+  }
+  ok = ok && FilesEqual(source, to);
+  if (!ok) {
+    WaitMs(9500);
+    ok = attempt();
+  }
+  return ok || CopyFailed(source, to);
+}
+
+bool InstallHelper(const std::string& source) { return CopyWithRetries(source, {}, true); }
+
+bool LzExpand(const std::string& source, const std::string& target) {
+  return os::LzExpandFile(source, target);
+}
+
+bool ExpandWithCheck(const std::string& source, const std::string& target, bool skipIfMissing) {
+  if (skipIfMissing && !FileExists(source)) return true;
+  return LzExpand(source, target) || CopyFailed(source, target);
+}
+
+bool CopyAllFiles(const std::string& mask) {
+  const bool copied = CopyFiles(mask, {});
+  return EntriesNotInstalled(mask, false).empty() && copied;
+}
+
+bool RunProgram(const std::string& commandLine) {
+  WinExec(commandLine);
+  return true;
+}

@@ -1,0 +1,47 @@
+#pragma once
+// The installation phase: puts the verified files of an update from the work
+// directory into the application directory, which is the current directory
+// while it runs. Every copy into the application directory is compared with
+// its source and retried; files in use are set aside or waited for.
+
+#include <string>
+
+#include "app/run_context.h"
+
+// The phase called by the run: starts the update's own installation program
+// when one arrived (context.methodFile in the work directory), else runs
+// InstallUpdate. True on success (always true when a program was started).
+bool InstallOrRunMethod(RunContext& context);
+
+// The built-in installation; false when any copy or expansion finally failed
+// or when tvq.exe stayed in use.
+bool InstallUpdate();
+
+// installOk of the current (or last) installation: true at its start, false
+// once a copy or expansion has finally failed.
+bool InstallOk();
+void ResetInstallOkForTests();
+
+// Copies source to target (empty: the source's file name in the current
+// directory) and compares the copy, in up to 3 attempts 5500 and 9500 ms
+// apart. A missing source with skipIfMissing counts as done. Finally failed:
+// installOk false and the "cannot copy" error box. Only an ordinary file is
+// copied: a directory or a symbolic link is a failed copy.
+bool CopyWithRetries(const std::string& source, const std::string& target, bool skipIfMissing);
+// CopyWithRetries of source into the current directory, skipIfMissing set.
+bool InstallHelper(const std::string& source);
+
+// Expands an LZ-compressed (.ex_) file; a file that is not compressed is
+// copied unchanged. False leaves no target behind.
+bool LzExpand(const std::string& source, const std::string& target);
+// LzExpand without retries; a failure sets installOk false and shows the
+// "cannot copy" error box. A missing source with skipIfMissing counts as done.
+bool ExpandWithCheck(const std::string& source, const std::string& target, bool skipIfMissing);
+
+// Copies every ordinary file matching mask into the current directory under
+// its own name. False when a file could not be copied or when the mask's
+// directory holds a directory or a symbolic link that matches.
+bool CopyAllFiles(const std::string& mask);
+
+// Starts a command line without waiting; always true.
+bool RunProgram(const std::string& commandLine);

@@ -1,0 +1,57 @@
+#include "app/names.h"
+
+#include <string>
+
+#include "support/fileutil.h"
+#include "support/lingua.h"
+#include "support/strfn.h"
+
+#ifndef TVQ_DEFAULT_SITE
+#define TVQ_DEFAULT_SITE "http://updates.example.com/"
+#endif
+
+namespace {
+
+// Set when a marker file was found; never cleared during a run, so a marker
+// consumed by the installation still counts at the end of the run.
+bool morePendingFlag = false;
+
+constexpr const char* kMoreMarkers[] = {"!more", "!more.flg", "!more.txt"};
+
+}  // namespace
+
+std::string MainAppName() { return "tvq"; }
+std::string MainAppExeName() { return MainAppName() + ".exe"; }
+std::string MainAppPackedName() { return MainAppName() + ".ex_"; }
+std::string RestartCommandLine() { return MainAppName() + " /ExitAndLiveUpdate=on"; }
+
+std::string LowerProgramName() { return LowStr(ProgramName()); }
+
+std::string WorkDirectory() {
+  std::string dir = TempDir();
+  if (dir.empty() || !IsPathDelim(dir.back())) dir += kPathDelim;
+  return dir + LowerProgramName();
+}
+
+std::string DefaultSiteBase() { return TVQ_DEFAULT_SITE; }
+
+std::string DefaultUpdateSite() { return DefaultSiteBase() + LowerProgramName() + "/"; }
+
+bool MorePending() {
+  if (morePendingFlag) return true;
+  const std::string dir = WorkDirectory() + kPathDelim;
+  for (const char* marker : kMoreMarkers) {
+    if (FileExists(dir + marker)) {
+      morePendingFlag = true;
+      DeleteFileChecked(dir + marker);
+      break;
+    }
+  }
+  return morePendingFlag;
+}
+
+void ResetMorePendingForTests() { morePendingFlag = false; }
+
+void ShowDiagnostic(const std::string& text) {
+  if (CtrlDown()) InfoBox(text);
+}

@@ -1,0 +1,414 @@
+// The installation with real files, real .ex_ files made by mscompress, a
+// real running main application and real started programs.
+#include "app/install.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/install_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Install = InstallFixture;
+
+const std::string kSorry = "Sorry, \"tvq.exe\" cannot be replaced. Update will abort.";
+
+int Shell(const std::string& command) { return std::system(command.c_str()); }
+
+// Deterministic program-like content: a 4-byte head, then text and bytes.
+std::string Content(std::size_t size, const std::string& head = "\x7f" "ELF") {
+  std::string s = head;
+  for (unsigned i = 0; s.size() < size; ++i)
+    s += "line " + std::to_string(i) + " " + std::string(1, static_cast<char>(i * 37)) + "\n";
+  s.resize(size);
+  return s;
+}
+
+// An .ex_ file made by mscompress (which wants 16 bytes or more and names its
+// output by appending '_').
+void MakeSzdd(const std::string& content, const std::string& packedPath, const ScratchDir& scratch) {
+  const std::string plain = scratch / "plain";
+  WriteFile(plain, content);
+  fs::remove(plain + "_");
+  ASSERT_EQ(Shell("mscompress '" + plain + "' >/dev/null 2>&1"), 0);
+  fs::rename(plain + "_", packedPath);
+}
+
+// A shell script that records its own name and arguments as
+// "tag|name|arguments" in out (written whole, then renamed).
+std::string Script(const std::string& tag, const std::string& out) {
+  return "#!/bin/sh\necho \"" + tag + "|$(basename \"$0\")|$*\" > '" + out + ".tmp' && mv '" + out +
+         ".tmp' '" + out + "'\n";
+}
+
+void WriteProgram(const std::string& path, const std::string& content) {
+  WriteFile(path, content);
+  fs::permissions(path, fs::perms(0755));
+}
+
+// Waits (real time) for a file that a started program writes.
+std::string AwaitFile(const std::string& path, int seconds = 10) {
+  for (int i = 0; i < seconds * 50 && !PathExists(path); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return ReadFile(path);
+}
+
+// A program started in the background from dir, ended by its process id.
+class Running {
+ public:
+  Running(const std::string& dir, const std::string& command, const ScratchDir& scratch) {
+    const std::string pidFile = scratch / "pid";
+    Shell("cd '" + dir + "' || exit 1; " + command + " >/dev/null 2>&1 & echo $! > '" + pidFile +
+          "'");
+    pid_ = std::atol(ReadFile(pidFile).c_str());
+  }
+  ~Running() {
+    if (pid_ > 0) Shell("kill " + std::to_string(pid_) + " 2>/dev/null");
+  }
+  long pid() const { return pid_; }
+
+ private:
+  long pid_ = 0;
+};
+
+// Waits until the executable is running (cannot be opened for writing).
+bool AwaitInUse(const std::string& path) {
+  for (int i = 0; i < 250; ++i) {
+    if (!os::CanOpen(path, true)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return false;
+}
+
+// The system clock, counting the sleeps it is asked for.
+class CountingClock : public os::Clock {
+ public:
+  CountingClock() { os::SetClock(this); }
+  ~CountingClock() override { os::SetClock(nullptr); }
+  std::int64_t NowMs() override { return os::SystemClock().NowMs(); }
+  void SleepMs(std::int64_t ms) override {
+    if (ms == 1000) ++seconds;
+    os::SystemClock().SleepMs(ms);
+  }
+  int seconds = 0;
+};
+
+// Makes a directory unwritable, even for root (immutable attribute) or by its
+// permission bits; undone when the object goes.
+class ReadOnlyDir {
+ public:
+  explicit ReadOnlyDir(std::string path) : path_(std::move(path)) {}
+  ~ReadOnlyDir() { Undo(); }
+  bool Make() {
+    made_ = true;
+    fs::permissions(path_, fs::perms(0555));
+    Shell("chattr +i '" + path_ + "' 2>/dev/null");
+    const std::string probe = path_ + "/probe";
+    const bool writable = static_cast<bool>(std::ofstream(probe));
+    fs::remove(probe);
+    return !writable;
+  }
+  void Undo() {
+    if (!made_) return;
+    Shell("chattr -i '" + path_ + "' 2>/dev/null");
+    fs::permissions(path_, fs::perms(0755));
+    made_ = false;
+  }
+
+ private:
+  std::string path_;
+  bool made_ = false;
+};
+
+TEST_F(Install, LzExpandRestoresWhatMscompressPacked) {
+  ScratchDir scratch;
+  for (std::size_t size : {16, 17, 4096, 300000}) {
+    const std::string original = Content(size);
+    MakeSzdd(original, W("x.ex_"), scratch);
+    ASSERT_NE(ReadFile(W("x.ex_")), original) << size;
+    fs::remove(W("x.exe"));
+    EXPECT_TRUE(LzExpand(W("x.ex_"), W("x.exe"))) << size;
+    EXPECT_EQ(ReadFile(W("x.exe")), original) << size;
+  }
+  // A program stays a program.
+  EXPECT_NE(fs::status(W("x.exe")).permissions() & fs::perms::owner_exec, fs::perms::none);
+  EXPECT_EQ(Listing(work), (std::set<std::string>{"x.ex_", "x.exe"}));
+}
+
+TEST_F(Install, LzExpandRejectsDamagedStreamsAndLeavesNoTarget) {
+  ScratchDir scratch;
+  MakeSzdd(Content(100000), scratch / "good.ex_", scratch);
+  const std::string good = ReadFile(scratch / "good.ex_");
+  std::string shorter = good, longer = good + std::string(64, '\xff');
+  shorter.resize(good.size() / 2);
+  std::string wrongLength = good;
+  wrongLength[10] = static_cast<char>(wrongLength[10] + 1);  // length field, low byte
+  const struct {
+    const char* what;
+    std::string packed;
+  } cases[] = {{"truncated", shorter}, {"over-long", longer}, {"length off by one", wrongLength}};
+  for (const auto& c : cases) {
+    WriteFile(W("tvq.ex_"), c.packed);
+    EXPECT_FALSE(LzExpand(W("tvq.ex_"), W("tvq.exe"))) << c.what;
+    EXPECT_EQ(Listing(work), std::set<std::string>{"tvq.ex_"}) << c.what;
+  }
+}
+
+TEST_F(Install, LzExpandCopiesAFileThatIsNotSzddUnchanged) {
+  const std::string cases[] = {
+      "", "abc", "SZDD", std::string("SZDD\x88\xf0\x27", 7) + "X rest of the file",
+      std::string("SZ\x88\xf0\x27\x33\xd1", 7) + "QBasic signature", Content(700000)};
+  for (const auto& content : cases) {
+    WriteFile(W("plain.ex_"), content);
+    fs::remove(W("plain.exe"));
+    EXPECT_TRUE(LzExpand(W("plain.ex_"), W("plain.exe"))) << content.size();
+    EXPECT_EQ(ReadFile(W("plain.exe")), content) << content.size();
+  }
+}
+
+TEST_F(Install, LzExpandNeverReadsThroughALinkOrAMissingFile) {
+  ScratchDir scratch;
+  MakeSzdd(Content(1000), outside + "/real.ex_", scratch);
+  fs::create_symlink(outside + "/real.ex_", W("link.ex_"));
+  for (const std::string name : {"link.ex_", "missing.ex_"}) {
+    EXPECT_FALSE(LzExpand(W(name), W("out.exe"))) << name;
+    EXPECT_FALSE(PathExists(W("out.exe"))) << name;
+  }
+}
+
+TEST_F(Install, ExpandsPacksSetsAsideAndCopiesAWholeUpdate) {
+  ScratchDir scratch;
+  const std::string mainApp = Content(50000), updater = Content(30000), exec = Content(20000);
+  MakeSzdd(mainApp, W("tvq.ex_"), scratch);
+  MakeSzdd(updater, W("tvqlupd.ex_"), scratch);
+  WriteFile(W("tvqExec.ex_"), exec);  // not compressed: copied unchanged
+  WriteFile(W("tvq.ini"), "[new]\n");
+  WriteFile(W("tvqwait.exe"), Content(1000));
+  WriteFile(W("readme.txt"), "read me");
+  WriteProgram(App("tvq.exe"), "old main application");
+  WriteProgram(App("tvqlupd"), "the running updater");
+  WriteFile(App("tvq.ini"), "[user]\n");
+
+  EXPECT_TRUE(InstallUpdate());
+  EXPECT_TRUE(ui.texts.empty());
+  EXPECT_EQ(ReadFile(App("tvq.exe")), mainApp);
+  EXPECT_EQ(ReadFile(App("tvqlupd.exe.newversion")), updater);
+  EXPECT_EQ(ReadFile(App("tvqExec.exe")), exec);
+  EXPECT_EQ(ReadFile(App("tvq.ini.newversion")), "[new]\n");
+  EXPECT_EQ(ReadFile(App("tvq.ini")), "[user]\n");
+  EXPECT_EQ(ReadFile(App("tvqlupd")), "the running updater");
+  EXPECT_EQ(ReadFile(App("readme.txt")), "read me");
+  EXPECT_EQ(Listing(app), (std::set<std::string>{"tvq.exe", "tvqlupd", "tvqlupd.exe.newversion",
+                                                 "tvqExec.exe", "tvq.ini", "tvq.ini.newversion",
+                                                 "tvqwait.exe", "readme.txt"}));
+  EXPECT_EQ(Listing(work), (std::set<std::string>{"tvqwait.exe", "tvqExec.exe", "readme.txt"}));
+  EXPECT_NE(fs::status(App("tvq.exe")).permissions() & fs::perms::owner_exec, fs::perms::none);
+}
+
+TEST_F(Install, ATruncatedPackedMainAppIsNeverInstalled) {
+  ScratchDir scratch;
+  MakeSzdd(Content(80000), scratch / "tvq.ex_", scratch);
+  std::string packed = ReadFile(scratch / "tvq.ex_");
+  packed.resize(packed.size() - 100);
+  WriteFile(W("tvq.ex_"), packed);
+  WriteProgram(App("tvq.exe"), "old main application");
+
+  EXPECT_FALSE(InstallUpdate());
+  EXPECT_FALSE(InstallOk());
+  EXPECT_EQ(ui.texts, std::vector<std::string>{CannotCopy(W("tvq.ex_"), W("tvq.exe"))});
+  EXPECT_EQ(ReadFile(App("tvq.exe")), "old main application");
+  EXPECT_TRUE(Listing(work).empty());
+  EXPECT_EQ(display.statuses.back(), "ERROR!");
+}
+
+TEST_F(Install, RunningMainAppIsReplacedOnceItEnds) {
+  ScratchDir scratch;
+  fs::copy_file("/bin/sleep", App("tvq.exe"));
+  fs::permissions(App("tvq.exe"), fs::perms(0755));
+  WriteFile(W("tvq.exe"), Content(40000));
+  os::SetClock(nullptr);
+  CountingClock realClock;
+  Running running(app, "./tvq.exe 6", scratch);
+  ASSERT_TRUE(AwaitInUse(App("tvq.exe")));
+
+  EXPECT_TRUE(InstallUpdate());
+  EXPECT_GE(realClock.seconds, 2);
+  EXPECT_LT(realClock.seconds, 30);
+  EXPECT_EQ(ReadFile(App("tvq.exe")), Content(40000));
+  EXPECT_TRUE(ui.texts.empty());
+}
+
+TEST_F(Install, MainAppRunningPast30sAbortsWithSorry) {
+  ScratchDir scratch;
+  fs::copy_file("/bin/sleep", App("tvq.exe"));
+  fs::permissions(App("tvq.exe"), fs::perms(0755));
+  WriteFile(W("tvq.exe"), Content(40000));
+  Running running(app, "./tvq.exe 120", scratch);
+  ASSERT_TRUE(AwaitInUse(App("tvq.exe")));
+
+  EXPECT_FALSE(InstallUpdate());
+  EXPECT_EQ(clock.Count(1000), 30);
+  EXPECT_EQ(ui.texts, std::vector<std::string>{kSorry});
+  EXPECT_TRUE(FilesEqual(App("tvq.exe"), "/bin/sleep"));
+}
+
+TEST_F(Install, StartsTheWaitProgramAndRestartsTheMainAppWhenMorePending) {
+  const struct {
+    bool more, fails;
+    bool wantWait, wantRestart;
+  } cases[] = {
+      {true, false, true, true},
+      {false, false, false, false},
+      {true, true, true, false},  // a failed installation does not restart
+  };
+  for (const auto& c : cases) {
+    ScratchDir obs;
+    ResetMorePendingForTests();
+    WriteProgram(App("tvquwait.exe"), Script("wait", obs / "wait.txt"));
+    WriteFile(W("tvq.exe"), Script("new", obs / "tvq.txt"));
+    fs::remove_all(W("sub"));
+    if (c.more) WriteFile(W("!more"), "");
+    if (c.fails) fs::create_directory(W("sub"));
+
+    EXPECT_EQ(InstallUpdate(), !c.fails);
+    if (c.wantWait) {
+      EXPECT_EQ(AwaitFile(obs / "wait.txt"), "wait|tvquwait.exe|\n");
+    }
+    if (c.wantRestart) {
+      EXPECT_EQ(AwaitFile(obs / "tvq.txt"), "new|tvq.exe|/ExitAndLiveUpdate=on\n");
+    }
+    // Started programs write within milliseconds; give absent ones a second.
+    std::this_thread::sleep_for(std::chrono::seconds(c.wantWait && c.wantRestart ? 0 : 1));
+    EXPECT_EQ(PathExists(obs / "wait.txt"), c.wantWait) << c.more << c.fails;
+    EXPECT_EQ(PathExists(obs / "tvq.txt"), c.wantRestart) << c.more << c.fails;
+  }
+}
+
+TEST_F(Install, MethodFileIsStartedInsteadOfTheBuiltInInstallation) {
+  const struct {
+    bool withExec, more;
+    std::string want;  // "tag|started name|arguments"
+  } cases[] = {
+      {true, true, "exec|TVQEXEC~.exe|@ +"},
+      {true, false, "exec|TVQEXEC~.exe|@"},
+      {false, true, "method|!updatesetup.exe|+"},
+      {false, false, "method|!updatesetup.exe|"},
+  };
+  for (const auto& c : cases) {
+    ScratchDir obs;
+    RecordingDisplay rows;
+    ResetMorePendingForTests();
+    for (const char* name : {"TVQEXEC.exe", "TVQEXEC.ini", "TVQEXEC~.exe", "TVQEXEC~.ini"})
+      fs::remove(App(name));
+    WriteProgram(W("!updatesetup.exe"), Script("method", obs / "started.txt"));
+    WriteFile(W("data.txt"), "data");
+    if (c.more) WriteFile(W("!more"), "");
+    if (c.withExec) {
+      WriteProgram(App("TVQEXEC.exe"), Script("exec", obs / "started.txt"));
+      WriteFile(App("TVQEXEC.ini"), "exec settings");
+    }
+    RunContext context;
+    context.methodFile = "!updatesetup.exe";
+
+    EXPECT_TRUE(InstallOrRunMethod(context));
+    std::string want = c.want;
+    if (const auto at = want.find('@'); at != std::string::npos)
+      want.replace(at, 1, W("!updatesetup.exe"));
+    EXPECT_EQ(AwaitFile(obs / "started.txt"), want + "\n");
+    EXPECT_EQ(PathExists(App("TVQEXEC~.exe")), c.withExec);
+    if (c.withExec) {
+      EXPECT_EQ(ReadFile(App("TVQEXEC~.exe")), ReadFile(App("TVQEXEC.exe")));
+      EXPECT_EQ(ReadFile(App("TVQEXEC~.ini")), "exec settings");
+    }
+    EXPECT_FALSE(PathExists(App("data.txt")));
+    EXPECT_EQ(rows.percents, std::vector<int>{100});
+    EXPECT_TRUE(rows.statuses.empty());
+  }
+}
+
+TEST_F(Install, AppDirectoryTurningReadOnlyFailsEveryLaterCopy) {
+  ScratchDir scratch;
+  {
+    ReadOnlyDir probe(scratch.path());
+    if (!probe.Make()) GTEST_SKIP() << "no way to make a directory read-only here";
+  }
+  for (const char* name : {"tvqwait.exe", "tvqlzcp.exe", "tvq.ini", "data.txt"})
+    WriteFile(W(name), Content(5000, name));
+  ReadOnlyDir readOnly(app);
+  int copies = 0;
+  clock.onSleep = [&](std::int64_t ms) {
+    if (ms == 200 && ++copies == 2) readOnly.Make();
+  };
+  const auto outsideBefore = Listing(root.path());
+
+  EXPECT_FALSE(InstallUpdate());
+  readOnly.Undo();
+  EXPECT_FALSE(InstallOk());
+  EXPECT_EQ(Listing(app), std::set<std::string>{"tvqwait.exe"});
+  EXPECT_EQ(ReadFile(App("tvqwait.exe")), Content(5000, "tvqwait.exe"));
+  const std::set<std::string> boxes(ui.texts.begin(), ui.texts.end());
+  EXPECT_EQ(boxes, (std::set<std::string>{CannotCopy(W("tvqlzcp.exe"), "tvqlzcp.exe"),
+                                          CannotCopy(W("tvq.ini"), "tvq.ini.newversion"),
+                                          CannotCopy(W("data.txt"), "data.txt")}));
+  EXPECT_EQ(Listing(root.path()), outsideBefore);
+}
+
+TEST_F(Install, ASourceVanishingDuringItsCopyIsAFailedCopy) {
+  const std::int64_t size = 64 << 20;
+  WriteFile(W("tvq.ini"), Content(size, "[ini]"));
+  std::atomic<bool> stop{false};
+  std::thread remover([&] {
+    while (!stop) {
+      if (!Listing(app).empty()) {
+        fs::remove(W("tvq.ini"));
+        return;
+      }
+      std::this_thread::yield();
+    }
+  });
+  const bool result = InstallUpdate();
+  stop = true;
+  remover.join();
+
+  EXPECT_FALSE(result);
+  EXPECT_EQ(ui.texts, std::vector<std::string>{CannotCopy(W("tvq.ini"), "tvq.ini.newversion")});
+  // Whatever stays is the whole copy, never a piece of it, and no temporary file.
+  for (const auto& name : Listing(app)) {
+    EXPECT_EQ(name, "tvq.ini.newversion");
+    EXPECT_EQ(static_cast<std::int64_t>(fs::file_size(App(name))), size);
+  }
+}
+
+TEST_F(Install, DirectoriesAndLinksInTheWorkDirectoryAreNeverFollowed) {
+  WriteFile(outside + "/secret", "secret");
+  fs::create_directory(W("sub"));
+  WriteFile(W("sub/inner.txt"), "inner");
+  fs::create_symlink(outside + "/secret", W("link.txt"));
+  fs::create_symlink(outside, W("linkdir"));
+  fs::create_symlink(outside + "/secret", W("tvq.ini"));
+  WriteFile(W("good.txt"), "good");
+  const auto outsideBefore = Listing(outside);
+
+  EXPECT_FALSE(InstallUpdate());
+  EXPECT_FALSE(InstallOk());
+  const std::set<std::string> boxes(ui.texts.begin(), ui.texts.end());
+  EXPECT_EQ(boxes, (std::set<std::string>{CannotCopy(W("sub"), "sub"),
+                                          CannotCopy(W("link.txt"), "link.txt"),
+                                          CannotCopy(W("linkdir"), "linkdir"),
+                                          CannotCopy(W("tvq.ini"), "tvq.ini.newversion")}));
+  EXPECT_EQ(Listing(app), std::set<std::string>{"good.txt"});
+  EXPECT_EQ(Listing(outside), outsideBefore);
+  EXPECT_EQ(ReadFile(outside + "/secret"), "secret");
+}
+
+}  // namespace

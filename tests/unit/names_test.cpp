@@ -1,0 +1,84 @@
+#include "app/names.h"
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/install_support.h"
+#include "support/strfn.h"
+
+namespace {
+
+using Names = InstallFixture;
+
+TEST_F(Names, FixedNamesOfTheMainApplication) {
+  EXPECT_EQ(MainAppName(), "tvq");
+  EXPECT_EQ(MainAppExeName(), "tvq.exe");
+  EXPECT_EQ(MainAppPackedName(), "tvq.ex_");
+  EXPECT_EQ(RestartCommandLine(), "tvq /ExitAndLiveUpdate=on");
+}
+
+TEST_F(Names, WorkDirectoryIsTempPlusLowerProgramName) {
+  struct Case {
+    std::string temp, program, want;
+  } cases[] = {
+      {"/x/tmp", "tvqlupd", "/x/tmp/tvqlupd"},
+      {"/x/tmp/", "tvqlupd", "/x/tmp/tvqlupd"},
+      {"/x/tmp", "TvqLUpd", "/x/tmp/tvqlupd"},
+      {"/", "UPD", "/upd"},
+  };
+  for (const auto& c : cases) {
+    os::SetEnvVar("TEMP", c.temp);
+    SetProgramName(c.program);
+    EXPECT_EQ(WorkDirectory(), c.want) << c.temp << " / " << c.program;
+    EXPECT_EQ(LowerProgramName(), LowStr(c.program)) << c.program;
+  }
+}
+
+TEST_F(Names, DefaultUpdateSiteEndsInLowerProgramName) {
+  SetProgramName("TvqLUpd");
+  const std::string base = DefaultSiteBase();
+  ASSERT_FALSE(base.empty());
+  EXPECT_EQ(base.back(), '/');
+  EXPECT_EQ(base.rfind("http", 0), 0u) << base;
+  EXPECT_EQ(DefaultUpdateSite(), base + "tvqlupd/");
+}
+
+TEST_F(Names, MorePendingConsumesTheFirstMarkerInOrder) {
+  struct Case {
+    std::vector<std::string> present;
+    std::string consumed;
+  } cases[] = {
+      {{"!more", "!more.flg", "!more.txt"}, "!more"},
+      {{"!more.flg", "!more.txt"}, "!more.flg"},
+      {{"!more.txt"}, "!more.txt"},
+  };
+  for (const auto& c : cases) {
+    ResetMorePendingForTests();
+    for (const auto& name : c.present) WriteFile(W(name), "x");
+    EXPECT_TRUE(MorePending()) << c.consumed;
+    for (const auto& name : c.present) {
+      EXPECT_EQ(PathExists(W(name)), name != c.consumed) << name;
+      std::filesystem::remove(W(name));
+    }
+  }
+}
+
+TEST_F(Names, MorePendingStaysTrueOnceFound) {
+  EXPECT_FALSE(MorePending());
+  WriteFile(W("!more"), "");
+  EXPECT_TRUE(MorePending());
+  EXPECT_FALSE(PathExists(W("!more")));
+  EXPECT_TRUE(MorePending());
+}
+
+TEST_F(Names, ShowDiagnosticOnlyWhileCtrlIsDown) {
+  ShowDiagnostic("Cannot download list from host.");
+  EXPECT_TRUE(ui.texts.empty());
+  ui.ctrlDown = true;
+  ShowDiagnostic("Cannot download list from host.");
+  ASSERT_EQ(ui.texts.size(), 1u);
+  EXPECT_EQ(ui.texts[0], "Cannot download list from host.");
+}
+
+}  // namespace
