@@ -19,7 +19,7 @@ namespace {
 constexpr std::size_t kChecksumBlock = 32768;
 constexpr std::size_t kCompareBlock = 524288;
 constexpr std::int64_t kRetryPauseMs = 50;
-constexpr std::int64_t kWriteBehind = 8 << 20;  // bytes copied between flush starts
+constexpr std::int64_t kWriteBehind = 4 << 20;  // bytes copied between flush starts
 
 // ------------------------------------------------------------------ checksum
 
