@@ -47,5 +47,10 @@ void CfgSetOverride(std::string_view fileName);
 // Whether the last search found its key.
 bool CfgFound();
 
+// While off, rewritten and appended files reach the operating system but are
+// not flushed to the disk: for working files that are afterwards copied,
+// flushed, over the settings file. On at start.
+void CfgSetDurableWrites(bool on);
+
 // Closes the store's file handle and forgets all state (tests only).
 void CfgResetForTests();
