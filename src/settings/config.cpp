@@ -24,7 +24,7 @@ struct Store {
   std::string override;      // while non-empty, CfgFileName returns it
   bool initialised = false;
   bool cleanupRegistered = false;
-  bool durable = true;       // writes reach the disk before they count
+  bool workingFiles = false; // writes go to working files only (see config.h)
   TextFile file;             // the only open settings file
 };
 
@@ -188,7 +188,7 @@ bool Append(std::string_view key, std::string_view value) {
   if (!open && !os::StatPath(path).exists) open = s.file.OpenWrite(path);
   if (!open) return false;
   // Mend: flushed now, so a crash before the next look-up cannot lose it.
-  bool ok = s.file.Write(text) && (s.durable ? s.file.Sync() : s.file.Flush());
+  bool ok = s.file.Write(text) && (s.workingFiles ? s.file.Flush() : s.file.Sync());
   return ok && !s.file.IoError();
 }
 
@@ -224,10 +224,14 @@ bool Rewrite(const KeyMatcher& key, std::string_view value) {
   }
   ok = ok && replaced && !s.file.IoError();
   CloseStoreFile();
-  ok = ok && (s.durable ? out.Sync() : out.Flush());
+  ok = ok && (s.workingFiles ? out.Flush() : out.Sync());
   ok = out.Close() && ok;
-  // Mend: the old file is replaced atomically; it is never deleted first.
-  if (ok && os::RenameReplace(temp, path)) return true;
+  // Mend: a settings file is replaced atomically, never deleted first. A
+  // working file may be: renaming over it would make the file system flush
+  // it, and losing it only leaves the settings as they were.
+  if (ok && s.workingFiles) ok = os::RemoveFile(path) && os::RenameNoReplace(temp, path);
+  else if (ok) ok = os::RenameReplace(temp, path);
+  if (ok) return true;
   os::RemoveFile(temp);
   return false;
 }
@@ -329,7 +333,7 @@ void CfgInit() {
 
 bool CfgInitialised() { return St().initialised; }
 
-void CfgSetDurableWrites(bool on) { St().durable = on; }
+void CfgSetWorkingFileWrites(bool on) { St().workingFiles = on; }
 
 void CfgResetForTests() {
   CloseStoreFile();
@@ -340,7 +344,7 @@ void CfgResetForTests() {
   s.found = true;
   s.override.clear();
   s.initialised = false;
-  s.durable = true;
+  s.workingFiles = false;
 }
 
 // -------------------------------------------------------------------- look-ups

@@ -47,10 +47,11 @@ void CfgSetOverride(std::string_view fileName);
 // Whether the last search found its key.
 bool CfgFound();
 
-// While off, rewritten and appended files reach the operating system but are
-// not flushed to the disk: for working files that are afterwards copied,
-// flushed, over the settings file. On at start.
-void CfgSetDurableWrites(bool on);
+// While on, every file the store writes is a working file that is copied
+// (flushed, atomically) over the settings file afterwards: rewrites and
+// appends reach the operating system but are not flushed to the disk, and a
+// rewrite deletes the old file before it renames the new one. Off at start.
+void CfgSetWorkingFileWrites(bool on);
 
 // Closes the store's file handle and forgets all state (tests only).
 void CfgResetForTests();

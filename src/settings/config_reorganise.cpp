@@ -46,8 +46,8 @@ class ChainPush {
 // the disk once, when it is copied over the settings file.
 class WorkingFileWrites {
  public:
-  WorkingFileWrites() { CfgSetDurableWrites(false); }
-  ~WorkingFileWrites() { CfgSetDurableWrites(true); }
+  WorkingFileWrites() { CfgSetWorkingFileWrites(true); }
+  ~WorkingFileWrites() { CfgSetWorkingFileWrites(false); }
   WorkingFileWrites(const WorkingFileWrites&) = delete;
   WorkingFileWrites& operator=(const WorkingFileWrites&) = delete;
 };
