@@ -126,7 +126,8 @@ std::vector<std::string> VerifySite(const std::string& siteDir) {
       continue;
     }
     FileEntry entry;
-    for (std::string_view piece : ListPieces(FilesSectionOf(block.text))) {
+    const std::string files = FilesSectionOf(block.text);
+    for (std::string_view piece : ListPieces(files)) {
       if (!ParseFileEntry(piece, entry)) continue;
       if (!IsPlainFileName(entry.name)) {
         problems.push_back(where + ": \"" + entry.name + "\" is not a plain file name");

@@ -6,6 +6,7 @@
 
 #include "platform/os.h"
 #include "support/http_test_server.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -42,29 +43,12 @@ struct Received {
   }
 };
 
-// Restores an environment variable when the test ends.
-class ScopedEnv {
- public:
-  ScopedEnv(const std::string& name, const std::string& value) : name_(name), old_(os::GetEnvVar(name)) {
-    os::SetEnvVar(name, value);
-  }
-  ~ScopedEnv() {
-    if (old_) os::SetEnvVar(name_, *old_);
-    else os::UnsetEnvVar(name_);
-  }
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
-
 class HttpTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    // Proxies of the machine must not take part unless a test sets them.
-    for (const char* v : {"http_proxy", "https_proxy", "all_proxy", "HTTPS_PROXY", "ALL_PROXY", "no_proxy", "NO_PROXY"})
-      os::UnsetEnvVar(v);
-  }
+  // Proxies of the machine must not take part unless a test sets them.
+  ScopedEnv noHttpProxy{"http_proxy", std::nullopt};
+  ScopedEnv noAllProxy{"all_proxy", std::nullopt};
+  ScopedEnv noAllProxyUpper{"ALL_PROXY", std::nullopt};
   TempDir site;
 };
 

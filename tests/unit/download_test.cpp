@@ -12,6 +12,7 @@
 #include "platform/os.h"
 #include "support/fileutil.h"
 #include "support/recording_display.h"
+#include "support/scoped_env.h"
 #include "support/std_text_capture.h"
 #include "support/temp_dir.h"
 #include "support/virtual_clock.h"
@@ -25,7 +26,6 @@ class DownloadTest : public ::testing::Test {
     downloadedBytes = 0;
     totalBytesCurrentSet = 0;
     SetProgramName("tvqlupd");
-    os::SetEnvVar("TEMP", temp.path());
     work = WorkDirectory();
     ASSERT_TRUE(os::MakeDirectories(work));
     site = temp / "site";
@@ -53,7 +53,8 @@ class DownloadTest : public ::testing::Test {
     return p;
   }
 
-  TempDir temp;
+  class TempDir temp;  // "class": fileutil.h has a function of that name
+  ScopedEnv tempVar{"TEMP", temp.path()};
   VirtualClock clock;
   RecordingDisplay display;
   StdTextCapture log;

@@ -74,10 +74,6 @@ size_t WriteToSink(char* data, size_t size, size_t count, void* user) {
   return total;
 }
 
-size_t WriteToStdioFile(char* data, size_t size, size_t count, void* user) {
-  return std::fwrite(data, size, count, static_cast<std::FILE*>(user)) * size;
-}
-
 }  // namespace
 
 bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle) {
@@ -120,17 +116,15 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
 }
 
 bool HttpDownloadToFile(const HttpRequest& request, const std::string& path) {
-  GlobalInitOnce();
-  Transfer t;
-  t.easy = curl_easy_init();
-  if (!t.easy || !Configure(t.easy, request)) return false;
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) return false;
-  curl_easy_setopt(t.easy, CURLOPT_WRITEFUNCTION, WriteToStdioFile);
-  curl_easy_setopt(t.easy, CURLOPT_WRITEDATA, file);
-  const CURLcode code = curl_easy_perform(t.easy);
+  const auto toFile = [file](const char* data, std::size_t size) {
+    return std::fwrite(data, 1, size, file) == size;
+  };
+  // The whole body in one call: no idle callback, nobody to ask about Cancel.
+  const bool received = HttpGet(request, toFile, nullptr);
   const bool closed = std::fclose(file) == 0;
-  return code == CURLE_OK && closed;
+  return received && closed;
 }
 
 }  // namespace os
