@@ -24,11 +24,13 @@ struct Store {
   std::string override;      // while non-empty, CfgFileName returns it
   bool initialised = false;
   bool cleanupRegistered = false;
+  bool workingFiles = false; // writes go to working files only (see config.h)
   TextFile file;             // the only open settings file
 };
 
+// Never destroyed, so that clean-ups at program end may still use it.
 Store& St() {
-  static Store store;
+  static Store& store = *new Store;
   return store;
 }
 
@@ -186,7 +188,7 @@ bool Append(std::string_view key, std::string_view value) {
   if (!open && !os::StatPath(path).exists) open = s.file.OpenWrite(path);
   if (!open) return false;
   // Mend: flushed now, so a crash before the next look-up cannot lose it.
-  bool ok = s.file.Write(text) && s.file.Sync();
+  bool ok = s.file.Write(text) && (s.workingFiles ? s.file.Flush() : s.file.Sync());
   return ok && !s.file.IoError();
 }
 
@@ -222,10 +224,14 @@ bool Rewrite(const KeyMatcher& key, std::string_view value) {
   }
   ok = ok && replaced && !s.file.IoError();
   CloseStoreFile();
-  ok = ok && out.Sync();
+  ok = ok && (s.workingFiles ? out.Flush() : out.Sync());
   ok = out.Close() && ok;
-  // Mend: the old file is replaced atomically; it is never deleted first.
-  if (ok && os::RenameReplace(temp, path)) return true;
+  // Mend: a settings file is replaced atomically, never deleted first. A
+  // working file may be: renaming over it would make the file system flush
+  // it, and losing it only leaves the settings as they were.
+  if (ok && s.workingFiles) ok = os::RemoveFile(path) && os::RenameNoReplace(temp, path);
+  else if (ok) ok = os::RenameReplace(temp, path);
+  if (ok) return true;
   os::RemoveFile(temp);
   return false;
 }
@@ -327,6 +333,8 @@ void CfgInit() {
 
 bool CfgInitialised() { return St().initialised; }
 
+void CfgSetWorkingFileWrites(bool on) { St().workingFiles = on; }
+
 void CfgResetForTests() {
   CloseStoreFile();
   Store& s = St();
@@ -336,6 +344,7 @@ void CfgResetForTests() {
   s.found = true;
   s.override.clear();
   s.initialised = false;
+  s.workingFiles = false;
 }
 
 // -------------------------------------------------------------------- look-ups

@@ -47,5 +47,11 @@ void CfgSetOverride(std::string_view fileName);
 // Whether the last search found its key.
 bool CfgFound();
 
+// While on, every file the store writes is a working file that is copied
+// (flushed, atomically) over the settings file afterwards: rewrites and
+// appends reach the operating system but are not flushed to the disk, and a
+// rewrite deletes the old file before it renames the new one. Off at start.
+void CfgSetWorkingFileWrites(bool on);
+
 // Closes the store's file handle and forgets all state (tests only).
 void CfgResetForTests();

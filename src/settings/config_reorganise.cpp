@@ -23,7 +23,7 @@ constexpr double kSelfCheckRate = 0.001;
 const char* const kVersionSpec = "CFGFileVersion=0";
 
 std::function<double()>& RandomSource() {
-  static std::function<double()> source;
+  static std::function<double()>& source = *new std::function<double()>;
   return source;
 }
 
@@ -40,6 +40,16 @@ class ChainPush {
   ~ChainPush() { CfgPopFile(); }
   ChainPush(const ChainPush&) = delete;
   ChainPush& operator=(const ChainPush&) = delete;
+};
+
+// Working-file writes for the life of the object: the merged file reaches
+// the disk once, when it is copied over the settings file.
+class WorkingFileWrites {
+ public:
+  WorkingFileWrites() { CfgSetWorkingFileWrites(true); }
+  ~WorkingFileWrites() { CfgSetWorkingFileWrites(false); }
+  WorkingFileWrites(const WorkingFileWrites&) = delete;
+  WorkingFileWrites& operator=(const WorkingFileWrites&) = delete;
 };
 
 // The settings file override set for the life of the object.
@@ -170,6 +180,7 @@ bool UpdateFromNewVersion(const std::string& newVersionFile, const std::string* 
     if (ok) {
       {
         ChainPush push(forceNext);
+        WorkingFileWrites working;
         // Mend: a merge that could not store every value does not replace S,
         // so the user's values are never lost to a failed store.
         ok = MergeValues(oldVersion);

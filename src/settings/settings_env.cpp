@@ -14,7 +14,7 @@
 namespace {
 
 std::string& ConfiguredWorkDir() {
-  static std::string dir;
+  static std::string& dir = *new std::string;
   return dir;
 }
 

@@ -5,11 +5,14 @@
 #include "settings/config.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdint>
+#include <functional>
 #include <filesystem>
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -43,43 +46,79 @@ std::string SettingsText(const std::string& version, const std::string& valueTag
   return text;
 }
 
+using Micros = std::chrono::microseconds;
+
+// Runs body in a child process and kills it once delay has passed, unless it
+// ends before. Returns whether it was killed; ran receives how long it ran.
+bool RunChild(const std::function<void()>& body, Micros delay, Micros& ran) {
+  const auto start = Clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    body();
+    _exit(0);
+  }
+  if (pid < 0) return false;
+  int status = 0;
+  for (;;) {
+    ran = std::chrono::duration_cast<Micros>(Clock::now() - start);
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFSIGNALED(status);
+    if (ran >= delay) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return WIFSIGNALED(status);
+    }
+    std::this_thread::sleep_for(Micros(100));
+  }
+}
+
+struct KillStats {
+  int runs = 0;
+  int killed = 0;
+};
+
+// Runs body again and again, each time killed after a random delay up to a
+// little more than a whole run takes (first the time given, then learnt from
+// the runs that end); prepare sets the files up before each run, check looks
+// at them after.
+KillStats KillRepeatedly(const std::function<void()>& prepare, const std::function<void()>& body,
+                         const std::function<void(int)>& check, Micros whole, int maxRuns,
+                         std::chrono::seconds budget, unsigned seed) {
+  KillStats stats;
+  std::mt19937 random(seed);
+  const auto deadline = Clock::now() + budget;
+  while (stats.runs < maxRuns && Clock::now() < deadline) {
+    prepare();
+    Micros ran(0);
+    const Micros delay(
+        std::uniform_int_distribution<std::int64_t>(0, whole.count() * 6 / 5)(random));
+    if (RunChild(body, delay, ran))
+      ++stats.killed;
+    else
+      whole = ran;
+    check(stats.runs++);
+    if (::testing::Test::HasFatalFailure()) break;
+  }
+  return stats;
+}
+
 class ConfigKill : public ConfigFixture {
  protected:
   ConfigKill() { SetReorganiseRandomSource([] { return 0.5; }); }
 
-  // Runs body in a child process; kills it after delay (or lets it finish
-  // when delay is negative). True when the child was killed.
-  static bool RunChild(const std::function<void()>& body, std::chrono::microseconds delay) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      body();
-      _exit(0);
-    }
-    if (pid < 0) return false;
-    if (delay.count() >= 0) {
-      const auto until = Clock::now() + delay;
-      while (Clock::now() < until) {
-      }
-      kill(pid, SIGKILL);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFSIGNALED(status);
-  }
-
-  // Removes everything from the directory but the given files.
-  void KeepOnly(const std::set<std::string>& names) {
-    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-      if (!names.count(entry.path().filename().string())) std::filesystem::remove_all(entry.path());
-    }
+  // Removes everything from the directory.
+  void Clear() {
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      std::filesystem::remove_all(entry.path());
   }
 };
 
 TEST_F(ConfigKill, MergeKilledAnywhereLeavesOldOrMergedSettings) {
-  const std::string oldText = SettingsText("1", "user", 12, 25, false);
-  const std::string newText = SettingsText("2", "dflt", 12, 25, true);
+  const std::string oldText = SettingsText("1", "user", 8, 25, false);
+  const std::string newText = SettingsText("2", "dflt", 8, 25, true);
+  std::string merged;
+  int sawOld = 0, sawMerged = 0;
   const auto prepare = [&] {
-    KeepOnly({});
+    Clear();
     WriteFile(Ini(), oldText);
     WriteFile(Ini() + ".newversion", newText);
   };
@@ -87,28 +126,25 @@ TEST_F(ConfigKill, MergeKilledAnywhereLeavesOldOrMergedSettings) {
     CfgResetForTests();
     CfgStartup();
   };
-
-  prepare();
-  const auto start = Clock::now();
-  ASSERT_FALSE(RunChild(merge, std::chrono::microseconds(-1)));
-  const auto duration = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
-  const std::string merged = ReadFile(Ini());
-  ASSERT_NE(merged, oldText);
-  ASSERT_NE(merged.find("CFGFileVersion=2\r\nSection0.Key0=user0\r\n"), std::string::npos);
-
-  std::mt19937 random(20240607);
-  std::uniform_int_distribution<std::int64_t> delay(0, duration.count() * 11 / 10);
-  int killed = 0, sawOld = 0, sawMerged = 0;
-  const auto deadline = Clock::now() + std::chrono::seconds(25);
-  for (int run = 0; run < 200 && Clock::now() < deadline; ++run) {
-    prepare();
-    killed += RunChild(merge, std::chrono::microseconds(delay(random)));
+  const auto check = [&](int run) {
     ASSERT_TRUE(PathExists(Ini())) << "run " << run;
     const std::string now = ReadFile(Ini());
     ASSERT_TRUE(now == oldText || now == merged) << "run " << run << ": partial settings file";
     (now == oldText ? sawOld : sawMerged)++;
-  }
-  EXPECT_GT(killed, 100);
+  };
+  // What the merge makes when it is left alone.
+  prepare();
+  Micros ran(0);
+  ASSERT_FALSE(RunChild(merge, std::chrono::hours(1), ran));
+  merged = ReadFile(Ini());
+  ASSERT_NE(merged.find("CFGFileVersion=2\r\n"), std::string::npos);
+  ASSERT_NE(merged.find("Section0.Key0=user0\r\nSection0.Key1=user1\r\n"), std::string::npos);
+
+  const KillStats stats =
+      KillRepeatedly(prepare, merge, check, ran, 200, std::chrono::seconds(20), 2024);
+  std::printf("%d runs, %d killed; settings found old %d times, merged %d times\n", stats.runs,
+              stats.killed, sawOld, sawMerged);
+  EXPECT_GT(stats.killed, stats.runs / 3);
   EXPECT_GT(sawOld, 0);
   EXPECT_GT(sawMerged, 0);
 }
@@ -116,9 +152,10 @@ TEST_F(ConfigKill, MergeKilledAnywhereLeavesOldOrMergedSettings) {
 TEST_F(ConfigKill, RewriteKilledAnywhereLeavesAWholeFile) {
   const std::string head = SettingsText("1", "v", 10, 50, false);
   const auto withCounter = [&](int i) { return head + "Counter=" + IntStr(i) + "\r\nTail=t\r\n"; };
-  constexpr int kStores = 100;
+  constexpr int kStores = 25;
+  std::set<int> seen;
   const auto prepare = [&] {
-    KeepOnly({});
+    Clear();
     WriteFile(Ini(), withCounter(0));
   };
   const auto stores = [] {
@@ -126,30 +163,27 @@ TEST_F(ConfigKill, RewriteKilledAnywhereLeavesAWholeFile) {
     CfgInit();
     for (int i = 1; i <= kStores; ++i) CfgPutInt("Counter", i);
   };
-
-  prepare();
-  const auto start = Clock::now();
-  ASSERT_FALSE(RunChild(stores, std::chrono::microseconds(-1)));
-  const auto duration = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start);
-  ASSERT_EQ(ReadFile(Ini()), withCounter(kStores));
-
-  std::mt19937 random(7);
-  std::uniform_int_distribution<std::int64_t> delay(0, duration.count());
-  int killed = 0;
-  std::set<int> seen;
-  const auto deadline = Clock::now() + std::chrono::seconds(10);
-  for (int run = 0; run < 100 && Clock::now() < deadline; ++run) {
-    prepare();
-    killed += RunChild(stores, std::chrono::microseconds(delay(random)));
+  const auto check = [&](int run) {
     const std::string now = ReadFile(Ini());
     const std::size_t digits = head.size() + 8;  // behind "Counter="
     ASSERT_GT(now.size(), digits) << "run " << run;
-    const int counter = static_cast<int>(IntValDef(now.substr(digits, now.find('\r', digits) - digits), -1));
+    const int counter =
+        static_cast<int>(IntValDef(now.substr(digits, now.find('\r', digits) - digits), -1));
     ASSERT_EQ(now, withCounter(counter)) << "run " << run << ": partial settings file";
     seen.insert(counter);
-  }
-  EXPECT_GT(killed, 50);
-  EXPECT_GT(seen.size(), 10u);
+  };
+
+  prepare();
+  Micros ran(0);
+  ASSERT_FALSE(RunChild(stores, std::chrono::hours(1), ran));
+  ASSERT_EQ(ReadFile(Ini()), withCounter(kStores));
+
+  const KillStats stats =
+      KillRepeatedly(prepare, stores, check, ran, 100, std::chrono::seconds(8), 7);
+  std::printf("%d runs, %d killed; %zu different counters found\n", stats.runs, stats.killed,
+              seen.size());
+  EXPECT_GT(stats.killed, stats.runs / 3);
+  EXPECT_GT(seen.size(), 3u);
 }
 
 }  // namespace

@@ -101,15 +101,6 @@ TEST_F(Config, PushAndPopChangeOnlyTheChain) {
   EXPECT_EQ(CfgChain(), main);
 }
 
-TEST_F(Config, ProgramSettingsFileIsBesideTheProgram) {
-  os::SetEnvVar("PROGRAMFILES", dir.path());
-  os::SetEnvVar("AppData", dir / "appdata");
-  os::SetExecutablePathForTests(dir / "app");
-  EXPECT_EQ(CfgProgramSettingsFileName(), dir / "app.INI");
-  EXPECT_EQ(CfgDefaultFileName(), dir / "appdata/app.INI");
-  os::UnsetEnvVar("AppData");
-}
-
 using ConfigDeathTest = ConfigFixture;
 
 TEST_F(ConfigDeathTest, LookUpBeforeInitStopsWith222) {
