@@ -19,6 +19,7 @@ namespace {
 constexpr std::size_t kChecksumBlock = 32768;
 constexpr std::size_t kCompareBlock = 524288;
 constexpr std::int64_t kRetryPauseMs = 50;
+constexpr std::int64_t kWriteBehind = 8 << 20;  // bytes copied between flush starts
 
 // ------------------------------------------------------------------ checksum
 
@@ -305,13 +306,25 @@ bool CopyFileBuffered(const std::string& source, const std::string& target, bool
     // Mend: the copy goes to a temporary file renamed over the target only
     // when complete; a failed copy used to leave a truncated target.
     TempBeside temp(target);
-    if (!temp.file()) return false;
-    for (;;) {
-      if (!temp.file()->Write(buffer.get(), static_cast<std::size_t>(n))) return false;
-      if (abortCallback && abortCallback()) return false;
-      if (n < static_cast<std::int64_t>(bufferSize)) break;
-      n = ReadFull(*in, buffer.get(), bufferSize);
+    os::File* out = temp.file();
+    if (!out || !out->Write(buffer.get(), static_cast<std::size_t>(n))) return false;
+    if (abortCallback && abortCallback()) return false;
+    // The rest block by block, inside the kernel where it can; the disk
+    // starts writing behind the copy, so the final flush waits less.
+    std::int64_t written = n;
+    std::int64_t flushedTo = 0;
+    // A short first block was the whole file; later blocks may come short
+    // before the end, so only 0 ends the copy.
+    for (bool more = n == static_cast<std::int64_t>(bufferSize); more;) {
+      n = out->CopyFrom(*in, buffer.get(), bufferSize);
       if (n < 0) return false;
+      if (n == 0) break;
+      written += n;
+      if (written - flushedTo >= kWriteBehind) {
+        out->BeginSync(flushedTo, written - flushedTo);
+        flushedTo = written;
+      }
+      if (abortCallback && abortCallback()) return false;
     }
     if (!temp.Finish() || !os::SetPermissions(temp.path(), permissions)) return false;
     if (keepDate && !os::SetModifiedSeconds(temp.path(), from.modifiedSeconds)) return false;
@@ -452,9 +465,12 @@ std::string ProgramFilesDir() {
 // ------------------------------------------------------------ update identifier
 
 const std::string& ProgramName() {
-  std::string& name = ProgramNameText();
-  if (name.empty()) name = ProgramPath(false, false);
-  return name;
+  // Until main sets it, the name follows the executable path (which tests
+  // may replace).
+  if (!ProgramNameText().empty()) return ProgramNameText();
+  static std::string derived;
+  derived = ProgramPath(false, false);
+  return derived;
 }
 
 void SetProgramName(std::string name) {

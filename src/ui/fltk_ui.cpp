@@ -25,6 +25,9 @@ constexpr int kButtonW = 75;
 constexpr int kButtonH = 23;
 constexpr int kButtonGap = 8;
 
+// Set by NoteVisibleChange, cleared by the next PumpFltkEvents.
+bool visibleChange = false;
+
 // The text with "\r\n" and a lone "\r" (the original's line break) as "\n".
 std::string UnixLineBreaks(const std::string& text) {
   std::string out;
@@ -88,12 +91,15 @@ std::string FltkLabelText(const std::string& text) {
   return out;
 }
 
-bool PumpFltkEvents(bool force) {
+void NoteVisibleChange() { visibleChange = true; }
+
+bool PumpFltkEvents() {
   static Clock::time_point last{};
   if (fl_display == nullptr) return false;
   const Clock::time_point now = Clock::now();
-  if (!force && now - last < std::chrono::milliseconds(kPumpIntervalMs)) return false;
+  if (!visibleChange && now - last < std::chrono::milliseconds(kPumpIntervalMs)) return false;
   last = now;
+  visibleChange = false;
   const bool waiting = Fl::ready() != 0;
   Fl::check();
   return waiting;
@@ -188,7 +194,7 @@ bool FltkUserInterface::KeyDown(int virtualKey) {
 
 bool FltkUserInterface::PumpMessages(int ms) {
   if (fl_display == nullptr) return false;
-  if (ms < 0) return PumpFltkEvents(false);
+  if (ms < 0) return PumpFltkEvents();
   bool handled = false;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {

@@ -23,11 +23,15 @@ class FltkUserInterface : public UserInterface {
 // The one instance main and the window install.
 FltkUserInterface& TheFltkUserInterface();
 
-// Handles the FLTK events waiting now (Fl::check). Unless force is set this
-// happens at most every kPumpIntervalMs, so that a transfer reporting every
-// block is not slowed down; true when events were waiting.
+// Notes that the window shows something new: the next PumpFltkEvents draws
+// it at once.
+void NoteVisibleChange();
+// Handles the FLTK events waiting now (Fl::check). Unless a visible change is
+// pending this happens at most every kPumpIntervalMs, so that a transfer
+// reporting every block is not slowed down; true when events were waiting.
+// Both the window's Pump and PumpMessages(-1) come here.
 inline constexpr int kPumpIntervalMs = 50;
-bool PumpFltkEvents(bool force);
+bool PumpFltkEvents();
 
 // Label text for FLTK, which reads '@' as the start of a symbol.
 std::string FltkLabelText(const std::string& text);

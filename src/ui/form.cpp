@@ -328,7 +328,7 @@ void TForm1::SetLabel(Fl_Box* box, const std::string& text) {
   if (box->label() != nullptr && label == box->label()) return;
   box->copy_label(label.c_str());
   box->redraw();
-  dirty_ = true;
+  NoteVisibleChange();
 }
 
 void TForm1::SetStatusText(const std::string& text) { SetLabel(doingLabel, text); }
@@ -337,7 +337,7 @@ void TForm1::SetPercent(int percent) {
   SetLabel(Label1, std::to_string(percent) + "%");
   if (static_cast<int>(ProgressBar1->value()) != percent) {
     ProgressBar1->value(static_cast<float>(percent));
-    dirty_ = true;
+    NoteVisibleChange();
   }
 }
 
@@ -365,7 +365,7 @@ void TForm1::SetIllustration(char which) {
   chosen->show();
   IllustrationPanel->redraw();
   illustration_ = which;
-  dirty_ = true;
+  NoteVisibleChange();
 }
 
 bool TForm1::IllustrationLoaded(char which) const { return ImageOf(which)->image() != nullptr; }
@@ -374,8 +374,4 @@ void TForm1::SetCaption(const std::string& caption) { SetLabel(Panel1, caption);
 
 void TForm1::SetUpdateIdText(const std::string& text) { SetLabel(UpdateIDLabel, text); }
 
-void TForm1::Pump() {
-  const bool changed = dirty_;
-  dirty_ = false;
-  PumpFltkEvents(changed);
-}
+void TForm1::Pump() { PumpFltkEvents(); }

@@ -100,6 +100,5 @@ class TForm1 : public DisplaySurface {
   bool dragging_ = false;
   int dragX_ = 0;
   int dragY_ = 0;
-  bool dirty_ = true;
   char illustration_ = '0';
 };

@@ -25,6 +25,7 @@ int RunWindow(std::function<void()> run) {
   if (!TryOpenDisplay()) return 1;
   TForm1 form(kApplicationTitle, std::move(run));
   SetDisplaySurface(&form);
+  ResetDisplayState();
   SetUserInterface(&TheFltkUserInterface());
   form.Show();
   Fl::run();

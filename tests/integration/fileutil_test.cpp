@@ -297,6 +297,10 @@ TEST(FileUtil, CopyFileBufferedSetsPermissionsFromTargetOrContent) {
   EXPECT_EQ(Mode(dir / "new_data"), 0644u);
   EXPECT_EQ(Mode(dir / "existing"), 0600u);
   EXPECT_EQ(ReadFile(dir / "existing"), "#!/bin/sh\necho hi\n");
+  // Only the permission bits carry over, never set-user-ID on new content.
+  ::chmod((dir / "existing").c_str(), 04755);
+  EXPECT_TRUE(CopyFileBuffered(dir / "data", dir / "existing", false, kCopyBufferSize, nullptr));
+  EXPECT_EQ(Mode(dir / "existing"), 0755u);
 }
 
 TEST(FileUtil, CopyFileBufferedRefusesLinksDirectoriesAndMissingSources) {

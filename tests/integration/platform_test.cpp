@@ -71,6 +71,52 @@ TEST(Platform, FileWritesReadsSeeksAndSizes) {
   EXPECT_FALSE(f->Seek(-1));
 }
 
+namespace {
+// Copies all of source into target with CopyFrom in blocks of size bytes.
+std::string CopyAll(os::File& source, os::File& target, std::size_t size) {
+  std::vector<char> buffer(size);
+  std::int64_t n;
+  while ((n = target.CopyFrom(source, buffer.data(), size)) > 0) {
+  }
+  return n == 0 ? "ok" : "error";
+}
+}  // namespace
+
+TEST(Platform, CopyFromCopiesInsideTheKernelOrThroughTheBuffer) {
+  TempDir dir;
+  std::string content(300000, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + i / 251);
+  WriteFile(dir / "src", content);
+  WriteFile(dir / "log", "head:");
+  {
+    auto src = os::File::Open(dir / "src", os::OpenFor::Read);
+    auto dst = os::File::Open(dir / "dst", os::OpenFor::CreateNew);
+    ASSERT_TRUE(src && dst);
+    EXPECT_EQ(CopyAll(*src, *dst, 4096), "ok");
+    dst->BeginSync(0, 300000);  // a hint; the content must stay the same
+  }
+  EXPECT_EQ(ReadFile(dir / "dst"), content);
+  {
+    // An appending target refuses the kernel copy: the buffer serves.
+    auto src = os::File::Open(dir / "src", os::OpenFor::Read);
+    auto log = os::File::Open(dir / "log", os::OpenFor::Append);
+    ASSERT_TRUE(src && log);
+    EXPECT_EQ(CopyAll(*src, *log, 65536), "ok");
+  }
+  EXPECT_EQ(ReadFile(dir / "log"), "head:" + content);
+  {
+    // A kernel file that reports size 0 still has content.
+    auto status = os::File::Open("/proc/self/status", os::OpenFor::Read);
+    auto dst = os::File::Open(dir / "status", os::OpenFor::CreateNew);
+    ASSERT_TRUE(status && dst);
+    EXPECT_EQ(CopyAll(*status, *dst, 65536), "ok");
+  }
+  EXPECT_NE(ReadFile(dir / "status").find("Pid:"), std::string::npos);
+  os::File closed;
+  char b[4];
+  EXPECT_EQ(closed.CopyFrom(closed, b, sizeof b), -1);
+}
+
 TEST(Platform, FileAppendCreatesAndAppends) {
   TempDir dir;
   const std::string path = dir / "log";

@@ -144,6 +144,8 @@ TEST(FileUtil, ProgramNameDefaultsToTheExecutableName) {
   os::SetExecutablePathForTests("/opt/app dir/tvqlupd.bin");
   SetProgramName("");
   EXPECT_EQ(ProgramName(), "tvqlupd");
+  os::SetExecutablePathForTests("/elsewhere/tvqlupd2");
+  EXPECT_EQ(ProgramName(), "tvqlupd2");  // follows the path until set
   SetProgramName("other");
   EXPECT_EQ(ProgramName(), "other");
   EXPECT_EQ(UpdateIdOf("id=\"OTHER12\""), "12");

@@ -11,7 +11,6 @@
 #include <FL/Fl_Window.H>
 #include <FL/x.H>
 
-#include "stubs.h"
 #include "support/ui_hooks.h"
 #include "ui/window_start.h"
 #include "x_server.h"

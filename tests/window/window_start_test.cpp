@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "stubs.h"
 #include "x_server.h"
 
 namespace {
