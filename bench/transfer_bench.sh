@@ -1,0 +1,88 @@
+#!/bin/sh
+# Times the transfer paths against curl, on one local HTTP server, same disk.
+#   bench/transfer_bench.sh [build dir]          SIZE_MB (default 256) sets the file size
+# - FetchFile of the file into a work directory vs `curl -o` of the same URL
+#   (target: at most 1.2 x).
+# - DownloadUpdateFiles of it (fetch, then size and checksum) vs `curl -o`
+#   plus FileChecksum of the file (target: at most 1.2 x).
+# - Peak memory of FetchFile at SIZE_MB and at 16 MiB (should not grow with
+#   the file), and how often a surface that redraws at most every 100 ms
+#   draws during the fetch (target: about 10 per second or fewer).
+# Every time is the best of RUNS runs (default 5), measured around the whole
+# process: loopback transfers of this size vary by a third from run to run.
+set -eu
+
+BUILD=${1:-build}
+CLI=$BUILD/bench/transfer_bench_cli
+[ -x "$CLI" ] || { echo "build $CLI first (cmake --build $BUILD --target transfer_bench_cli)" >&2; exit 2; }
+CLI=$(cd "$(dirname "$CLI")" && pwd)/$(basename "$CLI")
+SIZE_MB=${SIZE_MB:-256}
+RUNS=${RUNS:-5}
+ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tvqbench-XXXXXX")
+SERVER=
+cleanup() {
+  [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null || true
+  rm -rf "$ROOT"
+}
+trap cleanup EXIT INT TERM
+# No proxy takes part, for curl and for the updater alike.
+unset http_proxy https_proxy all_proxy HTTPS_PROXY ALL_PROXY no_proxy NO_PROXY || true
+
+mkdir -p "$ROOT/site" "$ROOT/temp" "$ROOT/out"
+head -c $((SIZE_MB * 1048576)) /dev/urandom > "$ROOT/site/big.bin"
+head -c $((16 * 1048576)) /dev/urandom > "$ROOT/site/small.bin"
+SIZE=$(stat -c %s "$ROOT/site/big.bin")
+
+"$CLI" serve "$ROOT/site" "$ROOT/port" &
+SERVER=$!
+i=0
+while [ ! -s "$ROOT/port" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
+PORT=$(cat "$ROOT/port")
+BASE=http://127.0.0.1:$PORT/
+
+now() { date +%s%N; }
+
+# best_of <timed command>: prints the best wall time in ms; the command's
+# last output line is kept in $ROOT/last.
+best_of() {
+  best=
+  for _ in $(seq "$RUNS"); do
+    rm -rf "$ROOT/out/"* "$ROOT/temp/"*
+    sync  # the last run's writes are not flushed during this one
+    t0=$(now)
+    eval "$1" > "$ROOT/last" 2>&1 || { echo "failed: $1" >&2; cat "$ROOT/last" >&2; exit 1; }
+    t1=$(now)
+    t=$(( (t1 - t0) / 1000000 ))
+    if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
+  done
+  echo "$best"
+}
+ratio() { awk "BEGIN { printf \"%.2f\", $1 / ($2 > 0 ? $2 : 1) }"; }
+field() { tr ' ' '\n' < "$ROOT/last" | sed -n "s/^$1=//p"; }
+
+curl_ms=$(best_of "curl -s -S -o '$ROOT/out/big.bin' '${BASE}big.bin'")
+fetch_ms=$(best_of "'$CLI' fetch '${BASE}big.bin' '$ROOT/out/big.bin' $SIZE")
+fetch_line=$(cat "$ROOT/last")
+sum_ms=$(best_of "'$CLI' checksum '$ROOT/site/big.bin'")
+sum_inner=$(field ms)
+CHECKSUM=$(field checksum)
+down_ms=$(best_of "TEMP='$ROOT/temp' '$CLI' download '$BASE' big.bin $SIZE $CHECKSUM")
+down_line=$(cat "$ROOT/last")
+
+rss() { # peak resident set of one fetch, KiB
+  rm -rf "$ROOT/out/"*
+  /usr/bin/time -f %M -o "$ROOT/rss" "$CLI" fetch "${BASE}$1" "$ROOT/out/$1" "$2" > /dev/null
+  cat "$ROOT/rss"
+}
+rss_big=$(rss big.bin "$SIZE")
+rss_small=$(rss small.bin $((16 * 1048576)))
+
+echo "file: $SIZE_MB MiB over HTTP on 127.0.0.1, best of $RUNS"
+printf 'FetchFile            %6d ms   curl -o %6d ms             x%s (target <= 1.2)\n' \
+  "$fetch_ms" "$curl_ms" "$(ratio "$fetch_ms" "$curl_ms")"
+printf 'FileChecksum         %6d ms   (%s ms inside the process)\n' "$sum_ms" "$sum_inner"
+printf 'DownloadUpdateFiles  %6d ms   curl -o + checksum %6d ms  x%s (target <= 1.2)\n' \
+  "$down_ms" "$((curl_ms + sum_ms))" "$(ratio "$down_ms" "$((curl_ms + sum_ms))")"
+printf 'peak memory of FetchFile: %d KiB at %d MiB, %d KiB at 16 MiB\n' "$rss_big" "$SIZE_MB" "$rss_small"
+echo "display during FetchFile:           $fetch_line"
+echo "display during DownloadUpdateFiles: $down_line"
