@@ -4,19 +4,87 @@
 #include <string>
 #include <vector>
 
+#include "app/run.h"
 #include "platform/os.h"
+#include "settings/config.h"
+#include "settings/config_reorganise.h"
+#include "settings/settings_env.h"
+#include "support/fileutil.h"
+#include "support/lingua.h"
+#include "support/strfn.h"
+#include "support/ui_hooks.h"
+#include "ui/console_display.h"
+#include "ui/fltk_ui.h"
+#include "ui/window_start.h"
+
+namespace {
+
+void PrintHelp() {
+  std::cout <<
+      "usage: tvqlupd [/P<site>] [/Log[=FILE]] [/ConfigFile=FILE] [/Key=Value...]\n"
+      "\n"
+      "Performs one update run of the application directory that holds this program:\n"
+      "fetches the update list from the update site, downloads the next update, verifies\n"
+      "and installs it, and records it in the settings file.\n"
+      "\n"
+      "  /P<site>          update site: http://host/dir/ or a directory (file://)\n"
+      "  /Log              write the run's account to standard output\n"
+      "  /Log=FILE         append the run's account to FILE\n"
+      "  /ConfigFile=FILE  settings file to use (also /INIFile=, /BasicCFGFile=)\n"
+      "  /Key=Value        store Value under an existing settings key\n"
+      "  /?                version banner (to the run's account), then exit\n"
+      "  --help, --version print this text or the version and exit\n";
+}
+
+// The program's own name: the executable's file name without extension.
+std::string ComputeProgramName() {
+  return StripExt(FileNameOf(os::ExecutablePath()));
+}
+
+// Runs the update in the console display (no window available).
+int RunOnConsole() {
+  ConsoleDisplay console;
+  SetDisplaySurface(&console);
+  ResetDisplayState();
+  os::WatchInterrupts();
+  ShowStatus(LangText("G:am initialisieren;F:initialisation en cours;*:initializing") + "...");
+  os::SleepMs(2000);
+  RunLiveUpdate();
+  console.Finish();
+  SetDisplaySurface(nullptr);
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   for (const auto& a : args) {
     if (a == "--version") {
-      std::cout << "tvqlupd 1.0j\n";
+      std::cout << "tvqlupd " << kVersion << "\n";
       return 0;
     }
     if (a == "--help") {
-      std::cout << "usage: tvqlupd [/P<site>] [/Log[=FILE]] [/Key=Value...]\n";
+      PrintHelp();
       return 0;
     }
   }
-  return 0;
+  os::SetArguments(args);
+
+  SetLanguage(DetectLanguage());
+  // The display is chosen first, so that a question at start-up already
+  // appears as a box above the desktop.
+  const bool windowed = TryOpenDisplay();
+  if (windowed) SetUserInterface(&TheFltkUserInterface());
+  CfgInit();
+  CfgStartup();
+  LoadUserColors();
+  SetProgramName(ComputeProgramName());
+
+  // A wait marker left in the program directory is removed; errors are ignored.
+  DeleteFileChecked(ProgramDir(true) + "TVQUWait.wat");
+
+  // The window where an X display can be opened, the console everywhere else.
+  if (windowed) return RunWindow(RunLiveUpdate);
+  return RunOnConsole();
 }

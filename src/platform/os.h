@@ -95,6 +95,13 @@ class File {
   std::int64_t Position();  // -1 on error
   std::int64_t Size();      // -1 on error
   bool Sync();              // flush to the disk
+  // Starts writing a range of the file to the disk without waiting, so that
+  // a later Sync has less left to wait for. Only a hint: may do nothing.
+  void BeginSync(std::int64_t offset, std::int64_t length);
+  // Copies up to size bytes from source's position to this file's position,
+  // inside the kernel where it can, else through buffer (at least size
+  // bytes). Bytes copied; 0 at the end of source; -1 on error.
+  std::int64_t CopyFrom(File& source, void* buffer, std::size_t size);
   bool Close();             // false when closing reported an error
 
  private:

@@ -24,13 +24,22 @@ bool CfgReadBool(std::string_view spec, bool& b);
 bool CfgIsValue(std::string_view spec, bool expected);
 bool CfgIsTrue(std::string_view spec);
 
+// Stores return false when the value could not be written; the file then
+// keeps its previous content.
 bool CfgPutStr(std::string_view key, std::string_view value);
 bool CfgPutInt(std::string_view key, std::int32_t value);
 bool CfgPutAssignment(std::string_view assignment);
+// CfgPutStr restricted to the top file of the chain: the key's line there is
+// rewritten, or the line is appended to it when the top file has none.
+bool CfgPutStrInTop(std::string_view key, std::string_view value);
 
 void CfgPushFile(std::string_view fileName);
 void CfgPopFile();
 std::string CfgChain();
+// The file of the chain's top entry (with the default extension "INI").
+std::string CfgTopFileName();
+// The settings file beside the program: its path with the extension "INI".
+std::string CfgProgramSettingsFileName();
 
 // The settings file override: while non-empty, CfgFileName returns it.
 std::string CfgOverride();

@@ -65,9 +65,14 @@ const std::string& ProgramName();
 void SetProgramName(std::string name);
 
 // ------------------------------------------------------------ time, messages, keys
+// Waits ms milliseconds through the platform clock (no messages handled).
 bool Pause(int ms);
+// Handles window messages for ms milliseconds (16-bit); true when any was.
 bool PumpMessagesFor(int ms);
+// ms < 0: only the messages waiting now; else PumpMessagesFor(ms).
 bool PumpMessages(int ms);
+// How many PumpMessages calls are running now (nested).
+int PumpMessagesDepth();
 bool KeyDown(int virtualKey);
 bool ShiftDown();
 bool CtrlDown();

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/posix/retrying.h"
 
 namespace os {
 namespace {
@@ -25,15 +26,7 @@ bool Succeeded(long rc) {
   return rc != -1;
 }
 
-// Runs a system call again while it is interrupted by a signal.
-template <class Call>
-long Retrying(Call call) {
-  long rc;
-  do {
-    rc = static_cast<long>(call());
-  } while (rc == -1 && errno == EINTR);
-  return rc;
-}
+using posix::Retrying;
 
 int Fd(std::intptr_t handle) {
   return static_cast<int>(handle);
@@ -64,7 +57,7 @@ FileInfo InfoFrom(const struct stat& st) {
   info.isSymlink = S_ISLNK(st.st_mode);
   info.size = static_cast<std::int64_t>(st.st_size);
   info.modifiedSeconds = static_cast<std::int64_t>(st.st_mtim.tv_sec);
-  info.permissions = static_cast<std::uint32_t>(st.st_mode) & 07777;
+  info.permissions = static_cast<std::uint32_t>(st.st_mode) & 0777;
   return info;
 }
 
@@ -175,6 +168,29 @@ std::int64_t File::Size() {
 
 bool File::Sync() {
   return IsOpen() && Succeeded(Retrying([&] { return ::fsync(Fd(handle_)); }));
+}
+
+void File::BeginSync(std::int64_t offset, std::int64_t length) {
+  if (IsOpen() && offset >= 0 && length > 0)
+    ::sync_file_range(Fd(handle_), static_cast<off_t>(offset), static_cast<off_t>(length),
+                      SYNC_FILE_RANGE_WRITE);
+}
+
+std::int64_t File::CopyFrom(File& source, void* buffer, std::size_t size) {
+  if (!IsOpen() || !source.IsOpen()) return -1;
+  const long copied = Retrying([&] {
+    return ::copy_file_range(Fd(source.handle_), nullptr, Fd(handle_), nullptr, size, 0);
+  });
+  // 0 may also mean a file whose size the kernel does not know (procfs):
+  // reading tells. Some file systems, kernels and appending targets refuse:
+  // read and write.
+  if (copied > 0) return copied;
+  if (copied < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS &&
+      errno != EOPNOTSUPP && errno != EBADF)
+    return -1;
+  const std::int64_t n = source.Read(buffer, size);
+  if (n > 0 && !Write(buffer, static_cast<std::size_t>(n))) return -1;
+  return n;
 }
 
 bool File::Close() {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/posix/retrying.h"
 
 namespace os {
 namespace {
@@ -21,11 +22,7 @@ namespace {
 // succeeded, after running it again while a signal interrupts it.
 template <class Call>
 bool SucceededRetrying(Call call) {
-  long rc;
-  do {
-    rc = static_cast<long>(call());
-  } while (rc == -1 && errno == EINTR);
-  return rc != -1;
+  return posix::Retrying(call) != -1;
 }
 
 std::vector<std::string>& StoredArguments() {

@@ -1,0 +1,49 @@
+#pragma once
+// The file entries of an update block: the <files> section is a list of
+// "name:size:checksum" entries separated by '\'. Shared by the byte totals,
+// the download and the publisher's tool.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/fileutil.h"
+
+struct FileEntry {
+  std::string name;                // as listed (a trailing '~' kept)
+  std::int64_t size = -1;          // -1: not given, not compared
+  std::int64_t checksum = kNoChecksum;  // not given, not compared
+};
+
+// The pieces of text between '\' characters, in order, empty ones included;
+// an empty text has none. One pass, so a long list costs linear time.
+std::vector<std::string_view> ListPieces(std::string_view text);
+
+// The first number of a field as an integer, dflt when there is none or it
+// does not read as an integer.
+std::int64_t FirstNumberOf(std::string_view field, std::int64_t dflt);
+
+// a + b for byte totals, held at the largest value instead of overflowing.
+std::int64_t AddSizes(std::int64_t a, std::int64_t b);
+
+// Reads a piece (taken as a short string) as a file entry; false when its
+// name field is empty (such pieces are skipped).
+bool ParseFileEntry(std::string_view piece, FileEntry& entry);
+
+// The text after the first "<files>" up to the first "</files>" after it,
+// with every CR and LF removed; empty when there is no such section.
+std::string FilesSectionOf(std::string_view updateInfo);
+
+// The name a listed name is stored under in the work directory: without a
+// trailing '~'.
+std::string RestoredName(std::string_view listedName);
+
+// Whether a listed name may be fetched and written: after the '~' rule it
+// is not empty, not "." or "..", and holds no '/', '\', ':' or control
+// character. Other names would reach outside the work directory.
+bool IsPlainFileName(std::string_view listedName);
+
+// A listed name as it goes into a URL path: bytes that a URL cannot carry
+// literally (blanks, '#', '?', '%', controls, non-ASCII, ...) percent-encoded.
+std::string UrlPathOfName(std::string_view name);

@@ -1,0 +1,316 @@
+#include "app/run.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <ostream>
+
+#include "app/display.h"
+#include "app/download.h"
+#include "app/install.h"
+#include "app/names.h"
+#include "app/run_context.h"
+#include "app/update_list.h"
+#include "platform/os.h"
+#include "settings/config.h"
+#include "support/cmdswitch.h"
+#include "support/fileutil.h"
+#include "support/lingua.h"
+#include "support/nuldev.h"
+#include "support/strfn.h"
+
+namespace {
+
+const std::string kDashes(70, '-');
+
+// Status texts of the run, in the current language.
+std::string StatusCheckingInstallation() {
+  return LangText("G:Überprüfen von installierten Updates;F:Contrôle des mises à jour installées;"
+                  "*:Checking current installation information") +
+         "...";
+}
+std::string StatusChecking() {
+  return LangText("G:Überprüfen von neuen Updates;F:recherche des nouvelles mises à jour;"
+                  "*:checking for updates") +
+         "...";
+}
+std::string StatusCopying() {
+  return LangText("G:Dateien werden kopiert;F:copie en cours;*:copying") + "...";
+}
+std::string StatusDownloading() {
+  return LangText("G:downloading;F:téléchargement en cours;*:downloading") + "...";
+}
+std::string StatusNothingNew() {
+  return LangTextOf("G:Es wurde kein neues Update gefunden",
+                    "F:Pas de nouvelle mise à jour disponible",
+                    "*:exiting (no new updates found)") +
+         "...";
+}
+std::string StatusInstallFailed() {
+  return LangTextOf("G:Fehler: das Update kann nicht installiert werden",
+                    "F:erreur: la mise à jour ne peut pas être installée",
+                    "*:error: cannot install files");
+}
+std::string StatusDownloadFailed() {
+  return LangTextOf("G:Das Update konnte nicht installiert werden",
+                    "F:la mise à jour n'a pas pu être installée", "*:aborting (error found)");
+}
+std::string StatusExiting() {
+  return LangTextOf("G:Das Updateprogramm wird beendet", "F:fermeture du programme de mise à jour",
+                    "*:exiting") +
+         "...";
+}
+
+std::string ProgramPathWithoutExt() {
+  return ProgramPath(true, false);
+}
+std::string DisablingFlagFile() {
+  return ProgramPathWithoutExt() + ".!donotrun";
+}
+std::string RightsTestFile() {
+  return ProgramPathWithoutExt() + ".~testfilesysrights";
+}
+// The batch file an update may deliver; a shell script on this platform.
+std::string BatchFileName() {
+#ifdef _WIN32
+  return LowerProgramName() + ".bat";
+#else
+  return LowerProgramName() + ".sh";
+#endif
+}
+
+std::string BatchCommandLine() {
+#ifdef _WIN32
+  return BatchFileName();
+#else
+  return "/bin/sh " + BatchFileName();
+#endif
+}
+
+// Binds the run's standard text output to where its account goes.
+void BindRunAccount() {
+  static std::unique_ptr<std::ofstream> logFile;
+  std::ostream& out = StdText();
+  const std::string target = RunAccountTarget();
+  if (target.empty()) {
+    AssignNullText(out);
+  } else if (target == "-") {
+    out.rdbuf(std::cout.rdbuf());
+  } else {
+    logFile = std::make_unique<std::ofstream>(target, std::ios::app | std::ios::binary);
+    if (*logFile) {
+      out.rdbuf(logFile->rdbuf());
+    } else {
+      AssignNullText(out);
+    }
+  }
+  out.clear();
+}
+
+[[noreturn]] void ShowVersionAndExit() {
+  StdText() << ProgramPath(true, true) << "; version " << kVersion
+            << ", made by Kestrin (" << kMakerWebAddress << ")" << std::endl;
+  StdText() << "This is a \"live update\" program for Kestrin software" << std::endl;
+  std::exit(0);
+}
+
+bool SiteIsLocal(const RunContext& context) {
+  return IsLocalSite(context);
+}
+
+// Fetches the list until two readings in a row agree. False when the list
+// could not be fetched or kept changing.
+bool ListIsStable(RunContext& context) {
+  std::string copy = context.updateInfo;
+  os::SleepMs(700);
+  if (!GetUpdateList(context)) return false;
+  if (context.updateInfo == copy) return true;
+  os::SleepMs(2000);
+  bool failed = !GetUpdateList(context);
+  copy = context.updateInfo;
+  os::SleepMs(1000);
+  if (!GetUpdateList(context)) return false;
+  return !failed && context.updateInfo == copy;
+}
+
+bool UpdateIsNew(const RunContext& context) {
+  if (context.updateInfo.empty()) return false;
+  const std::string last = CfgGetStr("LiveUpdate.lastUpdateInfo=<");
+  if (context.updateInfo > last) return true;
+  return !Contains(last, "<update");
+}
+
+std::string FirstLine(const std::string& text) {
+  const auto cr = text.find('\r');
+  return cr == std::string::npos ? text : text.substr(0, cr);
+}
+
+void ResetHistoryIfObsolete() {
+  const std::int64_t stored = CfgGetInt("LiveUpdate.installationInfo=-1");
+  const std::string mainApp = ProgramDir(true) + MainAppExeName();
+  const bool mainAppExists = FileExists(mainApp);
+  const std::int64_t day = mainAppExists ? FileDayNumber(mainApp) : 0;
+  if ((mainAppExists && stored > day) || stored == -1) {
+    CfgPutStr("LiveUpdate.lastUpdateInfo", "");
+    CfgPutInt("LiveUpdate.installationInfo", mainAppExists ? static_cast<std::int32_t>(day) : 0);
+    StdText() << "  Clearing obsolete update information..." << std::endl;
+  }
+}
+
+void ChooseSite(RunContext& context) {
+  if (CmdSwitchPresent("P", kRealCommandLine)) {
+    context.site = CmdSwitchText("P", kRealCommandLine);
+    if (!context.site.empty() && DirExists(context.site)) {
+      // File names are appended to the site directly, so a directory needs its
+      // delimiter (without it the list would be looked for beside it).
+      context.site = "file://" + AddBackslash(context.site);
+    }
+  } else {
+    context.site = CfgGetStr("LiveUpdate.www=" + DefaultUpdateSite());
+  }
+  if (context.site.empty()) context.site = DefaultUpdateSite();
+}
+
+// Tries the numbered alternative sites after the chosen one failed.
+bool FetchFromAlternatives(RunContext& context) {
+  bool fetched = false;
+  for (int n = 1; n <= 9 && !fetched; ++n) {
+    context.site = CfgGetStr("LiveUpdate.www" + IntStr(n));
+    if (context.site.empty())
+      context.site = CfgGetStr("LiveUpdate.www." + IntStr(n) + "=" + DefaultUpdateSite());
+    if (!context.site.empty()) fetched = GetUpdateList(context);
+  }
+  return fetched;
+}
+
+}  // namespace
+
+std::string RunAccountTarget() {
+  std::string target;
+  for (const std::string& arg : os::Arguments()) {
+    const std::string up = UpStr(arg);
+    if (up == "/LOG") target = "-";
+    else if (StartsWith(up, "/LOG=") && arg.size() > 5) target = arg.substr(5);
+  }
+  return target;
+}
+
+bool TestDirectoryRights() {
+  bool result = true;
+  try {
+    const std::string settings = CfgFileName();
+    if (FileExists(settings) && !CheckTouchable(settings)) result = false;
+    const std::string testFile = RightsTestFile();
+    if (!CreateEmptyFile(testFile) || !FileExists(testFile) || !TouchFile(testFile, false)) {
+      DeleteFileChecked(testFile);
+      return false;
+    }
+    if (!DeleteFileChecked(testFile) && !DeleteFileChecked(testFile)) return false;
+  } catch (...) {
+  }
+  return result;
+}
+
+void PrepareWorkDirectory() {
+  const std::string work = WorkDirectory();
+  ForceDirs(work);
+  if (!EnsureDir(work)) {
+    ErrorBox("Cannot run update program: cannot create directory \"%1\" or cannot write to this "
+             "directory. Please create it manually (with the needed rights) and try again." +
+             kArg1 + work);
+  }
+  DeleteFilesOlderThan(AddBackslash(work) + "*", 0);
+  DeleteFilesOlderThan(AddBackslash(work) + "*.*", 0);
+}
+
+void RunLiveUpdate() {
+  BindRunAccount();
+  std::ostream& out = StdText();
+  const auto& args = os::Arguments();
+  if (!args.empty() && args.front() == "/?") ShowVersionAndExit();
+
+  ShowProgress(-1);
+  out << kDashes << std::endl
+      << "This is a live update program for Kestrin software - " << kMakerWebAddress << std::endl
+      << kDashes << std::endl;
+
+  if (FileExists(DisablingFlagFile())) {
+    out << "Live update program has been disabled in this directory. Exiting..." << std::endl;
+    os::SleepMs(3000);
+    std::exit(0);
+  }
+  os::SleepMs(500);
+
+  RunContext context;
+  bool runFailed = false;
+  context.methodFile.clear();
+  os::ChangeDirectory(ProgramDir(false));
+  downloadedBytes = 0;
+
+  if (!TestDirectoryRights()) {
+    ErrorBox("There is a file-access problem. The software-updating program \"%1\" (%2.exe) needs "
+             "*modify access* to its own directory (directory \"%3\").\rPlease contact your system "
+             "administrator." +
+             kArg1 + ProgramName() + ArgN(2, ProgramPathWithoutExt()) + ArgN(3, ProgramDir(true)));
+    std::exit(0);
+  }
+
+  ShowStatus(StatusCheckingInstallation());
+  ResetHistoryIfObsolete();
+  ShowStatus(StatusChecking());
+  Pause(500);
+
+  // A batch file left by an earlier run is never started.
+  if (FileExists(BatchFileName())) DeleteFileChecked(BatchFileName());
+
+  ChooseSite(context);
+  out << CfgOverride() << std::endl;
+
+  if (!CancelRequested()) {
+    ShowIllustration(SiteIsLocal(context) ? 'C' : 'D');
+    PrepareWorkDirectory();
+
+    bool fetched = GetUpdateList(context);
+    if (!fetched) fetched = FetchFromAlternatives(context);
+    ShowHost(context.site);
+
+    if (fetched) {
+      if (!ListIsStable(context)) runFailed = true;
+    } else {
+      runFailed = true;
+      ShowDiagnostic("Cannot download list from host.");
+    }
+
+    if (!runFailed && !CancelRequested()) {
+      if (!UpdateIsNew(context)) {
+        out << "No new updates found." << std::endl;
+        ShowStatus(StatusNothingNew());
+        os::SleepMs(5000);
+      } else {
+        PrepareWorkDirectory();
+        ShowStatus(SiteIsLocal(context) ? StatusCopying() : StatusDownloading());
+        const bool downloaded = DownloadUpdateFiles(context);
+        if (downloaded && !CancelRequested()) {
+          if (!InstallOrRunMethod(context)) {
+            runFailed = true;
+            ShowStatus(StatusInstallFailed());
+          }
+        } else if (!downloaded && !CancelRequested()) {
+          runFailed = true;
+          out << "error: could NOT update files" << std::endl;
+          ShowStatus(StatusDownloadFailed());
+        }
+        // A cancelled run records nothing, so the same update is offered again.
+        if (!runFailed && !CancelRequested())
+          CfgPutStr("LiveUpdate.lastUpdateInfo", FirstLine(context.updateInfo));
+      }
+    }
+  }
+
+  if (!CancelRequested()) Pause(1500);
+  if (!runFailed && FileExists(BatchFileName())) WinExec(BatchCommandLine());
+  if (runFailed || !MorePending()) os::SleepMs(6000 * (1 + (runFailed ? 1 : 0)));
+  ShowStatus(StatusExiting());
+  Pause(500);
+}

@@ -1,0 +1,24 @@
+#pragma once
+// The update run: one complete update from the start-up checks to the
+// end-of-run waits. Called once per program start, 2000 ms after the display
+// appeared.
+
+#include <string>
+
+void RunLiveUpdate();
+
+// True when the program may write in its own directory: the settings file's
+// date can be changed and restored, and a test file can be created, touched
+// and deleted.
+bool TestDirectoryRights();
+
+// Creates the work directory and empties it of ordinary files.
+void PrepareWorkDirectory();
+
+// Where the run's account goes: "" (nowhere), "-" (standard output) or a file
+// to append to -- from the switches /Log and /Log=FILE.
+std::string RunAccountTarget();
+
+// The maker's web address shown in the title line and the version banner.
+inline constexpr const char* kMakerWebAddress = "https://www.example.com/zadovez";
+inline constexpr const char* kVersion = "1.0j";

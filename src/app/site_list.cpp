@@ -1,0 +1,161 @@
+#include "app/site_list.h"
+
+#include <map>
+
+#include "app/update_list.h"
+#include "platform/os.h"
+#include "support/fileutil.h"
+#include "support/strfn.h"
+
+namespace {
+
+constexpr std::string_view kBlockStart = "<update";
+constexpr std::string_view kBlockEnd = "</update>";
+
+std::string FirstLine(std::string_view text) {
+  return std::string(text.substr(0, text.find_first_of("\r\n")));
+}
+
+// The identifier of a header line: the text between the double quote after
+// "id=" and the next double quote; empty when there is none.
+std::string IdOfHeader(std::string_view header) {
+  const std::size_t at = header.find("id=\"");
+  if (at == std::string_view::npos) return {};
+  const std::size_t from = at + 4;
+  const std::size_t to = header.find('"', from);
+  return to == std::string_view::npos ? std::string() : std::string(header.substr(from, to - from));
+}
+
+}  // namespace
+
+std::vector<ListBlock> ListBlocks(std::string_view list, bool* complete) {
+  std::vector<ListBlock> blocks;
+  bool whole = true;
+  for (std::size_t from = list.find(kBlockStart); from != std::string_view::npos;
+       from = list.find(kBlockStart, from)) {
+    const std::size_t end = list.find(kBlockEnd, from);
+    if (end == std::string_view::npos) {
+      whole = false;
+      break;
+    }
+    ListBlock block;
+    block.text = std::string(list.substr(from, end + kBlockEnd.size() - from));
+    block.header = FirstLine(block.text);
+    block.id = IdOfHeader(block.header);
+    blocks.push_back(std::move(block));
+    from = end + kBlockEnd.size();
+  }
+  if (complete) *complete = whole;
+  return blocks;
+}
+
+bool IsPlainUpdateId(std::string_view id) {
+  if (id.empty()) return false;
+  for (unsigned char c : id) {
+    if (c == '"' || c == '<' || c == '>' || c == '\\' || c < 32 || c == 127) return false;
+  }
+  return true;
+}
+
+std::string BlockHeader(std::string_view id) {
+  return "<update id=\"" + std::string(id) + "\">";
+}
+
+std::string EntryText(const FileEntry& entry) {
+  return entry.name + ":" + std::to_string(entry.size) + ":" + std::to_string(entry.checksum);
+}
+
+std::string MakeBlock(std::string_view id, const std::vector<FileEntry>& entries) {
+  std::string block = BlockHeader(id) + "\r\n<files>\r\n";
+  for (const FileEntry& e : entries) block += EntryText(e) + "\\\r\n";
+  block += "</files>\r\n</update>\r\n";
+  return block;
+}
+
+std::string OrderProblem(std::string_view list, std::string_view newHeader) {
+  const std::vector<ListBlock> blocks = ListBlocks(list);
+  if (blocks.empty()) return {};
+  const std::string& last = blocks.back().header;
+  if (std::string_view(newHeader) > std::string_view(last)) return {};
+  return "the new block " + std::string(newHeader) + " does not sort after the last block " + last +
+         " (identifiers must ascend in byte order, for example dates written year first)";
+}
+
+FileEntry EntryOfFile(const std::string& listedName, const std::string& path) {
+  FileEntry entry;
+  entry.name = listedName;
+  entry.size = FileSize64(path);
+  entry.checksum = FileChecksum(path);
+  return entry;
+}
+
+std::vector<std::string> VerifySite(const std::string& siteDir) {
+  std::vector<std::string> problems;
+  const std::string listPath = AddBackslash(siteDir) + kUpdateListName;
+  if (!os::FileExists(listPath)) {
+    problems.push_back(listPath + ": missing");
+    return problems;
+  }
+  // The text as the updater reads it over the internet.
+  std::string list = ReadTextFile(listPath, "\r\n");
+  if (!ValidateUpdateList(list)) {
+    problems.push_back(listPath + ": not an update list (<update, </update>, <files> or </files> missing)");
+    return problems;
+  }
+  bool complete = true;
+  const std::vector<ListBlock> blocks = ListBlocks(list, &complete);
+  if (!complete) problems.push_back(listPath + ": an <update block has no </update>");
+
+  struct Latest {
+    FileEntry entry;
+    std::string id;
+  };
+  std::map<std::string, Latest> latest;  // by the name on the site, as listed
+  for (std::size_t b = 0; b < blocks.size(); ++b) {
+    const ListBlock& block = blocks[b];
+    const std::string where = "update \"" + block.id + "\"";
+    if (!IsPlainUpdateId(block.id))
+      problems.push_back("block " + std::to_string(b + 1) + ": header " + block.header +
+                         " has no plain id=\"...\"");
+    if (b > 0 && !(block.header > blocks[b - 1].header))
+      problems.push_back(where + ": does not sort after the block before it (" +
+                         blocks[b - 1].header + ")");
+    const std::size_t open = block.text.find("<files>");
+    if (open == std::string::npos || block.text.find("</files>", open) == std::string::npos) {
+      problems.push_back(where + ": no <files> section");
+      continue;
+    }
+    FileEntry entry;
+    const std::string files = FilesSectionOf(block.text);
+    for (std::string_view piece : ListPieces(files)) {
+      if (!ParseFileEntry(piece, entry)) continue;
+      if (!IsPlainFileName(entry.name)) {
+        problems.push_back(where + ": \"" + entry.name + "\" is not a plain file name");
+        continue;
+      }
+      latest[entry.name] = {entry, block.id};
+    }
+  }
+  for (const auto& [name, item] : latest) {
+    const std::string path = AddBackslash(siteDir) + name;
+    const std::string where = "update \"" + item.id + "\": " + name;
+    const os::FileInfo info = os::StatPath(path);
+    if (!info.exists || !info.isRegular) {
+      problems.push_back(where + ": missing from the site");
+      continue;
+    }
+    const std::int64_t size = FileSize64(path);
+    if (item.entry.size >= 0 && size != item.entry.size) {
+      problems.push_back(where + ": size " + std::to_string(item.entry.size) + " listed, " +
+                         std::to_string(size) + " found");
+      continue;
+    }
+    if (item.entry.checksum != kNoChecksum) {
+      const std::int32_t sum = FileChecksum(path);
+      if (sum != item.entry.checksum)
+        problems.push_back(where + ": checksum " + std::to_string(item.entry.checksum) + " listed, " +
+                           std::to_string(sum) + " found");
+    }
+  }
+  return problems;
+}

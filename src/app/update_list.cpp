@@ -1,0 +1,163 @@
+#include "app/update_list.h"
+
+#include <exception>
+#include <memory>
+#include <ostream>
+
+#include "app/file_entries.h"
+#include "app/names.h"
+#include "app/transfer.h"
+#include "platform/os.h"
+#include "settings/config.h"
+#include "support/contexts.h"
+#include "support/fileutil.h"
+#include "support/nuldev.h"
+#include "support/strfn.h"
+#include "support/textfile.h"
+
+namespace {
+
+constexpr std::string_view kUpdateEnd = "</update>";
+
+void Log(std::string_view line) {
+  StdText() << line << std::endl;
+}
+
+}  // namespace
+
+bool IsLocalSite(const RunContext& context) {
+  return context.site.find("file://") != std::string::npos;
+}
+
+std::string StripFileScheme(std::string_view path) {
+  // Only "file://" goes: the rest is a native path, "/srv/upd/" keeps its root.
+  if (path.substr(0, 7) == "file://") path.remove_prefix(7);
+  return std::string(path);
+}
+
+std::string TrimmedList(std::string_view text) {
+  std::size_t from = 0;
+  std::size_t to = text.size();
+  while (from < to && static_cast<unsigned char>(text[from]) <= 32) ++from;
+  while (to > from && static_cast<unsigned char>(text[to - 1]) <= 32) --to;
+  return std::string(text.substr(from, to - from));
+}
+
+void TrimList(RunContext& context) {
+  context.updateInfo = TrimmedList(context.updateInfo);
+}
+
+std::int64_t CountAllSetsBytes(std::string_view list) {
+  std::int64_t total = 0;
+  for (std::string_view piece : ListPieces(list)) {
+    std::string entry = ShortStr(piece);
+    const std::size_t colon = entry.find(':');
+    if (colon == std::string::npos || colon == 0) continue;
+    // What stands behind the last tag or line end is the entry itself.
+    const std::size_t cut = entry.find_last_of(">\n\r");
+    if (cut != std::string::npos) entry.erase(0, cut + 1);
+    const std::int64_t size = FirstNumberOf(WordNr(2, entry, ":"), -1);
+    Log(entry);
+    if (size > 0) total = AddSizes(total, size);
+  }
+  StdText() << "total bytes to be downloaded (all sets): " << total << std::endl;
+  totalBytesAllSets = total;
+  return total;
+}
+
+bool ReadLocalList(const std::string& path, std::string& list) {
+  list.clear();
+  TextFile file;
+  if (!file.OpenRead(path)) return false;
+  // Where the first "</update>" ends, once the text has one; it never moves.
+  std::size_t firstEnd = std::string::npos;
+  std::string line;
+  while (file.ReadLine(line)) {
+    if (!list.empty() && list.size() == firstEnd) list += "\r\n";
+    const std::size_t searchFrom = list.size() < kUpdateEnd.size() ? 0 : list.size() - kUpdateEnd.size() + 1;
+    list += line;
+    if (firstEnd == std::string::npos) {
+      const std::size_t at = list.find(kUpdateEnd, searchFrom);
+      if (at != std::string::npos) firstEnd = at + kUpdateEnd.size();
+    }
+  }
+  const bool ok = !file.IoError();
+  file.Close();
+  return ok;
+}
+
+bool ValidateUpdateList(std::string& list) {
+  if (list.find("<update") == std::string::npos || list.find(kUpdateEnd) == std::string::npos)
+    list.clear();
+  if (list.find("<files>") == std::string::npos || list.find("</files>") == std::string::npos)
+    list.clear();
+  list = TrimmedList(list);
+  return !list.empty();
+}
+
+std::string SelectUpdate(std::string_view list, const SettingLookup& lookup) {
+  // Worked on as a view into the list, so that dropping blocks copies nothing.
+  std::string_view rest = list;
+  const auto trim = [](std::string_view s) {
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
+    return s;
+  };
+  const auto dropFirstBlock = [](std::string_view s) {
+    const std::size_t end = s.find(kUpdateEnd);
+    return end == std::string_view::npos ? std::string_view() : s.substr(end + kUpdateEnd.size());
+  };
+
+  const std::string recorded = lookup("LiveUpdate.lastUpdateInfo=<noupdate id=\"noupdate\">");
+  const std::size_t at = recorded.empty() ? std::string_view::npos : rest.find(recorded);
+  if (at != std::string_view::npos) {
+    rest = dropFirstBlock(rest.substr(at));
+  } else {
+    rest = trim(rest);
+    while (!rest.empty()) {
+      const std::string marker = lookup("LiveUpdate.lastUpdateInfo=<");
+      if (rest > std::string_view(marker)) break;
+      if (rest.find(kUpdateEnd) == std::string_view::npos) break;
+      Log("ignoring an obsolete update from update-list");
+      rest = dropFirstBlock(rest);
+      os::SleepMs(400);
+      rest = trim(rest);
+    }
+  }
+  CountAllSetsBytes(rest);
+  const std::size_t end = rest.find(kUpdateEnd);
+  if (end == std::string_view::npos) return {};
+  return TrimmedList(rest.substr(0, end + kUpdateEnd.size()));
+}
+
+bool GetUpdateList(RunContext& context) {
+  context.updateInfo.clear();
+  std::shared_ptr<IContext> readOnly;
+  try {
+    if (IsLocalSite(context)) {
+      readOnly = FileModeContext(0);
+      Log("Will update through local file system.");
+      if (!ReadLocalList(StripFileScheme(context.site + kUpdateListName), context.updateInfo)) {
+        Log("Cannot connect to the update site!");
+        context.updateInfo.clear();
+      }
+    } else {
+      const std::string workFile = AddBackslash(WorkDirectory()) + kUpdateListName;
+      FetchFile(context.site + kUpdateListName, workFile, false);
+      context.updateInfo = ReadTextFile(workFile, "\r\n");
+      // Gone before the next reading, so that a failed fetch cannot reuse it.
+      DeleteFileChecked(workFile);
+    }
+  } catch (const std::exception&) {
+    Log("Cannot connect to the update site!");
+    context.updateInfo.clear();
+  } catch (...) {
+    Log("Unknown error");
+    context.updateInfo.clear();
+  }
+  const bool result = ValidateUpdateList(context.updateInfo);
+  context.updateInfo = SelectUpdate(context.updateInfo, [](std::string_view spec) {
+    return CfgGetStr(spec);
+  });
+  return result;
+}

@@ -1,0 +1,46 @@
+#pragma once
+// The update list !update-info.txt: fetched from the site (over the
+// internet through the transfer layer, or read from a file:// directory),
+// validated, cut down to the next update after the one recorded in
+// LiveUpdate.lastUpdateInfo, and counted. Console lines go to StdText().
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "app/run_context.h"
+
+inline constexpr const char* kUpdateListName = "!update-info.txt";
+
+// Fetches and validates the list and leaves the next update (trimmed, or
+// empty when there is none) in context.updateInfo. True when a well-formed,
+// non-empty list was obtained, also when it holds nothing new.
+bool GetUpdateList(RunContext& context);
+
+// Whether the site is a directory: it contains "file://".
+bool IsLocalSite(const RunContext& context);
+// Removes a leading "file://" ("file:///srv/upd/" gives "/srv/upd/");
+// anything else is returned unchanged.
+std::string StripFileScheme(std::string_view path);
+// Removes every character of code 32 or less from both ends of updateInfo.
+void TrimList(RunContext& context);
+std::string TrimmedList(std::string_view text);
+// Logs every file entry of the remaining list and "total bytes to be
+// downloaded (all sets): N"; stores N in totalBytesAllSets and returns it.
+std::int64_t CountAllSetsBytes(std::string_view list);
+
+// --- the steps of GetUpdateList, each usable on its own --------------------------
+// Reads the list of a directory site: lines joined without separators, except
+// that a CR LF follows the line that ends the first block. False when the
+// file cannot be opened or read.
+bool ReadLocalList(const std::string& path, std::string& list);
+// Clears a list that lacks <update, </update>, <files> or </files>; trims it.
+// True when the list is then non-empty.
+bool ValidateUpdateList(std::string& list);
+// Answers a settings look-up given as "Key=Default" (CfgGetStr in the run).
+using SettingLookup = std::function<std::string(std::string_view spec)>;
+// Cuts away the updates already received (dropping obsolete ones, 400 ms
+// each), counts all pending updates, and returns the first pending block,
+// trimmed (empty when none is pending).
+std::string SelectUpdate(std::string_view list, const SettingLookup& lookup);

@@ -1,0 +1,130 @@
+// HTTP(S) transfers on libcurl: os::HttpGet and os::HttpDownloadToFile.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <string>
+
+#include <curl/curl.h>
+
+#include "platform/os.h"
+
+namespace os {
+namespace {
+
+constexpr long kIdleIntervalMs = 100;
+constexpr long kMaxRedirects = 20;
+
+void GlobalInitOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// Owns an easy handle and, while a transfer runs, a multi handle around it.
+struct Transfer {
+  CURL* easy = nullptr;
+  CURLM* multi = nullptr;
+  ~Transfer() {
+    if (multi) {
+      if (easy) curl_multi_remove_handle(multi, easy);
+      curl_multi_cleanup(multi);
+    }
+    if (easy) curl_easy_cleanup(easy);
+  }
+};
+
+// The options every method shares: address, agent, redirects, proxy choice,
+// and the limits that make a dead or stalled server fail the method.
+bool Configure(CURL* easy, const HttpRequest& request) {
+  bool ok = curl_easy_setopt(easy, CURLOPT_URL, request.url.c_str()) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy, CURLOPT_USERAGENT, request.userAgent.c_str()) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, request.connectTimeoutSeconds) ==
+                 CURLE_OK;
+  ok = ok && curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, request.stallSeconds) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+  if (request.direct) {
+    ok = ok && curl_easy_setopt(easy, CURLOPT_NOPROXY, "*") == CURLE_OK;
+    ok = ok && curl_easy_setopt(easy, CURLOPT_PROXY, "") == CURLE_OK;
+  }
+  return ok;
+}
+
+using SteadyClock = std::chrono::steady_clock;
+
+struct SinkState {
+  const HttpBlockSink* sink;
+  std::size_t maxBlock;
+  SteadyClock::time_point lastData;
+};
+
+// Hands what libcurl delivers to the sink in blocks of at most maxBlock bytes;
+// a refused block stops the transfer.
+size_t WriteToSink(char* data, size_t size, size_t count, void* user) {
+  auto* state = static_cast<SinkState*>(user);
+  const std::size_t total = size * count;
+  if (total > 0) state->lastData = SteadyClock::now();
+  for (std::size_t done = 0; done < total;) {
+    const std::size_t n = std::min(state->maxBlock, total - done);
+    if (!(*state->sink)(data + done, n)) return 0;
+    done += n;
+  }
+  return total;
+}
+
+}  // namespace
+
+bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle) {
+  GlobalInitOnce();
+  Transfer t;
+  t.easy = curl_easy_init();
+  if (!t.easy || !Configure(t.easy, request)) return false;
+  SinkState state{&sink, std::max<std::size_t>(request.maxBlock, 1), SteadyClock::now()};
+  const long bufferSize =
+      static_cast<long>(std::clamp<std::size_t>(request.maxBlock, 1024, CURL_MAX_READ_SIZE));
+  curl_easy_setopt(t.easy, CURLOPT_BUFFERSIZE, bufferSize);
+  curl_easy_setopt(t.easy, CURLOPT_WRITEFUNCTION, WriteToSink);
+  curl_easy_setopt(t.easy, CURLOPT_WRITEDATA, &state);
+
+  // Driven through the multi interface so that the idle callback runs about
+  // every 100 ms while no data arrives (the easy loop waits up to a second).
+  t.multi = curl_multi_init();
+  if (!t.multi || curl_multi_add_handle(t.multi, t.easy) != CURLM_OK) return false;
+  // libcurl's own low-speed check averages over several seconds; a body that
+  // stops altogether is also caught here, after exactly stallSeconds.
+  const auto stallLimit = std::chrono::seconds(std::max(request.stallSeconds, 1L));
+  auto lastIdle = SteadyClock::now();
+  int running = 1;
+  while (running > 0) {
+    if (curl_multi_perform(t.multi, &running) != CURLM_OK) return false;
+    if (running == 0) break;
+    const auto now = SteadyClock::now();
+    if (now - state.lastData > stallLimit) return false;
+    if (now - lastIdle >= std::chrono::milliseconds(kIdleIntervalMs)) {
+      lastIdle = now;
+      if (idle && !idle()) return false;
+    }
+    if (curl_multi_poll(t.multi, nullptr, 0, kIdleIntervalMs, nullptr) != CURLM_OK) return false;
+  }
+  int queued = 0;
+  while (CURLMsg* msg = curl_multi_info_read(t.multi, &queued)) {
+    if (msg->msg == CURLMSG_DONE && msg->easy_handle == t.easy) return msg->data.result == CURLE_OK;
+  }
+  return false;
+}
+
+bool HttpDownloadToFile(const HttpRequest& request, const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
+  const auto toFile = [file](const char* data, std::size_t size) {
+    return std::fwrite(data, 1, size, file) == size;
+  };
+  // The whole body in one call: no idle callback, nobody to ask about Cancel.
+  const bool received = HttpGet(request, toFile, nullptr);
+  const bool closed = std::fclose(file) == 0;
+  return received && closed;
+}
+
+}  // namespace os

@@ -1,0 +1,444 @@
+#include "settings/config.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "settings/settings_env.h"
+#include "support/fileutil.h"
+#include "support/strfn.h"
+#include "support/switches.h"
+#include "support/textfile.h"
+
+namespace {
+
+// The one settings store of the process.
+struct Store {
+  std::string chain;         // settings files, ";"-separated, top first
+  std::uint8_t index = 1;    // 1-based chain entry of the file last opened
+  bool topOnly = false;      // searches look into the top file only
+  bool found = true;         // whether the last search found its key
+  std::string override;      // while non-empty, CfgFileName returns it
+  bool initialised = false;
+  bool cleanupRegistered = false;
+  TextFile file;             // the only open settings file
+};
+
+Store& St() {
+  static Store store;
+  return store;
+}
+
+constexpr std::size_t kMaxChainEntries = 255;  // the index is one byte
+
+void RequireInit() {
+  if (!St().initialised) {
+    std::cerr << "settings store used before CfgInit\n";
+    std::exit(222);
+  }
+}
+
+void CloseStoreFile() {
+  if (St().file.CurrentMode() != TextFile::Mode::Closed) St().file.Close();
+}
+
+void CleanUpAtExit() {
+  CloseStoreFile();
+  St().chain.clear();
+}
+
+char UpChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool HasWildcard(std::string_view s) {
+  return s.find_first_of("*?") != std::string_view::npos;
+}
+
+// Key and default of a key specification "Key=Default".
+std::string_view SpecKey(std::string_view spec) { return spec.substr(0, spec.find('=')); }
+std::string_view SpecDefault(std::string_view spec) {
+  std::size_t eq = spec.find('=');
+  return eq == std::string_view::npos ? std::string_view() : spec.substr(eq + 1);
+}
+
+// A key prepared for matching against many lines.
+class KeyMatcher {
+ public:
+  explicit KeyMatcher(std::string_view key)
+      : up_(UpStr(key)), shortUp_(ShortStr(up_)), wild_(HasWildcard(shortUp_)) {}
+
+  // Whether line answers the key; value receives the text after the line's
+  // first "=" when it does.
+  bool Answers(std::string_view line, std::string& value) const {
+    std::size_t eq = line.find('=');
+    if (!ExactMatch(line) && !WildcardMatch(line.substr(0, eq))) return false;
+    value.assign(eq == std::string_view::npos ? std::string_view() : line.substr(eq + 1));
+    return true;
+  }
+
+ private:
+  // The line begins with the key followed by "=" or ":=", letter case aside.
+  bool ExactMatch(std::string_view line) const {
+    if (line.size() <= up_.size()) return false;
+    for (std::size_t i = 0; i < up_.size(); ++i)
+      if (UpChar(line[i]) != up_[i]) return false;
+    char next = line[up_.size()];
+    return next == '=' || (next == ':' && line.size() > up_.size() + 1 && line[up_.size() + 1] == '=');
+  }
+
+  // Either side, as a wildcard pattern, matches the other (both upper-cased
+  // and cut to short strings).
+  bool WildcardMatch(std::string_view keyPart) const {
+    if (shortUp_.empty() || keyPart.empty()) return false;
+    std::string_view cut = keyPart.substr(0, kShortStrMax);
+    if (!wild_ && !HasWildcard(cut)) {
+      // Without wildcards on either side a pattern matches only itself.
+      if (cut.size() != shortUp_.size()) return false;
+      for (std::size_t i = 0; i < cut.size(); ++i)
+        if (UpChar(cut[i]) != shortUp_[i]) return false;
+      return true;
+    }
+    std::string part = UpStr(cut);
+    return WildMatch(part, shortUp_) || WildMatch(shortUp_, part);
+  }
+
+  std::string up_;
+  std::string shortUp_;
+  bool wild_;
+};
+
+std::size_t ChainEntryCount() {
+  std::size_t n = 1;
+  for (char c : St().chain)
+    if (c == ';') ++n;
+  return n < kMaxChainEntries ? n : kMaxChainEntries;
+}
+
+std::string ChainEntryFile(int n) {
+  return ShortStr(AddDefaultExt(WordNr(n, St().chain, ";"), "INI"));
+}
+
+std::string CurrentFileName() { return ChainEntryFile(St().index); }
+
+bool OpenCurrentForReading() {
+  CloseStoreFile();
+  return St().file.OpenRead(CurrentFileName());
+}
+
+// Whether the file's last byte ends a line (true for a missing or empty file).
+bool EndsWithLineEnd(const std::string& path) {
+  auto f = os::File::Open(path, os::OpenFor::Read);
+  if (!f) return true;
+  std::int64_t size = f->Size();
+  if (size <= 0) return true;
+  char last = 0;
+  if (!f->Seek(size - 1) || f->Read(&last, 1) != 1) return true;
+  return last == '\n' || last == '\r';
+}
+
+// E: searches the chain for the key; sets the found flag and the current
+// file index (1 after a failed search). The file is closed afterwards.
+bool Search(const KeyMatcher& key, std::string& value) {
+  Store& s = St();
+  s.found = false;
+  value.clear();
+  s.index = 1;
+  const std::size_t count = ChainEntryCount();
+  std::string line;
+  for (;;) {
+    if (OpenCurrentForReading()) {
+      while (s.file.ReadLine(line)) {
+        if (key.Answers(line, value)) {
+          s.found = true;
+          break;
+        }
+      }
+      CloseStoreFile();
+    }
+    if (s.found) return true;
+    value.clear();
+    s.index = s.topOnly ? 1 : static_cast<std::uint8_t>(s.index % count + 1);
+    if (s.index == 1) return false;
+  }
+}
+
+std::string GetStr(std::string_view spec) {
+  RequireInit();
+  std::string value;
+  if (!Search(KeyMatcher(SpecKey(spec)), value)) return std::string(SpecDefault(spec));
+  return value;
+}
+
+// H: appends key=value to the current file (the top file after a failed
+// search). The line is flushed to the disk at once.
+bool Append(std::string_view key, std::string_view value) {
+  Store& s = St();
+  CloseStoreFile();
+  const std::string path = CurrentFileName();
+  // Mend: a last line without its line end would swallow the appended key.
+  std::string text = EndsWithLineEnd(path) ? std::string() : std::string("\r\n");
+  text.append(key).append("=").append(value).append("\r\n");
+  bool open = s.file.OpenAppend(path);
+  // Only a missing file is created here: never truncate a settings file
+  // that merely failed to open.
+  if (!open && !os::StatPath(path).exists) open = s.file.OpenWrite(path);
+  if (!open) return false;
+  // Mend: flushed now, so a crash before the next look-up cannot lose it.
+  bool ok = s.file.Write(text) && s.file.Sync();
+  return ok && !s.file.IoError();
+}
+
+// G.4: rewrites the current file with the key's first line replaced. The new
+// content goes to the "$CF" file, reaches the disk, and then takes the
+// settings file's place in one atomic rename.
+bool Rewrite(const KeyMatcher& key, std::string_view value) {
+  Store& s = St();
+  const std::string path = CurrentFileName();
+  if (!OpenCurrentForReading()) return false;
+  const std::string temp = ForceExt(path, "$CF");
+  TextFile out;
+  if (!out.OpenWrite(temp)) {
+    CloseStoreFile();
+    return false;
+  }
+  os::FileInfo info = os::StatPath(path);
+  if (info.isRegular) os::SetPermissions(temp, info.permissions);
+
+  bool replaced = false;
+  bool ok = true;
+  std::string line;
+  std::string ignored;
+  while (ok && s.file.ReadLine(line)) {
+    if (!replaced && key.Answers(line, ignored)) {
+      replaced = true;
+      std::string newLine(std::string_view(line).substr(0, line.find('=')));
+      newLine.append("=").append(value);
+      ok = out.WriteLine(newLine);
+    } else {
+      ok = out.WriteLine(line);
+    }
+  }
+  ok = ok && replaced && !s.file.IoError();
+  CloseStoreFile();
+  ok = ok && out.Sync();
+  ok = out.Close() && ok;
+  // Mend: the old file is replaced atomically; it is never deleted first.
+  if (ok && os::RenameReplace(temp, path)) return true;
+  os::RemoveFile(temp);
+  return false;
+}
+
+// Runs op with the top-only mode on (which also makes the top file the
+// current one), then puts the mode back; putting back "on" selects the top
+// file again.
+template <typename Op>
+bool InTopOnly(const Op& op) {
+  Store& s = St();
+  const bool saved = s.topOnly;
+  s.topOnly = true;
+  s.index = 1;
+  const bool result = op();
+  s.topOnly = saved;
+  if (saved) s.index = 1;
+  return result;
+}
+
+// Conversion as the runtime does it: leading blanks, optional sign, "$" or
+// "0x" for hexadecimal; true only when the whole text converted.
+bool ParseInt64(std::string_view t, std::int64_t& out) {
+  std::size_t i = 0;
+  while (i < t.size() && (t[i] == ' ' || t[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
+  int base = 10;
+  if (i < t.size() && t[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < t.size() && t[i] == '0' && (t[i + 1] == 'x' || t[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  if (i >= t.size()) return false;
+  std::uint64_t v = 0;
+  const std::uint64_t limit = base == 16 ? std::numeric_limits<std::uint64_t>::max()
+                                         : std::uint64_t{1} << 63;
+  for (; i < t.size(); ++i) {
+    char c = t[i];
+    int d;
+    if (c >= '0' && c <= '9') d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+    else return false;
+    if (v > (limit - static_cast<std::uint64_t>(d)) / static_cast<std::uint64_t>(base)) return false;
+    v = v * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(d);
+  }
+  if (base == 10 && !negative && v > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+    return false;
+  out = negative ? static_cast<std::int64_t>(0 - v) : static_cast<std::int64_t>(v);
+  return true;
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ file names
+
+std::string CfgProgramSettingsFileName() { return ForceExt(ProgramPath(true, true), "INI"); }
+
+std::string CfgDefaultFileName() {
+  std::string name = CfgProgramSettingsFileName();
+  const std::string programFiles = ProgramFilesDir();
+  // Mend: without a program-files directory no path lies under it.
+  if (programFiles.empty()) return name;
+  const std::string progDir = AddBackslash(programFiles);
+  if (!StartsWith(UpStr(name), UpStr(progDir))) return name;
+  if (Contains(UpStr(name), "UPD.")) return name;
+  const std::string appData = AppDataDir();
+  if (appData.empty()) return name;
+  name = ShortStr(AddBackslash(appData) + name.substr(progDir.size()));
+  ForceDirs(DirOf(name));  // a failure shows when the file is used
+  return name;
+}
+
+std::string CfgFileName() {
+  if (!St().override.empty()) return St().override;
+  std::string v1 = SwitchValue("BasicCFGFile=" + CfgDefaultFileName());
+  std::string v2 = SwitchValue("INIFile=" + v1);
+  return ShortStr(SwitchValue("ConfigFile=" + v2));
+}
+
+std::string CfgOverride() { return St().override; }
+void CfgSetOverride(std::string_view fileName) { St().override = ShortStr(fileName); }
+
+// ------------------------------------------------------------------------ start
+
+void CfgInit() {
+  Store& s = St();
+  if (s.initialised) return;
+  s.initialised = true;
+  s.chain = CfgFileName();
+  if (!s.cleanupRegistered) {
+    s.cleanupRegistered = true;
+    std::atexit(CleanUpAtExit);
+  }
+  ApplySwitchSettings();
+}
+
+bool CfgInitialised() { return St().initialised; }
+
+void CfgResetForTests() {
+  CloseStoreFile();
+  Store& s = St();
+  s.chain.clear();
+  s.index = 1;
+  s.topOnly = false;
+  s.found = true;
+  s.override.clear();
+  s.initialised = false;
+}
+
+// -------------------------------------------------------------------- look-ups
+
+std::string CfgGetStr(std::string_view spec) { return GetStr(spec); }
+
+std::string CfgGetStrDef(std::string_view spec) {
+  std::string value = GetStr(spec);
+  if (value.empty()) value = SpecDefault(spec);
+  return value;
+}
+
+bool CfgFound() { return St().found; }
+
+bool CfgKeyExists(std::string_view spec) {
+  GetStr(ShortStr(SpecKey(spec)));
+  return St().found;
+}
+
+bool CfgKeyExistsInTop(std::string_view spec) {
+  return InTopOnly([&] { return CfgKeyExists(spec); });
+}
+
+bool CfgReadInt(std::string_view spec, std::int32_t& n) {
+  std::string t = ShortStr(GetStr(spec));
+  if (t.empty()) return false;
+  std::int64_t v = 0;
+  if (!ParseInt64(t, v)) return false;
+  bool hex = t.find_first_of("$xX") != std::string::npos;
+  if (hex && v >= 0 && v <= std::int64_t{0xFFFFFFFF}) {
+    n = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
+    return true;
+  }
+  if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())
+    return false;
+  n = static_cast<std::int32_t>(v);
+  return true;
+}
+
+bool CfgReadUInt(std::string_view spec, std::uint32_t& n) {
+  std::string t = ShortStr(GetStr(spec));
+  if (t.empty()) return false;
+  std::int64_t v = 0;
+  if (!ParseInt64(t, v)) return false;
+  n = static_cast<std::uint32_t>(static_cast<std::uint64_t>(v));
+  return true;
+}
+
+std::int32_t CfgGetInt(std::string_view spec) {
+  std::int32_t n = 0;
+  CfgReadInt(spec, n);
+  return n;
+}
+
+bool CfgReadBool(std::string_view spec, bool& b) {
+  std::string t = ShortStr(UpStr(CfgGetStrDef(spec)));
+  if (t.empty()) return false;
+  b = false;
+  StrToBool(t, b);
+  return true;
+}
+
+bool CfgIsValue(std::string_view spec, bool expected) {
+  bool b = false;
+  return CfgReadBool(spec, b) && b == expected;
+}
+
+bool CfgIsTrue(std::string_view spec) { return CfgIsValue(spec, true); }
+
+// ---------------------------------------------------------------------- stores
+
+bool CfgPutStr(std::string_view key, std::string_view value) {
+  RequireInit();
+  const std::string cut = ShortStr(key);
+  const KeyMatcher matcher(SpecKey(cut));
+  std::string current;
+  if (!Search(matcher, current)) return Append(cut, value);
+  if (current == value) return true;
+  return Rewrite(matcher, value);
+}
+
+bool CfgPutStrInTop(std::string_view key, std::string_view value) {
+  return InTopOnly([&] { return CfgPutStr(key, value); });
+}
+
+bool CfgPutInt(std::string_view key, std::int32_t value) { return CfgPutStr(key, IntStr(value)); }
+
+bool CfgPutAssignment(std::string_view assignment) {
+  return CfgPutStr(SpecKey(assignment), SpecDefault(assignment));
+}
+
+// ----------------------------------------------------------------------- chain
+
+void CfgPushFile(std::string_view fileName) {
+  St().chain = std::string(fileName) + ";" + St().chain;
+}
+
+void CfgPopFile() {
+  std::string& chain = St().chain;
+  std::size_t semi = chain.find(';');
+  if (semi != std::string::npos) chain.erase(0, semi + 1);
+}
+
+std::string CfgChain() { return St().chain; }
+
+std::string CfgTopFileName() { return ChainEntryFile(1); }

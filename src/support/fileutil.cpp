@@ -1,0 +1,553 @@
+#include "support/fileutil.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "platform/os.h"
+#include "support/contexts.h"
+#include "support/strfn.h"
+#include "support/textfile.h"
+#include "support/ui_hooks.h"
+
+namespace {
+
+constexpr std::size_t kChecksumBlock = 32768;
+constexpr std::size_t kCompareBlock = 524288;
+constexpr std::int64_t kRetryPauseMs = 50;
+constexpr std::int64_t kWriteBehind = 8 << 20;  // bytes copied between flush starts
+
+// ------------------------------------------------------------------ checksum
+
+// The program's own checksum: a running sum mixed, byte by byte, with the
+// run-time library's linear congruential generator reseeded from the sum.
+class Checksum {
+ public:
+  void Feed(const unsigned char* p, std::size_t n) {
+    std::int64_t s = sum_;
+    std::uint32_t seed = seed_;
+    std::uint32_t count = count_;
+    for (const unsigned char* end = p + n; p != end; ++p) {
+      if (s > 9999999) s = -4;
+      if (s < -9999999) s = 4;
+      s += static_cast<std::int64_t>(count) + *p;
+      seed = seed * 134775813u + 1u;
+      s += static_cast<std::int64_t>((std::uint64_t{seed} * 99999999u) >> 32);
+      seed = static_cast<std::uint32_t>(s);
+      if (++count == 999999999u) count = 0;
+    }
+    sum_ = s;
+    seed_ = seed;
+    count_ = count;
+  }
+  std::int32_t Result() const { return Reduced(sum_); }
+  static std::int32_t Reduced(std::int64_t s) {
+    while (s < -999999999) s += 999999999;
+    while (s > 999999999) s -= 999999999;
+    return static_cast<std::int32_t>(s % 999999999);
+  }
+
+ private:
+  std::int64_t sum_ = 0;
+  std::uint32_t seed_ = 0;
+  std::uint32_t count_ = 0;
+};
+
+// ------------------------------------------------------------------- helpers
+
+// Reads until size bytes are in or the file ends; -1 on a read error.
+std::int64_t ReadFull(os::File& file, char* buffer, std::size_t size) {
+  std::size_t got = 0;
+  while (got < size) {
+    const std::int64_t n = file.Read(buffer + got, size - got);
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return static_cast<std::int64_t>(got);
+}
+
+// Index where the file name of a path begins (after the last delimiter).
+std::size_t NameStart(const std::string& path) {
+  for (std::size_t i = path.size(); i > 0; --i)
+    if (IsPathDelim(path[i - 1])) return i;
+  return 0;
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty() || IsPathDelim(dir.back())) return dir + name;
+  return dir + kPathDelim + name;
+}
+
+// A directory text without trailing delimiters ("/" stays), for comparing.
+std::string DirKey(std::string dir) {
+  while (dir.size() > 1 && IsPathDelim(dir.back())) dir.pop_back();
+#ifdef _WIN32
+  return UpStr(dir);  // names differ in case only on Windows
+#else
+  return dir;
+#endif
+}
+
+// "*" and "*.*" mean every file, as on Windows; other masks match without
+// regard to case.
+bool NameMatches(const std::string& name, const std::string& pattern) {
+  if (pattern.empty() || pattern == "*" || pattern == "*.*") return true;
+  return WildMatch(UpStr(name), UpStr(pattern));
+}
+
+// Names of the ordinary, non-hidden files matching a mask, sorted.
+std::vector<std::string> MatchingFiles(const std::string& mask) {
+  const std::size_t start = NameStart(mask);
+  const std::string pattern = mask.substr(start);
+  std::vector<std::string> names;
+  for (const auto& e : os::ListDirectory(mask.substr(0, start)))
+    if (e.isRegular && !e.isHidden && NameMatches(e.name, pattern)) names.push_back(e.name);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::unique_ptr<char[]> Allocate(std::size_t size) {
+  return std::unique_ptr<char[]>(new (std::nothrow) char[size]);
+}
+
+// A file created beside the target (same directory, so renaming it over the
+// target is one atomic step); removed again unless it was kept.
+class TempBeside {
+ public:
+  explicit TempBeside(const std::string& target) {
+    static unsigned serial = 0;
+    const std::size_t start = NameStart(target);
+    const std::string base = "." + target.substr(start, 200) + ".tvq";
+    for (int attempt = 0; attempt < 8 && !file_; ++attempt) {
+      path_ = target.substr(0, start) + base +
+              std::to_string((os::TickMs() + ++serial * 7919) % 1000000) + ".tmp";
+      file_ = os::File::Open(path_, os::OpenFor::CreateNew, 0600);
+    }
+  }
+  ~TempBeside() {
+    if (file_) {
+      file_->Close();
+      os::RemoveFile(path_);
+    }
+  }
+  os::File* file() { return file_ ? &*file_ : nullptr; }
+  const std::string& path() const { return path_; }
+  // Flushes to the disk and closes; the file stays until it is renamed.
+  bool Finish() { return file_->Sync() && file_->Close(); }
+  // Renames the finished file over the target; false leaves it to be removed.
+  bool Replace(const std::string& target) {
+    if (!os::RenameReplace(path_, target)) return false;
+    file_.reset();
+    return true;
+  }
+
+ private:
+  std::string path_;
+  std::optional<os::File> file_;
+};
+
+std::string& ProgramNameText() {
+  static std::string name;
+  return name;
+}
+
+int pumpDepth = 0;
+
+}  // namespace
+
+// ------------------------------------------------------------ size and checksum
+
+std::int32_t NoChecksum() {
+  return kNoChecksum;
+}
+
+std::int32_t FileSizeOf(const std::string& path) {
+  auto file = os::File::Open(path, os::OpenFor::Read);
+  const std::int64_t size = file ? file->Size() : -1;
+  if (size < 0) return 0;
+  return static_cast<std::int32_t>(std::min<std::int64_t>(size, INT32_MAX));
+}
+
+std::int64_t FileSize64(const std::string& path) {
+  auto file = os::File::Open(path, os::OpenFor::Read);
+  const std::int64_t size = file ? file->Size() : -1;
+  return size < 0 ? 0 : size;
+}
+
+std::int32_t ChecksumOfBytes(std::string_view bytes) {
+  Checksum sum;
+  sum.Feed(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  return sum.Result();
+}
+
+std::int32_t FileChecksum(const std::string& path) {
+  auto file = os::File::Open(path, os::OpenFor::Read);
+  if (!file) return 0;
+  Checksum sum;
+  std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[kChecksumBlock]);
+  if (!block) return 0;
+  for (;;) {
+    const std::int64_t n = file->Read(block.get(), kChecksumBlock);
+    if (n < 0) return Checksum::Reduced(FileSizeOf(path));
+    if (n == 0) break;
+    sum.Feed(block.get(), static_cast<std::size_t>(n));
+  }
+  return sum.Result();
+}
+
+// ------------------------------------------------------------------------ files
+
+bool FileExists(const std::string& path) {
+  return os::FileExists(path);
+}
+
+bool FileOpenable(const std::string& path) {
+  return os::CanOpen(path, FileOpenMode() != 0);
+}
+
+bool DeleteFileChecked(const std::string& path) {
+  return FileOpenable(path) && os::RemoveFile(path);
+}
+
+bool RenameFileChecked(const std::string& oldPath, const std::string& newPath) {
+  return os::RenameNoReplace(oldPath, newPath);
+}
+
+std::int64_t FileDate(const std::string& path) {
+  const os::FileInfo info = os::StatPath(path);
+  return info.exists && !info.isDirectory ? info.modifiedSeconds : -1;
+}
+
+bool SetFileDateChecked(const std::string& path, std::int64_t date) {
+  const std::int64_t current = FileDate(path);
+  if (current < 0) return false;
+  if (current != date && !(os::CanOpen(path, true) && os::SetModifiedSeconds(path, date)))
+    return false;
+  return FileDate(path) == date;
+}
+
+bool TouchFile(const std::string& path, bool createIfMissing) {
+  if (FileDate(path) < 0) return createIfMissing && CreateEmptyFile(path);
+  return os::CanOpen(path, true) && os::SetModifiedNow(path);
+}
+
+bool CheckTouchable(const std::string& path) {
+  const std::int64_t before = FileDate(path);
+  if (before < 0) return false;
+  const bool touched = TouchFile(path, false);
+  const bool restored = SetFileDateChecked(path, before);
+  return touched && restored;
+}
+
+bool CreateEmptyFile(const std::string& path) {
+  for (int attempt = 1;; ++attempt) {
+    // A file in use elsewhere is not truncated under its user.
+    const bool inUse = os::StatPath(path).exists && !os::CanOpen(path, true);
+    if (!inUse) {
+      auto file = os::File::Open(path, os::OpenFor::CreateTruncate);
+      if (file && file->Close()) return true;
+    }
+    if (attempt == 3) return false;
+    os::SleepMs(100);
+  }
+}
+
+bool FilesEqual(const std::string& a, const std::string& b) {
+  auto fa = os::File::Open(a, os::OpenFor::Read);
+  auto fb = os::File::Open(b, os::OpenFor::Read);
+  if (!fa || !fb) return false;
+  const std::int64_t size = fa->Size();
+  if (size < 0 || size != fb->Size()) return false;
+  auto ba = Allocate(kCompareBlock);
+  auto bb = Allocate(kCompareBlock);
+  if (!ba || !bb) return false;
+  for (;;) {
+    const std::int64_t na = ReadFull(*fa, ba.get(), kCompareBlock);
+    const std::int64_t nb = ReadFull(*fb, bb.get(), kCompareBlock);
+    if (na < 0 || na != nb) return false;
+    if (std::memcmp(ba.get(), bb.get(), static_cast<std::size_t>(na)) != 0) return false;
+    if (na < static_cast<std::int64_t>(kCompareBlock)) return true;
+  }
+}
+
+bool CopyFileBuffered(const std::string& source, const std::string& target, bool keepDate,
+                      std::size_t bufferSize, const CopyAbortCallback& abortCallback) {
+  try {
+    // Only an ordinary file is copied: a link or a directory is not.
+    const os::FileInfo from = os::StatPath(source);
+    if (!from.exists || !from.isRegular) return false;
+
+    std::unique_ptr<char[]> buffer;
+    for (; bufferSize > 1 && !(buffer = Allocate(bufferSize)); bufferSize /= 2) {
+    }
+    if (!buffer) return false;
+
+    auto in = os::File::Open(source, os::OpenFor::Read);
+    if (!in) return false;
+
+    // An existing target in use is not replaced (as on Windows); its
+    // permission bits carry over. A link at the target is replaced, never
+    // written through.
+    const os::FileInfo to = os::StatPath(target);
+    if (to.isDirectory) return false;
+    const bool keepBits = to.exists && to.isRegular;
+    if (keepBits && !os::CanOpen(target, true)) return false;
+
+    std::int64_t n = ReadFull(*in, buffer.get(), bufferSize);
+    if (n < 0) return false;
+    const std::uint32_t permissions =
+        keepBits ? to.permissions : os::NewFilePermissions(buffer.get(), static_cast<std::size_t>(n));
+
+    // Mend: the copy goes to a temporary file renamed over the target only
+    // when complete; a failed copy used to leave a truncated target.
+    TempBeside temp(target);
+    os::File* out = temp.file();
+    if (!out || !out->Write(buffer.get(), static_cast<std::size_t>(n))) return false;
+    if (abortCallback && abortCallback()) return false;
+    // The rest block by block, inside the kernel where it can; the disk
+    // starts writing behind the copy, so the final flush waits less.
+    std::int64_t written = n;
+    std::int64_t flushedTo = 0;
+    // A short first block was the whole file; later blocks may come short
+    // before the end, so only 0 ends the copy.
+    for (bool more = n == static_cast<std::int64_t>(bufferSize); more;) {
+      n = out->CopyFrom(*in, buffer.get(), bufferSize);
+      if (n < 0) return false;
+      if (n == 0) break;
+      written += n;
+      if (written - flushedTo >= kWriteBehind) {
+        out->BeginSync(flushedTo, written - flushedTo);
+        flushedTo = written;
+      }
+      if (abortCallback && abortCallback()) return false;
+    }
+    if (!temp.Finish() || !os::SetPermissions(temp.path(), permissions)) return false;
+    if (keepDate && !os::SetModifiedSeconds(temp.path(), from.modifiedSeconds)) return false;
+    return temp.Replace(target);
+  } catch (...) {
+    return false;
+  }
+}
+
+bool CopyFileRetry(const std::string& source, const std::string& target, bool keepDate,
+                   std::size_t bufferSize, const CopyAbortCallback& abortCallback) {
+  if (CopyFileBuffered(source, target, keepDate, bufferSize, abortCallback)) return true;
+  if (abortCallback && abortCallback()) return false;
+  os::SleepMs(kRetryPauseMs);
+  return CopyFileBuffered(source, target, keepDate, bufferSize, abortCallback);
+}
+
+bool CopyFileVerified(const std::string& source, const std::string& target, bool keepDate) {
+  auto attempt = [&] {
+    return CopyFileRetry(source, target, keepDate, kCopyBufferSize, nullptr) &&
+           FilesEqual(source, target);
+  };
+  if (attempt()) return true;
+  os::SleepMs(kRetryPauseMs);
+  return attempt();
+}
+
+bool CopyFiles(const std::string& sourceMask, const std::string& targetDir,
+               const std::string& namePattern, const CopyAbortCallback& abortCallback,
+               bool keepDate) {
+  const std::string sourceDir = sourceMask.substr(0, NameStart(sourceMask));
+  if (DirKey(sourceDir) == DirKey(targetDir) && namePattern.empty()) return true;
+  bool result = true;
+  for (const auto& name : MatchingFiles(sourceMask)) {
+    std::string targetName = name;
+    if (!namePattern.empty())
+      targetName = HasExt(namePattern) || !HasExt(name) ? namePattern : namePattern + "." + ExtOf(name);
+    if (!CopyFileRetry(sourceDir + name, JoinPath(targetDir, targetName), keepDate,
+                       kCopyBufferSize, abortCallback))
+      result = false;
+    if (abortCallback && abortCallback()) return false;
+  }
+  return result;
+}
+
+bool DeleteFilesOlderThan(const std::string& mask, std::int64_t date) {
+  const std::string dir = mask.substr(0, NameStart(mask));
+  bool result = true;
+  for (const auto& name : MatchingFiles(mask)) {
+    const std::string path = dir + name;
+    if ((date == 0 || FileDate(path) < date) && !DeleteFileChecked(path)) result = false;
+  }
+  return result;
+}
+
+std::string ReadTextFile(const std::string& path, std::string_view separator) {
+  try {
+    TextFile file;
+    if (!file.OpenRead(path)) return {};
+    std::string text;
+    std::string line;
+    // Files of 10 bytes or more are measured first, so the text is sized once.
+    if (file.Size() >= 10) {
+      std::size_t length = 0;
+      while (file.ReadLine(line)) length += (length > 0 ? separator.size() : 0) + line.size();
+      text.reserve(length);
+      if (!file.Seek(0)) return {};
+    }
+    while (file.ReadLine(line)) {
+      if (!text.empty()) text += separator;
+      text += line;
+    }
+    return text;
+  } catch (...) {
+    return {};
+  }
+}
+
+std::int32_t FileDayNumber(const std::string& path) {
+  const std::int64_t date = FileDate(path);
+  return date < 0 ? -1 : os::LocalDayNumber(date);
+}
+
+// ------------------------------------------------------- directories and paths
+
+bool DirExists(const std::string& path) {
+  return os::DirectoryExists(path);
+}
+
+bool MakeDir(const std::string& path) {
+  return os::MakeDirectory(path);
+}
+
+bool ForceDirs(const std::string& path) {
+  return os::MakeDirectories(path);
+}
+
+bool EnsureDir(const std::string& path) {
+  return DirExists(path) || MakeDir(path);
+}
+
+std::string ProgramPath(bool withDir, bool withExt) {
+  std::string path = os::ExecutablePath();
+  if (!withDir) path = path.substr(NameStart(path));
+  return withExt ? path : StripExt(path);
+}
+
+std::string ProgramDir(bool withBackslash) {
+  const std::string dir = DirOf(os::ExecutablePath());
+  return withBackslash ? AddBackslash(dir) : dir;
+}
+
+std::string GetEnv(const std::string& name) {
+  return os::GetEnvVar(name).value_or(std::string());
+}
+
+namespace {
+// The first of the variables that is set and not empty, else the fallback.
+std::string FirstSet(std::initializer_list<const char*> names, const std::string& fallback) {
+  for (const char* name : names)
+    if (std::string value = GetEnv(name); !value.empty()) return value;
+  return fallback;
+}
+}  // namespace
+
+std::string TempDir() {
+  return FirstSet({"TEMP", "TMPDIR"}, "/tmp");
+}
+
+std::string AppDataDir() {
+  return FirstSet({"AppData", "XDG_CONFIG_HOME"}, JoinPath(os::HomeDir(), ".config"));
+}
+
+std::string ProgramFilesDir() {
+  return GetEnv("PROGRAMFILES");
+}
+
+// ------------------------------------------------------------ update identifier
+
+const std::string& ProgramName() {
+  // Until main sets it, the name follows the executable path (which tests
+  // may replace).
+  if (!ProgramNameText().empty()) return ProgramNameText();
+  static std::string derived;
+  derived = ProgramPath(false, false);
+  return derived;
+}
+
+void SetProgramName(std::string name) {
+  ProgramNameText() = std::move(name);
+}
+
+std::string UpdateIdOf(std::string_view text) {
+  std::string id = ShortStr(text);
+  if (id.empty()) return id;
+  if (const int p = PosText("ID=", id, 1); p > 0) id = RestFrom(id, p + 4);
+  id.erase(0, std::min(id.find_first_not_of(" \""), id.size()));
+  if (const auto quote = id.find('"'); quote != std::string::npos) id.erase(quote);
+  if (const auto stars = id.find("***"); stars != std::string::npos) id.erase(stars);
+  const std::string upper = UpStr(id);
+  const std::string own = UpStr(ProgramName());
+  if (!own.empty() && StartsWith(upper, own))
+    id.erase(0, own.size());
+  else if (StartsWith(upper, "ZARB"))
+    id.erase(0, 4);
+  else if (StartsWith(upper, "TVQ"))
+    id.erase(0, 3);
+  return TrimCharLeft(id, ' ');
+}
+
+// ------------------------------------------------------------ time, messages, keys
+
+bool Pause(int ms) {
+  // Mend: sleeps instead of spinning; the busy wait only burned a core.
+  if (ms > 0) os::SleepMs(ms);
+  return true;
+}
+
+bool PumpMessagesFor(int ms) {
+  // Handles what arrives for ms milliseconds, sleeping briefly in between
+  // instead of spinning.
+  const std::int64_t end = os::TickMs() + (ms & 0xFFFF);
+  bool handled = false;
+  for (;;) {
+    handled = CurrentUserInterface().PumpMessages(-1) || handled;
+    const std::int64_t now = os::TickMs();
+    if (now >= end) return handled;
+    os::SleepMs(std::min<std::int64_t>(10, end - now));
+  }
+}
+
+bool PumpMessages(int ms) {
+  struct Depth {
+    Depth() { ++pumpDepth; }
+    ~Depth() { --pumpDepth; }
+  } depth;
+  try {
+    return ms < 0 ? CurrentUserInterface().PumpMessages(-1) : PumpMessagesFor(ms);
+  } catch (...) {
+    return false;
+  }
+}
+
+int PumpMessagesDepth() {
+  return pumpDepth;
+}
+
+bool KeyDown(int virtualKey) {
+  return CurrentUserInterface().KeyDown(virtualKey);
+}
+
+bool ShiftDown() {
+  return KeyDown(kVkShift);
+}
+
+bool CtrlDown() {
+  return KeyDown(kVkControl);
+}
+
+int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags) {
+  return CurrentUserInterface().MessageBox(text, caption, flags);
+}
+
+bool WinExec(const std::string& commandLine) {
+  return os::StartProgram(commandLine);
+}

@@ -1,0 +1,266 @@
+// End-to-end: the built tvqlupd in a throw-away application directory against
+// update sites made with tvqpublish, over HTTP and file://. Each run takes
+// 12-20 s because of the program's designed waits.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "support/updater_env.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kHeader1 = "<update id=\"TVQ2026-01-10\">";
+const std::string kHeader2 = "<update id=\"TVQ2026-02-20\">";
+
+std::string Sized(const std::string& text, std::size_t size) {
+  std::string s = text;
+  while (s.size() < size) s += static_cast<char>('a' + s.size() % 26);
+  return s;
+}
+
+// Makes an MS COMPRESS (SZDD) file of content with the mscompress tool.
+std::string Compressed(const std::string& dir, const std::string& name, const std::string& content) {
+  const std::string plain = dir + "/" + name;
+  WriteFile(plain, content);
+  ProcessOptions o;
+  o.argv = {"/usr/bin/mscompress", plain};
+  RunProcess(o);
+  std::string packed = ReadFile(plain + "_");
+  fs::remove(plain);
+  fs::remove(plain + "_");
+  return packed;
+}
+
+TEST(UpdateRun, InstallsOneUpdatePerRunAndRecordsIt) {
+  UpdaterEnv env;
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"readme.txt", "first update\r\n"}}), 0);
+  ASSERT_EQ(env.Publish("TVQ2026-02-20", {{"help.txt", "second update, with help\r\n"}}), 0);
+  const std::string site = env.Serve();
+  env.WriteSettings({"LiveUpdate.www=" + site});
+
+  auto first = env.Run();
+  EXPECT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_EQ(ReadFile(env.AppFile("readme.txt")), "first update\r\n");
+  EXPECT_FALSE(PathExists(env.AppFile("help.txt")));
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), kHeader1);
+  EXPECT_EQ(env.Setting("LiveUpdate.installationInfo"), "0");
+  EXPECT_NE(first.err.find("installation completed"), std::string::npos) << first.err;
+
+  auto second = env.Run();
+  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_EQ(ReadFile(env.AppFile("help.txt")), "second update, with help\r\n");
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), kHeader2);
+
+  const std::string listing = env.Listing();
+  const std::string settings = env.Settings();
+  auto third = env.Run();
+  EXPECT_EQ(third.exitCode, 0);
+  EXPECT_NE(third.err.find("exiting (no new updates found)..."), std::string::npos) << third.err;
+  EXPECT_EQ(env.Listing(), listing);
+  EXPECT_EQ(env.Settings(), settings);
+}
+
+TEST(UpdateRun, FileSiteGivenWithPInstallsAndRecordsTheWholeBlock) {
+  UpdaterEnv env;
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"data.bin", Sized("local copy ", 5000)}}), 0);
+  auto run = env.Run({"/P" + env.site});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ReadFile(env.AppFile("data.bin")), Sized("local copy ", 5000));
+  // A list read from a directory is held as joined lines: the whole block is
+  // what the settings record.
+  const std::string recorded = env.Setting("LiveUpdate.lastUpdateInfo");
+  EXPECT_EQ(recorded.rfind(kHeader1, 0), 0u) << recorded;
+  EXPECT_NE(recorded.find("</update>"), std::string::npos) << recorded;
+  EXPECT_NE(run.err.find("copying..."), std::string::npos) << run.err;
+}
+
+TEST(UpdateRun, SiteAddressGivenWithPIsUsedAsItStands) {
+  UpdaterEnv env;
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"a.txt", "over http\n"}}), 0);
+  const std::string site = env.Serve();
+  auto run = env.Run({"/P" + site});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ReadFile(env.AppFile("a.txt")), "over http\n");
+  EXPECT_NE(run.err.find("host: 127.0.0.1"), std::string::npos) << run.err;
+}
+
+TEST(UpdateRun, CorruptFileFailsTheRunAndRecordsNothing) {
+  UpdaterEnv env;
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"tool.bin", Sized("good bytes ", 3000)}}), 0);
+  // Same size, other bytes: only the checksum can tell.
+  WriteFile(env.site + "/tool.bin", Sized("BAD! bytes ", 3000));
+  const std::string site = env.Serve();
+  env.WriteSettings({"LiveUpdate.www=" + site});
+  auto run = env.Run();
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_FALSE(PathExists(env.AppFile("tool.bin")));
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), "");
+  EXPECT_NE(run.err.find("aborting (error found)"), std::string::npos) << run.err;
+}
+
+TEST(UpdateRun, ListThatKeepsChangingFailsTheRun) {
+  UpdaterEnv env;
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"a.txt", "never installed\n"}}), 0);
+  const std::string list = env.List();
+  std::atomic<bool> stop{false};
+  std::thread changer([&] {
+    // Every rewrite carries a new identifier; readings 700 ms or more apart
+    // never agree.
+    for (int n = 0; !stop; ++n) {
+      std::string changed = list;
+      const auto at = changed.find("TVQ2026-01-10");
+      changed.replace(at, 13, "TVQ2026-01-" + std::to_string(10000 + n));
+      WriteFile(env.site + "/list.tmp", changed);
+      fs::rename(env.site + "/list.tmp", env.site + "/!update-info.txt");
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  const std::string site = env.Serve();
+  env.WriteSettings({"LiveUpdate.www=" + site});
+  auto run = env.Run();
+  stop = true;
+  changer.join();
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_FALSE(PathExists(env.AppFile("a.txt")));
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), "");
+  EXPECT_EQ(run.err.find("downloading"), std::string::npos) << run.err;
+  // A failed run waits 12 s at its end.
+  EXPECT_GT(run.seconds, 16.0);
+}
+
+TEST(UpdateRun, DisablingFlagFileStopsTheRunWithoutTouchingAnything) {
+  UpdaterEnv env;
+  WriteFile(env.AppFile("tvqlupd.!donotrun"), "");
+  const std::string listing = env.Listing();
+  auto run = env.Run({"/Log"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(run.out.find("Live update program has been disabled in this directory. Exiting..."),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(env.Listing(), listing);
+  EXPECT_LT(run.seconds, 10.0);
+}
+
+TEST(UpdateRun, DirectoryWithoutWriteRightsShowsTheErrorAndChangesNothing) {
+  UpdaterEnv env;
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"a.txt", "x\n"}}), 0);
+  env.WriteSettings({"LiveUpdate.www=" + env.Serve()});
+  const std::string listing = env.Listing();
+  const std::string settings = ReadFile(env.SettingsPath());
+  ProcessOptions o = env.RunOptions();
+  if (RunningAsRoot()) {
+    // Root writes everywhere; the run takes the rights of "nobody" instead.
+    o.asUid = 65534;
+  } else {
+    fs::permissions(env.app, fs::perms(0555));
+  }
+  auto run = RunProcess(o);
+  fs::permissions(env.app, fs::perms(0755));
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.err.find("There is a file-access problem."), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("needs *modify access* to its own directory"), std::string::npos);
+  EXPECT_EQ(env.Listing(), listing);
+  EXPECT_EQ(ReadFile(env.SettingsPath()), settings);
+}
+
+TEST(UpdateRun, AlternativeSiteIsUsedWhenTheFirstIsDown) {
+  UpdaterEnv env;
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"alt.txt", "from the alternative\n"}}), 0);
+  const std::string site = env.Serve();
+  env.WriteSettings({"LiveUpdate.www=http://127.0.0.1:1/", "LiveUpdate.www1=" + site});
+  auto run = env.Run();
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(ReadFile(env.AppFile("alt.txt")), "from the alternative\n");
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), kHeader1);
+}
+
+TEST(UpdateRun, HistoryIsResetWhenTheMainApplicationIsOlderThanRecorded) {
+  UpdaterEnv env;
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"again.txt", "installed again\n"}}), 0);
+  WriteFile(env.AppFile("tvq.exe"), "#!/bin/sh\nexit 0\n");
+  const std::string site = env.Serve();
+  // Recorded as if the installation had been made in the far future: the
+  // main application is older, so it was reinstalled and the history is void.
+  env.WriteSettings({"LiveUpdate.www=" + site, "LiveUpdate.installationInfo=99999",
+                     "LiveUpdate.lastUpdateInfo=" + kHeader1});
+  auto run = env.Run({"/Log"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_NE(run.out.find("  Clearing obsolete update information..."), std::string::npos);
+  EXPECT_EQ(ReadFile(env.AppFile("again.txt")), "installed again\n");
+  const int day = std::stoi(env.Setting("LiveUpdate.installationInfo"));
+  EXPECT_GT(day, 40000);
+  EXPECT_LT(day, 99999);
+}
+
+TEST(UpdateRun, ExpandsPackedFilesAndSetsInUseFilesAside) {
+  UpdaterEnv env;
+  const std::string mainApp = "#!/bin/sh\n# main application 2.0\nexit 0\n";
+  const std::string updater = Sized("new updater build ", 4000);
+  const std::string work = env.temp + "/pack";
+  fs::create_directories(work);
+  WriteFile(work + "/tvq.ex_", Compressed(work, "tvq.exe", mainApp));
+  WriteFile(work + "/tvqlupd.ex_", Compressed(work, "tvqlupd.exe", updater));
+  WriteFile(work + "/tvq.ini", "[Main]\r\nStartPage=news\r\n");
+  ASSERT_EQ(env.PublishPaths("TVQ2026-01-10",
+                             {work + "/tvq.ex_", work + "/tvqlupd.ex_", work + "/tvq.ini"}),
+            0);
+  WriteFile(env.AppFile("tvq.ini"), "[Main]\r\nStartPage=mine\r\n");
+  const std::string ownBinary = ReadFile(env.AppFile("tvqlupd"));
+  auto run = env.Run({"/P" + env.site});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ReadFile(env.AppFile("tvq.exe")), mainApp);
+  EXPECT_TRUE(fs::status(env.AppFile("tvq.exe")).permissions() == fs::perms(0755) ||
+              (fs::status(env.AppFile("tvq.exe")).permissions() & fs::perms::owner_exec) !=
+                  fs::perms::none);
+  EXPECT_EQ(ReadFile(env.AppFile("tvqlupd.exe.newversion")), updater);
+  EXPECT_EQ(ReadFile(env.AppFile("tvqlupd")), ownBinary);
+  EXPECT_EQ(ReadFile(env.AppFile("tvq.ini")), "[Main]\r\nStartPage=mine\r\n");
+  EXPECT_EQ(ReadFile(env.AppFile("tvq.ini.newversion")), "[Main]\r\nStartPage=news\r\n");
+  EXPECT_FALSE(PathExists(env.AppFile("tvq.ex_")));
+}
+
+TEST(UpdateRun, CtrlCDuringTheDownloadCancelsAndRecordsNothing) {
+  UpdaterEnv env;
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"big.bin", Sized("slow ", 3'000'000)}}), 0);
+  // 300 KB/s: the download would take about 10 s.
+  const std::string site = env.Serve(300'000);
+  env.WriteSettings({"LiveUpdate.www=" + site});
+  RunningProcess run(env.RunOptions({"/Log"}));
+  // The download begins about 4 s after the start (2 s start-up, checks, two
+  // readings of the list 700 ms apart).
+  std::this_thread::sleep_for(std::chrono::milliseconds(6500));
+  run.Signal(SIGINT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  run.Signal(SIGINT);  // a second Ctrl-C still lets the run end cleanly
+  auto result = run.Wait();
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_FALSE(PathExists(env.AppFile("big.bin")));
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), "");
+  EXPECT_NE(result.err.find("exiting..."), std::string::npos) << result.err;
+  EXPECT_LT(result.seconds, 25.0);
+}
+
+TEST(UpdateRun, VersionAndHelpPrintAndExit) {
+  UpdaterEnv env;
+  auto version = env.Run({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_NE(version.out.find("1.0j"), std::string::npos);
+  auto help = env.Run({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("/P<site>"), std::string::npos);
+  auto banner = env.Run({"/?", "/Log"});
+  EXPECT_EQ(banner.exitCode, 0);
+  EXPECT_NE(banner.out.find("This is a \"live update\" program for Kestrin software"),
+            std::string::npos)
+      << banner.out;
+  EXPECT_FALSE(PathExists(env.SettingsPath()));
+}
+
+}  // namespace

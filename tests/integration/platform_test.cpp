@@ -1,0 +1,468 @@
+// The Linux backend against real files, directories and processes.
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/os.h"
+#include "support/file_user.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Waits (really) until a file has the given number of lines or 5 s passed.
+std::string AwaitFile(const std::string& path, int lines) {
+  for (int i = 0; i < 500; ++i) {
+    const std::string text = ReadFile(path);
+    if (std::count(text.begin(), text.end(), '\n') >= lines) return text;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return ReadFile(path);
+}
+
+void WriteScript(const std::string& path, const std::string& body) {
+  WriteFile(path, "#!/bin/sh\n" + body);
+  ::chmod(path.c_str(), 0755);
+}
+
+char ProcessState(int pid) {
+  const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const auto close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() ? 0 : stat[close + 2];
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------- files
+
+TEST(Platform, FileWritesReadsSeeksAndSizes) {
+  TempDir dir;
+  const std::string path = dir / "f.bin";
+  {
+    auto f = os::File::Open(path, os::OpenFor::CreateTruncate);
+    ASSERT_TRUE(f);
+    EXPECT_TRUE(f->Write("hello world", 11));
+    EXPECT_TRUE(f->Sync());
+    EXPECT_EQ(f->Size(), 11);
+    EXPECT_TRUE(f->Close());
+    EXPECT_FALSE(f->IsOpen());
+  }
+  auto f = os::File::Open(path, os::OpenFor::Read);
+  ASSERT_TRUE(f);
+  char buf[16] = {};
+  EXPECT_TRUE(f->Seek(6));
+  EXPECT_EQ(f->Read(buf, sizeof buf), 5);
+  EXPECT_EQ(std::string(buf, 5), "world");
+  EXPECT_EQ(f->Position(), 11);
+  EXPECT_EQ(f->Read(buf, sizeof buf), 0);
+  EXPECT_FALSE(f->Write("x", 1));  // read-only
+  EXPECT_FALSE(f->Seek(-1));
+}
+
+namespace {
+// Copies all of source into target with CopyFrom in blocks of size bytes.
+std::string CopyAll(os::File& source, os::File& target, std::size_t size) {
+  std::vector<char> buffer(size);
+  std::int64_t n;
+  while ((n = target.CopyFrom(source, buffer.data(), size)) > 0) {
+  }
+  return n == 0 ? "ok" : "error";
+}
+}  // namespace
+
+TEST(Platform, CopyFromCopiesInsideTheKernelOrThroughTheBuffer) {
+  TempDir dir;
+  std::string content(300000, '\0');
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + i / 251);
+  WriteFile(dir / "src", content);
+  WriteFile(dir / "log", "head:");
+  {
+    auto src = os::File::Open(dir / "src", os::OpenFor::Read);
+    auto dst = os::File::Open(dir / "dst", os::OpenFor::CreateNew);
+    ASSERT_TRUE(src && dst);
+    EXPECT_EQ(CopyAll(*src, *dst, 4096), "ok");
+    dst->BeginSync(0, 300000);  // a hint; the content must stay the same
+  }
+  EXPECT_EQ(ReadFile(dir / "dst"), content);
+  {
+    // An appending target refuses the kernel copy: the buffer serves.
+    auto src = os::File::Open(dir / "src", os::OpenFor::Read);
+    auto log = os::File::Open(dir / "log", os::OpenFor::Append);
+    ASSERT_TRUE(src && log);
+    EXPECT_EQ(CopyAll(*src, *log, 65536), "ok");
+  }
+  EXPECT_EQ(ReadFile(dir / "log"), "head:" + content);
+  {
+    // A kernel file that reports size 0 still has content.
+    auto status = os::File::Open("/proc/self/status", os::OpenFor::Read);
+    auto dst = os::File::Open(dir / "status", os::OpenFor::CreateNew);
+    ASSERT_TRUE(status && dst);
+    EXPECT_EQ(CopyAll(*status, *dst, 65536), "ok");
+  }
+  EXPECT_NE(ReadFile(dir / "status").find("Pid:"), std::string::npos);
+  os::File closed;
+  char b[4];
+  EXPECT_EQ(closed.CopyFrom(closed, b, sizeof b), -1);
+}
+
+TEST(Platform, FileAppendCreatesAndAppends) {
+  TempDir dir;
+  const std::string path = dir / "log";
+  for (const char* part : {"a", "b"}) {
+    auto f = os::File::Open(path, os::OpenFor::Append);
+    ASSERT_TRUE(f);
+    EXPECT_TRUE(f->Write(part, 1));
+  }
+  EXPECT_EQ(ReadFile(path), "ab");
+}
+
+TEST(Platform, FileOpenRefusesDirectoryAndMissingFile) {
+  TempDir dir;
+  EXPECT_FALSE(os::File::Open(dir.path(), os::OpenFor::Read));
+  EXPECT_FALSE(os::File::Open(dir / "missing", os::OpenFor::Read));
+  EXPECT_FALSE(os::File::Open(dir / "no/such/dir/f", os::OpenFor::CreateTruncate));
+}
+
+TEST(Platform, CreateNewRefusesExistingFileAndLink) {
+  TempDir dir;
+  WriteFile(dir / "exists", "keep");
+  fs::create_symlink(dir / "elsewhere", dir / "link");
+  EXPECT_FALSE(os::File::Open(dir / "exists", os::OpenFor::CreateNew));
+  EXPECT_FALSE(os::File::Open(dir / "link", os::OpenFor::CreateNew));
+  EXPECT_FALSE(PathExists(dir / "elsewhere"));
+  EXPECT_EQ(ReadFile(dir / "exists"), "keep");
+  EXPECT_TRUE(os::File::Open(dir / "fresh", os::OpenFor::CreateNew, 0600));
+  EXPECT_EQ(os::StatPath(dir / "fresh").permissions & 0077, 0u);
+}
+
+TEST(Platform, StatPathReportsKindSizeDateAndLinks) {
+  TempDir dir;
+  WriteFile(dir / "f", "12345");
+  fs::create_symlink(dir / "f", dir / "link");
+  ASSERT_TRUE(os::SetModifiedSeconds(dir / "f", 1000000000));
+
+  const os::FileInfo file = os::StatPath(dir / "f");
+  EXPECT_TRUE(file.exists && file.isRegular && !file.isDirectory && !file.isSymlink);
+  EXPECT_EQ(file.size, 5);
+  EXPECT_EQ(file.modifiedSeconds, 1000000000);
+  const os::FileInfo link = os::StatPath(dir / "link");
+  EXPECT_TRUE(link.exists && link.isSymlink && !link.isRegular);
+  EXPECT_TRUE(os::StatPath(dir.path()).isDirectory);
+  EXPECT_FALSE(os::StatPath(dir / "missing").exists);
+  EXPECT_FALSE(os::StatPath("").exists);
+
+  EXPECT_TRUE(os::FileExists(dir / "link"));
+  EXPECT_FALSE(os::FileExists(dir.path()));
+  EXPECT_TRUE(os::DirectoryExists(dir.path()));
+  EXPECT_FALSE(os::DirectoryExists(dir / "f"));
+}
+
+TEST(Platform, SetModifiedNowMovesTheDate) {
+  TempDir dir;
+  WriteFile(dir / "f", "");
+  ASSERT_TRUE(os::SetModifiedSeconds(dir / "f", 1000));
+  ASSERT_TRUE(os::SetModifiedNow(dir / "f"));
+  EXPECT_GE(os::StatPath(dir / "f").modifiedSeconds, os::WallTimeSeconds() - 5);
+  EXPECT_FALSE(os::SetModifiedNow(dir / "missing"));
+}
+
+TEST(Platform, RenameNoReplaceKeepsAnExistingTarget) {
+  TempDir dir;
+  WriteFile(dir / "a", "A");
+  WriteFile(dir / "b", "B");
+  EXPECT_FALSE(os::RenameNoReplace(dir / "a", dir / "b"));
+  EXPECT_EQ(ReadFile(dir / "b"), "B");
+  EXPECT_TRUE(os::RenameNoReplace(dir / "a", dir / "c"));
+  EXPECT_EQ(ReadFile(dir / "c"), "A");
+  EXPECT_TRUE(os::RenameReplace(dir / "c", dir / "b"));
+  EXPECT_EQ(ReadFile(dir / "b"), "A");
+  EXPECT_FALSE(PathExists(dir / "c"));
+  EXPECT_FALSE(os::RenameReplace(dir / "missing", dir / "b"));
+}
+
+TEST(Platform, NewFilePermissionsFollowTheContentAndUmask) {
+  const mode_t old = ::umask(022);
+  struct Row {
+    std::string head;
+    std::uint32_t want;
+  } rows[] = {{"#!/bin/sh", 0755}, {"\x7f" "ELF\x02", 0755}, {"#", 0644},
+              {"MZ\x90", 0644},    {"", 0644},              {"\x7f" "EL", 0644}};
+  for (const auto& r : rows)
+    EXPECT_EQ(os::NewFilePermissions(r.head.data(), r.head.size()), r.want) << r.head;
+  ::umask(077);
+  EXPECT_EQ(os::NewFilePermissions("#!", 2), 0700u);
+  ::umask(old);
+}
+
+TEST(Platform, SetPermissionsChangesBits) {
+  TempDir dir;
+  WriteFile(dir / "f", "");
+  ASSERT_TRUE(os::SetPermissions(dir / "f", 0751));
+  EXPECT_EQ(os::StatPath(dir / "f").permissions, 0751u);
+}
+
+// ------------------------------------------------------------------ in use
+
+TEST(Platform, RunningExecutableCannotBeOpenedForWriting) {
+  TempDir dir;
+  const std::string program = dir / "sleeper";
+  WriteFile(program, "");
+  EXPECT_TRUE(os::CanOpen(program, true));
+  {
+    FileUser running = FileUser::Running(program);
+    EXPECT_FALSE(os::CanOpen(program, true));
+    EXPECT_TRUE(os::CanOpen(program, false));
+  }
+  EXPECT_TRUE(os::CanOpen(program, true));
+}
+
+TEST(Platform, FileLockedByAnotherProcessCannotBeOpenedForWriting) {
+  TempDir dir;
+  const std::string path = dir / "settings.cfg";
+  WriteFile(path, "x=1\n");
+  {
+    FileUser locking = FileUser::Locking(path);
+    ASSERT_TRUE(locking.Ok());
+    EXPECT_FALSE(os::CanOpen(path, true));
+    EXPECT_TRUE(os::CanOpen(path, false));
+  }
+  EXPECT_TRUE(os::CanOpen(path, true));
+}
+
+TEST(Platform, FileLockMarksAFileInUseWhileItLives) {
+  TempDir dir;
+  WriteFile(dir / "f", "");
+  {
+    auto lock = os::FileLock::Exclusive(dir / "f");
+    ASSERT_TRUE(lock);
+    EXPECT_FALSE(os::CanOpen(dir / "f", true));
+    EXPECT_FALSE(os::FileLock::Exclusive(dir / "f"));
+  }
+  EXPECT_TRUE(os::CanOpen(dir / "f", true));
+  EXPECT_FALSE(os::FileLock::Exclusive(dir / "missing"));
+}
+
+TEST(Platform, CanOpenRefusesDirectoriesAndMissingFiles) {
+  TempDir dir;
+  EXPECT_FALSE(os::CanOpen(dir.path(), false));
+  EXPECT_FALSE(os::CanOpen(dir.path(), true));
+  EXPECT_FALSE(os::CanOpen(dir / "missing", false));
+}
+
+// -------------------------------------------------------------- directories
+
+TEST(Platform, MakeDirectoriesCreatesEveryMissingParent) {
+  TempDir dir;
+  EXPECT_TRUE(os::MakeDirectories(dir / "a/b/c"));
+  EXPECT_TRUE(os::DirectoryExists(dir / "a/b/c"));
+  EXPECT_TRUE(os::MakeDirectories(dir / "a/b/c"));  // already there
+  EXPECT_TRUE(os::MakeDirectories(dir / "a/b/d/"));
+  WriteFile(dir / "file", "");
+  EXPECT_FALSE(os::MakeDirectories(dir / "file/sub"));
+  EXPECT_FALSE(os::MakeDirectories(""));
+}
+
+TEST(Platform, MakeDirectoryMakesOneLevel) {
+  TempDir dir;
+  EXPECT_FALSE(os::MakeDirectory(dir / "x/y"));
+  EXPECT_TRUE(os::MakeDirectory(dir / "x"));
+  EXPECT_FALSE(os::MakeDirectory(dir / "x"));
+  EXPECT_TRUE(os::RemoveDirectory(dir / "x"));
+  EXPECT_FALSE(os::DirectoryExists(dir / "x"));
+}
+
+TEST(Platform, ChangeDirectoryAndBack) {
+  TempDir dir;
+  const std::string before = os::CurrentDirectory();
+  ASSERT_TRUE(os::ChangeDirectory(dir.path()));
+  EXPECT_EQ(fs::canonical(os::CurrentDirectory()), fs::canonical(dir.path()));
+  EXPECT_FALSE(os::ChangeDirectory(dir / "missing"));
+  EXPECT_TRUE(os::ChangeDirectory(before));
+}
+
+TEST(Platform, ListDirectoryTellsOrdinaryAndHiddenFiles) {
+  TempDir dir;
+  WriteFile(dir / "plain.txt", "");
+  WriteFile(dir / ".hidden", "");
+  fs::create_directory(dir / "sub");
+  fs::create_symlink(dir / "plain.txt", dir / "link");
+  auto entries = os::ListDirectory(dir.path());
+  std::sort(entries.begin(), entries.end(),
+            [](const auto& a, const auto& b) { return a.name < b.name; });
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_EQ(entries[0].name, ".hidden");
+  EXPECT_TRUE(entries[0].isHidden && entries[0].isRegular);
+  EXPECT_EQ(entries[1].name, "link");
+  EXPECT_FALSE(entries[1].isRegular);
+  EXPECT_EQ(entries[2].name, "plain.txt");
+  EXPECT_TRUE(entries[2].isRegular && !entries[2].isHidden);
+  EXPECT_EQ(entries[3].name, "sub");
+  EXPECT_FALSE(entries[3].isRegular);
+  EXPECT_TRUE(os::ListDirectory(dir / "missing").empty());
+}
+
+// ---------------------------------------------------------- starting programs
+
+TEST(Platform, StartProgramPassesArgumentsAndLeavesNoZombie) {
+  TempDir dir;
+  const std::string out = dir / "out.txt";
+  WriteScript(dir / "record args",
+              "for a in \"$@\"; do echo \"[$a]\" >> \"$0.out\"; done\n"
+              "echo $$ >> \"$0.out\"\n");
+  ASSERT_TRUE(os::StartProgram("\"" + dir / "record args" + "\" one \"two three\" \"\" 4\\\"x"));
+  const std::string text = AwaitFile(dir / "record args.out", 5);
+  const std::size_t pidLine = text.rfind('\n', text.size() - 2) + 1;
+  EXPECT_EQ(text.substr(0, pidLine), "[one]\n[two three]\n[]\n[4\"x]\n");
+
+  // The intermediate child is reaped at once; the program belongs to init.
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+  const int pid = std::atoi(text.substr(pidLine).c_str());
+  ASSERT_GT(pid, 0);
+  char state = 'Z';
+  for (int i = 0; i < 500 && (state = ProcessState(pid)) != 0 && state == 'Z'; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_NE(state, 'Z');
+}
+
+TEST(Platform, StartedProgramIsDetachedWithStreamsOnDevNull) {
+  TempDir dir;
+  WriteScript(dir / "probe",
+              "streams=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
+              "sid=$(ps -o sid= -p $$ | tr -d ' ')\n"
+              "printf '%s\\n%s\\n' \"$streams\" \"$sid\" > \"$1\"\n");
+  ASSERT_TRUE(os::StartProgram(dir / "probe " + dir / "out"));
+  const std::string text = AwaitFile(dir / "out", 4);
+  EXPECT_EQ(text.substr(0, 30), "/dev/null\n/dev/null\n/dev/null\n");
+  const int sid = std::atoi(text.substr(30).c_str());
+  EXPECT_GT(sid, 0);
+  EXPECT_NE(sid, ::getsid(0));
+}
+
+TEST(Platform, StartedProgramDoesNotInheritOpenFilesOrLocks) {
+  TempDir dir;
+  WriteFile(dir / "locked", "");
+  WriteScript(dir / "sleeper", "echo $$ > \"$1\"\nexec sleep 30\n");
+  // A descriptor without close-on-exec, as a library might leave one.
+  const int fd = ::open((dir / "locked").c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  ASSERT_TRUE(os::StartProgram(dir / "sleeper " + dir / "pid"));
+  const int pid = std::atoi(AwaitFile(dir / "pid", 1).c_str());
+  ASSERT_GT(pid, 0);
+  ::close(fd);
+  // Had the program inherited the descriptor, it would hold the lock now.
+  EXPECT_TRUE(os::CanOpen(dir / "locked", true));
+  ::kill(pid, SIGKILL);
+}
+
+TEST(Platform, StartProgramLooksInCurrentDirectoryThenPathAndTriesExe) {
+  TempDir dir;
+  TempDir bin;
+  WriteScript(dir / "here", "echo here > \"$1\"\n");
+  WriteScript(bin / "onpath", "echo onpath > \"$1\"\n");
+  WriteScript(dir / "tool.exe", "echo tool > \"$1\"\n");
+  WriteScript(bin / "here", "echo wrong > \"$1\"\n");
+  const std::string before = os::CurrentDirectory();
+  const std::string path = os::GetEnvVar("PATH").value_or("");
+  ASSERT_TRUE(os::ChangeDirectory(dir.path()));
+  os::SetEnvVar("PATH", bin.path() + ":" + path);
+
+  EXPECT_TRUE(os::StartProgram("here " + dir / "1"));
+  EXPECT_TRUE(os::StartProgram("onpath " + dir / "2"));
+  EXPECT_TRUE(os::StartProgram("tool " + dir / "3"));
+  EXPECT_FALSE(os::StartProgram("nosuchprogram"));
+  EXPECT_FALSE(os::StartProgram("   "));
+
+  os::SetEnvVar("PATH", path);
+  os::ChangeDirectory(before);
+  EXPECT_EQ(AwaitFile(dir / "1", 1), "here\n");
+  EXPECT_EQ(AwaitFile(dir / "2", 1), "onpath\n");
+  EXPECT_EQ(AwaitFile(dir / "3", 1), "tool\n");
+}
+
+TEST(Platform, StartProgramReportsAFileThatCannotBeExecuted) {
+  TempDir dir;
+  WriteFile(dir / "notexec", "#!/bin/sh\ntrue\n");
+  ::chmod((dir / "notexec").c_str(), 0644);
+  WriteFile(dir / "garbage.exe", std::string("MZ\x90\0\0", 5));
+  ::chmod((dir / "garbage.exe").c_str(), 0755);
+  EXPECT_FALSE(os::StartProgram(dir / "notexec"));
+  EXPECT_FALSE(os::StartProgram(dir / "garbage.exe"));
+  EXPECT_FALSE(os::StartProgram(dir.path()));
+}
+
+TEST(Platform, StartProgramRunsAnElfExecutable) {
+  TempDir dir;
+  fs::copy_file("/bin/touch", dir / "mytouch");
+  ::chmod((dir / "mytouch").c_str(), 0755);
+  ASSERT_TRUE(os::StartProgram(dir / "mytouch " + dir / "made"));
+  for (int i = 0; i < 500 && !PathExists(dir / "made"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(PathExists(dir / "made"));
+}
+
+// ------------------------------------------------ process, signals, env, clock
+
+TEST(Platform, ExecutablePathIsThisTestAndCanBeReplaced) {
+  EXPECT_EQ(fs::path(os::ExecutablePath()).filename(), "integration_platform_test");
+  os::SetExecutablePathForTests("/opt/app/tvqlupd");
+  EXPECT_EQ(os::ExecutablePath(), "/opt/app/tvqlupd");
+  os::SetExecutablePathForTests("");
+  EXPECT_EQ(fs::path(os::ExecutablePath()).filename(), "integration_platform_test");
+}
+
+TEST(Platform, ArgumentsAreStoredAsGiven) {
+  os::SetArguments({"/PC:\\x", "two words"});
+  ASSERT_EQ(os::Arguments().size(), 2u);
+  EXPECT_EQ(os::Arguments()[1], "two words");
+  os::SetArguments({});
+}
+
+TEST(Platform, InterruptsAreCounted) {
+  os::WatchInterrupts();
+  const int before = os::InterruptsReceived();
+  ::raise(SIGINT);
+  ::raise(SIGTERM);
+  EXPECT_EQ(os::InterruptsReceived(), before + 2);
+  ::signal(SIGINT, SIG_DFL);
+  ::signal(SIGTERM, SIG_DFL);
+}
+
+TEST(Platform, EnvironmentSetGetUnset) {
+  os::SetEnvVar("TVQ_TEST_VAR", "a b");
+  EXPECT_EQ(os::GetEnvVar("TVQ_TEST_VAR"), "a b");
+  os::SetEnvVar("TVQ_TEST_VAR", "");
+  EXPECT_EQ(os::GetEnvVar("TVQ_TEST_VAR"), "");
+  os::UnsetEnvVar("TVQ_TEST_VAR");
+  EXPECT_FALSE(os::GetEnvVar("TVQ_TEST_VAR"));
+}
+
+TEST(Platform, HomeDirFallsBackToTheAccount) {
+  const auto home = os::GetEnvVar("HOME");
+  os::UnsetEnvVar("HOME");
+  const std::string fromAccount = os::HomeDir();
+  if (home) os::SetEnvVar("HOME", *home);
+  EXPECT_FALSE(fromAccount.empty());
+  EXPECT_TRUE(os::DirectoryExists(fromAccount)) << fromAccount;
+}
+
+TEST(Platform, SystemClockSleepsAndTicks) {
+  const auto t0 = os::TickMs();
+  os::SleepMs(30);
+  EXPECT_GE(os::TickMs() - t0, 30);
+  os::SleepMs(0);
+  os::SleepMs(-5);
+  EXPECT_GT(os::WallTimeSeconds(), 1600000000);
+}

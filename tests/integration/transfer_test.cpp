@@ -1,0 +1,158 @@
+// FetchFile and InternetFetch against the in-process HTTP server.
+#include "app/transfer.h"
+
+#include <chrono>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/http_test_server.h"
+#include "support/transfer_fixture.h"
+
+namespace {
+
+std::string Pattern(std::size_t size) {
+  std::string s(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(i * 131 + i / 7);
+  return s;
+}
+
+// A display whose Pump presses Cancel at the n-th call.
+class CancellingDisplay : public RecordingDisplay {
+ public:
+  explicit CancellingDisplay(int at) : at_(at) {}
+  void Pump() override {
+    RecordingDisplay::Pump();
+    if (pumps == at_) RequestCancel();
+  }
+
+ private:
+  int at_;
+};
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+class TransferTest : public TransferFixture {
+ protected:
+  class TempDir siteDir;
+  HttpTestServer server{siteDir.path()};
+};
+
+TEST_F(TransferTest, WholeFileArrivesCountedBlockByBlock) {
+  const std::string content = Pattern(100000);
+  WriteFile(siteDir / "f.bin", content);
+  totalBytesCurrentSet = 100000;
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  EXPECT_EQ(ReadFile(W("f.bin")), content);
+  EXPECT_EQ(downloadedBytes, 100000);
+  EXPECT_EQ(display.percents.back(), 96);
+  // Every block of at most 8192 bytes handles the window's messages.
+  EXPECT_GE(display.pumps, 100000 / 8192);
+  ASSERT_EQ(server.Requests().size(), 1u);
+  EXPECT_EQ(server.Requests()[0].userAgent, "MARL/TORQUIN TVQ Update");
+}
+
+TEST_F(TransferTest, ErrorPageIsASuccessAndIsKept) {
+  EXPECT_TRUE(InternetFetch(kInternetOpenTypePreconfig, server.Url("missing.bin"), W("missing.bin"), false));
+  EXPECT_EQ(ReadFile(W("missing.bin")), HttpTestServer::ErrorPage());
+}
+
+TEST_F(TransferTest, UncountedTransferLeavesTheCounter) {
+  WriteFile(siteDir / "f.bin", Pattern(5000));
+  downloadedBytes = 7;
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), false));
+  EXPECT_EQ(downloadedBytes, 7);
+}
+
+TEST_F(TransferTest, FailedMethodsBytesAreNotCountedTwice) {
+  WriteFile(siteDir / "f.bin", Pattern(20000));
+  server.DropAfter("f.bin", 10000);
+  downloadedBytes = 500;
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  EXPECT_EQ(downloadedBytes, 20500);
+  EXPECT_EQ(ReadFile(W("f.bin")), Pattern(20000));
+  EXPECT_EQ(server.RequestCount("f.bin"), 2);
+}
+
+TEST_F(TransferTest, LastResortCountsTheFileOnce) {
+  WriteFile(siteDir / "f.bin", Pattern(30000));
+  server.DropAfter("f.bin", 10000, 2);
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  EXPECT_EQ(downloadedBytes, 30000);
+  EXPECT_EQ(server.RequestCount("f.bin"), 3);
+  EXPECT_EQ(server.Requests().back().userAgent, "MARL/TORQUIN TVQ Update");
+
+  server.DropAfter("f.bin", 10000, 2);
+  downloadedBytes = 0;
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("g.bin"), false));
+  EXPECT_EQ(downloadedBytes, 0);
+}
+
+TEST_F(TransferTest, AllMethodsFailing) {
+  WriteFile(siteDir / "f.bin", Pattern(30000));
+  server.DropAfter("f.bin", 10000, 3);
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  EXPECT_EQ(downloadedBytes, 0);
+  EXPECT_EQ(server.RequestCount("f.bin"), 3);
+}
+
+TEST_F(TransferTest, DeadProxyFallsBackToTheDirectConnection) {
+  WriteFile(siteDir / "f.bin", Pattern(4000));
+  ScopedEnv proxy("http_proxy", "http://127.0.0.1:" + std::to_string(HttpTestServer::DeadPort()) + "/");
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  EXPECT_EQ(ReadFile(W("f.bin")), Pattern(4000));
+  EXPECT_EQ(downloadedBytes, 4000);
+  EXPECT_EQ(server.RequestCount("f.bin"), 1);
+}
+
+TEST_F(TransferTest, StalledBodyFailsWithinTheStallLimit) {
+  WriteFile(siteDir / "f.bin", Pattern(50000));
+  server.Stall("f.bin", 20000);
+  TransferSettings quick;
+  quick.stallSeconds = 1;
+  SetTransferSettings(quick);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  // Three methods of about a second each (the last one's check is coarser).
+  EXPECT_LT(SecondsSince(start), 20.0);
+  EXPECT_EQ(server.RequestCount("f.bin"), 3);
+  EXPECT_EQ(downloadedBytes, 0);
+}
+
+TEST_F(TransferTest, CancelBetweenBlocksTriesNoFurtherMethod) {
+  WriteFile(siteDir / "f.bin", Pattern(200000));
+  CancellingDisplay cancelling(3);
+  totalBytesCurrentSet = 200000;
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  EXPECT_EQ(server.RequestCount("f.bin"), 1);
+  // Stopped after the third block (each at most 8192 bytes).
+  EXPECT_GT(downloadedBytes, 0);
+  EXPECT_LE(downloadedBytes, 3 * 8192);
+}
+
+TEST_F(TransferTest, CancelWhileWaitingForData) {
+  WriteFile(siteDir / "f.bin", Pattern(50000));
+  server.Stall("f.bin", 100);
+  TransferSettings slow;
+  slow.stallSeconds = 60;
+  SetTransferSettings(slow);
+  CancellingDisplay cancelling(3);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), false));
+  EXPECT_LT(SecondsSince(start), 10.0);
+  EXPECT_EQ(server.RequestCount("f.bin"), 1);
+}
+
+TEST_F(TransferTest, UnwritableTargetFails) {
+  WriteFile(siteDir / "f.bin", Pattern(100));
+  EXPECT_FALSE(InternetFetch(kInternetOpenTypeDirect, server.Url("f.bin"), W("no/such/dir/f.bin"), true));
+}
+
+TEST_F(TransferTest, RefusedConnectionFailsEveryMethod) {
+  const std::string url = "http://127.0.0.1:" + std::to_string(HttpTestServer::DeadPort()) + "/f.bin";
+  EXPECT_FALSE(FetchFile(url, W("f.bin"), true));
+}
+
+}  // namespace

@@ -1,0 +1,175 @@
+// The publisher's tool, run as a program; its sites read back by the
+// updater's own list reading and download.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app/download.h"
+#include "app/site_list.h"
+#include "app/update_list.h"
+#include "support/http_test_server.h"
+#include "support/transfer_fixture.h"
+#include "support/virtual_clock.h"
+
+namespace {
+
+struct ToolRun {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+class TvqPublishTest : public TransferFixture {
+ protected:
+  ToolRun Publish(const std::vector<std::string>& args) {
+    std::string cmd = Quote(std::string(TVQ_BINARY_DIR) + "/tvqpublish");
+    for (const auto& a : args) cmd += " " + Quote(a);
+    const std::string out = root / "out.txt";
+    const std::string err = root / "err.txt";
+    const std::string rc = root / "rc.txt";
+    cmd += " >" + Quote(out) + " 2>" + Quote(err) + "; echo $? >" + Quote(rc);
+    ToolRun r;
+    if (std::system(cmd.c_str()) != 0) return r;
+    r.code = std::stoi(ReadFile(rc));
+    r.out = ReadFile(out);
+    r.err = ReadFile(err);
+    return r;
+  }
+  std::string Src(const std::string& name, const std::string& content) {
+    WriteFile(src / name, content);
+    return src / name;
+  }
+  std::string SitePath(const std::string& name) const { return siteDir + "/" + name; }
+
+  class TempDir src;
+  class TempDir sites;
+  std::string siteDir = sites / "site";
+};
+
+TEST_F(TvqPublishTest, AddMakesASiteThatTheUpdaterAccepts) {
+  const ToolRun r1 = Publish({"add", siteDir, "--id", "TVQ 2024-05-01", Src("tvq.exe", "new program"),
+                          Src("tvq.ini", "[Main]\r\n")});
+  ASSERT_EQ(r1.code, 0) << r1.err;
+  const ToolRun r2 = Publish({"add", siteDir, "--id=TVQ 2024-06-13", Src("tvq.exe", "newer program") + "~",
+                          Src("notes.txt", "what changed")});
+  ASSERT_EQ(r2.code, 0) << r2.err;
+
+  const std::string list = ReadFile(SitePath(kUpdateListName));
+  EXPECT_EQ(list.substr(0, 35), "<update id=\"TVQ 2024-05-01\">\r\n<file");
+  EXPECT_NE(list.find("\r\ntvq.exe~:13:"), std::string::npos);
+  EXPECT_EQ(ReadFile(SitePath("tvq.exe~")), "newer program");
+  for (std::size_t at = list.find('\n'); at != std::string::npos; at = list.find('\n', at + 1))
+    EXPECT_EQ(list[at - 1], '\r');
+  EXPECT_EQ(Publish({"verify", siteDir}).code, 0);
+
+  // Read back over HTTP and from the directory, both updates in turn.
+  HttpTestServer server(siteDir);
+  VirtualClock clock;
+  for (const std::string& address : {server.BaseUrl(), "file://" + siteDir + "/"}) {
+    CfgPutStr("LiveUpdate.lastUpdateInfo", "");
+    RunContext ctx;
+    ctx.site = address;
+    ASSERT_TRUE(GetUpdateList(ctx)) << address;
+    EXPECT_NE(ctx.updateInfo.find("2024-05-01"), std::string::npos);
+    ASSERT_TRUE(DownloadUpdateFiles(ctx)) << address;
+    EXPECT_EQ(ReadFile(W("tvq.exe")), "new program");
+    Record(ctx.updateInfo.substr(0, ctx.updateInfo.find('\r')));
+    ASSERT_TRUE(GetUpdateList(ctx)) << address;
+    EXPECT_NE(ctx.updateInfo.find("2024-06-13"), std::string::npos);
+    ASSERT_TRUE(DownloadUpdateFiles(ctx)) << address;
+    EXPECT_EQ(ReadFile(W("tvq.exe")), "newer program");
+    EXPECT_EQ(ReadFile(W("notes.txt")), "what changed");
+  }
+}
+
+TEST_F(TvqPublishTest, RefusalsChangeNothing) {
+  ASSERT_EQ(Publish({"add", siteDir, "--id", "2024-05-01", Src("a.txt", "a")}).code, 0);
+  const std::string before = ReadFile(SitePath(kUpdateListName));
+  struct Case {
+    std::vector<std::string> args;
+    const char* why;
+  } cases[] = {
+      {{"add", siteDir, "--id", "2024-05-01", Src("b.txt", "b")}, "does not sort after"},
+      {{"add", siteDir, "--id", "2024-04-30", Src("b.txt", "b")}, "does not sort after"},
+      {{"add", siteDir, "--id", "2024-06-01", src / "missing.txt"}, "no such file"},
+      {{"add", siteDir, "--id", "2024-06-01", Src("b.txt", "b"), Src("back\\slash", "x")}, "plain file name"},
+      {{"add", siteDir, "--id", "2024-06-01", Src("c:d", "x")}, "plain file name"},
+      {{"add", siteDir, "--id", "2024-06-01", Src("ctl\x01", "x")}, "plain file name"},
+      {{"add", siteDir, "--id", "2024-06-01", Src("b.txt", "b"), Src("b.txt~", "b")}, "given twice"},
+      {{"add", siteDir, "--id", "2024-06-01", Src("!update-info.txt", "x")}, "may not be named"},
+      {{"add", siteDir, "--id", "bad\"id", Src("b.txt", "b")}, "ID"},
+      {{"add", siteDir, "--id", "", Src("b.txt", "b")}, "ID"},
+      {{"add", siteDir, Src("b.txt", "b")}, "usage"},
+      {{"add", siteDir, "--id", "2024-06-01"}, "usage"},
+  };
+  for (const auto& c : cases) {
+    const ToolRun r = Publish(c.args);
+    EXPECT_EQ(r.code, 2) << c.why;
+    EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFile(SitePath(kUpdateListName)), before) << c.why;
+    EXPECT_FALSE(PathExists(SitePath("b.txt"))) << c.why;
+  }
+}
+
+TEST_F(TvqPublishTest, RefusesToExtendAFileThatIsNoList) {
+  os::MakeDirectories(siteDir);
+  WriteFile(SitePath(kUpdateListName), "<html>not a list</html>");
+  const ToolRun r = Publish({"add", siteDir, "--id", "1", Src("a.txt", "a")});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_EQ(ReadFile(SitePath(kUpdateListName)), "<html>not a list</html>");
+}
+
+TEST_F(TvqPublishTest, ChecksumPrintsTheListEntry) {
+  const ToolRun r = Publish({"checksum", Src("abc", "abc"), Src("empty", "")});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, "abc:3:12526584\nempty:0:0\n");
+  const ToolRun missing = Publish({"checksum", src / "nope"});
+  EXPECT_EQ(missing.code, 2);
+  EXPECT_NE(missing.err.find("nope: no such file"), std::string::npos);
+}
+
+TEST_F(TvqPublishTest, VerifyReportsWhatIsWrong) {
+  ASSERT_EQ(Publish({"add", siteDir, "--id", "1", Src("a.txt", "aaaa"), Src("b.txt", "bbbb")}).code, 0);
+  ASSERT_EQ(Publish({"add", siteDir, "--id", "2", Src("a.txt", "AAAAA")}).code, 0);
+  EXPECT_EQ(Publish({"verify", siteDir}).code, 0);  // a.txt of update 1 is superseded
+  WriteFile(SitePath("b.txt"), "bbbX");
+  std::remove(SitePath("a.txt").c_str());
+  const ToolRun r = Publish({"verify", siteDir});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("update \"2\": a.txt: missing from the site"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("update \"1\": b.txt: checksum"), std::string::npos) << r.out;
+}
+
+TEST_F(TvqPublishTest, VerifyFindsBadNamesAndOrder) {
+  os::MakeDirectories(siteDir);
+  WriteFile(SitePath(kUpdateListName),
+            "<update id=\"2\">\r\n<files>\r\n../x:1:1\\\r\n</files>\r\n</update>\r\n"
+            "<update id=\"1\">\r\n<files>\r\n</files>\r\n</update>\r\n");
+  const ToolRun r = Publish({"verify", siteDir});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.out.find("\"../x\" is not a plain file name"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("does not sort after"), std::string::npos) << r.out;
+  EXPECT_EQ(Publish({"verify", sites / "none"}).code, 1);
+}
+
+TEST_F(TvqPublishTest, HelpOnEveryCommand) {
+  for (const char* command : {"add", "checksum", "verify"}) {
+    const ToolRun r = Publish({command, "--help"});
+    EXPECT_EQ(r.code, 0) << command;
+    EXPECT_NE(r.out.find(std::string("usage: tvqpublish ") + command), std::string::npos) << command;
+  }
+  EXPECT_EQ(Publish({"--help"}).code, 0);
+  const ToolRun bad = Publish({"frobnicate"});
+  EXPECT_EQ(bad.code, 2);
+  EXPECT_NE(bad.err.find("unknown command"), std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,86 @@
+#pragma once
+// An HTTP server on 127.0.0.1 inside the test process (port chosen by the
+// kernel) that serves the files of one directory, with fault modes per path.
+//
+//   TempDir site;
+//   WriteFile(site / "a.txt", "hello");
+//   HttpTestServer server(site.path());       // running when constructed
+//   server.DropAfter("a.txt", 3);             // first request: 3 bytes, then the connection drops
+//   FetchFile(server.Url("a.txt"), target, true);
+//   server.RequestCount("a.txt");             // 2: dropped, then served whole
+//
+// A name is the request path without its leading "/", as the client meant it
+// (percent-escapes decoded). A missing file, a directory or a name with ".."
+// is answered with 404 and a small HTML page. Fault modes stay until
+// ClearFaults(); the destructor stops the server, ending stalled answers.
+
+#include <atomic>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+class HttpTestServer {
+ public:
+  explicit HttpTestServer(std::string root);
+  ~HttpTestServer();
+  HttpTestServer(const HttpTestServer&) = delete;
+  HttpTestServer& operator=(const HttpTestServer&) = delete;
+
+  int Port() const { return port_; }
+  std::string BaseUrl() const;                     // "http://127.0.0.1:PORT/"
+  std::string Url(const std::string& name) const;  // BaseUrl() + name
+
+  // Answers name with this body instead of the file.
+  void SetBody(const std::string& name, const std::string& body);
+  // Answers the n-th request for name with bodies[n-1]; the last one repeats
+  // (a list that changes between readings).
+  void SetBodies(const std::string& name, std::vector<std::string> bodies);
+  // Answers name with 404 and an HTML page even when the file exists.
+  void ServeErrorPage(const std::string& name);
+  // The first `times` requests for name announce the full length, send
+  // `bytes` bytes and drop the connection; later requests are served whole.
+  void DropAfter(const std::string& name, std::size_t bytes, int times = 1);
+  // Sends `bytes` bytes of name, then nothing more until the server stops.
+  void Stall(const std::string& name, std::size_t bytes);
+  // Sends name in pieces of `chunk` bytes with `delayMs` between them.
+  void Slow(const std::string& name, std::size_t chunk, int delayMs);
+  // Answers name with a 302 redirect to target (a name on this server).
+  void Redirect(const std::string& name, const std::string& target);
+  void ClearFaults();
+
+  struct Request {
+    std::string name;
+    std::string userAgent;
+  };
+  std::vector<Request> Requests() const;
+  int RequestCount(const std::string& name) const;
+
+  // A port on 127.0.0.1 on which nothing listens (connections are refused).
+  static int DeadPort();
+
+  // The HTML page sent with 404 answers.
+  static const std::string& ErrorPage();
+
+ private:
+  struct Fault;
+  void Handle(const httplib::Request& request, httplib::Response& response);
+
+  std::string root_;
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  int port_ = -1;
+  std::atomic<bool> stopping_{false};
+  mutable std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<Fault>> faults_;
+  std::vector<Request> requests_;
+};

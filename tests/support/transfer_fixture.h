@@ -1,0 +1,70 @@
+#pragma once
+// A fixture for tests of the list, transfer and download phases: TEMP points
+// into a fresh directory (so the work directory is <root>/temp/tvqlupd and
+// exists), the program stands in <root>/app with its settings file there,
+// no proxy variable is set, the transfer limits are short, the display and
+// the console lines are recorded, and Cancel is clear.
+
+#include <optional>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/names.h"
+#include "app/run_context.h"
+#include "app/transfer.h"
+#include "platform/os.h"
+#include "recording_display.h"
+#include "scoped_env.h"
+#include "settings/config.h"
+#include "std_text_capture.h"
+#include "support/fileutil.h"
+#include "temp_dir.h"
+
+class TransferFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetProgramName("tvqlupd");
+    work = WorkDirectory();
+    ASSERT_TRUE(os::MakeDirectories(work));
+    ASSERT_TRUE(os::MakeDirectories(root / "app"));
+    os::SetExecutablePathForTests(root / "app/tvqlupd");
+    os::SetArguments({});
+    CfgResetForTests();
+    CfgInit();
+    ResetCancelForTests();
+    downloadedBytes = 0;
+    totalBytesCurrentSet = 0;
+    TransferSettings quick;
+    quick.connectTimeoutSeconds = 5;
+    quick.stallSeconds = 2;
+    SetTransferSettings(quick);
+  }
+  void TearDown() override {
+    SetTransferSettings(TransferSettings());
+    CfgResetForTests();
+    os::SetExecutablePathForTests("");
+    ResetCancelForTests();
+  }
+
+  // Records an installed update as the run does.
+  static void Record(const std::string& lastUpdateInfo) {
+    ASSERT_TRUE(CfgPutStr("LiveUpdate.lastUpdateInfo", lastUpdateInfo));
+  }
+  std::string W(const std::string& name) const { return work + "/" + name; }
+
+  static std::string Made(const std::string& dir) {
+    os::MakeDirectories(dir);
+    return dir;
+  }
+
+  class TempDir root;  // "class": fileutil.h has a function TempDir
+  // Made first: std::filesystem (and so TempDir) needs TEMP to exist.
+  ScopedEnv temp{"TEMP", Made(root / "temp")};
+  ScopedEnv httpProxy{"http_proxy", std::nullopt};
+  ScopedEnv allProxy{"all_proxy", std::nullopt};
+  ScopedEnv allProxyUpper{"ALL_PROXY", std::nullopt};
+  std::string work;
+  RecordingDisplay display;
+  StdTextCapture log;
+};

@@ -1,0 +1,129 @@
+#include "support/updater_env.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Bin(const std::string& name) {
+  return std::string(TVQ_BINARY_DIR) + "/" + name;
+}
+
+}  // namespace
+
+bool RunningAsRoot() {
+  return geteuid() == 0;
+}
+
+UpdaterEnv::UpdaterEnv()
+    : app(root_ / "app"), temp(root_ / "temp"), site(root_ / "site") {
+  fs::create_directories(app);
+  fs::create_directories(temp);
+  fs::create_directories(site);
+  // Runs as another user need to reach everything below the root.
+  fs::permissions(root_.path(), fs::perms::all);
+  fs::permissions(temp, fs::perms::all);
+  fs::copy_file(TVQLUPD_BIN, AppFile("tvqlupd"));
+  fs::permissions(AppFile("tvqlupd"), fs::perms(0755));
+}
+
+UpdaterEnv::~UpdaterEnv() {
+  if (server_) server_->Signal(SIGTERM);
+}
+
+std::string UpdaterEnv::Settings() const {
+  std::string s = ReadFile(SettingsPath());
+  s.erase(std::remove(s.begin(), s.end(), '\r'), s.end());
+  return s;
+}
+
+std::string UpdaterEnv::Setting(const std::string& key) const {
+  std::istringstream in(Settings());
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(key + "=", 0) == 0) return line.substr(key.size() + 1);
+  }
+  return "<absent>";
+}
+
+void UpdaterEnv::WriteSettings(const std::vector<std::string>& lines) const {
+  std::string text;
+  for (const auto& l : lines) text += l + "\r\n";
+  WriteFile(SettingsPath(), text);
+}
+
+int UpdaterEnv::Publish(const std::string& id, const std::map<std::string, std::string>& files) {
+  const std::string dir = root_ / ("files" + std::to_string(++files_));
+  fs::create_directories(dir);
+  std::vector<std::string> paths;
+  for (const auto& [name, content] : files) {
+    WriteFile(dir + "/" + name, content);
+    paths.push_back(dir + "/" + name);
+  }
+  return PublishPaths(id, paths);
+}
+
+int UpdaterEnv::PublishPaths(const std::string& id, const std::vector<std::string>& paths) {
+  ProcessOptions o;
+  o.argv = {Bin("tvqpublish"), "add", site, "--id", id};
+  o.argv.insert(o.argv.end(), paths.begin(), paths.end());
+  return RunProcess(o).exitCode;
+}
+
+std::string UpdaterEnv::List() const {
+  return ReadFile(site + "/!update-info.txt");
+}
+
+std::string UpdaterEnv::Serve(long bytesPerSecond) {
+  const std::string portFile = root_ / "port";
+  ProcessOptions o;
+  o.argv = {Bin("tests/site_server")};
+  if (bytesPerSecond > 0) {
+    o.argv.push_back("--rate");
+    o.argv.push_back(std::to_string(bytesPerSecond));
+  }
+  o.argv.push_back(site);
+  o.argv.push_back(portFile);
+  o.timeoutSeconds = 3600;
+  server_ = std::make_unique<RunningProcess>(o);
+  for (int i = 0; i < 100 && !PathExists(portFile); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::string port = ReadFile(portFile);
+  while (!port.empty() && (port.back() == '\n' || port.back() == '\r')) port.pop_back();
+  return "http://127.0.0.1:" + port + "/";
+}
+
+ProcessOptions UpdaterEnv::RunOptions(const std::vector<std::string>& args) const {
+  ProcessOptions o;
+  o.argv = {AppFile("tvqlupd")};
+  o.argv.insert(o.argv.end(), args.begin(), args.end());
+  o.env = {{"TEMP", temp},   {"LANG", "C"},          {"LC_ALL", std::nullopt},
+           {"DISPLAY", std::nullopt}, {"http_proxy", std::nullopt}, {"https_proxy", std::nullopt},
+           {"PROGRAMFILES", std::nullopt}};
+  o.workDir = temp;
+  o.timeoutSeconds = 120;
+  return o;
+}
+
+ProcessResult UpdaterEnv::Run(const std::vector<std::string>& args) const {
+  return RunProcess(RunOptions(args));
+}
+
+std::string UpdaterEnv::Listing() const {
+  std::vector<std::string> lines;
+  for (const auto& e : fs::directory_iterator(app)) {
+    std::error_code ec;
+    const auto size = e.is_regular_file(ec) ? fs::file_size(e.path(), ec) : 0;
+    lines.push_back(e.path().filename().string() + " " + std::to_string(size));
+  }
+  std::sort(lines.begin(), lines.end());
+  std::string out;
+  for (const auto& l : lines) out += l + "\n";
+  return out;
+}

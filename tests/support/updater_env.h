@@ -1,0 +1,55 @@
+#pragma once
+// A throw-away installation for end-to-end tests: an application directory
+// holding a copy of the built tvqlupd, a TEMP directory, an update site made
+// with tvqpublish, and a static HTTP server (site_server) serving that site.
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/process_runner.h"
+#include "support/temp_dir.h"
+
+class UpdaterEnv {
+  TempDir root_;  // first: the paths below are made from it
+
+ public:
+  UpdaterEnv();
+  ~UpdaterEnv();
+
+  std::string app;   // the application directory (holds tvqlupd)
+  std::string temp;  // TEMP of the runs; the work directory is temp/tvqlupd
+  std::string site;  // the update site directory
+
+  std::string AppFile(const std::string& name) const { return app + "/" + name; }
+  std::string SettingsPath() const { return AppFile("tvqlupd.INI"); }
+  // The settings file's text with CR LF turned into LF.
+  std::string Settings() const;
+  // The value of a key line in the settings file; "<absent>" when none.
+  std::string Setting(const std::string& key) const;
+  void WriteSettings(const std::vector<std::string>& lines) const;
+
+  // Publishes one update (name -> content) with tvqpublish; returns its exit code.
+  int Publish(const std::string& id, const std::map<std::string, std::string>& files);
+  // Publishes prepared files by path.
+  int PublishPaths(const std::string& id, const std::vector<std::string>& paths);
+  // The site's list, as written.
+  std::string List() const;
+
+  // Serves the site over HTTP; returns the site address "http://127.0.0.1:N/".
+  std::string Serve(long bytesPerSecond = 0);
+  // Runs the updater with the given arguments (LANG=C, no DISPLAY, TEMP set).
+  ProcessResult Run(const std::vector<std::string>& args = {}) const;
+  ProcessOptions RunOptions(const std::vector<std::string>& args = {}) const;
+
+  // Names and sizes of the application directory's files, one per line.
+  std::string Listing() const;
+
+ private:
+  int files_ = 0;
+  std::unique_ptr<RunningProcess> server_;
+};
+
+// Whether the tests run as root (then permission tests drop to "nobody").
+bool RunningAsRoot();

@@ -1,0 +1,120 @@
+// The settings store's names, chain and start rules.
+#include "settings/config.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/config_fixture.h"
+
+namespace {
+
+using Config = ConfigFixture;
+
+TEST_F(Config, DefaultFileNameIsTheProgramPathWithIni) {
+  EXPECT_EQ(CfgDefaultFileName(), dir / "tvqlupd.INI");
+  os::SetExecutablePathForTests(dir / "app.exe");
+  EXPECT_EQ(CfgDefaultFileName(), dir / "app.INI");
+}
+
+TEST_F(Config, ProgramFilesMovesSettingsToAppData) {
+  const std::string programFiles = dir / "Program Files";
+  const std::string appData = dir / "appdata";
+  os::SetEnvVar("PROGRAMFILES", programFiles);
+  os::SetEnvVar("AppData", appData);
+  struct Case {
+    std::string program;
+    std::string want;
+  };
+  const std::vector<Case> cases = {
+      {programFiles + "/Maker/App/app", appData + "/Maker/App/app.INI"},
+      {dir / "PROGRAM FILES/Maker/app", appData + "/Maker/app.INI"},  // case aside
+      {programFiles + "/Maker/tvqlupd", programFiles + "/Maker/tvqlupd.INI"},  // "upd."
+      {programFiles + "/Maker/myupd.x/app", programFiles + "/Maker/myupd.x/app.INI"},
+      {dir / "elsewhere/app", dir / "elsewhere/app.INI"},
+  };
+  for (const auto& c : cases) {
+    os::SetExecutablePathForTests(c.program);
+    EXPECT_EQ(CfgDefaultFileName(), c.want) << c.program;
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(appData + "/Maker/App"));
+  os::UnsetEnvVar("AppData");
+}
+
+TEST_F(Config, EmptyProgramFilesMovesNothing) {
+  os::SetEnvVar("PROGRAMFILES", "");
+  os::SetEnvVar("AppData", dir / "appdata");
+  EXPECT_EQ(CfgDefaultFileName(), dir / "tvqlupd.INI");
+  os::UnsetEnvVar("AppData");
+}
+
+TEST_F(Config, FileNameSwitchPrecedence) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string want;
+  };
+  const std::vector<Case> cases = {
+      {{}, dir / "tvqlupd.INI"},
+      {{"/INIFile=a.ini", "/ConfigFile=b.ini"}, "b.ini"},
+      {{"/ConfigFile=b.ini", "/INIFile=a.ini"}, "b.ini"},
+      {{"/INIFile=a.ini", "/BasicCFGFile=c.ini"}, "a.ini"},
+      {{"/basiccfgfile=c.ini"}, "c.ini"},
+      {{"/INIFile=a.ini", "/inifile=d.ini"}, "d.ini"},
+  };
+  for (const auto& c : cases) {
+    os::SetArguments(c.args);
+    EXPECT_EQ(CfgFileName(), c.want) << ::testing::PrintToString(c.args);
+  }
+}
+
+TEST_F(Config, OverrideWinsOverEverything) {
+  os::SetArguments({"/ConfigFile=b.ini"});
+  CfgSetOverride("over.ini");
+  EXPECT_EQ(CfgFileName(), "over.ini");
+  CfgSetOverride("");
+  EXPECT_EQ(CfgFileName(), "b.ini");
+}
+
+TEST_F(Config, InitKeepsTheNameCurrentThen) {
+  CfgInit();
+  EXPECT_TRUE(CfgInitialised());
+  EXPECT_EQ(CfgChain(), dir / "tvqlupd.INI");
+  os::SetArguments({"/INIFile=later.ini"});
+  CfgInit();  // a second call does nothing
+  EXPECT_EQ(CfgChain(), dir / "tvqlupd.INI");
+  EXPECT_EQ(CfgFileName(), "later.ini");
+}
+
+TEST_F(Config, PushAndPopChangeOnlyTheChain) {
+  CfgInit();
+  const std::string main = CfgChain();
+  CfgPushFile("a.ini");
+  CfgPushFile("b");
+  EXPECT_EQ(CfgChain(), "b;a.ini;" + main);
+  EXPECT_EQ(CfgTopFileName(), "b.INI");
+  CfgPopFile();
+  EXPECT_EQ(CfgChain(), "a.ini;" + main);
+  CfgPopFile();
+  CfgPopFile();  // a single entry stays
+  EXPECT_EQ(CfgChain(), main);
+}
+
+TEST_F(Config, ProgramSettingsFileIsBesideTheProgram) {
+  os::SetEnvVar("PROGRAMFILES", dir.path());
+  os::SetEnvVar("AppData", dir / "appdata");
+  os::SetExecutablePathForTests(dir / "app");
+  EXPECT_EQ(CfgProgramSettingsFileName(), dir / "app.INI");
+  EXPECT_EQ(CfgDefaultFileName(), dir / "appdata/app.INI");
+  os::UnsetEnvVar("AppData");
+}
+
+using ConfigDeathTest = ConfigFixture;
+
+TEST_F(ConfigDeathTest, LookUpBeforeInitStopsWith222) {
+  EXPECT_EXIT(CfgGetStr("A=1"), ::testing::ExitedWithCode(222), "before CfgInit");
+  EXPECT_EXIT(CfgPutStr("A", "1"), ::testing::ExitedWithCode(222), "before CfgInit");
+}
+
+}  // namespace
