@@ -72,8 +72,17 @@ bool WriteFull(int fd, const void* data, std::size_t size) {
 // libmspack reads and writes through descriptors opened here, so the source
 // is the very file that was checked (no second open by name, no followed
 // link). The "file name" handed to the decoder is the address of a Stream.
+// The decoder writes its output one byte at a time, so writes are gathered.
 struct Stream {
   int fd;
+  std::string pending;
+  bool failed = false;
+
+  bool Flush() {
+    failed = failed || !WriteFull(fd, pending.data(), pending.size());
+    pending.clear();
+    return !failed;
+  }
 };
 
 mspack_file* StreamOpen(mspack_system*, const char* name, int) {
@@ -91,17 +100,21 @@ int StreamRead(mspack_file* file, void* buffer, int bytes) {
   }
 }
 int StreamWrite(mspack_file* file, void* buffer, int bytes) {
-  const int fd = reinterpret_cast<Stream*>(file)->fd;
-  return WriteFull(fd, buffer, static_cast<std::size_t>(bytes)) ? bytes : -1;
+  auto* stream = reinterpret_cast<Stream*>(file);
+  stream->pending.append(static_cast<const char*>(buffer), static_cast<std::size_t>(bytes));
+  if (stream->pending.size() >= kCopyBlock && !stream->Flush()) return -1;
+  return stream->failed ? -1 : bytes;
 }
 int StreamSeek(mspack_file* file, off_t offset, int mode) {
+  auto* stream = reinterpret_cast<Stream*>(file);
   const int whence = mode == MSPACK_SYS_SEEK_START ? SEEK_SET
                      : mode == MSPACK_SYS_SEEK_CUR ? SEEK_CUR
                                                    : SEEK_END;
-  return ::lseek(reinterpret_cast<Stream*>(file)->fd, offset, whence) < 0 ? -1 : 0;
+  return stream->Flush() && ::lseek(stream->fd, offset, whence) >= 0 ? 0 : -1;
 }
 off_t StreamTell(mspack_file* file) {
-  return ::lseek(reinterpret_cast<Stream*>(file)->fd, 0, SEEK_CUR);
+  auto* stream = reinterpret_cast<Stream*>(file);
+  return stream->Flush() ? ::lseek(stream->fd, 0, SEEK_CUR) : -1;
 }
 void StreamMessage(mspack_file*, const char*, ...) {}
 void* StreamAlloc(mspack_system*, std::size_t bytes) { return std::malloc(bytes); }
@@ -120,13 +133,15 @@ bool ExpandSzdd(int in, int out) {
   if (selftest != MSPACK_ERR_OK) return false;
   msszdd_decompressor* decoder = mspack_create_szdd_decompressor(&kFdSystem);
   if (!decoder) return false;
-  Stream source{in};
-  Stream target{out};
+  Stream source{in, {}};
+  Stream target{out, {}};
+  target.pending.reserve(kCopyBlock);
   bool ok = false;
   if (msszddd_header* header = decoder->open(decoder, reinterpret_cast<const char*>(&source))) {
     const off_t expected = header->length;
     ok = header->format == MSSZDD_FMT_NORMAL &&
-         decoder->extract(decoder, header, reinterpret_cast<const char*>(&target)) == MSPACK_ERR_OK;
+         decoder->extract(decoder, header, reinterpret_cast<const char*>(&target)) == MSPACK_ERR_OK &&
+         target.Flush();
     decoder->close(decoder, header);
     struct stat st{};
     ok = ok && ::fstat(out, &st) == 0 && st.st_size == expected;
