@@ -46,7 +46,6 @@ int RunOnConsole() {
   ConsoleDisplay console;
   SetDisplaySurface(&console);
   ResetDisplayState();
-  os::WatchInterrupts();
   ShowStatus(LangText("G:am initialisieren;F:initialisation en cours;*:initializing") + "...");
   os::SleepMs(2000);
   RunLiveUpdate();
@@ -85,6 +84,7 @@ int main(int argc, char** argv) {
   DeleteFileChecked(ProgramDir(true) + "TVQUWait.wat");
 
   // The window where an X display can be opened, the console everywhere else.
+  os::WatchInterrupts();
   if (windowed) return RunWindow(RunLiveUpdate);
   return RunOnConsole();
 }

@@ -2,6 +2,8 @@
 
 #include <atomic>
 
+#include "platform/os.h"
+
 namespace {
 // Atomic because a test or a signal-watching thread may press Cancel while
 // the run works on the main thread.
@@ -13,6 +15,9 @@ std::int64_t totalBytesCurrentSet = 0;
 std::int64_t totalBytesAllSets = 0;
 
 bool CancelRequested() {
+  // Ctrl-C and SIGTERM (once watched) act as the Cancel button, in the window
+  // as on the console, so an interrupted run never records a half-done update.
+  if (os::InterruptsReceived() > 0) cancelRequested.store(true);
   return cancelRequested.load();
 }
 

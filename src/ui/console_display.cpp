@@ -4,7 +4,6 @@
 #include <iostream>
 #include <string>
 
-#include "app/run_context.h"
 #include "platform/os.h"
 
 namespace {
@@ -53,8 +52,8 @@ void ConsoleDisplay::SetUpdateIdText(const std::string& text) {
 }
 
 void ConsoleDisplay::Pump() {
-  // Ctrl-C and SIGTERM act as the Cancel button.
-  if (os::InterruptsReceived() > 0) RequestCancel();
+  // Nothing to handle on the console: Ctrl-C reaches the run through
+  // CancelRequested().
 }
 
 void ConsoleDisplay::DrawBar(bool force) {
