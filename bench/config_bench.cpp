@@ -74,8 +74,8 @@ void StartStore(const std::string& content) {
 void BM_LookUpIn10000Lines(benchmark::State& state) {
   StartStore(SettingsText(10000, "v"));
   // A key in the middle of the file and one behind its last line.
-  const std::string spec = state.range(0) == 0 ? KeyName(5000) + "=d" : "Absent.Key=d";
-  for (auto _ : state) benchmark::DoNotOptimize(CfgGetStr(spec));
+  const std::string keySpec = state.range(0) == 0 ? KeyName(5000) + "=d" : "Absent.Key=d";
+  for (auto _ : state) benchmark::DoNotOptimize(CfgGetStr(keySpec));
   state.SetItemsProcessed(state.iterations());
   state.SetLabel(state.range(0) == 0 ? "key in the middle" : "absent key");
 }

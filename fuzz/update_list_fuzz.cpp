@@ -43,8 +43,8 @@ bool Init() {
 
 void Select(std::string list, const std::string& recorded) {
   ValidateUpdateList(list);
-  const std::string block = SelectUpdate(list, [&](std::string_view spec) {
-    return spec.substr(0, spec.find('=')) == "LiveUpdate.lastUpdateInfo" ? recorded : std::string();
+  const std::string block = SelectUpdate(list, [&](std::string_view keySpec) {
+    return keySpec.substr(0, keySpec.find('=')) == "LiveUpdate.lastUpdateInfo" ? recorded : std::string();
   });
   const std::string files = FilesSectionOf(block);
   CountCurrentSetBytes(files);

@@ -156,8 +156,8 @@ bool GetUpdateList(RunContext& context) {
     context.updateInfo.clear();
   }
   const bool result = ValidateUpdateList(context.updateInfo);
-  context.updateInfo = SelectUpdate(context.updateInfo, [](std::string_view spec) {
-    return CfgGetStr(spec);
+  context.updateInfo = SelectUpdate(context.updateInfo, [](std::string_view keySpec) {
+    return CfgGetStr(keySpec);
   });
   return result;
 }

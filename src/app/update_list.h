@@ -39,7 +39,7 @@ bool ReadLocalList(const std::string& path, std::string& list);
 // True when the list is then non-empty.
 bool ValidateUpdateList(std::string& list);
 // Answers a settings look-up given as "Key=Default" (CfgGetStr in the run).
-using SettingLookup = std::function<std::string(std::string_view spec)>;
+using SettingLookup = std::function<std::string(std::string_view keySpec)>;
 // Cuts away the updates already received (dropping obsolete ones, 400 ms
 // each), counts all pending updates, and returns the first pending block,
 // trimmed (empty when none is pending).

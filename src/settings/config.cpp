@@ -59,10 +59,10 @@ bool HasWildcard(std::string_view s) {
 }
 
 // Key and default of a key specification "Key=Default".
-std::string_view SpecKey(std::string_view spec) { return spec.substr(0, spec.find('=')); }
-std::string_view SpecDefault(std::string_view spec) {
-  std::size_t eq = spec.find('=');
-  return eq == std::string_view::npos ? std::string_view() : spec.substr(eq + 1);
+std::string_view SpecKey(std::string_view keySpec) { return keySpec.substr(0, keySpec.find('=')); }
+std::string_view SpecDefault(std::string_view keySpec) {
+  std::size_t eq = keySpec.find('=');
+  return eq == std::string_view::npos ? std::string_view() : keySpec.substr(eq + 1);
 }
 
 // A key prepared for matching against many lines.
@@ -166,10 +166,10 @@ bool Search(const KeyMatcher& key, std::string& value) {
   }
 }
 
-std::string GetStr(std::string_view spec) {
+std::string GetStr(std::string_view keySpec) {
   RequireInit();
   std::string value;
-  if (!Search(KeyMatcher(SpecKey(spec)), value)) return std::string(SpecDefault(spec));
+  if (!Search(KeyMatcher(SpecKey(keySpec)), value)) return std::string(SpecDefault(keySpec));
   return value;
 }
 
@@ -349,27 +349,27 @@ void CfgResetForTests() {
 
 // -------------------------------------------------------------------- look-ups
 
-std::string CfgGetStr(std::string_view spec) { return GetStr(spec); }
+std::string CfgGetStr(std::string_view keySpec) { return GetStr(keySpec); }
 
-std::string CfgGetStrDef(std::string_view spec) {
-  std::string value = GetStr(spec);
-  if (value.empty()) value = SpecDefault(spec);
+std::string CfgGetStrDef(std::string_view keySpec) {
+  std::string value = GetStr(keySpec);
+  if (value.empty()) value = SpecDefault(keySpec);
   return value;
 }
 
 bool CfgFound() { return St().found; }
 
-bool CfgKeyExists(std::string_view spec) {
-  GetStr(ShortStr(SpecKey(spec)));
+bool CfgKeyExists(std::string_view keySpec) {
+  GetStr(ShortStr(SpecKey(keySpec)));
   return St().found;
 }
 
-bool CfgKeyExistsInTop(std::string_view spec) {
-  return InTopOnly([&] { return CfgKeyExists(spec); });
+bool CfgKeyExistsInTop(std::string_view keySpec) {
+  return InTopOnly([&] { return CfgKeyExists(keySpec); });
 }
 
-bool CfgReadInt(std::string_view spec, std::int32_t& n) {
-  std::string t = ShortStr(GetStr(spec));
+bool CfgReadInt(std::string_view keySpec, std::int32_t& n) {
+  std::string t = ShortStr(GetStr(keySpec));
   if (t.empty()) return false;
   std::int64_t v = 0;
   if (!ParseInt64(t, v)) return false;
@@ -384,8 +384,8 @@ bool CfgReadInt(std::string_view spec, std::int32_t& n) {
   return true;
 }
 
-bool CfgReadUInt(std::string_view spec, std::uint32_t& n) {
-  std::string t = ShortStr(GetStr(spec));
+bool CfgReadUInt(std::string_view keySpec, std::uint32_t& n) {
+  std::string t = ShortStr(GetStr(keySpec));
   if (t.empty()) return false;
   std::int64_t v = 0;
   if (!ParseInt64(t, v)) return false;
@@ -393,26 +393,26 @@ bool CfgReadUInt(std::string_view spec, std::uint32_t& n) {
   return true;
 }
 
-std::int32_t CfgGetInt(std::string_view spec) {
+std::int32_t CfgGetInt(std::string_view keySpec) {
   std::int32_t n = 0;
-  CfgReadInt(spec, n);
+  CfgReadInt(keySpec, n);
   return n;
 }
 
-bool CfgReadBool(std::string_view spec, bool& b) {
-  std::string t = ShortStr(UpStr(CfgGetStrDef(spec)));
+bool CfgReadBool(std::string_view keySpec, bool& b) {
+  std::string t = ShortStr(UpStr(CfgGetStrDef(keySpec)));
   if (t.empty()) return false;
   b = false;
   StrToBool(t, b);
   return true;
 }
 
-bool CfgIsValue(std::string_view spec, bool expected) {
+bool CfgIsValue(std::string_view keySpec, bool expected) {
   bool b = false;
-  return CfgReadBool(spec, b) && b == expected;
+  return CfgReadBool(keySpec, b) && b == expected;
 }
 
-bool CfgIsTrue(std::string_view spec) { return CfgIsValue(spec, true); }
+bool CfgIsTrue(std::string_view keySpec) { return CfgIsValue(keySpec, true); }
 
 // ---------------------------------------------------------------------- stores
 

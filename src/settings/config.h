@@ -1,8 +1,8 @@
 #pragma once
 // The settings store: plain text files of key=value lines, searched along the
-// settings chain ("top;next;..."), read anew at every look-up. A key
-// specification is "Key=Default"; the default is returned when no file of the
-// chain holds the key. There is one store per process.
+// settings chain ("top;next;..."), read anew at every look-up. A look-up
+// takes "Key=Default" (the key spec); the default is returned when no file of
+// the chain holds the key. There is one store per process.
 
 #include <cstdint>
 #include <string>
@@ -13,16 +13,16 @@ bool CfgInitialised();
 std::string CfgFileName();
 std::string CfgDefaultFileName();
 
-std::string CfgGetStr(std::string_view spec);
-std::string CfgGetStrDef(std::string_view spec);
-bool CfgKeyExists(std::string_view spec);
-bool CfgKeyExistsInTop(std::string_view spec);
-std::int32_t CfgGetInt(std::string_view spec);
-bool CfgReadInt(std::string_view spec, std::int32_t& n);
-bool CfgReadUInt(std::string_view spec, std::uint32_t& n);
-bool CfgReadBool(std::string_view spec, bool& b);
-bool CfgIsValue(std::string_view spec, bool expected);
-bool CfgIsTrue(std::string_view spec);
+std::string CfgGetStr(std::string_view keySpec);
+std::string CfgGetStrDef(std::string_view keySpec);
+bool CfgKeyExists(std::string_view keySpec);
+bool CfgKeyExistsInTop(std::string_view keySpec);
+std::int32_t CfgGetInt(std::string_view keySpec);
+bool CfgReadInt(std::string_view keySpec, std::int32_t& n);
+bool CfgReadUInt(std::string_view keySpec, std::uint32_t& n);
+bool CfgReadBool(std::string_view keySpec, bool& b);
+bool CfgIsValue(std::string_view keySpec, bool expected);
+bool CfgIsTrue(std::string_view keySpec);
 
 // Stores return false when the value could not be written; the file then
 // keeps its previous content.

@@ -29,7 +29,7 @@ class Config : public ConfigFixture {
 TEST_F(Config, LookUpTable) {
   struct Case {
     std::string file;
-    std::string spec;
+    std::string keySpec;
     std::string want;
   };
   const std::vector<Case> cases = {
@@ -56,7 +56,7 @@ TEST_F(Config, LookUpTable) {
   for (const auto& c : cases) {
     WriteFile(Ini(), c.file);
     CfgInit();
-    EXPECT_EQ(CfgGetStr(c.spec), c.want) << "file: " << c.file << " spec: " << c.spec;
+    EXPECT_EQ(CfgGetStr(c.keySpec), c.want) << "file: " << c.file << " keySpec: " << c.keySpec;
   }
 }
 

@@ -17,14 +17,14 @@ const std::string kBlock2 =
     "<update id=\"TVQ 2024-02-20\">\r\n<files>\r\nc.txt:30:3\\\r\nd.txt:12:4\\\r\n</files>\r\n</update>";
 const std::string kList = kBlock1 + "\r\n" + kBlock2;
 
-// A settings look-up answering from a map, else with the spec's default.
+// A settings look-up answering from a map, else with the keySpec's default.
 struct FakeSettings {
   std::map<std::string, std::string> values;
   int lookups = 0;
   SettingLookup Lookup() {
-    return [this](std::string_view spec) {
+    return [this](std::string_view keySpec) {
       ++lookups;
-      const std::string s(spec);
+      const std::string s(keySpec);
       const auto eq = s.find('=');
       const auto it = values.find(s.substr(0, eq));
       return it != values.end() ? it->second : s.substr(eq + 1);
