@@ -62,12 +62,12 @@ struct Layout {
   int barLeft, barRight;
   int cancelX, cancelY, cancelW, cancelH;
   int glyphLeft;
-  // Text widths of the caption bar's font.
+  int captionSize;
+  // Text widths in the caption bar's font.
   double CaptionWidth(const std::string& text) const {
     fl_font(FL_HELVETICA_BOLD, captionSize);
     return fl_width(text.c_str());
   }
-  int captionSize;
 };
 
 Layout MeasureLayout() {
@@ -154,7 +154,6 @@ class WindowRun : public ::testing::Test {
     o.env["DISPLAY"] = xtest::XServer::Instance().Display();
     o.timeoutSeconds = 90;
     o.asUid = asUid;
-    started_ = Clock::now();
     run_ = std::make_unique<RunningProcess>(o);
   }
 
@@ -280,7 +279,6 @@ class WindowRun : public ::testing::Test {
   UpdaterEnv env_;
   Layout layout_{};
   std::unique_ptr<RunningProcess> run_;
-  Clock::time_point started_;
   int left_ = 0;
   int top_ = 0;
 };
