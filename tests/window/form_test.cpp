@@ -18,10 +18,9 @@
 #include "app/run_context.h"
 #include "support/lingua.h"
 #include "support/ui_hooks.h"
-#include "ui/assets.h"
 #include "ui/fltk_ui.h"
-#include "ui/jpeg_picture.h"
 #include "ui/window_start.h"
+#include "window_look.h"
 #include "x_server.h"
 
 namespace {
@@ -29,19 +28,14 @@ namespace {
 using xtest::Capture;
 using xtest::Rgb;
 using xtest::Screenshot;
-
-constexpr int kScreenW = 1024;
-constexpr int kScreenH = 768;
-constexpr int kLeft = (kScreenW - kFormWidth) / 2;
-constexpr int kTop = (kScreenH - kFormHeight) / 2;
-// Window coordinates of elements the tests look at.
-constexpr int kStripFreeX = 133;  // right of the 130-wide picture, inside the strip
-constexpr int kPictureX = 2;
-constexpr int kPictureY = 20;
-constexpr int kBarY = 138;
-constexpr Rgb kPureBlue{0, 0, 255};
-constexpr Rgb kBarFill{0, 0, 128};
-constexpr Rgb kFace{212, 208, 200};
+using xtest::kBarFill;
+using xtest::kBarY;
+using xtest::kFace;
+using xtest::kLeft;
+using xtest::kPureBlue;
+using xtest::kStripFreeX;
+using xtest::kTop;
+using xtest::Same;
 
 std::string Id(const TForm1& form) { return std::to_string(fl_xid(form.Form)); }
 
@@ -58,38 +52,9 @@ void RunForm(const std::function<void(TForm1&)>& body) {
   EXPECT_EQ(code, 0);
 }
 
-Rgb PictureAt(const RgbPicture& p, int x, int y) {
-  const std::size_t i = (static_cast<std::size_t>(y) * p.width + x) * 3;
-  return {p.rgb[i], p.rgb[i + 1], p.rgb[i + 2]};
-}
-
 // The letter of the embedded picture that the screen shows in the strip.
 char PictureOnScreen(const TForm1& form, const std::string& name) {
-  const Screenshot shot(name);
-  if (!shot.Ok()) return '?';
-  const struct {
-    char letter;
-    const char* file;
-  } pictures[] = {{'0', "start.jpg"}, {'C', "local.jpg"}, {'D', "download.jpg"}};
-  const int points[][2] = {{10, 10}, {65, 70}, {30, 120}, {65, 180}, {100, 240}, {120, 30}};
-  char best = '?';
-  int bestDistance = 1 << 30;
-  for (const auto& p : pictures) {
-    const EmbeddedAsset asset = FindAsset(p.file);
-    const RgbPicture picture = DecodeJpeg(asset.data, asset.size);
-    if (picture.Empty()) continue;
-    int distance = 0;
-    for (const auto& pt : points) {
-      distance += xtest::Distance(shot.At(form.Form->x() + kPictureX + pt[0], form.Form->y() + kPictureY + pt[1]),
-                                  PictureAt(picture, pt[0], pt[1]));
-    }
-    if (distance < bestDistance) {
-      bestDistance = distance;
-      best = p.letter;
-    }
-  }
-  // The screen shows the decoded pixels unchanged on a 24-bit display.
-  return bestDistance <= 6 * 3 ? best : '?';
+  return xtest::PictureShown(Screenshot(name), form.Form->x(), form.Form->y());
 }
 
 // Moves the pointer there and clicks (the server handles both in order).
@@ -311,8 +276,6 @@ Rgb At(const Screenshot& shot, const TForm1& form, int x, int y) {
   return shot.At(form.Form->x() + x, form.Form->y() + y);
 }
 
-bool Same(Rgb a, Rgb b) { return xtest::Distance(a, b) == 0; }
-
 // The three states of a run, kept as artefacts (window-*.png under the build
 // directory) and checked at a few pixels.
 TEST_F(Form, ScreenshotsOfStartDownloadingAndCompleted) {
@@ -341,10 +304,7 @@ TEST_F(Form, ScreenshotsOfStartDownloadingAndCompleted) {
       EXPECT_TRUE(Same(At(shot, form, barLeft + 200, kBarY), kFace));
       EXPECT_TRUE(Same(At(shot, form, barRight - 5, kBarY), kFace));
       EXPECT_EQ(PictureOnScreen(form, "window-downloading-picture"), 'D');
-      xtest::Run("/usr/bin/convert '" + shot.Path() + "' -crop " + std::to_string(kFormWidth) + "x" +
-                 std::to_string(kFormHeight) + "+" + std::to_string(form.Form->x()) + "+" +
-                 std::to_string(form.Form->y()) + " +repage '" + Screenshot::ArtefactDir() +
-                 "/window.png'");
+      xtest::CropWindow(shot, form.Form->x(), form.Form->y(), Screenshot::ArtefactDir() + "/window.png");
     }
     ShowProgress(100);
     ShowStatus("installation completed");
