@@ -69,6 +69,9 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
     Log(" ERROR!");
     return false;
   }
+  // A downloaded program or script must be able to run once installed, as a
+  // copied one can (the update's own installation program is started from here).
+  SetPermissionsByContent(path);
   Log(" OK!");
   if (StartsWith(name, "!update")) {
     context.methodFile = name;

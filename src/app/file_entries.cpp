@@ -36,6 +36,11 @@ bool ParseFileEntry(std::string_view piece, FileEntry& entry) {
   if (entry.name.empty()) return false;
   entry.size = FirstNumberOf(WordNr(2, shortPiece, ":"), -1);
   entry.checksum = FirstNumberOf(WordNr(3, shortPiece, ":"), kNoChecksum);
+  // A checksum is a 32-bit value; one that does not fit is no checksum, as a
+  // number that does not convert (it could never match).
+  if (entry.checksum < std::numeric_limits<std::int32_t>::min() ||
+      entry.checksum > std::numeric_limits<std::int32_t>::max())
+    entry.checksum = kNoChecksum;
   return true;
 }
 
@@ -60,7 +65,9 @@ std::string RestoredName(std::string_view listedName) {
 
 bool IsPlainFileName(std::string_view listedName) {
   const std::string name = RestoredName(listedName);
-  if (name.empty() || name == "." || name == "..") return false;
+  // A leading dot also rules out hidden names, which the installation's bulk
+  // copy passes over: such a file would be verified but never installed.
+  if (name.empty() || name.front() == '.') return false;
   for (unsigned char c : listedName) {
     if (c == '/' || c == '\\' || c == ':' || c < 32 || c == 127) return false;
   }

@@ -46,21 +46,33 @@ bool IsDirectoryOrLink(const std::string& path) {
 
 // Names of the entries of the mask's directory that match the mask (hidden
 // ones excepted, as the bulk copy passes over them) and are not installed:
-// every directory, link or other non-ordinary entry, and, with compare, every
-// file whose copy in the current directory differs from it.
+// every link or other non-ordinary entry, and, with compare, every file whose
+// copy in the current directory differs from it. Directories are passed over
+// like the bulk copy does: a listed file has been verified as a file, so a
+// directory here is never part of the update, and a stray one must not fail
+// every later installation.
 std::vector<std::string> EntriesNotInstalled(const std::string& mask, bool compare) {
   const std::string dir = DirOf(mask);
   const std::string pattern = FileNameOf(mask);
   std::vector<std::string> names;
   for (const os::DirEntry& entry : os::ListDirectory(dir)) {
     if (entry.isHidden || !WildMatch(entry.name, pattern)) continue;
-    if (!entry.isRegular || (compare && !FilesEqual(AddBackslash(dir) + entry.name, entry.name)))
+    const std::string path = AddBackslash(dir) + entry.name;
+    if (!entry.isRegular) {
+      if (!os::StatPath(path).isDirectory) names.push_back(entry.name);
+    } else if (compare && !FilesEqual(path, entry.name)) {
       names.push_back(entry.name);
+    }
   }
   return names;
 }
 
 void WaitMs(int ms) { os::SleepMs(ms); }
+
+// A path as one word of a command line, also when it holds blanks.
+std::string Quoted(const std::string& path) {
+  return "\"" + path + "\"";
+}
 
 // Steps 2 to 17 of the installation; false when it failed.
 bool InstallSteps(const std::string& w) {
@@ -146,9 +158,9 @@ bool InstallOrRunMethod(RunContext& context) {
     // The program runs from working copies, so an update may replace it.
     CopyFileRetry(kExecName, kExecCopyName);
     CopyFileRetry(kExecIni, kExecCopyIni);
-    RunProgram(kExecCopyCommand + methodPath + more);
+    RunProgram(kExecCopyCommand + Quoted(methodPath) + more);
   } else {
-    RunProgram(methodPath + more);
+    RunProgram(Quoted(methodPath) + more);
   }
   ShowInstallProgress(100);
   return true;

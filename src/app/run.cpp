@@ -212,16 +212,21 @@ bool TestDirectoryRights() {
   return result;
 }
 
-void PrepareWorkDirectory() {
+bool PrepareWorkDirectory() {
   const std::string work = WorkDirectory();
   ForceDirs(work);
-  if (!EnsureDir(work)) {
+  // Mend: under a shared temporary directory another account could own the
+  // work directory or plant links in it; downloads then go nowhere but here.
+  const bool usable = EnsureDir(work) && os::MakeDirectoryPrivate(work);
+  if (!usable) {
     ErrorBox("Cannot run update program: cannot create directory \"%1\" or cannot write to this "
              "directory. Please create it manually (with the needed rights) and try again." +
              kArg1 + work);
+    return false;  // nothing is deleted through a directory that is not ours
   }
   DeleteFilesOlderThan(AddBackslash(work) + "*", 0);
   DeleteFilesOlderThan(AddBackslash(work) + "*.*", 0);
+  return true;
 }
 
 void RunLiveUpdate() {
@@ -269,13 +274,15 @@ void RunLiveUpdate() {
 
   if (!CancelRequested()) {
     ShowIllustration(SiteIsLocal(context) ? 'C' : 'D');
-    PrepareWorkDirectory();
+    const bool workReady = PrepareWorkDirectory();
 
-    bool fetched = GetUpdateList(context);
-    if (!fetched) fetched = FetchFromAlternatives(context);
+    bool fetched = workReady && GetUpdateList(context);
+    if (workReady && !fetched) fetched = FetchFromAlternatives(context);
     ShowHost(context.site);
 
-    if (fetched) {
+    if (!workReady) {
+      runFailed = true;
+    } else if (fetched) {
       if (!ListIsStable(context)) runFailed = true;
     } else {
       runFailed = true;
@@ -288,9 +295,9 @@ void RunLiveUpdate() {
         ShowStatus(StatusNothingNew());
         os::SleepMs(5000);
       } else {
-        PrepareWorkDirectory();
+        const bool workStillReady = PrepareWorkDirectory();
         ShowStatus(SiteIsLocal(context) ? StatusCopying() : StatusDownloading());
-        const bool downloaded = DownloadUpdateFiles(context);
+        const bool downloaded = workStillReady && DownloadUpdateFiles(context);
         if (downloaded && !CancelRequested()) {
           if (!InstallOrRunMethod(context)) {
             runFailed = true;

@@ -12,8 +12,9 @@ void RunLiveUpdate();
 // and deleted.
 bool TestDirectoryRights();
 
-// Creates the work directory and empties it of ordinary files.
-void PrepareWorkDirectory();
+// Creates the work directory, makes it private and empties it of ordinary
+// files. False (after an error box) when it cannot be used safely.
+bool PrepareWorkDirectory();
 
 // Where the run's account goes: "" (nowhere), "-" (standard output) or a file
 // to append to -- from the switches /Log and /Log=FILE.

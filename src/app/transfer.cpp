@@ -26,6 +26,13 @@ os::HttpRequest RequestFor(const std::string& url, bool direct) {
   return request;
 }
 
+// While no data arrives the window still handles its messages, so that
+// Cancel works on a slow or stalled server.
+bool KeepWaiting() {
+  CurrentDisplaySurface().Pump();
+  return !CancelRequested();
+}
+
 }  // namespace
 
 const TransferSettings& CurrentTransferSettings() {
@@ -50,13 +57,8 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
       if (countProgress) AddDownloadedBytes(static_cast<std::int64_t>(size));
       return !CancelRequested();
     };
-    // While no data arrives the window still handles its messages, so that
-    // Cancel works on a slow or stalled server.
-    const auto idle = [] {
-      CurrentDisplaySurface().Pump();
-      return !CancelRequested();
-    };
-    bool result = os::HttpGet(RequestFor(url, accessType == kInternetOpenTypeDirect), sink, idle);
+    bool result =
+        os::HttpGet(RequestFor(url, accessType == kInternetOpenTypeDirect), sink, KeepWaiting);
     result = file->Close() && result && !writeFailed;
     return result && !CancelRequested();
   } catch (...) {
@@ -79,7 +81,7 @@ bool FetchFile(const std::string& url, const std::string& targetPath, bool count
     ShowDiagnostic("trying using URLDownloadToFile()");
     downloadedBytes = saved;
     try {
-      result = os::HttpDownloadToFile(RequestFor(url, false), targetPath);
+      result = os::HttpDownloadToFile(RequestFor(url, false), targetPath, KeepWaiting);
     } catch (...) {
       result = false;
     }

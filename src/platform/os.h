@@ -64,6 +64,8 @@ struct FileInfo {
 };
 // Information about path itself (a symbolic link is reported as a link).
 FileInfo StatPath(const std::string& path);
+// Information about what path leads to (a symbolic link is followed).
+FileInfo StatTarget(const std::string& path);
 bool FileExists(const std::string& path);  // exists and is not a directory
 bool DirectoryExists(const std::string& path);
 
@@ -141,6 +143,9 @@ std::uint32_t NewFilePermissions(const void* head, std::size_t size);
 bool MakeDirectory(const std::string& path);   // one level
 bool MakeDirectories(const std::string& path); // with every missing parent
 bool RemoveDirectory(const std::string& path); // empty directory only
+// Makes an existing directory reachable by its owner only. False when path
+// is not a directory (a link is not followed) or belongs to another user.
+bool MakeDirectoryPrivate(const std::string& path);
 bool ChangeDirectory(const std::string& path);
 std::string CurrentDirectory();
 
@@ -193,8 +198,10 @@ using HttpBlockSink = std::function<bool(const char* data, std::size_t size)>;
 using HttpIdle = std::function<bool()>;
 // True when the whole body was received (the HTTP status is not examined).
 bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle);
-// The last-resort method: a plain one-call download of url into path.
-bool HttpDownloadToFile(const HttpRequest& request, const std::string& path);
+// The last-resort method: a plain one-call download of url into path, no
+// progress reported; idle as for HttpGet.
+bool HttpDownloadToFile(const HttpRequest& request, const std::string& path,
+                        const HttpIdle& idle = nullptr);
 
 // --------------------------------------------------------------------------- LZ
 // Expands an MS COMPRESS "SZDD" file into target; a file without the SZDD

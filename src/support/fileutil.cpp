@@ -219,7 +219,8 @@ bool RenameFileChecked(const std::string& oldPath, const std::string& newPath) {
 }
 
 std::int64_t FileDate(const std::string& path) {
-  const os::FileInfo info = os::StatPath(path);
+  // The date of what the path leads to: that is the date a touch changes.
+  const os::FileInfo info = os::StatTarget(path);
   return info.exists && !info.isDirectory ? info.modifiedSeconds : -1;
 }
 
@@ -278,8 +279,9 @@ bool FilesEqual(const std::string& a, const std::string& b) {
 bool CopyFileBuffered(const std::string& source, const std::string& target, bool keepDate,
                       std::size_t bufferSize, const CopyAbortCallback& abortCallback) {
   try {
-    // Only an ordinary file is copied: a link or a directory is not.
-    const os::FileInfo from = os::StatPath(source);
+    // Only an ordinary file is copied, also when a link leads to it (a
+    // settings file is often one); a directory is not.
+    const os::FileInfo from = os::StatTarget(source);
     if (!from.exists || !from.isRegular) return false;
 
     std::unique_ptr<char[]> buffer;
@@ -378,6 +380,16 @@ bool DeleteFilesOlderThan(const std::string& mask, std::int64_t date) {
     if ((date == 0 || FileDate(path) < date) && !DeleteFileChecked(path)) result = false;
   }
   return result;
+}
+
+bool SetPermissionsByContent(const std::string& path) {
+  std::optional<os::File> file = os::File::Open(path, os::OpenFor::Read);
+  if (!file) return false;
+  char head[4] = {};
+  const std::int64_t n = file->Read(head, sizeof head);
+  file->Close();
+  if (n < 0) return false;
+  return os::SetPermissions(path, os::NewFilePermissions(head, static_cast<std::size_t>(n)));
 }
 
 std::string ReadTextFile(const std::string& path, std::string_view separator) {

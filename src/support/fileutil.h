@@ -41,6 +41,9 @@ bool CopyFiles(const std::string& sourceMask, const std::string& targetDir,
                const std::string& namePattern = {}, const CopyAbortCallback& abortCallback = nullptr,
                bool keepDate = false);
 bool DeleteFilesOlderThan(const std::string& mask, std::int64_t date);
+// Gives a file the permission bits of a new file with its content: executable
+// when it starts with "#!" or the ELF magic. True when they were set.
+bool SetPermissionsByContent(const std::string& path);
 std::string ReadTextFile(const std::string& path, std::string_view separator);
 // Whole days since 30 December 1899 of the file's local modification date;
 // -1 when the file is missing.

@@ -16,12 +16,8 @@ ConsoleDisplay::ConsoleDisplay() : terminal_(os::StandardErrorIsTerminal()) {}
 void ConsoleDisplay::SetStatusText(const std::string& text) {
   if (text == status_) return;
   status_ = text;
-  if (barOpen_) {
-    std::cerr << '\n';
-    barOpen_ = false;
-  }
+  EndBarLine();
   std::cerr << text << std::endl;
-  drawnPercent_ = -1;
 }
 
 void ConsoleDisplay::SetPercent(int percent) {
@@ -36,18 +32,12 @@ void ConsoleDisplay::SetCaption(const std::string& caption) {
   const auto at = caption.find(kHostSuffix);
   if (at == std::string::npos || caption == lastCaption_) return;
   lastCaption_ = caption;
-  if (barOpen_) {
-    std::cerr << '\n';
-    barOpen_ = false;
-  }
+  EndBarLine();
   std::cerr << "host: " << caption.substr(at + std::string(kHostSuffix).size()) << std::endl;
 }
 
 void ConsoleDisplay::SetUpdateIdText(const std::string& text) {
-  if (barOpen_) {
-    std::cerr << '\n';
-    barOpen_ = false;
-  }
+  EndBarLine();
   std::cerr << text << std::endl;
 }
 
@@ -59,23 +49,33 @@ void ConsoleDisplay::Pump() {
 void ConsoleDisplay::DrawBar(bool force) {
   if (percent_ == drawnPercent_) return;
   const std::int64_t now = os::TickMs();
-  if (!force && now - lastDrawMs_ < kRedrawIntervalMs) return;
+  if (terminal_) {
+    if (!force && now - lastDrawMs_ < kRedrawIntervalMs) return;
+  } else if (!force && percent_ / 25 == drawnPercent_ / 25) {
+    // Not a terminal: one line per quarter instead of a redrawn bar.
+    return;
+  }
   lastDrawMs_ = now;
   drawnPercent_ = percent_;
   const int filled = percent_ * kBarWidth / 100;
-  std::string bar = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') + "] " +
-                    std::to_string(percent_) + "%";
+  const std::string bar = "[" + std::string(filled, '#') + std::string(kBarWidth - filled, '.') +
+                          "] " + std::to_string(percent_) + "%";
   if (terminal_) {
     std::cerr << '\r' << bar << std::flush;
-    barOpen_ = percent_ < 100;
-    if (!barOpen_) std::cerr << '\n';
-  } else if (force || percent_ % 25 == 0) {
-    // Not a terminal: a few lines instead of a redrawn bar.
+    barOpen_ = true;
+  } else {
     std::cerr << bar << '\n';
   }
 }
 
-void ConsoleDisplay::Finish() {
+// Before any other line: the bar shows its latest value (a redraw the
+// throttle held back) and its line is ended.
+void ConsoleDisplay::EndBarLine() {
+  if (percent_ != drawnPercent_) DrawBar(true);
   if (barOpen_) std::cerr << '\n';
   barOpen_ = false;
+}
+
+void ConsoleDisplay::Finish() {
+  EndBarLine();
 }

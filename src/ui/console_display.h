@@ -21,9 +21,10 @@ class ConsoleDisplay : public DisplaySurface {
 
  private:
   void DrawBar(bool force);
+  void EndBarLine();
   bool terminal_;
   int percent_ = 0;
-  int drawnPercent_ = -1;
+  int drawnPercent_ = 0;
   std::int64_t lastDrawMs_ = -1000000;
   bool barOpen_ = false;
   std::string status_;

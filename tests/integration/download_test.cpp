@@ -2,6 +2,7 @@
 // file:// site.
 #include "app/download.h"
 
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -43,6 +44,12 @@ TEST_F(DownloadTest, FilesFromAnHttpSiteArriveVerified) {
   EXPECT_FALSE(PathExists(W("tvq.ex_~")));
   EXPECT_EQ(ReadFile(W("read me #1.txt")), "blank and hash in the name");
   EXPECT_EQ(ctx.methodFile, "!update-run.sh");
+  // A fetched script can be started; data stays plain.
+  const auto exec = std::filesystem::perms::owner_exec;
+  EXPECT_NE(std::filesystem::status(W("!update-run.sh")).permissions() & exec,
+            std::filesystem::perms::none);
+  EXPECT_EQ(std::filesystem::status(W("read me #1.txt")).permissions() & exec,
+            std::filesystem::perms::none);
   EXPECT_EQ(display.percents.back(), 96);
   EXPECT_EQ(display.updateIds.back(), "update ID: 2024-04-01");
   EXPECT_EQ(server.RequestCount("tvq.ex_~"), 1);

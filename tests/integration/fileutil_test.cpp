@@ -303,17 +303,22 @@ TEST(FileUtil, CopyFileBufferedSetsPermissionsFromTargetOrContent) {
   EXPECT_EQ(Mode(dir / "existing"), 0755u);
 }
 
-TEST(FileUtil, CopyFileBufferedRefusesLinksDirectoriesAndMissingSources) {
+TEST(FileUtil, CopyFileBufferedRefusesDirectoriesAndMissingSourcesButFollowsALinkToAFile) {
   TestDir dir;
   WriteFile(dir / "src", "x");
   fs::create_symlink(dir / "src", dir / "link");
+  fs::create_symlink(dir / "sub", dir / "dirlink");
   fs::create_directory(dir / "sub");
-  EXPECT_FALSE(CopyFileBuffered(dir / "link", dir / "t1", false, kCopyBufferSize, nullptr));
+  EXPECT_TRUE(CopyFileBuffered(dir / "link", dir / "t1", false, kCopyBufferSize, nullptr));
+  EXPECT_EQ(ReadFile(dir / "t1"), "x");
+  EXPECT_FALSE(fs::is_symlink(dir / "t1"));
+  fs::remove(dir / "t1");
+  EXPECT_FALSE(CopyFileBuffered(dir / "dirlink", dir / "t1", false, kCopyBufferSize, nullptr));
   EXPECT_FALSE(CopyFileBuffered(dir / "sub", dir / "t2", false, kCopyBufferSize, nullptr));
   EXPECT_FALSE(CopyFileBuffered(dir / "missing", dir / "t3", false, kCopyBufferSize, nullptr));
   EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "sub", false, kCopyBufferSize, nullptr));
   EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "no/dir/t", false, kCopyBufferSize, nullptr));
-  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"link", "src", "sub"}));
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"dirlink", "link", "src", "sub"}));
   EXPECT_TRUE(fs::is_empty(dir / "sub"));
 }
 

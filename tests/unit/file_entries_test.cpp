@@ -26,6 +26,8 @@ TEST(FileEntries, ParseFileEntry) {
       {"a.txt:12.5:1", true, "a.txt", -1, 1},
       {"big:4294967296:1", true, "big", 4294967296LL, 1},
       {"huge:99999999999999999999999:1", true, "huge", -1, 1},
+      {"wide:1:4294967295", true, "wide", 1, kNoChecksum},
+      {"low:1:-2147483648", true, "low", 1, -2147483648LL},
       {"tvq.ex_~:7:8", true, "tvq.ex_~", 7, 8},
       {":100:1", false, "", 0, 0},
       {"", false, "", 0, 0},
@@ -60,10 +62,11 @@ TEST(FileEntries, PlainFileNames) {
     bool plain;
   } cases[] = {
       {"tvq.exe", true},      {"tvq.ex_~", true},    {"!update-me.bat", true}, {"read me.txt", true},
-      {"..x", true},          {"x~~", true},         {"", false},              {"~", false},
+      {"..x", false},         {"x~~", true},         {"", false},              {"~", false},
       {".", false},           {"..", false},         {"..~", false},           {"a/b", false},
       {"../x", false},        {"/x", false},         {"a\\b", false},          {"c:x", false},
       {"a\nb", false},        {"a\x7f", false},      {std::string("a\0b", 3), false},
+      {".hidden", false},     {".cfg~", false},      {"a.b.", true},
   };
   for (const auto& c : cases) EXPECT_EQ(IsPlainFileName(c.name), c.plain) << c.name;
 }

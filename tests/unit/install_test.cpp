@@ -144,7 +144,7 @@ TEST_F(Install, StatusesAndProgressInTheUsersLanguage) {
     RecordingDisplay rows;
     SetLanguage(c.language);
     std::filesystem::remove_all(W("sub"));
-    if (c.fails) std::filesystem::create_directory(W("sub"));
+    if (c.fails) std::filesystem::create_symlink(W("data.txt"), W("sub"));
     EXPECT_EQ(InstallUpdate(), !c.fails) << c.language << c.fails;
     EXPECT_EQ(rows.statuses, c.statuses) << c.language << c.fails;
     EXPECT_EQ(rows.percents, (std::vector<int>{96, 97, 98, 100})) << c.language << c.fails;

@@ -86,6 +86,12 @@ FileInfo StatPath(const std::string& path) {
   return InfoFrom(st);
 }
 
+FileInfo StatTarget(const std::string& path) {
+  struct stat st;
+  if (path.empty() || !Succeeded(::stat(path.c_str(), &st))) return FileInfo{};
+  return InfoFrom(st);
+}
+
 bool FileExists(const std::string& path) {
   bool exists = false;
   bool isDir = IsDirectoryFollowing(path, exists);
@@ -283,6 +289,14 @@ std::uint32_t NewFilePermissions(const void* head, std::size_t size) {
 }
 
 // ---------------------------------------------------------------- directories
+
+bool MakeDirectoryPrivate(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+    return false;
+  if ((st.st_mode & 07777) == 0700) return true;
+  return Succeeded(::chmod(path.c_str(), 0700));
+}
 
 bool MakeDirectory(const std::string& path) {
   return !path.empty() && Succeeded(::mkdir(path.c_str(), 0777));

@@ -115,14 +115,14 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
   return false;
 }
 
-bool HttpDownloadToFile(const HttpRequest& request, const std::string& path) {
+bool HttpDownloadToFile(const HttpRequest& request, const std::string& path, const HttpIdle& idle) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (!file) return false;
   const auto toFile = [file](const char* data, std::size_t size) {
     return std::fwrite(data, 1, size, file) == size;
   };
-  // The whole body in one call: no idle callback, nobody to ask about Cancel.
-  const bool received = HttpGet(request, toFile, nullptr);
+  // The whole body in one call; the window is still kept alive while waiting.
+  const bool received = HttpGet(request, toFile, idle);
   const bool closed = std::fclose(file) == 0;
   return received && closed;
 }
