@@ -28,7 +28,7 @@ class DownloadTest : public TransferFixture {
     ctx.updateInfo = MakeBlock("TVQ 2024-04-01", entries);
     return ctx;
   }
-  class TempDir siteDir;
+  ScratchDir siteDir;
   SiteBuilder site{siteDir.path()};
   HttpTestServer server{siteDir.path()};
   VirtualClock clock;  // pauses between attempts cost no time

@@ -24,8 +24,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-// The utilities have a function TempDir(); the test's class is named apart.
-using TestDir = class ::TempDir;
 
 std::string RandomBytes(std::size_t size, unsigned seed) {
   std::mt19937 random(seed);
@@ -62,7 +60,7 @@ class Umask {
 // ------------------------------------------------------------ size and checksum
 
 TEST(FileUtil, FileChecksumEqualsChecksumOfTheBytes) {
-  TestDir dir;
+  ScratchDir dir;
   for (const std::string& content :
        {std::string(), std::string("a"), std::string("abc"), RandomBytes(32768, 1),
         RandomBytes(100001, 2), std::string("nul\0inside", 10)}) {
@@ -76,7 +74,7 @@ TEST(FileUtil, FileChecksumEqualsChecksumOfTheBytes) {
 }
 
 TEST(FileUtil, FileSizesAre64BitWithA32BitCap) {
-  TestDir dir;
+  ScratchDir dir;
   WriteFile(dir / "small", "12345");
   EXPECT_EQ(FileSizeOf(dir / "small"), 5);
   EXPECT_EQ(FileSize64(dir / "small"), 5);
@@ -95,7 +93,7 @@ TEST(FileUtil, FileSizesAre64BitWithA32BitCap) {
 // ----------------------------------------------------------- in use, deleting
 
 TEST(FileUtil, FileOpenableFollowsTheFileOpenMode) {
-  TestDir dir;
+  ScratchDir dir;
   const std::string exe = dir / "tvq.exe";
   FileUser running = FileUser::Running(exe);
   EXPECT_FALSE(FileOpenable(exe));  // read/write at start
@@ -108,7 +106,7 @@ TEST(FileUtil, FileOpenableFollowsTheFileOpenMode) {
 }
 
 TEST(FileUtil, DeleteFileCheckedLeavesFilesInUse) {
-  TestDir dir;
+  ScratchDir dir;
   WriteFile(dir / "plain", "x");
   WriteFile(dir / "locked", "x");
   {
@@ -129,7 +127,7 @@ TEST(FileUtil, DeleteFileCheckedLeavesFilesInUse) {
 }
 
 TEST(FileUtil, RenameFileCheckedNeverReplaces) {
-  TestDir dir;
+  ScratchDir dir;
   WriteFile(dir / "a", "A");
   WriteFile(dir / "b", "B");
   EXPECT_FALSE(RenameFileChecked(dir / "a", dir / "b"));
@@ -141,7 +139,7 @@ TEST(FileUtil, RenameFileCheckedNeverReplaces) {
 // ---------------------------------------------------------------- file dates
 
 TEST(FileUtil, FileDateAndSetFileDateChecked) {
-  TestDir dir;
+  ScratchDir dir;
   WriteFile(dir / "f", "");
   EXPECT_TRUE(SetFileDateChecked(dir / "f", 1234567890));
   EXPECT_EQ(FileDate(dir / "f"), 1234567890);
@@ -153,7 +151,7 @@ TEST(FileUtil, FileDateAndSetFileDateChecked) {
 }
 
 TEST(FileUtil, FileDayNumberIsTheLocalDate) {
-  TestDir dir;
+  ScratchDir dir;
   WriteFile(dir / "f", "");
   ASSERT_TRUE(SetFileDateChecked(dir / "f", 946728000));  // 2000-01-01 12:00 UTC
   EXPECT_EQ(FileDayNumber(dir / "f"), 36526);
@@ -161,7 +159,7 @@ TEST(FileUtil, FileDayNumberIsTheLocalDate) {
 }
 
 TEST(FileUtil, TouchFileSetsNowOrCreates) {
-  TestDir dir;
+  ScratchDir dir;
   WriteFile(dir / "f", "keep");
   ASSERT_TRUE(SetFileDateChecked(dir / "f", 1000));
   EXPECT_TRUE(TouchFile(dir / "f", false));
@@ -174,7 +172,7 @@ TEST(FileUtil, TouchFileSetsNowOrCreates) {
 }
 
 TEST(FileUtil, CheckTouchableChangesAndRestoresTheDate) {
-  TestDir dir;
+  ScratchDir dir;
   WriteFile(dir / "settings.cfg", "a=1");
   ASSERT_TRUE(SetFileDateChecked(dir / "settings.cfg", 1500000000));
   EXPECT_TRUE(CheckTouchable(dir / "settings.cfg"));
@@ -189,7 +187,7 @@ TEST(FileUtil, CheckTouchableChangesAndRestoresTheDate) {
 }
 
 TEST(FileUtil, CheckTouchableFailsOnAReadOnlyFileSystem) {
-  TestDir dir;
+  ScratchDir dir;
   ScratchMount disk(dir.path(), "size=64k");
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   WriteFile(dir / "settings.cfg", "a=1");
@@ -200,7 +198,7 @@ TEST(FileUtil, CheckTouchableFailsOnAReadOnlyFileSystem) {
 }
 
 TEST(FileUtil, CreateEmptyFileTruncatesOrTriesThreeTimes) {
-  TestDir dir;
+  ScratchDir dir;
   VirtualClock clock;
   WriteFile(dir / "f", "old content");
   EXPECT_TRUE(CreateEmptyFile(dir / "f"));
@@ -224,7 +222,7 @@ TEST(FileUtil, CreateEmptyFileTruncatesOrTriesThreeTimes) {
 // ----------------------------------------------------------------- comparing
 
 TEST(FileUtil, FilesEqualComparesSizeAndEveryBlock) {
-  TestDir dir;
+  ScratchDir dir;
   const std::string content = RandomBytes(524288 * 2 + 10, 3);
   std::string lastDiffers = content;
   lastDiffers.back() ^= 1;
@@ -252,7 +250,7 @@ TEST(FileUtil, FilesEqualComparesSizeAndEveryBlock) {
 // ------------------------------------------------------------------- copying
 
 TEST(FileUtil, CopyFileBufferedCopiesEveryByteWithAnyBuffer) {
-  TestDir dir;
+  ScratchDir dir;
   const std::string content = RandomBytes(100000, 4);
   WriteFile(dir / "src", content);
   for (std::size_t buffer : {std::size_t{2}, std::size_t{7}, std::size_t{4096}, kCopyBufferSize,
@@ -269,7 +267,7 @@ TEST(FileUtil, CopyFileBufferedCopiesEveryByteWithAnyBuffer) {
 }
 
 TEST(FileUtil, CopyFileBufferedKeepsTheDateWhenAsked) {
-  TestDir dir;
+  ScratchDir dir;
   WriteFile(dir / "src", "x");
   ASSERT_TRUE(SetFileDateChecked(dir / "src", 1000000000));
   EXPECT_TRUE(CopyFileBuffered(dir / "src", dir / "kept", true, kCopyBufferSize, nullptr));
@@ -279,7 +277,7 @@ TEST(FileUtil, CopyFileBufferedKeepsTheDateWhenAsked) {
 }
 
 TEST(FileUtil, CopyFileBufferedSetsPermissionsFromTargetOrContent) {
-  TestDir dir;
+  ScratchDir dir;
   Umask mask(022);
   WriteFile(dir / "script", "#!/bin/sh\necho hi\n");
   WriteFile(dir / "elf", "\x7f" "ELF rest");
@@ -304,7 +302,7 @@ TEST(FileUtil, CopyFileBufferedSetsPermissionsFromTargetOrContent) {
 }
 
 TEST(FileUtil, CopyFileBufferedRefusesDirectoriesAndMissingSourcesButFollowsALinkToAFile) {
-  TestDir dir;
+  ScratchDir dir;
   WriteFile(dir / "src", "x");
   fs::create_symlink(dir / "src", dir / "link");
   fs::create_symlink(dir / "sub", dir / "dirlink");
@@ -323,7 +321,7 @@ TEST(FileUtil, CopyFileBufferedRefusesDirectoriesAndMissingSourcesButFollowsALin
 }
 
 TEST(FileUtil, CopyFileBufferedReplacesALinkInsteadOfWritingThroughIt) {
-  TestDir dir;
+  ScratchDir dir;
   WriteFile(dir / "src", "new");
   WriteFile(dir / "elsewhere", "precious");
   fs::create_symlink(dir / "elsewhere", dir / "target");
@@ -334,7 +332,7 @@ TEST(FileUtil, CopyFileBufferedReplacesALinkInsteadOfWritingThroughIt) {
 }
 
 TEST(FileUtil, CopyFileBufferedOntoItselfKeepsTheContent) {
-  TestDir dir;
+  ScratchDir dir;
   const std::string content = RandomBytes(600000, 5);
   WriteFile(dir / "f", content);
   EXPECT_TRUE(CopyFileBuffered(dir / "f", dir / "f", false, kCopyBufferSize, nullptr));
@@ -343,7 +341,7 @@ TEST(FileUtil, CopyFileBufferedOntoItselfKeepsTheContent) {
 }
 
 TEST(FileUtil, CopyFileBufferedLeavesATargetInUse) {
-  TestDir dir;
+  ScratchDir dir;
   WriteFile(dir / "src", "new version");
   WriteFile(dir / "settings.cfg", "user settings");
   FileUser running = FileUser::Running(dir / "tvq.exe");
@@ -358,7 +356,7 @@ TEST(FileUtil, CopyFileBufferedLeavesATargetInUse) {
 }
 
 TEST(FileUtil, AbortedCopyLeavesTheOldTargetAndNoTemporaryFile) {
-  TestDir dir;
+  ScratchDir dir;
   WriteFile(dir / "src", RandomBytes(100000, 6));
   WriteFile(dir / "dst", "old");
   int blocks = 0;
@@ -370,7 +368,7 @@ TEST(FileUtil, AbortedCopyLeavesTheOldTargetAndNoTemporaryFile) {
 }
 
 TEST(FileUtil, CopyFinishesASourceDeletedWhileRead) {
-  TestDir dir;
+  ScratchDir dir;
   const std::string content = RandomBytes(50000, 7);
   WriteFile(dir / "src", content);
   bool removed = false;
@@ -384,7 +382,7 @@ TEST(FileUtil, CopyFinishesASourceDeletedWhileRead) {
 }
 
 TEST(FileUtil, CopyFailsOnAnUnreadableSourceOrReadOnlyDirectory) {
-  TestDir dir;
+  ScratchDir dir;
   ::chmod(dir.path().c_str(), 0755);
   fs::create_directory(dir / "ro");
   WriteFile(dir / "ro/dst", "old");
@@ -402,7 +400,7 @@ TEST(FileUtil, CopyFailsOnAnUnreadableSourceOrReadOnlyDirectory) {
 }
 
 TEST(FileUtil, CopyOntoAReadOnlyFileSystemFails) {
-  TestDir dir;
+  ScratchDir dir;
   fs::create_directory(dir / "mnt");
   ScratchMount disk(dir / "mnt", "size=64k");
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
@@ -414,7 +412,7 @@ TEST(FileUtil, CopyOntoAReadOnlyFileSystemFails) {
 }
 
 TEST(FileUtil, CopyOntoAFullDiskKeepsTheOldTarget) {
-  TestDir dir;
+  ScratchDir dir;
   fs::create_directory(dir / "mnt");
   ScratchMount disk(dir / "mnt", "size=256k");
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
@@ -426,7 +424,7 @@ TEST(FileUtil, CopyOntoAFullDiskKeepsTheOldTarget) {
 }
 
 TEST(FileUtil, CopyFileRetryOfAMissingSourceTriesTwice50MsApart) {
-  TestDir dir;
+  ScratchDir dir;
   VirtualClock clock;
   EXPECT_FALSE(CopyFileRetry(dir / "missing", dir / "dst"));
   EXPECT_EQ(clock.Sleeps(), std::vector<std::int64_t>{50});
@@ -440,7 +438,7 @@ TEST(FileUtil, CopyFileRetryOfAMissingSourceTriesTwice50MsApart) {
 }
 
 TEST(FileUtil, CopyFileVerifiedCopiesAndCompares) {
-  TestDir dir;
+  ScratchDir dir;
   VirtualClock clock;
   WriteFile(dir / "src", RandomBytes(700000, 9));
   EXPECT_TRUE(CopyFileVerified(dir / "src", dir / "dst"));
@@ -453,8 +451,8 @@ TEST(FileUtil, CopyFileVerifiedCopiesAndCompares) {
 // ---------------------------------------------------------- many files at once
 
 TEST(FileUtil, CopyFilesCopiesOrdinaryFilesMatchingTheMask) {
-  TestDir src;
-  TestDir dst;
+  ScratchDir src;
+  ScratchDir dst;
   WriteFile(src / "a.txt", "A");
   WriteFile(src / "B.TXT", "B");
   WriteFile(src / "noext", "N");
@@ -463,7 +461,7 @@ TEST(FileUtil, CopyFilesCopiesOrdinaryFilesMatchingTheMask) {
   fs::create_symlink(src / "a.txt", src / "link.txt");
 
   for (const char* mask : {"*", "*.*"}) {
-    TestDir out;
+    ScratchDir out;
     EXPECT_TRUE(CopyFiles(src / mask, out.path())) << mask;
     EXPECT_EQ(Names(out.path()), (std::vector<std::string>{"B.TXT", "a.txt", "noext"})) << mask;
   }
@@ -473,15 +471,15 @@ TEST(FileUtil, CopyFilesCopiesOrdinaryFilesMatchingTheMask) {
 }
 
 TEST(FileUtil, CopyFilesIntoTheSameDirectoryDoesNothing) {
-  TestDir dir;
+  ScratchDir dir;
   WriteFile(dir / "a", "A");
   EXPECT_TRUE(CopyFiles(dir / "*", dir.path() + "/"));
   EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"a"});
 }
 
 TEST(FileUtil, CopyFilesIntoTheCurrentDirectoryAndWithANamePattern) {
-  TestDir src;
-  TestDir dst;
+  ScratchDir src;
+  ScratchDir dst;
   WriteFile(src / "x.dat", "X");
   const std::string before = os::CurrentDirectory();
   ASSERT_TRUE(os::ChangeDirectory(dst.path()));
@@ -492,8 +490,8 @@ TEST(FileUtil, CopyFilesIntoTheCurrentDirectoryAndWithANamePattern) {
 }
 
 TEST(FileUtil, CopyFilesReportsFailuresAndStopsOnAbort) {
-  TestDir src;
-  TestDir dst;
+  ScratchDir src;
+  ScratchDir dst;
   WriteFile(src / "a", "A");
   WriteFile(src / "b", "B");
   WriteFile(src / "c", "C");
@@ -508,14 +506,14 @@ TEST(FileUtil, CopyFilesReportsFailuresAndStopsOnAbort) {
   EXPECT_EQ(ReadFile(dst / "b"), "in use");
   EXPECT_EQ(ReadFile(dst / "c"), "C");
 
-  TestDir out;
+  ScratchDir out;
   int copies = 0;
   EXPECT_FALSE(CopyFiles(src / "*", out.path(), "", [&] { return ++copies >= 1; }));
   EXPECT_TRUE(Names(out.path()).empty());  // aborted inside the first copy
 }
 
 TEST(FileUtil, DeleteFilesOlderThanDeletesOrdinaryMatchingFiles) {
-  TestDir dir;
+  ScratchDir dir;
   for (const char* name : {"old.tmp", "new.tmp", "old.keep", ".hidden.tmp"}) WriteFile(dir / name, "");
   fs::create_directory(dir / "sub.tmp");
   SetFileDateChecked(dir / "old.tmp", 1000);
@@ -529,7 +527,7 @@ TEST(FileUtil, DeleteFilesOlderThanDeletesOrdinaryMatchingFiles) {
 }
 
 TEST(FileUtil, DeleteFilesOlderThanReportsAFileInUse) {
-  TestDir dir;
+  ScratchDir dir;
   WriteFile(dir / "a", "");
   WriteFile(dir / "b", "");
   FileUser locking = FileUser::Locking(dir / "a");
@@ -541,7 +539,7 @@ TEST(FileUtil, DeleteFilesOlderThanReportsAFileInUse) {
 // ---------------------------------------------------------------- text files
 
 TEST(FileUtil, ReadTextFileJoinsLinesWithTheSeparator) {
-  TestDir dir;
+  ScratchDir dir;
   struct Row {
     std::string content;
     std::string separator;
@@ -566,7 +564,7 @@ TEST(FileUtil, ReadTextFileJoinsLinesWithTheSeparator) {
 }
 
 TEST(FileUtil, ReadTextFileReadsLongLinesWhole) {
-  TestDir dir;
+  ScratchDir dir;
   const std::string line(1 << 20, 'm');
   WriteFile(dir / "t.txt", line + "\r\n" + line);
   EXPECT_EQ(ReadTextFile(dir / "t.txt", "\n"), line + "\n" + line);
@@ -575,7 +573,7 @@ TEST(FileUtil, ReadTextFileReadsLongLinesWhole) {
 // ---------------------------------------------------------------- directories
 
 TEST(FileUtil, DirectoriesAreTestedAndMade) {
-  TestDir dir;
+  ScratchDir dir;
   WriteFile(dir / "file", "");
   EXPECT_TRUE(DirExists(dir.path()));
   EXPECT_FALSE(DirExists(dir / "file"));
@@ -592,7 +590,7 @@ TEST(FileUtil, DirectoriesAreTestedAndMade) {
 }
 
 TEST(FileUtil, WinExecStartsAProgram) {
-  TestDir dir;
+  ScratchDir dir;
   WriteFile(dir / "run.sh", "#!/bin/sh\necho \"$1\" > \"$2\"\n");
   ::chmod((dir / "run.sh").c_str(), 0755);
   ASSERT_TRUE(WinExec(dir / "run.sh started " + dir / "out"));

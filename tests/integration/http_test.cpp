@@ -49,7 +49,7 @@ class HttpTest : public ::testing::Test {
   ScopedEnv noHttpProxy{"http_proxy", std::nullopt};
   ScopedEnv noAllProxy{"all_proxy", std::nullopt};
   ScopedEnv noAllProxyUpper{"ALL_PROXY", std::nullopt};
-  TempDir site;
+  ScratchDir site;
 };
 
 TEST_F(HttpTest, BodyArrivesInBlocksOfAtMost8192WithTheAgent) {
@@ -161,7 +161,7 @@ TEST_F(HttpTest, DownloadToFileWritesTheBody) {
   const std::string content = Pattern(70000);
   WriteFile(site / "f.bin", content);
   HttpTestServer server(site.path());
-  TempDir work;
+  ScratchDir work;
   EXPECT_TRUE(os::HttpDownloadToFile(Request(server.Url("f.bin")), work / "f.bin"));
   EXPECT_EQ(ReadFile(work / "f.bin"), content);
   EXPECT_EQ(server.Requests().back().userAgent, kAgent);

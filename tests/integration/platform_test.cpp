@@ -48,7 +48,7 @@ char ProcessState(int pid) {
 // ------------------------------------------------------------------- files
 
 TEST(Platform, FileWritesReadsSeeksAndSizes) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir / "f.bin";
   {
     auto f = os::File::Open(path, os::OpenFor::CreateTruncate);
@@ -83,7 +83,7 @@ std::string CopyAll(os::File& source, os::File& target, std::size_t size) {
 }  // namespace
 
 TEST(Platform, CopyFromCopiesInsideTheKernelOrThroughTheBuffer) {
-  TempDir dir;
+  ScratchDir dir;
   std::string content(300000, '\0');
   for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7 + i / 251);
   WriteFile(dir / "src", content);
@@ -118,7 +118,7 @@ TEST(Platform, CopyFromCopiesInsideTheKernelOrThroughTheBuffer) {
 }
 
 TEST(Platform, FileAppendCreatesAndAppends) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir / "log";
   for (const char* part : {"a", "b"}) {
     auto f = os::File::Open(path, os::OpenFor::Append);
@@ -129,14 +129,14 @@ TEST(Platform, FileAppendCreatesAndAppends) {
 }
 
 TEST(Platform, FileOpenRefusesDirectoryAndMissingFile) {
-  TempDir dir;
+  ScratchDir dir;
   EXPECT_FALSE(os::File::Open(dir.path(), os::OpenFor::Read));
   EXPECT_FALSE(os::File::Open(dir / "missing", os::OpenFor::Read));
   EXPECT_FALSE(os::File::Open(dir / "no/such/dir/f", os::OpenFor::CreateTruncate));
 }
 
 TEST(Platform, CreateNewRefusesExistingFileAndLink) {
-  TempDir dir;
+  ScratchDir dir;
   WriteFile(dir / "exists", "keep");
   fs::create_symlink(dir / "elsewhere", dir / "link");
   EXPECT_FALSE(os::File::Open(dir / "exists", os::OpenFor::CreateNew));
@@ -148,7 +148,7 @@ TEST(Platform, CreateNewRefusesExistingFileAndLink) {
 }
 
 TEST(Platform, StatPathReportsKindSizeDateAndLinks) {
-  TempDir dir;
+  ScratchDir dir;
   WriteFile(dir / "f", "12345");
   fs::create_symlink(dir / "f", dir / "link");
   ASSERT_TRUE(os::SetModifiedSeconds(dir / "f", 1000000000));
@@ -170,7 +170,7 @@ TEST(Platform, StatPathReportsKindSizeDateAndLinks) {
 }
 
 TEST(Platform, SetModifiedNowMovesTheDate) {
-  TempDir dir;
+  ScratchDir dir;
   WriteFile(dir / "f", "");
   ASSERT_TRUE(os::SetModifiedSeconds(dir / "f", 1000));
   ASSERT_TRUE(os::SetModifiedNow(dir / "f"));
@@ -179,7 +179,7 @@ TEST(Platform, SetModifiedNowMovesTheDate) {
 }
 
 TEST(Platform, RenameNoReplaceKeepsAnExistingTarget) {
-  TempDir dir;
+  ScratchDir dir;
   WriteFile(dir / "a", "A");
   WriteFile(dir / "b", "B");
   EXPECT_FALSE(os::RenameNoReplace(dir / "a", dir / "b"));
@@ -207,7 +207,7 @@ TEST(Platform, NewFilePermissionsFollowTheContentAndUmask) {
 }
 
 TEST(Platform, SetPermissionsChangesBits) {
-  TempDir dir;
+  ScratchDir dir;
   WriteFile(dir / "f", "");
   ASSERT_TRUE(os::SetPermissions(dir / "f", 0751));
   EXPECT_EQ(os::StatPath(dir / "f").permissions, 0751u);
@@ -216,7 +216,7 @@ TEST(Platform, SetPermissionsChangesBits) {
 // ------------------------------------------------------------------ in use
 
 TEST(Platform, RunningExecutableCannotBeOpenedForWriting) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string program = dir / "sleeper";
   WriteFile(program, "");
   EXPECT_TRUE(os::CanOpen(program, true));
@@ -229,7 +229,7 @@ TEST(Platform, RunningExecutableCannotBeOpenedForWriting) {
 }
 
 TEST(Platform, FileLockedByAnotherProcessCannotBeOpenedForWriting) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir / "settings.cfg";
   WriteFile(path, "x=1\n");
   {
@@ -242,7 +242,7 @@ TEST(Platform, FileLockedByAnotherProcessCannotBeOpenedForWriting) {
 }
 
 TEST(Platform, FileLockMarksAFileInUseWhileItLives) {
-  TempDir dir;
+  ScratchDir dir;
   WriteFile(dir / "f", "");
   {
     auto lock = os::FileLock::Exclusive(dir / "f");
@@ -255,7 +255,7 @@ TEST(Platform, FileLockMarksAFileInUseWhileItLives) {
 }
 
 TEST(Platform, CanOpenRefusesDirectoriesAndMissingFiles) {
-  TempDir dir;
+  ScratchDir dir;
   EXPECT_FALSE(os::CanOpen(dir.path(), false));
   EXPECT_FALSE(os::CanOpen(dir.path(), true));
   EXPECT_FALSE(os::CanOpen(dir / "missing", false));
@@ -264,7 +264,7 @@ TEST(Platform, CanOpenRefusesDirectoriesAndMissingFiles) {
 // -------------------------------------------------------------- directories
 
 TEST(Platform, MakeDirectoriesCreatesEveryMissingParent) {
-  TempDir dir;
+  ScratchDir dir;
   EXPECT_TRUE(os::MakeDirectories(dir / "a/b/c"));
   EXPECT_TRUE(os::DirectoryExists(dir / "a/b/c"));
   EXPECT_TRUE(os::MakeDirectories(dir / "a/b/c"));  // already there
@@ -275,7 +275,7 @@ TEST(Platform, MakeDirectoriesCreatesEveryMissingParent) {
 }
 
 TEST(Platform, MakeDirectoryMakesOneLevel) {
-  TempDir dir;
+  ScratchDir dir;
   EXPECT_FALSE(os::MakeDirectory(dir / "x/y"));
   EXPECT_TRUE(os::MakeDirectory(dir / "x"));
   EXPECT_FALSE(os::MakeDirectory(dir / "x"));
@@ -284,7 +284,7 @@ TEST(Platform, MakeDirectoryMakesOneLevel) {
 }
 
 TEST(Platform, ChangeDirectoryAndBack) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string before = os::CurrentDirectory();
   ASSERT_TRUE(os::ChangeDirectory(dir.path()));
   EXPECT_EQ(fs::canonical(os::CurrentDirectory()), fs::canonical(dir.path()));
@@ -293,7 +293,7 @@ TEST(Platform, ChangeDirectoryAndBack) {
 }
 
 TEST(Platform, ListDirectoryTellsOrdinaryAndHiddenFiles) {
-  TempDir dir;
+  ScratchDir dir;
   WriteFile(dir / "plain.txt", "");
   WriteFile(dir / ".hidden", "");
   fs::create_directory(dir / "sub");
@@ -316,7 +316,7 @@ TEST(Platform, ListDirectoryTellsOrdinaryAndHiddenFiles) {
 // ---------------------------------------------------------- starting programs
 
 TEST(Platform, StartProgramPassesArgumentsAndLeavesNoZombie) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string out = dir / "out.txt";
   WriteScript(dir / "record args",
               "for a in \"$@\"; do echo \"[$a]\" >> \"$0.out\"; done\n"
@@ -338,7 +338,7 @@ TEST(Platform, StartProgramPassesArgumentsAndLeavesNoZombie) {
 }
 
 TEST(Platform, StartedProgramIsDetachedWithStreamsOnDevNull) {
-  TempDir dir;
+  ScratchDir dir;
   WriteScript(dir / "probe",
               "streams=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
               "sid=$(ps -o sid= -p $$ | tr -d ' ')\n"
@@ -352,7 +352,7 @@ TEST(Platform, StartedProgramIsDetachedWithStreamsOnDevNull) {
 }
 
 TEST(Platform, StartedProgramDoesNotInheritOpenFilesOrLocks) {
-  TempDir dir;
+  ScratchDir dir;
   WriteFile(dir / "locked", "");
   WriteScript(dir / "sleeper", "echo $$ > \"$1\"\nexec sleep 30\n");
   // A descriptor without close-on-exec, as a library might leave one.
@@ -368,8 +368,8 @@ TEST(Platform, StartedProgramDoesNotInheritOpenFilesOrLocks) {
 }
 
 TEST(Platform, StartProgramLooksInCurrentDirectoryThenPathAndTriesExe) {
-  TempDir dir;
-  TempDir bin;
+  ScratchDir dir;
+  ScratchDir bin;
   WriteScript(dir / "here", "echo here > \"$1\"\n");
   WriteScript(bin / "onpath", "echo onpath > \"$1\"\n");
   WriteScript(dir / "tool.exe", "echo tool > \"$1\"\n");
@@ -393,7 +393,7 @@ TEST(Platform, StartProgramLooksInCurrentDirectoryThenPathAndTriesExe) {
 }
 
 TEST(Platform, StartProgramReportsAFileThatCannotBeExecuted) {
-  TempDir dir;
+  ScratchDir dir;
   WriteFile(dir / "notexec", "#!/bin/sh\ntrue\n");
   ::chmod((dir / "notexec").c_str(), 0644);
   WriteFile(dir / "garbage.exe", std::string("MZ\x90\0\0", 5));
@@ -404,7 +404,7 @@ TEST(Platform, StartProgramReportsAFileThatCannotBeExecuted) {
 }
 
 TEST(Platform, StartProgramRunsAnElfExecutable) {
-  TempDir dir;
+  ScratchDir dir;
   fs::copy_file("/bin/touch", dir / "mytouch");
   ::chmod((dir / "mytouch").c_str(), 0755);
   ASSERT_TRUE(os::StartProgram(dir / "mytouch " + dir / "made"));

@@ -38,7 +38,7 @@ class WorkDirectoryTest : public ::testing::Test {
   }
   void TearDown() override { SetUserInterface(nullptr); }
 
-  class TempDir temp;
+  ScratchDir temp;
   RecordingBoxes boxes;
   std::string work;
 };

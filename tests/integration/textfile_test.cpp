@@ -34,7 +34,7 @@ std::string Shown(const std::vector<std::string>& lines) {
 }  // namespace
 
 TEST(TextFile, ReadLineSplitsAtEveryKindOfLineEnd) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string big(kBuffer - 1, 'x');  // puts the next byte last in the buffer
   struct Row {
     std::string content;
@@ -64,7 +64,7 @@ TEST(TextFile, ReadLineSplitsAtEveryKindOfLineEnd) {
 }
 
 TEST(TextFile, ReadsAOneMebibyteLine) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string line(1 << 20, 'q');
   WriteFile(dir / "big.txt", "first\n" + line + "\r\nlast");
   const auto lines = LinesOf(dir / "big.txt");
@@ -74,7 +74,7 @@ TEST(TextFile, ReadsAOneMebibyteLine) {
 }
 
 TEST(TextFile, EofTellsWhetherALineRemains) {
-  TempDir dir;
+  ScratchDir dir;
   WriteFile(dir / "t.txt", "a\n");
   TextFile f;
   ASSERT_TRUE(f.OpenRead(dir / "t.txt"));
@@ -88,7 +88,7 @@ TEST(TextFile, EofTellsWhetherALineRemains) {
 }
 
 TEST(TextFile, OpenReadRefusesMissingFileAndDirectory) {
-  TempDir dir;
+  ScratchDir dir;
   TextFile f;
   EXPECT_FALSE(f.OpenRead(dir / "missing"));
   EXPECT_FALSE(f.OpenRead(dir.path()));
@@ -98,7 +98,7 @@ TEST(TextFile, OpenReadRefusesMissingFileAndDirectory) {
 }
 
 TEST(TextFile, OpenReadRefusesAnUnreadableFile) {
-  TempDir dir;
+  ScratchDir dir;
   ::chmod(dir.path().c_str(), 0755);
   WriteFile(dir / "secret", "x\n");
   ::chmod((dir / "secret").c_str(), 0);
@@ -109,7 +109,7 @@ TEST(TextFile, OpenReadRefusesAnUnreadableFile) {
 }
 
 TEST(TextFile, KeepsReadingAFileDeletedWhileOpen) {
-  TempDir dir;
+  ScratchDir dir;
   std::string content;
   for (int i = 0; i < 10000; ++i) content += "line " + std::to_string(i) + "\n";
   WriteFile(dir / "t.txt", content);
@@ -127,7 +127,7 @@ TEST(TextFile, KeepsReadingAFileDeletedWhileOpen) {
 }
 
 TEST(TextFile, WriteLineAndAppendEndLinesWithCrLf) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string path = dir / "w.txt";
   {
     TextFile f;
@@ -154,7 +154,7 @@ TEST(TextFile, WriteLineAndAppendEndLinesWithCrLf) {
 }
 
 TEST(TextFile, WritesLargeTextsWhole) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string chunk(kBuffer * 2 + 7, 'z');
   TextFile f;
   ASSERT_TRUE(f.OpenWrite(dir / "w"));
@@ -167,7 +167,7 @@ TEST(TextFile, WritesLargeTextsWhole) {
 }
 
 TEST(TextFile, ModesRefuseTheOtherDirection) {
-  TempDir dir;
+  ScratchDir dir;
   WriteFile(dir / "r", "x\n");
   TextFile f;
   ASSERT_TRUE(f.OpenRead(dir / "r"));
@@ -181,7 +181,7 @@ TEST(TextFile, ModesRefuseTheOtherDirection) {
 }
 
 TEST(TextFile, PosCountsConsumedBytesAndSeekRereads) {
-  TempDir dir;
+  ScratchDir dir;
   const std::string big(kBuffer + 100, 'b');
   WriteFile(dir / "t.txt", "ab\r\ncd\n" + big + "\nend");
   TextFile f;
@@ -216,7 +216,7 @@ TEST(TextFile, PosCountsConsumedBytesAndSeekRereads) {
 }
 
 TEST(TextFile, FullDiskIsAnError) {
-  TempDir dir;
+  ScratchDir dir;
   ScratchMount disk(dir.path(), "size=64k");
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   TextFile f;

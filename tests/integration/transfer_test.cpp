@@ -36,7 +36,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 
 class TransferTest : public TransferFixture {
  protected:
-  class TempDir siteDir;
+  ScratchDir siteDir;
   HttpTestServer server{siteDir.path()};
 };
 

@@ -49,8 +49,8 @@ class TvqPublishTest : public TransferFixture {
   }
   std::string SitePath(const std::string& name) const { return siteDir + "/" + name; }
 
-  class TempDir src;
-  class TempDir sites;
+  ScratchDir src;
+  ScratchDir sites;
   std::string siteDir = sites / "site";
 };
 

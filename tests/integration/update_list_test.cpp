@@ -18,7 +18,7 @@ class UpdateListTest : public TransferFixture {
     a = site.AddFile("a.txt", "first file");
     b = site.AddFile("b.txt", "second file, longer");
   }
-  class TempDir siteDir;
+  ScratchDir siteDir;
   SiteBuilder site{siteDir.path()};
   HttpTestServer server{siteDir.path()};
   FileEntry a, b;

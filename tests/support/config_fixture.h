@@ -67,7 +67,7 @@ class ConfigFixture : public ::testing::Test {
   // The settings file of the program, tvqlupd.INI beside it.
   std::string Ini() const { return dir / "tvqlupd.INI"; }
 
-  TempDir dir;
+  ScratchDir dir;
   RecordingUserInterface ui;
 
  private:

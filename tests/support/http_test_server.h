@@ -2,7 +2,7 @@
 // An HTTP server on 127.0.0.1 inside the test process (port chosen by the
 // kernel) that serves the files of one directory, with fault modes per path.
 //
-//   TempDir site;
+//   ScratchDir site;
 //   WriteFile(site / "a.txt", "hello");
 //   HttpTestServer server(site.path());       // running when constructed
 //   server.DropAfter("a.txt", 3);             // first request: 3 bytes, then the connection drops

@@ -25,9 +25,6 @@
 #include "temp_dir.h"
 #include "virtual_clock.h"
 
-// The test directory class, named apart from the TempDir() of fileutil.h.
-using ScratchDir = class TempDir;
-
 class RecordingUserInterface : public UserInterface {
  public:
   RecordingUserInterface() { SetUserInterface(this); }

@@ -7,13 +7,13 @@
 #include <iterator>
 #include <string>
 
-class TempDir {
+class ScratchDir {
  public:
-  TempDir() {
+  ScratchDir() {
     std::string templ = (std::filesystem::temp_directory_path() / "tvqtest-XXXXXX").string();
     path_ = mkdtemp(templ.data()) ? templ : std::string();
   }
-  ~TempDir() {
+  ~ScratchDir() {
     std::error_code ec;
     // Give back write rights that a test took away, so everything can go.
     for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
@@ -24,8 +24,8 @@ class TempDir {
     }
     std::filesystem::remove_all(path_, ec);
   }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
 
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }

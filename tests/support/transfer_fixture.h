@@ -58,8 +58,8 @@ class TransferFixture : public ::testing::Test {
     return dir;
   }
 
-  class TempDir root;  // "class": fileutil.h has a function TempDir
-  // Made first: std::filesystem (and so TempDir) needs TEMP to exist.
+  ScratchDir root;  // "class": fileutil.h has a function ScratchDir
+  // Made first: std::filesystem (and so ScratchDir) needs TEMP to exist.
   ScopedEnv temp{"TEMP", Made(root / "temp")};
   ScopedEnv httpProxy{"http_proxy", std::nullopt};
   ScopedEnv allProxy{"all_proxy", std::nullopt};

@@ -12,7 +12,7 @@
 #include "support/temp_dir.h"
 
 class UpdaterEnv {
-  TempDir root_;  // first: the paths below are made from it
+  ScratchDir root_;  // first: the paths below are made from it
 
  public:
   UpdaterEnv();

@@ -53,7 +53,7 @@ class DownloadTest : public ::testing::Test {
     return p;
   }
 
-  class TempDir temp;  // "class": fileutil.h has a function of that name
+  ScratchDir temp;  // "class": fileutil.h has a function of that name
   ScopedEnv tempVar{"TEMP", temp.path()};
   VirtualClock clock;
   RecordingDisplay display;

@@ -23,7 +23,7 @@ TEST(Transfer, CountCurrentSetBytesIs64Bit) {
 }
 
 TEST(Transfer, NothingIsDoneAfterCancel) {
-  TempDir dir;
+  ScratchDir dir;
   ResetCancelForTests();
   RequestCancel();
   EXPECT_FALSE(FetchFile("http://127.0.0.1:1/x", dir / "x", true));
