@@ -84,7 +84,12 @@ bool InstallSteps(const std::string& w) {
 
   // Auxiliary programs first; the wait program runs while more are pending.
   InstallHelper(w + "tvqwait.exe");
-  if (MorePending()) RunProgram("tvquwait.exe");
+  if (MorePending()) {
+    // A new wait program is put in place before it starts: once running it
+    // cannot be replaced, and the bulk copy would fail on it at every run.
+    if (FileExists(w + "tvquwait.exe")) InstallHelper(w + "tvquwait.exe");
+    RunProgram("tvquwait.exe");
+  }
   InstallHelper(w + "tvqlzcp.exe");
   InstallHelper(w + "zezavo3.exe");
   ShowInstallProgress(5);

@@ -294,6 +294,16 @@ TEST_F(Install, StartsTheWaitProgramAndRestartsTheMainAppWhenMorePending) {
   }
 }
 
+TEST_F(Install, NewWaitProgramIsInPlaceBeforeItIsStarted) {
+  ScratchDir obs;
+  ResetMorePendingForTests();
+  WriteProgram(App("tvquwait.exe"), Script("old", obs / "wait.txt"));
+  WriteProgram(W("tvquwait.exe"), Script("new", obs / "wait.txt"));
+  WriteFile(W("!more"), "");
+  EXPECT_TRUE(InstallUpdate());
+  EXPECT_EQ(AwaitFile(obs / "wait.txt"), "new|tvquwait.exe|\n");
+}
+
 TEST_F(Install, MethodFileIsStartedInsteadOfTheBuiltInInstallation) {
   const struct {
     bool withExec, more;
