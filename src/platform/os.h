@@ -66,6 +66,9 @@ struct FileInfo {
 FileInfo StatPath(const std::string& path);
 // Information about what path leads to (a symbolic link is followed).
 FileInfo StatTarget(const std::string& path);
+// The path with every symbolic link resolved; the path itself when it
+// cannot be resolved (for example when it does not exist).
+std::string ResolveLinks(const std::string& path);
 bool FileExists(const std::string& path);  // exists and is not a directory
 bool DirectoryExists(const std::string& path);
 

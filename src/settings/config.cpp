@@ -197,7 +197,9 @@ bool Append(std::string_view key, std::string_view value) {
 // settings file's place in one atomic rename.
 bool Rewrite(const KeyMatcher& key, std::string_view value) {
   Store& s = St();
-  const std::string path = CurrentFileName();
+  // A settings file kept as a link is rewritten where the link leads, so the
+  // link stays (renaming over it would replace it by a copy).
+  const std::string path = os::ResolveLinks(CurrentFileName());
   if (!OpenCurrentForReading()) return false;
   const std::string temp = ForceExt(path, "$CF");
   TextFile out;

@@ -141,6 +141,17 @@ TEST_F(Config, StoreRewritesTheFirstLineOnly) {
   EXPECT_TRUE(NoTempFileLeft());
 }
 
+TEST_F(Config, StoreThroughALinkKeepsTheLink) {
+  const std::string real = dir / "kept-elsewhere.ini";
+  WriteFile(real, "K=1\r\nL=2\r\n");
+  std::filesystem::create_symlink(real, Ini());
+  CfgInit();
+  EXPECT_TRUE(CfgPutStr("K", "3"));
+  EXPECT_TRUE(std::filesystem::is_symlink(Ini()));
+  EXPECT_EQ(ReadFile(real), "K=3\r\nL=2\r\n");
+  EXPECT_FALSE(PathExists(dir / "kept-elsewhere.$CF"));
+}
+
 TEST_F(Config, StoreKeepsTheWrittenKeyPart) {
   Start("a:=x\r\nlive.*=w\r\n");
   EXPECT_TRUE(CfgPutStr("A", "y"));

@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -90,6 +91,14 @@ FileInfo StatTarget(const std::string& path) {
   struct stat st;
   if (path.empty() || !Succeeded(::stat(path.c_str(), &st))) return FileInfo{};
   return InfoFrom(st);
+}
+
+std::string ResolveLinks(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return path;
+  std::string result(resolved);
+  std::free(resolved);
+  return result;
 }
 
 bool FileExists(const std::string& path) {
