@@ -115,10 +115,6 @@ void BindRunAccount() {
   std::exit(0);
 }
 
-bool SiteIsLocal(const RunContext& context) {
-  return IsLocalSite(context);
-}
-
 // Fetches the list until two readings in a row agree. False when the list
 // could not be fetched or kept changing.
 bool ListIsStable(RunContext& context) {
@@ -273,7 +269,7 @@ void RunLiveUpdate() {
   out << CfgOverride() << std::endl;
 
   if (!CancelRequested()) {
-    ShowIllustration(SiteIsLocal(context) ? 'C' : 'D');
+    ShowIllustration(IsLocalSite(context) ? 'C' : 'D');
     const bool workReady = PrepareWorkDirectory();
 
     bool fetched = workReady && GetUpdateList(context);
@@ -296,7 +292,7 @@ void RunLiveUpdate() {
         os::SleepMs(5000);
       } else {
         const bool workStillReady = PrepareWorkDirectory();
-        ShowStatus(SiteIsLocal(context) ? StatusCopying() : StatusDownloading());
+        ShowStatus(IsLocalSite(context) ? StatusCopying() : StatusDownloading());
         const bool downloaded = workStillReady && DownloadUpdateFiles(context);
         if (downloaded && !CancelRequested()) {
           if (!InstallOrRunMethod(context)) {
