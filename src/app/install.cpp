@@ -69,11 +69,6 @@ std::vector<std::string> EntriesNotInstalled(const std::string& mask, bool compa
 
 void WaitMs(int ms) { os::SleepMs(ms); }
 
-// A path as one word of a command line, also when it holds blanks.
-std::string Quoted(const std::string& path) {
-  return "\"" + path + "\"";
-}
-
 // Steps 2 to 17 of the installation; false when it failed.
 bool InstallSteps(const std::string& w) {
   const std::string lower = LowerProgramName();
@@ -163,9 +158,9 @@ bool InstallOrRunMethod(RunContext& context) {
     // The program runs from working copies, so an update may replace it.
     CopyFileRetry(kExecName, kExecCopyName);
     CopyFileRetry(kExecIni, kExecCopyIni);
-    RunProgram(kExecCopyCommand + Quoted(methodPath) + more);
+    RunProgram(kExecCopyCommand + CommandLineWord(methodPath) + more);
   } else {
-    RunProgram(Quoted(methodPath) + more);
+    RunProgram(CommandLineWord(methodPath) + more);
   }
   ShowInstallProgress(100);
   return true;

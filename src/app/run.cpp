@@ -243,9 +243,8 @@ void RunLiveUpdate() {
   }
   os::SleepMs(500);
 
-  RunContext context;
+  RunContext context;  // site, update and method file all start empty
   bool runFailed = false;
-  context.methodFile.clear();
   os::ChangeDirectory(ProgramDir(false));
   downloadedBytes = 0;
 

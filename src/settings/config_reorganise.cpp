@@ -201,9 +201,8 @@ void Announce() {
   const std::string waitProgram = stem + "uwait.exe";
   if (!FileExists(waitProgram)) return;
   // A path with blanks is quoted so that it stays one argument.
-  const std::string program =
-      Contains(waitProgram, " ") ? "\"" + waitProgram + "\"" : waitProgram;
-  WinExec(program + " /D" + "240" + " /FX- /M\"" + DisplayName() + ": INI-file update..." + "\"");
+  WinExec(CommandLineWord(waitProgram) + " /D" + "240" + " /FX- /M\"" + DisplayName() +
+          ": INI-file update..." + "\"");
 }
 
 // B.7: the merge on copies in the work directory; S is replaced only by the

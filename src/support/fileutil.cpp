@@ -560,6 +560,10 @@ int ShowMessageBox(const std::string& text, const std::string& caption, unsigned
   return CurrentUserInterface().MessageBox(text, caption, flags);
 }
 
+std::string CommandLineWord(const std::string& path) {
+  return path.find_first_of(" \t") == std::string::npos ? path : "\"" + path + "\"";
+}
+
 bool WinExec(const std::string& commandLine) {
   return os::StartProgram(commandLine);
 }

@@ -83,3 +83,5 @@ int ShowMessageBox(const std::string& text, const std::string& caption, unsigned
 
 // Starts a command line without waiting (the platform's program start).
 bool WinExec(const std::string& commandLine);
+// A path as one word of a command line: quoted when it holds a blank or tab.
+std::string CommandLineWord(const std::string& path);

@@ -6,19 +6,13 @@
 #include <gtest/gtest.h>
 
 #include "platform/os.h"
+#include "support/arguments_fixture.h"
 
 namespace {
 
 using namespace std::string_literals;
 
-class CmdSwitch : public ::testing::Test {
- protected:
-  void SetUp() override { saved_ = os::Arguments(); }
-  void TearDown() override { os::SetArguments(saved_); }
-
- private:
-  std::vector<std::string> saved_;
-};
+using CmdSwitch = ArgumentsFixture;
 
 TEST_F(CmdSwitch, SplitSwitchTextSeparatesSwitches) {
   struct Case {

@@ -246,3 +246,12 @@ TEST(FileUtil, KeysAndMessageBoxesGoToTheUserInterface) {
   EXPECT_EQ(ShowMessageBox("text", "Error", kMbYesNo | kMbIconQuestion), kIdNo);
   EXPECT_EQ(ui.boxes, std::vector<std::string>{"Error|text|36"});
 }
+
+TEST(FileUtil, CommandLineWordStaysOneWord) {
+  for (const std::string path : {"/opt/app/tvquwait.exe", "/tmp/my work/!update.sh", "a\tb"}) {
+    const auto words = os::SplitCommandLine(CommandLineWord(path) + " +");
+    ASSERT_EQ(words.size(), 2u) << path;
+    EXPECT_EQ(words[0], path);
+  }
+  EXPECT_EQ(CommandLineWord("/opt/app/tvquwait.exe"), "/opt/app/tvquwait.exe");
+}

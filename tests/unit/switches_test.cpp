@@ -6,18 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/os.h"
+#include "support/arguments_fixture.h"
 
 namespace {
 
-// Replaces the program's parameters for one test.
-class Switches : public ::testing::Test {
- protected:
-  void SetUp() override { saved_ = os::Arguments(); }
-  void TearDown() override { os::SetArguments(saved_); }
-
- private:
-  std::vector<std::string> saved_;
-};
+using Switches = ArgumentsFixture;
 
 TEST_F(Switches, SwitchValueLastMatchWinsAndKeepsCase) {
   struct Case {
