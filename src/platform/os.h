@@ -21,9 +21,15 @@ namespace os {
 // The program's parameters 1..count (parameter 0, the program path, excluded).
 // main() records them once with SetArguments; tests may replace them.
 void SetArguments(std::vector<std::string> args);
+// The parameters 1..count that main received, as UTF-8: argv itself on Linux;
+// on Windows the process's wide command line split as Windows does (argv is in
+// the ANSI code page there). On Windows this also makes the console show the
+// program's UTF-8 text.
+std::vector<std::string> ArgumentsFromMain(int argc, char** argv);
 const std::vector<std::string>& Arguments();
 
-// Full path of the running executable (resolved from /proc/self/exe unless set).
+// Full path of the running executable (/proc/self/exe, the module's file name
+// on Windows) unless set.
 std::string ExecutablePath();
 void SetExecutablePathForTests(std::string path);  // empty: back to the real one
 
@@ -181,7 +187,8 @@ bool StandardErrorIsTerminal();
 
 // ------------------------------------------------------------------------ locale
 // The user's language setting: the first of LC_ALL, LC_MESSAGES, LANG that is
-// set and not empty; empty when none is.
+// set and not empty; empty when none is. On Windows the abbreviated name of
+// the user's default language ("DEU", "FRA", "ENU").
 std::string UserLanguageSetting();
 
 // -------------------------------------------------------------------------- HTTP

@@ -1,6 +1,6 @@
 // The FLTK user interface under a private Xvfb: message boxes, the keyboard
 // state and event handling, without the main window.
-#include "ui/fltk_ui.h"
+#include "ui/fltk/fltk_ui.h"
 
 #include <string>
 #include <vector>

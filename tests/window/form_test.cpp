@@ -1,6 +1,6 @@
 // The main window under a private Xvfb: layout, pictures, caption, Cancel,
 // Escape, the close glyph, dragging, the error box, and screenshots.
-#include "ui/form.h"
+#include "ui/fltk/form.h"
 
 #include <chrono>
 #include <string>
@@ -18,7 +18,7 @@
 #include "app/run_context.h"
 #include "support/lingua.h"
 #include "support/ui_hooks.h"
-#include "ui/fltk_ui.h"
+#include "ui/fltk/fltk_ui.h"
 #include "ui/window_start.h"
 #include "window_look.h"
 #include "x_server.h"

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "ui/assets.h"
-#include "ui/form.h"
-#include "ui/jpeg_picture.h"
+#include "ui/fltk/form.h"
+#include "ui/fltk/jpeg_picture.h"
 #include "x_server.h"
 
 namespace xtest {

@@ -22,7 +22,7 @@
 
 #include "app/display.h"
 #include "support/updater_env.h"
-#include "ui/form.h"
+#include "ui/fltk/form.h"
 #include "ui/window_start.h"
 #include "window_look.h"
 #include "x_server.h"

@@ -114,20 +114,6 @@ bool DirectoryExists(const std::string& path) {
 
 // ----------------------------------------------------------------------- File
 
-File::~File() {
-  Close();
-}
-
-File::File(File&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, -1);
-  }
-  return *this;
-}
-
 std::optional<File> File::Open(const std::string& path, OpenFor mode,
                                std::optional<std::uint32_t> newPermissions) {
   int flags = O_CLOEXEC;
@@ -239,8 +225,6 @@ std::optional<FileLock> FileLock::Exclusive(const std::string& path) {
   }
   return FileLock(fd);
 }
-
-FileLock::FileLock(FileLock&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
 
 FileLock::~FileLock() {
   if (handle_ >= 0) ::close(Fd(handle_));  // closing releases the lock

@@ -14,6 +14,7 @@
 
 #include "platform/os.h"
 #include "platform/posix/retrying.h"
+#include "platform/process_state.h"
 
 namespace os {
 namespace {
@@ -25,24 +26,10 @@ bool SucceededRetrying(Call call) {
   return posix::Retrying(call) != -1;
 }
 
-std::vector<std::string>& StoredArguments() {
-  static std::vector<std::string> args;
-  return args;
-}
-
-std::string& ExecutablePathOverride() {
-  static std::string path;
-  return path;
-}
-
 std::atomic<int> interruptCount{0};
 
 extern "C" void CountInterrupt(int) {
   interruptCount.fetch_add(1, std::memory_order_relaxed);
-}
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -115,16 +102,13 @@ std::string ResolveProgram(const std::string& name) {
 
 // ---------------------------------------------------------------- arguments
 
-void SetArguments(std::vector<std::string> args) {
-  StoredArguments() = std::move(args);
-}
-
-const std::vector<std::string>& Arguments() {
-  return StoredArguments();
+std::vector<std::string> ArgumentsFromMain(int argc, char** argv) {
+  if (argc < 1 || argv == nullptr) return {};
+  return std::vector<std::string>(argv + 1, argv + argc);
 }
 
 std::string ExecutablePath() {
-  if (!ExecutablePathOverride().empty()) return ExecutablePathOverride();
+  if (auto path = ExecutablePathForTests()) return *path;
   std::vector<char> buffer(4096);
   for (;;) {
     const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
@@ -134,68 +118,7 @@ std::string ExecutablePath() {
   }
 }
 
-void SetExecutablePathForTests(std::string path) {
-  ExecutablePathOverride() = std::move(path);
-}
-
 // ------------------------------------------------------------- program start
-
-std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
-  std::vector<std::string> args;
-  const std::size_t n = commandLine.size();
-  std::size_t i = 0;
-  while (i < n && IsBlank(commandLine[i])) ++i;
-  if (i == n) return args;
-
-  // The program name: quotes group, backslashes are taken as they stand.
-  std::string name;
-  for (bool quoted = false; i < n && (quoted || !IsBlank(commandLine[i])); ++i) {
-    if (commandLine[i] == '"')
-      quoted = !quoted;
-    else
-      name += commandLine[i];
-  }
-  args.push_back(name);
-
-  // The arguments, as the C run-time library splits them: 2n backslashes
-  // before a quote give n and the quote groups; 2n+1 give n and a literal
-  // quote; "" inside quotes is a literal quote.
-  for (;;) {
-    while (i < n && IsBlank(commandLine[i])) ++i;
-    if (i == n) break;
-    std::string arg;
-    bool quoted = false;
-    while (i < n && (quoted || !IsBlank(commandLine[i]))) {
-      const char c = commandLine[i];
-      if (c == '\\') {
-        std::size_t slashes = 0;
-        while (i < n && commandLine[i] == '\\') ++slashes, ++i;
-        if (i < n && commandLine[i] == '"') {
-          arg.append(slashes / 2, '\\');
-          if (slashes % 2 == 1) {
-            arg += '"';
-            ++i;
-          }
-        } else {
-          arg.append(slashes, '\\');
-        }
-      } else if (c == '"') {
-        if (quoted && i + 1 < n && commandLine[i + 1] == '"') {
-          arg += '"';
-          i += 2;
-        } else {
-          quoted = !quoted;
-          ++i;
-        }
-      } else {
-        arg += c;
-        ++i;
-      }
-    }
-    args.push_back(std::move(arg));
-  }
-  return args;
-}
 
 bool StartProgram(const std::string& commandLine) {
   std::vector<std::string> args = SplitCommandLine(commandLine);

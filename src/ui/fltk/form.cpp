@@ -1,4 +1,4 @@
-#include "ui/form.h"
+#include "ui/fltk/form.h"
 
 #include <cctype>
 #include <cstdio>
@@ -19,7 +19,7 @@
 #include "app/run_context.h"
 #include "support/lingua.h"
 #include "ui/assets.h"
-#include "ui/fltk_ui.h"
+#include "ui/fltk/fltk_ui.h"
 
 namespace {
 

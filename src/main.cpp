@@ -14,7 +14,6 @@
 #include "support/strfn.h"
 #include "support/ui_hooks.h"
 #include "ui/console_display.h"
-#include "ui/fltk_ui.h"
 #include "ui/window_start.h"
 
 namespace {
@@ -57,7 +56,7 @@ int RunOnConsole() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args = os::ArgumentsFromMain(argc, argv);
   for (const auto& a : args) {
     if (a == "--version") {
       std::cout << "tvqlupd " << kVersion << "\n";
@@ -74,7 +73,7 @@ int main(int argc, char** argv) {
   // The display is chosen first, so that a question at start-up already
   // appears as a box above the desktop.
   const bool windowed = TryOpenDisplay();
-  if (windowed) SetUserInterface(&TheFltkUserInterface());
+  if (windowed) SetUserInterface(&WindowUserInterface());
   CfgInit();
   CfgStartup();
   LoadUserColors();
@@ -83,7 +82,7 @@ int main(int argc, char** argv) {
   // A wait marker left in the program directory is removed; errors are ignored.
   DeleteFileChecked(ProgramDir(true) + "TVQUWait.wat");
 
-  // The window where an X display can be opened, the console everywhere else.
+  // The window where one can be shown, the console everywhere else.
   os::WatchInterrupts();
   if (windowed) return RunWindow(RunLiveUpdate);
   return RunOnConsole();

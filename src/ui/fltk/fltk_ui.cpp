@@ -1,4 +1,4 @@
-#include "ui/fltk_ui.h"
+#include "ui/fltk/fltk_ui.h"
 
 #include <algorithm>
 #include <chrono>

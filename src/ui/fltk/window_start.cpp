@@ -8,8 +8,8 @@
 
 #include "app/display.h"
 #include "support/ui_hooks.h"
-#include "ui/fltk_ui.h"
-#include "ui/form.h"
+#include "ui/fltk/fltk_ui.h"
+#include "ui/fltk/form.h"
 
 bool TryOpenDisplay() {
   if (fl_display != nullptr) return true;
@@ -19,6 +19,10 @@ bool TryOpenDisplay() {
   if (display == nullptr) return false;
   fl_open_display(display);
   return true;
+}
+
+UserInterface& WindowUserInterface() {
+  return TheFltkUserInterface();
 }
 
 int RunWindow(std::function<void()> run) {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/display.h"
-#include "ui/jpeg_picture.h"
+#include "ui/fltk/jpeg_picture.h"
 
 class Fl_Box;
 class Fl_Button;

@@ -1,0 +1,365 @@
+// Files and directories on Windows, with the wide-character API: paths are
+// UTF-8 inside the program and converted here.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/os.h"
+#include "platform/win32/wide.h"
+
+namespace os {
+namespace {
+
+using win32::ScopedHandle;
+using win32::Succeeded;
+using win32::WidePath;
+
+HANDLE Handle(std::intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+bool IsLink(DWORD attributes) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Permission bits as far as Windows has them: the read-only attribute takes
+// away every write bit.
+std::uint32_t PermissionsOf(DWORD attributes) {
+  std::uint32_t bits = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 0777 : 0666;
+  if (attributes & FILE_ATTRIBUTE_READONLY) bits &= ~0222u;
+  return bits;
+}
+
+FileInfo InfoFrom(DWORD attributes, DWORD sizeHigh, DWORD sizeLow, const FILETIME& written) {
+  FileInfo info;
+  info.exists = true;
+  info.isDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  info.isSymlink = IsLink(attributes);
+  info.isRegular = !info.isDirectory && !info.isSymlink && !(attributes & FILE_ATTRIBUTE_DEVICE);
+  info.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(sizeHigh) << 32) | sizeLow);
+  info.modifiedSeconds = win32::UnixSecondsOf(written);
+  info.permissions = PermissionsOf(attributes);
+  return info;
+}
+
+// Opens what path leads to for reading its attributes only; directories too.
+ScopedHandle OpenForAttributes(const std::string& path, DWORD access) {
+  return ScopedHandle(::CreateFileW(WidePath(path).c_str(), access, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+bool SetWriteTime(const std::string& path, const FILETIME& written) {
+  ScopedHandle h = OpenForAttributes(path, FILE_WRITE_ATTRIBUTES);
+  return h.IsValid() && Succeeded(::SetFileTime(h.get(), nullptr, nullptr, &written));
+}
+
+DWORD AttributesOf(const std::string& path) {
+  if (path.empty()) return INVALID_FILE_ATTRIBUTES;
+  return ::GetFileAttributesW(WidePath(path).c_str());
+}
+
+// Drops the "\\?\" (or "\\?\UNC\") prefix that the system puts before a
+// resolved path.
+std::string WithoutLongPrefix(std::wstring path) {
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return win32::Utf8(L"\\\\" + path.substr(8));
+  if (path.rfind(L"\\\\?\\", 0) == 0) return win32::Utf8(path.substr(4));
+  return win32::Utf8(path);
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------ file info
+
+FileInfo StatPath(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (path.empty() ||
+      !Succeeded(::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)))
+    return FileInfo{};
+  return InfoFrom(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow,
+                  data.ftLastWriteTime);
+}
+
+FileInfo StatTarget(const std::string& path) {
+  if (path.empty()) return FileInfo{};
+  const DWORD attributes = AttributesOf(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return FileInfo{};
+  if (!IsLink(attributes)) return StatPath(path);
+  ScopedHandle h = OpenForAttributes(path, FILE_READ_ATTRIBUTES);
+  BY_HANDLE_FILE_INFORMATION data;
+  if (!h.IsValid() || !Succeeded(::GetFileInformationByHandle(h.get(), &data))) return FileInfo{};
+  return InfoFrom(data.dwFileAttributes, data.nFileSizeHigh, data.nFileSizeLow,
+                  data.ftLastWriteTime);
+}
+
+std::string ResolveLinks(const std::string& path) {
+  ScopedHandle h = OpenForAttributes(path, FILE_READ_ATTRIBUTES);
+  if (!h.IsValid()) return path;
+  std::wstring resolved(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetFinalPathNameByHandleW(h.get(), resolved.data(),
+                                                static_cast<DWORD>(resolved.size()), 0);
+    if (n == 0) return path;
+    if (n < resolved.size()) {
+      resolved.resize(n);
+      return WithoutLongPrefix(std::move(resolved));
+    }
+    resolved.resize(n);
+  }
+}
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = AttributesOf(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool DirectoryExists(const std::string& path) {
+  const DWORD attributes = AttributesOf(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// ----------------------------------------------------------------------- File
+
+std::optional<File> File::Open(const std::string& path, OpenFor mode,
+                               std::optional<std::uint32_t> newPermissions) {
+  // Readers let others read, write and rename; a writer lets others read
+  // only, so that nobody changes a file while it is being written.
+  DWORD access = GENERIC_READ;
+  DWORD share = kShareAll;
+  DWORD disposition = OPEN_EXISTING;
+  switch (mode) {
+    case OpenFor::Read: break;
+    case OpenFor::ReadWrite: access = GENERIC_READ | GENERIC_WRITE; share = FILE_SHARE_READ; break;
+    case OpenFor::CreateTruncate: access = GENERIC_WRITE; share = FILE_SHARE_READ; disposition = CREATE_ALWAYS; break;
+    case OpenFor::Append: access = GENERIC_WRITE; share = FILE_SHARE_READ; disposition = OPEN_ALWAYS; break;
+    case OpenFor::CreateNew: access = GENERIC_WRITE; share = FILE_SHARE_READ; disposition = CREATE_NEW; break;
+  }
+  // Without the write bits a new file is read-only, as a 0444 file is.
+  const bool readOnly = newPermissions && (*newPermissions & 0222) == 0;
+  const DWORD attributes = readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+  HANDLE h = ::CreateFileW(WidePath(path).c_str(), access, share, nullptr, disposition,
+                           attributes, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;  // a directory does not open either
+  File file(reinterpret_cast<std::intptr_t>(h));
+  if (::GetFileType(h) != FILE_TYPE_DISK) return std::nullopt;  // a device or a pipe
+  if (mode == OpenFor::Append) {
+    LARGE_INTEGER zero{};
+    if (!Succeeded(::SetFilePointerEx(h, zero, nullptr, FILE_END))) return std::nullopt;
+  }
+  return file;
+}
+
+std::int64_t File::Read(void* buffer, std::size_t size) {
+  if (!IsOpen()) return -1;
+  // ReadFile counts in 32 bits.
+  const DWORD want = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+  DWORD got = 0;
+  if (!Succeeded(::ReadFile(Handle(handle_), buffer, want, &got, nullptr))) return -1;
+  return got;
+}
+
+bool File::Write(const void* data, std::size_t size) {
+  if (!IsOpen()) return false;
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const DWORD want = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    DWORD done = 0;
+    if (!Succeeded(::WriteFile(Handle(handle_), p, want, &done, nullptr)) || done == 0) return false;
+    p += done;
+    size -= done;
+  }
+  return true;
+}
+
+bool File::Seek(std::int64_t position) {
+  LARGE_INTEGER to;
+  to.QuadPart = position;
+  return IsOpen() && position >= 0 &&
+         Succeeded(::SetFilePointerEx(Handle(handle_), to, nullptr, FILE_BEGIN));
+}
+
+std::int64_t File::Position() {
+  LARGE_INTEGER zero{};
+  LARGE_INTEGER at{};
+  if (!IsOpen() || !Succeeded(::SetFilePointerEx(Handle(handle_), zero, &at, FILE_CURRENT)))
+    return -1;
+  return at.QuadPart;
+}
+
+std::int64_t File::Size() {
+  LARGE_INTEGER size{};
+  if (!IsOpen() || !Succeeded(::GetFileSizeEx(Handle(handle_), &size))) return -1;
+  return size.QuadPart;
+}
+
+bool File::Sync() {
+  return IsOpen() && Succeeded(::FlushFileBuffers(Handle(handle_)));
+}
+
+void File::BeginSync(std::int64_t, std::int64_t) {
+  // Windows has no call that starts writing a range without waiting.
+}
+
+std::int64_t File::CopyFrom(File& source, void* buffer, std::size_t size) {
+  if (!IsOpen() || !source.IsOpen()) return -1;
+  const std::int64_t n = source.Read(buffer, size);
+  if (n > 0 && !Write(buffer, static_cast<std::size_t>(n))) return -1;
+  return n;
+}
+
+bool File::Close() {
+  if (!IsOpen()) return true;
+  return Succeeded(::CloseHandle(Handle(std::exchange(handle_, -1))));
+}
+
+// ------------------------------------------------------------------- in use
+
+bool CanOpen(const std::string& path, bool write) {
+  // Everything is shared, so only what another process holds refuses the
+  // open: a file open elsewhere without write sharing, or a running program,
+  // gives a sharing violation when opened for writing.
+  const DWORD access = write ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_READ;
+  ScopedHandle h(::CreateFileW(WidePath(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  return h.IsValid() && ::GetFileType(h.get()) == FILE_TYPE_DISK;
+}
+
+std::optional<FileLock> FileLock::Exclusive(const std::string& path) {
+  // Open without write or delete sharing: others may read the file, nobody
+  // may write, replace or delete it while the lock lives.
+  HANDLE h = ::CreateFileW(WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  return FileLock(reinterpret_cast<std::intptr_t>(h));
+}
+
+FileLock::~FileLock() {
+  if (handle_ != -1) ::CloseHandle(Handle(handle_));
+}
+
+// -------------------------------------------------------- names, dates, bits
+
+bool RemoveFile(const std::string& path) {
+  return !path.empty() && Succeeded(::DeleteFileW(WidePath(path).c_str()));
+}
+
+bool RenameNoReplace(const std::string& oldPath, const std::string& newPath) {
+  return Succeeded(::MoveFileExW(WidePath(oldPath).c_str(), WidePath(newPath).c_str(),
+                                 MOVEFILE_WRITE_THROUGH));
+}
+
+bool RenameReplace(const std::string& oldPath, const std::string& newPath) {
+  return Succeeded(::MoveFileExW(WidePath(oldPath).c_str(), WidePath(newPath).c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+}
+
+bool SetModifiedSeconds(const std::string& path, std::int64_t unixSeconds) {
+  return SetWriteTime(path, win32::FileTimeOf(unixSeconds));
+}
+
+bool SetModifiedNow(const std::string& path) {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  return SetWriteTime(path, now);
+}
+
+bool SetPermissions(const std::string& path, std::uint32_t permissions) {
+  // Only the owner's write bit has a Windows counterpart: the read-only attribute.
+  const std::wstring wide = WidePath(path);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  DWORD wanted = (permissions & 0200) ? (attributes & ~FILE_ATTRIBUTE_READONLY)
+                                      : (attributes | FILE_ATTRIBUTE_READONLY);
+  if (wanted == attributes) return true;
+  if (wanted == 0) wanted = FILE_ATTRIBUTE_NORMAL;
+  return Succeeded(::SetFileAttributesW(wide.c_str(), wanted));
+}
+
+std::uint32_t NewFilePermissions(const void*, std::size_t) {
+  // Windows runs a program by its name, not by a bit; every new file is writable.
+  return 0666;
+}
+
+// ---------------------------------------------------------------- directories
+
+bool MakeDirectoryPrivate(const std::string& path) {
+  // A directory made under the user's profile inherits an access list that
+  // admits the user (and administrators) only; a link is refused.
+  const DWORD attributes = AttributesOf(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !IsLink(attributes);
+}
+
+bool MakeDirectory(const std::string& path) {
+  return !path.empty() && Succeeded(::CreateDirectoryW(WidePath(path).c_str(), nullptr));
+}
+
+bool MakeDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  if (DirectoryExists(path)) return true;
+  // The root ("C:\", "\\server\share\") is never made; every prefix ending
+  // before a delimiter after it is a parent.
+  std::size_t from = 1;
+  if (path.size() >= 2 && path[1] == ':') {
+    from = 3;
+  } else if (path.rfind("\\\\", 0) == 0 || path.rfind("//", 0) == 0) {
+    from = path.find_first_of("\\/", 2);                          // after the server
+    if (from != std::string::npos) from = path.find_first_of("\\/", from + 1);  // after the share
+    if (from == std::string::npos) return false;
+    ++from;
+  }
+  for (std::size_t at = path.find_first_of("\\/", from); at != std::string::npos;
+       at = path.find_first_of("\\/", at + 1)) {
+    const std::string parent = path.substr(0, at);
+    if (!MakeDirectory(parent) && ::GetLastError() != ERROR_ALREADY_EXISTS &&
+        !DirectoryExists(parent))
+      return false;
+  }
+  MakeDirectory(path);
+  return DirectoryExists(path);
+}
+
+bool RemoveDirectory(const std::string& path) {
+  return !path.empty() && Succeeded(::RemoveDirectoryW(WidePath(path).c_str()));
+}
+
+bool ChangeDirectory(const std::string& path) {
+  return !path.empty() && Succeeded(::SetCurrentDirectoryW(WidePath(path).c_str()));
+}
+
+std::string CurrentDirectory() {
+  const DWORD n = ::GetCurrentDirectoryW(0, nullptr);
+  if (n == 0) return {};
+  std::wstring buffer(n, L'\0');
+  const DWORD got = ::GetCurrentDirectoryW(n, buffer.data());
+  if (got == 0 || got >= n) return {};
+  buffer.resize(got);
+  return WithoutLongPrefix(std::move(buffer));
+}
+
+std::vector<DirEntry> ListDirectory(const std::string& path) {
+  std::vector<DirEntry> entries;
+  std::string pattern = path.empty() ? std::string(".") : path;
+  if (pattern.back() != '\\' && pattern.back() != '/' && pattern.back() != ':') pattern += '\\';
+  pattern += '*';
+  WIN32_FIND_DATAW found;
+  HANDLE search = ::FindFirstFileExW(WidePath(pattern).c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return entries;
+  do {
+    const std::string name = win32::Utf8(found.cFileName);
+    if (name == "." || name == "..") continue;
+    DirEntry entry;
+    entry.name = name;
+    entry.isHidden = name[0] == '.';
+    const DWORD a = found.dwFileAttributes;
+    entry.isRegular = !(a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                             FILE_ATTRIBUTE_DEVICE));
+    entries.push_back(std::move(entry));
+  } while (Succeeded(::FindNextFileW(search, &found)));
+  ::FindClose(search);
+  return entries;
+}
+
+}  // namespace os
