@@ -31,7 +31,10 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 constexpr auto kIdleInterval = std::chrono::milliseconds(100);
-constexpr std::size_t kMaxReadSize = 1 << 20;
+// Reads: what is available, growing up to kMaxRead while WinInet's buffer
+// stays full.
+constexpr DWORD kFullBuffer = 8192;
+constexpr DWORD kMaxRead = 65536;
 // How far the worker may read ahead of the sink.
 constexpr std::size_t kMaxQueuedBytes = 1 << 20;
 // A fresh copy from the server every time, and none kept: the update list is
@@ -155,15 +158,18 @@ std::int64_t AnnouncedLength(HINTERNET request) {
 // Reads the body into the queue. True at its end when the server sent as
 // many bytes as it announced: WinInet reports a dropped connection as a
 // normal end of the body.
-bool ReadInto(InetFetch& fetch, HINTERNET request, std::size_t blockSize) {
+bool ReadInto(InetFetch& fetch, HINTERNET request) {
   const std::int64_t announced = AnnouncedLength(request);
   std::int64_t total = 0;
+  DWORD burst = 0;
   for (;;) {
-    // Waits for some data and takes what is there: a read of a whole block
-    // would wait until the block is full.
+    // A read waits until its buffer is full, so it asks for what is there:
+    // a slow server's bytes reach the caller at once. While the server keeps
+    // WinInet's buffer full, reads grow, which cuts the cost per byte.
     DWORD available = 0;
     if (!InternetQueryDataAvailable(request, &available, 0, 0)) return false;
-    const DWORD want = static_cast<DWORD>(std::clamp<std::size_t>(available, 1, blockSize));
+    burst = available >= kFullBuffer ? std::clamp<DWORD>(burst * 2, kFullBuffer, kMaxRead) : 0;
+    const DWORD want = std::max<DWORD>({available, burst, 1});
     std::string block(want, '\0');
     DWORD count = 0;
     if (!InternetReadFile(request, block.data(), want, &count)) return false;
@@ -212,8 +218,7 @@ std::optional<Target> CrackAddress(const std::string& url) {
 // The worker: a session with the request's access type, then a GET request
 // sent and its body read. This is what InternetOpenUrl does, in steps, so
 // that the time-outs are set on the request before it is sent.
-void ReadBody(const std::shared_ptr<InetFetch>& fetch, const HttpRequest& request,
-              std::size_t blockSize) {
+void ReadBody(const std::shared_ptr<InetFetch>& fetch, const HttpRequest& request) {
   const auto finish = [&](bool complete) {
     std::lock_guard<std::mutex> lock(fetch->mutex);
     fetch->finished = true;
@@ -237,7 +242,7 @@ void ReadBody(const std::shared_ptr<InetFetch>& fetch, const HttpRequest& reques
   if (!sent.get()) return finish(false);
   SetTimeouts(sent.get(), request);
   finish(HttpSendRequestW(sent.get(), nullptr, 0, nullptr, 0) && !fetch->Aborted() &&
-         ReadInto(*fetch, sent.get(), blockSize));
+         ReadInto(*fetch, sent.get()));
 }
 
 // ------------------------------------------------------------------- URLMON
@@ -372,10 +377,9 @@ std::optional<std::thread> StartWorker(Work&& work) {
 
 bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle) {
   auto fetch = std::make_shared<InetFetch>();
-  const std::size_t blockSize = std::clamp<std::size_t>(request.maxBlock, 1, kMaxReadSize);
-  std::optional<std::thread> worker =
-      StartWorker([fetch, request, blockSize] { ReadBody(fetch, request, blockSize); });
+  std::optional<std::thread> worker = StartWorker([fetch, request] { ReadBody(fetch, request); });
   if (!worker) return false;
+  const std::size_t maxBlock = std::max<std::size_t>(request.maxBlock, 1);
   Watch watch(request, idle);
   for (;;) {
     std::deque<std::string> ready;
@@ -394,10 +398,9 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
     bool accepted = true;
     for (const std::string& block : ready) {
       watch.Received(block.size());
-      if (!sink(block.data(), block.size())) {
-        accepted = false;
-        break;
-      }
+      for (std::size_t done = 0; accepted && done < block.size(); done += maxBlock)
+        accepted = sink(block.data() + done, std::min(maxBlock, block.size() - done));
+      if (!accepted) break;
     }
     if (accepted && finished) {
       worker->join();
