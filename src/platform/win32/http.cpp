@@ -56,15 +56,19 @@ void SetTimeouts(HINTERNET handle, const HttpRequest& request) {
 }
 
 // Watches a transfer from the calling thread: calls idle about every 100 ms
-// and decides when a server that sends too little fails the method -- no
-// byte for stallSeconds, or less than 1 byte/s over a stallSeconds window.
+// and decides when a server fails the method -- no connection within
+// connectTimeoutSeconds, no byte for stallSeconds, or less than 1 byte/s over
+// a stallSeconds window. The library's own time-outs are not relied on alone:
+// Wine's WinInet ignores the connect time-out.
 class Watch {
  public:
   Watch(const HttpRequest& request, const HttpIdle& idle)
       : idle_(idle),
+        connect_(std::chrono::seconds(std::max(request.connectTimeoutSeconds, 1L))),
         stall_(std::chrono::seconds(std::max(request.stallSeconds, 1L))),
         floorBytes_(static_cast<std::uint64_t>(std::max(request.stallSeconds, 1L))),
-        lastData_(SteadyClock::now()),
+        start_(SteadyClock::now()),
+        lastData_(start_),
         windowStart_(lastData_),
         lastIdle_(lastData_) {}
 
@@ -74,9 +78,11 @@ class Watch {
     windowBytes_ += bytes;
   }
 
-  // False when the transfer must stop: stalled, too slow, or idle refused.
-  bool Tick() {
+  // False when the transfer must stop: not connected in time, stalled, too
+  // slow, or idle refused.
+  bool Tick(bool connected) {
     const auto now = SteadyClock::now();
+    if (!connected && now - start_ > connect_) return false;
     if (now - lastData_ > stall_) return false;
     if (now - windowStart_ >= stall_) {
       if (windowBytes_ < floorBytes_) return false;
@@ -94,8 +100,10 @@ class Watch {
 
  private:
   const HttpIdle& idle_;
+  const SteadyClock::duration connect_;
   const SteadyClock::duration stall_;
   const std::uint64_t floorBytes_;
+  const SteadyClock::time_point start_;
   SteadyClock::time_point lastData_;
   SteadyClock::time_point windowStart_;
   SteadyClock::time_point lastIdle_;
@@ -129,10 +137,15 @@ struct InetFetch {
   std::condition_variable changed;
   std::deque<std::string> blocks;  // read, not yet handed to the sink
   std::size_t queuedBytes = 0;
-  bool abort = false;     // set by the calling thread when it gives up
-  bool finished = false;  // set by the worker when it has ended
-  bool complete = false;  // ... after the whole body was read
+  bool abort = false;      // set by the calling thread when it gives up
+  bool connected = false;  // a connection to the server (or proxy) stands
+  bool finished = false;   // set by the worker when it has ended
+  bool complete = false;   // ... after the whole body was read
 
+  void MarkConnected() {
+    std::lock_guard<std::mutex> lock(mutex);
+    connected = true;
+  }
   bool Aborted() {
     std::lock_guard<std::mutex> lock(mutex);
     return abort;
@@ -143,6 +156,15 @@ struct InetFetch {
     changed.notify_all();
   }
 };
+
+// WinInet's progress reports (on the worker thread); the context is the
+// transfer's InetFetch, which outlives its handles.
+void CALLBACK OnInetStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
+  if (context && (status == INTERNET_STATUS_CONNECTED_TO_SERVER ||
+                  status == INTERNET_STATUS_SENDING_REQUEST ||
+                  status == INTERNET_STATUS_RECEIVING_RESPONSE))
+    reinterpret_cast<InetFetch*>(context)->MarkConnected();
+}
 
 // The length the server announced, or -1 when it announced none.
 std::int64_t AnnouncedLength(HINTERNET request) {
@@ -231,14 +253,16 @@ void ReadBody(const std::shared_ptr<InetFetch>& fetch, const HttpRequest& reques
   InetHandle root(target ? InternetOpenW(agent.c_str(), access, nullptr, nullptr, 0) : nullptr);
   if (!root.get()) return finish(false);
   SetTimeouts(root.get(), request);
+  InternetSetStatusCallbackW(root.get(), OnInetStatus);
+  const auto context = reinterpret_cast<DWORD_PTR>(fetch.get());
   InetHandle connection(InternetConnectW(root.get(), target->host.c_str(), target->port, nullptr,
-                                         nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+                                         nullptr, INTERNET_SERVICE_HTTP, 0, context));
   if (!connection.get() || fetch->Aborted()) return finish(false);
   SetTimeouts(connection.get(), request);
   const wchar_t* accept[] = {L"*/*", nullptr};
   const DWORD flags = kOpenUrlFlags | (target->secure ? INTERNET_FLAG_SECURE : 0);
   InetHandle sent(HttpOpenRequestW(connection.get(), L"GET", target->object.c_str(), nullptr,
-                                   nullptr, accept, flags, 0));
+                                   nullptr, accept, flags, context));
   if (!sent.get()) return finish(false);
   SetTimeouts(sent.get(), request);
   finish(HttpSendRequestW(sent.get(), nullptr, 0, nullptr, 0) && !fetch->Aborted() &&
@@ -252,6 +276,7 @@ struct UrlDownload {
   std::mutex mutex;
   std::condition_variable changed;
   ULONG progress = 0;           // bytes URLMON last reported
+  bool connected = false;       // URLMON is past connecting
   IBinding* binding = nullptr;  // the running download, for Abort
   bool abort = false;
   bool finished = false;
@@ -306,6 +331,9 @@ class BindCallback final : public IBindStatusCallback {
   HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG, ULONG status, LPCWSTR) override {
     std::lock_guard<std::mutex> lock(download_.mutex);
+    if (status == BINDSTATUS_SENDINGREQUEST || status == BINDSTATUS_MIMETYPEAVAILABLE ||
+        status == BINDSTATUS_REDIRECTING || status == BINDSTATUS_BEGINDOWNLOADDATA)
+      download_.connected = true;
     if (status == BINDSTATUS_BEGINDOWNLOADDATA || status == BINDSTATUS_DOWNLOADINGDATA ||
         status == BINDSTATUS_ENDDOWNLOADDATA) {
       download_.progress = progress;
@@ -385,6 +413,7 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
     std::deque<std::string> ready;
     bool finished = false;
     bool complete = false;
+    bool connected = false;
     {
       std::unique_lock<std::mutex> lock(fetch->mutex);
       fetch->changed.wait_until(lock, watch.NextWake(),
@@ -393,6 +422,7 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
       fetch->queuedBytes = 0;
       finished = fetch->finished;
       complete = fetch->complete;
+      connected = fetch->connected;
       fetch->changed.notify_all();
     }
     bool accepted = true;
@@ -406,7 +436,7 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
       worker->join();
       return complete;
     }
-    if (!accepted || !watch.Tick()) {
+    if (!accepted || !watch.Tick(connected)) {
       fetch->Abort();
       worker->detach();  // ends on its own, within its time-outs
       return false;
@@ -425,12 +455,14 @@ bool HttpDownloadToFile(const HttpRequest& request, const std::string& path, con
   Watch watch(request, idle);
   ULONG seen = 0;
   for (;;) {
+    bool connected = false;
     {
       std::unique_lock<std::mutex> lock(download->mutex);
       download->changed.wait_until(lock, watch.NextWake(),
                                    [&] { return download->finished || download->progress != seen; });
       watch.Received(static_cast<ULONG>(download->progress - seen));
       seen = download->progress;
+      connected = download->connected;
       if (download->finished) {
         const bool ok = download->result == S_OK;
         lock.unlock();
@@ -438,7 +470,7 @@ bool HttpDownloadToFile(const HttpRequest& request, const std::string& path, con
         return ok;
       }
     }
-    if (!watch.Tick()) {
+    if (!watch.Tick(connected)) {
       download->Abort();
       worker->detach();  // ends on its own, within its time-outs
       return false;
