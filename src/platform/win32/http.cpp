@@ -1,0 +1,481 @@
+// HTTP(S) transfers on WinInet and URLMON: os::HttpGet and os::HttpDownloadToFile.
+// The blocking library calls run on a worker thread that does nothing but
+// wait for the library; the sink, the idle callback and every decision stay
+// on the calling (window) thread. That thread wakes about every 100 ms, so
+// the window is pumped and Cancel honoured while no data arrives, and a dead
+// or stalled server fails the method (mend: a stalled server would otherwise
+// hang the updater for ever).
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cwchar>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <thread>
+
+// wide.h brings <windows.h> with the backend's macro settings.
+#include "platform/win32/wide.h"
+#include <urlmon.h>
+#include <wininet.h>
+
+#include "platform/os.h"
+
+namespace os {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+constexpr auto kIdleInterval = std::chrono::milliseconds(100);
+// Reads: what is available, growing up to kMaxRead while WinInet's buffer
+// stays full.
+constexpr DWORD kFullBuffer = 8192;
+constexpr DWORD kMaxRead = 65536;
+// How far the worker may read ahead of the sink.
+constexpr std::size_t kMaxQueuedBytes = 1 << 20;
+// A fresh copy from the server every time, and none kept: the update list is
+// read twice to see that it is stable, which a cached copy would defeat.
+constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
+
+DWORD Milliseconds(long seconds) {
+  return static_cast<DWORD>(std::clamp<long>(seconds, 1, 24 * 3600) * 1000);
+}
+
+// Connect and receive time-outs of a WinInet handle; a null handle sets the
+// process-wide values that URLMON's own sessions take.
+void SetTimeouts(HINTERNET handle, const HttpRequest& request) {
+  DWORD connect = Milliseconds(request.connectTimeoutSeconds);
+  DWORD receive = Milliseconds(request.stallSeconds);
+  InternetSetOptionW(handle, INTERNET_OPTION_CONNECT_TIMEOUT, &connect, sizeof connect);
+  InternetSetOptionW(handle, INTERNET_OPTION_SEND_TIMEOUT, &receive, sizeof receive);
+  InternetSetOptionW(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &receive, sizeof receive);
+}
+
+// Watches a transfer from the calling thread: calls idle about every 100 ms
+// and decides when a server fails the method -- no connection within
+// connectTimeoutSeconds, no byte for stallSeconds, or less than 1 byte/s over
+// a stallSeconds window. The library's own time-outs are not relied on alone:
+// Wine's WinInet ignores the connect time-out.
+class Watch {
+ public:
+  Watch(const HttpRequest& request, const HttpIdle& idle)
+      : idle_(idle),
+        connect_(std::chrono::seconds(std::max(request.connectTimeoutSeconds, 1L))),
+        stall_(std::chrono::seconds(std::max(request.stallSeconds, 1L))),
+        floorBytes_(static_cast<std::uint64_t>(std::max(request.stallSeconds, 1L))),
+        start_(SteadyClock::now()),
+        lastData_(start_),
+        windowStart_(lastData_),
+        lastIdle_(lastData_) {}
+
+  void Received(std::uint64_t bytes) {
+    if (bytes == 0) return;
+    lastData_ = SteadyClock::now();
+    windowBytes_ += bytes;
+  }
+
+  // False when the transfer must stop: not connected in time, stalled, too
+  // slow, or idle refused.
+  bool Tick(bool connected) {
+    const auto now = SteadyClock::now();
+    if (!connected && now - start_ > connect_) return false;
+    if (now - lastData_ > stall_) return false;
+    if (now - windowStart_ >= stall_) {
+      if (windowBytes_ < floorBytes_) return false;
+      windowStart_ = now;
+      windowBytes_ = 0;
+    }
+    if (now - lastIdle_ >= kIdleInterval) {
+      lastIdle_ = now;
+      if (idle_ && !idle_()) return false;
+    }
+    return true;
+  }
+
+  SteadyClock::time_point NextWake() const { return lastIdle_ + kIdleInterval; }
+
+ private:
+  const HttpIdle& idle_;
+  const SteadyClock::duration connect_;
+  const SteadyClock::duration stall_;
+  const std::uint64_t floorBytes_;
+  const SteadyClock::time_point start_;
+  SteadyClock::time_point lastData_;
+  SteadyClock::time_point windowStart_;
+  SteadyClock::time_point lastIdle_;
+  std::uint64_t windowBytes_ = 0;
+};
+
+// ------------------------------------------------------------------ WinInet
+
+// A WinInet handle, closed when the object goes.
+class InetHandle {
+ public:
+  explicit InetHandle(HINTERNET handle) : handle_(handle) {}
+  ~InetHandle() {
+    if (handle_) InternetCloseHandle(handle_);
+  }
+  InetHandle(const InetHandle&) = delete;
+  InetHandle& operator=(const InetHandle&) = delete;
+  HINTERNET get() const { return handle_; }
+
+ private:
+  HINTERNET handle_;
+};
+
+// What the WinInet worker and the calling thread share. Only the worker
+// touches its handles: a handle closed from another thread may be handed out
+// again at once, and the worker's next call would then read another
+// transfer's data. A worker that was given up ends within its time-outs; the
+// calling thread does not wait for it.
+struct InetFetch {
+  std::mutex mutex;
+  std::condition_variable changed;
+  std::deque<std::string> blocks;  // read, not yet handed to the sink
+  std::size_t queuedBytes = 0;
+  bool abort = false;      // set by the calling thread when it gives up
+  bool connected = false;  // a connection to the server (or proxy) stands
+  bool finished = false;   // set by the worker when it has ended
+  bool complete = false;   // ... after the whole body was read
+
+  void MarkConnected() {
+    std::lock_guard<std::mutex> lock(mutex);
+    connected = true;
+  }
+  bool Aborted() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return abort;
+  }
+  void Abort() {
+    std::lock_guard<std::mutex> lock(mutex);
+    abort = true;
+    changed.notify_all();
+  }
+};
+
+// WinInet's progress reports (on the worker thread); the context is the
+// transfer's InetFetch, which outlives its handles.
+void CALLBACK OnInetStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, DWORD) {
+  if (context && (status == INTERNET_STATUS_CONNECTED_TO_SERVER ||
+                  status == INTERNET_STATUS_SENDING_REQUEST ||
+                  status == INTERNET_STATUS_RECEIVING_RESPONSE))
+    reinterpret_cast<InetFetch*>(context)->MarkConnected();
+}
+
+// The length the server announced, or -1 when it announced none.
+std::int64_t AnnouncedLength(HINTERNET request) {
+  wchar_t text[32] = {};
+  DWORD size = sizeof text;
+  DWORD index = 0;
+  if (!HttpQueryInfoW(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, &index)) return -1;
+  wchar_t* end = nullptr;
+  const unsigned long long length = std::wcstoull(text, &end, 10);
+  return end != text && *end == L'\0' ? static_cast<std::int64_t>(length) : -1;
+}
+
+// Reads the body into the queue. True at its end when the server sent as
+// many bytes as it announced: WinInet reports a dropped connection as a
+// normal end of the body.
+bool ReadInto(InetFetch& fetch, HINTERNET request) {
+  const std::int64_t announced = AnnouncedLength(request);
+  std::int64_t total = 0;
+  DWORD burst = 0;
+  for (;;) {
+    // A read waits until its buffer is full, so it asks for what is there:
+    // a slow server's bytes reach the caller at once. While the server keeps
+    // WinInet's buffer full, reads grow, which cuts the cost per byte.
+    DWORD available = 0;
+    if (!InternetQueryDataAvailable(request, &available, 0, 0)) return false;
+    burst = available >= kFullBuffer ? std::clamp<DWORD>(burst * 2, kFullBuffer, kMaxRead) : 0;
+    const DWORD want = std::max<DWORD>({available, burst, 1});
+    std::string block(want, '\0');
+    DWORD count = 0;
+    if (!InternetReadFile(request, block.data(), want, &count)) return false;
+    if (count == 0) return announced < 0 || total == announced;
+    total += count;
+    block.resize(count);
+    std::unique_lock<std::mutex> lock(fetch.mutex);
+    fetch.changed.wait(lock, [&] { return fetch.abort || fetch.queuedBytes < kMaxQueuedBytes; });
+    if (fetch.abort) return false;
+    fetch.queuedBytes += count;
+    fetch.blocks.push_back(std::move(block));
+    fetch.changed.notify_all();
+  }
+}
+
+// The parts of an http or https address that a request needs.
+struct Target {
+  std::wstring host;
+  INTERNET_PORT port = 0;
+  std::wstring object;  // path and query
+  bool secure = false;
+};
+
+std::optional<Target> CrackAddress(const std::string& url) {
+  const std::wstring address = win32::Wide(url);
+  URL_COMPONENTSW parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.dwHostNameLength = 1;  // non-zero: report where each part lies
+  parts.dwUrlPathLength = 1;
+  parts.dwExtraInfoLength = 1;
+  if (address.empty() ||
+      !InternetCrackUrlW(address.c_str(), static_cast<DWORD>(address.size()), 0, &parts) ||
+      (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) ||
+      parts.dwHostNameLength == 0)
+    return std::nullopt;
+  Target target;
+  target.host.assign(parts.lpszHostName, parts.dwHostNameLength);
+  target.port = parts.nPort;
+  if (parts.lpszUrlPath) target.object.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+  if (parts.lpszExtraInfo) target.object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  if (target.object.empty()) target.object = L"/";
+  target.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  return target;
+}
+
+// The worker: a session with the request's access type, then a GET request
+// sent and its body read. This is what InternetOpenUrl does, in steps, so
+// that the time-outs are set on the request before it is sent.
+void ReadBody(const std::shared_ptr<InetFetch>& fetch, const HttpRequest& request) {
+  const auto finish = [&](bool complete) {
+    std::lock_guard<std::mutex> lock(fetch->mutex);
+    fetch->finished = true;
+    fetch->complete = complete && !fetch->abort;
+    fetch->changed.notify_all();
+  };
+  const std::optional<Target> target = CrackAddress(request.url);
+  const std::wstring agent = win32::Wide(request.userAgent);
+  const DWORD access = request.direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PRECONFIG;
+  InetHandle root(target ? InternetOpenW(agent.c_str(), access, nullptr, nullptr, 0) : nullptr);
+  if (!root.get()) return finish(false);
+  SetTimeouts(root.get(), request);
+  InternetSetStatusCallbackW(root.get(), OnInetStatus);
+  const auto context = reinterpret_cast<DWORD_PTR>(fetch.get());
+  InetHandle connection(InternetConnectW(root.get(), target->host.c_str(), target->port, nullptr,
+                                         nullptr, INTERNET_SERVICE_HTTP, 0, context));
+  if (!connection.get() || fetch->Aborted()) return finish(false);
+  SetTimeouts(connection.get(), request);
+  const wchar_t* accept[] = {L"*/*", nullptr};
+  const DWORD flags = kOpenUrlFlags | (target->secure ? INTERNET_FLAG_SECURE : 0);
+  InetHandle sent(HttpOpenRequestW(connection.get(), L"GET", target->object.c_str(), nullptr,
+                                   nullptr, accept, flags, context));
+  if (!sent.get()) return finish(false);
+  SetTimeouts(sent.get(), request);
+  finish(HttpSendRequestW(sent.get(), nullptr, 0, nullptr, 0) && !fetch->Aborted() &&
+         ReadInto(*fetch, sent.get()));
+}
+
+// ------------------------------------------------------------------- URLMON
+
+// What the URLMON worker and the calling thread share.
+struct UrlDownload {
+  std::mutex mutex;
+  std::condition_variable changed;
+  ULONG progress = 0;           // bytes URLMON last reported
+  bool connected = false;       // URLMON is past connecting
+  IBinding* binding = nullptr;  // the running download, for Abort
+  bool abort = false;
+  bool finished = false;
+  HRESULT result = E_FAIL;
+
+  void Abort() {
+    IBinding* running = nullptr;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      abort = true;
+      running = binding;
+      if (running) running->AddRef();
+    }
+    // Outside the lock: URLMON may call back into OnStopBinding from Abort.
+    if (running) {
+      running->Abort();
+      running->Release();
+    }
+  }
+};
+
+// Reports URLMON's progress to the calling thread and refuses to go on once
+// the transfer was given up.
+class BindCallback final : public IBindStatusCallback {
+ public:
+  explicit BindCallback(UrlDownload& download) : download_(download) {}
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+    if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
+      *object = static_cast<IBindStatusCallback*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const ULONG left = --references_;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding* binding) override {
+    std::lock_guard<std::mutex> lock(download_.mutex);
+    if (download_.abort) return E_ABORT;
+    if (binding) binding->AddRef();
+    download_.binding = binding;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG, ULONG status, LPCWSTR) override {
+    std::lock_guard<std::mutex> lock(download_.mutex);
+    if (status == BINDSTATUS_SENDINGREQUEST || status == BINDSTATUS_MIMETYPEAVAILABLE ||
+        status == BINDSTATUS_REDIRECTING || status == BINDSTATUS_BEGINDOWNLOADDATA)
+      download_.connected = true;
+    if (status == BINDSTATUS_BEGINDOWNLOADDATA || status == BINDSTATUS_DOWNLOADINGDATA ||
+        status == BINDSTATUS_ENDDOWNLOADDATA) {
+      download_.progress = progress;
+      download_.changed.notify_all();
+    }
+    return download_.abort ? E_ABORT : S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnStopBinding(HRESULT, LPCWSTR) override {
+    std::lock_guard<std::mutex> lock(download_.mutex);
+    if (download_.binding) download_.binding->Release();
+    download_.binding = nullptr;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetBindInfo(DWORD* flags, BINDINFO*) override {
+    if (flags) *flags |= BINDF_GETNEWESTVERSION;  // never a cached copy
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnDataAvailable(DWORD, DWORD, FORMATETC*, STGMEDIUM*) override {
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
+
+ private:
+  ~BindCallback() = default;
+  UrlDownload& download_;
+  std::atomic<ULONG> references_{1};
+};
+
+// The worker: one blocking URLDownloadToFile call in its own COM apartment.
+void DownloadFile(const std::shared_ptr<UrlDownload>& download, const std::wstring& address,
+                  const std::wstring& path) {
+  const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  auto* callback = new BindCallback(*download);
+  HRESULT result = address.empty() || path.empty()
+                       ? E_INVALIDARG
+                       : URLDownloadToFileW(nullptr, address.c_str(), path.c_str(), 0, callback);
+  callback->Release();
+  // Success is a written file: URLMON may report S_OK for a target it could
+  // not create (a missing directory).
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (result == S_OK &&
+      (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0))
+    result = E_FAIL;
+  if (SUCCEEDED(init)) CoUninitialize();
+  std::lock_guard<std::mutex> lock(download->mutex);
+  download->result = result;
+  download->finished = true;
+  download->changed.notify_all();
+}
+
+// URLMON takes its user agent and time-outs from process-wide settings.
+void ApplySessionSettings(const HttpRequest& request) {
+  std::string agent = request.userAgent;
+  UrlMkSetSessionOption(URLMON_OPTION_USERAGENT, agent.data(), static_cast<DWORD>(agent.size()), 0);
+  SetTimeouts(nullptr, request);
+}
+
+// Starts a worker thread; nullopt when the system has none to give.
+template <class Work>
+std::optional<std::thread> StartWorker(Work&& work) {
+  try {
+    return std::thread(std::forward<Work>(work));
+  } catch (const std::system_error&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle) {
+  auto fetch = std::make_shared<InetFetch>();
+  std::optional<std::thread> worker = StartWorker([fetch, request] { ReadBody(fetch, request); });
+  if (!worker) return false;
+  const std::size_t maxBlock = std::max<std::size_t>(request.maxBlock, 1);
+  Watch watch(request, idle);
+  for (;;) {
+    std::deque<std::string> ready;
+    bool finished = false;
+    bool complete = false;
+    bool connected = false;
+    {
+      std::unique_lock<std::mutex> lock(fetch->mutex);
+      fetch->changed.wait_until(lock, watch.NextWake(),
+                                [&] { return fetch->finished || !fetch->blocks.empty(); });
+      ready.swap(fetch->blocks);
+      fetch->queuedBytes = 0;
+      finished = fetch->finished;
+      complete = fetch->complete;
+      connected = fetch->connected;
+      fetch->changed.notify_all();
+    }
+    bool accepted = true;
+    for (const std::string& block : ready) {
+      watch.Received(block.size());
+      for (std::size_t done = 0; accepted && done < block.size(); done += maxBlock)
+        accepted = sink(block.data() + done, std::min(maxBlock, block.size() - done));
+      if (!accepted) break;
+    }
+    if (accepted && finished) {
+      worker->join();
+      return complete;
+    }
+    if (!accepted || !watch.Tick(connected)) {
+      fetch->Abort();
+      worker->detach();  // ends on its own, within its time-outs
+      return false;
+    }
+  }
+}
+
+bool HttpDownloadToFile(const HttpRequest& request, const std::string& path, const HttpIdle& idle) {
+  ApplySessionSettings(request);
+  auto download = std::make_shared<UrlDownload>();
+  std::optional<std::thread> worker =
+      StartWorker([download, address = win32::Wide(request.url), target = win32::WidePath(path)] {
+        DownloadFile(download, address, target);
+      });
+  if (!worker) return false;
+  Watch watch(request, idle);
+  ULONG seen = 0;
+  for (;;) {
+    bool connected = false;
+    {
+      std::unique_lock<std::mutex> lock(download->mutex);
+      download->changed.wait_until(lock, watch.NextWake(),
+                                   [&] { return download->finished || download->progress != seen; });
+      watch.Received(static_cast<ULONG>(download->progress - seen));
+      seen = download->progress;
+      connected = download->connected;
+      if (download->finished) {
+        const bool ok = download->result == S_OK;
+        lock.unlock();
+        worker->join();
+        return ok;
+      }
+    }
+    if (!watch.Tick(connected)) {
+      download->Abort();
+      worker->detach();  // ends on its own, within its time-outs
+      return false;
+    }
+  }
+}
+
+}  // namespace os
