@@ -5,13 +5,25 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 class ScratchDir {
  public:
   ScratchDir() {
+#ifdef _WIN32
+    // No mkdtemp on Windows: try fresh names until one can be made.
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const auto candidate = base / ("tvqtest-" + std::to_string(random()));
+      std::error_code ec;
+      if (std::filesystem::create_directory(candidate, ec)) path_ = candidate.string();
+    }
+#else
     std::string templ = (std::filesystem::temp_directory_path() / "tvqtest-XXXXXX").string();
     path_ = mkdtemp(templ.data()) ? templ : std::string();
+#endif
   }
   ~ScratchDir() {
     std::error_code ec;
@@ -28,11 +40,26 @@ class ScratchDir {
   ScratchDir& operator=(const ScratchDir&) = delete;
 
   const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  // The platform's delimiter, so that the program's path functions split it.
+  std::string operator/(const std::string& name) const { return path_ + kDelim + name; }
 
  private:
+#ifdef _WIN32
+  static constexpr char kDelim = '\\';
+#else
+  static constexpr char kDelim = '/';
+#endif
   std::string path_;
 };
+
+// A path written with '/' in the platform's own delimiter.
+inline std::string NativePath(std::string path) {
+#ifdef _WIN32
+  for (char& c : path)
+    if (c == '/') c = '\\';
+#endif
+  return path;
+}
 
 inline void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -36,8 +36,8 @@ TEST_F(Config, ProgramFilesMovesSettingsToAppData) {
       {dir / "elsewhere/app", dir / "elsewhere/app.INI"},
   };
   for (const auto& c : cases) {
-    os::SetExecutablePathForTests(c.program);
-    EXPECT_EQ(CfgDefaultFileName(), c.want) << c.program;
+    os::SetExecutablePathForTests(NativePath(c.program));
+    EXPECT_EQ(CfgDefaultFileName(), NativePath(c.want)) << c.program;
   }
   EXPECT_TRUE(std::filesystem::is_directory(appData + "/Maker/App"));
   os::UnsetEnvVar("AppData");

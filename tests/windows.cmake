@@ -1,0 +1,65 @@
+# The tests of the Windows build, run under Wine (see the toolchain file):
+# GoogleTest built from Debian's sources, the test files that make sense on
+# Windows, one CTest entry per test program (each Wine start costs time), and
+# a fixture that prepares the build's own Wine prefix once before them.
+set(TVQ_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources to build for Windows")
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${TVQ_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+set(TVQ_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+# Wine names Linux files in the locale's character set: UTF-8, or non-ASCII names fail.
+set(TVQ_WINE_ENV "WINEPREFIX=${TVQ_WINEPREFIX};WINEDEBUG=-all;DISPLAY=;LANG=C.UTF-8;LC_ALL=")
+
+add_library(tvqtestsupport STATIC ${CMAKE_CURRENT_SOURCE_DIR}/support/empty.cc)
+target_include_directories(tvqtestsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/src)
+target_link_libraries(tvqtestsupport PUBLIC tvqcore gmock gtest)
+target_compile_definitions(tvqtestsupport PUBLIC
+  TVQ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+  TVQ_BINARY_DIR="${CMAKE_BINARY_DIR}")
+
+# Test files that run on Windows as they are; the rest need a Linux-only part
+# (fork, flock, the in-process HTTP server, mount namespaces) or are Linux
+# behaviour by design (the path tables with '/'), and the Windows behaviour is
+# covered by the win32/ tests and the end-to-end runs under Wine.
+set(TVQ_WINDOWS_TESTS
+  unit/cmdswitch_test.cpp
+  unit/config_test.cpp
+  unit/console_display_test.cpp
+  unit/contexts_test.cpp
+  unit/display_test.cpp
+  unit/file_entries_test.cpp
+  unit/nuldev_test.cpp
+  unit/platform_test.cpp
+  unit/site_list_test.cpp
+  unit/switches_test.cpp
+  unit/ui_hooks_test.cpp
+  unit/update_list_test.cpp)
+file(GLOB TVQ_WIN32_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/win32/*_test.cpp)
+
+add_test(NAME wine_prefix COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${TVQ_WINEPREFIX} WINEDEBUG=-all
+         ${TVQ_WINE64} wineboot -i)
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 180)
+
+foreach(src ${TVQ_WINDOWS_TESTS} ${TVQ_WIN32_TESTS})
+  get_filename_component(folder ${src} DIRECTORY)
+  get_filename_component(folder ${folder} NAME)
+  get_filename_component(name ${src} NAME_WE)
+  set(target win_${folder}_${name})
+  if(IS_ABSOLUTE ${src})
+    add_executable(${target} ${src})
+  else()
+    add_executable(${target} ${CMAKE_CURRENT_SOURCE_DIR}/${src})
+  endif()
+  target_link_libraries(${target} PRIVATE tvqtestsupport gtest_main)
+  if(name STREQUAL "console_display_test")
+    target_link_libraries(${target} PRIVATE tvqui)
+  endif()
+  add_test(NAME ${target} COMMAND ${target})
+  set_tests_properties(${target} PROPERTIES
+    ENVIRONMENT "${TVQ_WINE_ENV}" FIXTURES_REQUIRED wine LABELS "wine;${folder}" TIMEOUT 300)
+endforeach()
+
+# A program that runs until told to stop: a "running tvq.exe" for the tests.
+add_executable(win_sleeper ${CMAKE_CURRENT_SOURCE_DIR}/tools/win_sleeper.cpp)
+target_link_options(win_sleeper PRIVATE -municode)
+target_compile_definitions(tvqtestsupport PUBLIC WIN_SLEEPER_EXE="$<TARGET_FILE:win_sleeper>")
