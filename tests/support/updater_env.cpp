@@ -22,16 +22,25 @@ bool RunningAsRoot() {
   return geteuid() == 0;
 }
 
-UpdaterEnv::UpdaterEnv()
-    : app(root_ / "app"), temp(root_ / "temp"), site(root_ / "site") {
-  fs::create_directories(app);
+UpdaterEnv::UpdaterEnv(std::string program, std::vector<std::string> launcher)
+    : temp(root_ / "temp"),
+      site(root_ / "site"),
+      program_(std::move(program)),
+      programName_(fs::path(program_).filename().string()),
+      launcher_(std::move(launcher)) {
   fs::create_directories(temp);
   fs::create_directories(site);
   // Runs as another user need to reach everything below the root.
   fs::permissions(root_.path(), fs::perms::all);
   fs::permissions(temp, fs::perms::all);
-  fs::copy_file(TVQLUPD_BIN, AppFile("tvqlupd"));
-  fs::permissions(AppFile("tvqlupd"), fs::perms(0755));
+  PlaceApp(root_ / "app");
+}
+
+void UpdaterEnv::PlaceApp(const std::string& dir) {
+  app = dir;
+  fs::create_directories(app);
+  fs::copy_file(program_, ProgramPath());
+  fs::permissions(ProgramPath(), fs::perms(0755));
 }
 
 UpdaterEnv::~UpdaterEnv() {
@@ -101,7 +110,8 @@ std::string UpdaterEnv::Serve(long bytesPerSecond) {
 
 ProcessOptions UpdaterEnv::RunOptions(const std::vector<std::string>& args) const {
   ProcessOptions o;
-  o.argv = {AppFile("tvqlupd")};
+  o.argv = launcher_;
+  o.argv.push_back(ProgramPath());
   o.argv.insert(o.argv.end(), args.begin(), args.end());
   o.env = {{"TEMP", temp},   {"LANG", "C"},          {"LC_ALL", std::nullopt},
            {"DISPLAY", std::nullopt}, {"http_proxy", std::nullopt}, {"https_proxy", std::nullopt},

@@ -15,8 +15,16 @@ class UpdaterEnv {
   ScratchDir root_;  // first: the paths below are made from it
 
  public:
-  UpdaterEnv();
+  // The built tvqlupd by default; another build of it (tvqlupd.exe) started
+  // through a launcher (Wine) when given.
+  explicit UpdaterEnv(std::string program = TVQLUPD_BIN, std::vector<std::string> launcher = {});
   ~UpdaterEnv();
+
+  // Makes dir (below the root) the application directory, with the program in it.
+  void PlaceApp(const std::string& dir);
+  // The program's copy in the application directory.
+  std::string ProgramPath() const { return AppFile(programName_); }
+  const std::string& Root() const { return root_.path(); }
 
   std::string app;   // the application directory (holds tvqlupd)
   std::string temp;  // TEMP of the runs; the work directory is temp/tvqlupd
@@ -47,6 +55,9 @@ class UpdaterEnv {
   std::string Listing() const;
 
  private:
+  std::string program_;
+  std::string programName_;
+  std::vector<std::string> launcher_;
   int files_ = 0;
   std::unique_ptr<RunningProcess> server_;
 };

@@ -1,0 +1,177 @@
+// End-to-end under Wine: the Windows build's tvqlupd.exe in a throw-away
+// application directory, against update sites made with tvqpublish and read
+// as file:///Z:\... directories or served over HTTP by a native server on
+// 127.0.0.1. Inside Wine, TEMP is the prefix's own, so the runs share one
+// work directory and never run at the same time (a CTest resource lock).
+#include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "support/updater_env.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kHeader1 = "<update id=\"TVQ2026-01-10\">";
+const std::string kHeader2 = "<update id=\"TVQ2026-02-20\">";
+
+// A Linux path as Windows programs under Wine reach it.
+std::string OnDriveZ(std::string path) {
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return "Z:" + path;
+}
+
+// TEMP inside Wine: the prefix's folder of the Linux user.
+std::string WineTemp() {
+  const char* prefix = std::getenv("WINEPREFIX");
+  const passwd* user = ::getpwuid(::getuid());
+  if (!prefix || !user) return {};
+  return std::string(prefix) + "/drive_c/users/" + user->pw_name + "/Temp";
+}
+
+std::string FileSite(const UpdaterEnv& env) {
+  return "file:///" + OnDriveZ(env.site) + "\\";
+}
+
+class WineRun : public ::testing::Test {
+ protected:
+  UpdaterEnv env{TVQLUPD_EXE, {WINE64_BIN}};
+
+  ProcessOptions Options(const std::vector<std::string>& args = {}) const {
+    ProcessOptions o = env.RunOptions(args);
+    // Wine names Linux files in the locale's character set: UTF-8, for
+    // non-ASCII names.
+    o.env["LANG"] = "C.UTF-8";
+    o.env["WINEDEBUG"] = "-all";
+    o.workDir = env.app;
+    return o;
+  }
+  ProcessResult Run(const std::vector<std::string>& args = {}) const {
+    return RunProcess(Options(args));
+  }
+};
+
+// Waits up to 60 s for a file to appear.
+bool AppearsWithin60s(const std::string& path) {
+  for (int i = 0; i < 1200; ++i) {
+    if (fs::exists(path)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+TEST_F(WineRun, FileSiteOnDriveZInstallsOneUpdatePerRunAndRecordsIt) {
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"readme.txt", "first update\r\n"}}), 0);
+  ASSERT_EQ(env.Publish("TVQ2026-02-20", {{"help.txt", "second update\r\n"}}), 0);
+  env.WriteSettings({"LiveUpdate.www=" + FileSite(env)});
+
+  auto first = Run();
+  EXPECT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_EQ(ReadFile(env.AppFile("readme.txt")), "first update\r\n");
+  EXPECT_FALSE(PathExists(env.AppFile("help.txt")));
+  // A list read from a directory is held as joined lines: the whole block.
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo").rfind(kHeader1, 0), 0u) << env.Settings();
+  EXPECT_NE(first.err.find("host: Z:"), std::string::npos) << first.err;
+
+  auto second = Run();
+  EXPECT_EQ(second.exitCode, 0);
+  EXPECT_EQ(ReadFile(env.AppFile("help.txt")), "second update\r\n");
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo").rfind(kHeader2, 0), 0u) << env.Settings();
+
+  auto third = Run();
+  EXPECT_NE(third.err.find("exiting (no new updates found)..."), std::string::npos) << third.err;
+}
+
+TEST_F(WineRun, CorruptFileIsRefusedAndNothingRecorded) {
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"tool.bin", std::string(3000, 'g')}}), 0);
+  // Same size, other bytes: only the checksum can tell.
+  WriteFile(env.site + "/tool.bin", std::string(2999, 'g') + "B");
+  auto run = Run({"/P" + OnDriveZ(env.site) + "\\"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_FALSE(PathExists(env.AppFile("tool.bin")));
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), "");
+  EXPECT_NE(run.err.find("aborting (error found)"), std::string::npos) << run.err;
+}
+
+TEST_F(WineRun, DeliveredBatchFileIsStartedAfterTheInstallation) {
+  // The batch file runs in the application directory, after the update is recorded.
+  ASSERT_EQ(env.Publish("TVQ2026-01-10",
+                        {{"tvqlupd.bat", "@echo off\r\necho batch ran> batch-ran.txt\r\n"}}),
+            0);
+  env.WriteSettings({"LiveUpdate.www=" + FileSite(env)});
+  auto run = Run();
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_TRUE(AppearsWithin60s(env.AppFile("batch-ran.txt"))) << run.err;
+  EXPECT_EQ(ReadFile(env.AppFile("batch-ran.txt")), "batch ran\r\n");
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo").rfind(kHeader1, 0), 0u);
+}
+
+TEST_F(WineRun, NonAsciiDirectoriesWork) {
+  env.PlaceApp(env.Root() + "/J\xC3\xBCrgen M\xC3\xBCller/Programme/Zadovez");
+  env.site = env.Root() + "/Aktualisierungen f\xC3\xBCr Gr\xC3\xB6\xC3\x9F" "e";
+  fs::create_directories(env.site);
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"liesmich.txt", "\xC3\xA4nderungen\r\n"}}), 0);
+  env.WriteSettings({"LiveUpdate.www=" + FileSite(env)});
+  auto run = Run();
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ReadFile(env.AppFile("liesmich.txt")), "\xC3\xA4nderungen\r\n") << run.err;
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo").rfind(kHeader1, 0), 0u) << run.err;
+}
+
+TEST_F(WineRun, DISABLED_HttpSiteInstallsOneUpdatePerRunAndRecordsIt) {
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"readme.txt", "first update\r\n"}}), 0);
+  ASSERT_EQ(env.Publish("TVQ2026-02-20", {{"help.txt", "second update\r\n"}}), 0);
+  env.WriteSettings({"LiveUpdate.www=" + env.Serve()});
+  auto first = Run();
+  EXPECT_EQ(first.exitCode, 0) << first.err;
+  EXPECT_EQ(ReadFile(env.AppFile("readme.txt")), "first update\r\n") << first.err;
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), kHeader1);
+  EXPECT_NE(first.err.find("host: 127.0.0.1"), std::string::npos) << first.err;
+  auto second = Run();
+  EXPECT_EQ(ReadFile(env.AppFile("help.txt")), "second update\r\n") << second.err;
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), kHeader2);
+}
+
+TEST_F(WineRun, DISABLED_PackedMainApplicationWaitsForTheRunningOneToExit) {
+  // tvq.exe in the application directory is a running program until the
+  // stop file appears; the update brings a new one packed as tvq.ex_.
+  const std::string sleeper = ReadFile(WIN_SLEEPER_EXE);
+  WriteFile(env.AppFile("tvq.exe"), sleeper);
+  const std::string pack = env.Root() + "/pack";
+  fs::create_directories(pack);
+  WriteFile(pack + "/tvq.exe", "new main application, version 2.0\r\n");
+  ProcessOptions compress;
+  compress.argv = {"/usr/bin/mscompress", pack + "/tvq.exe"};
+  ASSERT_EQ(RunProcess(compress).exitCode, 0);
+  fs::rename(pack + "/tvq.exe_", pack + "/tvq.ex_");
+  ASSERT_EQ(env.PublishPaths("TVQ2026-01-10", {pack + "/tvq.ex_"}), 0);
+  env.WriteSettings({"LiveUpdate.www=" + FileSite(env)});
+
+  const std::string stop = env.AppFile("stop");
+  ProcessOptions running = Options();
+  running.argv = {WINE64_BIN, env.AppFile("tvq.exe"), OnDriveZ(stop), OnDriveZ(env.AppFile("started"))};
+  RunningProcess mainApp(running);
+  ASSERT_TRUE(AppearsWithin60s(env.AppFile("started")));
+
+  RunningProcess updater(Options({"/Log=" + OnDriveZ(env.Root() + "/run.log")}));
+  // The run has expanded the new tvq.exe and now waits for the old one.
+  ASSERT_TRUE(AppearsWithin60s(WineTemp() + "/tvqlupd/tvq.exe"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(ReadFile(env.AppFile("tvq.exe")), sleeper);
+  WriteFile(stop, "");
+  mainApp.Wait();
+  auto run = updater.Wait();
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ReadFile(env.AppFile("tvq.exe")), "new main application, version 2.0\r\n") << run.err;
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo").rfind(kHeader1, 0), 0u);
+}
+
+}  // namespace
