@@ -126,7 +126,7 @@ TEST_F(WineRun, NonAsciiDirectoriesWork) {
   EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo").rfind(kHeader1, 0), 0u) << run.err;
 }
 
-TEST_F(WineRun, DISABLED_HttpSiteInstallsOneUpdatePerRunAndRecordsIt) {
+TEST_F(WineRun, HttpSiteInstallsOneUpdatePerRunAndRecordsIt) {
   ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"readme.txt", "first update\r\n"}}), 0);
   ASSERT_EQ(env.Publish("TVQ2026-02-20", {{"help.txt", "second update\r\n"}}), 0);
   env.WriteSettings({"LiveUpdate.www=" + env.Serve()});
@@ -140,7 +140,7 @@ TEST_F(WineRun, DISABLED_HttpSiteInstallsOneUpdatePerRunAndRecordsIt) {
   EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), kHeader2);
 }
 
-TEST_F(WineRun, DISABLED_PackedMainApplicationWaitsForTheRunningOneToExit) {
+TEST_F(WineRun, PackedMainApplicationWaitsForTheRunningOneToExit) {
   // tvq.exe in the application directory is a running program until the
   // stop file appears; the update brings a new one packed as tvq.ex_.
   const std::string sleeper = ReadFile(WIN_SLEEPER_EXE);
