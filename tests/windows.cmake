@@ -17,10 +17,11 @@ target_compile_definitions(tvqtestsupport PUBLIC
   TVQ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
   TVQ_BINARY_DIR="${CMAKE_BINARY_DIR}")
 
-# Test files that run on Windows as they are; the rest need a Linux-only part
-# (fork, flock, the in-process HTTP server, mount namespaces) or are Linux
-# behaviour by design (the path tables with '/'), and the Windows behaviour is
-# covered by the win32/ tests and the end-to-end runs under Wine.
+# Test files that run on Windows; the rest need a Linux-only part (fork,
+# flock, the in-process HTTP server, mount namespaces, shell scripts as
+# programs) or pin Linux behaviour (paths with '/', permission bits, the
+# updater named tvqlupd, the language from LANG). The Windows behaviour of
+# those parts is covered by win32/ and by the end-to-end runs under Wine.
 set(TVQ_WINDOWS_TESTS
   unit/cmdswitch_test.cpp
   unit/config_test.cpp
@@ -33,7 +34,11 @@ set(TVQ_WINDOWS_TESTS
   unit/site_list_test.cpp
   unit/switches_test.cpp
   unit/ui_hooks_test.cpp
-  unit/update_list_test.cpp)
+  unit/update_list_test.cpp
+  unit/download_test.cpp
+  unit/transfer_test.cpp
+  integration/config_test.cpp
+  integration/config_reorganise_test.cpp)
 file(GLOB TVQ_WIN32_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/win32/*_test.cpp)
 
 add_test(NAME wine_prefix COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${TVQ_WINEPREFIX} WINEDEBUG=-all

@@ -141,6 +141,7 @@ TEST_F(Config, StoreRewritesTheFirstLineOnly) {
   EXPECT_TRUE(NoTempFileLeft());
 }
 
+#ifndef _WIN32  // symbolic links need rights a Windows user rarely has
 TEST_F(Config, StoreThroughALinkKeepsTheLink) {
   const std::string real = dir / "kept-elsewhere.ini";
   WriteFile(real, "K=1\r\nL=2\r\n");
@@ -151,6 +152,7 @@ TEST_F(Config, StoreThroughALinkKeepsTheLink) {
   EXPECT_EQ(ReadFile(real), "K=3\r\nL=2\r\n");
   EXPECT_FALSE(PathExists(dir / "kept-elsewhere.$CF"));
 }
+#endif
 
 TEST_F(Config, StoreKeepsTheWrittenKeyPart) {
   Start("a:=x\r\nlive.*=w\r\n");
@@ -199,6 +201,7 @@ TEST_F(Config, RewriteNormalisesLineEndsAndKeepsTheRest) {
   EXPECT_EQ(Content(), "x=1\r\na=1\r\n\r\nb=3\r\n");
 }
 
+#ifndef _WIN32  // permission bits beyond read-only are Linux's
 TEST_F(Config, RewriteKeepsThePermissions) {
   Start("A=1\r\n");
   std::filesystem::permissions(Ini(), std::filesystem::perms(0600));
@@ -206,6 +209,7 @@ TEST_F(Config, RewriteKeepsThePermissions) {
   EXPECT_EQ(std::filesystem::status(Ini()).permissions() & std::filesystem::perms::all,
             std::filesystem::perms(0600));
 }
+#endif
 
 TEST_F(Config, PutAssignmentSplitsAtTheFirstEquals) {
   Start("A=1\r\nFlag=on\r\n");
@@ -295,7 +299,7 @@ TEST_F(Config, SwitchesOverrideExistingKeysOnly) {
 TEST_F(Config, WorkDirSettingCreatesTheDefaultDirectory) {
   Start("");
   EXPECT_EQ(WorkDirSetting(false), dir / "tvqlupd.PWD");
-  EXPECT_EQ(WorkDirSetting(true), dir / "tvqlupd.PWD/");
+  EXPECT_EQ(WorkDirSetting(true), NativePath(dir / "tvqlupd.PWD/"));
   EXPECT_TRUE(std::filesystem::is_directory(dir / "tvqlupd.PWD"));
   EXPECT_TRUE(ui.boxes.empty());
 }

@@ -193,6 +193,7 @@ TEST(Win32Process, StartsBatchFilesAndBareNamesAsWinExecDoes) {
   EXPECT_TRUE(os::StartProgram("helper \"" + (dir / "go") + "\" \"" + (dir / "helper-ran") + "\""));
   EXPECT_TRUE(AppearsWithin30s(dir / "helper-ran"));
   Put(dir / "go", "");
+  EXPECT_TRUE(DisappearsWithin30s(dir / "helper.exe", true));  // it has ended
   EXPECT_FALSE(os::StartProgram("no-such-program.exe"));
   EXPECT_FALSE(os::StartProgram("   "));
   os::ChangeDirectory(before);
