@@ -22,7 +22,9 @@
 #include "app/transfer.h"
 #include "platform/os.h"
 #include "support/fileutil.h"
-#include "support/http_test_server.h"
+#ifndef _WIN32
+#include "support/http_test_server.h"  // the server runs on Linux only
+#endif
 #include "support/nuldev.h"
 
 namespace {
@@ -71,11 +73,13 @@ void PrintDisplay(const CountingSurface& s, double ms, std::int64_t bytes) {
             << " redraws_per_s=" << (seconds > 0 ? s.redraws / seconds : 0);
 }
 
+#ifndef _WIN32
 int Serve(const std::string& dir, const std::string& portFile) {
   HttpTestServer server(dir);
   std::ofstream(portFile) << server.Port() << "\n";
   for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
+#endif
 
 int Fetch(const std::string& url, const std::string& target, std::int64_t size) {
   CountingSurface surface;
@@ -119,7 +123,9 @@ int Checksum(const std::string& path) {
 int main(int argc, char** argv) {
   const std::string command = argc > 1 ? argv[1] : "";
   SetProgramName("tvqlupd");
+#ifndef _WIN32
   if (command == "serve" && argc == 4) return Serve(argv[2], argv[3]);
+#endif
   if (command == "fetch" && argc == 5) return Fetch(argv[2], argv[3], std::stoll(argv[4]));
   if (command == "download" && argc == 6)
     return Download(argv[2], FileEntry{argv[3], std::stoll(argv[4]), std::stoll(argv[5])});

@@ -1,0 +1,75 @@
+#!/bin/sh
+# The transfer and checksum paths of the Windows build under Wine against the
+# Linux build and the reference tools, in one run, on one local HTTP server
+# (the Linux build's) and the same disk:
+#   bench/wine_transfer_bench.sh [linux build] [windows build]    SIZE_MB (default 256)
+# - FetchFile (WinInet under Wine) vs FetchFile (libcurl) vs `curl -o`;
+# - FileChecksum under Wine vs FileChecksum on Linux vs `md5sum`.
+# Target: the Windows build at most 1.5 x the Linux build. Times are the best
+# of RUNS runs (default 3) around the whole process, so the Windows figures
+# include Wine's start of a process (printed apart, from `--version`).
+set -eu
+
+LINUX=${1:-build}
+WINDOWS=${2:-build-windows}
+CLI=$(cd "$LINUX/bench" && pwd)/transfer_bench_cli
+WCLI=$(cd "$WINDOWS/tests" && pwd)/transfer_bench_cli.exe
+[ -x "$CLI" ] && [ -f "$WCLI" ] || { echo "build $CLI and $WCLI first" >&2; exit 2; }
+WINE=${WINE:-/usr/lib/wine/wine64}
+export WINEPREFIX=${WINEPREFIX:-$(cd "$WINDOWS" && pwd)/wineprefix} WINEDEBUG=-all LANG=C.UTF-8
+SIZE_MB=${SIZE_MB:-256}
+RUNS=${RUNS:-3}
+ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tvqwinebench-XXXXXX")
+SERVER=
+cleanup() {
+  [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null || true
+  rm -rf "$ROOT"
+}
+trap cleanup EXIT INT TERM
+unset http_proxy https_proxy all_proxy HTTPS_PROXY ALL_PROXY no_proxy NO_PROXY || true
+"$WINE" wineboot -i >/dev/null 2>&1
+
+mkdir -p "$ROOT/site" "$ROOT/out"
+head -c $((SIZE_MB * 1048576)) /dev/urandom > "$ROOT/site/big.bin"
+SIZE=$(stat -c %s "$ROOT/site/big.bin")
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+"$CLI" serve "$ROOT/site" "$ROOT/port" &
+SERVER=$!
+i=0
+while [ ! -s "$ROOT/port" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
+URL=http://127.0.0.1:$(cat "$ROOT/port")/big.bin
+
+now() { date +%s%N; }
+best_of() {
+  best=
+  for _ in $(seq "$RUNS"); do
+    rm -rf "$ROOT/out/"*
+    sync
+    t0=$(now)
+    eval "$1" > "$ROOT/last" 2>&1 || { echo "failed: $1" >&2; cat "$ROOT/last" >&2; exit 1; }
+    t1=$(now)
+    t=$(( (t1 - t0) / 1000000 ))
+    if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
+  done
+  echo "$best"
+}
+ratio() { awk "BEGIN { printf \"%.2f\", $1 / ($2 > 0 ? $2 : 1) }"; }
+
+wine_start=$(best_of "'$WINE' '$WCLI' nothing || true")
+curl_ms=$(best_of "curl -s -S -o '$ROOT/out/big.bin' '$URL'")
+linux_fetch=$(best_of "'$CLI' fetch '$URL' '$ROOT/out/big.bin' $SIZE")
+wine_fetch=$(best_of "'$WINE' '$WCLI' fetch '$URL' '$(winpath "$ROOT/out/big.bin")' $SIZE")
+grep -q 'ok=1' "$ROOT/last" || { echo "the Windows fetch failed: $(cat "$ROOT/last")" >&2; exit 1; }
+md5_ms=$(best_of "md5sum '$ROOT/site/big.bin'")
+linux_sum=$(best_of "'$CLI' checksum '$ROOT/site/big.bin'")
+linux_value=$(sed -n 's/^checksum=\([-0-9]*\).*/\1/p' "$ROOT/last")
+wine_sum=$(best_of "'$WINE' '$WCLI' checksum '$(winpath "$ROOT/site/big.bin")'")
+wine_value=$(sed -n 's/^checksum=\([-0-9]*\).*/\1/p' "$ROOT/last" | tr -d '\r')
+[ "$linux_value" = "$wine_value" ] || { echo "checksums differ: $linux_value $wine_value" >&2; exit 1; }
+
+echo "file: $SIZE_MB MiB over 127.0.0.1; best of $RUNS; Wine's start of a process: $wine_start ms"
+printf 'FetchFile  Windows/Wine %6d ms  Linux %6d ms  curl -o %6d ms  Windows/Linux x%s  Windows/curl x%s\n' \
+  "$wine_fetch" "$linux_fetch" "$curl_ms" "$(ratio "$wine_fetch" "$linux_fetch")" "$(ratio "$wine_fetch" "$curl_ms")"
+printf 'FileChecksum Windows/Wine %6d ms  Linux %6d ms  md5sum %6d ms  Windows/Linux x%s  Windows/md5sum x%s\n' \
+  "$wine_sum" "$linux_sum" "$md5_ms" "$(ratio "$wine_sum" "$linux_sum")" "$(ratio "$wine_sum" "$md5_ms")"
