@@ -40,21 +40,7 @@ i=0
 while [ ! -s "$ROOT/port" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
 URL=http://127.0.0.1:$(cat "$ROOT/port")/big.bin
 
-now() { date +%s%N; }
-best_of() {
-  best=
-  for _ in $(seq "$RUNS"); do
-    rm -rf "$ROOT/out/"*
-    sync
-    t0=$(now)
-    eval "$1" > "$ROOT/last" 2>&1 || { echo "failed: $1" >&2; cat "$ROOT/last" >&2; exit 1; }
-    t1=$(now)
-    t=$(( (t1 - t0) / 1000000 ))
-    if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
-  done
-  echo "$best"
-}
-ratio() { awk "BEGIN { printf \"%.2f\", $1 / ($2 > 0 ? $2 : 1) }"; }
+. "$(dirname "$0")/timing.sh"
 
 wine_start=$(best_of "'$WINE' '$WCLI' nothing || true")
 curl_ms=$(best_of "curl -s -S -o '$ROOT/out/big.bin' '$URL'")
