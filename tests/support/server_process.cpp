@@ -69,7 +69,10 @@ bool ServerProcess::Start(const std::function<std::vector<std::string>(int port)
   for (int attempt = 0; attempt < 3; ++attempt) {
     const int port = HttpTestServer::DeadPort();
     ProcessOptions o;
-    o.argv = prepare(port);
+    // A test process killed outright cannot stop its server; the server
+    // then ends on its own after a while instead of listening for ever.
+    o.argv = {"/usr/bin/timeout", "900"};
+    for (auto& arg : prepare(port)) o.argv.push_back(arg);
     o.workDir = dir_;
     o.timeoutSeconds = 3600;
     process_ = std::make_unique<RunningProcess>(o);
@@ -82,12 +85,12 @@ bool ServerProcess::Start(const std::function<std::vector<std::string>(int port)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     if (process_->Running()) {
-      failure_ = o.argv.front() + " did not accept connections within 15 s";
+      failure_ = o.argv[2] + " did not accept connections within 15 s";
       process_.reset();  // kills its whole process group
       return false;
     }
     const ProcessResult r = process_->Wait();
-    failure_ = o.argv.front() + " did not come up: " + r.out + r.err;
+    failure_ = o.argv[2] + " did not come up: " + r.out + r.err;
     process_.reset();
   }
   return false;
