@@ -33,6 +33,17 @@ bool KeepWaiting() {
   return !CancelRequested();
 }
 
+// Each method tried, and why it failed, goes into the account as well, so
+// that a dead proxy or a refused certificate can be told apart afterwards.
+void Attempt(const char* method) {
+  ShowDiagnostic(method);
+  StdText() << method << std::endl;
+}
+
+void AttemptFailed(const std::string& cause) {
+  StdText() << "  failed: " << (cause.empty() ? "unknown cause" : cause) << std::endl;
+}
+
 }  // namespace
 
 const TransferSettings& CurrentTransferSettings() {
@@ -44,10 +55,14 @@ void SetTransferSettings(const TransferSettings& settings) {
 }
 
 bool InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                   bool countProgress) {
+                   bool countProgress, std::string* failure) {
+  std::string cause;
   try {
     std::optional<os::File> file = os::File::Open(targetPath, os::OpenFor::CreateTruncate);
-    if (!file) return false;
+    if (!file) {
+      if (failure) *failure = "the target file cannot be created";
+      return false;
+    }
     bool writeFailed = false;
     const auto sink = [&](const char* data, std::size_t size) {
       if (!file->Write(data, size)) {
@@ -57,11 +72,16 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
       if (countProgress) AddDownloadedBytes(static_cast<std::int64_t>(size));
       return !CancelRequested();
     };
-    bool result =
-        os::HttpGet(RequestFor(url, accessType == kInternetOpenTypeDirect), sink, KeepWaiting);
-    result = file->Close() && result && !writeFailed;
-    return result && !CancelRequested();
+    bool result = os::HttpGet(RequestFor(url, accessType == kInternetOpenTypeDirect), sink,
+                              KeepWaiting, &cause);
+    const bool closed = file->Close();
+    if (writeFailed || !closed) cause = "the target file cannot be written";
+    else if (CancelRequested()) cause = "cancelled";
+    result = closed && result && !writeFailed && !CancelRequested();
+    if (!result && failure) *failure = cause;
+    return result;
   } catch (...) {
+    if (failure) *failure = "unexpected error";
     return false;
   }
 }
@@ -69,22 +89,27 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
 bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress) {
   bool result = false;
   if (CancelRequested()) return result;
-  ShowDiagnostic("trying PRECONFIGURED internet connection");
+  std::string cause;
+  Attempt("trying PRECONFIGURED internet connection");
   const std::int64_t saved = downloadedBytes;
-  result = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress);
+  result = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress, &cause);
+  if (!result) AttemptFailed(cause);
   if (!result && !CancelRequested()) {
-    ShowDiagnostic("trying DIRECT internet connection");
+    Attempt("trying DIRECT internet connection");
     downloadedBytes = saved;
-    result = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress);
+    result = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress, &cause);
+    if (!result) AttemptFailed(cause);
   }
   if (!result && !CancelRequested()) {
-    ShowDiagnostic("trying using URLDownloadToFile()");
+    Attempt("trying using URLDownloadToFile()");
     downloadedBytes = saved;
     try {
-      result = os::HttpDownloadToFile(RequestFor(url, false), targetPath, KeepWaiting);
+      result = os::HttpDownloadToFile(RequestFor(url, false), targetPath, KeepWaiting, &cause);
     } catch (...) {
       result = false;
+      cause = "unexpected error";
     }
+    if (!result) AttemptFailed(cause);
     if (result && countProgress) AddDownloadedBytes(FileSize64(targetPath));
   }
   return result;

@@ -30,12 +30,14 @@ void SetTransferSettings(const TransferSettings& settings);
 // no data arrives the window is pumped about every 100 ms. True when the
 // whole body arrived and was written; false on any failure and on Cancel.
 // The HTTP status is not examined: an error page is a successful transfer.
+// On failure *failure (when given) receives a short description of the cause.
 bool InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                   bool countProgress);
+                   bool countProgress, std::string* failure = nullptr);
 
 // Tries the three methods in order until one succeeds; nothing when Cancel
 // was already requested. downloadedBytes is put back before each further
-// method, so a failed method's bytes are not counted twice.
+// method, so a failed method's bytes are not counted twice. The account
+// receives one line per method tried and the cause of each failure.
 bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress);
 
 // Sums the sizes of the entries of a <files> section (line breaks already

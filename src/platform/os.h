@@ -200,11 +200,15 @@ using HttpBlockSink = std::function<bool(const char* data, std::size_t size)>;
 // to cancel.
 using HttpIdle = std::function<bool()>;
 // True when the whole body was received (the HTTP status is not examined).
-bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle);
+// HTTPS peers are verified against the system's certificate store, or against
+// the bundle named by CURL_CA_BUNDLE or else SSL_CERT_FILE when set. On failure
+// *failure (when given) receives a short description of the cause.
+bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle,
+             std::string* failure = nullptr);
 // The last-resort method: a plain one-call download of url into path, no
-// progress reported; idle as for HttpGet.
+// progress reported; idle and failure as for HttpGet.
 bool HttpDownloadToFile(const HttpRequest& request, const std::string& path,
-                        const HttpIdle& idle = nullptr);
+                        const HttpIdle& idle = nullptr, std::string* failure = nullptr);
 
 // --------------------------------------------------------------------------- LZ
 // Expands an MS COMPRESS "SZDD" file into target; a file without the SZDD
