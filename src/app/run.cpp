@@ -163,9 +163,22 @@ void ResetHistoryIfObsolete() {
   }
 }
 
+// The site given with /P. The switch text holds 255 characters; a longer
+// site is taken whole from its argument (mend: a cut directory named
+// another directory).
+std::string SiteSwitchText() {
+  const std::string site = CmdSwitchText("P", kRealCommandLine);
+  for (const std::string& arg : os::Arguments()) {
+    if (arg.size() > site.size() + 2 && UpStr(arg.substr(0, 2)) == "/P" &&
+        StartsWith(std::string_view(arg).substr(2), site))
+      return arg.substr(2);
+  }
+  return site;
+}
+
 void ChooseSite(RunContext& context) {
   if (CmdSwitchPresent("P", kRealCommandLine)) {
-    context.site = CmdSwitchText("P", kRealCommandLine);
+    context.site = SiteSwitchText();
     if (!context.site.empty() && DirExists(context.site)) {
       // File names are appended to the site directly, so a directory needs its
       // delimiter (without it the list would be looked for beside it).

@@ -173,6 +173,9 @@ TEST(UpdateRun, PathsLongerThan255BytesAreUsedWhole) {
   // up, and the work directory below such a TEMP named TEMP itself.
   const std::string app = DirOfLength(root + "/longapp", 268);
   const std::string temp = DirOfLength(root + "/longtemp", 254);
+  // The site, given with /P, is deep too: the switch text holds 255 characters.
+  const std::string site = DirOfLength(root + "/longsite", 300);
+  for (const auto& e : fs::directory_iterator(env.site)) fs::copy(e.path(), site);
   fs::copy_file(env.AppFile("tvqlupd"), app + "/tvqlupd");
   fs::permissions(app + "/tvqlupd", fs::perms(0755));
   WriteFile(temp + "/keep.txt", "not the updater's");
@@ -180,7 +183,7 @@ TEST(UpdateRun, PathsLongerThan255BytesAreUsedWhole) {
   const std::string work = temp + "/tvqlupd";
   const auto before = FilesBelow(root, {app, work});
 
-  ProcessOptions o = env.RunOptions({"/P" + env.site});
+  ProcessOptions o = env.RunOptions({"/P" + site});
   o.argv[0] = app + "/tvqlupd";
   o.env["TEMP"] = temp;
   o.workDir = temp;
