@@ -54,8 +54,11 @@ const char* const kAddHelp =
     "          fetches NAME~ and installs it as NAME.\n"
     "\n"
     "Refuses (exit 2, nothing changed) when ID does not sort after the last\n"
-    "update, a name is not a plain file name, a name is given twice, or a\n"
-    "file is missing.\n";
+    "update, a name is not a plain file name, a name is given twice, a file\n"
+    "is missing, an entry would be longer than 255 characters, or a name that\n"
+    "an earlier update lists would get other content: the site keeps one copy\n"
+    "per name, and that update could no longer be installed. Publish the same\n"
+    "content, another name, or NAME~ where no update lists it yet.\n";
 
 const char* const kChecksumHelp =
     "usage: tvqpublish checksum FILE...\n"
@@ -68,9 +71,9 @@ const char* const kVerifyHelp =
     "\n"
     "Checks that SITE_DIR/!update-info.txt is a well-formed update list whose\n"
     "updates ascend, that every listed name is a plain file name, and that every\n"
-    "listed file is in SITE_DIR with its listed size and checksum (a name listed\n"
-    "again by a later update is checked against the later entry). Prints each\n"
-    "problem; exit 1 when there is any.\n";
+    "file of every update is in SITE_DIR with the size and checksum that update\n"
+    "lists. Names each update that cannot be installed from the site and where a\n"
+    "fresh installation would stop. Prints each problem; exit 1 when there is any.\n";
 
 bool WantsHelp(const std::vector<std::string>& args) {
   for (const auto& a : args)
@@ -114,6 +117,17 @@ struct Source {
   std::string path;        // the file to copy
   std::string listedName;  // its name on the site and in the list
 };
+
+// Why these files may not be added to the list (empty when they may): an
+// entry too long for the updater, or a name whose earlier listing the new
+// file would break.
+std::string EntriesProblem(const std::string& list, const std::vector<Source>& sources) {
+  for (const Source& s : sources) {
+    const std::string problem = PublishProblem(list, EntryOfFile(s.listedName, s.path));
+    if (!problem.empty()) return problem;
+  }
+  return {};
+}
 
 int Add(const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
@@ -183,6 +197,8 @@ int Add(const std::vector<std::string>& args) {
   }
   const std::string problem = OrderProblem(list, BlockHeader(id));
   if (!problem.empty()) return Refuse(problem);
+  const std::string entryProblem = EntriesProblem(list, sources);
+  if (!entryProblem.empty()) return Refuse(entryProblem);
 
   // The changes: the files first, then the list, so that a list never names
   // a file that is not there yet.

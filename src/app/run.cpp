@@ -108,6 +108,15 @@ void BindRunAccount() {
   out.clear();
 }
 
+// A settings file that is a directory, FIFO or device holds no settings and
+// takes none: the run goes on with the defaults and records nothing.
+void ReportUnusableSettingsFile(std::ostream& out) {
+  const std::string settings = CfgTopFileName();
+  if (CfgFileIsUsable(settings)) return;
+  out << "Settings file \"" << settings << "\" is not a regular file: settings are neither read "
+      << "from it nor stored in it." << std::endl;
+}
+
 [[noreturn]] void ShowVersionAndExit() {
   StdText() << ProgramPath(true, true) << "; version " << kVersion
             << ", made by Kestrin (" << kMakerWebAddress << ")" << std::endl;
@@ -154,9 +163,22 @@ void ResetHistoryIfObsolete() {
   }
 }
 
+// The site given with /P. The switch text holds 255 characters; a longer
+// site is taken whole from its argument (mend: a cut directory named
+// another directory).
+std::string SiteSwitchText() {
+  const std::string site = CmdSwitchText("P", kRealCommandLine);
+  for (const std::string& arg : os::Arguments()) {
+    if (arg.size() > site.size() + 2 && UpStr(arg.substr(0, 2)) == "/P" &&
+        StartsWith(std::string_view(arg).substr(2), site))
+      return arg.substr(2);
+  }
+  return site;
+}
+
 void ChooseSite(RunContext& context) {
   if (CmdSwitchPresent("P", kRealCommandLine)) {
-    context.site = CmdSwitchText("P", kRealCommandLine);
+    context.site = SiteSwitchText();
     if (!context.site.empty() && DirExists(context.site)) {
       // File names are appended to the site directly, so a directory needs its
       // delimiter (without it the list would be looked for beside it).
@@ -196,7 +218,10 @@ bool TestDirectoryRights() {
   bool result = true;
   try {
     const std::string settings = CfgFileName();
-    if (FileExists(settings) && !CheckTouchable(settings)) result = false;
+    // A FIFO or device is no settings file: it is neither touched nor a
+    // reason to stop (the account says it is not used).
+    if (CfgFileIsUsable(settings) && FileExists(settings) && !CheckTouchable(settings))
+      result = false;
     const std::string testFile = RightsTestFile();
     if (!CreateEmptyFile(testFile) || !FileExists(testFile) || !TouchFile(testFile, false)) {
       DeleteFileChecked(testFile);
@@ -235,6 +260,7 @@ void RunLiveUpdate() {
   out << kDashes << std::endl
       << "This is a live update program for Kestrin software - " << kMakerWebAddress << std::endl
       << kDashes << std::endl;
+  ReportUnusableSettingsFile(out);
 
   if (FileExists(DisablingFlagFile())) {
     out << "Live update program has been disabled in this directory. Exiting..." << std::endl;

@@ -1,7 +1,7 @@
 #pragma once
 // Robust file, directory, environment, time and process utilities. Every
 // operation reports failure by its result (false, 0, empty text) and never
-// throws. Paths are short strings (at most 255 bytes).
+// throws. Paths are taken whole, never cut.
 
 #include <cstdint>
 #include <functional>

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <thread>
+#include <vector>
 
 #include "support/updater_env.h"
 
@@ -133,6 +137,79 @@ TEST(UpdateRun, ListThatKeepsChangingFailsTheRun) {
   EXPECT_EQ(run.err.find("downloading"), std::string::npos) << run.err;
   // A failed run waits 12 s at its end.
   EXPECT_GT(run.seconds, 16.0);
+}
+
+// A directory below base whose path is exactly length bytes long.
+std::string DirOfLength(const std::string& base, std::size_t length) {
+  std::string dir = base;
+  while (dir.size() + 60 < length) dir += "/" + std::string(50, 'd');
+  dir += "/" + std::string(length - dir.size() - 1, 'e');
+  fs::create_directories(dir);
+  return dir;
+}
+
+// Every file below root with the size and a hash of its content, except
+// those below the skipped directories.
+std::map<std::string, std::string> FilesBelow(const std::string& root,
+                                              const std::vector<std::string>& skipped) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    const std::string path = e.path().string();
+    bool skip = false;
+    for (const std::string& s : skipped) skip = skip || path.rfind(s + "/", 0) == 0;
+    if (skip || !e.is_regular_file()) continue;
+    const std::string content = ReadFile(path);
+    files[path] = std::to_string(content.size()) + " bytes, hash " +
+                  std::to_string(std::hash<std::string>{}(content));
+  }
+  return files;
+}
+
+TEST(UpdateRun, PathsLongerThan255BytesAreUsedWhole) {
+  UpdaterEnv env;
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"readme.txt", "installed where it belongs\n"}}), 0);
+  const std::string root = fs::path(env.app).parent_path().string();
+  // Cut at 255 bytes, such an application directory named one two levels
+  // up, and the work directory below such a TEMP named TEMP itself.
+  const std::string app = DirOfLength(root + "/longapp", 268);
+  const std::string temp = DirOfLength(root + "/longtemp", 254);
+  // The site, given with /P, is deep too: the switch text holds 255 characters.
+  const std::string site = DirOfLength(root + "/longsite", 300);
+  for (const auto& e : fs::directory_iterator(env.site)) fs::copy(e.path(), site);
+  fs::copy_file(env.AppFile("tvqlupd"), app + "/tvqlupd");
+  fs::permissions(app + "/tvqlupd", fs::perms(0755));
+  WriteFile(temp + "/keep.txt", "not the updater's");
+  WriteFile(fs::path(app).parent_path().string() + "/keep.txt", "not the updater's either");
+  const std::string work = temp + "/tvqlupd";
+  const auto before = FilesBelow(root, {app, work});
+
+  ProcessOptions o = env.RunOptions({"/P" + site});
+  o.argv[0] = app + "/tvqlupd";
+  o.env["TEMP"] = temp;
+  o.workDir = temp;
+  const auto run = RunProcess(o);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ReadFile(app + "/readme.txt"), "installed where it belongs\n");
+  EXPECT_NE(ReadFile(app + "/tvqlupd.INI").find("LiveUpdate.lastUpdateInfo=" + kHeader1),
+            std::string::npos);
+  EXPECT_EQ(FilesBelow(root, {app, work}), before);
+}
+
+TEST(UpdateRun, ASettingsFileThatIsNoRegularFileIsReportedAndLeftAlone) {
+  UpdaterEnv env;
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"a.txt", "installed anyway\n"}}), 0);
+  const std::string fifo = env.temp + "/settings.ini";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  ProcessOptions o = env.RunOptions({"/ConfigFile=" + fifo, "/Log", "/P" + env.site});
+  o.timeoutSeconds = 60;  // a FIFO once blocked the program for ever
+  const auto run = RunProcess(o);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("Settings file \"" + fifo + "\" is not a regular file"), std::string::npos)
+      << run.out;
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_FALSE(PathExists(fifo + ".INI"));
+  EXPECT_EQ(ReadFile(env.AppFile("a.txt")), "installed anyway\n");
 }
 
 TEST(UpdateRun, DisablingFlagFileStopsTheRunWithoutTouchingAnything) {

@@ -1,6 +1,8 @@
 // The settings store on real files: look-ups, stores, the chain, bad input.
 #include "settings/config.h"
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "support/config_fixture.h"
+#include "support/fs_faults.h"
 #include "settings/settings_env.h"
 #include "support/strfn.h"
 
@@ -45,7 +48,7 @@ TEST_F(Config, LookUpTable) {
       {"LiveUpdate.www=v\r\nLIVEUPDATE.*=w\r\n", "LiveUpdate.www", "v"},
       {"[Section]\r\nKey=v\r\n", "Key", "v"},              // sections are not interpreted
       {"Key=v\r\n", "Ke=d", "d"},                         // a prefix is no match
-      {"Key\r\n", "Key=d", ""},                           // a bare line names the key
+      {"Key\r\n", "Key=d", "d"},                          // a line without "=" is no key line
       {"Spec=1\r\n", "Other=a=b", "a=b"},                 // default keeps its "="
       {"X=\r\n", "X=5", ""},                              // present and empty
       {"", "X=", ""},
@@ -250,6 +253,63 @@ TEST_F(Config, AnUnreadableFileIsNeverLost) {
   CfgPutStr("A", "2");
   std::filesystem::permissions(Ini(), std::filesystem::perms::owner_all);
   EXPECT_EQ(Content(), readable ? "A=2\r\n" : "A=1\r\n");
+}
+
+TEST_F(Config, LinesWithoutEqualsAnswerNoKeyAndSurviveStores) {
+  // Separator and comment lines with wildcard characters stand above the keys.
+  Start("*****\r\n; ** note **\r\n?\r\nLiveUpdate.www=site\r\n");
+  EXPECT_EQ(CfgGetStr("LiveUpdate.www=d"), "site");
+  EXPECT_EQ(CfgGetStr("LiveUpdate.lastUpdateInfo=<none>"), "<none>");
+  EXPECT_FALSE(CfgKeyExists("Other"));
+  EXPECT_TRUE(CfgPutStr("LiveUpdate.lastUpdateInfo", "<update id=\"A1\">"));
+  EXPECT_TRUE(CfgPutStr("LiveUpdate.www", "other"));
+  EXPECT_EQ(Content(), "*****\r\n; ** note **\r\n?\r\nLiveUpdate.www=other\r\n"
+                       "LiveUpdate.lastUpdateInfo=<update id=\"A1\">\r\n");
+  EXPECT_EQ(CfgGetStr("Unrelated=u"), "u");
+}
+
+TEST_F(Config, AWriteProtectedFileStaysUnchanged) {
+  Start("A=1\r\n");
+  // The directory is open to all, the file to its owner only: a rename
+  // could replace it, a write may not.
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+  std::filesystem::permissions(Ini(), std::filesystem::perms(0644));
+  AsUnprivileged nobody;
+  if (!nobody.Effective()) GTEST_SKIP() << "permission bits do not apply";
+  EXPECT_EQ(CfgGetStr("A=d"), "1");
+  EXPECT_FALSE(CfgPutStr("A", "2"));
+  EXPECT_FALSE(CfgPutStr("New", "x"));
+  EXPECT_EQ(Content(), "A=1\r\n");
+  EXPECT_TRUE(NoTempFileLeft());
+}
+
+TEST_F(Config, SettingsFilesThatAreNoRegularFilesHoldNothing) {
+  const std::string fifo = dir / "pipe";
+  const std::string folder = dir / "folder";
+  const std::string device = dir / "device";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  std::filesystem::create_directory(folder);
+  std::filesystem::create_symlink("/dev/zero", device);
+  ASSERT_EQ(::mkfifo((dir / "pipe.ini").c_str(), 0644), 0);
+  // Given with and without extension, and as the program's own file by link.
+  for (const std::string& name : {fifo, fifo + ".ini", folder, device, std::string()}) {
+    CfgResetForTests();
+    std::filesystem::remove(Ini());
+    os::SetArguments({});
+    if (name.empty())
+      std::filesystem::create_symlink("/dev/zero", Ini());
+    else
+      os::SetArguments({"/ConfigFile=" + name});
+    CfgInit();  // a FIFO would block here, a device exhaust the memory
+    EXPECT_FALSE(CfgFileIsUsable(CfgTopFileName())) << name;
+    EXPECT_EQ(CfgGetStr("A=d"), "d") << name;
+    EXPECT_FALSE(CfgPutStr("A", "1")) << name;
+  }
+  // Nothing was made beside them.
+  for (const std::string& stray : {fifo + ".INI", folder + ".INI", device + ".INI"})
+    EXPECT_FALSE(PathExists(stray)) << stray;
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo + ".ini"));
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
 }
 
 TEST_F(Config, TwoFileChainStoresWhereTheKeyIs) {

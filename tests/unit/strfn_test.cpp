@@ -129,11 +129,24 @@ TEST(StrFn, ExtensionFunctionsDecideThroughHasExt) {
   }
 }
 
-TEST(StrFn, PathFunctionsCutShortStrings) {
-  const std::string longName(300, 'x');
-  EXPECT_EQ(FileNameOf(longName).size(), kShortStrMax);
-  EXPECT_EQ(ShortStr(longName).size(), kShortStrMax);
+TEST(StrFn, ShortStrCutsAt255) {
+  EXPECT_EQ(ShortStr(std::string(300, 'x')).size(), kShortStrMax);
   EXPECT_EQ(ShortStr("abc"), "abc");
+}
+
+TEST(StrFn, PathFunctionsKeepWholePaths) {
+  // A directory path deeper than 255 bytes, with the cut falling inside it.
+  std::string dir;
+  while (dir.size() < 300) dir += std::string(1, kPathDelim) + "level" + std::to_string(dir.size());
+  const std::string path = dir + kPathDelim + "tvqlupd.exe";
+  EXPECT_EQ(DirOf(path), dir);
+  EXPECT_EQ(FileNameOf(path), "tvqlupd.exe");
+  EXPECT_EQ(AddBackslash(dir), dir + kPathDelim);
+  EXPECT_EQ(ForceExt(path, "INI"), dir + kPathDelim + "tvqlupd.INI");
+  EXPECT_EQ(StripExt(path), dir + kPathDelim + "tvqlupd");
+  EXPECT_EQ(AddDefaultExt(dir + kPathDelim + "tvqlupd", "INI"), dir + kPathDelim + "tvqlupd.INI");
+  EXPECT_EQ(ExtOf(path), "exe");
+  EXPECT_FALSE(HasExt(dir + kPathDelim + "noext"));
 }
 
 TEST(StrFn, SearchFunctions) {
