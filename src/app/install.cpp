@@ -70,7 +70,7 @@ bool CopyWithRetriesOver(const std::string& source, const std::string& target, b
     if (!FileExists(source)) return true;
   }
   const auto attempt = [&] {
-    return CopyFileOver(source, to, false, kCopyBufferSize, nullptr, replaceInUse) &&
+    return CopyFileRetry(source, to, false, kCopyBufferSize, nullptr, replaceInUse) &&
            FilesEqual(source, to);
   };
   bool ok = attempt();
@@ -159,7 +159,9 @@ bool InstallSteps(const std::string& w) {
   // over the old one.
   if (FileExists(w + mainExe)) {
     for (int i = 1; i <= kMainAppTries; ++i) {
-      if (!InUse(mainExe)) break;
+      // Where deleting used to succeed the file is free now; a missing one
+      // is looked for from the third try on, as before.
+      if (!InUse(mainExe) && (FileExists(mainExe) || i >= 3)) break;
       WaitMs(kMainAppWaitMs);
       ShowInstallProgress(30 + i / 4);
     }

@@ -193,9 +193,11 @@ bool GetUpdateList(RunContext& context) {
   }
   const bool received = !context.updateInfo.empty();
   const bool result = ValidateUpdateList(context.updateInfo);
-  if (received && !result) listFailure = "the list is not a valid update list";
-  if (!result && listFailure.empty()) listFailure = "no list was received";
-  if (!result) Log("the update list from " + ControlsReplaced(context.site) + " is unusable: " + listFailure);
+  // A transfer's own failure says more than the broken text it left.
+  if (!result && listFailure.empty())
+    listFailure = received ? "the list is not a valid update list" : "no list was received";
+  if (!result)
+    Log("the update list from " + ControlsReplaced(context.site) + " is unusable: " + listFailure);
   context.updateInfo = SelectUpdate(context.updateInfo, [](std::string_view keySpec) {
     return CfgGetStr(keySpec);
   });

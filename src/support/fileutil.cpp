@@ -388,11 +388,12 @@ int RemoveCopyLeftovers(const std::string& dir) {
 }
 
 bool CopyFileRetry(const std::string& source, const std::string& target, bool keepDate,
-                   std::size_t bufferSize, const CopyAbortCallback& abortCallback) {
-  if (CopyFileBuffered(source, target, keepDate, bufferSize, abortCallback)) return true;
+                   std::size_t bufferSize, const CopyAbortCallback& abortCallback,
+                   bool replaceInUse) {
+  if (CopyFileOver(source, target, keepDate, bufferSize, abortCallback, replaceInUse)) return true;
   if (abortCallback && abortCallback()) return false;
   os::SleepMs(kRetryPauseMs);
-  return CopyFileBuffered(source, target, keepDate, bufferSize, abortCallback);
+  return CopyFileOver(source, target, keepDate, bufferSize, abortCallback, replaceInUse);
 }
 
 bool CopyFileVerified(const std::string& source, const std::string& target, bool keepDate) {

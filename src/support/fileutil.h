@@ -47,9 +47,10 @@ bool IsCopyLeftover(std::string_view name);
 // Removes the copy leftovers (and nothing else) that an interrupted copy left
 // in dir; returns how many.
 int RemoveCopyLeftovers(const std::string& dir);
+// CopyFileOver, tried a second time 50 ms later when it fails.
 bool CopyFileRetry(const std::string& source, const std::string& target, bool keepDate = false,
                    std::size_t bufferSize = kCopyBufferSize,
-                   const CopyAbortCallback& abortCallback = nullptr);
+                   const CopyAbortCallback& abortCallback = nullptr, bool replaceInUse = false);
 bool CopyFileVerified(const std::string& source, const std::string& target, bool keepDate = false);
 bool CopyFiles(const std::string& sourceMask, const std::string& targetDir,
                const std::string& namePattern = {}, const CopyAbortCallback& abortCallback = nullptr,

@@ -88,8 +88,9 @@ TEST(SafetyRun, EndlessListEndsTheRunWithItsCauseUnderAMemoryLimit) {
   EXPECT_NE(run.err.find("host: 127.0.0.1:" + std::to_string(server.Port())), std::string::npos)
       << run.err;
   EXPECT_LT(server.EndlessBytesSent(), std::size_t{64} << 20);
-  for (const auto& e : fs::recursive_directory_iterator(env.temp))
+  for (const auto& e : fs::recursive_directory_iterator(env.temp)) {
     if (e.is_regular_file()) EXPECT_LT(e.file_size(), 1u << 20) << e.path();
+  }
 }
 
 TEST(SafetyRun, EscapeSequencesFromTheSiteNeverReachTheTerminal) {
