@@ -89,7 +89,9 @@ TEST(SafetyRun, EndlessListEndsTheRunWithItsCauseUnderAMemoryLimit) {
       << run.err;
   EXPECT_LT(server.EndlessBytesSent(), std::size_t{64} << 20);
   for (const auto& e : fs::recursive_directory_iterator(env.temp)) {
-    if (e.is_regular_file()) EXPECT_LT(e.file_size(), 1u << 20) << e.path();
+    if (e.is_regular_file()) {
+      EXPECT_LT(e.file_size(), 1u << 20) << e.path();
+    }
   }
 }
 
