@@ -16,6 +16,7 @@
 #include "app/run.h"
 #include "app/transfer.h"
 #include "app/update_list.h"
+#include "support/fs_faults.h"
 #include "support/transfer_fixture.h"
 #include "support/virtual_clock.h"
 
@@ -224,6 +225,19 @@ TEST_F(HostileDownload, EntryLongerThanAShortStringIsNeverFetched) {
   const auto b = site.AddFile("short.txt", "content");
   ctx = HttpContext({b});
   EXPECT_TRUE(DownloadUpdateFiles(ctx));
+}
+
+TEST_F(HostileDownload, FullDiskNamesItsCauseAndLeavesNothingBehind) {
+  ScratchMount disk(work, "size=64k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  const auto a = site.AddFile("big.bin", std::string(200000, 'b'));
+  RunContext ctx = HttpContext({a});
+  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_NE(DownloadFailureText().find("big.bin: cannot write "), std::string::npos)
+      << DownloadFailureText();
+  EXPECT_NE(DownloadFailureText().find(": No space left on device"), std::string::npos)
+      << DownloadFailureText();
+  EXPECT_FALSE(PathExists(W("big.bin")));
 }
 
 TEST_F(HostileDownload, PlantedLinkIsReplacedNeverWrittenThrough) {
