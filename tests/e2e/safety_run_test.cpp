@@ -1,6 +1,5 @@
 // End-to-end: the built tvqlupd killed at every rename of an installation,
-// against an endless update list under a memory limit, and against update
-// IDs made of terminal escape sequences.
+// and against an endless update list under a memory limit.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -93,24 +92,6 @@ TEST(SafetyRun, EndlessListEndsTheRunWithItsCauseUnderAMemoryLimit) {
       EXPECT_LT(e.file_size(), 1u << 20) << e.path();
     }
   }
-}
-
-TEST(SafetyRun, EscapeSequencesFromTheSiteNeverReachTheTerminal) {
-  UpdaterEnv env;
-  const std::string content = "harmless\n";
-  WriteFile(env.site + "/a.txt", content);
-  WriteFile(env.site + "/" + kUpdateListName,
-            "<update id=\"TVQ\x1b]0;owned\x07\x1b[2J\">\r\n<files>\r\na.txt:" +
-                std::to_string(content.size()) + ":" + std::to_string(ChecksumOfBytes(content)) +
-                "\\\r\n</files>\r\n</update>\r\n");
-  env.WriteSettings({"LiveUpdate.www=" + env.Serve()});
-  const ProcessResult run = env.Run({"/Log"});
-  EXPECT_EQ(run.exitCode, 0) << run.err;
-  EXPECT_EQ(ReadFile(env.AppFile("a.txt")), content);
-  EXPECT_NE(run.err.find("update ID: ?]0;owned??[2J"), std::string::npos) << run.err;
-  EXPECT_EQ(run.err.find('\x1b'), std::string::npos);
-  EXPECT_EQ(run.err.find('\x07'), std::string::npos);
-  EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
 }
 
 }  // namespace
