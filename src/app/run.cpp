@@ -11,6 +11,7 @@
 #include "app/install.h"
 #include "app/names.h"
 #include "app/run_context.h"
+#include "app/transfer.h"
 #include "app/update_list.h"
 #include "platform/os.h"
 #include "settings/config.h"
@@ -77,6 +78,16 @@ std::string BatchFileName() {
   return LowerProgramName() + ".bat";
 #else
   return LowerProgramName() + ".sh";
+#endif
+}
+
+// The program's file as the rights box names it: "<path>.exe" on Windows,
+// the real file elsewhere (mend: the box named a tvqlupd.exe that Linux lacks).
+std::string ProgramFileForUser() {
+#ifdef _WIN32
+  return ProgramPathWithoutExt() + ".exe";
+#else
+  return ProgramPath(true, true);
 #endif
 }
 
@@ -190,6 +201,13 @@ void ChooseSite(RunContext& context) {
   if (context.site.empty()) context.site = DefaultUpdateSite();
 }
 
+// Says why the run failed: a line of the account and the console.
+void ReportCause(const std::string& what, const std::string& cause) {
+  if (cause.empty()) return;
+  StdText() << what << ": " << ControlsReplaced(cause) << std::endl;
+  ShowCause(cause);
+}
+
 // Tries the numbered alternative sites after the chosen one failed.
 bool FetchFromAlternatives(RunContext& context) {
   bool fetched = false;
@@ -247,7 +265,18 @@ bool PrepareWorkDirectory() {
   }
   DeleteFilesOlderThan(AddBackslash(work) + "*", 0);
   DeleteFilesOlderThan(AddBackslash(work) + "*.*", 0);
+  RemoveStrangeEntries(work);
+  RemoveCopyLeftovers(work);
   return true;
+}
+
+void RemoveStrangeEntries(const std::string& dir) {
+  // Mend: a planted link was written through by downloads and blocked every
+  // later installation. Removing a link removes the link, never its target.
+  for (const os::DirEntry& entry : os::ListDirectory(dir)) {
+    const std::string path = AddBackslash(dir) + entry.name;
+    if (!entry.isRegular && !os::StatPath(path).isDirectory) os::RemoveFile(path);
+  }
 }
 
 void RunLiveUpdate() {
@@ -275,12 +304,14 @@ void RunLiveUpdate() {
   downloadedBytes = 0;
 
   if (!TestDirectoryRights()) {
-    ErrorBox("There is a file-access problem. The software-updating program \"%1\" (%2.exe) needs "
+    ErrorBox("There is a file-access problem. The software-updating program \"%1\" (%2) needs "
              "*modify access* to its own directory (directory \"%3\").\rPlease contact your system "
              "administrator." +
-             kArg1 + ProgramName() + ArgN(2, ProgramPathWithoutExt()) + ArgN(3, ProgramDir(true)));
+             kArg1 + ProgramName() + ArgN(2, ProgramFileForUser()) + ArgN(3, ProgramDir(true)));
     std::exit(0);
   }
+  // What an interrupted copy of an earlier run left beside its targets.
+  RemoveCopyLeftovers(ProgramDir(false));
 
   ShowStatus(StatusCheckingInstallation());
   ResetHistoryIfObsolete();
@@ -297,9 +328,14 @@ void RunLiveUpdate() {
     ShowIllustration(IsLocalSite(context) ? 'C' : 'D');
     const bool workReady = PrepareWorkDirectory();
 
+    StartTransferBudget();
     bool fetched = workReady && GetUpdateList(context);
+    // The first failure is the one to report: the alternatives fall back to
+    // the default site, which would hide which site failed and why.
+    const std::string chosenSite = context.site;
+    const std::string chosenFailure = ListFailureText();
     if (workReady && !fetched) fetched = FetchFromAlternatives(context);
-    ShowHost(context.site);
+    ShowHost(fetched ? context.site : chosenSite);
 
     if (!workReady) {
       runFailed = true;
@@ -308,6 +344,7 @@ void RunLiveUpdate() {
     } else {
       runFailed = true;
       ShowDiagnostic("Cannot download list from host.");
+      ReportCause("no update list from " + ControlsReplaced(chosenSite), chosenFailure);
     }
 
     if (!runFailed && !CancelRequested()) {
@@ -323,11 +360,13 @@ void RunLiveUpdate() {
           if (!InstallOrRunMethod(context)) {
             runFailed = true;
             ShowStatus(StatusInstallFailed());
+            ReportCause("installation failed", InstallFailureText());
           }
         } else if (!downloaded && !CancelRequested()) {
           runFailed = true;
           out << "error: could NOT update files" << std::endl;
           ShowStatus(StatusDownloadFailed());
+          ReportCause("download failed", DownloadFailureText());
         }
         // A cancelled run records nothing, so the same update is offered again.
         if (!runFailed && !CancelRequested())

@@ -323,6 +323,15 @@ std::string TrimBlanks(std::string_view s) {
   return TrimChar(s, ' ');
 }
 
+std::string ControlsReplaced(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 32 || u == 127) c = '?';
+  }
+  return out;
+}
+
 // --- numbers and booleans ------------------------------------------------------------
 
 bool HasDigit(std::string_view s) {

@@ -79,6 +79,11 @@ std::string TrimCharRight(std::string_view s, char ch);
 std::string TrimChar(std::string_view s, char ch);
 std::string TrimBlanks(std::string_view s);
 
+// Text from outside (an update site) as it may be shown: every control
+// character (codes 0-31 and 127) replaced by '?', so that it cannot move the
+// cursor, retitle or clear a terminal.
+std::string ControlsReplaced(std::string_view s);
+
 // --- numbers and booleans ------------------------------------------------------------
 bool HasDigit(std::string_view s);
 // The first number in s as text; startPos receives where it begins (0: none).

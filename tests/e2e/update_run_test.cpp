@@ -243,6 +243,10 @@ TEST(UpdateRun, DirectoryWithoutWriteRightsShowsTheErrorAndChangesNothing) {
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.err.find("There is a file-access problem."), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("needs *modify access* to its own directory"), std::string::npos);
+  // The real program file is named, and the box's line break is a line break.
+  EXPECT_NE(run.err.find("(" + env.AppFile("tvqlupd") + ")"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("tvqlupd.exe"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find('\r'), std::string::npos) << run.err;
   EXPECT_EQ(env.Listing(), listing);
   EXPECT_EQ(ReadFile(env.SettingsPath()), settings);
 }

@@ -20,17 +20,8 @@ std::string Pattern(std::size_t size, int seed) {
   return s;
 }
 
-class DownloadTest : public TransferFixture {
+class DownloadTest : public HttpSiteFixture {
  protected:
-  RunContext HttpContext(const std::vector<FileEntry>& entries) {
-    RunContext ctx;
-    ctx.site = server.BaseUrl();
-    ctx.updateInfo = MakeBlock("TVQ 2024-04-01", entries);
-    return ctx;
-  }
-  ScratchDir siteDir;
-  SiteBuilder site{siteDir.path()};
-  HttpTestServer server{siteDir.path()};
   VirtualClock clock;  // pauses between attempts cost no time
 };
 

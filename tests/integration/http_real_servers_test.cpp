@@ -37,9 +37,11 @@ os::HttpRequest Request(const std::string& url, bool direct = false) {
 
 Got Fetch(const std::string& url, bool direct = false) {
   Got got;
+  os::HttpRequest request = Request(url, direct);
+  request.failureText = &got.failure;
   got.ok = os::HttpGet(
-      Request(url, direct), [&](const char* data, std::size_t size) { return got.body.append(data, size), true; },
-      nullptr, &got.failure);
+      request, [&](const char* data, std::size_t size) { return got.body.append(data, size), true; },
+      nullptr);
   return got;
 }
 
@@ -116,7 +118,9 @@ TEST_F(HttpRealServers, CertificateThatDoesNotVerifyIsRefusedWithItsCause) {
     // The last resort verifies as strictly; the cause comes with it too.
     const std::string target = site / "target";
     std::string failure;
-    EXPECT_FALSE(os::HttpDownloadToFile(Request(nginx.Url("file.bin")), target, nullptr, &failure))
+    os::HttpRequest request = Request(nginx.Url("file.bin"));
+    request.failureText = &failure;
+    EXPECT_FALSE(os::HttpDownloadToFile(request, target, nullptr))
         << c.what;
     EXPECT_EQ(ReadFile(target), "") << c.what;
     EXPECT_NE(failure.find(c.cause), std::string::npos) << c.what << ": " << failure;

@@ -1,5 +1,6 @@
 #include "app/update_list.h"
 
+#include <cstdio>
 #include <map>
 #include <string>
 
@@ -118,6 +119,23 @@ TEST(UpdateList, RecordNotFoundAndNotLowerDropsEveryBlock400MsEach) {
   EXPECT_EQ(log.Count("ignoring an obsolete update from update-list\n"), 2);
   EXPECT_EQ(clock.Sleeps(), (std::vector<std::int64_t>{400, 400}));
   EXPECT_TRUE(log.HasLine("total bytes to be downloaded (all sets): 0"));
+}
+
+TEST(UpdateList, ManyObsoleteBlocksPauseTwoSecondsInAll) {
+  std::string list;
+  for (int i = 0; i < 300; ++i) {
+    char id[32];
+    std::snprintf(id, sizeof id, "TVQ 2020-%05d", i);
+    list += std::string("<update id=\"") + id + "\"><files>a.txt:1:1\\</files></update>\r\n";
+  }
+  VirtualClock clock;
+  FakeSettings cfg;
+  cfg.values["LiveUpdate.lastUpdateInfo"] = "<update id=\"TVQ 2099-12-31\">";
+  StdTextCapture log;
+  EXPECT_EQ(SelectUpdate(list, cfg.Lookup()), "");
+  EXPECT_EQ(log.Count("ignoring an obsolete update from update-list\n"), 300);
+  // The first five pause 400 ms each, the rest none.
+  EXPECT_EQ(clock.Sleeps(), std::vector<std::int64_t>(5, 400));
 }
 
 TEST(UpdateList, RecordNotFoundDropsOnlyTheOlderBlocks) {
