@@ -139,24 +139,6 @@ TEST(UpdateRun, DirectoryWithoutWriteRightsShowsTheErrorAndChangesNothing) {
   EXPECT_EQ(ReadFile(env.SettingsPath()), settings);
 }
 
-TEST(UpdateRun, HistoryIsResetWhenTheMainApplicationIsOlderThanRecorded) {
-  UpdaterEnv env;
-  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"again.txt", "installed again\n"}}), 0);
-  WriteFile(env.AppFile("tvq.exe"), "#!/bin/sh\nexit 0\n");
-  const std::string site = env.Serve();
-  // Recorded as if the installation had been made in the far future: the
-  // main application is older, so it was reinstalled and the history is void.
-  env.WriteSettings({"LiveUpdate.www=" + site, "LiveUpdate.installationInfo=99999",
-                     "LiveUpdate.lastUpdateInfo=" + kHeader1});
-  auto run = env.Run({"/Log"});
-  EXPECT_EQ(run.exitCode, 0);
-  EXPECT_NE(run.out.find("  Clearing obsolete update information..."), std::string::npos);
-  EXPECT_EQ(ReadFile(env.AppFile("again.txt")), "installed again\n");
-  const int day = std::stoi(env.Setting("LiveUpdate.installationInfo"));
-  EXPECT_GT(day, 40000);
-  EXPECT_LT(day, 99999);
-}
-
 TEST(UpdateRun, ExpandsPackedFilesAndSetsInUseFilesAside) {
   UpdaterEnv env;
   const std::string mainApp = "#!/bin/sh\n# main application 2.0\nexit 0\n";

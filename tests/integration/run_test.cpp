@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -216,6 +217,45 @@ TEST(RunSequence, NextBlockIsNewOnlyWhenItSortsAfterTheRecordedOne) {
                 in.display.statuses.end())
           << row.what;
     }
+  }
+}
+
+TEST(RunSequence, HistoryIsResetOnlyWhenTheMainApplicationIsOlderThanRecorded) {
+  const std::int64_t made = 1767268800;  // the main application's date
+  const std::int32_t day = os::LocalDayNumber(made);
+  const struct {
+    const char* what;
+    bool mainApp;
+    std::optional<std::int64_t> stored;  // LiveUpdate.installationInfo
+    bool reset;
+    std::int64_t storedAfter;
+  } rows[] = {
+      {"recorded after the main application's day", true, day + 1, true, day},
+      {"recorded on its day", true, day, false, day},
+      {"recorded before its day", true, day - 1, false, day - 1},
+      {"no main application, nothing recorded", false, std::nullopt, true, 0},
+      {"no main application, a day recorded", false, 99999, false, 99999},
+  };
+  for (const auto& row : rows) {
+    Installation in;
+    const auto file = in.site.AddFile("again.txt", "installed again\n");
+    in.site.AddUpdate("TVQ2026-01-10", {file});
+    const std::string recorded = Joined(MakeBlock("TVQ2026-01-10", {file}));
+    if (row.mainApp) {
+      WriteFile(in.AppFile("tvq.exe"), "#!/bin/sh\nexit 0\n");
+      ASSERT_TRUE(os::SetModifiedSeconds(in.AppFile("tvq.exe"), made));
+    }
+    std::vector<std::string> settings = {"LiveUpdate.www=" + in.site.FileUrl(),
+                                         "LiveUpdate.lastUpdateInfo=" + recorded};
+    if (row.stored) settings.push_back("LiveUpdate.installationInfo=" + std::to_string(*row.stored));
+    in.WriteSettings(settings);
+
+    in.Run();
+    EXPECT_EQ(Count(in.Account(), "  Clearing obsolete update information...\n"), row.reset ? 1 : 0) << row.what;
+    EXPECT_EQ(Installation::Setting("LiveUpdate.installationInfo"), std::to_string(row.storedAfter)) << row.what;
+    // After a reset the recorded update is installed again, one per run.
+    EXPECT_EQ(PathExists(in.AppFile("again.txt")), row.reset) << row.what;
+    EXPECT_EQ(Installation::Setting("LiveUpdate.lastUpdateInfo"), recorded) << row.what;
   }
 }
 
