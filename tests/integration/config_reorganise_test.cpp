@@ -2,11 +2,9 @@
 // real files: the start-up states, version order, merge rules, self-checks.
 #include "settings/config_reorganise.h"
 
-#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -298,9 +296,7 @@ TEST_F(ConfigReorganise, AnnouncementStartsTheWaitProgram) {
   WriteFile(Ini(), kOld);
   WriteFile(NewVersion(), kNew2);
   CfgStartup();
-  for (int i = 0; i < 100 && !PathExists(out); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(ReadFile(out), "/D240\n/FX-\n/Mtvqlupd: INI-file update...\n");
+  EXPECT_EQ(AwaitFile(out, 3), "/D240\n/FX-\n/Mtvqlupd: INI-file update...\n");
   EXPECT_EQ(ReadFile(Ini()), kMerged2);
 }
 

@@ -14,12 +14,6 @@
 
 namespace {
 
-std::string Pattern(std::size_t size, int seed) {
-  std::string s(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(i * 31 + seed + i / 1000);
-  return s;
-}
-
 class DownloadTest : public HttpSiteFixture {
  protected:
   VirtualClock clock;  // pauses between attempts cost no time

@@ -16,6 +16,7 @@
 
 #include "support/fs_faults.h"
 #include "support/install_support.h"
+#include "support/process_runner.h"
 
 namespace {
 
@@ -57,11 +58,10 @@ void WriteProgram(const std::string& path, const std::string& content) {
   fs::permissions(path, fs::perms(0755));
 }
 
-// Waits (real time) for a file that a started program writes.
-std::string AwaitFile(const std::string& path, int seconds = 10) {
-  for (int i = 0; i < seconds * 50 && !PathExists(path); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  return ReadFile(path);
+// Whether the program at path was started: it runs now, or it has written
+// the file it writes (looked at in this order, so none slips between).
+bool WasStarted(const std::string& path, const std::string& writes) {
+  return ProgramRunning(path) || PathExists(writes);
 }
 
 // A program started in the background from dir, ended by its process id.
@@ -288,10 +288,10 @@ TEST_F(Install, StartsTheWaitProgramAndRestartsTheMainAppWhenMorePending) {
     if (c.wantRestart) {
       EXPECT_EQ(AwaitFile(obs / "tvq.txt"), "new|tvq.exe|/ExitAndLiveUpdate=on\n");
     }
-    // Started programs write within milliseconds; give absent ones a second.
-    std::this_thread::sleep_for(std::chrono::seconds(c.wantWait && c.wantRestart ? 0 : 1));
-    EXPECT_EQ(PathExists(obs / "wait.txt"), c.wantWait) << c.more << c.fails;
-    EXPECT_EQ(PathExists(obs / "tvq.txt"), c.wantRestart) << c.more << c.fails;
+    // A program is started only once it runs, so one that was started is
+    // running now or has written its file; one never started has done neither.
+    EXPECT_EQ(WasStarted(App("tvquwait.exe"), obs / "wait.txt"), c.wantWait) << c.more << c.fails;
+    EXPECT_EQ(WasStarted(App("tvq.exe"), obs / "tvq.txt"), c.wantRestart) << c.more << c.fails;
   }
 }
 

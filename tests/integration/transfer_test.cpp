@@ -11,12 +11,6 @@
 
 namespace {
 
-std::string Pattern(std::size_t size) {
-  std::string s(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(i * 131 + i / 7);
-  return s;
-}
-
 // A display whose Pump presses Cancel at the n-th call.
 class CancellingDisplay : public RecordingDisplay {
  public:

@@ -1,5 +1,6 @@
 #include "support/strfn.h"
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -190,8 +191,14 @@ TEST(StrFn, ReplaceAllRepeatsAndTakesMarkerPath) {
 
 TEST(StrFn, ReplaceAllStopsRunawayGrowth) {
   // "ab" -> "bba" doubles the b's for every a in front: bounded, not endless.
-  const std::string result = ReplaceAll(std::string(40, 'a') + "b", "ab", "bba");
+  const std::string input = std::string(40, 'a') + "b";
+  const std::string result = ReplaceAll(input, "ab", "bba");
   EXPECT_LT(result.size(), std::size_t{1} << 22);
+  // The rule was applied, not given up on: every replacement keeps its 'a'
+  // and adds a 'b', and nothing else appears.
+  EXPECT_GT(result.size(), input.size() + 40);
+  EXPECT_EQ(std::count(result.begin(), result.end(), 'a'), 40);
+  EXPECT_EQ(result.find_first_not_of("ab"), std::string::npos);
 }
 
 TEST(StrFn, CharactersAndSubstrings) {

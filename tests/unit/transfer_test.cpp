@@ -31,14 +31,4 @@ TEST(Transfer, NothingIsDoneAfterCancel) {
   ResetCancelForTests();
 }
 
-TEST(Transfer, SettingsDefaultToRealisticLimits) {
-  const TransferSettings defaults;
-  EXPECT_EQ(defaults.connectTimeoutSeconds, 30);
-  // Less than 1 KiB/s over 30 s fails a method; a run's transfers end within
-  // 8 minutes, so with the run's own waits it ends within 10.
-  EXPECT_EQ(defaults.stallSeconds, 30);
-  EXPECT_EQ(defaults.lowSpeedBytesPerSecond, 1024);
-  EXPECT_EQ(defaults.runBudgetSeconds, 480);
-}
-
 }  // namespace

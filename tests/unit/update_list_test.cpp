@@ -190,19 +190,4 @@ TEST(UpdateList, CountAllSetsHoldsAtTheLargestTotal) {
             INT64_MAX);
 }
 
-TEST(UpdateList, TenMebibyteListIsSelectedInLinearTime) {
-  // Many entries in one old block, then the new block.
-  std::string big = "<update id=\"1\"><files>";
-  while (big.size() < (10u << 20)) big += "file-with-a-long-name.bin:12345:678\\";
-  big += "</files></update>\r\n" + kBlock2;
-  std::string list = big;
-  ASSERT_TRUE(ValidateUpdateList(list));
-  FakeSettings cfg;
-  cfg.values["LiveUpdate.lastUpdateInfo"] = "<update id=\"1\">";
-  StdTextCapture log;
-  EXPECT_EQ(SelectUpdate(list, cfg.Lookup()), kBlock2);
-  FakeSettings first;
-  EXPECT_EQ(SelectUpdate(list, first.Lookup()).size(), big.find("</update>") + 9);
-}
-
 }  // namespace

@@ -230,6 +230,10 @@ TEST_F(Form, DraggingTheCaptionBarMovesTheWindowWithAnyButton) {
       top += d.dy;
       EXPECT_EQ(xtest::WinInfo(fl_xid(form.Form), "Absolute upper-left X:"), left) << d.button;
       EXPECT_EQ(xtest::WinInfo(fl_xid(form.Form), "Absolute upper-left Y:"), top) << d.button;
+      // Drawn again where it now stands.
+      xtest::PumpFor(100, [&] { Pump(form); });
+      EXPECT_EQ(xtest::PictureShown(Screenshot("drag-" + std::to_string(d.button)), left, top), '0')
+          << d.button;
     }
     // Moving over the caption bar without a button held does nothing.
     xtest::Run("xdotool mousemove " + std::to_string(left + 200) + " " + std::to_string(top + 9));
