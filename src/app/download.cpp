@@ -8,6 +8,7 @@
 #include "app/display.h"
 #include "app/file_entries.h"
 #include "app/names.h"
+#include "app/signatures.h"
 #include "app/transfer.h"
 #include "app/update_list.h"
 #include "platform/os.h"
@@ -64,7 +65,8 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
   }
   const std::string path = workDir + name;
   const bool ok = plain && FileExists(path) && (entry.size < 0 || FileSize64(path) == entry.size) &&
-                  (entry.checksum == kNoChecksum || FileChecksum(path) == entry.checksum);
+                  (entry.checksum == kNoChecksum || FileChecksum(path) == entry.checksum) &&
+                  SiteFileSignatureHolds(context, entry.name, path);
   if (!ok) {
     Log(" ERROR!");
     return false;
