@@ -105,29 +105,36 @@ std::string SecretKeyCheck(std::string_view keyId, std::string_view seed, std::s
   return hasher.Final();
 }
 
-// BLAKE2b-512 of a file, read once in large blocks.
-std::optional<std::string> FileDigest(const std::string& path) {
+// Reads a file once in large blocks, handing each to sink. False when it
+// cannot be read.
+bool ReadInBlocks(const std::string& path, const std::function<void(const char*, std::size_t)>& sink) {
   auto file = os::File::Open(path, os::OpenFor::Read);
-  if (!file) return std::nullopt;
-  crypto::Blake2b hasher(64);
+  if (!file) return false;
   std::unique_ptr<char[]> buffer(new char[kHashBlock]);
   for (;;) {
     const std::int64_t n = file->Read(buffer.get(), kHashBlock);
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
-    hasher.Update(buffer.get(), static_cast<std::size_t>(n));
+    if (n < 0) return false;
+    if (n == 0) return true;
+    sink(buffer.get(), static_cast<std::size_t>(n));
   }
+}
+
+// BLAKE2b-512 of a file.
+std::optional<std::string> FileDigest(const std::string& path) {
+  crypto::Blake2b hasher(64);
+  if (!ReadInBlocks(path, [&hasher](const char* data, std::size_t size) { hasher.Update(data, size); }))
+    return std::nullopt;
   std::string digest = hasher.Final();
   if (digest.empty()) return std::nullopt;
   return digest;
 }
 
-// What a signature's algorithm signs: the BLAKE2b-512 digest of the message
-// (prehashed) or the message itself (legacy). nullopt with why set when the
-// message cannot be had.
-using SignedBytes = std::function<std::optional<std::string>(bool prehashed, std::string* why)>;
+// Whether a signature holds for the message it is checked against: the
+// BLAKE2b-512 digest of the message signed (prehashed) or the message itself
+// (legacy). nullopt when the message cannot be read.
+using MessageCheck = std::function<std::optional<bool>(const std::string& publicKey, const MinisignSignature& sig)>;
 
-SignatureVerdict Verify(std::string_view signatureText, const SignedBytes& signedBytes,
+SignatureVerdict Verify(std::string_view signatureText, const MessageCheck& messageHolds,
                         const std::vector<MinisignPublicKey>& keys, std::string_view expectedName) {
   SignatureVerdict verdict;
   const auto sig = ParseSignature(signatureText, &verdict);
@@ -154,14 +161,12 @@ SignatureVerdict Verify(std::string_view signatureText, const SignedBytes& signe
                      std::string(expectedName) + "\"";
     return verdict;
   }
-  std::string why;
-  const auto bytes = signedBytes(sig->prehashed, &why);
-  if (!bytes) {
-    verdict.check = why.empty() ? SignatureCheck::Mismatch : SignatureCheck::Malformed;
-    verdict.detail = why.empty() ? "the signed file cannot be read" : why;
+  const std::optional<bool> holds = messageHolds(key->key, *sig);
+  if (!holds) {
+    verdict.detail = "the signed file cannot be read";
     return verdict;
   }
-  if (!crypto::Ed25519Verify(key->key, *bytes, sig->signature)) {
+  if (!*holds) {
     verdict.detail = "the signature does not match the file's content";
     return verdict;
   }
@@ -310,7 +315,7 @@ std::optional<MinisignSignature> ParseSignature(std::string_view text, Signature
   const auto lines = Lines(text);
   // An error page or an empty answer stands where the site has no signature.
   if (lines.empty() || lines[0].substr(0, kUntrusted.size()) != kUntrusted)
-    return fail(SignatureCheck::Missing, "no signature file (the answer is not one)");
+    return fail(SignatureCheck::Missing, "not found, or not a signature file");
   if (lines.size() < 4) return fail(SignatureCheck::Malformed, "the signature file is cut short");
   const auto sigBytes = Base64Decode(Trimmed(lines[1]));
   if (!sigBytes) return fail(SignatureCheck::Malformed, "the signature line is not base64");
@@ -355,8 +360,9 @@ SignatureVerdict VerifySignature(std::string_view signatureText, std::string_vie
                                  const std::vector<MinisignPublicKey>& keys, std::string_view expectedName) {
   return Verify(
       signatureText,
-      [message](bool prehashed, std::string*) -> std::optional<std::string> {
-        return prehashed ? crypto::Blake2b512(message) : std::string(message);
+      [message](const std::string& publicKey, const MinisignSignature& sig) -> std::optional<bool> {
+        return crypto::Ed25519Verify(publicKey, sig.prehashed ? crypto::Blake2b512(message) : std::string(message),
+                                     sig.signature);
       },
       keys, expectedName);
 }
@@ -365,13 +371,17 @@ SignatureVerdict VerifyFileSignature(std::string_view signatureText, const std::
                                      const std::vector<MinisignPublicKey>& keys, std::string_view expectedName) {
   return Verify(
       signatureText,
-      [&path](bool prehashed, std::string* why) -> std::optional<std::string> {
-        if (prehashed) return FileDigest(path);
-        auto content = ReadFileBounded(path, kLegacySignatureMaxBytes);
-        if (!content && os::StatTarget(path).size > kLegacySignatureMaxBytes)
-          *why = "a legacy (not prehashed) signature on a file of more than 256 MiB; sign it again "
-                 "in the prehashed form";
-        return content;
+      [&path](const std::string& publicKey, const MinisignSignature& sig) -> std::optional<bool> {
+        if (sig.prehashed) {
+          const auto digest = FileDigest(path);
+          if (!digest) return std::nullopt;
+          return crypto::Ed25519Verify(publicKey, *digest, sig.signature);
+        }
+        // A legacy signature covers the whole file: it is fed as it is read.
+        crypto::Ed25519Verifier verifier(publicKey, sig.signature);
+        if (!ReadInBlocks(path, [&verifier](const char* data, std::size_t size) { verifier.Update(data, size); }))
+          return std::nullopt;
+        return verifier.Final();
       },
       keys, expectedName);
 }

@@ -74,9 +74,6 @@ std::string SignatureFileText(const MinisignSignature& signature, std::string_vi
 // when it has none.
 std::optional<std::string> SignedFileName(std::string_view trustedComment);
 
-// Legacy signatures need the whole file in memory: larger files are refused.
-inline constexpr std::int64_t kLegacySignatureMaxBytes = 256ll << 20;
-
 // Checks a signature file's text against the message, in this order: the
 // form, the key (one of keys), the global signature over the trusted
 // comment, the file name in the trusted comment (when expectedName is not
@@ -85,8 +82,8 @@ inline constexpr std::int64_t kLegacySignatureMaxBytes = 256ll << 20;
 SignatureVerdict VerifySignature(std::string_view signatureText, std::string_view message,
                                  const std::vector<MinisignPublicKey>& keys,
                                  std::string_view expectedName = {});
-// The same over a file's bytes, read once (a prehashed signature hashes the
-// file as it is read, so memory does not grow with the file).
+// The same over a file's bytes, read once as they are hashed, so memory
+// does not grow with the file.
 SignatureVerdict VerifyFileSignature(std::string_view signatureText, const std::string& path,
                                      const std::vector<MinisignPublicKey>& keys,
                                      std::string_view expectedName = {});

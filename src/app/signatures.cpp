@@ -21,7 +21,7 @@
 namespace {
 
 // A signature file is four short lines; anything much larger is not one.
-constexpr std::int64_t kSignatureFileMaxBytes = 64 * 1024;
+constexpr std::int64_t kSignatureFileMaxBytes = 8 * 1024;
 
 std::string ReasonText(SignatureCheck check) {
   switch (check) {

@@ -3,6 +3,7 @@
 #include <gcrypt.h>
 
 #include <mutex>
+#include <vector>
 
 namespace crypto {
 namespace {
@@ -51,6 +52,11 @@ int Blake2bAlgorithm(std::size_t digestSize) {
 bool Ed25519Verify(std::string_view publicKey, std::string_view message, std::string_view signature) {
   if (publicKey.size() != kEd25519PublicKeySize || signature.size() != kEd25519SignatureSize)
     return false;
+  if (message.size() > kEd25519SignMaxBytes) {
+    Ed25519Verifier verifier(publicKey, signature);
+    verifier.Update(message.data(), message.size());
+    return verifier.Final();
+  }
   Initialise();
   Sexp key, sig, data;
   if (gcry_sexp_build(&key.s, nullptr, "(public-key (ecc (curve Ed25519) (flags eddsa) (q %b)))",
@@ -64,6 +70,7 @@ bool Ed25519Verify(std::string_view publicKey, std::string_view message, std::st
 }
 
 std::string Ed25519Sign(std::string_view seed, std::string_view message) {
+  if (message.size() > kEd25519SignMaxBytes) return {};
   const std::string publicKey = Ed25519PublicKeyOf(seed);
   if (publicKey.empty()) return {};
   Sexp key, data, result;
@@ -99,6 +106,101 @@ std::string Ed25519PublicKeyOf(std::string_view seed) {
   }
   gcry_ctx_release(context);
   return publicKey;
+}
+
+namespace {
+
+// Owns the values of one curve computation.
+struct Curve {
+  gcry_ctx_t context = nullptr;
+  std::vector<gcry_mpi_t> mpis;
+  std::vector<gcry_mpi_point_t> points;
+  ~Curve() {
+    for (auto m : mpis) gcry_mpi_release(m);
+    for (auto p : points) gcry_mpi_point_release(p);
+    gcry_ctx_release(context);
+  }
+  gcry_mpi_t Mpi(gcry_mpi_t m) { return mpis.emplace_back(m); }
+  gcry_mpi_point_t Point(gcry_mpi_point_t p) { return points.emplace_back(p); }
+  // A little-endian integer of the encodings as a number.
+  gcry_mpi_t LittleEndian(std::string_view bytes) {
+    const std::string be(bytes.rbegin(), bytes.rend());
+    gcry_mpi_t m = nullptr;
+    if (gcry_mpi_scan(&m, GCRYMPI_FMT_USG, be.data(), be.size(), nullptr)) return nullptr;
+    return Mpi(m);
+  }
+};
+
+// Decodes an encoded Ed25519 point (a public key, or R of a signature);
+// null when it is not a point of the curve.
+gcry_mpi_point_t DecodePoint(Curve& curve, std::string_view encoded) {
+  Sexp key;
+  if (gcry_sexp_build(&key.s, nullptr, "(public-key (ecc (curve Ed25519) (flags eddsa) (q %b)))",
+                      static_cast<int>(encoded.size()), encoded.data()))
+    return nullptr;
+  gcry_ctx_t context = nullptr;
+  if (gcry_mpi_ec_new(&context, key.s, nullptr)) return nullptr;
+  gcry_mpi_point_t point = gcry_mpi_ec_get_point("q", context, 1);
+  gcry_ctx_release(context);
+  return point ? curve.Point(point) : nullptr;
+}
+
+bool SameAffinePoint(Curve& curve, gcry_mpi_point_t a, gcry_mpi_point_t b) {
+  gcry_mpi_t ax = curve.Mpi(gcry_mpi_new(0)), ay = curve.Mpi(gcry_mpi_new(0));
+  gcry_mpi_t bx = curve.Mpi(gcry_mpi_new(0)), by = curve.Mpi(gcry_mpi_new(0));
+  if (gcry_mpi_ec_get_affine(ax, ay, a, curve.context) || gcry_mpi_ec_get_affine(bx, by, b, curve.context))
+    return false;
+  return gcry_mpi_cmp(ax, bx) == 0 && gcry_mpi_cmp(ay, by) == 0;
+}
+
+}  // namespace
+
+Ed25519Verifier::Ed25519Verifier(std::string_view publicKey, std::string_view signature)
+    : publicKey_(publicKey), signature_(signature) {
+  if (publicKey_.size() != kEd25519PublicKeySize || signature_.size() != kEd25519SignatureSize) return;
+  Initialise();
+  gcry_md_hd_t hash = nullptr;
+  if (gcry_md_open(&hash, GCRY_MD_SHA512, 0)) return;
+  hash_ = hash;
+  gcry_md_write(hash, signature_.data(), 32);  // R
+  gcry_md_write(hash, publicKey_.data(), publicKey_.size());
+}
+
+Ed25519Verifier::~Ed25519Verifier() {
+  if (hash_) gcry_md_close(static_cast<gcry_md_hd_t>(hash_));
+}
+
+void Ed25519Verifier::Update(const void* data, std::size_t size) {
+  if (hash_) gcry_md_write(static_cast<gcry_md_hd_t>(hash_), data, size);
+}
+
+bool Ed25519Verifier::Final() {
+  if (!hash_) return false;
+  const auto* digest = gcry_md_read(static_cast<gcry_md_hd_t>(hash_), GCRY_MD_SHA512);
+  const std::string k64(reinterpret_cast<const char*>(digest), 64);
+  gcry_md_close(static_cast<gcry_md_hd_t>(hash_));
+  hash_ = nullptr;
+
+  Curve curve;
+  if (gcry_mpi_ec_new(&curve.context, nullptr, "Ed25519")) return false;
+  gcry_mpi_point_t a = DecodePoint(curve, publicKey_);
+  gcry_mpi_point_t r = DecodePoint(curve, std::string_view(signature_).substr(0, 32));
+  gcry_mpi_point_t g = gcry_mpi_ec_get_point("g", curve.context, 1);
+  gcry_mpi_t n = gcry_mpi_ec_get_mpi("n", curve.context, 1);
+  if (g) curve.Point(g);
+  if (n) curve.Mpi(n);
+  gcry_mpi_t s = curve.LittleEndian(std::string_view(signature_).substr(32));
+  gcry_mpi_t k = curve.LittleEndian(k64);
+  // S must be reduced: another encoding of the same signature is refused.
+  if (!a || !r || !g || !n || !s || !k || gcry_mpi_cmp(s, n) >= 0) return false;
+  gcry_mpi_mod(k, k, n);
+  gcry_mpi_point_t sb = curve.Point(gcry_mpi_point_new(0));
+  gcry_mpi_point_t ka = curve.Point(gcry_mpi_point_new(0));
+  gcry_mpi_point_t rka = curve.Point(gcry_mpi_point_new(0));
+  gcry_mpi_ec_mul(sb, s, g, curve.context);
+  gcry_mpi_ec_mul(ka, k, a, curve.context);
+  gcry_mpi_ec_add(rka, r, ka, curve.context);
+  return SameAffinePoint(curve, sb, rka);
 }
 
 Blake2b::Blake2b(std::size_t digestSize) : algorithm_(Blake2bAlgorithm(digestSize)), size_(digestSize) {

@@ -19,8 +19,30 @@ inline constexpr std::size_t kEd25519SignatureSize = 64;
 // True when signature is a valid Ed25519 signature of message by publicKey.
 // Wrong sizes are false.
 bool Ed25519Verify(std::string_view publicKey, std::string_view message, std::string_view signature);
-// The Ed25519 signature (64 bytes) of message; empty on failure.
+// The Ed25519 signature (64 bytes) of a message of at most
+// kEd25519SignMaxBytes bytes; empty on failure.
+inline constexpr std::size_t kEd25519SignMaxBytes = 16384;
 std::string Ed25519Sign(std::string_view seed, std::string_view message);
+
+// Ed25519 verification of a message fed in pieces, for messages of any
+// length (a file signed whole): the library's one-call interface holds at
+// most 64 KiB, so the curve equation [S]B = R + [k]A, k = SHA-512(R || A ||
+// message), is checked here with its point arithmetic.
+class Ed25519Verifier {
+ public:
+  Ed25519Verifier(std::string_view publicKey, std::string_view signature);
+  ~Ed25519Verifier();
+  Ed25519Verifier(const Ed25519Verifier&) = delete;
+  Ed25519Verifier& operator=(const Ed25519Verifier&) = delete;
+  void Update(const void* data, std::size_t size);
+  // True when the signature holds for everything fed; ends the verifier.
+  bool Final();
+
+ private:
+  std::string publicKey_;
+  std::string signature_;
+  void* hash_ = nullptr;
+};
 // The public key (32 bytes) that belongs to a secret seed; empty on failure.
 std::string Ed25519PublicKeyOf(std::string_view seed);
 

@@ -111,9 +111,9 @@ TEST(Minisign, EachDamagedSignatureIsRefusedWithItsReason) {
     SignatureCheck want;
     const char* detail;
   } cases[] = {
-      {"empty answer", "", "payload", SignatureCheck::Missing, "no signature file"},
+      {"empty answer", "", "payload", SignatureCheck::Missing, "not a signature file"},
       {"error page", "<html><body>404 Not Found</body></html>\n", "payload", SignatureCheck::Missing,
-       "no signature file"},
+       "not a signature file"},
       {"cut after two lines", good.substr(0, good.find('\n', good.find('\n') + 1) + 1), "payload",
        SignatureCheck::Malformed, "cut short"},
       {"truncated base64", WithLine(good, 1, sigLine.substr(0, sigLine.size() - 3)), "payload",

@@ -55,6 +55,34 @@ TEST(Signature, Ed25519KnownAnswersOfRfc8032) {
   }
 }
 
+TEST(Signature, Ed25519VerifierFedInPiecesAgreesWithTheKnownAnswers) {
+  for (const auto& v : kRfc8032) {
+    const std::string pk = Hex(v.publicKey), msg = Hex(v.message), sig = Hex(v.signature);
+    crypto::Ed25519Verifier whole(pk, sig);
+    whole.Update(msg.data(), msg.size());
+    EXPECT_TRUE(whole.Final()) << v.seed;
+    crypto::Ed25519Verifier pieces(pk, sig);
+    for (char c : msg) pieces.Update(&c, 1);
+    EXPECT_TRUE(pieces.Final()) << v.seed;
+    crypto::Ed25519Verifier altered(pk, sig);
+    altered.Update("x", 1);
+    altered.Update(msg.data(), msg.size());
+    EXPECT_FALSE(altered.Final()) << v.seed;
+    // S + L, the same value unreduced, is another encoding of S: refused.
+    std::string unreduced = sig;
+    const std::string order = Hex("edd3f55c1a631258d69cf7a2def9de1400000000000000000000000000000010");
+    int carry = 0;
+    for (int i = 0; i < 32; ++i) {
+      const int sum = static_cast<unsigned char>(unreduced[32 + i]) + static_cast<unsigned char>(order[i]) + carry;
+      unreduced[32 + i] = static_cast<char>(sum & 0xff);
+      carry = sum >> 8;
+    }
+    crypto::Ed25519Verifier malleable(pk, unreduced);
+    malleable.Update(msg.data(), msg.size());
+    EXPECT_FALSE(malleable.Final()) << v.seed;
+  }
+}
+
 TEST(Signature, Ed25519RefusesWrongSizes) {
   const auto& v = kRfc8032[0];
   const std::string pk = Hex(v.publicKey), sig = Hex(v.signature);
@@ -62,6 +90,10 @@ TEST(Signature, Ed25519RefusesWrongSizes) {
   EXPECT_FALSE(crypto::Ed25519Verify(pk, "", sig.substr(0, 63)));
   EXPECT_EQ(crypto::Ed25519Sign(Hex(v.seed).substr(1), "m"), "");
   EXPECT_EQ(crypto::Ed25519PublicKeyOf(""), "");
+  // Longer than the one-call interface holds: signing refuses, checking still answers.
+  const std::string longMessage(crypto::kEd25519SignMaxBytes + 1, 'm');
+  EXPECT_EQ(crypto::Ed25519Sign(Hex(v.seed), longMessage), "");
+  EXPECT_FALSE(crypto::Ed25519Verify(pk, longMessage, sig));
 }
 
 TEST(Signature, Blake2b512KnownAnswersAndPiecewiseHashing) {
