@@ -62,7 +62,9 @@ std::string FetchSignatureText(const RunContext& context, const std::string& sto
 std::string TrustedKeysText() {
   const std::string built = TVQ_PUBLIC_KEY;
   if (!built.empty()) return built;
-  return CfgGetStr("LiveUpdate.publicKey=");
+  // The program starts the store first thing; parts used without it (the
+  // publisher's tool, benchmarks) have no setting to read.
+  return CfgInitialised() ? CfgGetStr("LiveUpdate.publicKey=") : std::string();
 }
 
 bool SignaturesRequired() {
