@@ -17,15 +17,7 @@ PUBLISH=$BUILD/tvqpublish
 CLI=$(cd "$(dirname "$CLI")" && pwd)/$(basename "$CLI")
 PUBLISH=$(cd "$(dirname "$PUBLISH")" && pwd)/$(basename "$PUBLISH")
 SIZE_MB=${SIZE_MB:-256}
-RUNS=${RUNS:-5}
-ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tvqbench-XXXXXX")
-SERVER=
-cleanup() {
-  [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null || true
-  rm -rf "$ROOT"
-}
-trap cleanup EXIT INT TERM
-unset http_proxy https_proxy all_proxy HTTPS_PROXY ALL_PROXY no_proxy NO_PROXY || true
+. "$(dirname "$0")/bench_lib.sh"
 
 mkdir -p "$ROOT/files" "$ROOT/temp"
 head -c $((SIZE_MB * 1048576)) /dev/urandom > "$ROOT/files/big.bin"
@@ -36,27 +28,8 @@ SIZE=$(stat -c %s "$ROOT/site/big.bin")
 CHECKSUM=$("$PUBLISH" checksum "$ROOT/site/big.bin" | cut -d: -f3)
 printf 'LiveUpdate.publicKey=%s\r\n' "$PUBKEY" > "$ROOT/signed.ini"
 
-"$CLI" serve "$ROOT/site" "$ROOT/port" &
-SERVER=$!
-i=0
-while [ ! -s "$ROOT/port" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
-BASE=http://127.0.0.1:$(cat "$ROOT/port")/
+start_server "$ROOT/site"
 
-now() { date +%s%N; }
-best_of() {
-  best=
-  for _ in $(seq "$RUNS"); do
-    rm -rf "$ROOT/temp/"*
-    sync
-    t0=$(now)
-    eval "$1" > "$ROOT/last" 2>&1 || { echo "failed: $1" >&2; cat "$ROOT/last" >&2; exit 1; }
-    t1=$(now)
-    t=$(( (t1 - t0) / 1000000 ))
-    if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
-  done
-  echo "$best"
-}
-ratio() { awk "BEGIN { printf \"%.2f\", $1 / ($2 > 0 ? $2 : 1) }"; }
 
 plain_ms=$(best_of "TEMP='$ROOT/temp' '$CLI' download '$BASE' big.bin $SIZE $CHECKSUM")
 signed_ms=$(best_of "TEMP='$ROOT/temp' '$CLI' download '$BASE' big.bin $SIZE $CHECKSUM '$ROOT/signed.ini'")
