@@ -66,7 +66,9 @@ const char* const kAddHelp =
     "\n"
     "Refuses (exit 2, nothing changed) when ID does not sort after the last\n"
     "update, a name is not a plain file name, a name is given twice, or a\n"
-    "file is missing.\n";
+    "file is missing.\n"
+    "\n"
+    "  --sign KEYFILE   also sign the added files and the list (see 'sign --help')\n";
 
 const char* const kChecksumHelp =
     "usage: tvqpublish checksum FILE...\n"
@@ -81,7 +83,12 @@ const char* const kVerifyHelp =
     "updates ascend, that every listed name is a plain file name, and that every\n"
     "listed file is in SITE_DIR with its listed size and checksum (a name listed\n"
     "again by a later update is checked against the later entry). Prints each\n"
-    "problem; exit 1 when there is any.\n";
+    "problem; exit 1 when there is any.\n"
+    "\n"
+    "  --pubkey KEY   also check the signature NAME.minisig of the list and of\n"
+    "                 every listed file against KEY (RW..., several separated\n"
+    "                 by ';', or a public key file) and name each one that is\n"
+    "                 missing, malformed, made with another key or not matching\n";
 
 bool WantsHelp(const std::vector<std::string>& args) {
   for (const auto& a : args)

@@ -51,6 +51,9 @@ std::string FetchSignatureText(const RunContext& context, const std::string& sto
   if (IsLocalSite(context))
     return ReadFileBounded(StripFileScheme(context.site + sigName), kSignatureFileMaxBytes).value_or("");
   const std::string target = AddBackslash(WorkDirectory()) + "." + sigName;
+  // The clean-up of the work directory passes over hidden names: whatever an
+  // interrupted run left here goes before the fetch.
+  DeleteFileChecked(target);
   FetchFile(context.site + UrlPathOfName(sigName), target, false);
   std::string text = ReadFileBounded(target, kSignatureFileMaxBytes).value_or("");
   DeleteFileChecked(target);

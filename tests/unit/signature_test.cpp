@@ -124,10 +124,4 @@ TEST(Signature, ScryptKnownAnswerOfRfc7914AndRefusals) {
   EXPECT_EQ(crypto::Scrypt("password", "NaCl", 1024, 8, 0, 64), "");
 }
 
-TEST(Signature, RandomBytesDiffer) {
-  const std::string a = crypto::RandomBytes(32), b = crypto::RandomBytes(32);
-  EXPECT_EQ(a.size(), 32u);
-  EXPECT_NE(a, b);
-}
-
 }  // namespace
