@@ -6,6 +6,7 @@
 //                                                  (with SETTINGS: that settings file, so
 //                                                  that its LiveUpdate.publicKey applies)
 //   transfer_bench_cli checksum FILE               FileChecksum
+//   transfer_bench_cli verify FILE PUBKEY          VerifyFileSignature against FILE.minisig
 // Each prints one line of key=value figures.
 #include <chrono>
 #include <cstdint>
@@ -20,6 +21,7 @@
 #include "app/names.h"
 #include "app/run_context.h"
 #include "app/file_entries.h"
+#include "app/minisign.h"
 #include "app/site_list.h"
 #include "app/transfer.h"
 #include "platform/os.h"
@@ -117,6 +119,14 @@ int Checksum(const std::string& path) {
   return 0;
 }
 
+int Verify(const std::string& path, const std::string& publicKey) {
+  const std::string signature = ReadFileBounded(path + ".minisig", 65536).value_or("");
+  const auto start = SteadyClock::now();
+  const SignatureVerdict verdict = VerifyFileSignature(signature, path, ParsePublicKeys(publicKey));
+  std::cout << "ok=" << verdict.Ok() << " ms=" << MsSince(start) << "\n";
+  return verdict.Ok() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -132,7 +142,8 @@ int main(int argc, char** argv) {
     return Download(argv[2], FileEntry{argv[3], std::stoll(argv[4]), std::stoll(argv[5])});
   }
   if (command == "checksum" && argc == 3) return Checksum(argv[2]);
+  if (command == "verify" && argc == 4) return Verify(argv[2], argv[3]);
   std::cerr << "usage: transfer_bench_cli serve DIR PORTFILE | fetch URL TARGET SIZE | "
-               "download SITE NAME SIZE CHECKSUM [SETTINGS] | checksum FILE\n";
+               "download SITE NAME SIZE CHECKSUM [SETTINGS] | checksum FILE | verify FILE PUBKEY\n";
   return 2;
 }

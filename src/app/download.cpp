@@ -41,6 +41,7 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
   // A name with a path or a device in it would be written outside the work
   // directory: it is neither fetched nor written, and fails its check.
   const bool plain = IsPlainFileName(entry.name);
+  DownloadDigest digest;
   const std::string workDir = AddBackslash(WorkDirectory());
   if (plain) {
     const std::string target = workDir + entry.name;
@@ -49,7 +50,7 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
                     nullptr);
       AddDownloadedBytes(FileSize64(target));
     } else {
-      FetchFile(context.site + UrlPathOfName(entry.name), target, true);
+      FetchFile(context.site + UrlPathOfName(entry.name), target, true, digest.Tap());
     }
   }
   StdText() << '\r' << std::string(69, ' ') << '\r';
@@ -64,9 +65,11 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
     RenameFileChecked(workDir + entry.name, workDir + name);
   }
   const std::string path = workDir + name;
+  // What the transfer hashed stands for the file it wrote; a renamed one is read again.
+  DownloadDigest* const written = name == entry.name ? &digest : nullptr;
   const bool ok = plain && FileExists(path) && (entry.size < 0 || FileSize64(path) == entry.size) &&
                   (entry.checksum == kNoChecksum || FileChecksum(path) == entry.checksum) &&
-                  SiteFileSignatureHolds(context, entry.name, path);
+                  SiteFileSignatureHolds(context, entry.name, path, written);
   if (!ok) {
     Log(" ERROR!");
     return false;

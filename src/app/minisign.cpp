@@ -368,12 +368,13 @@ SignatureVerdict VerifySignature(std::string_view signatureText, std::string_vie
 }
 
 SignatureVerdict VerifyFileSignature(std::string_view signatureText, const std::string& path,
-                                     const std::vector<MinisignPublicKey>& keys, std::string_view expectedName) {
+                                     const std::vector<MinisignPublicKey>& keys, std::string_view expectedName,
+                                     const std::string* knownDigest) {
   return Verify(
       signatureText,
-      [&path](const std::string& publicKey, const MinisignSignature& sig) -> std::optional<bool> {
+      [&path, knownDigest](const std::string& publicKey, const MinisignSignature& sig) -> std::optional<bool> {
         if (sig.prehashed) {
-          const auto digest = FileDigest(path);
+          const auto digest = knownDigest ? std::optional<std::string>(*knownDigest) : FileDigest(path);
           if (!digest) return std::nullopt;
           return crypto::Ed25519Verify(publicKey, *digest, sig.signature);
         }

@@ -44,8 +44,9 @@ void SetTransferSettings(const TransferSettings& settings) {
 }
 
 bool InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                   bool countProgress) {
+                   bool countProgress, const TransferTap& tap) {
   try {
+    if (tap.start) tap.start(true);
     std::optional<os::File> file = os::File::Open(targetPath, os::OpenFor::CreateTruncate);
     if (!file) return false;
     bool writeFailed = false;
@@ -54,6 +55,7 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
         writeFailed = true;
         return false;
       }
+      if (tap.block) tap.block(data, size);
       if (countProgress) AddDownloadedBytes(static_cast<std::int64_t>(size));
       return !CancelRequested();
     };
@@ -66,20 +68,22 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
   }
 }
 
-bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress) {
+bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
+               const TransferTap& tap) {
   bool result = false;
   if (CancelRequested()) return result;
   ShowDiagnostic("trying PRECONFIGURED internet connection");
   const std::int64_t saved = downloadedBytes;
-  result = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress);
+  result = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress, tap);
   if (!result && !CancelRequested()) {
     ShowDiagnostic("trying DIRECT internet connection");
     downloadedBytes = saved;
-    result = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress);
+    result = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress, tap);
   }
   if (!result && !CancelRequested()) {
     ShowDiagnostic("trying using URLDownloadToFile()");
     downloadedBytes = saved;
+    if (tap.start) tap.start(false);
     try {
       result = os::HttpDownloadToFile(RequestFor(url, false), targetPath, KeepWaiting);
     } catch (...) {

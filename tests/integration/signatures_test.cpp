@@ -1,0 +1,82 @@
+// Signature checks inside the download, over the test HTTP server: the hash
+// taken on the way stands for a file only when the method that wrote it
+// showed every block; otherwise the file is read again.
+#include "app/signatures.h"
+
+#include <gtest/gtest.h>
+
+#include "app/download.h"
+#include "app/site_list.h"
+#include "support/http_test_server.h"
+#include "support/transfer_fixture.h"
+#include "support/virtual_clock.h"
+
+namespace {
+
+class SignaturesTest : public TransferFixture {
+ protected:
+  void SetUp() override {
+    TransferFixture::SetUp();
+    key.keyId = "KEYID123";
+    key.seed = std::string(32, '\7');
+    key.publicKey = crypto::Ed25519PublicKeyOf(key.seed);
+    content = std::string(300000, 'c') + "end";
+    WriteFile(site / "a.bin", content);
+    WriteFile(site / "a.bin.minisig",
+              SignatureFileText(*SignFile(key, site / "a.bin", DefaultTrustedComment("a.bin", 1)), "test"));
+    ASSERT_TRUE(CfgPutStr("LiveUpdate.publicKey", PublicKeyLine(PublicKeyOf(key))));
+  }
+  MinisignSecretKey key;
+  std::string content;
+  ScratchDir site;
+  HttpTestServer server{site.path()};
+  VirtualClock clock;
+};
+
+TEST_F(SignaturesTest, DigestStandsOnlyForAFileWrittenWholeByAMethodItSaw) {
+  const std::int64_t size = static_cast<std::int64_t>(content.size());
+  // The first method breaks off after 10,000 bytes; the second writes the file anew.
+  server.DropAfter("a.bin", 10000);
+  DownloadDigest direct;
+  ASSERT_TRUE(FetchFile(server.Url("a.bin"), W("a.bin"), false, direct.Tap()));
+  EXPECT_EQ(direct.DigestOf(size + 1), "");
+  DownloadDigest again;
+  ASSERT_TRUE(FetchFile(server.Url("a.bin"), W("a.bin"), false, again.Tap()));
+  EXPECT_EQ(again.DigestOf(size), crypto::Blake2b512(content));
+
+  // Both methods break off; the one-call download, whose bytes go unseen, writes it.
+  server.DropAfter("a.bin", 10000, 2);
+  DownloadDigest unseen;
+  ASSERT_TRUE(FetchFile(server.Url("a.bin"), W("a.bin"), false, unseen.Tap()));
+  EXPECT_EQ(ReadFile(W("a.bin")), content);
+  EXPECT_EQ(unseen.DigestOf(size), "");
+
+  // Without a trusted key nothing is hashed.
+  ASSERT_TRUE(CfgPutStr("LiveUpdate.publicKey", ""));
+  DownloadDigest off;
+  EXPECT_FALSE(off.Tap().block);
+}
+
+TEST_F(SignaturesTest, SignedFileVerifiesWhicheverMethodWroteIt) {
+  RunContext context;
+  context.site = server.BaseUrl();
+  context.updateInfo = MakeBlock("T1", {EntryOfFile("a.bin", site / "a.bin")});
+  server.DropAfter("a.bin", 10000, 2);  // the unseen one-call download delivers it
+  EXPECT_TRUE(DownloadUpdateFiles(context)) << log.Text();
+  EXPECT_EQ(server.RequestCount("a.bin.minisig"), 1);
+  // The signature file was read and removed: the work directory holds the file only.
+  EXPECT_FALSE(PathExists(W(".a.bin.minisig")));
+
+  // A signature by another key: the same file fails all five attempts.
+  MinisignSecretKey other = key;
+  other.keyId = "OTHERKEY";
+  WriteFile(site / "a.bin.minisig",
+            SignatureFileText(*SignFile(other, site / "a.bin", DefaultTrustedComment("a.bin", 1)), "other"));
+  EXPECT_FALSE(DownloadUpdateFiles(context));
+  EXPECT_NE(log.Text().find("signature of \"a.bin\": made with an unknown key (key ID 59454B524548544F"),
+            std::string::npos)
+      << log.Text();
+  EXPECT_EQ(server.RequestCount("a.bin.minisig"), 1 + 5);
+}
+
+}  // namespace
