@@ -70,10 +70,19 @@ std::string TrustedKeysText() {
   return CfgInitialised() ? CfgGetStr("LiveUpdate.publicKey=") : std::string();
 }
 
-bool SignaturesRequired() {
-  for (char c : TrustedKeysText())
+namespace {
+
+// Whether a keys text names anything (a mistyped key counts: see below).
+bool NamesAKey(const std::string& keysText) {
+  for (char c : keysText)
     if (static_cast<unsigned char>(c) > 32 && c != ';') return true;
   return false;
+}
+
+}  // namespace
+
+bool SignaturesRequired() {
+  return NamesAKey(TrustedKeysText());
 }
 
 TransferTap DownloadDigest::Tap() {
@@ -102,7 +111,7 @@ std::string DownloadDigest::DigestOf(std::int64_t size) {
 bool SiteFileSignatureHolds(const RunContext& context, const std::string& storedName,
                             const std::string& path, DownloadDigest* digest) {
   const std::string keysText = TrustedKeysText();
-  if (!SignaturesRequired()) return true;
+  if (!NamesAKey(keysText)) return true;
   std::vector<std::string> problems;
   const std::vector<MinisignPublicKey> keys = ParsePublicKeys(keysText, &problems);
   for (const std::string& p : problems) StdText() << " trusted public key refused: " << p << std::endl;
