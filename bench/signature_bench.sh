@@ -1,8 +1,8 @@
 #!/bin/sh
 # Times what signatures add to a download, on one local HTTP server, same disk.
 #   bench/signature_bench.sh [build dir]          SIZE_MB (default 256) sets the file size
-# - DownloadUpdateFiles of one signed file with a trusted key (the file
-#   hashed as it arrives, size, checksum, then NAME.minisig fetched and
+# - DownloadUpdateFiles of one signed file with a trusted key (fetch, size,
+#   checksum, then NAME.minisig fetched and the file hashed once more and
 #   checked) vs the same download without a key (target: at most 1.3 x).
 # - The check alone (VerifyFileSignature, one process per run) against the
 #   tools that do the same: `minisign -V` of the file and `b2sum` (its

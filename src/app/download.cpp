@@ -41,7 +41,6 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
   // A name with a path or a device in it would be written outside the work
   // directory: it is neither fetched nor written, and fails its check.
   const bool plain = IsPlainFileName(entry.name);
-  DownloadDigest digest;
   const std::string workDir = AddBackslash(WorkDirectory());
   if (plain) {
     const std::string target = workDir + entry.name;
@@ -50,7 +49,7 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
                     nullptr);
       AddDownloadedBytes(FileSize64(target));
     } else {
-      FetchFile(context.site + UrlPathOfName(entry.name), target, true, digest.Tap());
+      FetchFile(context.site + UrlPathOfName(entry.name), target, true);
     }
   }
   StdText() << '\r' << std::string(69, ' ') << '\r';
@@ -65,11 +64,9 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
     RenameFileChecked(workDir + entry.name, workDir + name);
   }
   const std::string path = workDir + name;
-  // What the transfer hashed stands for the file it wrote; a renamed one is read again.
-  DownloadDigest* const written = name == entry.name ? &digest : nullptr;
   const bool ok = plain && FileExists(path) && (entry.size < 0 || FileSize64(path) == entry.size) &&
                   (entry.checksum == kNoChecksum || FileChecksum(path) == entry.checksum) &&
-                  SiteFileSignatureHolds(context, entry.name, path, written);
+                  SiteFileSignatureHolds(context, entry.name, path);
   if (!ok) {
     Log(" ERROR!");
     return false;

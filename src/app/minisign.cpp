@@ -368,13 +368,12 @@ SignatureVerdict VerifySignature(std::string_view signatureText, std::string_vie
 }
 
 SignatureVerdict VerifyFileSignature(std::string_view signatureText, const std::string& path,
-                                     const std::vector<MinisignPublicKey>& keys, std::string_view expectedName,
-                                     const std::string* knownDigest) {
+                                     const std::vector<MinisignPublicKey>& keys, std::string_view expectedName) {
   return Verify(
       signatureText,
-      [&path, knownDigest](const std::string& publicKey, const MinisignSignature& sig) -> std::optional<bool> {
+      [&path](const std::string& publicKey, const MinisignSignature& sig) -> std::optional<bool> {
         if (sig.prehashed) {
-          const auto digest = knownDigest ? std::optional<std::string>(*knownDigest) : FileDigest(path);
+          const auto digest = FileDigest(path);
           if (!digest) return std::nullopt;
           return crypto::Ed25519Verify(publicKey, *digest, sig.signature);
         }

@@ -83,13 +83,10 @@ SignatureVerdict VerifySignature(std::string_view signatureText, std::string_vie
                                  const std::vector<MinisignPublicKey>& keys,
                                  std::string_view expectedName = {});
 // The same over a file's bytes, read once as they are hashed, so memory
-// does not grow with the file. knownDigest, when given, is the BLAKE2b-512
-// of the file's bytes taken as they were written: a prehashed signature is
-// then checked without reading the file again.
+// does not grow with the file.
 SignatureVerdict VerifyFileSignature(std::string_view signatureText, const std::string& path,
                                      const std::vector<MinisignPublicKey>& keys,
-                                     std::string_view expectedName = {},
-                                     const std::string* knownDigest = nullptr);
+                                     std::string_view expectedName = {});
 
 // ------------------------------------------------------------------- secret keys
 struct MinisignSecretKey {

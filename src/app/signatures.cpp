@@ -85,39 +85,14 @@ bool SignaturesRequired() {
   return NamesAKey(TrustedKeysText());
 }
 
-TransferTap DownloadDigest::Tap() {
-  if (!SignaturesRequired()) return {};
-  TransferTap tap;
-  tap.start = [this](bool observed) {
-    hasher_ = std::make_unique<crypto::Blake2b>(64);
-    observed_ = observed;
-    bytes_ = 0;
-  };
-  tap.block = [this](const char* data, std::size_t size) {
-    if (!hasher_) return;
-    hasher_->Update(data, size);
-    bytes_ += static_cast<std::int64_t>(size);
-  };
-  return tap;
-}
-
-std::string DownloadDigest::DigestOf(std::int64_t size) {
-  if (!hasher_ || !observed_ || bytes_ != size) return {};
-  std::string digest = hasher_->Final();
-  hasher_.reset();
-  return digest;
-}
-
 bool SiteFileSignatureHolds(const RunContext& context, const std::string& storedName,
-                            const std::string& path, DownloadDigest* digest) {
+                            const std::string& path) {
   const std::string keysText = TrustedKeysText();
   if (!NamesAKey(keysText)) return true;
   std::vector<std::string> problems;
   const std::vector<MinisignPublicKey> keys = ParsePublicKeys(keysText, &problems);
   for (const std::string& p : problems) StdText() << " trusted public key refused: " << p << std::endl;
-  const std::string known = digest ? digest->DigestOf(FileSize64(path)) : std::string();
-  SignatureVerdict verdict = VerifyFileSignature(FetchSignatureText(context, storedName), path, keys,
-                                                 storedName, known.empty() ? nullptr : &known);
+  SignatureVerdict verdict = VerifyFileSignature(FetchSignatureText(context, storedName), path, keys, storedName);
   // Fail closed: a mistyped key must not switch the checks off.
   if (keys.empty() && verdict.check == SignatureCheck::UnknownKey)
     verdict.detail = "no valid trusted public key is configured";

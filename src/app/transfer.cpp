@@ -44,9 +44,8 @@ void SetTransferSettings(const TransferSettings& settings) {
 }
 
 bool InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                   bool countProgress, const TransferTap& tap) {
+                   bool countProgress) {
   try {
-    if (tap.start) tap.start(true);
     std::optional<os::File> file = os::File::Open(targetPath, os::OpenFor::CreateTruncate);
     if (!file) return false;
     bool writeFailed = false;
@@ -55,7 +54,6 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
         writeFailed = true;
         return false;
       }
-      if (tap.block) tap.block(data, size);
       if (countProgress) AddDownloadedBytes(static_cast<std::int64_t>(size));
       return !CancelRequested();
     };
@@ -68,22 +66,20 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
   }
 }
 
-bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
-               const TransferTap& tap) {
+bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress) {
   bool result = false;
   if (CancelRequested()) return result;
   ShowDiagnostic("trying PRECONFIGURED internet connection");
   const std::int64_t saved = downloadedBytes;
-  result = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress, tap);
+  result = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress);
   if (!result && !CancelRequested()) {
     ShowDiagnostic("trying DIRECT internet connection");
     downloadedBytes = saved;
-    result = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress, tap);
+    result = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress);
   }
   if (!result && !CancelRequested()) {
     ShowDiagnostic("trying using URLDownloadToFile()");
     downloadedBytes = saved;
-    if (tap.start) tap.start(false);
     try {
       result = os::HttpDownloadToFile(RequestFor(url, false), targetPath, KeepWaiting);
     } catch (...) {

@@ -6,7 +6,6 @@
 // byte total of the update being downloaded.
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -24,16 +23,6 @@ struct TransferSettings {
 const TransferSettings& CurrentTransferSettings();
 void SetTransferSettings(const TransferSettings& settings);
 
-// Shows a caller the bytes a transfer writes to its target, so that it can
-// hash them on the way instead of reading the file again: start(true)
-// before each method whose blocks it will see, start(false) before the
-// one-call download, whose bytes it does not see; block() for every block
-// written, in order. Either may be empty.
-struct TransferTap {
-  std::function<void(bool observed)> start;
-  std::function<void(const char* data, std::size_t size)> block;
-};
-
 // One transfer with the given access type (kInternetOpenTypePreconfig or
 // kInternetOpenTypeDirect). The target is created or truncated first; every
 // block of at most 8192 bytes is written as it arrives and, with
@@ -42,13 +31,12 @@ struct TransferTap {
 // whole body arrived and was written; false on any failure and on Cancel.
 // The HTTP status is not examined: an error page is a successful transfer.
 bool InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                   bool countProgress, const TransferTap& tap = {});
+                   bool countProgress);
 
 // Tries the three methods in order until one succeeds; nothing when Cancel
 // was already requested. downloadedBytes is put back before each further
 // method, so a failed method's bytes are not counted twice.
-bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
-               const TransferTap& tap = {});
+bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress);
 
 // Sums the sizes of the entries of a <files> section (line breaks already
 // removed), logs "total bytes to be downloaded (cur set): N" and stores the

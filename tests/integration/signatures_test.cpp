@@ -1,12 +1,11 @@
-// Signature checks inside the download, over the test HTTP server: the hash
-// taken on the way stands for a file only when the method that wrote it
-// showed every block; otherwise the file is read again.
+// Signature checks inside the download, over the test HTTP server.
 #include "app/signatures.h"
 
 #include <gtest/gtest.h>
 
 #include "app/download.h"
 #include "app/site_list.h"
+#include "platform/signature.h"
 #include "support/http_test_server.h"
 #include "support/transfer_fixture.h"
 #include "support/virtual_clock.h"
@@ -32,30 +31,6 @@ class SignaturesTest : public TransferFixture {
   HttpTestServer server{site.path()};
   VirtualClock clock;
 };
-
-TEST_F(SignaturesTest, DigestStandsOnlyForAFileWrittenWholeByAMethodItSaw) {
-  const std::int64_t size = static_cast<std::int64_t>(content.size());
-  // The first method breaks off after 10,000 bytes; the second writes the file anew.
-  server.DropAfter("a.bin", 10000);
-  DownloadDigest direct;
-  ASSERT_TRUE(FetchFile(server.Url("a.bin"), W("a.bin"), false, direct.Tap()));
-  EXPECT_EQ(direct.DigestOf(size + 1), "");
-  DownloadDigest again;
-  ASSERT_TRUE(FetchFile(server.Url("a.bin"), W("a.bin"), false, again.Tap()));
-  EXPECT_EQ(again.DigestOf(size), crypto::Blake2b512(content));
-
-  // Both methods break off; the one-call download, whose bytes go unseen, writes it.
-  server.DropAfter("a.bin", 10000, 2);
-  DownloadDigest unseen;
-  ASSERT_TRUE(FetchFile(server.Url("a.bin"), W("a.bin"), false, unseen.Tap()));
-  EXPECT_EQ(ReadFile(W("a.bin")), content);
-  EXPECT_EQ(unseen.DigestOf(size), "");
-
-  // Without a trusted key nothing is hashed.
-  ASSERT_TRUE(CfgPutStr("LiveUpdate.publicKey", ""));
-  DownloadDigest off;
-  EXPECT_FALSE(off.Tap().block);
-}
 
 TEST_F(SignaturesTest, SignedFileVerifiesWhicheverMethodWroteIt) {
   RunContext context;
