@@ -54,4 +54,14 @@ TEST_F(SignaturesTest, SignedFileVerifiesWhicheverMethodWroteIt) {
   EXPECT_EQ(server.RequestCount("a.bin.minisig"), 1 + 5);
 }
 
+TEST_F(SignaturesTest, MistypedKeySettingRefusesInsteadOfSwitchingChecksOff) {
+  RunContext context;
+  context.site = server.BaseUrl();
+  context.updateInfo = MakeBlock("T1", {EntryOfFile("a.bin", site / "a.bin")});
+  ASSERT_TRUE(CfgPutStr("LiveUpdate.publicKey", "RWnot-a-key"));
+  EXPECT_FALSE(DownloadUpdateFiles(context));
+  EXPECT_NE(log.Text().find("trusted public key refused: \"RWnot-a-key\""), std::string::npos) << log.Text();
+  EXPECT_NE(log.Text().find("no valid trusted public key is configured"), std::string::npos) << log.Text();
+}
+
 }  // namespace
