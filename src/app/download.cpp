@@ -8,6 +8,7 @@
 #include "app/display.h"
 #include "app/file_entries.h"
 #include "app/names.h"
+#include "app/signatures.h"
 #include "app/transfer.h"
 #include "app/update_list.h"
 #include "platform/os.h"
@@ -87,6 +88,8 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
   std::string failure = !entry.whole ? "the entry is longer than 255 characters"
                         : !plain     ? "the name is not a plain file name"
                                      : VerifyFailure(path, entry);
+  if (failure.empty() && !SiteFileSignatureHolds(context, entry.name, path))
+    failure = "its signature does not hold";
   if (!failure.empty()) {
     // Mend: a file that does not verify is removed at once, so a failed run
     // leaves no full disk behind.

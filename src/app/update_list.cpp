@@ -6,6 +6,7 @@
 
 #include "app/file_entries.h"
 #include "app/names.h"
+#include "app/signatures.h"
 #include "app/transfer.h"
 #include "platform/os.h"
 #include "settings/config.h"
@@ -168,9 +169,18 @@ bool GetUpdateList(RunContext& context) {
     if (IsLocalSite(context)) {
       readOnly = FileModeContext(0);
       Log("Will update through local file system.");
-      if (!ReadLocalList(StripFileScheme(context.site + kUpdateListName), context.updateInfo)) {
+      const std::string sitePath = StripFileScheme(context.site + kUpdateListName);
+      const std::string listPath = LocalListToRead(sitePath);
+      if (!ReadLocalList(listPath, context.updateInfo)) {
         Log("Cannot connect to the update site!");
         context.updateInfo.clear();
+      }
+      if (listPath != sitePath) {
+        if (!context.updateInfo.empty() && !SiteFileSignatureHolds(context, kUpdateListName, listPath)) {
+          context.updateInfo.clear();
+          listFailure = "the list's signature does not hold";
+        }
+        DeleteFileChecked(listPath);
       }
     } else {
       const std::string workFile = AddBackslash(WorkDirectory()) + kUpdateListName;
@@ -181,6 +191,10 @@ bool GetUpdateList(RunContext& context) {
         listFailure = ListTooLargeText();
       else
         context.updateInfo = ReadTextFile(workFile, "\r\n");
+      if (!context.updateInfo.empty() && !SiteFileSignatureHolds(context, kUpdateListName, workFile)) {
+        context.updateInfo.clear();
+        listFailure = "the list's signature does not hold";
+      }
       // Gone before the next reading, so that a failed fetch cannot reuse it.
       DeleteFileChecked(workFile);
     }
