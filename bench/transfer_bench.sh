@@ -17,30 +17,15 @@ CLI=$BUILD/bench/transfer_bench_cli
 [ -x "$CLI" ] || { echo "build $CLI first (cmake --build $BUILD --target transfer_bench_cli)" >&2; exit 2; }
 CLI=$(cd "$(dirname "$CLI")" && pwd)/$(basename "$CLI")
 SIZE_MB=${SIZE_MB:-256}
-RUNS=${RUNS:-5}
-ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tvqbench-XXXXXX")
-SERVER=
-cleanup() {
-  [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null || true
-  rm -rf "$ROOT"
-}
-trap cleanup EXIT INT TERM
-# No proxy takes part, for curl and for the updater alike.
-unset http_proxy https_proxy all_proxy HTTPS_PROXY ALL_PROXY no_proxy NO_PROXY || true
+. "$(dirname "$0")/bench_lib.sh"
 
 mkdir -p "$ROOT/site" "$ROOT/temp" "$ROOT/out"
 head -c $((SIZE_MB * 1048576)) /dev/urandom > "$ROOT/site/big.bin"
 head -c $((16 * 1048576)) /dev/urandom > "$ROOT/site/small.bin"
 SIZE=$(stat -c %s "$ROOT/site/big.bin")
 
-"$CLI" serve "$ROOT/site" "$ROOT/port" &
-SERVER=$!
-i=0
-while [ ! -s "$ROOT/port" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
-PORT=$(cat "$ROOT/port")
-BASE=http://127.0.0.1:$PORT/
+start_server "$ROOT/site"
 
-. "$(dirname "$0")/timing.sh"
 field() { tr ' ' '\n' < "$ROOT/last" | sed -n "s/^$1=//p"; }
 
 curl_ms=$(best_of "curl -s -S -o '$ROOT/out/big.bin' '${BASE}big.bin'")

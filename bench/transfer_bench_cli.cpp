@@ -1,9 +1,12 @@
 // The transfer paths, one operation per call, for transfer_bench.sh:
 //   transfer_bench_cli serve DIR PORTFILE          serve DIR over HTTP until killed
 //   transfer_bench_cli fetch URL TARGET SIZE       FetchFile with progress counted
-//   transfer_bench_cli download SITE NAME SIZE CHECKSUM
+//   transfer_bench_cli download SITE NAME SIZE CHECKSUM [SETTINGS]
 //                                                  DownloadUpdateFiles of one listed file
+//                                                  (with SETTINGS: that settings file, so
+//                                                  that its LiveUpdate.publicKey applies)
 //   transfer_bench_cli checksum FILE               FileChecksum
+//   transfer_bench_cli verify FILE PUBKEY          VerifyFileSignature against FILE.minisig
 // Each prints one line of key=value figures.
 #include <chrono>
 #include <cstdint>
@@ -18,9 +21,11 @@
 #include "app/names.h"
 #include "app/run_context.h"
 #include "app/file_entries.h"
+#include "app/minisign.h"
 #include "app/site_list.h"
 #include "app/transfer.h"
 #include "platform/os.h"
+#include "settings/config.h"
 #include "support/fileutil.h"
 #ifndef _WIN32
 #include "support/http_test_server.h"  // the server runs on Linux only
@@ -118,6 +123,14 @@ int Checksum(const std::string& path) {
   return 0;
 }
 
+int Verify(const std::string& path, const std::string& publicKey) {
+  const std::string signature = ReadFileBounded(path + ".minisig", 65536).value_or("");
+  const auto start = SteadyClock::now();
+  const SignatureVerdict verdict = VerifyFileSignature(signature, path, ParsePublicKeys(publicKey));
+  std::cout << "ok=" << verdict.Ok() << " ms=" << MsSince(start) << "\n";
+  return verdict.Ok() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -127,10 +140,16 @@ int main(int argc, char** argv) {
   if (command == "serve" && argc == 4) return Serve(argv[2], argv[3]);
 #endif
   if (command == "fetch" && argc == 5) return Fetch(argv[2], argv[3], std::stoll(argv[4]));
-  if (command == "download" && argc == 6)
+  if (command == "download" && (argc == 6 || argc == 7)) {
+    if (argc == 7) {
+      CfgSetOverride(argv[6]);
+      CfgInit();
+    }
     return Download(argv[2], FileEntry{argv[3], std::stoll(argv[4]), std::stoll(argv[5])});
+  }
   if (command == "checksum" && argc == 3) return Checksum(argv[2]);
+  if (command == "verify" && argc == 4) return Verify(argv[2], argv[3]);
   std::cerr << "usage: transfer_bench_cli serve DIR PORTFILE | fetch URL TARGET SIZE | "
-               "download SITE NAME SIZE CHECKSUM | checksum FILE\n";
+               "download SITE NAME SIZE CHECKSUM [SETTINGS] | checksum FILE | verify FILE PUBKEY\n";
   return 2;
 }

@@ -19,14 +19,7 @@ WINE=${WINE:-/usr/lib/wine/wine64}
 export WINEPREFIX=${WINEPREFIX:-$(cd "$WINDOWS" && pwd)/wineprefix} WINEDEBUG=-all LANG=C.UTF-8
 SIZE_MB=${SIZE_MB:-256}
 RUNS=${RUNS:-3}
-ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tvqwinebench-XXXXXX")
-SERVER=
-cleanup() {
-  [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null || true
-  rm -rf "$ROOT"
-}
-trap cleanup EXIT INT TERM
-unset http_proxy https_proxy all_proxy HTTPS_PROXY ALL_PROXY no_proxy NO_PROXY || true
+. "$(dirname "$0")/bench_lib.sh"
 "$WINE" wineboot -i >/dev/null 2>&1
 
 mkdir -p "$ROOT/site" "$ROOT/out"
@@ -34,13 +27,8 @@ head -c $((SIZE_MB * 1048576)) /dev/urandom > "$ROOT/site/big.bin"
 SIZE=$(stat -c %s "$ROOT/site/big.bin")
 winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
-"$CLI" serve "$ROOT/site" "$ROOT/port" &
-SERVER=$!
-i=0
-while [ ! -s "$ROOT/port" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
-URL=http://127.0.0.1:$(cat "$ROOT/port")/big.bin
-
-. "$(dirname "$0")/timing.sh"
+start_server "$ROOT/site"
+URL=${BASE}big.bin
 
 wine_start=$(best_of "'$WINE' '$WCLI' nothing || true")
 curl_ms=$(best_of "curl -s -S -o '$ROOT/out/big.bin' '$URL'")

@@ -10,7 +10,9 @@ set(TVQ_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 # Wine names Linux files in the locale's character set: UTF-8, or non-ASCII names fail.
 set(TVQ_WINE_ENV "WINEPREFIX=${TVQ_WINEPREFIX};WINEDEBUG=-all;DISPLAY=;LANG=C.UTF-8;LC_ALL=")
 
-add_library(tvqtestsupport STATIC ${CMAKE_CURRENT_SOURCE_DIR}/support/empty.cc)
+# The shared test helpers that need no Linux-only part.
+add_library(tvqtestsupport STATIC ${CMAKE_CURRENT_SOURCE_DIR}/support/empty.cc
+            ${CMAKE_CURRENT_SOURCE_DIR}/support/recording_user_interface.cpp)
 target_include_directories(tvqtestsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/src)
 target_link_libraries(tvqtestsupport PUBLIC tvqcore gmock gtest)
 target_compile_definitions(tvqtestsupport PUBLIC

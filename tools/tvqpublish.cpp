@@ -3,6 +3,9 @@
 //   tvqpublish add SITE_DIR --id ID FILE...   copy files in, append an update block
 //   tvqpublish checksum FILE...               print name:size:checksum per file
 //   tvqpublish verify SITE_DIR                check the list and every listed file
+//   tvqpublish keygen KEYFILE                 make a signing key, print its public key
+//   tvqpublish sign SITE_DIR --key KEYFILE    sign the list and every listed file
+//   add ... --sign KEYFILE, verify ... --pubkey KEY: the same with signatures
 //
 // Exit codes: 0 done; 1 verify found problems, or a copy or write failed;
 // 2 refused (bad arguments or input; nothing was changed).
@@ -14,9 +17,12 @@
 #include <vector>
 
 #include "app/file_entries.h"
+#include "app/minisign.h"
+#include "app/signatures.h"
 #include "app/site_list.h"
 #include "app/update_list.h"
 #include "platform/os.h"
+#include "platform/terminal.h"
 #include "support/fileutil.h"
 #include "support/strfn.h"
 
@@ -37,6 +43,11 @@ const char* const kMainHelp =
     "  add SITE_DIR --id ID FILE...   copy the files into the site and append an update\n"
     "  checksum FILE...               print name:size:checksum for each file\n"
     "  verify SITE_DIR                check the list and every listed file\n"
+    "  keygen KEYFILE                 make a signing key; print the public key\n"
+    "  sign SITE_DIR --key KEYFILE    sign the list and every listed file\n"
+    "\n"
+    "Signatures: 'add ... --sign KEYFILE' signs what it adds and the list;\n"
+    "'verify SITE_DIR --pubkey KEY' also checks every signature.\n"
     "\n"
     "'tvqpublish COMMAND --help' describes a command.\n";
 
@@ -54,8 +65,13 @@ const char* const kAddHelp =
     "          fetches NAME~ and installs it as NAME.\n"
     "\n"
     "Refuses (exit 2, nothing changed) when ID does not sort after the last\n"
-    "update, a name is not a plain file name, a name is given twice, or a\n"
-    "file is missing.\n";
+    "update, a name is not a plain file name, a name is given twice, a file\n"
+    "is missing, an entry would be longer than 255 characters, or a name that\n"
+    "an earlier update lists would get other content: the site keeps one copy\n"
+    "per name, and that update could no longer be installed. Publish the same\n"
+    "content, another name, or NAME~ where no update lists it yet.\n"
+    "\n"
+    "  --sign KEYFILE   also sign the added files and the list (see 'sign --help')\n";
 
 const char* const kChecksumHelp =
     "usage: tvqpublish checksum FILE...\n"
@@ -68,9 +84,14 @@ const char* const kVerifyHelp =
     "\n"
     "Checks that SITE_DIR/!update-info.txt is a well-formed update list whose\n"
     "updates ascend, that every listed name is a plain file name, and that every\n"
-    "listed file is in SITE_DIR with its listed size and checksum (a name listed\n"
-    "again by a later update is checked against the later entry). Prints each\n"
-    "problem; exit 1 when there is any.\n";
+    "file of every update is in SITE_DIR with the size and checksum that update\n"
+    "lists. Names each update that cannot be installed from the site and where a\n"
+    "fresh installation would stop. Prints each problem; exit 1 when there is any.\n"
+    "\n"
+    "  --pubkey KEY   also check the signature NAME.minisig of the list and of\n"
+    "                 every listed file against KEY (RW..., several separated\n"
+    "                 by ';', or a public key file) and name each one that is\n"
+    "                 missing, malformed, made with another key or not matching\n";
 
 bool WantsHelp(const std::vector<std::string>& args) {
   for (const auto& a : args)
@@ -114,6 +135,17 @@ struct Source {
   std::string path;        // the file to copy
   std::string listedName;  // its name on the site and in the list
 };
+
+// Why these files may not be added to the list (empty when they may): an
+// entry too long for the updater, or a name whose earlier listing the new
+// file would break.
+std::string EntriesProblem(const std::string& list, const std::vector<Source>& sources) {
+  for (const Source& s : sources) {
+    const std::string problem = PublishProblem(list, EntryOfFile(s.listedName, s.path));
+    if (!problem.empty()) return problem;
+  }
+  return {};
+}
 
 int Add(const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
@@ -183,6 +215,8 @@ int Add(const std::vector<std::string>& args) {
   }
   const std::string problem = OrderProblem(list, BlockHeader(id));
   if (!problem.empty()) return Refuse(problem);
+  const std::string entryProblem = EntriesProblem(list, sources);
+  if (!entryProblem.empty()) return Refuse(entryProblem);
 
   // The changes: the files first, then the list, so that a list never names
   // a file that is not there yet.
@@ -255,6 +289,253 @@ int Verify(const std::vector<std::string>& args) {
   return kOk;
 }
 
+// ------------------------------------------------------------------- signatures
+
+const char* const kKeygenHelp =
+    "usage: tvqpublish keygen KEYFILE [--unencrypted]\n"
+    "\n"
+    "Makes a new Ed25519 signing key in the minisign format, writes the secret\n"
+    "key to KEYFILE (which must not exist yet) and prints the public key line\n"
+    "RW... for the build (cmake -DTVQ_PUBLIC_KEY=...) or the setting\n"
+    "LiveUpdate.publicKey. The secret key is encrypted with a password taken\n"
+    "from TVQ_SIGN_PASSWORD or asked on the terminal; --unencrypted leaves it\n"
+    "unencrypted (for tests and CI machines that guard the file otherwise).\n";
+
+const char* const kSignHelp =
+    "usage: tvqpublish sign SITE_DIR --key KEYFILE\n"
+    "\n"
+    "Signs every file that SITE_DIR/!update-info.txt lists, then the list\n"
+    "itself, writing NAME.minisig beside each (minisign format, prehashed;\n"
+    "checked by the updater and by 'minisign -V'). KEYFILE is a secret key of\n"
+    "tvqpublish keygen or minisign -G; its password comes from\n"
+    "TVQ_SIGN_PASSWORD or the terminal. Refuses (exit 2, nothing changed)\n"
+    "when a listed file is missing.\n";
+
+constexpr const char* kSignatureComment = "signature from tvqpublish secret key";
+
+// Takes "--name VALUE" or "--name=VALUE" out of args.
+std::optional<std::string> TakeOption(std::vector<std::string>& args, const std::string& name, bool* bad) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == name) {
+      if (i + 1 >= args.size()) {
+        *bad = true;
+        return std::nullopt;
+      }
+      std::string value = args[i + 1];
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+      return value;
+    }
+    if (StartsWith(args[i], name + "=")) {
+      std::string value = args[i].substr(name.size() + 1);
+      args.erase(args.begin() + static_cast<std::ptrdiff_t>(i));
+      return value;
+    }
+  }
+  return std::nullopt;
+}
+
+// The signing password: TVQ_SIGN_PASSWORD, else asked on the terminal
+// (twice when a new key is made). nullopt when neither is there.
+std::optional<std::string> SigningPassword(bool confirm) {
+  if (auto fromEnv = os::GetEnvVar("TVQ_SIGN_PASSWORD")) return fromEnv;
+  auto first = os::ReadSecretLine("Password for the signing key: ");
+  if (!first || !confirm) return first;
+  auto second = os::ReadSecretLine("Password (again): ");
+  if (!second || *second != *first) {
+    std::cerr << "tvqpublish: the passwords differ\n";
+    return std::nullopt;
+  }
+  return first;
+}
+
+// Reads a secret key file, asking for its password when it is encrypted.
+std::optional<MinisignSecretKey> LoadSigningKey(const std::string& path, std::string* why) {
+  auto text = ReadFileBounded(path, 64 * 1024);
+  if (!text) {
+    *why = path + ": cannot be read";
+    return std::nullopt;
+  }
+  std::optional<std::string> password;
+  if (SecretKeyIsEncrypted(*text)) {
+    password = SigningPassword(false);
+    if (!password) {
+      *why = path + " is encrypted: set TVQ_SIGN_PASSWORD or run on a terminal";
+      return std::nullopt;
+    }
+  }
+  auto key = ParseSecretKey(*text, password, why);
+  if (!key) *why = path + ": " + *why;
+  return key;
+}
+
+// Writes NAME.minisig for the file at dir/name, replacing an older one in one step.
+bool WriteSignature(const MinisignSecretKey& key, const std::string& dir, const std::string& name) {
+  const std::string path = AddBackslash(dir) + name;
+  const auto sig = SignFile(key, path, DefaultTrustedComment(name, os::WallTimeSeconds()));
+  const std::string target = path + kSignatureSuffix;
+  const std::string temp = target + ".tmp";
+  if (sig && WriteWhole(temp, SignatureFileText(*sig, kSignatureComment)) && os::RenameReplace(temp, target))
+    return true;
+  os::RemoveFile(temp);
+  std::cerr << "tvqpublish: cannot sign " << path << "\n";
+  return false;
+}
+
+// Every file name the list gives (as stored on the site), each once, in the
+// order of first listing.
+std::vector<std::string> ListedNames(std::string_view list) {
+  std::vector<std::string> names;
+  std::set<std::string> seen;
+  for (const ListBlock& block : ListBlocks(list)) {
+    FileEntry entry;
+    const std::string files = FilesSectionOf(block.text);
+    for (std::string_view piece : ListPieces(files))
+      if (ParseFileEntry(piece, entry) && seen.insert(entry.name).second) names.push_back(entry.name);
+  }
+  return names;
+}
+
+// Signs the named files of the site and then the list, so that a list
+// signature never vouches for files that are not signed yet.
+int SignSiteFiles(const MinisignSecretKey& key, const std::string& siteDir, const std::vector<std::string>& names) {
+  for (const std::string& name : names)
+    if (!WriteSignature(key, siteDir, name)) return kFailed;
+  if (!WriteSignature(key, siteDir, kUpdateListName)) return kFailed;
+  std::cout << "signed " << names.size() << " file" << (names.size() == 1 ? "" : "s")
+            << " and the list with key " << KeyIdText(key.keyId) << "\n";
+  return kOk;
+}
+
+int Keygen(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::cout << kKeygenHelp;
+    return kOk;
+  }
+  std::string keyFile;
+  bool unencrypted = false;
+  for (const std::string& a : args) {
+    if (a == "--unencrypted") {
+      unencrypted = true;
+    } else if (StartsWith(a, "--") || !keyFile.empty()) {
+      return Refuse("usage: tvqpublish keygen KEYFILE [--unencrypted] (see --help)");
+    } else {
+      keyFile = a;
+    }
+  }
+  if (keyFile.empty()) return Refuse("usage: tvqpublish keygen KEYFILE [--unencrypted] (see --help)");
+  // A secret key is never overwritten: the keys made with it would be lost.
+  if (os::StatPath(keyFile).exists) return Refuse(keyFile + " exists already");
+  std::optional<std::string> password;
+  if (!unencrypted) {
+    password = SigningPassword(true);
+    if (!password) return Refuse("no password: set TVQ_SIGN_PASSWORD, run on a terminal, or use --unencrypted");
+  }
+  const MinisignSecretKey key = NewSecretKey();
+  const std::string text = SecretKeyFileText(key, password);
+  auto file = os::File::Open(keyFile, os::OpenFor::CreateNew, 0600);
+  if (text.empty() || !file || !file->Write(text.data(), text.size()) || !file->Sync() || !file->Close()) {
+    os::RemoveFile(keyFile);
+    std::cerr << "tvqpublish: cannot write " << keyFile << "\n";
+    return kFailed;
+  }
+  std::cerr << "secret key " << KeyIdText(key.keyId) << " written to " << keyFile
+            << (password ? " (encrypted)" : " (not encrypted)")
+            << "; the public key, for -DTVQ_PUBLIC_KEY= or LiveUpdate.publicKey=:\n";
+  std::cout << PublicKeyLine(PublicKeyOf(key)) << "\n";
+  return kOk;
+}
+
+int Sign(std::vector<std::string> args) {
+  if (WantsHelp(args)) {
+    std::cout << kSignHelp;
+    return kOk;
+  }
+  bool bad = false;
+  const auto keyFile = TakeOption(args, "--key", &bad);
+  if (bad || !keyFile || args.size() != 1) return Refuse("usage: tvqpublish sign SITE_DIR --key KEYFILE (see --help)");
+  const std::string& siteDir = args[0];
+  const auto list = ReadFileBounded(AddBackslash(siteDir) + kUpdateListName, 256 << 20);
+  if (!list) return Refuse(AddBackslash(siteDir) + kUpdateListName + ": cannot be read");
+  const std::vector<std::string> names = ListedNames(*list);
+  for (const std::string& name : names) {
+    if (!IsPlainFileName(name)) return Refuse("\"" + name + "\" is not a plain file name");
+    if (!IsRegularFile(AddBackslash(siteDir) + name)) return Refuse(AddBackslash(siteDir) + name + ": no such file");
+  }
+  std::string why;
+  const auto key = LoadSigningKey(*keyFile, &why);
+  if (!key) return Refuse(why);
+  return SignSiteFiles(*key, siteDir, names);
+}
+
+int AddAndSign(std::vector<std::string> args) {
+  bool bad = false;
+  const auto keyFile = WantsHelp(args) ? std::nullopt : TakeOption(args, "--sign", &bad);
+  if (bad) return Refuse("--sign needs a key file");
+  if (!keyFile) return Add(args);
+  // The key is read before anything changes: a wrong password changes nothing.
+  std::string why;
+  const auto key = LoadSigningKey(*keyFile, &why);
+  if (!key) return Refuse(why);
+  const int rc = Add(args);
+  if (rc != kOk) return rc;
+  std::string siteDir;
+  for (std::size_t i = 0; i < args.size() && siteDir.empty(); ++i) {
+    if (args[i] == "--id") ++i;
+    else if (!StartsWith(args[i], "--")) siteDir = args[i];
+  }
+  const auto list = ReadFileBounded(AddBackslash(siteDir) + kUpdateListName, 256 << 20);
+  const auto blocks = list ? ListBlocks(*list) : std::vector<ListBlock>();
+  if (blocks.empty()) return kFailed;
+  return SignSiteFiles(*key, siteDir, ListedNames(blocks.back().text));
+}
+
+// The signature problems of a site: one line for each listed file and for
+// the list whose signature is missing or bad.
+std::vector<std::string> SignatureProblems(const std::string& siteDir, const std::vector<MinisignPublicKey>& keys) {
+  std::vector<std::string> problems;
+  const std::string listPath = AddBackslash(siteDir) + kUpdateListName;
+  std::vector<std::string> names = ListedNames(ReadFileBounded(listPath, 256 << 20).value_or(""));
+  names.push_back(kUpdateListName);
+  for (const std::string& name : names) {
+    const std::string path = AddBackslash(siteDir) + name;
+    if (!IsPlainFileName(name) || !IsRegularFile(path)) continue;  // the site checks name these
+    const std::string sigText = ReadFileBounded(path + kSignatureSuffix, 64 * 1024).value_or("");
+    const SignatureVerdict v = VerifyFileSignature(sigText, path, keys, name);
+    if (!v.Ok())
+      problems.push_back(name + kSignatureSuffix + ": signature " + SignatureCheckText(v.check) + " (" + v.detail + ")");
+  }
+  return problems;
+}
+
+int VerifyWithSignatures(std::vector<std::string> args) {
+  bool bad = false;
+  const auto keyText = WantsHelp(args) ? std::nullopt : TakeOption(args, "--pubkey", &bad);
+  if (bad) return Refuse("--pubkey needs a key (RW...) or a public key file");
+  if (!keyText) return Verify(args);
+  std::vector<std::string> keyProblems;
+  const auto keyFileText = os::FileExists(*keyText) ? ReadFileBounded(*keyText, 64 * 1024) : std::nullopt;
+  std::vector<MinisignPublicKey> keys;
+  if (keyFileText) {
+    std::string why;
+    if (auto key = ParsePublicKey(*keyFileText, &why)) keys.push_back(*key);
+    else keyProblems.push_back(*keyText + ": " + why);
+  } else {
+    keys = ParsePublicKeys(*keyText, &keyProblems);
+  }
+  if (keys.empty() || !keyProblems.empty())
+    return Refuse(keyProblems.empty() ? "no public key given" : keyProblems.front());
+  const int rc = Verify(args);
+  if (rc == kRefused) return rc;
+  const std::vector<std::string> problems = SignatureProblems(args[0], keys);
+  for (const std::string& p : problems) std::cout << p << "\n";
+  if (!problems.empty()) {
+    std::cout << problems.size() << " signature problem" << (problems.size() == 1 ? "" : "s") << " found\n";
+    return kFailed;
+  }
+  std::cout << args[0] << ": signatures ok\n";
+  return rc;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -269,9 +550,11 @@ int main(int argc, char** argv) {
     std::cout << kMainHelp;
     return kOk;
   }
-  if (command == "add") return Add(args);
+  if (command == "add") return AddAndSign(args);
   if (command == "checksum") return Checksum(args);
-  if (command == "verify") return Verify(args);
+  if (command == "verify") return VerifyWithSignatures(args);
+  if (command == "keygen") return Keygen(args);
+  if (command == "sign") return Sign(args);
   std::cerr << "tvqpublish: unknown command " << command << "\n\n" << kMainHelp;
   return kRefused;
 }

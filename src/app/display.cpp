@@ -91,7 +91,7 @@ std::string HostOfSite(const std::string& site) {
 void ShowHost(const std::string& site) {
   const auto at = caption.find(kHostSuffix);
   if (at != std::string::npos) caption.erase(at);
-  caption += kHostSuffix + HostOfSite(site);
+  caption += kHostSuffix + ControlsReplaced(HostOfSite(site));
   surface->SetCaption(caption);
 }
 
@@ -108,7 +108,12 @@ void ShowInstallProgress(int step) {
 }
 
 void ShowUpdateId(const std::string& id) {
-  surface->SetUpdateIdText("update ID: " + id);
+  // Mend: an ID of escape sequences retitled and cleared the user's terminal.
+  surface->SetUpdateIdText("update ID: " + ControlsReplaced(id));
+}
+
+void ShowCause(const std::string& cause) {
+  if (!cause.empty()) surface->SetCauseText(ControlsReplaced(cause));
 }
 
 std::int64_t RoundHalfEven(double value) {

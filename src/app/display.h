@@ -18,6 +18,9 @@ class DisplaySurface {
   // Handles pending window messages (input, repaint); throttled by the
   // surface so that a fast transfer is not slowed down.
   virtual void Pump() = 0;
+  // Why the run failed, shown beside the status where the surface has room
+  // for it (the console); the window keeps its status line as it is.
+  virtual void SetCauseText(const std::string& /*cause*/) {}
 };
 
 // The surface in use (a silent one until main or a test installs another).
@@ -39,6 +42,10 @@ void ShowHost(const std::string& site);
 void AddDownloadedBytes(std::int64_t n);
 void ShowInstallProgress(int step);
 void ShowUpdateId(const std::string& id);  // "update ID: " + id
+// Says why the run failed (console; nothing in the window).
+void ShowCause(const std::string& cause);
+// Text from the update site (update ID, host) is shown with control
+// characters replaced, so it cannot drive a terminal.
 
 // The host part of a site address (what ShowHost appends to the caption).
 std::string HostOfSite(const std::string& site);

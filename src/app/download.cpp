@@ -8,6 +8,7 @@
 #include "app/display.h"
 #include "app/file_entries.h"
 #include "app/names.h"
+#include "app/signatures.h"
 #include "app/transfer.h"
 #include "app/update_list.h"
 #include "platform/os.h"
@@ -24,12 +25,26 @@ void Log(std::string_view line) {
   StdText() << line << std::endl;
 }
 
+std::string downloadFailure;
+
+// Why the file at path does not pass its checks; empty when it does.
+std::string VerifyFailure(const std::string& path, const FileEntry& entry) {
+  if (!FileExists(path)) return "the file did not arrive";
+  if (entry.size >= 0 && FileSize64(path) != entry.size)
+    return "the file's size is " + std::to_string(FileSize64(path)) + " bytes, listed " +
+           std::to_string(entry.size);
+  if (entry.checksum != kNoChecksum && FileChecksum(path) != entry.checksum)
+    return "the file's checksum differs from the listed one";
+  return {};
+}
+
 // Brings one listed file into the work directory and checks it. True when
 // it arrived under its restored name with the listed size and checksum.
 bool FetchAndVerify(RunContext& context, std::string_view piece) {
   FileEntry entry;
   ParseFileEntry(piece, entry);
-  Log("downloading file \"" + entry.name + "\": " + std::to_string(entry.size) + " bytes...");
+  const std::string shownName = ControlsReplaced(entry.name);
+  Log("downloading file \"" + shownName + "\": " + std::to_string(entry.size) + " bytes...");
   if (entry.size < kAssumedBytesPerMinute) {
     StdText() << "please wait (this should take a few seconds)...";
   } else {
@@ -39,16 +54,23 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
 
   // A name with a path or a device in it would be written outside the work
   // directory: it is neither fetched nor written, and fails its check.
-  const bool plain = IsPlainFileName(entry.name);
+  // Mend: an entry longer than a short string was cut, losing its size and
+  // checksum, and was fetched unchecked under the cut name.
+  const bool plain = entry.whole && IsPlainFileName(entry.name);
   const std::string workDir = AddBackslash(WorkDirectory());
+  std::string fetchFailure;
   if (plain) {
     const std::string target = workDir + entry.name;
     if (IsLocalSite(context)) {
-      CopyFileRetry(StripFileScheme(context.site + entry.name), target, false, kCopyBufferSize,
-                    nullptr);
-      AddDownloadedBytes(FileSize64(target));
-    } else {
-      FetchFile(context.site + UrlPathOfName(entry.name), target, true);
+      const std::string source = StripFileScheme(context.site + entry.name);
+      // A file of another size than listed is not copied: it could not pass.
+      if (entry.size < 0 || os::StatTarget(source).size == entry.size) {
+        CopyFileRetry(source, target, false, kCopyBufferSize, nullptr);
+        AddDownloadedBytes(FileSize64(target));
+      }
+    } else if (!FetchFile(context.site + UrlPathOfName(entry.name), target, true, entry.size)) {
+      // The transfer stops one byte past the listed size.
+      fetchFailure = TransferFailureText();
     }
   }
   StdText() << '\r' << std::string(69, ' ') << '\r';
@@ -63,10 +85,22 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
     RenameFileChecked(workDir + entry.name, workDir + name);
   }
   const std::string path = workDir + name;
-  const bool ok = plain && FileExists(path) && (entry.size < 0 || FileSize64(path) == entry.size) &&
-                  (entry.checksum == kNoChecksum || FileChecksum(path) == entry.checksum);
-  if (!ok) {
+  std::string failure = !entry.whole ? "the entry is longer than 255 characters"
+                        : !plain     ? "the name is not a plain file name"
+                                     : VerifyFailure(path, entry);
+  if (failure.empty() && !SiteFileSignatureHolds(context, entry.name, path))
+    failure = "its signature does not hold";
+  if (!failure.empty()) {
+    // Mend: a file that does not verify is removed at once, so a failed run
+    // leaves no full disk behind.
+    if (plain) {
+      os::RemoveFile(path);
+      os::RemoveFile(workDir + entry.name);
+    }
+    if (!fetchFailure.empty()) failure = fetchFailure;
+    downloadFailure = shownName + ": " + failure;
     Log(" ERROR!");
+    Log("  (" + downloadFailure + ")");
     return false;
   }
   // A downloaded program or script must be able to run once installed, as a
@@ -82,13 +116,18 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
 
 }  // namespace
 
+const std::string& DownloadFailureText() {
+  return downloadFailure;
+}
+
 bool DownloadUpdateFiles(RunContext& context) {
   bool result = true;
   try {
     const std::string files = FilesSectionOf(context.updateInfo);
-    if (CtrlDown() && ShiftDown()) InfoBox("downloading: \r" + files);
+    downloadFailure.clear();
+    if (CtrlDown() && ShiftDown()) InfoBox("downloading: \r" + ControlsReplaced(files));
     Log("will download:");
-    Log(" {" + files + "}");
+    Log(" {" + ControlsReplaced(files) + "}");
     Log(kSeparatorLine);
     CountCurrentSetBytes(files);
     ShowUpdateId(UpdateIdOf(context.updateInfo));
@@ -106,6 +145,7 @@ bool DownloadUpdateFiles(RunContext& context) {
         try {
           passed = FetchAndVerify(context, piece);
         } catch (const std::exception& e) {
+          downloadFailure = e.what();
           Log(std::string(" ERROR: ") + e.what());
         } catch (...) {
           Log(" ERROR: unknown exception!");

@@ -18,5 +18,10 @@ inline constexpr std::int64_t kAssumedBytesPerMinute = 307200;
 // lists none); false at the first file that fails five times, on Cancel, or
 // on an unexpected error. Sets context.methodFile to the last file whose
 // name begins with "!update". A name that is not a plain file name is never
-// fetched or written; it fails like a file that does not verify.
+// fetched or written; it fails like a file that does not verify, and so does
+// an entry longer than 255 characters. A listed size caps the transfer (one
+// byte more fails it); a file that fails its checks is deleted at once.
 bool DownloadUpdateFiles(RunContext& context);
+// Why the last failed file failed: its name and the cause (the transfer's
+// reason, "the file's size is ...", ...). Empty when nothing failed.
+const std::string& DownloadFailureText();

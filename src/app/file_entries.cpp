@@ -32,6 +32,7 @@ std::int64_t AddSizes(std::int64_t a, std::int64_t b) {
 
 bool ParseFileEntry(std::string_view piece, FileEntry& entry) {
   const std::string shortPiece = ShortStr(piece);
+  entry.whole = shortPiece.size() == piece.size();
   entry.name = WordNr(1, shortPiece, ":");
   if (entry.name.empty()) return false;
   entry.size = FirstNumberOf(WordNr(2, shortPiece, ":"), -1);

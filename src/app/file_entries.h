@@ -14,6 +14,9 @@ struct FileEntry {
   std::string name;                // as listed (a trailing '~' kept)
   std::int64_t size = -1;          // -1: not given, not compared
   std::int64_t checksum = kNoChecksum;  // not given, not compared
+  // False when the piece was longer than a short string: it was cut, and
+  // what is left may have lost its size and checksum.
+  bool whole = true;
 };
 
 // The pieces of text between '\' characters, in order, empty ones included;

@@ -1,5 +1,6 @@
 #include "app/install.h"
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -8,11 +9,13 @@
 #include "platform/os.h"
 #include "support/fileutil.h"
 #include "support/lingua.h"
+#include "support/nuldev.h"
 #include "support/strfn.h"
 
 namespace {
 
 bool installOk = true;
+std::string installFailure;
 
 constexpr int kMainAppTries = 30;
 constexpr int kMainAppWaitMs = 1000;
@@ -25,14 +28,20 @@ const char* const kExecCopyCommand = "TVQEXEC~ ";
 const char* const kMainAppIni = "tvq.ini";
 const char* const kNewVersionSuffix = ".newversion";
 
+void WaitMs(int ms) { os::SleepMs(ms); }
+
 // W: the work directory with its delimiter.
 std::string WorkDir() { return AddBackslash(WorkDirectory()); }
 
 // A copy or expansion that finally failed: the installation is not OK and
-// the user is told which file.
-bool CopyFailed(const std::string& source, const std::string& target) {
+// the user is told which file; the cause goes to the account and the
+// console, the box keeps its text.
+bool CopyFailed(const std::string& source, const std::string& target, const std::string& cause) {
   installOk = false;
-  ErrorBox("cannot copy \"" + source + "\" to \"" + target + "\"");
+  const std::string text = "cannot copy \"" + source + "\" to \"" + target + "\"";
+  installFailure = cause.empty() ? text : text + ": " + cause;
+  StdText() << installFailure << std::endl;
+  ErrorBox(text);
   return false;
 }
 
@@ -42,6 +51,39 @@ bool CopyFailed(const std::string& source, const std::string& target) {
 bool IsDirectoryOrLink(const std::string& path) {
   const os::FileInfo info = os::StatPath(path);
   return info.isDirectory || info.isSymlink;
+}
+
+// "In use" is tested without deleting: the main application stays in place
+// until its replacement is renamed over it.
+bool InUse(const std::string& path) {
+  return FileExists(path) && !FileOpenable(path);
+}
+
+// CopyWithRetries, with replaceInUse passed on to the copy.
+bool CopyWithRetriesOver(const std::string& source, const std::string& target, bool skipIfMissing,
+                         bool replaceInUse) {
+  WaitMs(200);
+  const std::string to = target.empty() ? FileNameOf(source) : target;
+  if (IsDirectoryOrLink(source)) return CopyFailed(source, to, "not an ordinary file");
+  if (skipIfMissing && !FileExists(source)) {
+    WaitMs(500);
+    if (!FileExists(source)) return true;
+  }
+  const auto attempt = [&] {
+    return CopyFileRetry(source, to, false, kCopyBufferSize, nullptr, replaceInUse) &&
+           FilesEqual(source, to);
+  };
+  bool ok = attempt();
+  if (!ok) {
+    WaitMs(5500);
+    ok = attempt();
+  }
+  ok = ok && FilesEqual(source, to);
+  if (!ok) {
+    WaitMs(9500);
+    ok = attempt();
+  }
+  return ok || CopyFailed(source, to, CopyFailureText());
 }
 
 // Names of the entries of the mask's directory that match the mask (hidden
@@ -66,8 +108,6 @@ std::vector<std::string> EntriesNotInstalled(const std::string& mask, bool compa
   }
   return names;
 }
-
-void WaitMs(int ms) { os::SleepMs(ms); }
 
 // Steps 2 to 17 of the installation; false when it failed.
 bool InstallSteps(const std::string& w) {
@@ -104,16 +144,30 @@ bool InstallSteps(const std::string& w) {
   DeleteFileChecked(w + lower + ".exe");
   ShowInstallProgress(30);
 
+  // The running program's own file under a name without ".exe" (this
+  // platform's) is renamed over, which a running program allows.
+  // Mend: copying over it failed every installation, at every run.
+  const std::string own = FileNameOf(os::ExecutablePath());
+  if (UpStr(own) != UpStr(lower + ".exe") && FileExists(w + own)) {
+    CopyWithRetriesOver(w + own, own, false, true);
+    DeleteFileChecked(w + own);
+  }
+
   // The main application is replaced only once it has been closed.
+  // Mend: it was deleted first and copied after, so a failed copy or a kill
+  // in between left no main application at all; now the new file is renamed
+  // over the old one.
   if (FileExists(w + mainExe)) {
     for (int i = 1; i <= kMainAppTries; ++i) {
-      const bool deleted = DeleteFileChecked(mainExe);
-      if ((deleted || i >= 3) && !FileExists(mainExe)) break;
+      // Where deleting used to succeed the file is free now; a missing one
+      // is looked for from the third try on, as before.
+      if (!InUse(mainExe) && (FileExists(mainExe) || i >= 3)) break;
       WaitMs(kMainAppWaitMs);
       ShowInstallProgress(30 + i / 4);
     }
-    if (FileExists(mainExe)) {
+    if (InUse(mainExe)) {
       ErrorBox("Sorry, \"" + mainExe + "\" cannot be replaced. Update will abort.");
+      installFailure = mainExe + " is in use";
       return false;
     }
     CopyWithRetries(w + mainExe, "", false);
@@ -130,7 +184,8 @@ bool InstallSteps(const std::string& w) {
   // Mend: a file the last pass could not copy fails the installation, so the
   // update is not recorded and the next run installs it again.
   if (!CopyAllFiles(w + "*")) {
-    for (const std::string& name : EntriesNotInstalled(w + "*", true)) CopyFailed(w + name, name);
+    for (const std::string& name : EntriesNotInstalled(w + "*", true))
+      CopyFailed(w + name, name, CopyFailureText());
   }
   ShowInstallProgress(90);
 
@@ -147,6 +202,7 @@ bool InstallSteps(const std::string& w) {
 }  // namespace
 
 bool InstallOk() { return installOk; }
+const std::string& InstallFailureText() { return installFailure; }
 void ResetInstallOkForTests() { installOk = true; }
 
 bool InstallOrRunMethod(RunContext& context) {
@@ -168,6 +224,7 @@ bool InstallOrRunMethod(RunContext& context) {
 
 bool InstallUpdate() {
   installOk = true;
+  installFailure.clear();
   bool result = false;
   try {
     result = InstallSteps(WorkDir());
@@ -180,25 +237,7 @@ bool InstallUpdate() {
 }
 
 bool CopyWithRetries(const std::string& source, const std::string& target, bool skipIfMissing) {
-  WaitMs(200);
-  const std::string to = target.empty() ? FileNameOf(source) : target;
-  if (IsDirectoryOrLink(source)) return CopyFailed(source, to);
-  if (skipIfMissing && !FileExists(source)) {
-    WaitMs(500);
-    if (!FileExists(source)) return true;
-  }
-  const auto attempt = [&] { return CopyFileRetry(source, to) && FilesEqual(source, to); };
-  bool ok = attempt();
-  if (!ok) {
-    WaitMs(5500);
-    ok = attempt();
-  }
-  ok = ok && FilesEqual(source, to);
-  if (!ok) {
-    WaitMs(9500);
-    ok = attempt();
-  }
-  return ok || CopyFailed(source, to);
+  return CopyWithRetriesOver(source, target, skipIfMissing, false);
 }
 
 bool InstallHelper(const std::string& source) { return CopyWithRetries(source, {}, true); }
@@ -209,7 +248,8 @@ bool LzExpand(const std::string& source, const std::string& target) {
 
 bool ExpandWithCheck(const std::string& source, const std::string& target, bool skipIfMissing) {
   if (skipIfMissing && !FileExists(source)) return true;
-  return LzExpand(source, target) || CopyFailed(source, target);
+  return LzExpand(source, target) ||
+         CopyFailed(source, target, "not a whole compressed file, or it cannot be written");
 }
 
 bool CopyAllFiles(const std::string& mask) {

@@ -14,12 +14,18 @@
 bool InstallOrRunMethod(RunContext& context);
 
 // The built-in installation; false when any copy or expansion finally failed
-// or when tvq.exe stayed in use.
+// or when tvq.exe stayed in use. Every file of the application directory,
+// tvq.exe included, is replaced by renaming its new version over it, so it
+// holds the old or the new file, whole, whatever happens. The running
+// program's own file, where its name has no ".exe", is renamed over too.
 bool InstallUpdate();
 
 // installOk of the current (or last) installation: true at its start, false
 // once a copy or expansion has finally failed.
 bool InstallOk();
+// Why the last installation failed ("cannot copy ... : No space left on
+// device"); empty when nothing failed.
+const std::string& InstallFailureText();
 void ResetInstallOkForTests();
 
 // Copies source to target (empty: the source's file name in the current

@@ -11,6 +11,7 @@
 #include "app/install.h"
 #include "app/names.h"
 #include "app/run_context.h"
+#include "app/transfer.h"
 #include "app/update_list.h"
 #include "platform/os.h"
 #include "settings/config.h"
@@ -80,6 +81,16 @@ std::string BatchFileName() {
 #endif
 }
 
+// The program's file as the rights box names it: "<path>.exe" on Windows,
+// the real file elsewhere (mend: the box named a tvqlupd.exe that Linux lacks).
+std::string ProgramFileForUser() {
+#ifdef _WIN32
+  return ProgramPathWithoutExt() + ".exe";
+#else
+  return ProgramPath(true, true);
+#endif
+}
+
 std::string BatchCommandLine() {
 #ifdef _WIN32
   return BatchFileName();
@@ -106,6 +117,15 @@ void BindRunAccount() {
     }
   }
   out.clear();
+}
+
+// A settings file that is a directory, FIFO or device holds no settings and
+// takes none: the run goes on with the defaults and records nothing.
+void ReportUnusableSettingsFile(std::ostream& out) {
+  const std::string settings = CfgTopFileName();
+  if (CfgFileIsUsable(settings)) return;
+  out << "Settings file \"" << settings << "\" is not a regular file: settings are neither read "
+      << "from it nor stored in it." << std::endl;
 }
 
 [[noreturn]] void ShowVersionAndExit() {
@@ -154,9 +174,22 @@ void ResetHistoryIfObsolete() {
   }
 }
 
+// The site given with /P. The switch text holds 255 characters; a longer
+// site is taken whole from its argument (mend: a cut directory named
+// another directory).
+std::string SiteSwitchText() {
+  const std::string site = CmdSwitchText("P", kRealCommandLine);
+  for (const std::string& arg : os::Arguments()) {
+    if (arg.size() > site.size() + 2 && UpStr(arg.substr(0, 2)) == "/P" &&
+        StartsWith(std::string_view(arg).substr(2), site))
+      return arg.substr(2);
+  }
+  return site;
+}
+
 void ChooseSite(RunContext& context) {
   if (CmdSwitchPresent("P", kRealCommandLine)) {
-    context.site = CmdSwitchText("P", kRealCommandLine);
+    context.site = SiteSwitchText();
     if (!context.site.empty() && DirExists(context.site)) {
       // File names are appended to the site directly, so a directory needs its
       // delimiter (without it the list would be looked for beside it).
@@ -166,6 +199,13 @@ void ChooseSite(RunContext& context) {
     context.site = CfgGetStr("LiveUpdate.www=" + DefaultUpdateSite());
   }
   if (context.site.empty()) context.site = DefaultUpdateSite();
+}
+
+// Says why the run failed: a line of the account and the console.
+void ReportCause(const std::string& what, const std::string& cause) {
+  if (cause.empty()) return;
+  StdText() << what << ": " << ControlsReplaced(cause) << std::endl;
+  ShowCause(cause);
 }
 
 // Tries the numbered alternative sites after the chosen one failed.
@@ -196,7 +236,10 @@ bool TestDirectoryRights() {
   bool result = true;
   try {
     const std::string settings = CfgFileName();
-    if (FileExists(settings) && !CheckTouchable(settings)) result = false;
+    // A FIFO or device is no settings file: it is neither touched nor a
+    // reason to stop (the account says it is not used).
+    if (CfgFileIsUsable(settings) && FileExists(settings) && !CheckTouchable(settings))
+      result = false;
     const std::string testFile = RightsTestFile();
     if (!CreateEmptyFile(testFile) || !FileExists(testFile) || !TouchFile(testFile, false)) {
       DeleteFileChecked(testFile);
@@ -222,7 +265,18 @@ bool PrepareWorkDirectory() {
   }
   DeleteFilesOlderThan(AddBackslash(work) + "*", 0);
   DeleteFilesOlderThan(AddBackslash(work) + "*.*", 0);
+  RemoveStrangeEntries(work);
+  RemoveCopyLeftovers(work);
   return true;
+}
+
+void RemoveStrangeEntries(const std::string& dir) {
+  // Mend: a planted link was written through by downloads and blocked every
+  // later installation. Removing a link removes the link, never its target.
+  for (const os::DirEntry& entry : os::ListDirectory(dir)) {
+    const std::string path = AddBackslash(dir) + entry.name;
+    if (!entry.isRegular && !os::StatPath(path).isDirectory) os::RemoveFile(path);
+  }
 }
 
 void RunLiveUpdate() {
@@ -235,6 +289,7 @@ void RunLiveUpdate() {
   out << kDashes << std::endl
       << "This is a live update program for Kestrin software - " << kMakerWebAddress << std::endl
       << kDashes << std::endl;
+  ReportUnusableSettingsFile(out);
 
   if (FileExists(DisablingFlagFile())) {
     out << "Live update program has been disabled in this directory. Exiting..." << std::endl;
@@ -249,12 +304,14 @@ void RunLiveUpdate() {
   downloadedBytes = 0;
 
   if (!TestDirectoryRights()) {
-    ErrorBox("There is a file-access problem. The software-updating program \"%1\" (%2.exe) needs "
+    ErrorBox("There is a file-access problem. The software-updating program \"%1\" (%2) needs "
              "*modify access* to its own directory (directory \"%3\").\rPlease contact your system "
              "administrator." +
-             kArg1 + ProgramName() + ArgN(2, ProgramPathWithoutExt()) + ArgN(3, ProgramDir(true)));
+             kArg1 + ProgramName() + ArgN(2, ProgramFileForUser()) + ArgN(3, ProgramDir(true)));
     std::exit(0);
   }
+  // What an interrupted copy of an earlier run left beside its targets.
+  RemoveCopyLeftovers(ProgramDir(false));
 
   ShowStatus(StatusCheckingInstallation());
   ResetHistoryIfObsolete();
@@ -271,9 +328,14 @@ void RunLiveUpdate() {
     ShowIllustration(IsLocalSite(context) ? 'C' : 'D');
     const bool workReady = PrepareWorkDirectory();
 
+    StartTransferBudget();
     bool fetched = workReady && GetUpdateList(context);
+    // The first failure is the one to report: the alternatives fall back to
+    // the default site, which would hide which site failed and why.
+    const std::string chosenSite = context.site;
+    const std::string chosenFailure = ListFailureText();
     if (workReady && !fetched) fetched = FetchFromAlternatives(context);
-    ShowHost(context.site);
+    ShowHost(fetched ? context.site : chosenSite);
 
     if (!workReady) {
       runFailed = true;
@@ -282,6 +344,7 @@ void RunLiveUpdate() {
     } else {
       runFailed = true;
       ShowDiagnostic("Cannot download list from host.");
+      ReportCause("no update list from " + ControlsReplaced(chosenSite), chosenFailure);
     }
 
     if (!runFailed && !CancelRequested()) {
@@ -297,11 +360,13 @@ void RunLiveUpdate() {
           if (!InstallOrRunMethod(context)) {
             runFailed = true;
             ShowStatus(StatusInstallFailed());
+            ReportCause("installation failed", InstallFailureText());
           }
         } else if (!downloaded && !CancelRequested()) {
           runFailed = true;
           out << "error: could NOT update files" << std::endl;
           ShowStatus(StatusDownloadFailed());
+          ReportCause("download failed", DownloadFailureText());
         }
         // A cancelled run records nothing, so the same update is offered again.
         if (!runFailed && !CancelRequested())

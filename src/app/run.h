@@ -13,8 +13,13 @@ void RunLiveUpdate();
 bool TestDirectoryRights();
 
 // Creates the work directory, makes it private and empties it of ordinary
-// files. False (after an error box) when it cannot be used safely.
+// files, of links and other entries that are neither files nor directories,
+// and of copy leftovers. False (after an error box) when it cannot be used
+// safely.
 bool PrepareWorkDirectory();
+// Removes every entry of dir that is neither an ordinary file nor a
+// directory (links, pipes, devices), without following any of them.
+void RemoveStrangeEntries(const std::string& dir);
 
 // Where the run's account goes: "" (nowhere), "-" (standard output) or a file
 // to append to -- from the switches /Log and /Log=FILE.

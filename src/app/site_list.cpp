@@ -1,5 +1,6 @@
 #include "app/site_list.h"
 
+#include <algorithm>
 #include <map>
 
 #include "app/update_list.h"
@@ -89,6 +90,39 @@ FileEntry EntryOfFile(const std::string& listedName, const std::string& path) {
   return entry;
 }
 
+bool EntryAccepts(const FileEntry& listed, std::int64_t size, std::int32_t checksum) {
+  return (listed.size < 0 || listed.size == size) &&
+         (listed.checksum == kNoChecksum || listed.checksum == checksum);
+}
+
+std::string PublishProblem(std::string_view list, const FileEntry& entry) {
+  const std::string text = EntryText(entry);
+  if (text.size() > kShortStrMax)
+    return "the entry \"" + text + "\" is " + std::to_string(text.size()) +
+           " characters long; the updater reads at most " + std::to_string(kShortStrMax) +
+           " characters of an entry (give the file a shorter name)";
+  std::string clash;     // the first earlier block whose entry the file breaks
+  bool tildeFree = true;  // whether no block lists the name with a '~' added
+  FileEntry listed;
+  for (const ListBlock& block : ListBlocks(list)) {
+    const std::string files = FilesSectionOf(block.text);  // the pieces point into it
+    for (std::string_view piece : ListPieces(files)) {
+      if (!ParseFileEntry(piece, listed)) continue;
+      if (listed.name == entry.name + "~") tildeFree = false;
+      if (clash.empty() && listed.name == entry.name &&
+          !EntryAccepts(listed, entry.size, static_cast<std::int32_t>(entry.checksum)))
+        clash = block.id;
+    }
+  }
+  if (clash.empty()) return {};
+  std::string ways = "publish the same content under this name, or the new content under another name";
+  if (!EndsWith(entry.name, "~") && tildeFree)
+    ways += ", or as " + entry.name + "~ (stored as " + entry.name + "~, installed as " + entry.name + ")";
+  return entry.name + " is listed by update \"" + clash +
+         "\" with other content; replacing it on the site would make that update uninstallable "
+         "for every installation that has not received it yet. Instead " + ways;
+}
+
 std::vector<std::string> VerifySite(const std::string& siteDir) {
   std::vector<std::string> problems;
   const std::string listPath = AddBackslash(siteDir) + kUpdateListName;
@@ -106,11 +140,28 @@ std::vector<std::string> VerifySite(const std::string& siteDir) {
   const std::vector<ListBlock> blocks = ListBlocks(list, &complete);
   if (!complete) problems.push_back(listPath + ": an <update block has no </update>");
 
-  struct Latest {
-    FileEntry entry;
-    std::string id;
+  // What the site holds under a name, measured once.
+  struct SiteFile {
+    bool present = false;
+    std::int64_t size = 0;
+    std::int32_t checksum = 0;
   };
-  std::map<std::string, Latest> latest;  // by the name on the site, as listed
+  std::map<std::string, SiteFile> onSite;
+  auto siteFile = [&](const std::string& name) -> const SiteFile& {
+    auto [it, fresh] = onSite.try_emplace(name);
+    if (fresh) {
+      const std::string path = AddBackslash(siteDir) + name;
+      const os::FileInfo info = os::StatPath(path);
+      it->second.present = info.exists && info.isRegular;
+      if (it->second.present) {
+        it->second.size = FileSize64(path);
+        it->second.checksum = FileChecksum(path);
+      }
+    }
+    return it->second;
+  };
+
+  std::size_t firstUninstallable = blocks.size();  // none yet
   for (std::size_t b = 0; b < blocks.size(); ++b) {
     const ListBlock& block = blocks[b];
     const std::string where = "update \"" + block.id + "\"";
@@ -125,37 +176,44 @@ std::vector<std::string> VerifySite(const std::string& siteDir) {
       problems.push_back(where + ": no <files> section");
       continue;
     }
+    bool installable = true;
     FileEntry entry;
-    const std::string files = FilesSectionOf(block.text);
+    const std::string files = FilesSectionOf(block.text);  // the pieces point into it
     for (std::string_view piece : ListPieces(files)) {
       if (!ParseFileEntry(piece, entry)) continue;
       if (!IsPlainFileName(entry.name)) {
         problems.push_back(where + ": \"" + entry.name + "\" is not a plain file name");
+        installable = false;
         continue;
       }
-      latest[entry.name] = {entry, block.id};
+      const SiteFile& file = siteFile(entry.name);
+      const std::string what = where + ": " + entry.name;
+      if (!file.present) {
+        problems.push_back(what + ": missing from the site");
+      } else if (entry.size >= 0 && file.size != entry.size) {
+        problems.push_back(what + ": size " + std::to_string(entry.size) + " listed, " +
+                           std::to_string(file.size) + " found");
+      } else if (!EntryAccepts(entry, file.size, file.checksum)) {
+        problems.push_back(what + ": checksum " + std::to_string(entry.checksum) + " listed, " +
+                           std::to_string(file.checksum) + " found");
+      } else {
+        continue;
+      }
+      installable = false;
+    }
+    if (!installable) {
+      problems.push_back(where + ": cannot be installed from this site");
+      firstUninstallable = std::min(firstUninstallable, b);
     }
   }
-  for (const auto& [name, item] : latest) {
-    const std::string path = AddBackslash(siteDir) + name;
-    const std::string where = "update \"" + item.id + "\": " + name;
-    const os::FileInfo info = os::StatPath(path);
-    if (!info.exists || !info.isRegular) {
-      problems.push_back(where + ": missing from the site");
-      continue;
-    }
-    const std::int64_t size = FileSize64(path);
-    if (item.entry.size >= 0 && size != item.entry.size) {
-      problems.push_back(where + ": size " + std::to_string(item.entry.size) + " listed, " +
-                         std::to_string(size) + " found");
-      continue;
-    }
-    if (item.entry.checksum != kNoChecksum) {
-      const std::int32_t sum = FileChecksum(path);
-      if (sum != item.entry.checksum)
-        problems.push_back(where + ": checksum " + std::to_string(item.entry.checksum) + " listed, " +
-                           std::to_string(sum) + " found");
-    }
+  if (firstUninstallable < blocks.size()) {
+    // Installations take the blocks in order, so none gets past this one.
+    const std::size_t later = blocks.size() - 1 - firstUninstallable;
+    std::string stop = "a fresh installation stops at update \"" + blocks[firstUninstallable].id + "\"";
+    if (later > 0)
+      stop += " and never reaches the " + std::to_string(later) + " update" + (later == 1 ? "" : "s") +
+              " after it";
+    problems.push_back(stop);
   }
   return problems;
 }

@@ -3,6 +3,7 @@
 // of an update list, the text of a new block, and the checks that a site
 // holds what its list promises. Lines of a list end with CR LF.
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,9 +41,20 @@ std::string OrderProblem(std::string_view list, std::string_view newHeader);
 // and checksum.
 FileEntry EntryOfFile(const std::string& listedName, const std::string& path);
 
+// Whether a file of this size and checksum is what a listed entry promises
+// (a size or checksum that the entry does not give is not compared).
+bool EntryAccepts(const FileEntry& listed, std::int64_t size, std::int32_t checksum);
+
+// Why a file with this entry may not be added to the list (empty when it
+// may): its entry text must fit in 255 characters, the most the updater
+// reads of an entry; and where an earlier block lists the same name, the
+// file must be what that block promises, since the site holds one copy per
+// name and a changed copy would make that block uninstallable.
+std::string PublishProblem(std::string_view list, const FileEntry& entry);
+
 // Every problem of a site directory, one line each; empty when the list is
 // well formed, its blocks ascend, every name is a plain file name, and every
-// listed file is there with its size and checksum. A file that a later block
-// lists again is checked against the later entry only (the site holds one
-// copy per name).
+// block's files are there with the sizes and checksums it lists. Each block
+// whose files do not match is named, and where a fresh installation (which
+// installs the blocks in order) would stop.
 std::vector<std::string> VerifySite(const std::string& siteDir);

@@ -14,6 +14,8 @@
 namespace {
 
 TransferSettings transferSettings;
+std::optional<std::int64_t> budgetStartMs;  // when the run's transfers began
+std::string failureText;
 
 os::HttpRequest RequestFor(const std::string& url, bool direct) {
   os::HttpRequest request;
@@ -22,15 +24,33 @@ os::HttpRequest RequestFor(const std::string& url, bool direct) {
   request.userAgent = kTransferUserAgent;
   request.connectTimeoutSeconds = transferSettings.connectTimeoutSeconds;
   request.stallSeconds = transferSettings.stallSeconds;
+  request.lowSpeedBytesPerSecond = transferSettings.lowSpeedBytesPerSecond;
   request.maxBlock = kTransferBlockSize;
+  request.failureText = &failureText;
   return request;
 }
 
+std::string BudgetSpentText() {
+  return "the update site took more than " + std::to_string(transferSettings.runBudgetSeconds) +
+         " s in all";
+}
+
 // While no data arrives the window still handles its messages, so that
-// Cancel works on a slow or stalled server.
+// Cancel works on a slow or stalled server; the run's transfer time ends it too.
 bool KeepWaiting() {
   CurrentDisplaySurface().Pump();
-  return !CancelRequested();
+  return !CancelRequested() && !TransferBudgetSpent();
+}
+
+// Each method tried, and why it failed, goes into the account as well, so
+// that a dead proxy or a refused certificate can be told apart afterwards.
+void Attempt(const char* method) {
+  ShowDiagnostic(method);
+  StdText() << method << std::endl;
+}
+
+void AttemptFailed() {
+  StdText() << "  failed: " << (failureText.empty() ? "unknown cause" : failureText) << std::endl;
 }
 
 }  // namespace
@@ -41,50 +61,97 @@ const TransferSettings& CurrentTransferSettings() {
 
 void SetTransferSettings(const TransferSettings& settings) {
   transferSettings = settings;
+  StartTransferBudget();
+}
+
+void StartTransferBudget() {
+  budgetStartMs = os::TickMs();
+}
+
+bool TransferBudgetSpent() {
+  if (!budgetStartMs) StartTransferBudget();
+  return os::TickMs() - *budgetStartMs >= transferSettings.runBudgetSeconds * 1000;
+}
+
+const std::string& TransferFailureText() {
+  return failureText;
 }
 
 bool InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                   bool countProgress) {
+                   bool countProgress, std::int64_t maxBytes) {
   try {
-    std::optional<os::File> file = os::File::Open(targetPath, os::OpenFor::CreateTruncate);
-    if (!file) return false;
-    bool writeFailed = false;
+    if (TransferBudgetSpent()) {
+      failureText = BudgetSpentText();
+      return false;
+    }
+    // Mend: the target was opened through a link planted in its place.
+    os::RemoveFile(targetPath);
+    std::optional<os::File> file = os::File::Open(targetPath, os::OpenFor::CreateNew);
+    if (!file) {
+      failureText = "cannot create " + targetPath + ": " + os::LastErrorText();
+      return false;
+    }
+    std::string writeError;
+    std::int64_t received = 0;
     const auto sink = [&](const char* data, std::size_t size) {
       if (!file->Write(data, size)) {
-        writeFailed = true;
+        writeError = "cannot write " + targetPath + ": " + os::LastErrorText();
         return false;
       }
+      received += static_cast<std::int64_t>(size);
       if (countProgress) AddDownloadedBytes(static_cast<std::int64_t>(size));
-      return !CancelRequested();
+      return !CancelRequested() && !(maxBytes >= 0 && received > maxBytes);
     };
-    bool result =
-        os::HttpGet(RequestFor(url, accessType == kInternetOpenTypeDirect), sink, KeepWaiting);
-    result = file->Close() && result && !writeFailed;
+    os::HttpRequest request = RequestFor(url, accessType == kInternetOpenTypeDirect);
+    request.maxBytes = maxBytes;
+    bool result = os::HttpGet(request, sink, KeepWaiting);
+    result = file->Close() && result && writeError.empty();
+    if (!writeError.empty()) failureText = writeError;
+    if (maxBytes >= 0 && received > maxBytes) failureText = "the site sent more than expected";
+    if (!result && TransferBudgetSpent()) failureText = BudgetSpentText();
     return result && !CancelRequested();
   } catch (...) {
     return false;
   }
 }
 
-bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress) {
+bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
+               std::int64_t maxBytes) {
   bool result = false;
+  failureText.clear();
   if (CancelRequested()) return result;
-  ShowDiagnostic("trying PRECONFIGURED internet connection");
+  // Further methods reach the same site: once it sent too much, or the run's
+  // transfer time is spent, they are not tried.
+  const auto giveUp = [&] {
+    return CancelRequested() || TransferBudgetSpent() ||
+           (maxBytes >= 0 && FileSize64(targetPath) > maxBytes);
+  };
+  Attempt("trying PRECONFIGURED internet connection");
   const std::int64_t saved = downloadedBytes;
-  result = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress);
-  if (!result && !CancelRequested()) {
-    ShowDiagnostic("trying DIRECT internet connection");
+  result = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress, maxBytes);
+  if (!result) AttemptFailed();
+  if (!result && !giveUp()) {
+    Attempt("trying DIRECT internet connection");
     downloadedBytes = saved;
-    result = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress);
+    result = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress, maxBytes);
+    if (!result) AttemptFailed();
   }
-  if (!result && !CancelRequested()) {
-    ShowDiagnostic("trying using URLDownloadToFile()");
+  if (!result && !giveUp()) {
+    Attempt("trying using URLDownloadToFile()");
     downloadedBytes = saved;
     try {
-      result = os::HttpDownloadToFile(RequestFor(url, false), targetPath, KeepWaiting);
+      os::HttpRequest request = RequestFor(url, false);
+      request.maxBytes = maxBytes;
+      result = os::HttpDownloadToFile(request, targetPath, KeepWaiting);
     } catch (...) {
       result = false;
     }
+    if (result && maxBytes >= 0 && FileSize64(targetPath) > maxBytes) {
+      result = false;
+      failureText = "the site sent more than expected";
+    }
+    if (!result && TransferBudgetSpent()) failureText = BudgetSpentText();
+    if (!result) AttemptFailed();
     if (result && countProgress) AddDownloadedBytes(FileSize64(targetPath));
   }
   return result;

@@ -14,14 +14,28 @@ inline constexpr int kInternetOpenTypeDirect = 1;
 inline constexpr const char* kTransferUserAgent = "MARL/TORQUIN TVQ Update";
 inline constexpr std::size_t kTransferBlockSize = 8192;
 
-// Limits that make a dead or stalled server fail a method instead of hanging
-// the run. Tests shorten them.
+// Limits that make a dead, stalled or trickling server fail a method instead
+// of holding the run. Tests shorten them.
 struct TransferSettings {
-  long connectTimeoutSeconds = 30;  // the connection must be made within this
-  long stallSeconds = 60;           // less than 1 byte/s for this long fails
+  long connectTimeoutSeconds = 30;     // the connection must be made within this
+  // Mend: the floor was 1 byte/s over 60 s, so a drip held a run for ever.
+  long stallSeconds = 30;              // averaged over this long, fewer than
+  long lowSpeedBytesPerSecond = 1024;  // this many bytes a second fail a method
+  // All transfers of one run together end within this: once it is spent,
+  // every transfer fails at once (a stalling site ends the run in minutes).
+  std::int64_t runBudgetSeconds = 480;
 };
 const TransferSettings& CurrentTransferSettings();
+// Also starts the run's transfer time anew.
 void SetTransferSettings(const TransferSettings& settings);
+// Starts the run's transfer time (the first transfer starts it otherwise).
+void StartTransferBudget();
+// Whether the run's transfer time is spent.
+bool TransferBudgetSpent();
+
+// Why the last failed FetchFile or InternetFetch failed ("cannot write
+// /tmp/x: No space left on device", "the site sent more than expected", ...).
+const std::string& TransferFailureText();
 
 // One transfer with the given access type (kInternetOpenTypePreconfig or
 // kInternetOpenTypeDirect). The target is created or truncated first; every
@@ -30,13 +44,19 @@ void SetTransferSettings(const TransferSettings& settings);
 // no data arrives the window is pumped about every 100 ms. True when the
 // whole body arrived and was written; false on any failure and on Cancel.
 // The HTTP status is not examined: an error page is a successful transfer.
+// The target is created fresh: a link standing there is removed, never
+// written through. With maxBytes >= 0 a body longer than maxBytes stops the
+// transfer and fails it (the target then holds more than maxBytes bytes).
 bool InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                   bool countProgress);
+                   bool countProgress, std::int64_t maxBytes = -1);
 
 // Tries the three methods in order until one succeeds; nothing when Cancel
-// was already requested. downloadedBytes is put back before each further
-// method, so a failed method's bytes are not counted twice.
-bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress);
+// was already requested or the run's transfer time is spent.
+// downloadedBytes is put back before each further method, so a failed
+// method's bytes are not counted twice. A body beyond maxBytes fails the
+// fetch without trying further methods: the site itself sent too much.
+bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
+               std::int64_t maxBytes = -1);
 
 // Sums the sizes of the entries of a <files> section (line breaks already
 // removed), logs "total bytes to be downloaded (cur set): N" and stores the

@@ -6,6 +6,7 @@
 
 #include "app/file_entries.h"
 #include "app/names.h"
+#include "app/signatures.h"
 #include "app/transfer.h"
 #include "platform/os.h"
 #include "settings/config.h"
@@ -18,6 +19,12 @@
 namespace {
 
 constexpr std::string_view kUpdateEnd = "</update>";
+// Pauses for obsolete updates: the first few only (a long list would
+// otherwise take hours).
+constexpr int kObsoletePauses = 5;
+constexpr std::int64_t kObsoletePauseMs = 400;
+
+std::string listFailure;
 
 void Log(std::string_view line) {
   StdText() << line << std::endl;
@@ -61,7 +68,7 @@ std::int64_t CountAllSetsBytes(std::string_view list) {
     const std::size_t cut = entry.find_last_of(">\n\r");
     if (cut != std::string::npos) entry.erase(0, cut + 1);
     const std::int64_t size = FirstNumberOf(WordNr(2, entry, ":"), -1);
-    Log(entry);
+    Log(ControlsReplaced(entry));
     if (size > 0) total = AddSizes(total, size);
   }
   StdText() << "total bytes to be downloaded (all sets): " << total << std::endl;
@@ -71,8 +78,18 @@ std::int64_t CountAllSetsBytes(std::string_view list) {
 
 bool ReadLocalList(const std::string& path, std::string& list) {
   list.clear();
+  // Only an ordinary file within the cap is read: a device or an endless
+  // file would fill the memory.
+  const os::FileInfo info = os::StatTarget(path);
+  if (info.exists && info.isRegular && info.size > kMaxUpdateListBytes) {
+    listFailure = ListTooLargeText();
+    return false;
+  }
   TextFile file;
-  if (!file.OpenRead(path)) return false;
+  if (!info.isRegular || !file.OpenRead(path)) {
+    listFailure = "cannot read " + path + (info.exists ? "" : ": " + os::LastErrorText());
+    return false;
+  }
   // Where the first "</update>" ends, once the text has one; it never moves.
   std::size_t firstEnd = std::string::npos;
   std::string line;
@@ -80,6 +97,11 @@ bool ReadLocalList(const std::string& path, std::string& list) {
     if (!list.empty() && list.size() == firstEnd) list += "\r\n";
     const std::size_t searchFrom = list.size() < kUpdateEnd.size() ? 0 : list.size() - kUpdateEnd.size() + 1;
     list += line;
+    if (list.size() > kMaxUpdateListBytes) {  // grew while being read
+      listFailure = ListTooLargeText();
+      list.clear();
+      return false;
+    }
     if (firstEnd == std::string::npos) {
       const std::size_t at = list.find(kUpdateEnd, searchFrom);
       if (at != std::string::npos) firstEnd = at + kUpdateEnd.size();
@@ -118,13 +140,14 @@ std::string SelectUpdate(std::string_view list, const SettingLookup& lookup) {
     rest = dropFirstBlock(rest.substr(at));
   } else {
     rest = trim(rest);
+    int dropped = 0;
     while (!rest.empty()) {
       const std::string marker = lookup("LiveUpdate.lastUpdateInfo=<");
       if (rest > std::string_view(marker)) break;
       if (rest.find(kUpdateEnd) == std::string_view::npos) break;
       Log("ignoring an obsolete update from update-list");
       rest = dropFirstBlock(rest);
-      os::SleepMs(400);
+      if (++dropped <= kObsoletePauses) os::SleepMs(kObsoletePauseMs);
       rest = trim(rest);
     }
   }
@@ -134,21 +157,48 @@ std::string SelectUpdate(std::string_view list, const SettingLookup& lookup) {
   return TrimmedList(rest.substr(0, end + kUpdateEnd.size()));
 }
 
+std::string ListTooLargeText() {
+  return "the list is larger than " + std::to_string(kMaxUpdateListBytes >> 20) + " MiB";
+}
+
+const std::string& ListFailureText() {
+  return listFailure;
+}
+
 bool GetUpdateList(RunContext& context) {
   context.updateInfo.clear();
+  listFailure.clear();
   std::shared_ptr<IContext> readOnly;
   try {
     if (IsLocalSite(context)) {
       readOnly = FileModeContext(0);
       Log("Will update through local file system.");
-      if (!ReadLocalList(StripFileScheme(context.site + kUpdateListName), context.updateInfo)) {
+      const std::string sitePath = StripFileScheme(context.site + kUpdateListName);
+      const std::string listPath = LocalListToRead(sitePath);
+      if (!ReadLocalList(listPath, context.updateInfo)) {
         Log("Cannot connect to the update site!");
         context.updateInfo.clear();
       }
+      if (listPath != sitePath) {
+        if (!context.updateInfo.empty() && !SiteFileSignatureHolds(context, kUpdateListName, listPath)) {
+          context.updateInfo.clear();
+          listFailure = "the list's signature does not hold";
+        }
+        DeleteFileChecked(listPath);
+      }
     } else {
       const std::string workFile = AddBackslash(WorkDirectory()) + kUpdateListName;
-      FetchFile(context.site + kUpdateListName, workFile, false);
-      context.updateInfo = ReadTextFile(workFile, "\r\n");
+      // Mend: the list had no size limit; an endless one filled the disk and the memory.
+      if (!FetchFile(context.site + kUpdateListName, workFile, false, kMaxUpdateListBytes))
+        listFailure = TransferFailureText();
+      if (FileSize64(workFile) > kMaxUpdateListBytes)
+        listFailure = ListTooLargeText();
+      else
+        context.updateInfo = ReadTextFile(workFile, "\r\n");
+      if (!context.updateInfo.empty() && !SiteFileSignatureHolds(context, kUpdateListName, workFile)) {
+        context.updateInfo.clear();
+        listFailure = "the list's signature does not hold";
+      }
       // Gone before the next reading, so that a failed fetch cannot reuse it.
       DeleteFileChecked(workFile);
     }
@@ -159,7 +209,13 @@ bool GetUpdateList(RunContext& context) {
     Log("Unknown error");
     context.updateInfo.clear();
   }
+  const bool received = !context.updateInfo.empty();
   const bool result = ValidateUpdateList(context.updateInfo);
+  // A transfer's own failure says more than the broken text it left.
+  if (!result && listFailure.empty())
+    listFailure = received ? "the list is not a valid update list" : "no list was received";
+  if (!result)
+    Log("the update list from " + ControlsReplaced(context.site) + " is unusable: " + listFailure);
   context.updateInfo = SelectUpdate(context.updateInfo, [](std::string_view keySpec) {
     return CfgGetStr(keySpec);
   });

@@ -197,9 +197,21 @@ struct HttpRequest {
   bool direct = false;  // false: proxies from the environment; true: no proxy
   std::string userAgent;
   long connectTimeoutSeconds = 30;
-  long stallSeconds = 60;  // less than 1 byte/s for this long fails
+  // Speed floor: a transfer that averages fewer than lowSpeedBytesPerSecond
+  // bytes a second over stallSeconds fails (also one that stops altogether).
+  long stallSeconds = 60;
+  long lowSpeedBytesPerSecond = 1;
   std::size_t maxBlock = 8192;
+  // Byte cap: once more than maxBytes bytes of body arrived the transfer
+  // stops and fails; the sink (or the file) receives exactly maxBytes + 1
+  // bytes then, so the caller can tell. Negative: no cap.
+  std::int64_t maxBytes = -1;
+  // When set, receives a short text saying why a failed transfer failed
+  // (the transfer library's or the system's error text); untouched on success.
+  std::string* failureText = nullptr;
 };
+// Every transfer follows redirects to http:// and https:// addresses only; a
+// redirect to any other scheme (ftp, file, ...) fails the transfer.
 // Receives the body in blocks of at most maxBlock bytes. Return false to stop
 // the transfer (write error or cancel).
 using HttpBlockSink = std::function<bool(const char* data, std::size_t size)>;
@@ -207,11 +219,21 @@ using HttpBlockSink = std::function<bool(const char* data, std::size_t size)>;
 // to cancel.
 using HttpIdle = std::function<bool()>;
 // True when the whole body was received (the HTTP status is not examined).
+// HTTPS peers are verified against the system's certificate store, or against
+// the bundle named by CURL_CA_BUNDLE or else SSL_CERT_FILE when set.
 bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle);
 // The last-resort method: a plain one-call download of url into path, no
-// progress reported; idle as for HttpGet.
+// progress reported; idle as for HttpGet. path is created fresh: whatever
+// stands there (a file, a symbolic link) is removed first, never written
+// through. The byte cap and speed floor of the request apply.
 bool HttpDownloadToFile(const HttpRequest& request, const std::string& path,
                         const HttpIdle& idle = nullptr);
+
+// ---------------------------------------------------------------------- errors
+// The system's text for why the last failed file or directory operation of
+// this thread failed ("No space left on device"); empty when none is known.
+// Read it right after the failure: later operations may replace it.
+std::string LastErrorText();
 
 // --------------------------------------------------------------------------- LZ
 // Expands an MS COMPRESS "SZDD" file into target; a file without the SZDD

@@ -75,8 +75,11 @@ class KeyMatcher {
   // first "=" when it does.
   bool Answers(std::string_view line, std::string& value) const {
     std::size_t eq = line.find('=');
+    // Mend: a line without "=" (a separator such as "*****", a comment)
+    // answers no key; taken as a pattern it answered every key.
+    if (eq == std::string_view::npos) return false;
     if (!ExactMatch(line) && !WildcardMatch(line.substr(0, eq))) return false;
-    value.assign(eq == std::string_view::npos ? std::string_view() : line.substr(eq + 1));
+    value.assign(line.substr(eq + 1));
     return true;
   }
 
@@ -118,15 +121,23 @@ std::size_t ChainEntryCount() {
   return n < kMaxChainEntries ? n : kMaxChainEntries;
 }
 
+// A chain entry's file: the entry with the extension "INI" when it has none.
+// An entry that names something other than a file (a directory, a device)
+// stays as it is, so that it counts as a file that cannot be opened instead
+// of leading to a stray "NAME.INI" beside it.
 std::string ChainEntryFile(int n) {
-  return ShortStr(AddDefaultExt(WordNr(n, St().chain, ";"), "INI"));
+  const std::string entry = WordNr(n, St().chain, ";");
+  const os::FileInfo info = os::StatTarget(entry);
+  if (info.exists && !info.isRegular) return entry;
+  return AddDefaultExt(entry, "INI");
 }
 
 std::string CurrentFileName() { return ChainEntryFile(St().index); }
 
 bool OpenCurrentForReading() {
   CloseStoreFile();
-  return St().file.OpenRead(CurrentFileName());
+  const std::string path = CurrentFileName();
+  return CfgFileIsUsable(path) && St().file.OpenRead(path);
 }
 
 // Whether the file's last byte ends a line (true for a missing or empty file).
@@ -179,6 +190,7 @@ bool Append(std::string_view key, std::string_view value) {
   Store& s = St();
   CloseStoreFile();
   const std::string path = CurrentFileName();
+  if (!CfgFileIsUsable(path)) return false;
   // Mend: a last line without its line end would swallow the appended key.
   std::string text = EndsWithLineEnd(path) ? std::string() : std::string("\r\n");
   text.append(key).append("=").append(value).append("\r\n");
@@ -200,6 +212,9 @@ bool Rewrite(const KeyMatcher& key, std::string_view value) {
   // A settings file kept as a link is rewritten where the link leads, so the
   // link stays (renaming over it would replace it by a copy).
   const std::string path = os::ResolveLinks(CurrentFileName());
+  // Mend: a settings file the user may not write stays as it is; the rename
+  // below would otherwise replace it regardless of its protection.
+  if (!os::CanOpen(path, true)) return false;
   if (!OpenCurrentForReading()) return false;
   const std::string temp = ForceExt(path, "$CF");
   TextFile out;
@@ -304,7 +319,7 @@ std::string CfgDefaultFileName() {
   if (Contains(UpStr(name), "UPD.")) return name;
   const std::string appData = AppDataDir();
   if (appData.empty()) return name;
-  name = ShortStr(AddBackslash(appData) + name.substr(progDir.size()));
+  name = AddBackslash(appData) + name.substr(progDir.size());
   ForceDirs(DirOf(name));  // a failure shows when the file is used
   return name;
 }
@@ -313,11 +328,17 @@ std::string CfgFileName() {
   if (!St().override.empty()) return St().override;
   std::string v1 = SwitchValue("BasicCFGFile=" + CfgDefaultFileName());
   std::string v2 = SwitchValue("INIFile=" + v1);
-  return ShortStr(SwitchValue("ConfigFile=" + v2));
+  return SwitchValue("ConfigFile=" + v2);
 }
 
 std::string CfgOverride() { return St().override; }
-void CfgSetOverride(std::string_view fileName) { St().override = ShortStr(fileName); }
+void CfgSetOverride(std::string_view fileName) { St().override = fileName; }
+
+bool CfgFileIsUsable(const std::string& path) {
+  // Mend: a FIFO blocked the program and a device was read without end.
+  const os::FileInfo info = os::StatTarget(path);
+  return !info.exists || info.isRegular;
+}
 
 // ------------------------------------------------------------------------ start
 

@@ -41,6 +41,11 @@ std::string CfgTopFileName();
 // The settings file beside the program: its path with the extension "INI".
 std::string CfgProgramSettingsFileName();
 
+// Whether a settings file can hold settings: a regular file (also through a
+// link), or nothing yet (it is then created). A directory, FIFO or device
+// counts as a file that cannot be opened.
+bool CfgFileIsUsable(const std::string& path);
+
 // The settings file override: while non-empty, CfgFileName returns it.
 std::string CfgOverride();
 void CfgSetOverride(std::string_view fileName);

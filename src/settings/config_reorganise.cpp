@@ -70,6 +70,11 @@ struct SideFiles {
   std::string newVersion = c + ".newversion";
 };
 
+// Where a copy onto a settings file goes: a settings file kept as a link is
+// written where the link leads, as the store writes it, so the link stays
+// (a copy renamed over the link replaced it by a plain file).
+std::string SettingsTarget(const std::string& file) { return os::ResolveLinks(file); }
+
 std::string DisplayName() {
   return CfgGetStr("ProgramName=" + FileNameOf(ProgramPath(true, true)));
 }
@@ -186,7 +191,7 @@ bool UpdateFromNewVersion(const std::string& newVersionFile, const std::string* 
         ok = MergeValues(oldVersion);
         if (ok && version) ok = CfgPutStrInTop("CFGFileVersion", *version);
       }
-      ok = ok && CopyFileVerified(forceNext, s);
+      ok = ok && CopyFileVerified(forceNext, SettingsTarget(s));
     }
   } catch (...) {
     ok = false;
@@ -220,7 +225,7 @@ bool SafePath(const std::string& newVersionFile, const std::string& version) {
     OverrideScope scope(curCopy);
     done = UpdateFromNewVersion(newCopy, &version);
   }
-  if (done) done = CopyFileRetry(curCopy, s) && FilesEqual(curCopy, s);
+  if (done) done = CopyFileRetry(curCopy, SettingsTarget(s)) && FilesEqual(curCopy, s);
   DeleteFileChecked(newCopy);
   DeleteFileChecked(curCopy);
   return done;
@@ -277,7 +282,7 @@ void HandleSetupFile() {
     }
   }
   if (!reorganised) {
-    CopyFileRetry(side.fromSetup, side.c);
+    CopyFileRetry(side.fromSetup, SettingsTarget(side.c));
     CopyFileRetry(side.fromSetup, side.newVersion);
   }
   DeleteFileChecked(side.fromSetup);

@@ -29,7 +29,7 @@ constexpr std::size_t kMaxParameters = 255;  // the parameter count is one byte
 
 std::string WorkDirSetting(bool withBackslash) {
   const std::string dflt = AddBackslash(TempDir()) + ProgramPath(false, false) + ".PWD";
-  std::string dir = ShortStr(CfgGetStrDef("WorkDir=" + dflt));
+  std::string dir = CfgGetStrDef("WorkDir=" + dflt);
   if (!DirExists(dir) && !MakeDir(dir) && !ForceDirs(dir))
     InfoBox("cannot create work directory (" + dir + ")");
   ConfiguredWorkDir() = dir;

@@ -117,15 +117,18 @@ std::unique_ptr<char[]> Allocate(std::size_t size) {
 
 // A file created beside the target (same directory, so renaming it over the
 // target is one atomic step); removed again unless it was kept.
+constexpr std::string_view kTempMark = ".tvq";
+constexpr std::string_view kTempExt = ".tmp";
+
 class TempBeside {
  public:
   explicit TempBeside(const std::string& target) {
     static unsigned serial = 0;
     const std::size_t start = NameStart(target);
-    const std::string base = "." + target.substr(start, 200) + ".tvq";
+    const std::string base = "." + target.substr(start, 200) + std::string(kTempMark);
     for (int attempt = 0; attempt < 8 && !file_; ++attempt) {
       path_ = target.substr(0, start) + base +
-              std::to_string((os::TickMs() + ++serial * 7919) % 1000000) + ".tmp";
+              std::to_string((os::TickMs() + ++serial * 7919) % 1000000) + std::string(kTempExt);
       file_ = os::File::Open(path_, os::OpenFor::CreateNew, 0600);
     }
   }
@@ -150,6 +153,15 @@ class TempBeside {
   std::string path_;
   std::optional<os::File> file_;
 };
+
+std::string copyFailure;
+
+// Records why a copy failed (with the system's text) and reports failure.
+bool CopyFails(const std::string& what) {
+  const std::string why = os::LastErrorText();
+  copyFailure = why.empty() ? what : what + ": " + why;
+  return false;
+}
 
 std::string& ProgramNameText() {
   static std::string name;
@@ -278,30 +290,37 @@ bool FilesEqual(const std::string& a, const std::string& b) {
 
 bool CopyFileBuffered(const std::string& source, const std::string& target, bool keepDate,
                       std::size_t bufferSize, const CopyAbortCallback& abortCallback) {
+  return CopyFileOver(source, target, keepDate, bufferSize, abortCallback, false);
+}
+
+bool CopyFileOver(const std::string& source, const std::string& target, bool keepDate,
+                  std::size_t bufferSize, const CopyAbortCallback& abortCallback,
+                  bool replaceInUse) {
   try {
     // Only an ordinary file is copied, also when a link leads to it (a
     // settings file is often one); a directory is not.
     const os::FileInfo from = os::StatTarget(source);
-    if (!from.exists || !from.isRegular) return false;
+    if (!from.exists || !from.isRegular) return CopyFails("cannot read " + source);
 
     std::unique_ptr<char[]> buffer;
     for (; bufferSize > 1 && !(buffer = Allocate(bufferSize)); bufferSize /= 2) {
     }
-    if (!buffer) return false;
+    if (!buffer) return CopyFails("out of memory");
 
     auto in = os::File::Open(source, os::OpenFor::Read);
-    if (!in) return false;
+    if (!in) return CopyFails("cannot read " + source);
 
     // An existing target in use is not replaced (as on Windows); its
     // permission bits carry over. A link at the target is replaced, never
     // written through.
     const os::FileInfo to = os::StatPath(target);
-    if (to.isDirectory) return false;
+    if (to.isDirectory) return CopyFails(target + " is a directory");
     const bool keepBits = to.exists && to.isRegular;
-    if (keepBits && !os::CanOpen(target, true)) return false;
+    if (keepBits && !replaceInUse && !os::CanOpen(target, true))
+      return CopyFails(target + " is in use");
 
     std::int64_t n = ReadFull(*in, buffer.get(), bufferSize);
-    if (n < 0) return false;
+    if (n < 0) return CopyFails("cannot read " + source);
     const std::uint32_t permissions =
         keepBits ? to.permissions : os::NewFilePermissions(buffer.get(), static_cast<std::size_t>(n));
 
@@ -309,8 +328,10 @@ bool CopyFileBuffered(const std::string& source, const std::string& target, bool
     // when complete; a failed copy used to leave a truncated target.
     TempBeside temp(target);
     os::File* out = temp.file();
-    if (!out || !out->Write(buffer.get(), static_cast<std::size_t>(n))) return false;
-    if (abortCallback && abortCallback()) return false;
+    if (!out) return CopyFails("cannot create a file beside " + target);
+    if (!out->Write(buffer.get(), static_cast<std::size_t>(n)))
+      return CopyFails("cannot write beside " + target);
+    if (abortCallback && abortCallback()) return CopyFails("the copy was stopped");
     // The rest block by block, inside the kernel where it can; the disk
     // starts writing behind the copy, so the final flush waits less.
     std::int64_t written = n;
@@ -319,29 +340,60 @@ bool CopyFileBuffered(const std::string& source, const std::string& target, bool
     // before the end, so only 0 ends the copy.
     for (bool more = n == static_cast<std::int64_t>(bufferSize); more;) {
       n = out->CopyFrom(*in, buffer.get(), bufferSize);
-      if (n < 0) return false;
+      if (n < 0) return CopyFails("cannot write beside " + target);
       if (n == 0) break;
       written += n;
       if (written - flushedTo >= kWriteBehind) {
         out->BeginSync(flushedTo, written - flushedTo);
         flushedTo = written;
       }
-      if (abortCallback && abortCallback()) return false;
+      if (abortCallback && abortCallback()) return CopyFails("the copy was stopped");
     }
-    if (!temp.Finish() || !os::SetPermissions(temp.path(), permissions)) return false;
-    if (keepDate && !os::SetModifiedSeconds(temp.path(), from.modifiedSeconds)) return false;
-    return temp.Replace(target);
+    if (!temp.Finish() || !os::SetPermissions(temp.path(), permissions))
+      return CopyFails("cannot write beside " + target);
+    if (keepDate && !os::SetModifiedSeconds(temp.path(), from.modifiedSeconds))
+      return CopyFails("cannot date " + target);
+    return temp.Replace(target) || CopyFails("cannot replace " + target);
   } catch (...) {
-    return false;
+    return CopyFails("the copy failed");
   }
 }
 
+const std::string& CopyFailureText() {
+  return copyFailure;
+}
+
+bool IsCopyLeftover(std::string_view name) {
+  // ".NAME.tvqDIGITS.tmp", as TempBeside makes them.
+  if (name.size() < 1 + kTempMark.size() + 1 + kTempExt.size() || name.front() != '.' ||
+      !EndsWith(name, kTempExt))
+    return false;
+  name.remove_suffix(kTempExt.size());
+  std::size_t digits = 0;
+  while (digits < name.size() && name[name.size() - 1 - digits] >= '0' &&
+         name[name.size() - 1 - digits] <= '9')
+    ++digits;
+  if (digits == 0) return false;
+  name.remove_suffix(digits);
+  return EndsWith(name, kTempMark) && name.size() > kTempMark.size() + 1;
+}
+
+int RemoveCopyLeftovers(const std::string& dir) {
+  int removed = 0;
+  for (const os::DirEntry& entry : os::ListDirectory(dir)) {
+    if (entry.isRegular && IsCopyLeftover(entry.name) && os::RemoveFile(JoinPath(dir, entry.name)))
+      ++removed;
+  }
+  return removed;
+}
+
 bool CopyFileRetry(const std::string& source, const std::string& target, bool keepDate,
-                   std::size_t bufferSize, const CopyAbortCallback& abortCallback) {
-  if (CopyFileBuffered(source, target, keepDate, bufferSize, abortCallback)) return true;
+                   std::size_t bufferSize, const CopyAbortCallback& abortCallback,
+                   bool replaceInUse) {
+  if (CopyFileOver(source, target, keepDate, bufferSize, abortCallback, replaceInUse)) return true;
   if (abortCallback && abortCallback()) return false;
   os::SleepMs(kRetryPauseMs);
-  return CopyFileBuffered(source, target, keepDate, bufferSize, abortCallback);
+  return CopyFileOver(source, target, keepDate, bufferSize, abortCallback, replaceInUse);
 }
 
 bool CopyFileVerified(const std::string& source, const std::string& target, bool keepDate) {

@@ -1,7 +1,7 @@
 #pragma once
 // Robust file, directory, environment, time and process utilities. Every
 // operation reports failure by its result (false, 0, empty text) and never
-// throws. Paths are short strings (at most 255 bytes).
+// throws. Paths are taken whole, never cut.
 
 #include <cstdint>
 #include <functional>
@@ -33,9 +33,24 @@ using CopyAbortCallback = std::function<bool()>;  // true: abort the copy
 inline constexpr std::size_t kCopyBufferSize = 524288;
 bool CopyFileBuffered(const std::string& source, const std::string& target, bool keepDate,
                       std::size_t bufferSize, const CopyAbortCallback& abortCallback);
+// CopyFileBuffered that may also replace a target in use: with replaceInUse
+// a running program's file is renamed over, never written (Linux allows this;
+// where the system refuses, the copy fails and the target stays).
+bool CopyFileOver(const std::string& source, const std::string& target, bool keepDate,
+                  std::size_t bufferSize, const CopyAbortCallback& abortCallback,
+                  bool replaceInUse);
+// Why the most recent failed copy failed, with the system's text ("cannot
+// write beside /app/tvq.exe: No space left on device"); a success leaves it.
+const std::string& CopyFailureText();
+// Whether a name is that of a copy's temporary file (".NAME.tvqDIGITS.tmp").
+bool IsCopyLeftover(std::string_view name);
+// Removes the copy leftovers (and nothing else) that an interrupted copy left
+// in dir; returns how many.
+int RemoveCopyLeftovers(const std::string& dir);
+// CopyFileOver, tried a second time 50 ms later when it fails.
 bool CopyFileRetry(const std::string& source, const std::string& target, bool keepDate = false,
                    std::size_t bufferSize = kCopyBufferSize,
-                   const CopyAbortCallback& abortCallback = nullptr);
+                   const CopyAbortCallback& abortCallback = nullptr, bool replaceInUse = false);
 bool CopyFileVerified(const std::string& source, const std::string& target, bool keepDate = false);
 bool CopyFiles(const std::string& sourceMask, const std::string& targetDir,
                const std::string& namePattern = {}, const CopyAbortCallback& abortCallback = nullptr,

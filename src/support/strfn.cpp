@@ -85,9 +85,11 @@ std::string LowStr(std::string_view s) {
 }
 
 // --- paths -----------------------------------------------------------------------
+// Paths are never cut: a cut path names another file or directory (it once
+// installed into, and emptied, the wrong directory).
 
 bool HasExt(std::string_view name, int& dotPos) {
-  const std::string n = ShortStr(name);
+  const std::string n(name);
   const std::size_t dot = n.rfind('.');
   dotPos = dot == std::string::npos ? 0 : static_cast<int>(dot) + 1;
   if (dotPos == 0) return false;
@@ -102,13 +104,13 @@ bool HasExt(std::string_view name) {
 }
 
 std::string AddDefaultExt(std::string_view name, std::string_view ext) {
-  const std::string n = ShortStr(name);
+  const std::string n(name);
   if (n.empty() || HasExt(n)) return n;
   return n + "." + std::string(ext);
 }
 
 std::string ForceExt(std::string_view name, std::string_view ext) {
-  const std::string n = ShortStr(name);
+  const std::string n(name);
   if (n.empty()) return n;
   int dotPos = 0;
   if (HasExt(n, dotPos)) return n.substr(0, dotPos) + std::string(ext);
@@ -116,13 +118,13 @@ std::string ForceExt(std::string_view name, std::string_view ext) {
 }
 
 std::string ExtOf(std::string_view name) {
-  const std::string n = ShortStr(name);
+  const std::string n(name);
   int dotPos = 0;
   return HasExt(n, dotPos) ? n.substr(dotPos) : std::string();
 }
 
 std::string StripExt(std::string_view name) {
-  const std::string n = ShortStr(name);
+  const std::string n(name);
   int dotPos = 0;
   return HasExt(n, dotPos) ? n.substr(0, dotPos - 1) : n;
 }
@@ -136,12 +138,12 @@ std::size_t LastDelimPos(std::string_view p) {
 }  // namespace
 
 std::string FileNameOf(std::string_view path) {
-  const std::string p = ShortStr(path);
+  const std::string p(path);
   return p.substr(LastDelimPos(p));
 }
 
 std::string DirOf(std::string_view path) {
-  const std::string p = ShortStr(path);
+  const std::string p(path);
   const std::size_t k = LastDelimPos(p);
   if (k == 0) return {};
   if (k == 1) return p.substr(0, 1);
@@ -153,7 +155,7 @@ std::string DirOf(std::string_view path) {
 }
 
 std::string AddBackslash(std::string_view path) {
-  std::string p = ShortStr(path);
+  std::string p(path);
   if (p.empty() || IsPathDelim(p.back())) return p;
   return p + kPathDelim;
 }
@@ -319,6 +321,15 @@ std::string TrimChar(std::string_view s, char ch) {
 
 std::string TrimBlanks(std::string_view s) {
   return TrimChar(s, ' ');
+}
+
+std::string ControlsReplaced(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 32 || u == 127) c = '?';
+  }
+  return out;
 }
 
 // --- numbers and booleans ------------------------------------------------------------

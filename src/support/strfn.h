@@ -2,7 +2,8 @@
 // String, word, number, pattern and path functions over 8-bit byte strings.
 // Positions are 1-based; 0 means "not found". Only 'a'..'z' / 'A'..'Z' are
 // ever case-mapped. "Short strings" are cut to their first 255 bytes on entry
-// (ShortStr); the functions documented as taking short strings do that.
+// (ShortStr); the functions documented as taking short strings do that. Paths
+// are not short strings: the path functions keep them whole.
 // Path functions use the platform's delimiters: '\' and ':' on Windows, '/'
 // on Linux ("backslash" in a name means the platform's delimiter).
 
@@ -30,7 +31,7 @@ bool IsPathDelim(char c);
 std::string UpStr(std::string_view s);
 std::string LowStr(std::string_view s);
 
-// --- paths (short strings) -----------------------------------------------------
+// --- paths (whole: a path is never cut) ----------------------------------------
 bool HasExt(std::string_view name, int& dotPos);
 bool HasExt(std::string_view name);
 std::string AddDefaultExt(std::string_view name, std::string_view ext);
@@ -77,6 +78,11 @@ std::string TrimCharLeft(std::string_view s, char ch);
 std::string TrimCharRight(std::string_view s, char ch);
 std::string TrimChar(std::string_view s, char ch);
 std::string TrimBlanks(std::string_view s);
+
+// Text from outside (an update site) as it may be shown: every control
+// character (codes 0-31 and 127) replaced by '?', so that it cannot move the
+// cursor, retitle or clear a terminal.
+std::string ControlsReplaced(std::string_view s);
 
 // --- numbers and booleans ------------------------------------------------------------
 bool HasDigit(std::string_view s);

@@ -8,10 +8,14 @@ namespace {
 class ConsoleUi final : public UserInterface {
  public:
   int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
+    // A CR breaks the line in a box; on a terminal it would overwrite it.
+    std::string shown = text;
+    for (char& c : shown)
+      if (c == '\r') c = '\n';
     if (caption.empty())
-      std::cerr << text << '\n';
+      std::cerr << shown << '\n';
     else
-      std::cerr << caption << ": " << text << '\n';
+      std::cerr << caption << ": " << shown << '\n';
     std::cerr.flush();
     // The only Yes/No question is whether to keep the user's settings: yes.
     return (flags & 0xF) == kMbYesNo ? kIdYes : kIdOk;

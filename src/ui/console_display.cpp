@@ -41,6 +41,11 @@ void ConsoleDisplay::SetUpdateIdText(const std::string& text) {
   std::cerr << text << std::endl;
 }
 
+void ConsoleDisplay::SetCauseText(const std::string& cause) {
+  EndBarLine();
+  std::cerr << "  because: " << cause << std::endl;
+}
+
 void ConsoleDisplay::Pump() {
   // Nothing to handle on the console: Ctrl-C reaches the run through
   // CancelRequested().

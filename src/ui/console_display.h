@@ -16,6 +16,7 @@ class ConsoleDisplay : public DisplaySurface {
   void SetIllustration(char which) override;
   void SetCaption(const std::string& caption) override;
   void SetUpdateIdText(const std::string& text) override;
+  void SetCauseText(const std::string& cause) override;
   void Pump() override;
   void Finish();  // ends a bar line left open on the terminal
 

@@ -2,11 +2,9 @@
 // real files: the start-up states, version order, merge rules, self-checks.
 #include "settings/config_reorganise.h"
 
-#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -216,6 +214,33 @@ TEST_F(ConfigReorganise, VersionKeyIsCarriedThenSetToTheNewVersion) {
   EXPECT_EQ(ReadFile(Ini()), kMerged2);
 }
 
+TEST_F(ConfigReorganise, ALinkedSettingsFileIsWrittenWhereTheLinkLeads) {
+  const std::string real = dir / "kept-elsewhere.ini";
+  const std::string extra = dir / "extra.ini";
+  WriteFile(extra, "Extra=1\r\n");
+  // The safe path (one settings file), the direct path (a chain of two) and
+  // the setup's file answered with No all copy onto the settings file.
+  for (const char* way : {"safe", "direct", "setup"}) {
+    for (const std::string& f : {Ini(), real, NewVersion(), FromSetup()}) std::filesystem::remove(f);
+    WriteFile(real, kOld);
+    std::filesystem::create_symlink(real, Ini());
+    const std::string way_(way);
+    if (way_ == "setup") {
+      WriteFile(FromSetup(), kNew2);
+      ui.answer = kIdNo;
+    } else {
+      WriteFile(NewVersion(), kNew2);
+    }
+    CfgResetForTests();
+    CfgInit();
+    if (way_ == "direct") CfgPushFile(extra);
+    if (way_ == "setup") CfgHandleSetupFile(); else CfgReorganise(false, "");
+    if (way_ == "direct") CfgPopFile();
+    EXPECT_TRUE(std::filesystem::is_symlink(Ini())) << way;
+    EXPECT_EQ(ReadFile(real), way_ == "setup" ? kNew2 : kMerged2) << way;
+  }
+}
+
 TEST_F(ConfigReorganise, ChainOfTwoIsReportedAndMergedDirectly) {
   WriteFile(Ini(), kOld);
   WriteFile(NewVersion(), kNew2);
@@ -272,9 +297,7 @@ TEST_F(ConfigReorganise, AnnouncementStartsTheWaitProgram) {
   WriteFile(Ini(), kOld);
   WriteFile(NewVersion(), kNew2);
   CfgStartup();
-  for (int i = 0; i < 100 && !PathExists(out); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(ReadFile(out), "/D240\n/FX-\n/Mtvqlupd: INI-file update...\n");
+  EXPECT_EQ(AwaitFile(out, 3), "/D240\n/FX-\n/Mtvqlupd: INI-file update...\n");
   EXPECT_EQ(ReadFile(Ini()), kMerged2);
 }
 #endif

@@ -1,6 +1,8 @@
 // The settings store on real files: look-ups, stores, the chain, bad input.
 #include "settings/config.h"
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +12,9 @@
 #include <gtest/gtest.h>
 
 #include "support/config_fixture.h"
+#ifndef _WIN32
+#include "support/fs_faults.h"
+#endif
 #include "settings/settings_env.h"
 #include "support/strfn.h"
 
@@ -45,7 +50,7 @@ TEST_F(Config, LookUpTable) {
       {"LiveUpdate.www=v\r\nLIVEUPDATE.*=w\r\n", "LiveUpdate.www", "v"},
       {"[Section]\r\nKey=v\r\n", "Key", "v"},              // sections are not interpreted
       {"Key=v\r\n", "Ke=d", "d"},                         // a prefix is no match
-      {"Key\r\n", "Key=d", ""},                           // a bare line names the key
+      {"Key\r\n", "Key=d", "d"},                          // a line without "=" is no key line
       {"Spec=1\r\n", "Other=a=b", "a=b"},                 // default keeps its "="
       {"X=\r\n", "X=5", ""},                              // present and empty
       {"", "X=", ""},
@@ -245,16 +250,89 @@ TEST_F(Config, AFailedRewriteLeavesTheFileAsItWas) {
   EXPECT_EQ(Content(), "A=1\r\n");
 }
 
+#ifndef _WIN32  // permission bits for another user, FIFOs and /dev are Linux's
 TEST_F(Config, AnUnreadableFileIsNeverLost) {
   Start("A=1\r\n");
+  // The directory stays writable for whoever runs the store: only the file
+  // cannot be read, so a rewrite would replace it with what it could see.
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
   std::filesystem::permissions(Ini(), std::filesystem::perms::none);
-  // Whoever may still read it (a privileged user) sees the value.
-  const bool readable = std::ifstream(Ini()).good();
-  EXPECT_EQ(CfgGetStr("A=d"), readable ? "1" : "d");
-  CfgPutStr("A", "2");
+  bool stored = true;
+  std::string value;
+  {
+    AsUnprivileged nobody;
+    if (!nobody.Effective()) GTEST_SKIP() << "permission bits do not apply to this user";
+    value = CfgGetStr("A=d");
+    stored = CfgPutStr("A", "2");
+  }
   std::filesystem::permissions(Ini(), std::filesystem::perms::owner_all);
-  EXPECT_EQ(Content(), readable ? "A=2\r\n" : "A=1\r\n");
+  EXPECT_EQ(value, "d");
+  EXPECT_FALSE(stored);
+  EXPECT_EQ(Content(), "A=1\r\n");
+  EXPECT_TRUE(NoTempFileLeft());
 }
+
+#endif
+
+TEST_F(Config, LinesWithoutEqualsAnswerNoKeyAndSurviveStores) {
+  // Separator and comment lines with wildcard characters stand above the keys.
+  Start("*****\r\n; ** note **\r\n?\r\nLiveUpdate.www=site\r\n");
+  EXPECT_EQ(CfgGetStr("LiveUpdate.www=d"), "site");
+  EXPECT_EQ(CfgGetStr("LiveUpdate.lastUpdateInfo=<none>"), "<none>");
+  EXPECT_FALSE(CfgKeyExists("Other"));
+  EXPECT_TRUE(CfgPutStr("LiveUpdate.lastUpdateInfo", "<update id=\"A1\">"));
+  EXPECT_TRUE(CfgPutStr("LiveUpdate.www", "other"));
+  EXPECT_EQ(Content(), "*****\r\n; ** note **\r\n?\r\nLiveUpdate.www=other\r\n"
+                       "LiveUpdate.lastUpdateInfo=<update id=\"A1\">\r\n");
+  EXPECT_EQ(CfgGetStr("Unrelated=u"), "u");
+}
+
+#ifndef _WIN32
+TEST_F(Config, AWriteProtectedFileStaysUnchanged) {
+  Start("A=1\r\n");
+  // The directory is open to all, the file to its owner only: a rename
+  // could replace it, a write may not.
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+  std::filesystem::permissions(Ini(), std::filesystem::perms(0644));
+  AsUnprivileged nobody;
+  if (!nobody.Effective()) GTEST_SKIP() << "permission bits do not apply";
+  EXPECT_EQ(CfgGetStr("A=d"), "1");
+  EXPECT_FALSE(CfgPutStr("A", "2"));
+  EXPECT_FALSE(CfgPutStr("New", "x"));
+  EXPECT_EQ(Content(), "A=1\r\n");
+  EXPECT_TRUE(NoTempFileLeft());
+}
+
+TEST_F(Config, SettingsFilesThatAreNoRegularFilesHoldNothing) {
+  const std::string fifo = dir / "pipe";
+  const std::string folder = dir / "folder";
+  const std::string device = dir / "device";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  std::filesystem::create_directory(folder);
+  std::filesystem::create_symlink("/dev/zero", device);
+  ASSERT_EQ(::mkfifo((dir / "pipe.ini").c_str(), 0644), 0);
+  // Given with and without extension, and as the program's own file by link.
+  for (const std::string& name : {fifo, fifo + ".ini", folder, device, std::string()}) {
+    CfgResetForTests();
+    std::filesystem::remove(Ini());
+    os::SetArguments({});
+    if (name.empty())
+      std::filesystem::create_symlink("/dev/zero", Ini());
+    else
+      os::SetArguments({"/ConfigFile=" + name});
+    CfgInit();  // a FIFO would block here, a device exhaust the memory
+    EXPECT_FALSE(CfgFileIsUsable(CfgTopFileName())) << name;
+    EXPECT_EQ(CfgGetStr("A=d"), "d") << name;
+    EXPECT_FALSE(CfgPutStr("A", "1")) << name;
+  }
+  // Nothing was made beside them.
+  for (const std::string& stray : {fifo + ".INI", folder + ".INI", device + ".INI"})
+    EXPECT_FALSE(PathExists(stray)) << stray;
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo + ".ini"));
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+}
+
+#endif
 
 TEST_F(Config, TwoFileChainStoresWhereTheKeyIs) {
   const std::string top = dir / "top.ini";

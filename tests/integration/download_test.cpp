@@ -14,23 +14,8 @@
 
 namespace {
 
-std::string Pattern(std::size_t size, int seed) {
-  std::string s(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(i * 31 + seed + i / 1000);
-  return s;
-}
-
-class DownloadTest : public TransferFixture {
+class DownloadTest : public HttpSiteFixture {
  protected:
-  RunContext HttpContext(const std::vector<FileEntry>& entries) {
-    RunContext ctx;
-    ctx.site = server.BaseUrl();
-    ctx.updateInfo = MakeBlock("TVQ 2024-04-01", entries);
-    return ctx;
-  }
-  ScratchDir siteDir;
-  SiteBuilder site{siteDir.path()};
-  HttpTestServer server{siteDir.path()};
   VirtualClock clock;  // pauses between attempts cost no time
 };
 

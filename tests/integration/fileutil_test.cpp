@@ -5,11 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <filesystem>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -594,8 +592,6 @@ TEST(FileUtil, WinExecStartsAProgram) {
   WriteFile(dir / "run.sh", "#!/bin/sh\necho \"$1\" > \"$2\"\n");
   ::chmod((dir / "run.sh").c_str(), 0755);
   ASSERT_TRUE(WinExec(dir / "run.sh started " + dir / "out"));
-  for (int i = 0; i < 500 && ReadFile(dir / "out").empty(); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  EXPECT_EQ(ReadFile(dir / "out"), "started\n");
+  EXPECT_EQ(AwaitFile(dir / "out"), "started\n");
   EXPECT_FALSE(WinExec(dir / "missing.exe"));
 }

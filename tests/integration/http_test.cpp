@@ -13,12 +13,6 @@ namespace {
 
 constexpr const char* kAgent = "MARL/TORQUIN TVQ Update";
 
-std::string Pattern(std::size_t size) {
-  std::string s(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
-  return s;
-}
-
 os::HttpRequest Request(const std::string& url, bool direct = false) {
   os::HttpRequest r;
   r.url = url;

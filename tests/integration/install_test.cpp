@@ -14,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/fs_faults.h"
 #include "support/install_support.h"
+#include "support/process_runner.h"
 
 namespace {
 
@@ -56,11 +58,10 @@ void WriteProgram(const std::string& path, const std::string& content) {
   fs::permissions(path, fs::perms(0755));
 }
 
-// Waits (real time) for a file that a started program writes.
-std::string AwaitFile(const std::string& path, int seconds = 10) {
-  for (int i = 0; i < seconds * 50 && !PathExists(path); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  return ReadFile(path);
+// Whether the program at path was started: it runs now, or it has written
+// the file it writes (looked at in this order, so none slips between).
+bool WasStarted(const std::string& path, const std::string& writes) {
+  return ProgramRunning(path) || PathExists(writes);
 }
 
 // A program started in the background from dir, ended by its process id.
@@ -287,10 +288,10 @@ TEST_F(Install, StartsTheWaitProgramAndRestartsTheMainAppWhenMorePending) {
     if (c.wantRestart) {
       EXPECT_EQ(AwaitFile(obs / "tvq.txt"), "new|tvq.exe|/ExitAndLiveUpdate=on\n");
     }
-    // Started programs write within milliseconds; give absent ones a second.
-    std::this_thread::sleep_for(std::chrono::seconds(c.wantWait && c.wantRestart ? 0 : 1));
-    EXPECT_EQ(PathExists(obs / "wait.txt"), c.wantWait) << c.more << c.fails;
-    EXPECT_EQ(PathExists(obs / "tvq.txt"), c.wantRestart) << c.more << c.fails;
+    // A program is started only once it runs, so one that was started is
+    // running now or has written its file; one never started has done neither.
+    EXPECT_EQ(WasStarted(App("tvquwait.exe"), obs / "wait.txt"), c.wantWait) << c.more << c.fails;
+    EXPECT_EQ(WasStarted(App("tvq.exe"), obs / "tvq.txt"), c.wantRestart) << c.more << c.fails;
   }
 }
 
@@ -419,6 +420,77 @@ TEST_F(Install, LinksFailAndDirectoriesArePassedOverNeverFollowed) {
   EXPECT_EQ(Listing(app), std::set<std::string>{"good.txt"});
   EXPECT_EQ(Listing(outside), outsideBefore);
   EXPECT_EQ(ReadFile(outside + "/secret"), "secret");
+}
+
+// ------------------------------------------------ nothing deleted before it is replaced
+
+TEST_F(Install, MainAppIsNeverAbsentWhileItIsWaitedForAndReplaced) {
+  WriteProgram(App("tvq.exe"), "old main application");
+  WriteFile(W("tvq.exe"), Content(40000));
+  auto lock = os::FileLock::Exclusive(App("tvq.exe"));
+  ASSERT_TRUE(lock);
+  // Every wait of the installation looks at the application directory: the
+  // lock goes after three seconds, and tvq.exe must be there throughout.
+  int absent = 0;
+  clock.onSleep = [&](std::int64_t) {
+    if (!PathExists(App("tvq.exe"))) ++absent;
+    if (clock.Count(1000) == 3) lock.reset();
+  };
+  EXPECT_TRUE(InstallUpdate());
+  EXPECT_EQ(absent, 0);
+  EXPECT_EQ(clock.Count(1000), 3);
+  EXPECT_EQ(ReadFile(App("tvq.exe")), Content(40000));
+}
+
+TEST_F(Install, MainAppStaysWholeWhenItsReplacementDoesNotFit) {
+  ScratchMount disk(app, "size=64k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  ASSERT_TRUE(os::ChangeDirectory(app));  // into the mounted file system
+  WriteProgram(App("tvq.exe"), Content(30000));
+  WriteFile(W("tvq.exe"), Content(100000, "#!/bin/sh\n"));
+  WriteFile(W("readme.txt"), "small");
+
+  EXPECT_FALSE(InstallUpdate());
+  EXPECT_EQ(ReadFile(App("tvq.exe")), Content(30000));
+  EXPECT_NE(fs::status(App("tvq.exe")).permissions() & fs::perms::owner_exec, fs::perms::none);
+  EXPECT_EQ(ui.texts.front(), CannotCopy(W("tvq.exe"), "tvq.exe"));
+  EXPECT_NE(InstallFailureText().find("No space left on device"), std::string::npos)
+      << InstallFailureText();
+  // No temporary file is left beside it.
+  for (const std::string& name : Listing(app)) EXPECT_FALSE(IsCopyLeftover(name)) << name;
+}
+
+TEST_F(Install, RunningUpdaterUnderItsOwnNameIsRenamedOver) {
+  ScratchDir scratch;
+  fs::copy_file("/bin/sleep", App("tvqlupd"));
+  fs::permissions(App("tvqlupd"), fs::perms(0755));
+  os::SetExecutablePathForTests(App("tvqlupd"));
+  Running running(app, "./tvqlupd 60", scratch);
+  ASSERT_TRUE(AwaitInUse(App("tvqlupd")));
+  WriteFile(W("tvqlupd"), Content(20000));
+  WriteFile(W("readme.txt"), "read me");
+
+  const bool installed = InstallUpdate();
+  os::SetExecutablePathForTests("");
+  EXPECT_TRUE(installed) << InstallFailureText();
+  EXPECT_TRUE(ui.texts.empty());
+  EXPECT_EQ(ReadFile(App("tvqlupd")), Content(20000));
+  EXPECT_EQ(ReadFile(App("readme.txt")), "read me");
+  EXPECT_FALSE(PathExists(W("tvqlupd")));
+  EXPECT_NE(fs::status(App("tvqlupd")).permissions() & fs::perms::owner_exec, fs::perms::none);
+}
+
+TEST_F(Install, CopyLeftoversAreRecognisedAndOnlyTheyAreRemoved) {
+  const std::vector<std::string> leftovers = {".tvq.exe.tvq123456.tmp", ".a.tvq1.tmp"};
+  const std::vector<std::string> others = {"a.tvq1.tmp", ".a.tvqx.tmp", ".a.tvq12.tmp.bak",
+                                           ".tvq1.tmp", ".user.tmp", "tvq.exe"};
+  for (const auto& name : leftovers) WriteFile(App(name), "x");
+  for (const auto& name : others) WriteFile(App(name), "x");
+  fs::create_directory(App(".d.tvq1.tmp"));
+  EXPECT_EQ(RemoveCopyLeftovers(app), 2);
+  for (const auto& name : leftovers) EXPECT_FALSE(PathExists(App(name))) << name;
+  for (const auto& name : others) EXPECT_TRUE(PathExists(App(name))) << name;
+  EXPECT_TRUE(fs::is_directory(App(".d.tvq1.tmp")));
 }
 
 }  // namespace

@@ -16,21 +16,12 @@
 
 #include "platform/os.h"
 #include "support/file_user.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// Waits (really) until a file has the given number of lines or 5 s passed.
-std::string AwaitFile(const std::string& path, int lines) {
-  for (int i = 0; i < 500; ++i) {
-    const std::string text = ReadFile(path);
-    if (std::count(text.begin(), text.end(), '\n') >= lines) return text;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return ReadFile(path);
-}
 
 void WriteScript(const std::string& path, const std::string& body) {
   WriteFile(path, "#!/bin/sh\n" + body);
@@ -375,9 +366,8 @@ TEST(Platform, StartProgramLooksInCurrentDirectoryThenPathAndTriesExe) {
   WriteScript(dir / "tool.exe", "echo tool > \"$1\"\n");
   WriteScript(bin / "here", "echo wrong > \"$1\"\n");
   const std::string before = os::CurrentDirectory();
-  const std::string path = os::GetEnvVar("PATH").value_or("");
   ASSERT_TRUE(os::ChangeDirectory(dir.path()));
-  os::SetEnvVar("PATH", bin.path() + ":" + path);
+  ScopedEnv pathVar("PATH", bin.path() + ":" + os::GetEnvVar("PATH").value_or(""));
 
   EXPECT_TRUE(os::StartProgram("here " + dir / "1"));
   EXPECT_TRUE(os::StartProgram("onpath " + dir / "2"));
@@ -385,7 +375,6 @@ TEST(Platform, StartProgramLooksInCurrentDirectoryThenPathAndTriesExe) {
   EXPECT_FALSE(os::StartProgram("nosuchprogram"));
   EXPECT_FALSE(os::StartProgram("   "));
 
-  os::SetEnvVar("PATH", path);
   os::ChangeDirectory(before);
   EXPECT_EQ(AwaitFile(dir / "1", 1), "here\n");
   EXPECT_EQ(AwaitFile(dir / "2", 1), "onpath\n");
@@ -441,6 +430,7 @@ TEST(Platform, InterruptsAreCounted) {
 }
 
 TEST(Platform, EnvironmentSetGetUnset) {
+  ScopedEnv restored("TVQ_TEST_VAR");
   os::SetEnvVar("TVQ_TEST_VAR", "a b");
   EXPECT_EQ(os::GetEnvVar("TVQ_TEST_VAR"), "a b");
   os::SetEnvVar("TVQ_TEST_VAR", "");
@@ -450,10 +440,8 @@ TEST(Platform, EnvironmentSetGetUnset) {
 }
 
 TEST(Platform, HomeDirFallsBackToTheAccount) {
-  const auto home = os::GetEnvVar("HOME");
-  os::UnsetEnvVar("HOME");
+  ScopedEnv home("HOME", std::nullopt);
   const std::string fromAccount = os::HomeDir();
-  if (home) os::SetEnvVar("HOME", *home);
   EXPECT_FALSE(fromAccount.empty());
   EXPECT_TRUE(os::DirectoryExists(fromAccount)) << fromAccount;
 }

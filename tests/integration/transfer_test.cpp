@@ -11,12 +11,6 @@
 
 namespace {
 
-std::string Pattern(std::size_t size) {
-  std::string s(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(i * 131 + i / 7);
-  return s;
-}
-
 // A display whose Pump presses Cancel at the n-th call.
 class CancellingDisplay : public RecordingDisplay {
  public:
@@ -153,6 +147,25 @@ TEST_F(TransferTest, UnwritableTargetFails) {
 TEST_F(TransferTest, RefusedConnectionFailsEveryMethod) {
   const std::string url = "http://127.0.0.1:" + std::to_string(HttpTestServer::DeadPort()) + "/f.bin";
   EXPECT_FALSE(FetchFile(url, W("f.bin"), true));
+}
+
+TEST_F(TransferTest, AccountNamesEachMethodTriedAndWhyItFailed) {
+  WriteFile(siteDir / "f.bin", Pattern(20000));
+  server.DropAfter("f.bin", 5000, 3);
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  EXPECT_TRUE(log.HasLine("trying PRECONFIGURED internet connection")) << log.Text();
+  EXPECT_TRUE(log.HasLine("trying DIRECT internet connection")) << log.Text();
+  EXPECT_TRUE(log.HasLine("trying using URLDownloadToFile()")) << log.Text();
+  // libcurl's own words: the body ended short of its announced length.
+  EXPECT_EQ(log.Count("  failed: transfer closed with 15000 bytes remaining"), 3) << log.Text();
+
+  StdTextCapture dead;
+  ScopedEnv proxy("http_proxy", "http://127.0.0.1:" + std::to_string(HttpTestServer::DeadPort()) + "/");
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), false));
+  EXPECT_EQ(dead.Count("  failed: "), 1) << dead.Text();
+  EXPECT_EQ(dead.Count("  failed: Failed to connect to 127.0.0.1 port"), 1) << dead.Text();
+  EXPECT_TRUE(dead.HasLine("trying DIRECT internet connection")) << dead.Text();
+  EXPECT_EQ(dead.Count("URLDownloadToFile"), 0) << dead.Text();
 }
 
 }  // namespace

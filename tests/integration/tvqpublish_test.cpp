@@ -105,6 +105,9 @@ TEST_F(TvqPublishTest, RefusalsChangeNothing) {
       {{"add", siteDir, "--id", "2024-06-01", Src("ctl\x01", "x")}, "plain file name"},
       {{"add", siteDir, "--id", "2024-06-01", Src("b.txt", "b"), Src("b.txt~", "b")}, "given twice"},
       {{"add", siteDir, "--id", "2024-06-01", Src("!update-info.txt", "x")}, "may not be named"},
+      // The updater reads 255 characters of an entry; the rest would be lost.
+      {{"add", siteDir, "--id", "2024-06-01", Src("b.txt", "b"), Src(std::string(252, 'n'), "x")},
+       "at most 255 characters"},
       {{"add", siteDir, "--id", "bad\"id", Src("b.txt", "b")}, "ID"},
       {{"add", siteDir, "--id", "", Src("b.txt", "b")}, "ID"},
       {{"add", siteDir, Src("b.txt", "b")}, "usage"},
@@ -136,16 +139,59 @@ TEST_F(TvqPublishTest, ChecksumPrintsTheListEntry) {
   EXPECT_NE(missing.err.find("nope: no such file"), std::string::npos);
 }
 
-TEST_F(TvqPublishTest, VerifyReportsWhatIsWrong) {
+TEST_F(TvqPublishTest, AddNeverBreaksAnEarlierUpdate) {
+  ASSERT_EQ(Publish({"add", siteDir, "--id", "1", Src("readme.txt", "first")}).code, 0);
+  const std::string list = ReadFile(SitePath(kUpdateListName));
+
+  // Other content under a listed name is refused, with the ways out.
+  const ToolRun clash = Publish({"add", siteDir, "--id", "2", Src("readme.txt", "second")});
+  EXPECT_EQ(clash.code, 2);
+  EXPECT_NE(clash.err.find("readme.txt is listed by update \"1\""), std::string::npos) << clash.err;
+  EXPECT_NE(clash.err.find("same content"), std::string::npos) << clash.err;
+  EXPECT_NE(clash.err.find("another name"), std::string::npos) << clash.err;
+  EXPECT_NE(clash.err.find("readme.txt~"), std::string::npos) << clash.err;
+  EXPECT_EQ(ReadFile(SitePath("readme.txt")), "first");
+  EXPECT_EQ(ReadFile(SitePath(kUpdateListName)), list);
+
+  // The same content may be listed again; the NAME~ form takes new content.
+  ASSERT_EQ(Publish({"add", siteDir, "--id", "2", Src("readme.txt", "first")}).code, 0);
+  ASSERT_EQ(Publish({"add", siteDir, "--id", "3", Src("readme.txt", "third") + "~"}).code, 0);
+  EXPECT_EQ(ReadFile(SitePath("readme.txt~")), "third");
+  EXPECT_EQ(Publish({"verify", siteDir}).code, 0);
+
+  // With NAME~ taken too, only the other ways remain.
+  const ToolRun taken = Publish({"add", siteDir, "--id", "4", Src("readme.txt", "fourth")});
+  EXPECT_EQ(taken.code, 2);
+  EXPECT_EQ(taken.err.find("readme.txt~"), std::string::npos) << taken.err;
+  EXPECT_EQ(Publish({"add", siteDir, "--id", "4", Src("readme.txt", "fourth") + "~"}).code, 2);
+  EXPECT_EQ(ReadFile(SitePath("readme.txt~")), "third");
+}
+
+TEST_F(TvqPublishTest, VerifyChecksEveryBlockAndNamesWhereInstallationsStop) {
   ASSERT_EQ(Publish({"add", siteDir, "--id", "1", Src("a.txt", "aaaa"), Src("b.txt", "bbbb")}).code, 0);
-  ASSERT_EQ(Publish({"add", siteDir, "--id", "2", Src("a.txt", "AAAAA")}).code, 0);
-  EXPECT_EQ(Publish({"verify", siteDir}).code, 0);  // a.txt of update 1 is superseded
-  WriteFile(SitePath("b.txt"), "bbbX");
-  std::remove(SitePath("a.txt").c_str());
+  ASSERT_EQ(Publish({"add", siteDir, "--id", "2", Src("c.txt", "cccc")}).code, 0);
+  ASSERT_EQ(Publish({"add", siteDir, "--id", "3", Src("d.txt", "dddd")}).code, 0);
+  EXPECT_EQ(Publish({"verify", siteDir}).code, 0);
+  // A later update that replaced a.txt by hand, as an overwrite used to.
+  WriteFile(SitePath("a.txt"), "AAAAA");
+  WriteFile(SitePath(kUpdateListName), ReadFile(SitePath(kUpdateListName)) +
+                                           MakeBlock("4", {EntryOfFile("a.txt", SitePath("a.txt"))}));
+  WriteFile(SitePath("c.txt"), "cccX");
   const ToolRun r = Publish({"verify", siteDir});
   EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.out.find("update \"2\": a.txt: missing from the site"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("update \"1\": b.txt: checksum"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("update \"1\": a.txt: size 4 listed, 5 found"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("update \"1\": cannot be installed"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("update \"2\": c.txt: checksum"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("update \"2\": cannot be installed"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("update \"3\": cannot"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("update \"4\": cannot"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("a fresh installation stops at update \"1\" and never reaches the 3 updates "
+                       "after it"),
+            std::string::npos)
+      << r.out;
+  std::remove(SitePath("d.txt").c_str());
+  EXPECT_NE(Publish({"verify", siteDir}).out.find("update \"3\": d.txt: missing from the site"),
+            std::string::npos);
 }
 
 TEST_F(TvqPublishTest, VerifyFindsBadNamesAndOrder) {

@@ -16,39 +16,13 @@
 #include "settings/config_reorganise.h"
 #include "support/lingua.h"
 #include "support/ui_hooks.h"
+#include "recording_user_interface.h"
+#include "scoped_env.h"
 #include "temp_dir.h"
-
-// Records every message box and answers questions with a set button.
-class RecordingUserInterface : public UserInterface {
- public:
-  struct Box {
-    std::string text;
-    std::string caption;
-    unsigned flags;
-  };
-  RecordingUserInterface() { SetUserInterface(this); }
-  ~RecordingUserInterface() override { SetUserInterface(nullptr); }
-  RecordingUserInterface(const RecordingUserInterface&) = delete;
-  RecordingUserInterface& operator=(const RecordingUserInterface&) = delete;
-
-  int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
-    boxes.push_back({text, caption, flags});
-    return (flags & kMbYesNo) ? answer : kIdOk;
-  }
-  bool KeyDown(int) override { return false; }
-  bool PumpMessages(int) override { return false; }
-
-  std::vector<Box> boxes;
-  int answer = kIdYes;
-};
 
 class ConfigFixture : public ::testing::Test {
  protected:
   ConfigFixture() {
-    savedTemp_ = os::GetEnvVar("TEMP");
-    savedProgramFiles_ = os::GetEnvVar("PROGRAMFILES");
-    os::SetEnvVar("TEMP", dir.path());
-    os::UnsetEnvVar("PROGRAMFILES");
     os::SetExecutablePathForTests(dir / "tvqlupd");
     os::SetArguments({});
     SetLanguage('E');
@@ -60,8 +34,6 @@ class ConfigFixture : public ::testing::Test {
     SetReorganiseRandomSource(nullptr);
     os::SetExecutablePathForTests("");
     os::SetArguments({});
-    Restore("TEMP", savedTemp_);
-    Restore("PROGRAMFILES", savedProgramFiles_);
   }
 
   // The settings file of the program, tvqlupd.INI beside it.
@@ -71,12 +43,6 @@ class ConfigFixture : public ::testing::Test {
   RecordingUserInterface ui;
 
  private:
-  static void Restore(const std::string& name, const std::optional<std::string>& value) {
-    if (value)
-      os::SetEnvVar(name, *value);
-    else
-      os::UnsetEnvVar(name);
-  }
-  std::optional<std::string> savedTemp_;
-  std::optional<std::string> savedProgramFiles_;
+  ScopedEnv tempVar_{"TEMP", dir.path()};
+  ScopedEnv programFiles_{"PROGRAMFILES", std::nullopt};
 };

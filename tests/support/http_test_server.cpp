@@ -19,7 +19,7 @@ void SleepMs(int ms) {
 }  // namespace
 
 struct HttpTestServer::Fault {
-  enum class Kind { Body, Bodies, ErrorPage, Drop, Stall, Slow, Redirect } kind = Kind::Body;
+  enum class Kind { Body, Bodies, ErrorPage, Drop, Stall, Slow, Redirect, Endless } kind = Kind::Body;
   std::vector<std::string> bodies;
   std::size_t bodyIndex = 0;
   std::size_t bytes = 0;
@@ -120,6 +120,22 @@ void HttpTestServer::Redirect(const std::string& name, const std::string& target
   faults_[name] = f;
 }
 
+void HttpTestServer::RedirectTo(const std::string& name, const std::string& url) {
+  Redirect(name, url);
+}
+
+void HttpTestServer::Endless(const std::string& name) {
+  Drip(name, 0);
+}
+
+void HttpTestServer::Drip(const std::string& name, int bytesPerSecond) {
+  auto f = std::make_shared<Fault>();
+  f->kind = Fault::Kind::Endless;
+  f->bytes = static_cast<std::size_t>(std::max(bytesPerSecond, 0));  // 0: as fast as it goes
+  std::lock_guard<std::mutex> lock(mutex_);
+  faults_[name] = f;
+}
+
 void HttpTestServer::ClearFaults() {
   std::lock_guard<std::mutex> lock(mutex_);
   faults_.clear();
@@ -163,7 +179,22 @@ void HttpTestServer::Handle(const httplib::Request& req, httplib::Response& res)
     return;
   }
   if (faulty && fault.kind == Fault::Kind::Redirect) {
-    res.set_redirect("/" + fault.target);
+    const bool absolute = fault.target.find("://") != std::string::npos;
+    res.set_redirect(absolute ? fault.target : "/" + fault.target);
+    return;
+  }
+  if (faulty && fault.kind == Fault::Kind::Endless) {
+    const std::size_t perSecond = fault.bytes;
+    res.set_chunked_content_provider(
+        "application/octet-stream", [this, perSecond](std::size_t offset, httplib::DataSink& sink) {
+          if (stopping_ || offset >= kEndlessLimit) return false;
+          // A drip sends its bytes one at a time, spread over each second.
+          const std::string block = perSecond > 0 ? std::string(1, 'x') : std::string(kServeChunk, 'x');
+          if (perSecond > 0) SleepMs(static_cast<int>(1000 / perSecond));
+          if (!sink.write(block.data(), block.size())) return false;
+          endlessSent_ += block.size();
+          return true;
+        });
     return;
   }
   const std::filesystem::path path = std::filesystem::path(root_) / name;

@@ -56,6 +56,17 @@ class HttpTestServer {
   void Slow(const std::string& name, std::size_t chunk, int delayMs);
   // Answers name with a 302 redirect to target (a name on this server).
   void Redirect(const std::string& name, const std::string& target);
+  // Answers name with a 302 redirect to an absolute address (any scheme).
+  void RedirectTo(const std::string& name, const std::string& url);
+  // Answers name with a body that never ends (chunked, no length), until the
+  // client goes away or the server stops -- or, so that a client without a
+  // limit cannot fill the disk, after kEndlessLimit bytes.
+  void Endless(const std::string& name);
+  // Answers name with an endless body dripped at bytesPerSecond.
+  void Drip(const std::string& name, int bytesPerSecond);
+  static constexpr std::size_t kEndlessLimit = std::size_t{512} << 20;
+  // Bytes sent so far in the bodies of Endless and Drip answers.
+  std::size_t EndlessBytesSent() const { return endlessSent_; }
   void ClearFaults();
 
   struct Request {
@@ -80,6 +91,7 @@ class HttpTestServer {
   std::thread thread_;
   int port_ = -1;
   std::atomic<bool> stopping_{false};
+  std::atomic<std::size_t> endlessSent_{0};
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<Fault>> faults_;
   std::vector<Request> requests_;

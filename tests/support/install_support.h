@@ -1,8 +1,8 @@
 #pragma once
-// Test helpers for the installation: a user interface that records its
-// message boxes, a virtual clock that can act at a given sleep, and a
-// fixture with a work directory under its own TEMP and an application
-// directory that is the current directory.
+// A fixture for tests of the installation: a work directory under its own
+// TEMP and an application directory that is the current directory, with the
+// recording user interface and display and a virtual clock that can act at a
+// given sleep.
 
 #include <algorithm>
 #include <cstdint>
@@ -19,52 +19,22 @@
 #include "app/names.h"
 #include "platform/os.h"
 #include "recording_display.h"
+#include "recording_user_interface.h"
+#include "scoped_env.h"
 #include "support/fileutil.h"
 #include "support/lingua.h"
 #include "support/ui_hooks.h"
 #include "temp_dir.h"
 #include "virtual_clock.h"
 
-class RecordingUserInterface : public UserInterface {
- public:
-  RecordingUserInterface() { SetUserInterface(this); }
-  ~RecordingUserInterface() override { SetUserInterface(nullptr); }
-
-  int MessageBox(const std::string& text, const std::string& caption, unsigned) override {
-    texts.push_back(text);
-    captions.push_back(caption);
-    return kIdOk;
-  }
-  bool KeyDown(int virtualKey) override { return virtualKey == kVkControl && ctrlDown; }
-  bool PumpMessages(int) override { return false; }
-
-  std::vector<std::string> texts;
-  std::vector<std::string> captions;
-  bool ctrlDown = false;
-};
-
-// A virtual clock that calls onSleep after recording each sleep.
-class HookedClock : public VirtualClock {
- public:
-  void SleepMs(std::int64_t ms) override {
-    VirtualClock::SleepMs(ms);
-    if (onSleep) onSleep(ms);
-  }
-  std::int64_t Count(std::int64_t ms) const {
-    return std::count(Sleeps().begin(), Sleeps().end(), ms);
-  }
-  std::function<void(std::int64_t)> onSleep;
-};
-
 // TEMP points into a fresh directory, so the work directory W is
 // <root>/temp/tvqlupd; the application directory <root>/app is current.
 class InstallFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    savedTemp_ = os::GetEnvVar("TEMP");
     savedCwd_ = os::CurrentDirectory();
     SetProgramName("tvqlupd");
-    os::SetEnvVar("TEMP", root / "temp");
+    tempVar_.Set(root / "temp");
     work = WorkDirectory() + "/";
     app = root / "app";
     outside = root / "outside";
@@ -78,10 +48,6 @@ class InstallFixture : public ::testing::Test {
   }
   void TearDown() override {
     os::ChangeDirectory(savedCwd_);
-    if (savedTemp_)
-      os::SetEnvVar("TEMP", *savedTemp_);
-    else
-      os::UnsetEnvVar("TEMP");
     ResetMorePendingForTests();
   }
 
@@ -108,6 +74,6 @@ class InstallFixture : public ::testing::Test {
   RecordingUserInterface ui;
 
  private:
-  std::optional<std::string> savedTemp_;
+  ScopedEnv tempVar_{"TEMP"};
   std::string savedCwd_;
 };

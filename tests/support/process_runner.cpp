@@ -9,6 +9,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 namespace {
@@ -124,4 +127,27 @@ ProcessResult RunningProcess::Wait() {
 ProcessResult RunProcess(const ProcessOptions& options) {
   RunningProcess p(options);
   return p.Wait();
+}
+
+bool ProgramRunning(const std::string& path) {
+  namespace fs = std::filesystem;
+  const fs::path wanted = fs::absolute(path).lexically_normal();
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+    const std::string pid = entry.path().filename().string();
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+    const std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::error_code cwdError;
+    const fs::path cwd = fs::read_symlink(entry.path() / "cwd", cwdError);
+    for (std::size_t at = 0; at < cmdline.size();) {
+      std::size_t end = cmdline.find('\0', at);
+      if (end == std::string::npos) end = cmdline.size();
+      const fs::path arg(cmdline.substr(at, end - at));
+      at = end + 1;
+      if (arg.empty() || (arg.is_relative() && cwdError)) continue;
+      if ((arg.is_absolute() ? arg : cwd / arg).lexically_normal() == wanted) return true;
+    }
+  }
+  return false;
 }

@@ -49,3 +49,8 @@ class RunningProcess {
   std::chrono::steady_clock::time_point start_;
   std::optional<ProcessResult> done_;
 };
+
+// Whether a process is running the program at path now: its command line
+// names path (a relative name counts from the process's current directory),
+// as it does for an executable and for a "#!" script.
+bool ProgramRunning(const std::string& path);

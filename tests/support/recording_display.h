@@ -19,6 +19,7 @@ class RecordingDisplay : public DisplaySurface {
   void SetIllustration(char which) override { illustrations.push_back(which); }
   void SetCaption(const std::string& caption) override { captions.push_back(caption); }
   void SetUpdateIdText(const std::string& text) override { updateIds.push_back(text); }
+  void SetCauseText(const std::string& cause) override { causes.push_back(cause); }
   void Pump() override { ++pumps; }
 
   std::vector<std::string> statuses;
@@ -26,5 +27,6 @@ class RecordingDisplay : public DisplaySurface {
   std::vector<char> illustrations;
   std::vector<std::string> captions;
   std::vector<std::string> updateIds;
+  std::vector<std::string> causes;
   int pumps = 0;
 };

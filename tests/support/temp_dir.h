@@ -2,11 +2,15 @@
 // A fresh temporary directory for one test, removed with everything in it
 // when the test ends; plus small file helpers for tests.
 
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 
 class ScratchDir {
  public:
@@ -74,4 +78,27 @@ inline std::string ReadFile(const std::string& path) {
 inline bool PathExists(const std::string& path) {
   std::error_code ec;
   return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+// Deterministic binary content of the given size; another seed gives other
+// bytes of the same size.
+inline std::string Pattern(std::size_t size, int seed = 0) {
+  std::string s(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>(i * 131 + i / 7 + seed * 37);
+  return s;
+}
+
+// Waits (real time) until a file that another process writes holds at least
+// `lines` complete lines; its content then, or what it holds after the time
+// limit.
+inline std::string AwaitFile(const std::string& path, int lines = 1, int timeoutSeconds = 10) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+  for (;;) {
+    const std::string text = ReadFile(path);
+    if (std::count(text.begin(), text.end(), '\n') >= lines ||
+        std::chrono::steady_clock::now() > end) {
+      return text;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }

@@ -14,9 +14,11 @@
 #include "app/run_context.h"
 #include "app/transfer.h"
 #include "platform/os.h"
+#include "http_test_server.h"
 #include "recording_display.h"
 #include "scoped_env.h"
 #include "settings/config.h"
+#include "site_builder.h"
 #include "std_text_capture.h"
 #include "support/fileutil.h"
 #include "temp_dir.h"
@@ -67,4 +69,20 @@ class TransferFixture : public ::testing::Test {
   std::string work;
   RecordingDisplay display;
   StdTextCapture log;
+};
+
+// TransferFixture with an update site in a directory, served over HTTP by
+// the in-process test server.
+class HttpSiteFixture : public TransferFixture {
+ protected:
+  // A run context for that site whose update lists these entries.
+  RunContext HttpContext(const std::vector<FileEntry>& entries) {
+    RunContext ctx;
+    ctx.site = server.BaseUrl();
+    ctx.updateInfo = MakeBlock("TVQ 2024-04-01", entries);
+    return ctx;
+  }
+  ScratchDir siteDir;
+  SiteBuilder site{siteDir.path()};
+  HttpTestServer server{siteDir.path()};
 };

@@ -82,6 +82,10 @@ int UpdaterEnv::PublishPaths(const std::string& id, const std::vector<std::strin
   ProcessOptions o;
   o.argv = {Bin("tvqpublish"), "add", site, "--id", id};
   o.argv.insert(o.argv.end(), paths.begin(), paths.end());
+  if (!signKey.empty()) {
+    o.argv.push_back("--sign");
+    o.argv.push_back(signKey);
+  }
   return RunProcess(o).exitCode;
 }
 

@@ -38,6 +38,10 @@ class UpdaterEnv {
   std::string Setting(const std::string& key) const;
   void WriteSettings(const std::vector<std::string>& lines) const;
 
+  // A secret key file: when set, Publish signs what it adds and the list
+  // (tvqpublish add --sign).
+  std::string signKey;
+
   // Publishes one update (name -> content) with tvqpublish; returns its exit code.
   int Publish(const std::string& id, const std::map<std::string, std::string>& files);
   // Publishes prepared files by path.

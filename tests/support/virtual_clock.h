@@ -2,7 +2,9 @@
 // A clock for tests: sleeping returns at once, advances the virtual time and
 // records the wait, so "two tries 50 ms apart" is checked without waiting.
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "platform/os.h"
@@ -31,4 +33,19 @@ class VirtualClock : public os::Clock {
  private:
   std::int64_t now_ = 1000000;
   std::vector<std::int64_t> sleeps_;
+};
+
+// A virtual clock that calls onSleep after recording each sleep, so a test
+// can act at a given wait of the code under test.
+class HookedClock : public VirtualClock {
+ public:
+  void SleepMs(std::int64_t ms) override {
+    VirtualClock::SleepMs(ms);
+    if (onSleep) onSleep(ms);
+  }
+  // How many sleeps of exactly ms were recorded.
+  std::int64_t Count(std::int64_t ms) const {
+    return std::count(Sleeps().begin(), Sleeps().end(), ms);
+  }
+  std::function<void(std::int64_t)> onSleep;
 };

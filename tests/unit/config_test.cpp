@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "support/config_fixture.h"
+#include "support/scoped_env.h"
 
 namespace {
 
@@ -22,8 +23,8 @@ TEST_F(Config, DefaultFileNameIsTheProgramPathWithIni) {
 TEST_F(Config, ProgramFilesMovesSettingsToAppData) {
   const std::string programFiles = dir / "Program Files";
   const std::string appData = dir / "appdata";
-  os::SetEnvVar("PROGRAMFILES", programFiles);
-  os::SetEnvVar("AppData", appData);
+  os::SetEnvVar("PROGRAMFILES", programFiles);  // the fixture puts it back
+  ScopedEnv appDataVar("AppData", appData);
   struct Case {
     std::string program;
     std::string want;
@@ -40,14 +41,12 @@ TEST_F(Config, ProgramFilesMovesSettingsToAppData) {
     EXPECT_EQ(CfgDefaultFileName(), NativePath(c.want)) << c.program;
   }
   EXPECT_TRUE(std::filesystem::is_directory(appData + "/Maker/App"));
-  os::UnsetEnvVar("AppData");
 }
 
 TEST_F(Config, EmptyProgramFilesMovesNothing) {
   os::SetEnvVar("PROGRAMFILES", "");
-  os::SetEnvVar("AppData", dir / "appdata");
+  ScopedEnv appDataVar("AppData", dir / "appdata");
   EXPECT_EQ(CfgDefaultFileName(), dir / "tvqlupd.INI");
-  os::UnsetEnvVar("AppData");
 }
 
 TEST_F(Config, FileNameSwitchPrecedence) {

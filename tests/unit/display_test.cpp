@@ -115,6 +115,20 @@ TEST_F(DisplayTest, UpdateIdLabel) {
   EXPECT_EQ(display.updateIds, (std::vector<std::string>{"update ID: 2024-05-01"}));
 }
 
+TEST_F(DisplayTest, SiteTextReachesTheSurfaceWithoutControlCharacters) {
+  // An ID that would retitle and clear a terminal, a host with a bell and
+  // a line break, a cause with a carriage return.
+  ShowUpdateId("\x1b]0;owned\x07\x1b[2J\x7f");
+  EXPECT_EQ(display.updateIds.back(), "update ID: ?]0;owned??[2J?");
+  ShowHost("http://evil\x07\nhost/x/");
+  EXPECT_EQ(display.captions.back(), std::string(kCaptionText) + kHostSuffix + "evil??host");
+  ShowCause("disk\rfull");
+  EXPECT_EQ(display.causes, (std::vector<std::string>{"disk?full"}));
+  // Bytes of UTF-8 text are not control characters.
+  ShowUpdateId("Ü-2024");
+  EXPECT_EQ(display.updateIds.back(), "update ID: Ü-2024");
+}
+
 TEST(Display, RoundHalfEven) {
   struct Case {
     double value;

@@ -154,6 +154,20 @@ TEST_F(DownloadTest, MissingOrNonNumericFieldsAreNotCompared) {
   EXPECT_TRUE(log.HasLine("downloading file \"c.txt\": -1 bytes..."));
 }
 
+TEST_F(DownloadTest, ListedSizeZeroIsCompared) {
+  // Size 0 is a size like any other: an empty file verifies, any other fails
+  // every attempt (no checksum is given, so only the size can tell).
+  WriteFile(site + "/empty.txt", "");
+  ctx.updateInfo = Block({"empty.txt:0:"});
+  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+  EXPECT_EQ(log.Count(" OK!\n"), 1);
+  WriteFile(site + "/full.txt", "not empty");
+  ctx.updateInfo = Block({"full.txt:0:"});
+  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_EQ(log.Count(" ERROR!\n"), 5);
+  EXPECT_EQ(log.Count(" OK!\n"), 1);
+}
+
 TEST_F(DownloadTest, LaterUpdateMethodFileWins) {
   ctx.updateInfo = Block({Put("!update-1.sh", "#!/bin/sh\n"), Put("x!update.txt", "x"),
                           Put("!update-2.sh", "#!/bin/sh\necho\n"), Put("a.txt", "a")});

@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/os.h"
+#include "support/recording_user_interface.h"
+#include "support/scoped_env.h"
 #include "support/ui_hooks.h"
 #include "support/virtual_clock.h"
 
@@ -33,54 +35,6 @@ std::int32_t ReferenceChecksum(const std::string& bytes) {
   while (s > 999999999) s -= 999999999;
   return static_cast<std::int32_t>(s % 999999999);
 }
-
-// A user interface that records what the utilities ask of it.
-class FakeUi : public UserInterface {
- public:
-  FakeUi() { SetUserInterface(this); }
-  ~FakeUi() override { SetUserInterface(nullptr); }
-  int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
-    boxes.push_back(caption + "|" + text + "|" + std::to_string(flags));
-    return answer;
-  }
-  bool KeyDown(int virtualKey) override {
-    keysAsked.push_back(virtualKey);
-    return virtualKey == held;
-  }
-  bool PumpMessages(int ms) override {
-    pumpArgs.push_back(ms);
-    depthSeen.push_back(PumpMessagesDepth());
-    return pending > 0 && pending-- > 0;
-  }
-  std::vector<std::string> boxes;
-  std::vector<int> keysAsked;
-  std::vector<int> pumpArgs;
-  std::vector<int> depthSeen;
-  int answer = kIdNo;
-  int held = -1;
-  int pending = 0;
-};
-
-class EnvVar {
- public:
-  explicit EnvVar(std::string name) : name_(std::move(name)), saved_(os::GetEnvVar(name_)) {}
-  ~EnvVar() {
-    if (saved_)
-      os::SetEnvVar(name_, *saved_);
-    else
-      os::UnsetEnvVar(name_);
-  }
-  void Set(const char* value) {
-    if (value)
-      os::SetEnvVar(name_, value);
-    else
-      os::UnsetEnvVar(name_);
-  }
-
- private:
-  std::string name_;
-  std::optional<std::string> saved_;
-};
 
 }  // namespace
 
@@ -169,26 +123,26 @@ TEST(FileUtil, ProgramPathAndDir) {
 // -------------------------------------------------------------- environment
 
 TEST(FileUtil, EnvironmentDirectoriesFallBackInOrder) {
-  EnvVar temp("TEMP"), tmpdir("TMPDIR"), appData("AppData"), xdg("XDG_CONFIG_HOME"),
+  ScopedEnv temp("TEMP"), tmpdir("TMPDIR"), appData("AppData"), xdg("XDG_CONFIG_HOME"),
       home("HOME"), programFiles("PROGRAMFILES");
   temp.Set("/t1");
   tmpdir.Set("/t2");
   EXPECT_EQ(TempDir(), "/t1");
   temp.Set("");
   EXPECT_EQ(TempDir(), "/t2");
-  tmpdir.Set(nullptr);
+  tmpdir.Set(std::nullopt);
   EXPECT_EQ(TempDir(), "/tmp");
 
   appData.Set("/a1");
   xdg.Set("/a2");
   home.Set("/home/u");
   EXPECT_EQ(AppDataDir(), "/a1");
-  appData.Set(nullptr);
+  appData.Set(std::nullopt);
   EXPECT_EQ(AppDataDir(), "/a2");
-  xdg.Set(nullptr);
+  xdg.Set(std::nullopt);
   EXPECT_EQ(AppDataDir(), "/home/u/.config");
 
-  programFiles.Set(nullptr);
+  programFiles.Set(std::nullopt);
   EXPECT_EQ(ProgramFilesDir(), "");
   programFiles.Set("/pf");
   EXPECT_EQ(ProgramFilesDir(), "/pf");
@@ -200,7 +154,7 @@ TEST(FileUtil, EnvironmentDirectoriesFallBackInOrder) {
 
 TEST(FileUtil, PauseSleepsWithoutHandlingMessages) {
   VirtualClock clock;
-  FakeUi ui;
+  RecordingUserInterface ui;
   EXPECT_TRUE(Pause(500));
   EXPECT_TRUE(Pause(0));
   EXPECT_TRUE(Pause(-3));
@@ -210,7 +164,7 @@ TEST(FileUtil, PauseSleepsWithoutHandlingMessages) {
 
 TEST(FileUtil, PumpMessagesForHandlesMessagesForTheWholeTime) {
   VirtualClock clock;
-  FakeUi ui;
+  RecordingUserInterface ui;
   ui.pending = 2;
   EXPECT_TRUE(PumpMessagesFor(100));
   EXPECT_EQ(clock.TotalSlept(), 100);
@@ -224,7 +178,7 @@ TEST(FileUtil, PumpMessagesForHandlesMessagesForTheWholeTime) {
 
 TEST(FileUtil, PumpMessagesRaisesTheDepthWhileItRuns) {
   VirtualClock clock;
-  FakeUi ui;
+  RecordingUserInterface ui;
   ui.pending = 1;
   EXPECT_EQ(PumpMessagesDepth(), 0);
   EXPECT_TRUE(PumpMessages(-1));
@@ -237,14 +191,15 @@ TEST(FileUtil, PumpMessagesRaisesTheDepthWhileItRuns) {
 }
 
 TEST(FileUtil, KeysAndMessageBoxesGoToTheUserInterface) {
-  FakeUi ui;
+  RecordingUserInterface ui;
   ui.held = kVkControl;
   EXPECT_TRUE(CtrlDown());
   EXPECT_FALSE(ShiftDown());
   EXPECT_TRUE(KeyDown(kVkControl));
   EXPECT_EQ(ui.keysAsked, (std::vector<int>{kVkControl, kVkShift, kVkControl}));
+  ui.answer = kIdNo;
   EXPECT_EQ(ShowMessageBox("text", "Error", kMbYesNo | kMbIconQuestion), kIdNo);
-  EXPECT_EQ(ui.boxes, std::vector<std::string>{"Error|text|36"});
+  EXPECT_EQ(ui.BoxLines(), std::vector<std::string>{"Error|text|36"});
 }
 
 TEST(FileUtil, CommandLineWordStaysOneWord) {

@@ -79,7 +79,7 @@ TEST_F(Install, CopyRefusesALinkOrADirectoryAtOnce) {
   EXPECT_EQ(ReadFile(outside + "/secret"), "secret");
 }
 
-TEST_F(Install, MainAppIsReplacedOnlyOnceItCanBeDeleted) {
+TEST_F(Install, MainAppIsReplacedOnlyOnceItIsFree) {
   struct Case {
     const char* what;
     bool present;

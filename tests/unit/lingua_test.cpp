@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/os.h"
+#include "support/recording_user_interface.h"
+#include "support/scoped_env.h"
 #include "support/ui_hooks.h"
 
 namespace {
@@ -20,24 +22,6 @@ class Lingua : public ::testing::Test {
 
  private:
   char saved_ = 'G';
-};
-
-class RecordingUi : public UserInterface {
- public:
-  RecordingUi() { SetUserInterface(this); }
-  ~RecordingUi() override { SetUserInterface(nullptr); }
-  int MessageBox(const std::string& text, const std::string& caption, unsigned flags) override {
-    boxes.push_back({text, caption, flags});
-    return kIdOk;
-  }
-  bool KeyDown(int) override { return false; }
-  bool PumpMessages(int) override { return false; }
-
-  struct Box {
-    std::string text, caption;
-    unsigned flags;
-  };
-  std::vector<Box> boxes;
 };
 
 struct LangCase {
@@ -151,7 +135,7 @@ TEST_F(Lingua, FillPlaceholdersLeavesUnknownPlaceholders) {
 }
 
 TEST_F(Lingua, ErrorBoxShowsLanguageWordAndFlags) {
-  RecordingUi ui;
+  RecordingUserInterface ui;
   const LangCase cases[] = {{'G', "", "Fehler"}, {'F', "", "Erreur"}, {'I', "", "Errore"}, {'E', "", "Error"}};
   for (const auto& c : cases) {
     SetLanguage(c.lang);
@@ -171,7 +155,7 @@ TEST_F(Lingua, ErrorBoxShowsLanguageWordAndFlags) {
 }
 
 TEST_F(Lingua, InfoBoxHasNoCaptionAndNoIcon) {
-  RecordingUi ui;
+  RecordingUserInterface ui;
   EXPECT_TRUE(InfoBox("done %1" + kArg1 + "now"));
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, "done now");
@@ -180,9 +164,7 @@ TEST_F(Lingua, InfoBoxHasNoCaptionAndNoIcon) {
 }
 
 TEST_F(Lingua, LanguageFromEnvironment) {
-  const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-  std::optional<std::string> saved[3];
-  for (int i = 0; i < 3; ++i) saved[i] = os::GetEnvVar(names[i]);
+  ScopedEnv vars[] = {ScopedEnv("LC_ALL"), ScopedEnv("LC_MESSAGES"), ScopedEnv("LANG")};
   struct Case {
     std::string lcAll, lcMessages, lang;
     char want;
@@ -195,19 +177,9 @@ TEST_F(Lingua, LanguageFromEnvironment) {
   };
   for (const auto& c : cases) {
     const std::string values[] = {c.lcAll, c.lcMessages, c.lang};
-    for (int i = 0; i < 3; ++i) {
-      if (values[i].empty())
-        os::UnsetEnvVar(names[i]);
-      else
-        os::SetEnvVar(names[i], values[i]);
-    }
+    for (int i = 0; i < 3; ++i)
+      vars[i].Set(values[i].empty() ? std::nullopt : std::optional<std::string>(values[i]));
     EXPECT_EQ(DetectLanguage(), c.want) << c.lcAll << "/" << c.lcMessages << "/" << c.lang;
-  }
-  for (int i = 0; i < 3; ++i) {
-    if (saved[i])
-      os::SetEnvVar(names[i], *saved[i]);
-    else
-      os::UnsetEnvVar(names[i]);
   }
 }
 

@@ -1,20 +1,62 @@
 #include "support/nuldev.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <iostream>
 #include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "support/temp_dir.h"
+
 namespace {
 
 TEST(NulDev, WritesSucceedAndVanish) {
+  // Whatever reaches the standard streams or the process's output and error
+  // descriptors while the text is written is caught here.
+  ScratchDir dir;
+  std::ostringstream caughtOut, caughtErr;
+  std::streambuf* const savedOut = std::cout.rdbuf(caughtOut.rdbuf());
+  std::streambuf* const savedErr = std::cerr.rdbuf(caughtErr.rdbuf());
+  std::fflush(stdout);
+  std::fflush(stderr);
+  const int savedFd1 = ::dup(1);
+  const int savedFd2 = ::dup(2);
+  const int sink = ::open((dir / "fds").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(sink, 0);
+  ::dup2(sink, 1);
+  ::dup2(sink, 2);
+
   std::ostream out(nullptr);
   AssignNullText(out);
   for (int i = 0; i < 10000; ++i) out << "line " << i << '\n';
   out.write("block", 5);
   out.flush();
-  EXPECT_TRUE(out.good());
+  const bool good = out.good();
+  // The device keeps nothing that could be read back.
+  std::istream back(out.rdbuf());
+  std::string kept;
+  const bool readBack = static_cast<bool>(std::getline(back, kept));
+
+  std::fflush(stdout);
+  std::fflush(stderr);
+  ::dup2(savedFd1, 1);
+  ::dup2(savedFd2, 2);
+  ::close(savedFd1);
+  ::close(savedFd2);
+  ::close(sink);
+  std::cout.rdbuf(savedOut);
+  std::cerr.rdbuf(savedErr);
+
+  EXPECT_TRUE(good);
+  EXPECT_FALSE(readBack);
+  EXPECT_EQ(kept, "");
+  EXPECT_EQ(caughtOut.str(), "");
+  EXPECT_EQ(caughtErr.str(), "");
+  EXPECT_EQ(ReadFile(dir / "fds"), "");
 }
 
 TEST(NulDev, ReadsFindTheEndAtOnce) {

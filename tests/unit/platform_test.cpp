@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/os.h"
+#include "support/scoped_env.h"
 #include "support/virtual_clock.h"
 
 namespace {
@@ -55,10 +56,7 @@ TEST(Platform, LocalDayNumberCountsFrom30December1899) {
 
 #ifndef _WIN32  // Windows asks the system for the user's language instead
 TEST(Platform, UserLanguageSettingTakesFirstNonEmpty) {
-  const char* names[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-  std::optional<std::string> saved[3];
-  for (int i = 0; i < 3; ++i) saved[i] = os::GetEnvVar(names[i]);
-
+  ScopedEnv vars[] = {ScopedEnv("LC_ALL"), ScopedEnv("LC_MESSAGES"), ScopedEnv("LANG")};
   struct Row {
     const char* lcAll;
     const char* lcMessages;
@@ -74,19 +72,9 @@ TEST(Platform, UserLanguageSettingTakesFirstNonEmpty) {
   };
   for (const auto& r : rows) {
     const char* values[] = {r.lcAll, r.lcMessages, r.lang};
-    for (int i = 0; i < 3; ++i) {
-      if (values[i])
-        os::SetEnvVar(names[i], values[i]);
-      else
-        os::UnsetEnvVar(names[i]);
-    }
+    for (int i = 0; i < 3; ++i)
+      vars[i].Set(values[i] ? std::optional<std::string>(values[i]) : std::nullopt);
     EXPECT_EQ(os::UserLanguageSetting(), r.want) << r.want;
-  }
-  for (int i = 0; i < 3; ++i) {
-    if (saved[i])
-      os::SetEnvVar(names[i], *saved[i]);
-    else
-      os::UnsetEnvVar(names[i]);
   }
 }
 #endif
@@ -100,7 +88,12 @@ TEST(Platform, InstalledClockServesTicksAndSleeps) {
     EXPECT_EQ(os::TickMs() - t0, 3600);
     EXPECT_EQ(clock.Sleeps(), (std::vector<std::int64_t>{3500, 100}));
   }
-  // Back on the system clock: monotonic milliseconds, never the virtual time.
-  EXPECT_EQ(&os::SystemClock(), &os::SystemClock());
-  EXPECT_NE(os::TickMs(), 1000000 + 3600);
+  // Back on the system clock: the tick count is the monotonic clock's, read
+  // between two readings of it, never the virtual time.
+  const auto before = os::SystemClock().NowMs();
+  const auto tick = os::TickMs();
+  const auto after = os::SystemClock().NowMs();
+  EXPECT_LE(before, tick);
+  EXPECT_LE(tick, after);
+  EXPECT_NE(tick, 1000000 + 3600);
 }

@@ -1,5 +1,6 @@
 #include "support/strfn.h"
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -129,11 +130,24 @@ TEST(StrFn, ExtensionFunctionsDecideThroughHasExt) {
   }
 }
 
-TEST(StrFn, PathFunctionsCutShortStrings) {
-  const std::string longName(300, 'x');
-  EXPECT_EQ(FileNameOf(longName).size(), kShortStrMax);
-  EXPECT_EQ(ShortStr(longName).size(), kShortStrMax);
+TEST(StrFn, ShortStrCutsAt255) {
+  EXPECT_EQ(ShortStr(std::string(300, 'x')).size(), kShortStrMax);
   EXPECT_EQ(ShortStr("abc"), "abc");
+}
+
+TEST(StrFn, PathFunctionsKeepWholePaths) {
+  // A directory path deeper than 255 bytes, with the cut falling inside it.
+  std::string dir;
+  while (dir.size() < 300) dir += std::string(1, kPathDelim) + "level" + std::to_string(dir.size());
+  const std::string path = dir + kPathDelim + "tvqlupd.exe";
+  EXPECT_EQ(DirOf(path), dir);
+  EXPECT_EQ(FileNameOf(path), "tvqlupd.exe");
+  EXPECT_EQ(AddBackslash(dir), dir + kPathDelim);
+  EXPECT_EQ(ForceExt(path, "INI"), dir + kPathDelim + "tvqlupd.INI");
+  EXPECT_EQ(StripExt(path), dir + kPathDelim + "tvqlupd");
+  EXPECT_EQ(AddDefaultExt(dir + kPathDelim + "tvqlupd", "INI"), dir + kPathDelim + "tvqlupd.INI");
+  EXPECT_EQ(ExtOf(path), "exe");
+  EXPECT_FALSE(HasExt(dir + kPathDelim + "noext"));
 }
 
 TEST(StrFn, SearchFunctions) {
@@ -177,8 +191,14 @@ TEST(StrFn, ReplaceAllRepeatsAndTakesMarkerPath) {
 
 TEST(StrFn, ReplaceAllStopsRunawayGrowth) {
   // "ab" -> "bba" doubles the b's for every a in front: bounded, not endless.
-  const std::string result = ReplaceAll(std::string(40, 'a') + "b", "ab", "bba");
+  const std::string input = std::string(40, 'a') + "b";
+  const std::string result = ReplaceAll(input, "ab", "bba");
   EXPECT_LT(result.size(), std::size_t{1} << 22);
+  // The rule was applied, not given up on: every replacement keeps its 'a'
+  // and adds a 'b', and nothing else appears.
+  EXPECT_GT(result.size(), input.size() + 40);
+  EXPECT_EQ(std::count(result.begin(), result.end(), 'a'), 40);
+  EXPECT_EQ(result.find_first_not_of("ab"), std::string::npos);
 }
 
 TEST(StrFn, CharactersAndSubstrings) {

@@ -31,10 +31,4 @@ TEST(Transfer, NothingIsDoneAfterCancel) {
   ResetCancelForTests();
 }
 
-TEST(Transfer, SettingsDefaultTo30And60Seconds) {
-  const TransferSettings defaults;
-  EXPECT_EQ(defaults.connectTimeoutSeconds, 30);
-  EXPECT_EQ(defaults.stallSeconds, 60);
-}
-
 }  // namespace

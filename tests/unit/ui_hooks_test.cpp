@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/recording_user_interface.h"
+
 namespace {
 
 TEST(UiHooks, ConsoleBoxesPrintAndConfirm) {
@@ -23,15 +25,9 @@ TEST(UiHooks, ConsoleBoxesPrintAndConfirm) {
   EXPECT_FALSE(console.PumpMessages(-1));
 }
 
-class NoUi : public UserInterface {
- public:
-  int MessageBox(const std::string&, const std::string&, unsigned) override { return kIdNo; }
-  bool KeyDown(int) override { return true; }
-  bool PumpMessages(int) override { return true; }
-};
-
 TEST(UiHooks, InstalledInterfaceServesUntilReset) {
-  NoUi ui;
+  RecordingUserInterface ui;  // installs itself
+  ui.answer = kIdNo;
   SetUserInterface(&ui);
   EXPECT_EQ(&CurrentUserInterface(), &ui);
   EXPECT_EQ(CurrentUserInterface().MessageBox("q", "", kMbYesNo), kIdNo);

@@ -230,6 +230,10 @@ TEST_F(Form, DraggingTheCaptionBarMovesTheWindowWithAnyButton) {
       top += d.dy;
       EXPECT_EQ(xtest::WinInfo(fl_xid(form.Form), "Absolute upper-left X:"), left) << d.button;
       EXPECT_EQ(xtest::WinInfo(fl_xid(form.Form), "Absolute upper-left Y:"), top) << d.button;
+      // Drawn again where it now stands.
+      xtest::PumpFor(100, [&] { Pump(form); });
+      EXPECT_EQ(xtest::PictureShown(Screenshot("drag-" + std::to_string(d.button)), left, top), '0')
+          << d.button;
     }
     // Moving over the caption bar without a button held does nothing.
     xtest::Run("xdotool mousemove " + std::to_string(left + 200) + " " + std::to_string(top + 9));
@@ -237,6 +241,29 @@ TEST_F(Form, DraggingTheCaptionBarMovesTheWindowWithAnyButton) {
     xtest::PumpFor(100, [&] { Pump(form); });
     EXPECT_EQ(form.Form->x(), left);
     EXPECT_FALSE(CancelRequested());
+  });
+}
+
+TEST_F(Form, AFastDragBetweenTwoPumpsStillMovesTheWindow) {
+  RunForm([](TForm1& form) {
+    const int left = form.Form->x();
+    const int top = form.Form->y();
+    const int x = left + 150;
+    const int y = top + 9;
+    // Press, motion and release all reach the server before the next pump,
+    // as in a busy run or a quick flick.
+    xtest::Run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) +
+               " mousedown 1 mousemove " + std::to_string(x + 70) + " " + std::to_string(y + 45) +
+               " mousemove " + std::to_string(x + 90) + " " + std::to_string(y + 50) + " mouseup 1");
+    XSync(fl_display, False);  // every event is queued for this process now
+    Fl::check();                // one pump handles them all
+    xtest::Settle();
+    EXPECT_EQ(xtest::WinInfo(fl_xid(form.Form), "Absolute upper-left X:"), left + 90);
+    EXPECT_EQ(xtest::WinInfo(fl_xid(form.Form), "Absolute upper-left Y:"), top + 50);
+    // The motion handed over after the release moves nothing further.
+    xtest::PumpFor(100, [&] { Pump(form); });
+    EXPECT_EQ(form.Form->x(), left + 90);
+    EXPECT_EQ(form.Form->y(), top + 50);
   });
 }
 

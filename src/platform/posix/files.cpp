@@ -349,3 +349,15 @@ std::vector<DirEntry> ListDirectory(const std::string& path) {
 }
 
 }  // namespace os
+
+namespace os {
+
+std::string LastErrorText() {
+  const int code = errno;
+  if (code == 0) return {};
+  char buffer[256];
+  // The GNU strerror_r returns the text, which may or may not be in buffer.
+  return std::string(::strerror_r(code, buffer, sizeof buffer));
+}
+
+}  // namespace os

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include <curl/curl.h>
@@ -14,6 +15,15 @@ namespace {
 
 constexpr long kIdleIntervalMs = 100;
 constexpr long kMaxRedirects = 20;
+
+// Like curl, a private authority can be trusted through CURL_CA_BUNDLE or,
+// failing that, SSL_CERT_FILE; with neither the system's store is used.
+std::string CaBundleFromEnvironment() {
+  for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+    if (auto value = GetEnvVar(name); value && !value->empty()) return *value;
+  }
+  return {};
+}
 
 void GlobalInitOnce() {
   static std::once_flag once;
@@ -40,11 +50,16 @@ bool Configure(CURL* easy, const HttpRequest& request) {
   ok = ok && curl_easy_setopt(easy, CURLOPT_USERAGENT, request.userAgent.c_str()) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK;
+  // Mend: a redirect to ftp:// was followed; only http and https are.
+  ok = ok && curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, request.connectTimeoutSeconds) ==
                  CURLE_OK;
-  ok = ok && curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK;
+  ok = ok && curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT,
+                                  std::max(request.lowSpeedBytesPerSecond, 1L)) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, request.stallSeconds) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
+  if (const std::string bundle = CaBundleFromEnvironment(); !bundle.empty())
+    ok = ok && curl_easy_setopt(easy, CURLOPT_CAINFO, bundle.c_str()) == CURLE_OK;
   if (request.direct) {
     ok = ok && curl_easy_setopt(easy, CURLOPT_NOPROXY, "*") == CURLE_OK;
     ok = ok && curl_easy_setopt(easy, CURLOPT_PROXY, "") == CURLE_OK;
@@ -58,18 +73,31 @@ struct SinkState {
   const HttpBlockSink* sink;
   std::size_t maxBlock;
   SteadyClock::time_point lastData;
+  std::int64_t maxBytes;
+  std::int64_t received = 0;
+  bool overCap = false;
 };
 
 // Hands what libcurl delivers to the sink in blocks of at most maxBlock bytes;
-// a refused block stops the transfer.
+// a refused block stops the transfer, and so does a body beyond the cap.
 size_t WriteToSink(char* data, size_t size, size_t count, void* user) {
   auto* state = static_cast<SinkState*>(user);
   const std::size_t total = size * count;
   if (total > 0) state->lastData = SteadyClock::now();
-  for (std::size_t done = 0; done < total;) {
-    const std::size_t n = std::min(state->maxBlock, total - done);
+  // Beyond the cap only the first byte too many is handed on, then it stops.
+  const bool capped = state->maxBytes >= 0 &&
+                      state->received + static_cast<std::int64_t>(total) > state->maxBytes;
+  const std::size_t deliver =
+      capped ? static_cast<std::size_t>(state->maxBytes + 1 - state->received) : total;
+  state->received += static_cast<std::int64_t>(deliver);
+  for (std::size_t done = 0; done < deliver;) {
+    const std::size_t n = std::min(state->maxBlock, deliver - done);
     if (!(*state->sink)(data + done, n)) return 0;
     done += n;
+  }
+  if (capped) {
+    state->overCap = true;
+    return 0;
   }
   return total;
 }
@@ -78,52 +106,75 @@ size_t WriteToSink(char* data, size_t size, size_t count, void* user) {
 
 bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle) {
   GlobalInitOnce();
+  const auto fail = [&](const char* why) {
+    if (request.failureText) *request.failureText = why;
+    return false;
+  };
+  char errorText[CURL_ERROR_SIZE] = {};  // outlives the handles that write it
   Transfer t;
   t.easy = curl_easy_init();
-  if (!t.easy || !Configure(t.easy, request)) return false;
-  SinkState state{&sink, std::max<std::size_t>(request.maxBlock, 1), SteadyClock::now()};
+  if (!t.easy || !Configure(t.easy, request)) return fail("the transfer could not be set up");
+  SinkState state{&sink, std::max<std::size_t>(request.maxBlock, 1), SteadyClock::now(),
+                  request.maxBytes};
   const long bufferSize =
       static_cast<long>(std::clamp<std::size_t>(request.maxBlock, 1024, CURL_MAX_READ_SIZE));
   curl_easy_setopt(t.easy, CURLOPT_BUFFERSIZE, bufferSize);
   curl_easy_setopt(t.easy, CURLOPT_WRITEFUNCTION, WriteToSink);
   curl_easy_setopt(t.easy, CURLOPT_WRITEDATA, &state);
+  curl_easy_setopt(t.easy, CURLOPT_ERRORBUFFER, errorText);
 
   // Driven through the multi interface so that the idle callback runs about
   // every 100 ms while no data arrives (the easy loop waits up to a second).
   t.multi = curl_multi_init();
-  if (!t.multi || curl_multi_add_handle(t.multi, t.easy) != CURLM_OK) return false;
+  if (!t.multi || curl_multi_add_handle(t.multi, t.easy) != CURLM_OK)
+    return fail("the transfer could not be set up");
   // libcurl's own low-speed check averages over several seconds; a body that
   // stops altogether is also caught here, after exactly stallSeconds.
   const auto stallLimit = std::chrono::seconds(std::max(request.stallSeconds, 1L));
   auto lastIdle = SteadyClock::now();
   int running = 1;
   while (running > 0) {
-    if (curl_multi_perform(t.multi, &running) != CURLM_OK) return false;
+    if (curl_multi_perform(t.multi, &running) != CURLM_OK) return fail("the transfer failed");
     if (running == 0) break;
     const auto now = SteadyClock::now();
-    if (now - state.lastData > stallLimit) return false;
+    if (now - state.lastData > stallLimit) return fail("the site sent nothing for too long");
     if (now - lastIdle >= std::chrono::milliseconds(kIdleIntervalMs)) {
       lastIdle = now;
-      if (idle && !idle()) return false;
+      if (idle && !idle()) return fail("the transfer was stopped");
     }
-    if (curl_multi_poll(t.multi, nullptr, 0, kIdleIntervalMs, nullptr) != CURLM_OK) return false;
+    if (curl_multi_poll(t.multi, nullptr, 0, kIdleIntervalMs, nullptr) != CURLM_OK)
+      return fail("the transfer failed");
   }
   int queued = 0;
   while (CURLMsg* msg = curl_multi_info_read(t.multi, &queued)) {
-    if (msg->msg == CURLMSG_DONE && msg->easy_handle == t.easy) return msg->data.result == CURLE_OK;
+    if (msg->msg != CURLMSG_DONE || msg->easy_handle != t.easy) continue;
+    const CURLcode code = msg->data.result;
+    if (code == CURLE_OK) return true;
+    if (state.overCap) return fail("the site sent more than expected");
+    // libcurl's detailed text ("Operation too slow. ...", "Failed to connect ...").
+    return fail(errorText[0] ? errorText : curl_easy_strerror(code));
   }
-  return false;
+  return fail("the transfer failed");
 }
 
 bool HttpDownloadToFile(const HttpRequest& request, const std::string& path, const HttpIdle& idle) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
-  const auto toFile = [file](const char* data, std::size_t size) {
-    return std::fwrite(data, 1, size, file) == size;
+  // Created fresh: a link planted at the path is removed, never written through.
+  RemoveFile(path);
+  std::optional<File> file = File::Open(path, OpenFor::CreateNew);
+  if (!file) {
+    if (request.failureText) *request.failureText = "cannot create " + path + ": " + LastErrorText();
+    return false;
+  }
+  bool writeFailed = false;
+  const auto toFile = [&](const char* data, std::size_t size) {
+    writeFailed = !file->Write(data, size);
+    return !writeFailed;
   };
   // The whole body in one call; the window is still kept alive while waiting.
-  const bool received = HttpGet(request, toFile, idle);
-  const bool closed = std::fclose(file) == 0;
+  bool received = HttpGet(request, toFile, idle);
+  if (writeFailed && request.failureText)
+    *request.failureText = "cannot write " + path + ": " + LastErrorText();
+  const bool closed = file->Close();
   return received && closed;
 }
 

@@ -57,8 +57,8 @@ void SetTimeouts(HINTERNET handle, const HttpRequest& request) {
 
 // Watches a transfer from the calling thread: calls idle about every 100 ms
 // and decides when a server fails the method -- no connection within
-// connectTimeoutSeconds, no byte for stallSeconds, or less than 1 byte/s over
-// a stallSeconds window. The library's own time-outs are not relied on alone:
+// connectTimeoutSeconds, no byte for stallSeconds, or fewer than
+// lowSpeedBytesPerSecond bytes a second averaged over a stallSeconds window. The library's own time-outs are not relied on alone:
 // Wine's WinInet ignores the connect time-out.
 class Watch {
  public:
@@ -66,7 +66,8 @@ class Watch {
       : idle_(idle),
         connect_(std::chrono::seconds(std::max(request.connectTimeoutSeconds, 1L))),
         stall_(std::chrono::seconds(std::max(request.stallSeconds, 1L))),
-        floorBytes_(static_cast<std::uint64_t>(std::max(request.stallSeconds, 1L))),
+        floorBytes_(static_cast<std::uint64_t>(std::max(request.stallSeconds, 1L)) *
+                    static_cast<std::uint64_t>(std::max(request.lowSpeedBytesPerSecond, 1L))),
         start_(SteadyClock::now()),
         lastData_(start_),
         windowStart_(lastData_),
@@ -79,26 +80,32 @@ class Watch {
   }
 
   // False when the transfer must stop: not connected in time, stalled, too
-  // slow, or idle refused.
+  // slow, or idle refused; Reason() then says which.
   bool Tick(bool connected) {
     const auto now = SteadyClock::now();
-    if (!connected && now - start_ > connect_) return false;
-    if (now - lastData_ > stall_) return false;
+    if (!connected && now - start_ > connect_) return Stop("no connection could be made in time");
+    if (now - lastData_ > stall_) return Stop("the site sent nothing for too long");
     if (now - windowStart_ >= stall_) {
-      if (windowBytes_ < floorBytes_) return false;
+      if (windowBytes_ < floorBytes_) return Stop("the site sends too slowly");
       windowStart_ = now;
       windowBytes_ = 0;
     }
     if (now - lastIdle_ >= kIdleInterval) {
       lastIdle_ = now;
-      if (idle_ && !idle_()) return false;
+      if (idle_ && !idle_()) return Stop("the transfer was stopped");
     }
     return true;
   }
+  const char* Reason() const { return reason_; }
 
   SteadyClock::time_point NextWake() const { return lastIdle_ + kIdleInterval; }
 
  private:
+  bool Stop(const char* reason) {
+    reason_ = reason;
+    return false;
+  }
+  const char* reason_ = "";
   const HttpIdle& idle_;
   const SteadyClock::duration connect_;
   const SteadyClock::duration stall_;
@@ -404,10 +411,18 @@ std::optional<std::thread> StartWorker(Work&& work) {
 }  // namespace
 
 bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle) {
+  const auto fail = [&](const std::string& why) {
+    if (request.failureText) *request.failureText = why;
+    return false;
+  };
   auto fetch = std::make_shared<InetFetch>();
   std::optional<std::thread> worker = StartWorker([fetch, request] { ReadBody(fetch, request); });
-  if (!worker) return false;
+  if (!worker) return fail("the transfer could not be set up");
   const std::size_t maxBlock = std::max<std::size_t>(request.maxBlock, 1);
+  // Byte cap: the sink receives at most maxBytes + 1 bytes, then the transfer fails.
+  const std::uint64_t cap = request.maxBytes < 0 ? UINT64_MAX : static_cast<std::uint64_t>(request.maxBytes) + 1;
+  std::uint64_t delivered = 0;
+  bool overCap = false;
   Watch watch(request, idle);
   for (;;) {
     std::deque<std::string> ready;
@@ -428,30 +443,45 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
     bool accepted = true;
     for (const std::string& block : ready) {
       watch.Received(block.size());
-      for (std::size_t done = 0; accepted && done < block.size(); done += maxBlock)
-        accepted = sink(block.data() + done, std::min(maxBlock, block.size() - done));
+      for (std::size_t done = 0; accepted && done < block.size(); done += maxBlock) {
+        const std::size_t piece = static_cast<std::size_t>(
+            std::min<std::uint64_t>({maxBlock, block.size() - done, cap - delivered}));
+        accepted = sink(block.data() + done, piece);
+        delivered += piece;
+        if (delivered >= cap) overCap = true, accepted = false;
+      }
       if (!accepted) break;
     }
     if (accepted && finished) {
       worker->join();
-      return complete;
+      return complete || fail("the connection ended before the whole body arrived");
     }
     if (!accepted || !watch.Tick(connected)) {
       fetch->Abort();
       worker->detach();  // ends on its own, within its time-outs
-      return false;
+      if (overCap) return fail("the site sent more than expected");
+      return fail(accepted ? watch.Reason() : "the transfer was stopped");
     }
   }
 }
 
 bool HttpDownloadToFile(const HttpRequest& request, const std::string& path, const HttpIdle& idle) {
+  const auto fail = [&](const std::string& why) {
+    if (request.failureText) *request.failureText = why;
+    return false;
+  };
+  // Created fresh: whatever stands at the path is removed first.
+  ::DeleteFileW(win32::WidePath(path).c_str());
   ApplySessionSettings(request);
   auto download = std::make_shared<UrlDownload>();
   std::optional<std::thread> worker =
       StartWorker([download, address = win32::Wide(request.url), target = win32::WidePath(path)] {
         DownloadFile(download, address, target);
       });
-  if (!worker) return false;
+  if (!worker) return fail("the transfer could not be set up");
+  const auto overCap = [&](std::uint64_t bytes) {
+    return request.maxBytes >= 0 && bytes > static_cast<std::uint64_t>(request.maxBytes);
+  };
   Watch watch(request, idle);
   ULONG seen = 0;
   for (;;) {
@@ -467,13 +497,16 @@ bool HttpDownloadToFile(const HttpRequest& request, const std::string& path, con
         const bool ok = download->result == S_OK;
         lock.unlock();
         worker->join();
-        return ok;
+        if (!ok) return fail("the download failed");
+        if (overCap(static_cast<std::uint64_t>(StatPath(path).size))) return fail("the site sent more than expected");
+        return true;
       }
     }
-    if (!watch.Tick(connected)) {
+    const bool tooMuch = overCap(seen);
+    if (tooMuch || !watch.Tick(connected)) {
       download->Abort();
       worker->detach();  // ends on its own, within its time-outs
-      return false;
+      return fail(tooMuch ? "the site sent more than expected" : watch.Reason());
     }
   }
 }

@@ -127,7 +127,7 @@ class CaptionBar : public Fl_Box {
         form_.Panel1MouseMove(cx, cy);
         return 1;
       case FL_RELEASE:
-        form_.Panel1MouseUp();
+        form_.Panel1MouseUp(cx, cy);
         return 1;
       default:
         return Fl_Box::handle(event);
@@ -321,7 +321,13 @@ void TForm1::Panel1MouseMove(int x, int y) {
   Form->position(Form->x() + x - dragX_, Form->y() + y - dragY_);
 }
 
-void TForm1::Panel1MouseUp() { dragging_ = false; }
+void TForm1::Panel1MouseUp(int x, int y) {
+  // Mend: the toolkit hands over motion gathered between two pumps only
+  // after the release, so a fast drag never moved the window; the release
+  // position finishes the move instead.
+  Panel1MouseMove(x, y);
+  dragging_ = false;
+}
 
 void TForm1::SetLabel(Fl_Box* box, const std::string& text) {
   const std::string label = FltkLabelText(text);

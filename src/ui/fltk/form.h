@@ -57,7 +57,7 @@ class TForm1 : public DisplaySurface {
   void SpeedButton1Click();
   void Panel1MouseDown(int x, int y);  // caption bar coordinates
   void Panel1MouseMove(int x, int y);
-  void Panel1MouseUp();
+  void Panel1MouseUp(int x, int y);  // where the button was released
 
   // The letter of the picture on show: '0', 'C' or 'D'.
   char VisibleIllustration() const { return illustration_; }

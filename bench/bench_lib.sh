@@ -1,0 +1,42 @@
+# Shared by the benchmark scripts (sourced): a scratch directory removed at
+# exit, no proxies, a site server, and best-of-RUNS timing.
+#   CLI    the transfer_bench_cli program (set before start_server)
+#   RUNS   how many runs each time is the best of (default 5)
+RUNS=${RUNS:-5}
+ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tvqbench-XXXXXX")
+SERVER=
+cleanup() {
+  [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null || true
+  rm -rf "$ROOT"
+}
+trap cleanup EXIT INT TERM
+# No proxy takes part, for curl and for the updater alike.
+unset http_proxy https_proxy all_proxy HTTPS_PROXY ALL_PROXY no_proxy NO_PROXY || true
+
+# start_server DIR: serves DIR on 127.0.0.1; sets BASE to its address.
+start_server() {
+  "$CLI" serve "$1" "$ROOT/port" &
+  SERVER=$!
+  i=0
+  while [ ! -s "$ROOT/port" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
+  BASE=http://127.0.0.1:$(cat "$ROOT/port")/
+}
+
+now() { date +%s%N; }
+
+# best_of <timed command>: prints the best wall time in ms; the command's
+# output is kept in $ROOT/last. $ROOT/out and $ROOT/temp are emptied first.
+best_of() {
+  best=
+  for _ in $(seq "$RUNS"); do
+    rm -rf "$ROOT/out/"* "$ROOT/temp/"*
+    sync  # the last run's writes are not flushed during this one
+    t0=$(now)
+    eval "$1" > "$ROOT/last" 2>&1 || { echo "failed: $1" >&2; cat "$ROOT/last" >&2; exit 1; }
+    t1=$(now)
+    t=$(( (t1 - t0) / 1000000 ))
+    if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
+  done
+  echo "$best"
+}
+ratio() { awk "BEGIN { printf \"%.2f\", $1 / ($2 > 0 ? $2 : 1) }"; }

@@ -1,0 +1,36 @@
+#pragma once
+// Signed updates in the run. When the installation trusts a public key (the
+// build's TVQ_PUBLIC_KEY, else the setting LiveUpdate.publicKey, one or more
+// keys separated by ';'), every reading of the update list and every
+// downloaded file must come with a minisign signature NAME.minisig beside it
+// on the site that verifies against one of the keys. Without a key nothing
+// is fetched or checked. Signature files are read into the work directory
+// (under hidden names, which no listed file has and the installation passes
+// over) and removed once checked.
+
+#include <string>
+
+#include "app/minisign.h"
+#include "app/run_context.h"
+
+inline constexpr const char* kSignatureSuffix = ".minisig";
+
+// The trusted keys as configured: the build's key when it has one, else the
+// setting; empty when the installation uses no signatures.
+std::string TrustedKeysText();
+bool SignaturesRequired();
+
+// Checks the signature of a file of the site (storedName: the name on the
+// site, with its '~') that lies at path: fetches storedName.minisig with the
+// transfer chain (or reads it from a file:// site) and verifies path's bytes
+// against it. On failure logs which file failed and why (missing,
+// malformed, unknown key, no match) and shows it as the status. True when
+// the signature holds, and always when no key is configured.
+bool SiteFileSignatureHolds(const RunContext& context, const std::string& storedName,
+                            const std::string& path);
+
+// The update list of a file:// site to read: without keys the site's file
+// itself; with keys a private copy in the work directory, so that the bytes
+// checked are the bytes read.
+std::string LocalListToRead(const std::string& siteListPath);
+

@@ -1,0 +1,290 @@
+// The list, transfer and download phases against a site that sends too
+// much, too slowly, through other protocols or with hostile names, and
+// against links planted in the work directory.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "app/download.h"
+#include "app/run.h"
+#include "app/transfer.h"
+#include "app/update_list.h"
+#include "support/fs_faults.h"
+#include "support/transfer_fixture.h"
+#include "support/virtual_clock.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A TCP port on 127.0.0.1 that accepts connections into its backlog and
+// never answers: tells whether a client tried to reach it.
+class SilentPort {
+ public:
+  SilentPort() {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), len);
+    ::listen(fd_, 8);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+  }
+  ~SilentPort() { ::close(fd_); }
+  int Port() const { return port_; }
+  bool WasReached() {
+    const int client = ::accept(fd_, nullptr, nullptr);
+    if (client < 0) return false;
+    ::close(client);
+    return true;
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+using HostileSite = HttpSiteFixture;
+
+// ------------------------------------------------------------- the update list
+
+TEST_F(HostileSite, EndlessListIsNoListAndTheWorkFileStaysSmall) {
+  server.Endless(kUpdateListName);
+  RunContext ctx;
+  ctx.site = server.BaseUrl();
+  EXPECT_FALSE(GetUpdateList(ctx));
+  EXPECT_EQ(ctx.updateInfo, "");
+  EXPECT_EQ(ListFailureText(), "the list is larger than 16 MiB");
+  EXPECT_TRUE(log.Text().find("is unusable: the list is larger than 16 MiB") != std::string::npos)
+      << log.Text();
+  // Stopped at the cap by the first method; the other methods are not tried.
+  EXPECT_EQ(server.RequestCount(kUpdateListName), 1);
+  EXPECT_LT(server.EndlessBytesSent(), std::size_t{64} << 20);
+  EXPECT_FALSE(PathExists(W(kUpdateListName)));
+}
+
+TEST_F(HostileSite, ListJustUnderTheCapIsRead) {
+  const auto a = site.AddFile("a.txt", "a");
+  site.AddUpdate("TVQ2024-01-01", {a});
+  // Padding after the last block keeps the list valid at 16 MiB exactly.
+  std::string list = site.ListText();
+  list += std::string(kMaxUpdateListBytes - list.size(), ' ');
+  site.SetList(list);
+  RunContext ctx;
+  ctx.site = server.BaseUrl();
+  EXPECT_TRUE(GetUpdateList(ctx));
+  site.SetList(list + " ");
+  EXPECT_FALSE(GetUpdateList(ctx));
+  EXPECT_EQ(ListFailureText(), "the list is larger than 16 MiB");
+}
+
+TEST_F(HostileSite, OversizedOrEndlessListFromADirectoryIsNoList) {
+  const auto a = site.AddFile("a.txt", "a");
+  site.AddUpdate("TVQ2024-01-01", {a});
+  site.SetList(site.ListText() + std::string(kMaxUpdateListBytes, ' '));
+  RunContext ctx;
+  ctx.site = site.FileUrl();
+  EXPECT_FALSE(GetUpdateList(ctx));
+  EXPECT_EQ(ListFailureText(), "the list is larger than 16 MiB");
+  // A device that never ends is not an ordinary file: never read.
+  fs::remove(site.Path(kUpdateListName));
+  fs::create_symlink("/dev/zero", site.Path(kUpdateListName));
+  EXPECT_FALSE(GetUpdateList(ctx));
+  EXPECT_EQ(ListFailureText().rfind("cannot read ", 0), 0u) << ListFailureText();
+}
+
+TEST_F(HostileSite, UnusableListsSayWhy) {
+  RunContext ctx;
+  ctx.site = server.BaseUrl();
+  EXPECT_FALSE(GetUpdateList(ctx));  // a 404 page
+  EXPECT_EQ(ListFailureText(), "the list is not a valid update list");
+  // UTF-16: the tags are there, but never as bytes in a row.
+  std::string utf16;
+  for (char c : std::string("<update id=\"x\"><files>a:1:1</files></update>")) {
+    utf16 += c;
+    utf16 += '\0';
+  }
+  server.SetBody(kUpdateListName, utf16);
+  EXPECT_FALSE(GetUpdateList(ctx));
+  EXPECT_EQ(ListFailureText(), "the list is not a valid update list");
+  ctx.site = "http://127.0.0.1:" + std::to_string(HttpTestServer::DeadPort()) + "/";
+  EXPECT_FALSE(GetUpdateList(ctx));
+  EXPECT_NE(ListFailureText().find("onnect"), std::string::npos) << ListFailureText();
+}
+
+// --------------------------------------------------------------- the transfers
+
+TEST_F(HostileSite, RedirectToAnotherProtocolIsNeverFollowed) {
+  WriteFile(siteDir / "f.bin", "served over http");
+  for (const std::string scheme : {"ftp", "file", "dict", "gopher"}) {
+    SilentPort silent;
+    server.RedirectTo("f.bin", scheme + "://127.0.0.1:" + std::to_string(silent.Port()) + "/f.bin");
+    EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), false)) << scheme;
+    EXPECT_FALSE(silent.WasReached()) << scheme;
+  }
+  // Redirects within http still work.
+  server.ClearFaults();
+  server.Redirect("g.bin", "f.bin");
+  EXPECT_TRUE(FetchFile(server.Url("g.bin"), W("g.bin"), false));
+  EXPECT_EQ(ReadFile(W("g.bin")), "served over http");
+}
+
+TEST_F(HostileSite, DripBelowTheFloorFailsEveryMethodWithinItsWindow) {
+  server.Drip("f.bin", 50);
+  TransferSettings floor;
+  floor.stallSeconds = 1;
+  floor.lowSpeedBytesPerSecond = 1024;
+  SetTransferSettings(floor);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  // Each method ends about a second after it began (libcurl's check is
+  // coarse), never at the drip's pace.
+  EXPECT_LT(SecondsSince(start), 20.0);
+  EXPECT_EQ(server.RequestCount("f.bin"), 3);
+  EXPECT_NE(TransferFailureText().find("too slow"), std::string::npos) << TransferFailureText();
+}
+
+TEST_F(HostileSite, SpentRunBudgetEndsTheTransferAndStartsNoOther) {
+  server.Drip("f.bin", 1000);  // above the floor, for ever
+  TransferSettings budget;
+  budget.lowSpeedBytesPerSecond = 100;
+  budget.runBudgetSeconds = 2;
+  SetTransferSettings(budget);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), false));
+  EXPECT_LT(SecondsSince(start), 15.0);
+  EXPECT_EQ(server.RequestCount("f.bin"), 1);
+  EXPECT_EQ(TransferFailureText(), "the update site took more than 2 s in all");
+  EXPECT_TRUE(TransferBudgetSpent());
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), false));
+  EXPECT_EQ(server.RequestCount("f.bin"), 1);
+}
+
+TEST_F(HostileSite, CapStopsOneBytePastIt) {
+  WriteFile(siteDir / "f.bin", std::string(100000, 'b'));
+  EXPECT_FALSE(InternetFetch(kInternetOpenTypeDirect, server.Url("f.bin"), W("f.bin"), false, 21));
+  EXPECT_EQ(fs::file_size(W("f.bin")), 22u);
+  EXPECT_EQ(TransferFailureText(), "the site sent more than expected");
+  EXPECT_TRUE(InternetFetch(kInternetOpenTypeDirect, server.Url("f.bin"), W("f.bin"), false, 100000));
+  EXPECT_EQ(fs::file_size(W("f.bin")), 100000u);
+}
+
+// ---------------------------------------------------------------- the download
+
+class HostileDownload : public HostileSite {
+ protected:
+  VirtualClock clock;  // pauses between attempts cost no time
+};
+
+TEST_F(HostileDownload, EndlessFileStopsAtItsListedSizeAndIsDeleted) {
+  const auto a = site.AddFile("small.txt", "twenty-one bytes long");
+  server.Endless("small.txt");
+  RunContext ctx = HttpContext({a});
+  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  // Five attempts, one method each: a site that sent too much is not asked again.
+  EXPECT_EQ(server.RequestCount("small.txt"), 5);
+  EXPECT_LT(server.EndlessBytesSent(), std::size_t{16} << 20);
+  EXPECT_FALSE(PathExists(W("small.txt")));
+  EXPECT_EQ(DownloadFailureText(), "small.txt: the site sent more than expected");
+  EXPECT_TRUE(log.HasLine("  (small.txt: the site sent more than expected)")) << log.Text();
+}
+
+TEST_F(HostileDownload, FileThatFailsItsCheckIsDeletedAtOnce) {
+  const auto a = site.AddFile("tool.bin~", std::string(3000, 'g'));
+  WriteFile(site.Path("tool.bin~"), std::string(3000, 'B'));  // same size, other bytes
+  RunContext ctx = HttpContext({a});
+  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_FALSE(PathExists(W("tool.bin")));
+  EXPECT_FALSE(PathExists(W("tool.bin~")));
+  EXPECT_EQ(DownloadFailureText(), "tool.bin~: the file's checksum differs from the listed one");
+}
+
+TEST_F(HostileDownload, EntryLongerThanAShortStringIsNeverFetched) {
+  // Cut at 255 characters the entry would be a bare name without size and
+  // checksum: a 404 page would pass under it.
+  const std::string name(250, 'n');
+  const auto a = site.AddFile(name, "content");
+  RunContext ctx = HttpContext({a});
+  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_EQ(server.Requests().size(), 0u);
+  EXPECT_EQ(DownloadFailureText(), name + ": the entry is longer than 255 characters");
+  // The same name with its size and checksum within 255 characters is fine.
+  const auto b = site.AddFile("short.txt", "content");
+  ctx = HttpContext({b});
+  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+}
+
+TEST_F(HostileDownload, FullDiskNamesItsCauseAndLeavesNothingBehind) {
+  ScratchMount disk(work, "size=64k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  const auto a = site.AddFile("big.bin", std::string(200000, 'b'));
+  RunContext ctx = HttpContext({a});
+  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_NE(DownloadFailureText().find("big.bin: cannot write "), std::string::npos)
+      << DownloadFailureText();
+  EXPECT_NE(DownloadFailureText().find(": No space left on device"), std::string::npos)
+      << DownloadFailureText();
+  EXPECT_FALSE(PathExists(W("big.bin")));
+}
+
+TEST_F(HostileDownload, PlantedLinkIsReplacedNeverWrittenThrough) {
+  const std::string elsewhere = root / "elsewhere.txt";
+  WriteFile(elsewhere, "precious");
+  const auto a = site.AddFile("a.txt", "from the site");
+  fs::create_symlink(elsewhere, W("a.txt"));
+  RunContext ctx = HttpContext({a});
+  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+  EXPECT_EQ(ReadFile(elsewhere), "precious");
+  EXPECT_FALSE(fs::is_symlink(W("a.txt")));
+  EXPECT_EQ(ReadFile(W("a.txt")), "from the site");
+}
+
+TEST_F(HostileDownload, UpdateIdAndNamesAreShownWithoutControlCharacters) {
+  const auto a = site.AddFile("a.txt", "a");
+  RunContext ctx;
+  ctx.site = server.BaseUrl();
+  ctx.updateInfo = MakeBlock("TVQ\x1b]0;owned\x07\x1b[2J", {a});
+  ctx.updateInfo.replace(ctx.updateInfo.find("a.txt"), 5, "a\x1b[2J.txt");
+  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  ASSERT_FALSE(display.updateIds.empty());
+  EXPECT_EQ(display.updateIds.back(), "update ID: ?]0;owned??[2J");
+  EXPECT_EQ(log.Text().find('\x1b'), std::string::npos) << log.Text();
+  EXPECT_NE(log.Text().find("downloading file \"a?[2J.txt\""), std::string::npos) << log.Text();
+}
+
+// ---------------------------------------------------------- the work directory
+
+TEST_F(HostileSite, CleanUpRemovesLinksAndPipesWithoutFollowingThem) {
+  const std::string elsewhere = root / "elsewhere";
+  ASSERT_TRUE(os::MakeDirectories(elsewhere));
+  WriteFile(elsewhere + "/keep.txt", "kept");
+  fs::create_symlink(elsewhere + "/keep.txt", W("a.txt"));
+  fs::create_directory_symlink(elsewhere, W("dirlink"));
+  ASSERT_EQ(::mkfifo(W("pipe").c_str(), 0600), 0);
+  WriteFile(W(".x.txt.tvq123456.tmp"), "left by a killed copy");
+  WriteFile(W(".hidden"), "not the program's");
+  ASSERT_TRUE(os::MakeDirectories(W("sub")));
+  EXPECT_TRUE(PrepareWorkDirectory());
+  EXPECT_FALSE(fs::exists(fs::symlink_status(W("a.txt"))));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(W("dirlink"))));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(W("pipe"))));
+  EXPECT_FALSE(PathExists(W(".x.txt.tvq123456.tmp")));
+  EXPECT_TRUE(PathExists(W(".hidden")));
+  EXPECT_TRUE(fs::is_directory(W("sub")));
+  EXPECT_EQ(ReadFile(elsewhere + "/keep.txt"), "kept");
+}
+
+}  // namespace

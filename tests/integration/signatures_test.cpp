@@ -1,0 +1,67 @@
+// Signature checks inside the download, over the test HTTP server.
+#include "app/signatures.h"
+
+#include <gtest/gtest.h>
+
+#include "app/download.h"
+#include "app/site_list.h"
+#include "platform/signature.h"
+#include "support/http_test_server.h"
+#include "support/transfer_fixture.h"
+#include "support/virtual_clock.h"
+
+namespace {
+
+class SignaturesTest : public TransferFixture {
+ protected:
+  void SetUp() override {
+    TransferFixture::SetUp();
+    key.keyId = "KEYID123";
+    key.seed = std::string(32, '\7');
+    key.publicKey = crypto::Ed25519PublicKeyOf(key.seed);
+    content = std::string(300000, 'c') + "end";
+    WriteFile(site / "a.bin", content);
+    WriteFile(site / "a.bin.minisig",
+              SignatureFileText(*SignFile(key, site / "a.bin", DefaultTrustedComment("a.bin", 1)), "test"));
+    ASSERT_TRUE(CfgPutStr("LiveUpdate.publicKey", PublicKeyLine(PublicKeyOf(key))));
+  }
+  MinisignSecretKey key;
+  std::string content;
+  ScratchDir site;
+  HttpTestServer server{site.path()};
+  VirtualClock clock;
+};
+
+TEST_F(SignaturesTest, SignedFileVerifiesWhicheverMethodWroteIt) {
+  RunContext context;
+  context.site = server.BaseUrl();
+  context.updateInfo = MakeBlock("T1", {EntryOfFile("a.bin", site / "a.bin")});
+  server.DropAfter("a.bin", 10000, 2);  // the unseen one-call download delivers it
+  EXPECT_TRUE(DownloadUpdateFiles(context)) << log.Text();
+  EXPECT_EQ(server.RequestCount("a.bin.minisig"), 1);
+  // The signature file was read and removed: the work directory holds the file only.
+  EXPECT_FALSE(PathExists(W(".a.bin.minisig")));
+
+  // A signature by another key: the same file fails all five attempts.
+  MinisignSecretKey other = key;
+  other.keyId = "OTHERKEY";
+  WriteFile(site / "a.bin.minisig",
+            SignatureFileText(*SignFile(other, site / "a.bin", DefaultTrustedComment("a.bin", 1)), "other"));
+  EXPECT_FALSE(DownloadUpdateFiles(context));
+  EXPECT_NE(log.Text().find("signature of \"a.bin\": made with an unknown key (key ID 59454B524548544F"),
+            std::string::npos)
+      << log.Text();
+  EXPECT_EQ(server.RequestCount("a.bin.minisig"), 1 + 5);
+}
+
+TEST_F(SignaturesTest, MistypedKeySettingRefusesInsteadOfSwitchingChecksOff) {
+  RunContext context;
+  context.site = server.BaseUrl();
+  context.updateInfo = MakeBlock("T1", {EntryOfFile("a.bin", site / "a.bin")});
+  ASSERT_TRUE(CfgPutStr("LiveUpdate.publicKey", "RWnot-a-key"));
+  EXPECT_FALSE(DownloadUpdateFiles(context));
+  EXPECT_NE(log.Text().find("trusted public key refused: \"RWnot-a-key\""), std::string::npos) << log.Text();
+  EXPECT_NE(log.Text().find("no valid trusted public key is configured"), std::string::npos) << log.Text();
+}
+
+}  // namespace

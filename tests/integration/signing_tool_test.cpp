@@ -1,0 +1,166 @@
+// Signatures both ways with the real minisign tool, and the signing
+// commands of tvqpublish run as a program.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/minisign.h"
+#include "support/process_runner.h"
+#include "support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kMinisign = "/usr/bin/minisign";
+const std::string kTool = std::string(TVQ_BINARY_DIR) + "/tvqpublish";
+
+ProcessResult Exec(const std::vector<std::string>& argv, const std::map<std::string, std::optional<std::string>>& env = {}) {
+  ProcessOptions o;
+  o.argv = argv;
+  o.env = env;
+  o.env.emplace("TVQ_SIGN_PASSWORD", std::nullopt);
+  return RunProcess(o);
+}
+
+// Runs a shell command line with the password on standard input.
+ProcessResult WithPassword(const std::string& password, const std::string& command) {
+  return Exec({"/bin/sh", "-c", "printf '%s\\n%s\\n' '" + password + "' '" + password + "' | " + command});
+}
+
+std::vector<MinisignPublicKey> KeyFromFile(const std::string& pubFile) {
+  auto key = ParsePublicKey(ReadFile(pubFile));
+  EXPECT_TRUE(key) << pubFile;
+  return key ? std::vector<MinisignPublicKey>{*key} : std::vector<MinisignPublicKey>{};
+}
+
+std::string PubLine(const std::string& pubFile) {
+  const std::string text = ReadFile(pubFile);
+  const std::string line = text.substr(text.find('\n') + 1);
+  return line.substr(0, line.find('\n'));
+}
+
+class SigningTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    content = std::string(200000, 'z') + "end";
+    WriteFile(dir / "file.bin", content);
+  }
+  ScratchDir dir;
+  std::string content;
+};
+
+TEST_F(SigningTool, MinisignKeysAndSignaturesAreReadPrehashedAndLegacy) {
+  ASSERT_EQ(Exec({kMinisign, "-G", "-W", "-p", dir / "m.pub", "-s", dir / "m.key"}).exitCode, 0);
+  ASSERT_EQ(Exec({kMinisign, "-S", "-W", "-s", dir / "m.key", "-m", dir / "file.bin"}).exitCode, 0);
+  ASSERT_EQ(Exec({kMinisign, "-S", "-l", "-W", "-s", dir / "m.key", "-x", dir / "legacy.sig", "-m", dir / "file.bin"}).exitCode, 0);
+  const auto keys = KeyFromFile(dir / "m.pub");
+  for (const std::string sig : {"file.bin.minisig", "legacy.sig"}) {
+    const SignatureVerdict v = VerifyFileSignature(ReadFile(dir / sig), dir / "file.bin", keys, "file.bin");
+    EXPECT_TRUE(v.Ok()) << sig << ": " << v.detail;
+    EXPECT_EQ(SignedFileName(v.trustedComment), "file.bin") << sig;
+  }
+  // minisign's secret key signs here; minisign checks the result.
+  std::string why;
+  const auto secret = ParseSecretKey(ReadFile(dir / "m.key"), std::nullopt, &why);
+  ASSERT_TRUE(secret) << why;
+  WriteFile(dir / "file.bin.minisig",
+            SignatureFileText(*SignFile(*secret, dir / "file.bin", DefaultTrustedComment("file.bin", 5)), "ours"));
+  const ProcessResult check = Exec({kMinisign, "-V", "-p", dir / "m.pub", "-m", dir / "file.bin"});
+  EXPECT_EQ(check.exitCode, 0) << check.err;
+  EXPECT_NE(check.out.find("timestamp:5\tfile:file.bin\thashed"), std::string::npos) << check.out;
+}
+
+TEST_F(SigningTool, OurSecretKeysSignInMinisignWithAndWithoutPassword) {
+  const MinisignSecretKey key = NewSecretKey();
+  const std::vector<MinisignPublicKey> keys = {PublicKeyOf(key)};
+  WriteFile(dir / "plain.key", SecretKeyFileText(key, std::nullopt));
+  ASSERT_EQ(Exec({kMinisign, "-S", "-W", "-s", dir / "plain.key", "-m", dir / "file.bin"}).exitCode, 0);
+  EXPECT_TRUE(VerifyFileSignature(ReadFile(dir / "file.bin.minisig"), dir / "file.bin", keys).Ok());
+
+  // A cheap derivation cost; minisign derives with what the file says.
+  WriteFile(dir / "locked.key", SecretKeyFileText(key, std::string("s3cret"), KdfLimits{32768, 1 << 24}));
+  fs::remove(dir / "file.bin.minisig");
+  const ProcessResult r = WithPassword("s3cret", kMinisign + " -S -s " + (dir / "locked.key") + " -m " + (dir / "file.bin"));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(VerifyFileSignature(ReadFile(dir / "file.bin.minisig"), dir / "file.bin", keys).Ok());
+  EXPECT_NE(WithPassword("wrong", kMinisign + " -S -s " + (dir / "locked.key") + " -m " + (dir / "file.bin")).exitCode, 0);
+}
+
+// The default derivation cost (1 GiB of memory, as minisign uses it) once
+// each way: a key encrypted by minisign signs in tvqpublish, and one made by
+// tvqpublish keygen signs in minisign.
+TEST_F(SigningTool, EncryptedKeysAtTheDefaultCostBothWays) {
+  ScratchDir site;
+  WriteFile(site / "a.txt", "signed text");
+  ASSERT_EQ(Exec({kTool, "add", site.path(), "--id", "T1", site / "a.txt"}).exitCode, 0);
+
+  ASSERT_EQ(WithPassword("pw1", kMinisign + " -G -p " + (dir / "m.pub") + " -s " + (dir / "m.key")).exitCode, 0);
+  const ProcessResult wrong = Exec({kTool, "sign", site.path(), "--key", dir / "m.key"}, {{"TVQ_SIGN_PASSWORD", "nope"}});
+  EXPECT_EQ(wrong.exitCode, 2);
+  EXPECT_NE(wrong.err.find("wrong password"), std::string::npos) << wrong.err;
+  EXPECT_FALSE(PathExists(site / "a.txt.minisig"));
+  const ProcessResult sign = Exec({kTool, "sign", site.path(), "--key", dir / "m.key"}, {{"TVQ_SIGN_PASSWORD", "pw1"}});
+  ASSERT_EQ(sign.exitCode, 0) << sign.err;
+  EXPECT_EQ(Exec({kMinisign, "-V", "-p", dir / "m.pub", "-m", site / "a.txt"}).exitCode, 0);
+  EXPECT_EQ(Exec({kMinisign, "-V", "-p", dir / "m.pub", "-m", site / "!update-info.txt"}).exitCode, 0);
+
+  const ProcessResult keygen = Exec({kTool, "keygen", dir / "t.key"}, {{"TVQ_SIGN_PASSWORD", "pw2"}});
+  ASSERT_EQ(keygen.exitCode, 0) << keygen.err;
+  EXPECT_TRUE(SecretKeyIsEncrypted(ReadFile(dir / "t.key")));
+  EXPECT_EQ(fs::status(dir / "t.key").permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  const std::string pub = keygen.out.substr(0, keygen.out.find('\n'));
+  const ProcessResult r = WithPassword("pw2", kMinisign + " -S -s " + (dir / "t.key") + " -m " + (dir / "file.bin"));
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(Exec({kMinisign, "-V", "-P", pub, "-m", dir / "file.bin"}).exitCode, 0);
+}
+
+TEST_F(SigningTool, PublisherSignsChecksAndRefuses) {
+  ScratchDir site;
+  WriteFile(dir / "one.txt", "one");
+  WriteFile(dir / "two.bin", "two");
+  const ProcessResult keygen = Exec({kTool, "keygen", dir / "k.key", "--unencrypted"});
+  ASSERT_EQ(keygen.exitCode, 0) << keygen.err;
+  const std::string pub = keygen.out.substr(0, keygen.out.find('\n'));
+  // A secret key is never overwritten.
+  EXPECT_EQ(Exec({kTool, "keygen", dir / "k.key", "--unencrypted"}).exitCode, 2);
+  // A key that cannot be read refuses the add before anything changes.
+  EXPECT_EQ(Exec({kTool, "add", site.path(), "--id", "T1", dir / "one.txt", "--sign", dir / "none.key"}).exitCode, 2);
+  EXPECT_FALSE(PathExists(site / "!update-info.txt"));
+
+  ASSERT_EQ(Exec({kTool, "add", site.path(), "--id", "T1", dir / "one.txt", "--sign", dir / "k.key"}).exitCode, 0);
+  ASSERT_EQ(Exec({kTool, "add", site.path(), "--id", "T2", dir / "two.bin~", "--sign", dir / "k.key"}).exitCode, 0);
+  ProcessResult verify = Exec({kTool, "verify", site.path(), "--pubkey", pub});
+  EXPECT_EQ(verify.exitCode, 0) << verify.out;
+  EXPECT_NE(verify.out.find("signatures ok"), std::string::npos) << verify.out;
+  // The stored name, with its '~', is what is signed.
+  EXPECT_TRUE(PathExists(site / "two.bin~.minisig"));
+  EXPECT_EQ(Exec({kMinisign, "-V", "-P", pub, "-m", site / "two.bin~"}).exitCode, 0);
+
+  // Another key's public key file: every signature is made with an unknown key.
+  ASSERT_EQ(Exec({kMinisign, "-G", "-W", "-p", dir / "o.pub", "-s", dir / "o.key"}).exitCode, 0);
+  verify = Exec({kTool, "verify", site.path(), "--pubkey", dir / "o.pub"});
+  EXPECT_EQ(verify.exitCode, 1);
+  EXPECT_NE(verify.out.find("one.txt.minisig: signature made with an unknown key"), std::string::npos) << verify.out;
+  EXPECT_NE(verify.out.find("3 signature problems found"), std::string::npos) << verify.out;
+
+  fs::remove(site / "one.txt.minisig");
+  WriteFile(site / "!update-info.txt", ReadFile(site / "!update-info.txt") + "\r\n");
+  verify = Exec({kTool, "verify", site.path(), "--pubkey", pub + ";" + PubLine(dir / "o.pub")});
+  EXPECT_EQ(verify.exitCode, 1);
+  EXPECT_NE(verify.out.find("one.txt.minisig: signature missing"), std::string::npos) << verify.out;
+  EXPECT_NE(verify.out.find("!update-info.txt.minisig: signature does not match"), std::string::npos) << verify.out;
+  EXPECT_EQ(verify.out.find("two.bin~.minisig"), std::string::npos) << verify.out;
+
+  // sign re-signs everything; a listed file that is missing refuses it.
+  ASSERT_EQ(Exec({kTool, "sign", site.path(), "--key", dir / "k.key"}).exitCode, 0);
+  EXPECT_EQ(Exec({kTool, "verify", site.path(), "--pubkey", pub}).exitCode, 0);
+  fs::remove(site / "one.txt.minisig");
+  fs::remove(site / "one.txt");
+  const ProcessResult refused = Exec({kTool, "sign", site.path(), "--key", dir / "k.key"});
+  EXPECT_EQ(refused.exitCode, 2);
+  EXPECT_NE(refused.err.find("one.txt: no such file"), std::string::npos) << refused.err;
+  EXPECT_FALSE(PathExists(site / "one.txt.minisig"));
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+#include "support/nginx_server.h"
+
+#include <unistd.h>
+
+#include <sstream>
+
+#include "support/temp_dir.h"
+
+NginxServer::NginxServer(const std::string& root) {
+  Start(root, nullptr);
+}
+
+NginxServer::NginxServer(const std::string& root, const TlsFiles& tls) : tls_(true) {
+  Start(root, &tls);
+}
+
+void NginxServer::Start(const std::string& root, const TlsFiles* tls) {
+  server_.Start([&](int port) {
+    const std::string d = server_.dir();
+    std::ostringstream c;
+    c << "daemon off;\n"
+      << "worker_processes 1;\n"
+      << "pid " << d << "/nginx.pid;\n"
+      << "error_log " << d << "/error.log info;\n";
+    // As root the workers would become "nobody", who cannot read the test's
+    // private directories; they keep the user the tests run as instead.
+    if (geteuid() == 0) c << "user " << EffectiveUserName() << " " << EffectiveGroupName() << ";\n";
+    c << "events { worker_connections 64; }\n"
+      << "http {\n"
+      << "  log_format tvq '$request_method $uri $status|$http_user_agent|$http_via';\n"
+      << "  access_log " << d << "/access.log tvq;\n"
+      << "  default_type application/octet-stream;\n";
+    for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
+      c << "  " << temp << "_temp_path " << d << "/" << temp << ";\n";
+    c << "  server {\n"
+      << "    listen 127.0.0.1:" << port << (tls ? " ssl" : "") << ";\n"
+      << "    root " << root << ";\n";
+    if (tls) {
+      c << "    ssl_certificate " << tls->certificate << ";\n"
+        << "    ssl_certificate_key " << tls->key << ";\n";
+    }
+    c << "  }\n}\n";
+    WriteFile(d + "/nginx.conf", c.str());
+    // -e: the error log before the configuration is read is ours too.
+    return std::vector<std::string>{"/usr/sbin/nginx", "-p", d, "-c", d + "/nginx.conf",
+                                    "-e", d + "/error.log"};
+  });
+}
+
+std::string NginxServer::Url(const std::string& path) const {
+  return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port()) + "/" +
+         path;
+}
+
+std::vector<std::string> NginxServer::Requests() const {
+  std::vector<std::string> lines;
+  std::istringstream in(ReadFile(server_.Path("access.log")));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}

@@ -1,0 +1,37 @@
+#pragma once
+// nginx (Debian's nginx-light) serving a directory on 127.0.0.1 for a test,
+// over HTTP, or over HTTPS with a given certificate and key. It runs in the
+// foreground with a generated configuration; configuration, pid file, temp
+// paths and logs stay in its directory under the build folder, so the
+// system's own nginx is never touched and no root is needed.
+
+#include <string>
+#include <vector>
+
+#include "support/server_process.h"
+
+struct TlsFiles {
+  std::string certificate;  // PEM, the server's certificate
+  std::string key;          // PEM, its private key
+};
+
+class NginxServer {
+ public:
+  // Serves root over HTTP.
+  explicit NginxServer(const std::string& root);
+  // Serves root over HTTPS with tls.
+  NginxServer(const std::string& root, const TlsFiles& tls);
+
+  bool ok() const { return server_.ok(); }
+  const std::string& failure() const { return server_.failure(); }
+  int port() const { return server_.port(); }
+  // "http://127.0.0.1:N/" or "https://127.0.0.1:N/", then path.
+  std::string Url(const std::string& path = "") const;
+  // One line per request served: "GET /path STATUS|user agent|Via header".
+  std::vector<std::string> Requests() const;
+
+ private:
+  void Start(const std::string& root, const TlsFiles* tls);
+  ServerProcess server_{"nginx"};
+  bool tls_ = false;
+};
