@@ -4,7 +4,8 @@
 # (the Linux build's) and the same disk:
 #   bench/wine_transfer_bench.sh [linux build] [windows build]    SIZE_MB (default 256)
 # - FetchFile (WinInet under Wine) vs FetchFile (libcurl) vs `curl -o`;
-# - FileChecksum under Wine vs FileChecksum on Linux vs `md5sum`.
+# - FileChecksum under Wine vs FileChecksum on Linux vs `md5sum`;
+# - CopyFileBuffered under Wine vs on Linux vs `cp`.
 # Target: the Windows build at most 1.5 x the Linux build. Times are the best
 # of RUNS runs (default 3) around the whole process, so the Windows figures
 # include Wine's start of a process (printed apart, from `--version`).
@@ -14,7 +15,10 @@ LINUX=${1:-build}
 WINDOWS=${2:-build-windows}
 CLI=$(cd "$LINUX/bench" && pwd)/transfer_bench_cli
 WCLI=$(cd "$WINDOWS/tests" && pwd)/transfer_bench_cli.exe
-[ -x "$CLI" ] && [ -f "$WCLI" ] || { echo "build $CLI and $WCLI first" >&2; exit 2; }
+FILEOPS=$(cd "$LINUX/bench" && pwd)/fileops_cli
+WFILEOPS=$(cd "$WINDOWS/tests" && pwd)/fileops_cli.exe
+[ -x "$CLI" ] && [ -f "$WCLI" ] && [ -x "$FILEOPS" ] && [ -f "$WFILEOPS" ] ||
+  { echo "build transfer_bench_cli and fileops_cli in both builds first" >&2; exit 2; }
 WINE=${WINE:-/usr/lib/wine/wine64}
 export WINEPREFIX=${WINEPREFIX:-$(cd "$WINDOWS" && pwd)/wineprefix} WINEDEBUG=-all LANG=C.UTF-8
 SIZE_MB=${SIZE_MB:-256}
@@ -41,9 +45,14 @@ linux_value=$(sed -n 's/^checksum=\([-0-9]*\).*/\1/p' "$ROOT/last")
 wine_sum=$(best_of "'$WINE' '$WCLI' checksum '$(winpath "$ROOT/site/big.bin")'")
 wine_value=$(sed -n 's/^checksum=\([-0-9]*\).*/\1/p' "$ROOT/last" | tr -d '\r')
 [ "$linux_value" = "$wine_value" ] || { echo "checksums differ: $linux_value $wine_value" >&2; exit 1; }
+cp_ms=$(best_of "cp '$ROOT/site/big.bin' '$ROOT/out/copy.bin'")
+linux_copy=$(best_of "'$FILEOPS' copy '$ROOT/site/big.bin' '$ROOT/out/copy.bin'")
+wine_copy=$(best_of "'$WINE' '$WFILEOPS' copy '$(winpath "$ROOT/site/big.bin")' '$(winpath "$ROOT/out/copy.bin")'")
 
 echo "file: $SIZE_MB MiB over 127.0.0.1; best of $RUNS; Wine's start of a process: $wine_start ms"
 printf 'FetchFile  Windows/Wine %6d ms  Linux %6d ms  curl -o %6d ms  Windows/Linux x%s  Windows/curl x%s\n' \
   "$wine_fetch" "$linux_fetch" "$curl_ms" "$(ratio "$wine_fetch" "$linux_fetch")" "$(ratio "$wine_fetch" "$curl_ms")"
 printf 'FileChecksum Windows/Wine %6d ms  Linux %6d ms  md5sum %6d ms  Windows/Linux x%s  Windows/md5sum x%s\n' \
   "$wine_sum" "$linux_sum" "$md5_ms" "$(ratio "$wine_sum" "$linux_sum")" "$(ratio "$wine_sum" "$md5_ms")"
+printf 'CopyFileBuffered Windows/Wine %6d ms  Linux %6d ms  cp %6d ms  Windows/Linux x%s  Windows/cp x%s\n' \
+  "$wine_copy" "$linux_copy" "$cp_ms" "$(ratio "$wine_copy" "$linux_copy")" "$(ratio "$wine_copy" "$cp_ms")"

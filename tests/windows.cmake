@@ -71,7 +71,9 @@ add_executable(win_sleeper ${CMAKE_CURRENT_SOURCE_DIR}/tools/win_sleeper.cpp)
 target_link_options(win_sleeper PRIVATE -municode)
 target_compile_definitions(tvqtestsupport PUBLIC WIN_SLEEPER_EXE="$<TARGET_FILE:win_sleeper>")
 
-# The transfer and checksum paths for bench/wine_transfer_bench.sh (its server
-# is the Linux build's).
+# The transfer, checksum and copy paths for bench/wine_transfer_bench.sh (its
+# server is the Linux build's).
 add_executable(transfer_bench_cli ${CMAKE_SOURCE_DIR}/bench/transfer_bench_cli.cpp)
 target_link_libraries(transfer_bench_cli PRIVATE tvqcore)
+add_executable(fileops_cli ${CMAKE_SOURCE_DIR}/bench/fileops_cli.cpp)
+target_link_libraries(fileops_cli PRIVATE tvqcore)

@@ -122,10 +122,14 @@ class File {
 
 // Whether path can be opened now for reading (write = false) or for writing
 // (write = true). A running executable and a file on which another process
-// holds an exclusive lock are not openable for writing: they are in use.
+// holds an exclusive lock are not openable for writing: they are in use. On
+// Windows "in use" is a sharing violation: a running program, or a file open
+// elsewhere without write sharing.
 bool CanOpen(const std::string& path, bool write);
 // Holds an exclusive lock on a file as long as the object lives (used by tests
-// and tools to mark a file as in use).
+// and tools to mark a file as in use). On Windows the file is held open
+// without write or delete sharing: others may read it, not write, replace or
+// delete it.
 class FileLock {
  public:
   static std::optional<FileLock> Exclusive(const std::string& path);
@@ -145,7 +149,8 @@ bool SetModifiedSeconds(const std::string& path, std::int64_t unixSeconds);
 bool SetModifiedNow(const std::string& path);
 bool SetPermissions(const std::string& path, std::uint32_t permissions);
 // Permissions for a new file whose content starts with the given bytes:
-// 0777 less umask for "#!" or the ELF magic, else 0666 less umask.
+// 0777 less umask for "#!" or the ELF magic, else 0666 less umask. On Windows
+// only the owner's write bit means something (the read-only attribute).
 std::uint32_t NewFilePermissions(const void* head, std::size_t size);
 
 // ------------------------------------------------------------------ directories
@@ -153,7 +158,9 @@ bool MakeDirectory(const std::string& path);   // one level
 bool MakeDirectories(const std::string& path); // with every missing parent
 bool RemoveDirectory(const std::string& path); // empty directory only
 // Makes an existing directory reachable by its owner only. False when path
-// is not a directory (a link is not followed) or belongs to another user.
+// is not a directory (a link is not followed) or belongs to another user. On
+// Windows the directory keeps the access list it inherits from the user's
+// profile (TEMP lies there); a link or a file is refused.
 bool MakeDirectoryPrivate(const std::string& path);
 bool ChangeDirectory(const std::string& path);
 std::string CurrentDirectory();
@@ -172,14 +179,17 @@ std::vector<DirEntry> ListDirectory(const std::string& path);
 // the current directory, then PATH; without extension ".exe" is tried too.
 // The child is detached (own session, standard streams on /dev/null) and
 // reaped. Files starting with "#!" or the ELF magic are executed directly.
+// On Windows the system finds and starts the program as WinExec does (a
+// batch file runs in the command interpreter), without a console.
 // True when the program was started.
 bool StartProgram(const std::string& commandLine);
 // Splits a command line as Windows does (exposed for tests).
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 [[noreturn]] void ExitProcess(int code);
 
-// Ctrl-C and SIGTERM: after WatchInterrupts, each signal raises a counter
-// that the console display polls as if Cancel had been pressed.
+// Ctrl-C and SIGTERM (on Windows Ctrl-C, Ctrl-Break and closing the console,
+// through a console control handler): after WatchInterrupts, each raises a
+// counter that the console display polls as if Cancel had been pressed.
 void WatchInterrupts();
 int InterruptsReceived();
 
