@@ -40,7 +40,8 @@ set(TVQ_WINDOWS_TESTS
   unit/download_test.cpp
   unit/transfer_test.cpp
   integration/config_test.cpp
-  integration/config_reorganise_test.cpp)
+  integration/config_reorganise_test.cpp
+  window/jpeg_picture_test.cpp)
 file(GLOB TVQ_WIN32_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/win32/*_test.cpp)
 
 add_test(NAME wine_prefix COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${TVQ_WINEPREFIX} WINEDEBUG=-all
@@ -58,7 +59,7 @@ foreach(src ${TVQ_WINDOWS_TESTS} ${TVQ_WIN32_TESTS})
     add_executable(${target} ${CMAKE_CURRENT_SOURCE_DIR}/${src})
   endif()
   target_link_libraries(${target} PRIVATE tvqtestsupport gtest_main)
-  if(name STREQUAL "console_display_test")
+  if(name STREQUAL "console_display_test" OR name STREQUAL "jpeg_picture_test" OR name STREQUAL "form_test")
     target_link_libraries(${target} PRIVATE tvqui)
   endif()
   add_test(NAME ${target} COMMAND ${target})

@@ -214,6 +214,7 @@ TEST_F(ConfigReorganise, VersionKeyIsCarriedThenSetToTheNewVersion) {
   EXPECT_EQ(ReadFile(Ini()), kMerged2);
 }
 
+#ifndef _WIN32  // symbolic links need rights a Windows user rarely has
 TEST_F(ConfigReorganise, ALinkedSettingsFileIsWrittenWhereTheLinkLeads) {
   const std::string real = dir / "kept-elsewhere.ini";
   const std::string extra = dir / "extra.ini";
@@ -240,6 +241,7 @@ TEST_F(ConfigReorganise, ALinkedSettingsFileIsWrittenWhereTheLinkLeads) {
     EXPECT_EQ(ReadFile(real), way_ == "setup" ? kNew2 : kMerged2) << way;
   }
 }
+#endif
 
 TEST_F(ConfigReorganise, ChainOfTwoIsReportedAndMergedDirectly) {
   WriteFile(Ini(), kOld);

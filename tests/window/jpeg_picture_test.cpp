@@ -1,5 +1,5 @@
 // Decoding of the embedded illustrations, and of data that is not a picture.
-#include "ui/fltk/jpeg_picture.h"
+#include "ui/jpeg_picture.h"
 
 #include <string>
 #include <vector>

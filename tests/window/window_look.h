@@ -7,7 +7,7 @@
 
 #include "ui/assets.h"
 #include "ui/fltk/form.h"
-#include "ui/fltk/jpeg_picture.h"
+#include "ui/jpeg_picture.h"
 #include "x_server.h"
 
 namespace xtest {

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "support/updater_env.h"
+#include "support/wine.h"
 
 namespace fs = std::filesystem;
 
@@ -24,12 +25,7 @@ namespace {
 const std::string kHeader1 = "<update id=\"TVQ2026-01-10\">";
 const std::string kHeader2 = "<update id=\"TVQ2026-02-20\">";
 
-// A Linux path as Windows programs under Wine reach it.
-std::string OnDriveZ(std::string path) {
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return "Z:" + path;
-}
+using wine::OnDriveZ;
 
 // TEMP inside Wine: the prefix's folder of the Linux user.
 std::string WineTemp() {
@@ -49,10 +45,7 @@ class WineRun : public ::testing::Test {
 
   ProcessOptions Options(const std::vector<std::string>& args = {}) const {
     ProcessOptions o = env.RunOptions(args);
-    // Wine names Linux files in the locale's character set: UTF-8, for
-    // non-ASCII names.
-    o.env["LANG"] = "C.UTF-8";
-    o.env["WINEDEBUG"] = "-all";
+    wine::AddEnvironment(o);
     o.workDir = env.app;
     return o;
   }

@@ -1,6 +1,5 @@
 #include "ui/fltk/form.h"
 
-#include <cctype>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -17,7 +16,6 @@
 #include <FL/Fl_RGB_Image.H>
 
 #include "app/run_context.h"
-#include "support/lingua.h"
 #include "ui/assets.h"
 #include "ui/fltk/fltk_ui.h"
 
@@ -30,37 +28,15 @@ const Fl_Color kTooltip = fl_rgb_color(255, 255, 225);
 const Fl_Color kHighlight = fl_rgb_color(0, 0, 128);
 const Fl_Color kPureBlue = fl_rgb_color(0, 0, 255);
 
-// 8 points at 96 dpi; the status line is 10 points.
-constexpr int kFontPx = 11;
-constexpr int kStatusFontPx = 13;
-
-// Panel2's spaced bevel, the caption bar and the two columns below it.
-constexpr int kSpace = 2;
-constexpr int kCaptionH = 18;
-constexpr int kBodyY = kSpace + kCaptionH;
-constexpr int kBodyH = kFormHeight - kBodyY - kSpace;
-constexpr int kIllustrationW = 134;
-constexpr int kControlsX = kSpace + kIllustrationW;
-constexpr int kControlsW = 408;
-constexpr int kPictureW = 130;
-constexpr int kPictureH = 402;
-constexpr int kExplanationH = 43;
-constexpr int kButtonsH = 51;
-
-constexpr const char* kPictureFiles[3] = {"start.jpg", "local.jpg", "download.jpg"};
-
-// The 11 x 11 close glyph of the caption bar.
-constexpr const char* kCloseGlyph[11] = {
-    "           ", "           ", " ##     ## ", "  ##   ##  ", "   ## ##   ", "    ###    ",
-    "   ## ##   ", "  ##   ##  ", " ##     ## ", "           ", "           "};
+using namespace layout;
 
 const unsigned char* CloseGlyphBits() {
   // X bitmap rows: two bytes each, least significant bit leftmost.
-  static unsigned char bits[11 * 2] = {};
+  static unsigned char bits[kGlyphSize * 2] = {};
   static bool made = false;
   if (!made) {
-    for (int row = 0; row < 11; ++row) {
-      for (int col = 0; col < 11; ++col) {
+    for (int row = 0; row < kGlyphSize; ++row) {
+      for (int col = 0; col < kGlyphSize; ++col) {
         if (kCloseGlyph[row][col] == '#') bits[row * 2 + col / 8] |= 1u << (col % 8);
       }
     }
@@ -113,7 +89,7 @@ class CaptionBar : public Fl_Box {
   void draw() override {
     draw_box();
     // A small left margin; the text stops short of the close button.
-    draw_label(x() + 3, y(), w() - 3 - 20, h());
+    draw_label(x() + kCaptionTextX, y(), w() - kCaptionTextX - kCaptionTextRightGap, h());
   }
 
   int handle(int event) override {
@@ -200,7 +176,8 @@ void TForm1::FormCreate() {
   ExplanationPanel = new Fl_Group(kControlsX, kBodyY, kControlsW, kExplanationH);
   ExplanationPanel->box(FL_THIN_UP_BOX);
   ExplanationPanel->color(FL_WHITE);
-  InfoMemo = new Fl_Box(kControlsX + 3, kBodyY + 3, kControlsW - 6, kExplanationH - 6);
+  InfoMemo = new Fl_Box(kControlsX + kMemoInset, kBodyY + kMemoInset, kControlsW - 2 * kMemoInset,
+                        kExplanationH - 2 * kMemoInset);
   InfoMemo->box(FL_FLAT_BOX);
   InfoMemo->color(kTooltip);
   InfoMemo->labelfont(FL_HELVETICA_BOLD);
@@ -208,12 +185,12 @@ void TForm1::FormCreate() {
   InfoMemo->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_WRAP | FL_ALIGN_CLIP);
   ExplanationPanel->end();
 
-  const int left = kControlsX + 11;
-  const int labelW = kControlsW - 11 - 10;
-  UpdateIDLabel = NewLabel(left, kBodyY + 50, labelW, 14, kFontPx);
-  doingLabel = NewLabel(left, kBodyY + 66, labelW, 17, kStatusFontPx);
-  Label1 = NewLabel(left, kBodyY + 94, 60, 14, kFontPx);
-  ProgressBar1 = new Fl_Progress(left, kBodyY + 110, 387, 17);
+  const int left = kControlsX + kLabelX;
+  const int labelW = kControlsW - kLabelX - 10;
+  UpdateIDLabel = NewLabel(left, kBodyY + kUpdateIdY, labelW, 14, kFontPx);
+  doingLabel = NewLabel(left, kBodyY + kStatusY, labelW, 17, kStatusFontPx);
+  Label1 = NewLabel(left, kBodyY + kPercentY, 60, 14, kFontPx);
+  ProgressBar1 = new Fl_Progress(left, kBodyY + kBarY, kBarW, kBarH);
   ProgressBar1->box(FL_THIN_DOWN_BOX);
   ProgressBar1->color(kFace);
   ProgressBar1->selection_color(kHighlight);
@@ -221,11 +198,10 @@ void TForm1::FormCreate() {
   ProgressBar1->maximum(100);
   ProgressBar1->value(0);
 
-  const int buttonsY = kBodyY + kBodyH - kButtonsH;
-  ButtonsPanel = new Fl_Group(kControlsX, buttonsY, kControlsW, kButtonsH);
+  ButtonsPanel = new Fl_Group(kControlsX, kButtonsY, kControlsW, kButtonsH);
   ButtonsPanel->box(FL_THIN_DOWN_BOX);
   ButtonsPanel->color(kFace);
-  CancelButton = new Fl_Button(kControlsX + 166, buttonsY + 13, 75, 28, "Cancel");
+  CancelButton = new Fl_Button(kControlsX + kCancelX, kButtonsY + kCancelY, kCancelW, kCancelH, "Cancel");
   CancelButton->labelsize(kFontPx);
   CancelButton->color(kFace);
   CancelButton->shortcut(FL_Escape);
@@ -242,8 +218,8 @@ void TForm1::FormCreate() {
   Panel1->labelfont(FL_HELVETICA_BOLD);
   Panel1->labelsize(kFontPx);
   Panel1->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
-  closeGlyph_ = std::make_unique<Fl_Bitmap>(CloseGlyphBits(), 11, 11);
-  SpeedButton1 = new Fl_Button(kFormWidth - kSpace - 1 - 16, kSpace + 1, 16, 16);
+  closeGlyph_ = std::make_unique<Fl_Bitmap>(CloseGlyphBits(), kGlyphSize, kGlyphSize);
+  SpeedButton1 = new Fl_Button(kGlyphButtonX, kGlyphButtonY, kGlyphButtonSize, kGlyphButtonSize);
   SpeedButton1->box(FL_FLAT_BOX);
   SpeedButton1->down_box(FL_THIN_DOWN_BOX);
   SpeedButton1->color(kFace);
@@ -260,17 +236,8 @@ void TForm1::FormCreate() {
   // CancelRequested is false here: the flag starts false and the window is
   // created once per program start.
   SetCaption(kCaptionText);
-  SetStatusText(LangText("G:am initialisieren;F:initialisation en cours;*:initializing") + "...");
-  const std::string explanation =
-      StrBuild(LangTextOf("G:%1 überprüft, ob Programmupdates vorhanden sind. Gegebenenfalls "
-                          "werden diese installiert.",
-                          "F:%1 vérifie, si des mises à jour sont disponibles. Le cas échéant, "
-                          "elles seront téléchargées puis installées.",
-                          "*:%1 is checking for updates. If found, these will be downloaded and "
-                          "installed.") +
-               kArg1 + "Kestrin Zadovez");
-  SetLabel(InfoMemo, explanation + " " + LangText("G:Bitte warten;F:Patientez SVP;*:Please wait") +
-                         "...");
+  SetStatusText(InitialStatusText());
+  SetLabel(InfoMemo, ExplanationText());
 
   Fl::add_timeout(kTimer1IntervalMs / 1000.0, Timer1Callback, this);
   timerRunning_ = true;
@@ -359,8 +326,7 @@ Fl_Box* TForm1::ImageOf(char which) const {
 }
 
 void TForm1::SetIllustration(char which) {
-  which = static_cast<char>(std::toupper(static_cast<unsigned char>(which)));
-  if (which != 'C' && which != 'D') which = '0';
+  which = IllustrationLetter(which);
   // All three go below the window's bottom, the chosen one to the top.
   for (Fl_Box* image : {Image0, Image1, Image2}) {
     image->position(IllustrationPanel->x(), IllustrationPanel->y() + Form->h());

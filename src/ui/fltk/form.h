@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "app/display.h"
-#include "ui/fltk/jpeg_picture.h"
+#include "ui/form_layout.h"
+#include "ui/jpeg_picture.h"
 
 class Fl_Box;
 class Fl_Button;
@@ -20,13 +21,6 @@ class Fl_Group;
 class Fl_Progress;
 class Fl_RGB_Image;
 class Fl_Bitmap;
-
-inline constexpr const char* kApplicationTitle = "Zadovez";
-
-// Layout values (pixels at 96 dpi), window coordinates.
-inline constexpr int kFormWidth = 546;
-inline constexpr int kFormHeight = 296;
-inline constexpr int kTimer1IntervalMs = 2000;
 
 class TForm1 : public DisplaySurface {
  public:

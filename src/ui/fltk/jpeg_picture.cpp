@@ -1,4 +1,4 @@
-#include "ui/fltk/jpeg_picture.h"
+#include "ui/jpeg_picture.h"
 
 #include <csetjmp>
 #include <cstdio>
