@@ -18,6 +18,7 @@
 #include <string>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 // wide.h brings <windows.h> with the backend's macro settings.
 #include "platform/win32/wide.h"
@@ -32,11 +33,14 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 constexpr auto kIdleInterval = std::chrono::milliseconds(100);
 // Reads: what is available, growing up to kMaxRead while WinInet's buffer
-// stays full.
+// stays full. Each read is also kept to what arrived in about kReadSpan at the
+// last read's pace, so a server that slows down keeps reaching the caller.
 constexpr DWORD kFullBuffer = 8192;
-constexpr DWORD kMaxRead = 65536;
+constexpr DWORD kMaxRead = 1 << 20;
+constexpr auto kReadSpan = std::chrono::milliseconds(20);
 // How far the worker may read ahead of the sink.
 constexpr std::size_t kMaxQueuedBytes = 1 << 20;
+constexpr std::size_t kSpareBlocks = 4;
 // A fresh copy from the server every time, and none kept: the update list is
 // read twice to see that it is stable, which a cached copy would defeat.
 constexpr DWORD kOpenUrlFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;
@@ -143,6 +147,9 @@ struct InetFetch {
   std::mutex mutex;
   std::condition_variable changed;
   std::deque<std::string> blocks;  // read, not yet handed to the sink
+  // Blocks the sink is done with, for the worker to read into again: fresh
+  // megabyte buffers cost the system a page fault for every page.
+  std::vector<std::string> spare;
   std::size_t queuedBytes = 0;
   bool abort = false;      // set by the calling thread when it gives up
   bool connected = false;  // a connection to the server (or proxy) stands
@@ -152,6 +159,19 @@ struct InetFetch {
   void MarkConnected() {
     std::lock_guard<std::mutex> lock(mutex);
     connected = true;
+  }
+  // A buffer of want bytes, a spare one when there is one.
+  std::string Buffer(DWORD want) {
+    std::string block;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (!spare.empty()) {
+        block = std::move(spare.back());
+        spare.pop_back();
+      }
+    }
+    block.resize(want);
+    return block;
   }
   bool Aborted() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -191,18 +211,27 @@ bool ReadInto(InetFetch& fetch, HINTERNET request) {
   const std::int64_t announced = AnnouncedLength(request);
   std::int64_t total = 0;
   DWORD burst = 0;
+  DWORD paced = kMaxRead;  // what the last read's pace allows in kReadSpan
   for (;;) {
     // A read waits until its buffer is full, so it asks for what is there:
     // a slow server's bytes reach the caller at once. While the server keeps
-    // WinInet's buffer full, reads grow, which cuts the cost per byte.
+    // WinInet's buffer full, reads grow, which cuts the cost per byte: each
+    // WinInet call is a round trip through the system.
     DWORD available = 0;
     if (!InternetQueryDataAvailable(request, &available, 0, 0)) return false;
-    burst = available >= kFullBuffer ? std::clamp<DWORD>(burst * 2, kFullBuffer, kMaxRead) : 0;
+    burst = available >= kFullBuffer
+                ? std::clamp<DWORD>(std::min(burst * 2, paced), kFullBuffer, kMaxRead)
+                : 0;
     const DWORD want = std::max<DWORD>({available, burst, 1});
-    std::string block(want, '\0');
+    std::string block = fetch.Buffer(want);
     DWORD count = 0;
+    const auto start = SteadyClock::now();
     if (!InternetReadFile(request, block.data(), want, &count)) return false;
     if (count == 0) return announced < 0 || total == announced;
+    const auto took = std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - start);
+    paced = static_cast<DWORD>(std::min<std::int64_t>(
+        kMaxRead, std::int64_t{count} * std::chrono::microseconds(kReadSpan).count() /
+                      std::max<std::int64_t>(took.count(), 1)));
     total += count;
     block.resize(count);
     std::unique_lock<std::mutex> lock(fetch.mutex);
@@ -424,8 +453,8 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
   std::uint64_t delivered = 0;
   bool overCap = false;
   Watch watch(request, idle);
+  std::deque<std::string> ready;
   for (;;) {
-    std::deque<std::string> ready;
     bool finished = false;
     bool complete = false;
     bool connected = false;
@@ -433,6 +462,9 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
       std::unique_lock<std::mutex> lock(fetch->mutex);
       fetch->changed.wait_until(lock, watch.NextWake(),
                                 [&] { return fetch->finished || !fetch->blocks.empty(); });
+      for (std::string& block : ready)
+        if (fetch->spare.size() < kSpareBlocks) fetch->spare.push_back(std::move(block));
+      ready.clear();
       ready.swap(fetch->blocks);
       fetch->queuedBytes = 0;
       finished = fetch->finished;
