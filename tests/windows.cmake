@@ -37,6 +37,8 @@ set(TVQ_WINDOWS_TESTS
   unit/switches_test.cpp
   unit/ui_hooks_test.cpp
   unit/update_list_test.cpp
+  unit/minisign_test.cpp
+  unit/signature_test.cpp
   unit/download_test.cpp
   unit/transfer_test.cpp
   integration/config_test.cpp
