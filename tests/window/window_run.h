@@ -127,9 +127,11 @@ class WindowRunTest : public ::testing::Test {
     return true;
   }
 
-  void Start(const std::vector<std::string>& args = {}) {
+  // Starts the program with the test's display; as that user when given.
+  void Start(const std::vector<std::string>& args = {}, std::optional<int> asUid = {}) {
     ProcessOptions o = Options(args);
     o.env["DISPLAY"] = XServer::Instance().Display();
+    if (asUid) o.asUid = asUid;
     run_ = std::make_unique<RunningProcess>(o);
   }
 
