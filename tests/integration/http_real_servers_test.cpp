@@ -149,7 +149,7 @@ TEST_F(HttpRealServers, PreconfiguredMethodTunnelsHttpsThroughTheProxyAndDirectD
   EXPECT_TRUE(direct.ok) << direct.failure;
   EXPECT_EQ(direct.body, kContent);
   EXPECT_EQ(proxy.Requests().size(), 1u);
-  EXPECT_EQ(nginx.Requests().size(), 2u);
+  EXPECT_EQ(nginx.Requests(2).size(), 2u);
 }
 
 TEST_F(HttpRealServers, DeadProxyFailsThePreconfiguredMethodWithItsCause) {

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 #include "support/temp_dir.h"
 
@@ -52,9 +54,13 @@ std::string NginxServer::Url(const std::string& path) const {
          path;
 }
 
-std::vector<std::string> NginxServer::Requests() const {
-  std::vector<std::string> lines;
-  std::istringstream in(ReadFile(server_.Path("access.log")));
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
+std::vector<std::string> NginxServer::Requests(std::size_t atLeast) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(server_.Path("access.log")));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    if (lines.size() >= atLeast || std::chrono::steady_clock::now() >= deadline) return lines;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
 }

@@ -28,7 +28,9 @@ class NginxServer {
   // "http://127.0.0.1:N/" or "https://127.0.0.1:N/", then path.
   std::string Url(const std::string& path = "") const;
   // One line per request served: "GET /path STATUS|user agent|Via header".
-  std::vector<std::string> Requests() const;
+  // nginx logs a request only after its answer went out, so a client can be
+  // ahead of the log: with atLeast, waits up to 5 s for that many lines.
+  std::vector<std::string> Requests(std::size_t atLeast = 0) const;
 
  private:
   void Start(const std::string& root, const TlsFiles* tls);
