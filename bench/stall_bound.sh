@@ -18,14 +18,8 @@ BUILD=$(cd "$BUILD" && pwd)
 for f in tvqlupd tvqpublish tests/site_server; do
   [ -x "$BUILD/$f" ] || { echo "build $BUILD/$f first" >&2; exit 2; }
 done
-ROOT=$(mktemp -d "${TMPDIR:-/tmp}/tvqbound-XXXXXX")
-SERVER=
-cleanup() {
-  [ -n "$SERVER" ] && kill "$SERVER" 2>/dev/null || true
-  rm -rf "$ROOT"
-}
-trap cleanup EXIT INT TERM
-unset http_proxy https_proxy all_proxy HTTPS_PROXY ALL_PROXY no_proxy NO_PROXY DISPLAY || true
+. "$(dirname "$0")/bench_lib.sh"
+unset DISPLAY || true
 
 failed=0
 scenario() {

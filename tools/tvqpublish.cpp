@@ -22,7 +22,7 @@
 #include "app/site_list.h"
 #include "app/update_list.h"
 #include "platform/os.h"
-#include "platform/terminal.h"
+#include "platform/os.h"
 #include "support/fileutil.h"
 #include "support/strfn.h"
 

@@ -72,31 +72,14 @@ std::string DisablingFlagFile() {
 std::string RightsTestFile() {
   return ProgramPathWithoutExt() + ".~testfilesysrights";
 }
-// The batch file an update may deliver; a shell script on this platform.
+// The batch file an update may deliver: a ".bat" file on Windows, a shell
+// script on Linux.
 std::string BatchFileName() {
-#ifdef _WIN32
-  return LowerProgramName() + ".bat";
-#else
-  return LowerProgramName() + ".sh";
-#endif
-}
-
-// The program's file as the rights box names it: "<path>.exe" on Windows,
-// the real file elsewhere (mend: the box named a tvqlupd.exe that Linux lacks).
-std::string ProgramFileForUser() {
-#ifdef _WIN32
-  return ProgramPathWithoutExt() + ".exe";
-#else
-  return ProgramPath(true, true);
-#endif
+  return LowerProgramName() + std::string(os::kConventions.batchExtension);
 }
 
 std::string BatchCommandLine() {
-#ifdef _WIN32
-  return BatchFileName();
-#else
-  return "/bin/sh " + BatchFileName();
-#endif
+  return std::string(os::kConventions.batchInterpreter) + BatchFileName();
 }
 
 // Binds the run's standard text output to where its account goes.
@@ -307,7 +290,7 @@ void RunLiveUpdate() {
     ErrorBox("There is a file-access problem. The software-updating program \"%1\" (%2) needs "
              "*modify access* to its own directory (directory \"%3\").\rPlease contact your system "
              "administrator." +
-             kArg1 + ProgramName() + ArgN(2, ProgramFileForUser()) + ArgN(3, ProgramDir(true)));
+             kArg1 + ProgramName() + ArgN(2, ProgramPath(true, true)) + ArgN(3, ProgramDir(true)));
     std::exit(0);
   }
   // What an interrupted copy of an earlier run left beside its targets.

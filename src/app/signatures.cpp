@@ -110,10 +110,10 @@ std::string LocalListToRead(const std::string& siteListPath) {
   // The copy is bounded as the list itself is: only an ordinary file is
   // copied, and one that grows without end stops a block past the list's cap.
   // A failed copy leaves nothing to read: the list then counts as missing.
+  constexpr std::int64_t kMaxBlocks =
+      kMaxUpdateListBytes / static_cast<std::int64_t>(kCopyBufferSize) + 1;
   std::int64_t blocks = 0;
-  const auto pastTheCap = [&] {
-    return ++blocks * static_cast<std::int64_t>(kCopyBufferSize) > kMaxUpdateListBytes + kCopyBufferSize;
-  };
+  const auto pastTheCap = [&] { return ++blocks > kMaxBlocks; };
   if (!os::StatTarget(siteListPath).isRegular ||
       !CopyFileBuffered(siteListPath, copy, false, kCopyBufferSize, pastTheCap))
     DeleteFileChecked(copy);

@@ -37,11 +37,10 @@ bool IsLocalSite(const RunContext& context) {
 }
 
 std::string StripFileScheme(std::string_view path) {
-#ifdef _WIN32
-  // "file:///C:/upd/" gives "C:/upd/"; "file://\\server\share\" gives "\\server\share\".
-  if (path.substr(0, 8) == "file:///") path.remove_prefix(8);
-#endif
-  // On Linux only "file://" goes: the rest is a native path, "/srv/upd/" keeps its root.
+  // Where paths have drive letters "file:///C:/upd/" gives "C:/upd/" and
+  // "file://\\server\share\" gives "\\server\share\"; elsewhere only "file://"
+  // goes: the rest is a native path, "/srv/upd/" keeps its root.
+  if (os::kConventions.driveLetters && path.substr(0, 8) == "file:///") path.remove_prefix(8);
   if (path.substr(0, 7) == "file://") path.remove_prefix(7);
   return std::string(path);
 }

@@ -13,9 +13,31 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace os {
+
+// ------------------------------------------------------------------ conventions
+// How this system writes paths and names and runs batch files. Windows
+// delimits with '\' (and ':' after a drive letter, so "file:///C:/upd/" names
+// a drive), ignores the case of names and runs ".bat" files itself; Linux
+// delimits with '/', keeps case, and runs the shell scripts an update
+// delivers with /bin/sh. The portable code asks here instead of testing the
+// platform itself.
+struct Conventions {
+  char pathDelimiter;                  // written between a directory and a name
+  std::string_view pathDelimiters;     // every character that ends a directory part
+  bool driveLetters;                   // paths may start with "C:"
+  bool namesIgnoreCase;
+  std::string_view batchExtension;     // of the batch file a run may start
+  std::string_view batchInterpreter;   // put before a batch file's name to start it
+};
+#ifdef _WIN32
+inline constexpr Conventions kConventions{'\\', "\\:", true, true, ".bat", ""};
+#else
+inline constexpr Conventions kConventions{'/', "/", false, false, ".sh", "/bin/sh "};
+#endif
 
 // ---------------------------------------------------------------- process start
 // The program's parameters 1..count (parameter 0, the program path, excluded).
@@ -194,6 +216,11 @@ void WatchInterrupts();
 int InterruptsReceived();
 
 bool StandardErrorIsTerminal();
+
+// --------------------------------------------------------------------- terminal
+// Writes prompt to the terminal and reads one line from it with echo off
+// (line end removed), for a password. nullopt when the process has none.
+std::optional<std::string> ReadSecretLine(const std::string& prompt);
 
 // ------------------------------------------------------------------------ locale
 // The user's language setting: the first of LC_ALL, LC_MESSAGES, LANG that is

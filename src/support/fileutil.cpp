@@ -86,11 +86,7 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 // A directory text without trailing delimiters ("/" stays), for comparing.
 std::string DirKey(std::string dir) {
   while (dir.size() > 1 && IsPathDelim(dir.back())) dir.pop_back();
-#ifdef _WIN32
-  return UpStr(dir);  // names differ in case only on Windows
-#else
-  return dir;
-#endif
+  return os::kConventions.namesIgnoreCase ? UpStr(dir) : dir;
 }
 
 // "*" and "*.*" mean every file, as on Windows; other masks match without

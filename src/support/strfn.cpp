@@ -147,10 +147,10 @@ std::string DirOf(std::string_view path) {
   const std::size_t k = LastDelimPos(p);
   if (k == 0) return {};
   if (k == 1) return p.substr(0, 1);
-#ifdef _WIN32
-  if (p[k - 1] == ':') return p.substr(0, k);                  // "C:" from "C:file"
-  if (p[k - 2] == ':') return p.substr(0, k);                  // "C:\" from "C:\file"
-#endif
+  if (os::kConventions.driveLetters) {
+    if (p[k - 1] == ':') return p.substr(0, k);                  // "C:" from "C:file"
+    if (p[k - 2] == ':') return p.substr(0, k);                  // "C:\" from "C:\file"
+  }
   return p.substr(0, k - 1);
 }
 

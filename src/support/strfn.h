@@ -12,19 +12,16 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/os.h"
+
 inline constexpr std::size_t kShortStrMax = 255;
 
 // The first 255 bytes of s: the one place where short strings are cut.
 std::string ShortStr(std::string_view s);
 
 // --- platform path delimiters --------------------------------------------------
-#ifdef _WIN32
-inline constexpr char kPathDelim = '\\';
-inline constexpr std::string_view kPathDelims = "\\:";
-#else
-inline constexpr char kPathDelim = '/';
-inline constexpr std::string_view kPathDelims = "/";
-#endif
+inline constexpr char kPathDelim = os::kConventions.pathDelimiter;
+inline constexpr std::string_view kPathDelims = os::kConventions.pathDelimiters;
 bool IsPathDelim(char c);
 
 // --- case ----------------------------------------------------------------------

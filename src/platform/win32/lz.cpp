@@ -27,26 +27,6 @@ constexpr std::size_t kLengthOffset = 10;
 constexpr DWORD kCopyBlock = 1 << 20;
 constexpr int kTempAttempts = 100;
 
-// A kernel handle, closed when the object goes.
-class Handle {
- public:
-  explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-  ~Handle() { Close(); }
-  Handle(Handle&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
-  HANDLE get() const { return handle_; }
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-  bool Close() {
-    if (!valid()) return true;
-    const bool ok = CloseHandle(handle_) != 0;
-    handle_ = INVALID_HANDLE_VALUE;
-    return ok;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 // LZ32 and the old file routines take a handle as a 32-bit HFILE; kernel
 // handles are 32-bit significant, so the narrowing is lossless.
@@ -85,29 +65,29 @@ std::int64_t SizeOf(HANDLE file) {
 }
 
 // Opens source for reading: an ordinary file, not a directory or a link.
-Handle OpenSource(const std::wstring& path) {
-  Handle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+win32::ScopedHandle OpenSource(const std::wstring& path) {
+  win32::ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   BY_HANDLE_FILE_INFORMATION info{};
-  if (!file.valid() || !GetFileInformationByHandle(file.get(), &info) ||
+  if (!file.IsValid() || !GetFileInformationByHandle(file.get(), &info) ||
       (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
-    return Handle();
+    return win32::ScopedHandle();
   return file;
 }
 
 // Creates a new temporary file beside target; its path goes to tempPath.
-Handle CreateTemp(const std::wstring& target, std::wstring& tempPath) {
+win32::ScopedHandle CreateTemp(const std::wstring& target, std::wstring& tempPath) {
   const unsigned long process = GetCurrentProcessId();
   for (int attempt = 0; attempt < kTempAttempts; ++attempt) {
     const unsigned long long stamp = GetTickCount64() + static_cast<unsigned long long>(attempt);
     tempPath = target + L".lz~" + std::to_wstring(process) + L"-" + std::to_wstring(stamp);
-    Handle file(CreateFileW(tempPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    win32::ScopedHandle file(CreateFileW(tempPath.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.valid()) return file;
+    if (file.IsValid()) return file;
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
   tempPath.clear();
-  return Handle();
+  return win32::ScopedHandle();
 }
 
 // Expands the SZDD stream of in into out; true when LZ32 reports no error and
@@ -145,8 +125,8 @@ bool LzExpandFile(const std::string& source, const std::string& target) {
   const std::wstring sourcePath = win32::WidePath(source);
   const std::wstring targetPath = win32::WidePath(target);
   if (sourcePath.empty() || targetPath.empty()) return false;
-  Handle in = OpenSource(sourcePath);
-  if (!in.valid()) return false;
+  win32::ScopedHandle in = OpenSource(sourcePath);
+  if (!in.IsValid()) return false;
 
   unsigned char header[kSzddHeaderSize] = {};
   DWORD headerBytes = 0;
@@ -159,8 +139,8 @@ bool LzExpandFile(const std::string& source, const std::string& target) {
                                  static_cast<std::uint32_t>(header[kLengthOffset + 3]) << 24;
 
   std::wstring tempPath;
-  Handle out = CreateTemp(targetPath, tempPath);
-  if (!out.valid()) return false;
+  win32::ScopedHandle out = CreateTemp(targetPath, tempPath);
+  if (!out.IsValid()) return false;
   bool ok = szdd ? headerBytes == kSzddHeaderSize && ExpandSzdd(in.get(), out.get(), expected)
                  : CopyUnchanged(in.get(), out.get());
   ok = ok && FlushFileBuffers(out.get()) != 0;
