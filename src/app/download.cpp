@@ -7,6 +7,7 @@
 
 #include "app/display.h"
 #include "app/file_entries.h"
+#include "app/kept_downloads.h"
 #include "app/names.h"
 #include "app/signatures.h"
 #include "app/transfer.h"
@@ -38,6 +39,52 @@ std::string VerifyFailure(const std::string& path, const FileEntry& entry) {
   return {};
 }
 
+KeptIdentity IdentityOf(const RunContext& context, const FileEntry& entry) {
+  return {context.site, entry.name, entry.size, entry.checksum};
+}
+
+// Brings the listed file's bytes into its kept place: from what an earlier
+// attempt or run kept, continuing kept bytes, or whole. Empty when they
+// arrived; else why not.
+std::string FetchKept(RunContext& context, const FileEntry& entry, KeptRecord& record) {
+  const std::string data = KeptDataPath(entry.name);
+  const KeptState kept = KeptStateOf(record.identity);
+  record.validator = kept.validator;
+  if (kept.verified || kept.whole) {
+    if (kept.verified) Log(" (verified in an earlier run, not fetched again)");
+    AddDownloadedBytes(entry.size);
+    return {};
+  }
+  TransferResume resume;
+  resume.total = entry.size;
+  resume.validator = kept.validator;
+  // Recorded before the first byte is written, so a kill keeps bytes that
+  // say which file they belong to.
+  resume.onStart = [&](const std::string& validator) {
+    record.validator = validator;
+    WriteKeptRecord(record);
+    return true;
+  };
+  if (IsLocalSite(context)) {
+    const std::string source = StripFileScheme(context.site + entry.name);
+    // A file of another size than listed is not copied: it could not pass.
+    if (entry.size >= 0 && os::StatTarget(source).size != entry.size)
+      return "the file's size on the site differs from the listed one";
+    return CopyLocalFile(source, data, &resume) ? std::string() : TransferFailureText();
+  }
+  // The transfer stops one byte past the listed size.
+  const std::string url = context.site + UrlPathOfName(entry.name);
+  return FetchFile(url, data, true, entry.size, &resume) ? std::string() : TransferFailureText();
+}
+
+// Gives the kept bytes their listed name in the work directory: a second
+// name for the same file where the volume allows it, else a copy.
+void PlaceKept(const std::string& data, const std::string& target) {
+  os::RemoveFile(target);
+  if (!os::FileExists(data) || os::LinkFile(data, target)) return;
+  CopyFileRetry(data, target, false, kCopyBufferSize, nullptr);
+}
+
 // Brings one listed file into the work directory and checks it. True when
 // it arrived under its restored name with the listed size and checksum.
 bool FetchAndVerify(RunContext& context, std::string_view piece) {
@@ -59,19 +106,12 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
   const bool plain = entry.whole && IsPlainFileName(entry.name);
   const std::string workDir = AddBackslash(WorkDirectory());
   std::string fetchFailure;
+  KeptRecord record{IdentityOf(context, entry), {}, false};
   if (plain) {
-    const std::string target = workDir + entry.name;
-    if (IsLocalSite(context)) {
-      const std::string source = StripFileScheme(context.site + entry.name);
-      // A file of another size than listed is not copied: it could not pass.
-      if (entry.size < 0 || os::StatTarget(source).size == entry.size) {
-        CopyFileRetry(source, target, false, kCopyBufferSize, nullptr);
-        AddDownloadedBytes(FileSize64(target));
-      }
-    } else if (!FetchFile(context.site + UrlPathOfName(entry.name), target, true, entry.size)) {
-      // The transfer stops one byte past the listed size.
-      fetchFailure = TransferFailureText();
-    }
+    fetchFailure = FetchKept(context, entry, record);
+    // Bytes that did not all arrive stay kept, to be continued; they are
+    // not checked, and nothing of them goes into the work directory.
+    if (fetchFailure.empty()) PlaceKept(KeptDataPath(entry.name), workDir + entry.name);
   }
   StdText() << '\r' << std::string(69, ' ') << '\r';
   StdText().flush();
@@ -87,22 +127,25 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
   const std::string path = workDir + name;
   std::string failure = !entry.whole ? "the entry is longer than 255 characters"
                         : !plain     ? "the name is not a plain file name"
+                        : !fetchFailure.empty() ? fetchFailure
                                      : VerifyFailure(path, entry);
   if (failure.empty() && !SiteFileSignatureHolds(context, entry.name, path))
     failure = "its signature does not hold";
   if (!failure.empty()) {
     // Mend: a file that does not verify is removed at once, so a failed run
-    // leaves no full disk behind.
+    // leaves no full disk behind; the next attempt starts it from its first byte.
     if (plain) {
       os::RemoveFile(path);
       os::RemoveFile(workDir + entry.name);
+      if (fetchFailure.empty()) DiscardKept(entry.name);
     }
-    if (!fetchFailure.empty()) failure = fetchFailure;
     downloadFailure = shownName + ": " + failure;
     Log(" ERROR!");
     Log("  (" + downloadFailure + ")");
     return false;
   }
+  record.verified = true;
+  WriteKeptRecord(record);
   // A downloaded program or script must be able to run once installed, as a
   // copied one can (the update's own installation program is started from here).
   SetPermissionsByContent(path);
@@ -112,6 +155,17 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
     Log(" (this is the update method)");
   }
   return true;
+}
+
+// What is kept for files the list no longer names, or names otherwise, goes.
+void KeepOnlyListed(const RunContext& context, const std::vector<std::string_view>& pieces) {
+  std::vector<KeptIdentity> listed;
+  FileEntry entry;
+  for (std::string_view piece : pieces) {
+    if (ParseFileEntry(piece, entry) && entry.whole && IsPlainFileName(entry.name))
+      listed.push_back(IdentityOf(context, entry));
+  }
+  KeepOnly(listed);
 }
 
 }  // namespace
@@ -133,6 +187,8 @@ bool DownloadUpdateFiles(RunContext& context) {
     ShowUpdateId(UpdateIdOf(context.updateInfo));
 
     const std::vector<std::string_view> pieces = ListPieces(files);
+    os::MakeDirectory(KeptFolder());
+    KeepOnlyListed(context, pieces);
     FileEntry probe;
     for (std::size_t i = 1; i <= pieces.size(); ++i) {
       const std::string_view piece = pieces[i - 1];

@@ -9,6 +9,7 @@
 #include "app/display.h"
 #include "app/download.h"
 #include "app/install.h"
+#include "app/kept_downloads.h"
 #include "app/names.h"
 #include "app/run_context.h"
 #include "app/transfer.h"
@@ -333,6 +334,7 @@ void RunLiveUpdate() {
     if (!runFailed && !CancelRequested()) {
       if (!UpdateIsNew(context)) {
         out << "No new updates found." << std::endl;
+        ForgetKeptDownloads();  // nothing kept is offered any more
         ShowStatus(StatusNothingNew());
         os::SleepMs(5000);
       } else {
@@ -352,8 +354,10 @@ void RunLiveUpdate() {
           ReportCause("download failed", DownloadFailureText());
         }
         // A cancelled run records nothing, so the same update is offered again.
-        if (!runFailed && !CancelRequested())
+        if (!runFailed && !CancelRequested()) {
           CfgPutStr("LiveUpdate.lastUpdateInfo", FirstLine(context.updateInfo));
+          ForgetKeptDownloads();  // installed: its files are not needed again
+        }
       }
     }
   }

@@ -1,6 +1,7 @@
 #include "app/transfer.h"
 
 #include <optional>
+#include <vector>
 #include <ostream>
 
 #include "app/display.h"
@@ -53,6 +54,53 @@ void AttemptFailed() {
   StdText() << "  failed: " << (failureText.empty() ? "unknown cause" : failureText) << std::endl;
 }
 
+// The bytes of the file the target holds that a transfer can continue: none
+// without a validator, when the target is no ordinary file (a link is never
+// written through), or when it holds the whole file or more.
+std::int64_t ContinuableBytes(const std::string& path, const TransferResume* resume) {
+  if (!resume || resume->validator.empty()) return 0;
+  const os::FileInfo info = os::StatPath(path);
+  if (!info.isRegular || info.size <= 0) return 0;
+  if (resume->total >= 0 && info.size >= resume->total) return 0;
+  return info.size;
+}
+
+// The target opened for writing after its first `offset` bytes; with offset
+// 0 created fresh (mend: the target was opened through a link planted in
+// its place).
+std::optional<os::File> OpenTarget(const std::string& path, std::int64_t offset) {
+  if (offset > 0) {
+    std::optional<os::File> file = os::File::Open(path, os::OpenFor::ReadWrite);
+    if (file && file->Size() == offset && file->Seek(offset)) return file;
+    return std::nullopt;
+  }
+  os::RemoveFile(path);
+  return os::File::Open(path, os::OpenFor::CreateNew);
+}
+
+// Opens the target to continue it after offset bytes, or, when it cannot be
+// continued, fresh (offset becomes 0).
+std::optional<os::File> OpenTargetAt(const std::string& path, std::int64_t& offset) {
+  std::optional<os::File> file = OpenTarget(path, offset);
+  if (!file && offset > 0) {
+    offset = 0;
+    file = OpenTarget(path, 0);
+  }
+  if (!file) failureText = "cannot create " + path + ": " + os::LastErrorText();
+  return file;
+}
+
+// Tells the owner of a continued file which bytes the target now receives.
+bool StartedWith(TransferResume* resume, const std::string& validator) {
+  if (!resume) return true;
+  resume->validator = validator;
+  return !resume->onStart || resume->onStart(validator);
+}
+
+std::string LocalValidator(const os::FileInfo& source) {
+  return "file " + std::to_string(source.size) + " " + std::to_string(source.modifiedSeconds);
+}
+
 }  // namespace
 
 const TransferSettings& CurrentTransferSettings() {
@@ -78,21 +126,17 @@ const std::string& TransferFailureText() {
 }
 
 bool InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                   bool countProgress, std::int64_t maxBytes) {
+                   bool countProgress, std::int64_t maxBytes, TransferResume* resume) {
   try {
     if (TransferBudgetSpent()) {
       failureText = BudgetSpentText();
       return false;
     }
-    // Mend: the target was opened through a link planted in its place.
-    os::RemoveFile(targetPath);
-    std::optional<os::File> file = os::File::Open(targetPath, os::OpenFor::CreateNew);
-    if (!file) {
-      failureText = "cannot create " + targetPath + ": " + os::LastErrorText();
-      return false;
-    }
+    std::int64_t offset = ContinuableBytes(targetPath, resume);
+    std::optional<os::File> file = OpenTargetAt(targetPath, offset);
+    if (!file) return false;
     std::string writeError;
-    std::int64_t received = 0;
+    std::int64_t received = 0;  // bytes of the file in the target, counted against the cap
     const auto sink = [&](const char* data, std::size_t size) {
       if (!file->Write(data, size)) {
         writeError = "cannot write " + targetPath + ": " + os::LastErrorText();
@@ -104,8 +148,26 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
     };
     os::HttpRequest request = RequestFor(url, accessType == kInternetOpenTypeDirect);
     request.maxBytes = maxBytes;
+    if (resume) {
+      request.resumeFrom = offset;
+      request.resumeTotal = resume->total;
+      request.ifRange = resume->validator;
+      // The body continues the kept bytes, or they go: never a mixed file.
+      request.onAnswer = [&](const os::HttpAnswer& answer) {
+        if (answer.continues) {
+          received = offset;
+          if (countProgress) AddDownloadedBytes(offset);
+        } else if (offset > 0) {
+          file->Close();
+          offset = 0;
+          file = OpenTargetAt(targetPath, offset);
+          if (!file) return false;
+        }
+        return StartedWith(resume, answer.refused ? std::string() : answer.validator);
+      };
+    }
     bool result = os::HttpGet(request, sink, KeepWaiting);
-    result = file->Close() && result && writeError.empty();
+    result = file && file->Close() && result && writeError.empty();
     if (!writeError.empty()) failureText = writeError;
     if (maxBytes >= 0 && received > maxBytes) failureText = "the site sent more than expected";
     if (!result && TransferBudgetSpent()) failureText = BudgetSpentText();
@@ -116,7 +178,7 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
 }
 
 bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
-               std::int64_t maxBytes) {
+               std::int64_t maxBytes, TransferResume* resume) {
   bool result = false;
   failureText.clear();
   if (CancelRequested()) return result;
@@ -128,18 +190,22 @@ bool FetchFile(const std::string& url, const std::string& targetPath, bool count
   };
   Attempt("trying PRECONFIGURED internet connection");
   const std::int64_t saved = downloadedBytes;
-  result = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress, maxBytes);
+  result =
+      InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress, maxBytes, resume);
   if (!result) AttemptFailed();
   if (!result && !giveUp()) {
     Attempt("trying DIRECT internet connection");
     downloadedBytes = saved;
-    result = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress, maxBytes);
+    result =
+        InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress, maxBytes, resume);
     if (!result) AttemptFailed();
   }
   if (!result && !giveUp()) {
     Attempt("trying using URLDownloadToFile()");
     downloadedBytes = saved;
     try {
+      // This method cannot continue a file: what it writes is never continued.
+      if (!StartedWith(resume, {})) return false;
       os::HttpRequest request = RequestFor(url, false);
       request.maxBytes = maxBytes;
       result = os::HttpDownloadToFile(request, targetPath, KeepWaiting);
@@ -166,4 +232,41 @@ std::int64_t CountCurrentSetBytes(std::string_view files) {
   StdText() << "total bytes to be downloaded (cur set): " << total << std::endl;
   totalBytesCurrentSet = total;
   return total;
+}
+
+bool CopyLocalFile(const std::string& source, const std::string& targetPath,
+                   TransferResume* resume) {
+  failureText.clear();
+  const os::FileInfo info = os::StatTarget(source);
+  std::optional<os::File> in = os::File::Open(source, os::OpenFor::Read);
+  if (!info.isRegular || !in) {
+    failureText = "cannot read " + source + ": " + os::LastErrorText();
+    return false;
+  }
+  const std::string validator = LocalValidator(info);
+  std::int64_t offset =
+      resume && resume->validator == validator ? ContinuableBytes(targetPath, resume) : 0;
+  std::optional<os::File> out = OpenTargetAt(targetPath, offset);
+  if (!out || !StartedWith(resume, validator)) return false;
+  if (!in->Seek(offset)) {
+    failureText = "cannot read " + source + ": " + os::LastErrorText();
+    return false;
+  }
+  AddDownloadedBytes(offset);
+  std::vector<char> buffer(kCopyBufferSize);
+  for (;;) {
+    if (CancelRequested()) {
+      failureText = "the transfer was stopped";
+      return false;
+    }
+    const std::int64_t n = in->Read(buffer.data(), buffer.size());
+    if (n < 0) failureText = "cannot read " + source + ": " + os::LastErrorText();
+    if (n <= 0) break;
+    if (!out->Write(buffer.data(), static_cast<std::size_t>(n))) {
+      failureText = "cannot write " + targetPath + ": " + os::LastErrorText();
+      return false;
+    }
+    AddDownloadedBytes(n);
+  }
+  return out->Close() && failureText.empty();
 }

@@ -6,6 +6,7 @@
 // byte total of the update being downloaded.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,18 @@ bool TransferBudgetSpent();
 // /tmp/x: No space left on device", "the site sent more than expected", ...).
 const std::string& TransferFailureText();
 
+// A file continued where an earlier transfer of it stopped. The target holds
+// the first bytes of a file of `total` bytes that the server named
+// `validator`; with an empty validator the file is fetched whole.
+struct TransferResume {
+  std::int64_t total = -1;
+  std::string validator;
+  // Told, before the first byte a transfer writes, the validator of the
+  // bytes the target now receives (empty: they can never be continued).
+  // False stops the transfer.
+  std::function<bool(const std::string& validator)> onStart;
+};
+
 // One transfer with the given access type (kInternetOpenTypePreconfig or
 // kInternetOpenTypeDirect). The target is created or truncated first; every
 // block of at most 8192 bytes is written as it arrives and, with
@@ -47,16 +60,29 @@ const std::string& TransferFailureText();
 // The target is created fresh: a link standing there is removed, never
 // written through. With maxBytes >= 0 a body longer than maxBytes stops the
 // transfer and fails it (the target then holds more than maxBytes bytes).
+// With resume, a target that holds part of the file is continued: only the
+// rest is asked for, and the target is started anew when the server sends
+// the whole file instead; the cap counts the bytes already there.
 bool InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                   bool countProgress, std::int64_t maxBytes = -1);
+                   bool countProgress, std::int64_t maxBytes = -1,
+                   TransferResume* resume = nullptr);
 
 // Tries the three methods in order until one succeeds; nothing when Cancel
 // was already requested or the run's transfer time is spent.
 // downloadedBytes is put back before each further method, so a failed
 // method's bytes are not counted twice. A body beyond maxBytes fails the
 // fetch without trying further methods: the site itself sent too much.
+// With resume, each method continues what the last one left; the last-resort
+// method cannot continue and fetches the whole file.
 bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
-               std::int64_t maxBytes = -1);
+               std::int64_t maxBytes = -1, TransferResume* resume = nullptr);
+
+// Copies a file of a file:// site, continuing a target that holds the first
+// bytes of it (resume as for InternetFetch; the validator is the source's
+// size and date). Progress is counted, Cancel obeyed. True when the whole
+// source was written.
+bool CopyLocalFile(const std::string& source, const std::string& targetPath,
+                   TransferResume* resume);
 
 // Sums the sizes of the entries of a <files> section (line breaks already
 // removed), logs "total bytes to be downloaded (cur set): N" and stores the

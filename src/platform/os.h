@@ -163,6 +163,9 @@ class FileLock {
 };
 
 bool RemoveFile(const std::string& path);
+// Gives the file at existing a second name, newPath (a hard link), on the
+// same volume; fails when newPath exists or the volume has no such links.
+bool LinkFile(const std::string& existing, const std::string& newPath);
 // Renames old to new; fails when new exists.
 bool RenameNoReplace(const std::string& oldPath, const std::string& newPath);
 // Renames old over new in one atomic step, replacing new.
@@ -229,6 +232,24 @@ std::optional<std::string> ReadSecretLine(const std::string& prompt);
 std::string UserLanguageSetting();
 
 // -------------------------------------------------------------------------- HTTP
+// What a server's answer says about its body, known once its headers arrived.
+struct HttpAnswer {
+  // The body continues the bytes the caller holds (a 206 whose Content-Range
+  // starts at resumeFrom and names resumeTotal); false: the body is the
+  // whole file from its first byte.
+  bool continues = false;
+  // A 206 for another part or another size of the file: the transfer fails
+  // and nothing of its body is handed on; what the caller holds is suspect.
+  bool refused = false;
+  // The file's strong ETag, else its Last-Modified date; empty when the
+  // server named neither. Sent back as If-Range to continue it later.
+  std::string validator;
+};
+// Called once, before the first byte of the body is handed on (or at the end
+// of a body that has none, or when the answer is refused); return false to
+// stop the transfer.
+using HttpAnswerSink = std::function<bool(const HttpAnswer& answer)>;
+
 struct HttpRequest {
   std::string url;
   bool direct = false;  // false: proxies from the environment; true: no proxy
@@ -246,6 +267,16 @@ struct HttpRequest {
   // When set, receives a short text saying why a failed transfer failed
   // (the transfer library's or the system's error text); untouched on success.
   std::string* failureText = nullptr;
+  // Continuing a file: with resumeFrom > 0 the request asks for the body from
+  // that byte on (Range) on condition that the file is still the one the
+  // validator ifRange names (If-Range). A 206 whose Content-Range does not
+  // start at resumeFrom or names another total than resumeTotal (when >= 0)
+  // is refused: it fails the transfer before any byte is handed on. Any other
+  // answer is the whole file. HttpDownloadToFile ignores these fields.
+  std::int64_t resumeFrom = 0;
+  std::int64_t resumeTotal = -1;
+  std::string ifRange;
+  HttpAnswerSink onAnswer;  // may be empty
 };
 // Every transfer follows redirects to http:// and https:// addresses only; a
 // redirect to any other scheme (ftp, file, ...) fails the transfer.

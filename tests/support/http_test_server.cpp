@@ -19,13 +19,17 @@ void SleepMs(int ms) {
 }  // namespace
 
 struct HttpTestServer::Fault {
-  enum class Kind { Body, Bodies, ErrorPage, Drop, Stall, Slow, Redirect, Endless } kind = Kind::Body;
+  enum class Kind {
+    Body, Bodies, ErrorPage, Drop, Stall, Slow, Redirect, Endless, IgnoreRange, LieAboutRange
+  } kind = Kind::Body;
   std::vector<std::string> bodies;
   std::size_t bodyIndex = 0;
   std::size_t bytes = 0;
   int times = 0;
   int delayMs = 0;
   std::string target;
+  long startShift = 0;
+  long totalShift = 0;
 };
 
 const std::string& HttpTestServer::ErrorPage() {
@@ -136,6 +140,33 @@ void HttpTestServer::Drip(const std::string& name, int bytesPerSecond) {
   faults_[name] = f;
 }
 
+void HttpTestServer::IgnoreRange(const std::string& name) {
+  auto f = std::make_shared<Fault>();
+  f->kind = Fault::Kind::IgnoreRange;
+  std::lock_guard<std::mutex> lock(mutex_);
+  faults_[name] = f;
+}
+
+void HttpTestServer::LieAboutRange(const std::string& name, long startShift, long totalShift) {
+  auto f = std::make_shared<Fault>();
+  f->kind = Fault::Kind::LieAboutRange;
+  f->startShift = startShift;
+  f->totalShift = totalShift;
+  std::lock_guard<std::mutex> lock(mutex_);
+  faults_[name] = f;
+}
+
+std::size_t HttpTestServer::BytesSent(const std::string& name) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = sent_.find(name);
+  return it == sent_.end() ? 0 : it->second;
+}
+
+void HttpTestServer::CountSent(const std::string& name, std::size_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sent_[name] += bytes;
+}
+
 void HttpTestServer::ClearFaults() {
   std::lock_guard<std::mutex> lock(mutex_);
   faults_.clear();
@@ -158,7 +189,8 @@ void HttpTestServer::Handle(const httplib::Request& req, httplib::Response& res)
   bool faulty = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    requests_.push_back({name, req.get_header_value("User-Agent")});
+    requests_.push_back({name, req.get_header_value("User-Agent"), req.get_header_value("Range"),
+                         req.get_header_value("If-Range")});
     auto it = faults_.find(name);
     if (it != faults_.end()) {
       Fault& f = *it->second;
@@ -207,6 +239,7 @@ void HttpTestServer::Handle(const httplib::Request& req, httplib::Response& res)
     res.set_content(ErrorPage(), "text/html");
     return;
   }
+  if (ServeRange(req, res, name, faulty ? &fault : nullptr)) return;
   const std::size_t size = std::filesystem::file_size(path, ec);
   auto in = std::make_shared<std::ifstream>(path, std::ios::binary);
   std::size_t limit = size;
@@ -216,7 +249,7 @@ void HttpTestServer::Handle(const httplib::Request& req, httplib::Response& res)
   if (faulty && fault.kind == Fault::Kind::Slow) chunk = fault.bytes;
   res.set_content_provider(
       size, "application/octet-stream",
-      [this, in, limit, chunk, fault, faulty](std::size_t offset, std::size_t length,
+      [this, in, name, limit, chunk, fault, faulty](std::size_t offset, std::size_t length,
                                                httplib::DataSink& sink) {
         if (offset >= limit) {
           if (faulty && fault.kind == Fault::Kind::Stall) {
@@ -229,6 +262,70 @@ void HttpTestServer::Handle(const httplib::Request& req, httplib::Response& res)
         in->seekg(static_cast<std::streamoff>(offset));
         in->read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         if (in->gcount() <= 0) return false;
+        CountSent(name, static_cast<std::size_t>(in->gcount()));
         return sink.write(buffer.data(), static_cast<std::size_t>(in->gcount()));
       });
+}
+
+namespace {
+
+// "bytes=N-" -> N; -1 for anything else.
+long long RangeStart(const std::string& range) {
+  if (range.rfind("bytes=", 0) != 0 || range.empty() || range.back() != '-') return -1;
+  try {
+    return std::stoll(range.substr(6, range.size() - 7));
+  } catch (...) {
+    return -1;
+  }
+}
+
+}  // namespace
+
+// The ETag on every file answer; a Range request answered here (the rest of
+// the file, or the whole when If-Range names another ETag or a mode says
+// so). False when the answer is left to the plain file path.
+bool HttpTestServer::ServeRange(const httplib::Request& req, httplib::Response& res,
+                                const std::string& name, const Fault* fault) {
+  const std::filesystem::path path = std::filesystem::path(root_) / name;
+  std::error_code ec;
+  const auto size = static_cast<long long>(std::filesystem::file_size(path, ec));
+  const auto stamp = std::filesystem::last_write_time(path, ec).time_since_epoch().count();
+  const std::string etag = "\"" + std::to_string(size) + "-" + std::to_string(stamp) + "\"";
+  res.set_header("ETag", etag);
+  const long long start = RangeStart(req.get_header_value("Range"));
+  const std::string ifRange = req.get_header_value("If-Range");
+  const bool ignore = fault && fault->kind == Fault::Kind::IgnoreRange;
+  const bool lie = fault && fault->kind == Fault::Kind::LieAboutRange;
+  if (!req.has_header("Range")) return false;
+  const bool partial = start >= 0 && start < size && !ignore && (ifRange.empty() || ifRange == etag);
+  const long long from = partial ? start : 0;
+  res.status = partial ? 206 : 200;
+  if (partial) {
+    const long long shownStart = from + (lie ? fault->startShift : 0);
+    const long long shownTotal = size + (lie ? fault->totalShift : 0);
+    res.set_header("Content-Range", "bytes " + std::to_string(shownStart) + "-" +
+                                        std::to_string(shownTotal - 1) + "/" +
+                                        std::to_string(shownTotal));
+  }
+  // Sent chunked, so the library does not apply the Range itself.
+  const std::size_t chunk = fault && fault->kind == Fault::Kind::Slow ? fault->bytes : kServeChunk;
+  const int delayMs = fault && fault->kind == Fault::Kind::Slow ? fault->delayMs : 0;
+  auto in = std::make_shared<std::ifstream>(path, std::ios::binary);
+  in->seekg(static_cast<std::streamoff>(from));
+  res.set_chunked_content_provider(
+      "application/octet-stream",
+      [this, in, name, chunk, delayMs](std::size_t, httplib::DataSink& sink) {
+        if (stopping_) return false;
+        if (delayMs > 0) SleepMs(delayMs);
+        std::string buffer(chunk, '\0');
+        in->read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const auto got = static_cast<std::size_t>(std::max<std::streamsize>(in->gcount(), 0));
+        if (got == 0) {
+          sink.done();
+          return true;
+        }
+        CountSent(name, got);
+        return sink.write(buffer.data(), got);
+      });
+  return true;
 }

@@ -69,9 +69,25 @@ class HttpTestServer {
   std::size_t EndlessBytesSent() const { return endlessSent_; }
   void ClearFaults();
 
+  // Every file is served with an ETag made of its size and modification
+  // time, so a file changed on disk between two runs gets another one, and a
+  // request for its rest ("Range: bytes=N-") is answered with 206 and
+  // "Content-Range: bytes N-LAST/SIZE" unless its If-Range names another
+  // ETag (then the whole file, 200). The modes below break that.
+  // Answers every request for name with the whole file (200), Range or not.
+  void IgnoreRange(const std::string& name);
+  // Answers a Range request for name with 206, the body from the asked
+  // offset, and a Content-Range whose start is off by startShift bytes and
+  // whose total is off by totalShift bytes.
+  void LieAboutRange(const std::string& name, long startShift, long totalShift);
+  // Body bytes sent so far in answers for name (what went over the wire).
+  std::size_t BytesSent(const std::string& name) const;
+
   struct Request {
     std::string name;
     std::string userAgent;
+    std::string range;    // the Range header, empty when none
+    std::string ifRange;  // the If-Range header, empty when none
   };
   std::vector<Request> Requests() const;
   int RequestCount(const std::string& name) const;
@@ -85,6 +101,9 @@ class HttpTestServer {
  private:
   struct Fault;
   void Handle(const httplib::Request& request, httplib::Response& response);
+  bool ServeRange(const httplib::Request& request, httplib::Response& response,
+                  const std::string& name, const Fault* fault);
+  void CountSent(const std::string& name, std::size_t bytes);
 
   std::string root_;
   std::unique_ptr<httplib::Server> server_;
@@ -95,4 +114,5 @@ class HttpTestServer {
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<Fault>> faults_;
   std::vector<Request> requests_;
+  std::map<std::string, std::size_t> sent_;
 };

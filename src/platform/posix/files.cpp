@@ -236,6 +236,10 @@ bool RemoveFile(const std::string& path) {
   return Succeeded(::unlink(path.c_str()));
 }
 
+bool LinkFile(const std::string& existing, const std::string& newPath) {
+  return Succeeded(::link(existing.c_str(), newPath.c_str()));
+}
+
 bool RenameNoReplace(const std::string& oldPath, const std::string& newPath) {
   if (Succeeded(::renameat2(AT_FDCWD, oldPath.c_str(), AT_FDCWD, newPath.c_str(),
                             RENAME_NOREPLACE)))

@@ -1,13 +1,16 @@
 // HTTP(S) transfers on libcurl: os::HttpGet and os::HttpDownloadToFile.
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include <curl/curl.h>
 
+#include "platform/http_answer.h"
 #include "platform/os.h"
 
 namespace os {
@@ -34,7 +37,9 @@ void GlobalInitOnce() {
 struct Transfer {
   CURL* easy = nullptr;
   CURLM* multi = nullptr;
+  curl_slist* headers = nullptr;
   ~Transfer() {
+    if (headers) curl_slist_free_all(headers);
     if (multi) {
       if (easy) curl_multi_remove_handle(multi, easy);
       curl_multi_cleanup(multi);
@@ -76,13 +81,64 @@ struct SinkState {
   std::int64_t maxBytes;
   std::int64_t received = 0;
   bool overCap = false;
+  // The answer's headers, for the range check and the validator; each
+  // answer of a redirect chain starts them anew.
+  const HttpRequest* request = nullptr;
+  CURL* easy = nullptr;
+  std::string etag, lastModified, contentRange;
+  bool answered = false;
+  bool rangeMismatch = false;
 };
+
+// The value of header line when it is the named header ("ETag: x" -> "x").
+bool HeaderValue(std::string_view line, std::string_view name, std::string& value) {
+  if (line.size() <= name.size() || line[name.size()] != ':') return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(line[i])) !=
+        std::tolower(static_cast<unsigned char>(name[i])))
+      return false;
+  }
+  value.assign(line.substr(name.size() + 1));
+  return true;
+}
+
+size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
+  auto* state = static_cast<SinkState*>(user);
+  const std::string_view line(data, size * count);
+  if (line.rfind("HTTP/", 0) == 0) {
+    state->etag.clear();
+    state->lastModified.clear();
+    state->contentRange.clear();
+  }
+  HeaderValue(line, "etag", state->etag) || HeaderValue(line, "last-modified", state->lastModified) ||
+      HeaderValue(line, "content-range", state->contentRange);
+  return size * count;
+}
+
+// Judges the final answer once, before its first body byte: a 206 for
+// another part of the file stops the transfer, and the caller learns whether
+// the body continues its bytes or starts the file anew.
+bool DeliverAnswer(SinkState& state) {
+  if (state.answered) return !state.rangeMismatch;
+  state.answered = true;
+  long status = 0;
+  curl_easy_getinfo(state.easy, CURLINFO_RESPONSE_CODE, &status);
+  const RangeVerdict verdict = JudgeRangeAnswer(*state.request, status, state.contentRange);
+  HttpAnswer answer;
+  answer.continues = verdict == RangeVerdict::Continues;
+  answer.refused = verdict == RangeVerdict::Mismatch;
+  answer.validator = ChooseValidator(state.etag, state.lastModified);
+  state.rangeMismatch = answer.refused;
+  const bool wanted = !state.request->onAnswer || state.request->onAnswer(answer);
+  return wanted && !answer.refused;
+}
 
 // Hands what libcurl delivers to the sink in blocks of at most maxBlock bytes;
 // a refused block stops the transfer, and so does a body beyond the cap.
 size_t WriteToSink(char* data, size_t size, size_t count, void* user) {
   auto* state = static_cast<SinkState*>(user);
   const std::size_t total = size * count;
+  if (!DeliverAnswer(*state)) return 0;
   if (total > 0) state->lastData = SteadyClock::now();
   // Beyond the cap only the first byte too many is handed on, then it stops.
   const bool capped = state->maxBytes >= 0 &&
@@ -102,6 +158,22 @@ size_t WriteToSink(char* data, size_t size, size_t count, void* user) {
   return total;
 }
 
+// Asks for the rest of a file (Range, If-Range) and collects the answer's
+// headers for the range check.
+bool RequestRange(Transfer& t, const HttpRequest& request, SinkState& state) {
+  bool ok = curl_easy_setopt(t.easy, CURLOPT_HEADERFUNCTION, ReadHeader) == CURLE_OK &&
+            curl_easy_setopt(t.easy, CURLOPT_HEADERDATA, &state) == CURLE_OK;
+  const std::string headers = RangeHeaders(request);
+  for (std::size_t at = 0; ok && at < headers.size();) {
+    const std::size_t end = headers.find("\r\n", at);
+    t.headers = curl_slist_append(t.headers, headers.substr(at, end - at).c_str());
+    ok = t.headers != nullptr;
+    at = end + 2;
+  }
+  if (ok && t.headers) ok = curl_easy_setopt(t.easy, CURLOPT_HTTPHEADER, t.headers) == CURLE_OK;
+  return ok;
+}
+
 }  // namespace
 
 bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle) {
@@ -116,6 +188,9 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
   if (!t.easy || !Configure(t.easy, request)) return fail("the transfer could not be set up");
   SinkState state{&sink, std::max<std::size_t>(request.maxBlock, 1), SteadyClock::now(),
                   request.maxBytes};
+  state.request = &request;
+  state.easy = t.easy;
+  if (!RequestRange(t, request, state)) return fail("the transfer could not be set up");
   const long bufferSize =
       static_cast<long>(std::clamp<std::size_t>(request.maxBlock, 1024, CURL_MAX_READ_SIZE));
   curl_easy_setopt(t.easy, CURLOPT_BUFFERSIZE, bufferSize);
@@ -149,7 +224,8 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
   while (CURLMsg* msg = curl_multi_info_read(t.multi, &queued)) {
     if (msg->msg != CURLMSG_DONE || msg->easy_handle != t.easy) continue;
     const CURLcode code = msg->data.result;
-    if (code == CURLE_OK) return true;
+    if (state.rangeMismatch) return fail("the site answered with another part of the file");
+    if (code == CURLE_OK) return DeliverAnswer(state) || fail("the transfer was stopped");
     if (state.overCap) return fail("the site sent more than expected");
     // libcurl's detailed text ("Operation too slow. ...", "Failed to connect ...").
     return fail(errorText[0] ? errorText : curl_easy_strerror(code));
@@ -171,7 +247,11 @@ bool HttpDownloadToFile(const HttpRequest& request, const std::string& path, con
     return !writeFailed;
   };
   // The whole body in one call; the window is still kept alive while waiting.
-  bool received = HttpGet(request, toFile, idle);
+  HttpRequest whole = request;
+  whole.resumeFrom = 0;
+  whole.ifRange.clear();
+  whole.onAnswer = nullptr;
+  bool received = HttpGet(whole, toFile, idle);
   if (writeFailed && request.failureText)
     *request.failureText = "cannot write " + path + ": " + LastErrorText();
   const bool closed = file->Close();

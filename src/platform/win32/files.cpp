@@ -244,6 +244,11 @@ bool RemoveFile(const std::string& path) {
   return !path.empty() && Succeeded(::DeleteFileW(WidePath(path).c_str()));
 }
 
+bool LinkFile(const std::string& existing, const std::string& newPath) {
+  return Succeeded(
+      ::CreateHardLinkW(WidePath(newPath).c_str(), WidePath(existing).c_str(), nullptr));
+}
+
 bool RenameNoReplace(const std::string& oldPath, const std::string& newPath) {
   return Succeeded(::MoveFileExW(WidePath(oldPath).c_str(), WidePath(newPath).c_str(),
                                  MOVEFILE_WRITE_THROUGH));

@@ -25,6 +25,7 @@
 #include <urlmon.h>
 #include <wininet.h>
 
+#include "platform/http_answer.h"
 #include "platform/os.h"
 
 namespace os {
@@ -155,6 +156,8 @@ struct InetFetch {
   bool connected = false;  // a connection to the server (or proxy) stands
   bool finished = false;   // set by the worker when it has ended
   bool complete = false;   // ... after the whole body was read
+  bool answered = false;   // the answer's headers are in `answer`
+  HttpAnswer answer;
 
   void MarkConnected() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -202,6 +205,34 @@ std::int64_t AnnouncedLength(HINTERNET request) {
   wchar_t* end = nullptr;
   const unsigned long long length = std::wcstoull(text, &end, 10);
   return end != text && *end == L'\0' ? static_cast<std::int64_t>(length) : -1;
+}
+
+// A header of the answer as the server wrote it; empty when it sent none.
+std::string AnswerHeader(HINTERNET request, DWORD which) {
+  wchar_t text[1024] = {};
+  DWORD size = sizeof text - sizeof(wchar_t);
+  DWORD index = 0;
+  if (!HttpQueryInfoW(request, which, text, &size, &index)) return {};
+  return win32::Utf8(text);
+}
+
+// Judges the answer's headers (the range check and the validator) and hands
+// them to the calling thread. False when a 206 answers for another part.
+bool TakeAnswer(InetFetch& fetch, HINTERNET request, const HttpRequest& asked) {
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  DWORD index = 0;
+  HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index);
+  const RangeVerdict verdict = JudgeRangeAnswer(
+      asked, static_cast<long>(status), AnswerHeader(request, HTTP_QUERY_CONTENT_RANGE));
+  std::lock_guard<std::mutex> lock(fetch.mutex);
+  fetch.answer.continues = verdict == RangeVerdict::Continues;
+  fetch.answer.refused = verdict == RangeVerdict::Mismatch;
+  fetch.answer.validator = ChooseValidator(AnswerHeader(request, HTTP_QUERY_ETAG),
+                                           AnswerHeader(request, HTTP_QUERY_LAST_MODIFIED));
+  fetch.answered = true;
+  fetch.changed.notify_all();
+  return !fetch.answer.refused;
 }
 
 // Reads the body into the queue. True at its end when the server sent as
@@ -301,7 +332,11 @@ void ReadBody(const std::shared_ptr<InetFetch>& fetch, const HttpRequest& reques
                                    nullptr, accept, flags, context));
   if (!sent.get()) return finish(false);
   SetTimeouts(sent.get(), request);
-  finish(HttpSendRequestW(sent.get(), nullptr, 0, nullptr, 0) && !fetch->Aborted() &&
+  // Asks for the rest of a file (Range, If-Range) when it continues one.
+  const std::wstring headers = win32::Wide(RangeHeaders(request));
+  finish(HttpSendRequestW(sent.get(), headers.empty() ? nullptr : headers.c_str(),
+                          static_cast<DWORD>(headers.size()), nullptr, 0) &&
+         !fetch->Aborted() && TakeAnswer(*fetch, sent.get(), request) &&
          ReadInto(*fetch, sent.get()));
 }
 
@@ -454,10 +489,12 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
   bool overCap = false;
   Watch watch(request, idle);
   std::deque<std::string> ready;
+  bool answerTaken = false;
   for (;;) {
     bool finished = false;
     bool complete = false;
     bool connected = false;
+    std::optional<HttpAnswer> answer;
     {
       std::unique_lock<std::mutex> lock(fetch->mutex);
       fetch->changed.wait_until(lock, watch.NextWake(),
@@ -470,7 +507,19 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
       finished = fetch->finished;
       complete = fetch->complete;
       connected = fetch->connected;
+      if (fetch->answered && !answerTaken) answer = fetch->answer;
       fetch->changed.notify_all();
+    }
+    // The answer is judged before its first byte is handed on.
+    if (answer) {
+      answerTaken = true;
+      const bool wanted = !request.onAnswer || request.onAnswer(*answer);
+      if (!wanted || answer->refused) {
+        fetch->Abort();
+        worker->detach();
+        return fail(answer->refused ? "the site answered with another part of the file"
+                                    : "the transfer was stopped");
+      }
     }
     bool accepted = true;
     for (const std::string& block : ready) {

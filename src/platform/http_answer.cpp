@@ -1,0 +1,74 @@
+#include "platform/http_answer.h"
+
+#include <charconv>
+
+namespace os {
+namespace {
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
+                           text.back() == '\n'))
+    text.remove_suffix(1);
+  return text;
+}
+
+// Reads a decimal number up to stop; false when there is none or more follows.
+bool ReadNumber(std::string_view& text, char stop, std::int64_t& value) {
+  const std::size_t end = stop ? text.find(stop) : text.size();
+  if (end == std::string_view::npos || end == 0) return false;
+  const char* first = text.data();
+  const auto [ptr, ec] = std::from_chars(first, first + end, value);
+  if (ec != std::errc() || ptr != first + end || value < 0) return false;
+  text.remove_prefix(stop ? end + 1 : end);
+  return true;
+}
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ContentRangeContinues(std::string_view contentRange, std::int64_t from, std::int64_t total) {
+  std::string_view text = Trimmed(contentRange);
+  const std::size_t blank = text.find(' ');
+  if (blank == std::string_view::npos || !EqualsIgnoringCase(text.substr(0, blank), "bytes"))
+    return false;
+  text = Trimmed(text.substr(blank + 1));
+  std::int64_t first = 0, last = 0, complete = 0;
+  if (!ReadNumber(text, '-', first) || !ReadNumber(text, '/', last) ||
+      !ReadNumber(text, '\0', complete))
+    return false;
+  // Asked from `from` to the end: exactly that, of a file of the listed size.
+  return first == from && last >= first && last + 1 == complete && (total < 0 || complete == total);
+}
+
+RangeVerdict JudgeRangeAnswer(const HttpRequest& request, long status,
+                              std::string_view contentRange) {
+  if (request.resumeFrom <= 0 || status != 206) return RangeVerdict::Whole;
+  return ContentRangeContinues(contentRange, request.resumeFrom, request.resumeTotal)
+             ? RangeVerdict::Continues
+             : RangeVerdict::Mismatch;
+}
+
+std::string RangeHeaders(const HttpRequest& request) {
+  if (request.resumeFrom <= 0) return {};
+  std::string headers = "Range: bytes=" + std::to_string(request.resumeFrom) + "-\r\n";
+  if (!request.ifRange.empty()) headers += "If-Range: " + request.ifRange + "\r\n";
+  return headers;
+}
+
+std::string ChooseValidator(std::string_view etag, std::string_view lastModified) {
+  etag = Trimmed(etag);
+  if (!etag.empty() && etag.substr(0, 2) != "W/" && etag.substr(0, 2) != "w/")
+    return std::string(etag);
+  return std::string(Trimmed(lastModified));
+}
+
+}  // namespace os

@@ -1,0 +1,36 @@
+#pragma once
+// How both transfer backends judge a server's answer to a request that
+// continues a file: the 206 and Content-Range check, and which validator a
+// file is continued under later.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/os.h"
+
+namespace os {
+
+enum class RangeVerdict {
+  Whole,      // the body is the whole file from its first byte
+  Continues,  // the body is the rest of the file from resumeFrom on
+  Mismatch,   // a 206 for another part or another file: nothing of it is used
+};
+
+// Whether contentRange ("bytes 100-199/200") covers exactly from to the end
+// of a file of total bytes (total < 0: of any known size).
+bool ContentRangeContinues(std::string_view contentRange, std::int64_t from, std::int64_t total);
+
+// What an answer with this status and Content-Range is, for request.
+RangeVerdict JudgeRangeAnswer(const HttpRequest& request, long status,
+                              std::string_view contentRange);
+
+// The text of the If-Range header a request sends; empty when it asks for
+// the whole file.
+std::string RangeHeaders(const HttpRequest& request);
+
+// A strong ETag when there is one (a weak one cannot continue a file), else
+// the Last-Modified date; both as the server wrote them, trimmed.
+std::string ChooseValidator(std::string_view etag, std::string_view lastModified);
+
+}  // namespace os
