@@ -55,6 +55,7 @@ std::string FetchKept(RunContext& context, const FileEntry& entry, KeptRecord& r
     AddDownloadedBytes(entry.size);
     return {};
   }
+  os::MakeDirectory(KeptFolder());  // made when a file is first fetched
   TransferResume resume;
   resume.total = entry.size;
   resume.validator = kept.validator;
@@ -187,7 +188,6 @@ bool DownloadUpdateFiles(RunContext& context) {
     ShowUpdateId(UpdateIdOf(context.updateInfo));
 
     const std::vector<std::string_view> pieces = ListPieces(files);
-    os::MakeDirectory(KeptFolder());
     KeepOnlyListed(context, pieces);
     FileEntry probe;
     for (std::size_t i = 1; i <= pieces.size(); ++i) {
