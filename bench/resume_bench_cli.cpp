@@ -27,20 +27,15 @@
 #include "support/fileutil.h"
 #include "support/http_test_server.h"
 #include "support/nuldev.h"
+#include "support/recording_display.h"
 
 namespace {
 
 const std::string kName = "big.bin";
 
 // Presses Cancel once the download has passed cancelAt bytes.
-class CancellingSurface : public DisplaySurface {
+class CancellingSurface : public RecordingDisplay {
  public:
-  void SetStatusText(const std::string&) override {}
-  void SetPercent(int) override {}
-  void SetIllustration(char) override {}
-  void SetCaption(const std::string&) override {}
-  void SetUpdateIdText(const std::string&) override {}
-  void SetCauseText(const std::string&) override {}
   void Pump() override {
     if (cancelAt > 0 && downloadedBytes >= cancelAt) RequestCancel();
   }
@@ -76,8 +71,7 @@ int main(int argc, char** argv) {
   unsetenv("http_proxy");
   SetProgramName("tvqlupd");
   AssignNullText(StdText());
-  CancellingSurface surface;
-  SetDisplaySurface(&surface);
+  CancellingSurface surface;  // installs itself
   {
     std::mt19937_64 random(42);
     std::ofstream out(root / "site" / kName, std::ios::binary);
@@ -92,7 +86,9 @@ int main(int argc, char** argv) {
   const std::string site = server.BaseUrl();
 
   surface.cancelAt = size / 2;
-  server.Slow(kName, 1 << 20, 1);  // slow enough for Cancel to land near half
+  // Paced like a line slower than the disk, so the socket buffers hold little
+  // when Cancel lands near half.
+  server.Slow(kName, 65536, 1);
   Download(site, list);
   ResetCancelForTests();
   surface.cancelAt = 0;
@@ -111,7 +107,6 @@ int main(int argc, char** argv) {
   const bool ok3 = Download(site, list) && Download(site, list);  // installation failed between
   Report("verified, installation failed, then the next run", server.BytesSent(kName) - before, size,
          ok3);
-  SetDisplaySurface(nullptr);
   std::filesystem::remove_all(root);
   return ok1 && ok2 && ok3 ? 0 : 1;
 }
