@@ -393,9 +393,7 @@ def main():
     checker = Checker(tools, site, template, scratch, ref, contents)
     results = list(fl.run_parallel(list(enumerate(states)), checker.check, args.jobs))
     text, bad = summarise(results, len(model.ops), n_states, sampled, clock.minutes(), args.jobs)
-    print(text)
-    with open(os.path.join(args.work, "summary.txt"), "w") as f:
-        f.write(text + "\n")
+    fl.report(text, os.path.join(args.work, "summary.txt"))
     return 1 if bad else 0
 
 
