@@ -324,6 +324,27 @@ def read_trace(path):
     return calls
 
 
+def prepare(parser):
+    """Parses the options every sweep takes (--build, --work, --jobs) and more
+    the parser was given, and makes the update site and the installation
+    template below WORK/scratch, on a private tmpfs when it can be had.
+    Returns (options, tools, scratch directory, on tmpfs, site, template)."""
+    in_private_mount_namespace(sys.argv)
+    parser.add_argument("--build", required=True, help="the build with tvqlupd and tvqpublish")
+    parser.add_argument("--work", required=True, help="a directory the sweep may empty")
+    # Runs mostly wait (designed waits, flushes): more of them than cores.
+    parser.add_argument("--jobs", type=int, default=3 * (os.cpu_count() or 1))
+    options = parser.parse_args()
+    tools = Tools(options.build)
+    shutil.rmtree(options.work, ignore_errors=True)
+    os.makedirs(options.work)
+    scratch = os.path.join(options.work, "scratch")
+    on_tmpfs = private_tmpfs(scratch)
+    os.makedirs(scratch, exist_ok=True)
+    site, template = make_fixture(tools, os.path.join(scratch, "fixture"))
+    return options, tools, scratch, on_tmpfs, site, template
+
+
 def run_parallel(jobs, work, workers=None):
     """Runs work(job) for every job on a pool sized to the cores; yields results."""
     workers = workers or max(1, os.cpu_count() or 1)

@@ -364,36 +364,25 @@ def summarise(results, n_ops, n_states, sampled, minutes, jobs):
 
 
 def main():
-    fl.in_private_mount_namespace(sys.argv)
     parser = argparse.ArgumentParser()
-    parser.add_argument("--build", required=True)
-    parser.add_argument("--work", required=True)
-    parser.add_argument("--jobs", type=int, default=2 * (os.cpu_count() or 1))
     parser.add_argument("--max-states", type=int, default=1500)
-    args = parser.parse_args()
     clock = fl.Stopwatch()
-    tools = fl.Tools(args.build)
-    shutil.rmtree(args.work, ignore_errors=True)
-    os.makedirs(args.work)
-    scratch = os.path.join(args.work, "scratch")
-    fl.private_tmpfs(scratch)
-    os.makedirs(scratch, exist_ok=True)
-    site, template = fl.make_fixture(tools, os.path.join(scratch, "fixture"))
+    options, tools, scratch, _, site, template = fl.prepare(parser)
     ref, model, before, after = reference(tools, site, template, scratch)
     contents = Contents(model, before, after, tree_files(site))
     states = CrashStates(model).states()
-    sampled = ""
-    if len(states) > args.max_states:
-        # Evenly spread over the run, first and last state always in.
-        step = len(states) / float(args.max_states)
-        states = [states[int(i * step)] for i in range(args.max_states)]
-        sampled = " (every %.1fth checked: more than --max-states %d)" % (step, args.max_states)
-    n_states = len(states) if not sampled else int(round(len(states) * step))
+    all_states, sampled = len(states), ""
+    if all_states > options.max_states:
+        # Evenly spread over the run.
+        step = all_states / float(options.max_states)
+        states = [states[int(i * step)] for i in range(options.max_states)]
+        sampled = " (every %.1fth checked: more than --max-states %d)" % (step, options.max_states)
     print("%d operations, %d states to check%s" % (len(model.ops), len(states), sampled), flush=True)
     checker = Checker(tools, site, template, scratch, ref, contents)
-    results = list(fl.run_parallel(list(enumerate(states)), checker.check, args.jobs))
-    text, bad = summarise(results, len(model.ops), n_states, sampled, clock.minutes(), args.jobs)
-    fl.report(text, os.path.join(args.work, "summary.txt"))
+    results = list(fl.run_parallel(list(enumerate(states)), checker.check, options.jobs))
+    text, bad = summarise(results, len(model.ops), all_states, sampled, clock.minutes(),
+                          options.jobs)
+    fl.report(text, os.path.join(options.work, "summary.txt"))
     return 1 if bad else 0
 
 
