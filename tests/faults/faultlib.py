@@ -288,6 +288,31 @@ def check_installation(ref, app, after_follow_up=False):
     return v
 
 
+def self_check(ref, template, scratch):
+    """The invariants must catch what they are for: a torn file, a duplicate
+    key and a record without its files, each made on a copy of the
+    installation. Stops the sweep when one goes unnoticed."""
+    cases = {
+        "torn file": lambda app: write_file(os.path.join(app, ref.names[0]), b"torn"),
+        "duplicate key": lambda app: append(os.path.join(app, SETTINGS_NAME),
+                                            OLD_SETTINGS[-1].encode() + b"\r\n"),
+        "recorded without its files": lambda app: write_file(
+            os.path.join(app, SETTINGS_NAME), ref.after[SETTINGS_NAME]),
+    }
+    for category, damage in cases.items():
+        app, _, _ = place_installation(template, os.path.join(scratch, "self-check"))
+        damage(app)
+        found = [c for c, _ in check_installation(ref, app).problems]
+        if category not in found:
+            raise SystemExit("self-check: the invariants miss a %s (found %s)" % (category, found))
+    shutil.rmtree(os.path.join(scratch, "self-check"))
+
+
+def append(path, data):
+    with open(path, "ab") as f:
+        f.write(data)
+
+
 # ------------------------------------------------------------------ traces
 
 TRACE_LINE = re.compile(r"^(\d+)\s+(\w+)\((.*)\)\s+=\s+(-?\d+|\?)(.*)$")

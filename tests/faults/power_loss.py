@@ -276,6 +276,17 @@ class Contents:
         return full[:size]
 
 
+def check_model(crash, contents, after):
+    """The model replayed to the end with nothing lost must be the tree the
+    run left; stops the check when it is not."""
+    entries = crash.replay(len(crash.ops), set(), set())
+    modelled = {path: contents.of(ino, size) for path, (ino, size) in entries.items()}
+    real = {path: data for path, data in after.items() if path != "account.log"}
+    if modelled != real:
+        differ = sorted(p for p in set(modelled) | set(real) if modelled.get(p) != real.get(p))
+        raise SystemExit("the traced model differs from the run's tree at: " + ", ".join(differ))
+
+
 def tree_files(root):
     """Relative path -> content of every regular file below root."""
     out = {}
@@ -369,8 +380,11 @@ def main():
     clock = fl.Stopwatch()
     options, tools, scratch, _, site, template = fl.prepare(parser)
     ref, model, before, after = reference(tools, site, template, scratch)
+    fl.self_check(ref, template, scratch)
     contents = Contents(model, before, after, tree_files(site))
-    states = CrashStates(model).states()
+    crash = CrashStates(model)
+    check_model(crash, contents, after)
+    states = crash.states()
     all_states, sampled = len(states), ""
     if all_states > options.max_states:
         # Evenly spread over the run.

@@ -253,6 +253,7 @@ def main():
     clock = fl.Stopwatch()
     options, tools, scratch, on_tmpfs, site, template = fl.prepare(parser)
     ref, by_kind, others, ref_dir = reference_run(tools, site, template, scratch)
+    fl.self_check(ref, template, scratch)
     points = plan(by_kind, set(filter(None, options.only.split(","))))
     print("%d runs planned (%s); scratch on %s" % (
         len(points), ", ".join("%s %d" % (k, len(v)) for k, v in by_kind.items()),
