@@ -179,16 +179,17 @@ def private_tmpfs(directory, size="1g"):
 
 def in_private_mount_namespace(argv):
     """Re-runs this script in a private mount namespace when it can (as root,
-    with unshare); returns only when it cannot or already does."""
-    if os.environ.get("TVQ_FAULTS_NAMESPACE") or os.geteuid() != 0 or not shutil.which("unshare"):
+    or in a user namespace of its own otherwise); returns only when it
+    cannot or already does."""
+    if os.environ.get("TVQ_FAULTS_NAMESPACE") or not shutil.which("unshare"):
         return
-    env = dict(os.environ, TVQ_FAULTS_NAMESPACE="1")
-    probe = subprocess.run(["unshare", "-m", "--propagation", "private", "true"],
-                           stderr=subprocess.DEVNULL)
-    if probe.returncode != 0:
+    unshare = ["unshare", "-m", "--propagation", "private"]
+    if os.geteuid() != 0:
+        unshare.insert(1, "-r")
+    if subprocess.run(unshare + ["true"], stderr=subprocess.DEVNULL).returncode != 0:
         return
-    done = subprocess.run(["unshare", "-m", "--propagation", "private", sys.executable] + argv,
-                          env=env)
+    done = subprocess.run(unshare + [sys.executable] + argv,
+                          env=dict(os.environ, TVQ_FAULTS_NAMESPACE="1"))
     sys.exit(done.returncode)
 
 
