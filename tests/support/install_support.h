@@ -35,8 +35,10 @@ class InstallFixture : public ::testing::Test {
     savedCwd_ = os::CurrentDirectory();
     SetProgramName("tvqlupd");
     tempVar_.Set(root / "temp");
-    work = WorkDirectory() + "/";
     app = root / "app";
+    // The work directory is named after the installation: set it first.
+    os::SetExecutablePathForTests(app + "/tvqlupd");
+    work = WorkDirectory() + "/";
     outside = root / "outside";
     ASSERT_TRUE(os::MakeDirectories(work));
     ASSERT_TRUE(os::MakeDirectories(app));
@@ -47,11 +49,20 @@ class InstallFixture : public ::testing::Test {
     ResetInstallOkForTests();
   }
   void TearDown() override {
+    os::SetExecutablePathForTests("");
     os::ChangeDirectory(savedCwd_);
     ResetMorePendingForTests();
   }
 
   std::string W(const std::string& name) const { return work + name; }
+  // The installation of every entry of the work directory but its
+  // directories, as if each had been verified in this run.
+  bool InstallWorkFiles() const {
+    std::vector<std::string> names;
+    for (const os::DirEntry& e : os::ListDirectory(work))
+      if (!os::StatPath(W(e.name)).isDirectory) names.push_back(e.name);
+    return InstallUpdate(names);
+  }
   std::string App(const std::string& name) const { return app + "/" + name; }
 
   // Names in a directory (sorted).
