@@ -196,8 +196,9 @@ bool InstallMainApplication(const std::string& w) {
     ShowInstallProgress(30 + i / 4);
   }
   if (InUse(mainExe)) {
+    // Why it cannot be opened for writing ("Text file busy").
+    installFailure = Status::Failed(mainExe + " is in use", os::LastErrorText()).message();
     ErrorBox("Sorry, \"" + mainExe + "\" cannot be replaced. Update will abort.");
-    installFailure = mainExe + " is in use";
     return false;
   }
   CopyWithRetries(w + mainExe, "", false);

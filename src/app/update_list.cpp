@@ -107,6 +107,7 @@ bool ReadLocalList(const std::string& path, std::string& list) {
     }
   }
   const bool ok = !file.IoError();
+  if (!ok) listFailure = "cannot read " + path + ": " + file.ErrorText();
   file.Close();
   return ok;
 }

@@ -146,11 +146,10 @@ bool SyncDirectoryOf(const std::string& path) {
 }
 
 // Remembers the first read failure of the store, with the system's text.
-void NoteReadFailure(const std::string& path) {
+void NoteReadFailure(const std::string& path, const std::string& cause) {
   std::string& failure = St().readFailure;
   if (failure.empty())
-    failure = Status::Failed("cannot read settings file \"" + path + "\"", os::LastErrorText())
-                  .message();
+    failure = Status::Failed("cannot read settings file \"" + path + "\"", cause).message();
 }
 
 // A missing file holds no settings; one that exists but cannot be opened or
@@ -160,13 +159,13 @@ bool OpenCurrentForReading() {
   const std::string path = CurrentFileName();
   if (!CfgFileIsUsable(path)) return false;
   if (St().file.OpenRead(path)) return true;
-  if (os::StatPath(path).exists) NoteReadFailure(path);
+  if (os::StatPath(path).exists) NoteReadFailure(path, os::LastErrorText());
   return false;
 }
 
 // Closes the file read by a search, noting a read error it met.
 void CloseAfterReading() {
-  if (St().file.IoError()) NoteReadFailure(CurrentFileName());
+  if (St().file.IoError()) NoteReadFailure(CurrentFileName(), St().file.ErrorText());
   CloseStoreFile();
 }
 

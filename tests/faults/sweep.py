@@ -53,6 +53,8 @@ def normalised(text, point_dir):
     """A call's text without what differs between runs: the point's directory,
     temporary names' random parts, descriptors' numbers."""
     text = text.replace(point_dir, "{P}")
+    # The work directory is named after the installation's directory.
+    text = re.sub(r"tvqlupd-[0-9a-f]{16}", "tvqlupd-KEY", text)
     text = re.sub(r"~[A-Za-z0-9]{6}$", "~XXXXXX", text)
     return re.sub(r"\d+", "#", text)
 
