@@ -6,7 +6,7 @@
 std::string MainAppName();        // "tvq"
 std::string MainAppExeName();     // "tvq.exe"
 std::string MainAppPackedName();  // "tvq.ex_"
-std::string RestartCommandLine(); // "tvq /ExitAndLiveUpdate=on"
+std::string RestartCommandLine(); // "<application directory>/tvq.exe /ExitAndLiveUpdate=on", quoted as needed
 std::string LowerProgramName();
 std::string WorkDirectory();      // TEMP + delimiter + lower-case program name
 std::string DefaultUpdateSite();  // the maker's site + lower-case program name + "/"

@@ -323,7 +323,11 @@ void RunLiveUpdate() {
     if (!workReady) {
       runFailed = true;
     } else if (fetched) {
-      if (!ListIsStable(context)) runFailed = true;
+      if (!ListIsStable(context)) {
+        runFailed = true;
+        const std::string unstable = ListFailureText().empty() ? "the list changed between readings" : ListFailureText();
+        ReportCause("no stable update list from " + ControlsReplaced(context.site), unstable);
+      }
     } else {
       runFailed = true;
       ShowDiagnostic("Cannot download list from host.");
@@ -353,7 +357,7 @@ void RunLiveUpdate() {
         }
         // A cancelled run records nothing, so the same update is offered again.
         if (!runFailed && !CancelRequested())
-          CfgPutStr("LiveUpdate.lastUpdateInfo", FirstLine(context.updateInfo));
+          CfgPutStr("LiveUpdate.lastUpdateInfo", ControlsReplaced(FirstLine(context.updateInfo)));
       }
     }
   }
