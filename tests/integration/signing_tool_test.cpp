@@ -182,7 +182,9 @@ TEST_F(SigningTool, ChannelAndExpiryBindTheListSignatureAndVerifyWarnsBeforeItLa
       {{"sign", site.path(), "--key", dir / "k.key", "--expires"}, "need a value"},
   };
   for (const auto& c : refused) {
-    const ProcessResult r = Exec(c.args);
+    std::vector<std::string> argv = {kTool};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const ProcessResult r = Exec(argv);
     EXPECT_EQ(r.exitCode, 2) << c.why;
     EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
     EXPECT_FALSE(PathExists(site / "!update-info.txt")) << c.why;

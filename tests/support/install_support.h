@@ -42,11 +42,14 @@ class InstallFixture : public ::testing::Test {
     ASSERT_TRUE(os::MakeDirectories(app));
     ASSERT_TRUE(os::MakeDirectories(outside));
     ASSERT_TRUE(os::ChangeDirectory(app));
+    // The program lives in the application directory, as installed.
+    os::SetExecutablePathForTests(app + "/tvqlupd");
     SetLanguage('E');
     ResetMorePendingForTests();
     ResetInstallOkForTests();
   }
   void TearDown() override {
+    os::SetExecutablePathForTests("");
     os::ChangeDirectory(savedCwd_);
     ResetMorePendingForTests();
   }
