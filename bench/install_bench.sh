@@ -43,8 +43,9 @@ best_of3() {
 install_vs_cp() {
   name=$1
   src=$2
+  work=$(TEMP="$ROOT/temp" "$CLI" workdir)
   setup="rm -rf '$ROOT/temp' '$ROOT/app' '$ROOT/cp'; mkdir -p '$ROOT/temp' '$ROOT/app';
-         cp -r '$src' '$ROOT/temp/tvqlupd'; sync"
+         cp -r '$src' '$work'; sync"
   inst=$(best_of3 "$setup" "TEMP='$ROOT/temp' '$CLI' install '$ROOT/app'")
   cp_ms=$(best_of3 "$setup" "cp -r '$src' '$ROOT/cp'")
   cps_ms=$(best_of3 "$setup" "cp -r '$src' '$ROOT/cp' && sync")

@@ -1,9 +1,11 @@
 // tvqlupd: one start performs one update run of the application directory in
 // which the program stands.
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "app/names.h"
 #include "app/run.h"
 #include "platform/os.h"
 #include "settings/config.h"
@@ -11,6 +13,7 @@
 #include "settings/settings_env.h"
 #include "support/fileutil.h"
 #include "support/lingua.h"
+#include "support/status.h"
 #include "support/strfn.h"
 #include "support/ui_hooks.h"
 #include "ui/console_display.h"
@@ -40,17 +43,31 @@ std::string ComputeProgramName() {
   return StripExt(FileNameOf(os::ExecutablePath()));
 }
 
-// Runs the update in the console display (no window available).
-int RunOnConsole() {
+// Runs in the console display (no window available).
+int RunOnConsole(const std::function<void()>& run) {
   ConsoleDisplay console;
   SetDisplaySurface(&console);
   ResetDisplayState();
   ShowStatus(LangText("G:am initialisieren;F:initialisation en cours;*:initializing") + "...");
   os::SleepMs(2000);
-  RunLiveUpdate();
+  run();
   console.Finish();
   SetDisplaySurface(nullptr);
   return 0;
+}
+
+// The installation's run lock. A run that has just restarted the main
+// application may still be ending while the application starts the next
+// run, so a held lock is waited for a few seconds before giving up.
+os::RunLock AcquireRunLock() {
+  constexpr int kTries = 20;
+  constexpr int kPauseMs = 250;
+  const std::string dir = ProgramDir(false);
+  for (int i = 1;; ++i) {
+    os::RunLock lock = os::RunLock::Acquire(dir, InstallationKey());
+    if (lock.state() != os::RunLock::State::Busy || i == kTries) return lock;
+    os::SleepMs(kPauseMs);
+  }
 }
 
 }  // namespace
@@ -74,16 +91,26 @@ int main(int argc, char** argv) {
   // appears as a box above the desktop.
   const bool windowed = TryOpenDisplay();
   if (windowed) SetUserInterface(&WindowUserInterface());
+  SetProgramName(ComputeProgramName());
+  os::WatchInterrupts();
+
+  // Nothing is read or written before the installation is this run's alone:
+  // the settings store already applies /Key=Value switches at its start.
+  const os::RunLock lock = AcquireRunLock();
+  if (lock.state() != os::RunLock::State::Held) {
+    const Status refused = RunLockRefusal(lock);
+    const auto report = [&] { ReportRunRefused(refused); };
+    return windowed ? RunWindow(report) : RunOnConsole(report);
+  }
+
   CfgInit();
   CfgStartup();
   LoadUserColors();
-  SetProgramName(ComputeProgramName());
 
   // A wait marker left in the program directory is removed; errors are ignored.
   DeleteFileChecked(ProgramDir(true) + "TVQUWait.wat");
 
   // The window where one can be shown, the console everywhere else.
-  os::WatchInterrupts();
   if (windowed) return RunWindow(RunLiveUpdate);
-  return RunOnConsole();
+  return RunOnConsole(RunLiveUpdate);
 }

@@ -1,6 +1,8 @@
 #include "app/download.h"
 
+#include <algorithm>
 #include <exception>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -15,6 +17,7 @@
 #include "support/fileutil.h"
 #include "support/lingua.h"
 #include "support/nuldev.h"
+#include "support/status.h"
 #include "support/strfn.h"
 
 namespace {
@@ -33,9 +36,42 @@ std::string VerifyFailure(const std::string& path, const FileEntry& entry) {
   if (entry.size >= 0 && FileSize64(path) != entry.size)
     return "the file's size is " + std::to_string(FileSize64(path)) + " bytes, listed " +
            std::to_string(entry.size);
-  if (entry.checksum != kNoChecksum && FileChecksum(path) != entry.checksum)
-    return "the file's checksum differs from the listed one";
+  if (entry.checksum == kNoChecksum) return {};
+  const std::optional<std::int32_t> checksum = FileChecksumOf(path);
+  if (!checksum) return Status::Failed("the file cannot be read", os::LastErrorText()).message();
+  if (*checksum != entry.checksum) return "the file's checksum differs from the listed one";
   return {};
+}
+
+// Copies a file of a file:// site into the work directory. Only an ordinary
+// file is read, and never more than one byte past the listed size, so a file
+// that grows while it is copied fails its check instead of filling the disk.
+Status CopyFromFileSite(const std::string& source, const std::string& target,
+                        std::int64_t listedSize) {
+  std::optional<os::File> in = os::File::Open(source, os::OpenFor::Read);
+  if (!in) return Status::Failed("cannot read " + source, os::LastErrorText());
+  // Created fresh: whatever stands at the target is removed, never written through.
+  os::RemoveFile(target);
+  std::optional<os::File> out = os::File::Open(target, os::OpenFor::CreateNew);
+  if (!out) return Status::Failed("cannot create " + target, os::LastErrorText());
+  std::vector<char> buffer(kCopyBufferSize);
+  std::int64_t copied = 0;
+  for (;;) {
+    std::size_t want = buffer.size();
+    if (listedSize >= 0) want = static_cast<std::size_t>(std::min<std::int64_t>(
+                             static_cast<std::int64_t>(want), listedSize + 1 - copied));
+    if (want == 0) break;
+    const std::int64_t n = in->Read(buffer.data(), want);
+    if (n < 0) return Status::Failed("cannot read " + source, os::LastErrorText());
+    if (n == 0) break;
+    if (!out->Write(buffer.data(), static_cast<std::size_t>(n)))
+      return Status::Failed("cannot write " + target, os::LastErrorText());
+    copied += n;
+    AddDownloadedBytes(n);
+    if (CancelRequested()) return Status::Error("the copy was stopped");
+  }
+  if (!out->Close()) return Status::Failed("cannot write " + target, os::LastErrorText());
+  return Status();
 }
 
 // Brings one listed file into the work directory and checks it. True when
@@ -66,9 +102,8 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
       const std::string source = StripFileScheme(context.site + entry.name);
       // A file of another size than listed is not copied: it could not pass.
       if (entry.size < 0 || os::StatTarget(source).size == entry.size) {
-        // A full work directory or an unreadable source says so.
-        if (!CopyFileRetry(source, target, false, kCopyBufferSize, nullptr)) fetchFailure = CopyFailureText();
-        AddDownloadedBytes(FileSize64(target));
+        const Status copied = CopyFromFileSite(source, target, entry.size);
+        if (!copied.ok()) fetchFailure = copied.message();
       }
     } else if (!FetchFile(context.site + UrlPathOfName(entry.name), target, true, entry.size)) {
       // The transfer stops one byte past the listed size.
@@ -109,6 +144,7 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
   // copied one can (the update's own installation program is started from here).
   SetPermissionsByContent(path);
   Log(" OK!");
+  context.verifiedFiles.push_back(name);
   if (StartsWith(name, "!update")) {
     context.methodFile = name;
     Log(" (this is the update method)");
@@ -127,6 +163,7 @@ bool DownloadUpdateFiles(RunContext& context) {
   try {
     const std::string files = FilesSectionOf(context.updateInfo);
     downloadFailure.clear();
+    context.verifiedFiles.clear();
     if (CtrlDown() && ShiftDown()) InfoBox("downloading: \r" + ControlsReplaced(files));
     Log("will download:");
     Log(" {" + ControlsReplaced(files) + "}");

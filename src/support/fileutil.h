@@ -5,15 +5,23 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
+
+#include "support/status.h"
 
 // ------------------------------------------------------------ size and checksum
 inline constexpr std::int32_t kNoChecksum = -1000000000;
 std::int32_t NoChecksum();
 std::int32_t FileSizeOf(const std::string& path);  // 0 on failure
 std::int64_t FileSize64(const std::string& path);  // 0 on failure
+// 0 when the file cannot be read whole.
 std::int32_t FileChecksum(const std::string& path);
+// The checksum; nullopt when the file cannot be opened or a read fails.
+std::optional<std::int32_t> FileChecksumOf(const std::string& path);
 // The checksum of bytes in memory (what FileChecksum computes over a file).
 std::int32_t ChecksumOfBytes(std::string_view bytes);
 
@@ -39,6 +47,27 @@ bool CopyFileBuffered(const std::string& source, const std::string& target, bool
 bool CopyFileOver(const std::string& source, const std::string& target, bool keepDate,
                   std::size_t bufferSize, const CopyAbortCallback& abortCallback,
                   bool replaceInUse);
+// Copies made durable and put in place together: each Add copies a file
+// beside its target; Commit flushes every copy at once, then renames each
+// over its target. The targets' directory entries are the caller's to make
+// durable. Copies not put in place are removed.
+class CopyBatch {
+ public:
+  CopyBatch() = default;
+  CopyBatch(const CopyBatch&) = delete;
+  CopyBatch& operator=(const CopyBatch&) = delete;
+  ~CopyBatch();
+  // Copies source beside target (an existing target in use fails, as in
+  // CopyFileBuffered); false with the cause in CopyFailureText().
+  bool Add(const std::string& source, const std::string& target);
+  // OK when every copy took its target's place; else the first cause (the
+  // targets not reached yet keep their old content).
+  Status Commit();
+
+ private:
+  std::vector<std::pair<std::string, std::string>> staged_;  // copy, target
+};
+
 // Why the most recent failed copy failed, with the system's text ("cannot
 // write beside /app/tvq.exe: No space left on device"); a success leaves it.
 const std::string& CopyFailureText();

@@ -108,7 +108,7 @@ TEST_F(SignedUpdate, SignedSiteInstallsAndLeavesNoSignatureFilesBehind) {
   EXPECT_FALSE(Has(run.out, "signature of")) << run.out;
   // Signature files reach neither the application nor, once checked, the work directory.
   EXPECT_FALSE(Has(env.Listing(), ".minisig")) << env.Listing();
-  for (const auto& e : fs::directory_iterator(env.temp + "/tvqlupd"))
+  for (const auto& e : fs::directory_iterator(env.WorkDir()))
     EXPECT_EQ(e.path().string().find(".minisig"), std::string::npos) << e.path();
 }
 

@@ -3,6 +3,7 @@
 #include "app/download.h"
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -106,6 +107,28 @@ TEST_F(DownloadTest, DirectorySiteIsCopied) {
   EXPECT_EQ(ReadFile(W("tvq.ini")), "[x]\r\n");
   EXPECT_EQ(downloadedBytes, 5000 + 5);
   EXPECT_EQ(server.Requests().size(), 0u);
+}
+
+TEST_F(DownloadTest, FileSiteCopyStopsOneBytePastTheListedSize) {
+  // The file grows by 4 MiB once its size was checked and its copy began.
+  const auto grows = site.AddFile("grows.bin", Pattern(200000, 8));
+  class Grower : public RecordingDisplay {
+   public:
+    std::string path;
+    void Pump() override {
+      if (path.empty()) return;
+      std::ofstream(path, std::ios::app | std::ios::binary) << Pattern(4 << 20, 9);
+      path.clear();
+    }
+  } grower;
+  grower.path = site.Path("grows.bin");
+  RunContext ctx;
+  ctx.site = site.FileUrl();
+  ctx.updateInfo = MakeBlock("2024-04-01", {grows});
+  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_LE(downloadedBytes, 200001);
+  EXPECT_FALSE(PathExists(W("grows.bin")));
+  EXPECT_TRUE(ctx.verifiedFiles.empty());
 }
 
 TEST_F(DownloadTest, SizeBeyond2GiBIsComparedIn64Bits) {

@@ -3,6 +3,7 @@
 // every branch costs milliseconds instead of a 15-second program run.
 #include "app/run.h"
 
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,7 @@
 #include "platform/os.h"
 #include "settings/config.h"
 #include "support/fileutil.h"
+#include "support/fs_faults.h"
 #include "support/http_test_server.h"
 #include "support/lingua.h"
 #include "support/nuldev.h"
@@ -376,6 +378,45 @@ TEST(RunSequence, BatchFileIsStartedAfterASuccessfulRunAndDeletedAtTheNextStart)
   in.Run();
   EXPECT_FALSE(PathExists(in.AppFile("tvqlupd.sh")));
   EXPECT_EQ(Count(in.Account(), "No new updates found.\n"), 1);
+}
+
+TEST(RunSequence, AnInstallationProgramThatDoesNotStartIsAFailedRun) {
+  Installation in;
+  in.site.AddUpdate("TVQ2026-01-10", {in.site.AddFile("!updatesetup.bin", "no program at all\n")});
+  in.WriteSettings({"LiveUpdate.www=" + in.site.FileUrl(), "LiveUpdate.installationInfo=0"});
+  in.Run();
+  EXPECT_EQ(Installation::Setting("LiveUpdate.lastUpdateInfo"), "<absent>");
+  EXPECT_NE(in.Account().find("installation failed: the update's installation program "
+                              "\"!updatesetup.bin\" could not be started: "),
+            std::string::npos)
+      << in.Account();
+  EXPECT_EQ(std::count(in.display.statuses.begin(), in.display.statuses.end(),
+                       "error: cannot install files"), 1);
+  EXPECT_EQ(in.clock.Count(12000), 1);  // the wait of a failed run
+}
+
+TEST(RunSequence, ARecordThatCannotBeWrittenIsAFailedRunWithItsCause) {
+  Installation in;
+  ScratchMount disk(in.app, "size=64k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  in.site.AddUpdate("TVQ2026-01-10", {in.site.AddFile("new.txt", "new\n")});
+  in.WriteSettings({"LiveUpdate.www=" + in.site.FileUrl(), "LiveUpdate.installationInfo=0",
+                    "LiveUpdate.lastUpdateInfo="});
+  // One page is left: the installed file takes it, the record finds none.
+  struct statvfs fs {};
+  ASSERT_EQ(::statvfs(in.app.c_str(), &fs), 0);
+  const std::uint64_t free = fs.f_bavail * fs.f_bsize;
+  WriteFile(in.root / "app/filler", std::string(free - fs.f_bsize, 'f'));
+
+  in.Run();
+  EXPECT_EQ(ReadFile(in.AppFile("new.txt")), "new\n");
+  EXPECT_EQ(Installation::Setting("LiveUpdate.lastUpdateInfo"), "");
+  EXPECT_NE(in.Account().find("recording the update failed: "), std::string::npos) << in.Account();
+  EXPECT_NE(in.Account().find("No space left on device"), std::string::npos) << in.Account();
+  EXPECT_EQ(std::count(in.display.statuses.begin(), in.display.statuses.end(),
+                       "installation completed"), 0);
+  EXPECT_EQ(std::count(in.display.statuses.begin(), in.display.statuses.end(),
+                       "error: the update was installed but could not be recorded"), 1);
 }
 
 TEST(RunSequence, LogFileCollectsTheAccountOfEveryRun) {

@@ -1,5 +1,7 @@
 #include "support/updater_env.h"
 
+#include "app/names.h"
+
 #include <signal.h>
 #include <unistd.h>
 
@@ -41,6 +43,10 @@ void UpdaterEnv::PlaceApp(const std::string& dir) {
   fs::create_directories(app);
   fs::copy_file(program_, ProgramPath());
   fs::permissions(ProgramPath(), fs::perms(0755));
+}
+
+std::string UpdaterEnv::WorkDir() const {
+  return temp + "/" + fs::path(programName_).stem().string() + "-" + InstallationKeyOf(app);
 }
 
 UpdaterEnv::~UpdaterEnv() {
@@ -140,4 +146,16 @@ std::string UpdaterEnv::Listing() const {
   std::string out;
   for (const auto& l : lines) out += l + "\n";
   return out;
+}
+
+std::string Compressed(const std::string& dir, const std::string& name, const std::string& content) {
+  const std::string plain = dir + "/" + name;
+  WriteFile(plain, content);
+  ProcessOptions o;
+  o.argv = {"/usr/bin/mscompress", plain};
+  RunProcess(o);
+  std::string packed = ReadFile(plain + "_");
+  std::filesystem::remove(plain);
+  std::filesystem::remove(plain + "_");
+  return packed;
 }

@@ -27,10 +27,12 @@ class UpdaterEnv {
   const std::string& Root() const { return root_.path(); }
 
   std::string app;   // the application directory (holds tvqlupd)
-  std::string temp;  // TEMP of the runs; the work directory is temp/tvqlupd
+  std::string temp;  // TEMP of the runs, which hold their work directory
   std::string site;  // the update site directory
 
   std::string AppFile(const std::string& name) const { return app + "/" + name; }
+  // The installation's work directory below temp.
+  std::string WorkDir() const;
   std::string SettingsPath() const { return AppFile("tvqlupd.INI"); }
   // The settings file's text with CR LF turned into LF.
   std::string Settings() const;
@@ -65,6 +67,10 @@ class UpdaterEnv {
   int files_ = 0;
   std::unique_ptr<RunningProcess> server_;
 };
+
+// An MS COMPRESS (SZDD) file of content (16 bytes or more), made with the
+// mscompress tool in dir.
+std::string Compressed(const std::string& dir, const std::string& name, const std::string& content);
 
 // Whether the tests run as root (then permission tests drop to "nobody").
 bool RunningAsRoot();
