@@ -92,7 +92,8 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
   // directory: it is neither fetched nor written, and fails its check.
   // Mend: an entry longer than a short string was cut, losing its size and
   // checksum, and was fetched unchecked under the cut name.
-  const bool plain = entry.whole && IsPlainFileName(entry.name);
+  const std::string nameProblem = FileNameProblem(entry.name);
+  const bool plain = entry.whole && nameProblem.empty();
   const std::string workDir = AddBackslash(WorkDirectory());
   std::string fetchFailure;
   if (plain) {
@@ -122,7 +123,7 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
   }
   const std::string path = workDir + name;
   std::string failure = !entry.whole ? "the entry is longer than 255 characters"
-                        : !plain     ? "the name is not a plain file name"
+                        : !plain     ? "not a plain file name: " + nameProblem
                                      : VerifyFailure(path, entry);
   if (failure.empty() && !SiteFileSignatureHolds(context, entry.name, path))
     failure = "its signature does not hold";

@@ -25,7 +25,10 @@ constexpr const char* kMoreMarkers[] = {"!more", "!more.flg", "!more.txt"};
 std::string MainAppName() { return "tvq"; }
 std::string MainAppExeName() { return MainAppName() + ".exe"; }
 std::string MainAppPackedName() { return MainAppName() + ".ex_"; }
-std::string RestartCommandLine() { return MainAppName() + " /ExitAndLiveUpdate=on"; }
+// The full path: a program of the same name elsewhere (on PATH) is never started.
+std::string RestartCommandLine() {
+  return CommandLineWord(ProgramDir(true) + MainAppExeName()) + " /ExitAndLiveUpdate=on";
+}
 
 std::string LowerProgramName() { return LowStr(ProgramName()); }
 

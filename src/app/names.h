@@ -6,7 +6,7 @@
 std::string MainAppName();        // "tvq"
 std::string MainAppExeName();     // "tvq.exe"
 std::string MainAppPackedName();  // "tvq.ex_"
-std::string RestartCommandLine(); // "tvq /ExitAndLiveUpdate=on"
+std::string RestartCommandLine(); // "<application directory>/tvq.exe /ExitAndLiveUpdate=on", quoted as needed
 std::string LowerProgramName();
 // 16 hexadecimal digits naming the installation (the application directory,
 // links resolved, case folded where the system ignores case).

@@ -323,13 +323,18 @@ bool FetchStableList(RunContext& context) {
     ReportCause("no update list from " + ControlsReplaced(chosenSite), chosenFailure);
     return false;
   }
-  return ListIsStable(context);
+  if (ListIsStable(context)) return true;
+  const std::string unstable =
+      ListFailureText().empty() ? "the list changed between readings" : ListFailureText();
+  ReportCause("no stable update list from " + ControlsReplaced(context.site), unstable);
+  return false;
 }
 
 // Records the installed update. Every file of it is in place and durable
 // by now; the settings store makes the record durable before it returns.
 bool RecordUpdate(const RunContext& context) {
-  const Status recorded = CfgStore("LiveUpdate.lastUpdateInfo", FirstLine(context.updateInfo));
+  const Status recorded =
+      CfgStore("LiveUpdate.lastUpdateInfo", ControlsReplaced(FirstLine(context.updateInfo)));
   if (recorded.ok()) {
     if (!context.methodStarted) ShowStatus(StatusInstallCompleted());
     return true;

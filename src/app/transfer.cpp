@@ -10,6 +10,7 @@
 #include "platform/os.h"
 #include "support/fileutil.h"
 #include "support/nuldev.h"
+#include "support/strfn.h"
 
 namespace {
 
@@ -120,6 +121,12 @@ bool FetchFile(const std::string& url, const std::string& targetPath, bool count
   bool result = false;
   failureText.clear();
   if (CancelRequested()) return result;
+  // Opening a device name on Windows reaches the device, whatever the
+  // directory: no method is given such a target.
+  if (IsDeviceName(FileNameOf(targetPath))) {
+    failureText = "the target " + targetPath + " is a device name on Windows";
+    return result;
+  }
   // Further methods reach the same site: once it sent too much, or the run's
   // transfer time is spent, they are not tried.
   const auto giveUp = [&] {

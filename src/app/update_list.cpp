@@ -30,6 +30,15 @@ void Log(std::string_view line) {
   StdText() << line << std::endl;
 }
 
+// Clears the list read from path when its signature does not hold or binds
+// it to another channel or a past time.
+void RefuseUnlessSigned(RunContext& context, const std::string& path) {
+  std::string problem = ListSignatureProblem(context, path);
+  if (problem.empty()) return;
+  context.updateInfo.clear();
+  listFailure = std::move(problem);
+}
+
 }  // namespace
 
 bool IsLocalSite(const RunContext& context) {
@@ -180,10 +189,7 @@ bool GetUpdateList(RunContext& context) {
         context.updateInfo.clear();
       }
       if (listPath != sitePath) {
-        if (!context.updateInfo.empty() && !SiteFileSignatureHolds(context, kUpdateListName, listPath)) {
-          context.updateInfo.clear();
-          listFailure = "the list's signature does not hold";
-        }
+        if (!context.updateInfo.empty()) RefuseUnlessSigned(context, listPath);
         DeleteFileChecked(listPath);
       }
     } else {
@@ -195,10 +201,7 @@ bool GetUpdateList(RunContext& context) {
         listFailure = ListTooLargeText();
       else
         context.updateInfo = ReadTextFile(workFile, "\r\n");
-      if (!context.updateInfo.empty() && !SiteFileSignatureHolds(context, kUpdateListName, workFile)) {
-        context.updateInfo.clear();
-        listFailure = "the list's signature does not hold";
-      }
+      if (!context.updateInfo.empty()) RefuseUnlessSigned(context, workFile);
       // Gone before the next reading, so that a failed fetch cannot reuse it.
       DeleteFileChecked(workFile);
     }

@@ -261,6 +261,23 @@ TEST(RunSequence, HistoryIsResetOnlyWhenTheMainApplicationIsOlderThanRecorded) {
   }
 }
 
+TEST(RunSequence, RecordedUpdateHoldsNoControlCharactersAndStaysRecognised) {
+  Installation in;
+  const auto file = in.site.AddFile("esc.txt", "installed once\n");
+  const std::string block = MakeBlock("TVQ2026-01-10\x1b]0;owned\x07", {file});
+  in.site.SetList(block);
+  in.WriteSettings({"LiveUpdate.www=" + in.site.FileUrl(), "LiveUpdate.installationInfo=0"});
+  in.Run();
+  const std::string recorded = Installation::Setting("LiveUpdate.lastUpdateInfo");
+  EXPECT_EQ(recorded, ControlsReplaced(Joined(block))) << recorded;
+  EXPECT_EQ(recorded.rfind("<update id=\"TVQ2026-01-10?]0;owned?\">", 0), 0u) << recorded;
+  // The next run takes the update for the one it recorded.
+  fs::remove(in.AppFile("esc.txt"));
+  in.Run();
+  EXPECT_FALSE(PathExists(in.AppFile("esc.txt")));
+  EXPECT_EQ(Count(in.Account(), "No new updates found.\n"), 1) << in.Account();
+}
+
 TEST(RunSequence, ListIsAcceptedOnlyWhenTwoReadingsInARowAgree) {
   // The site answers the n-th reading of its list with the n-th text.
   const struct {
@@ -291,6 +308,7 @@ TEST(RunSequence, ListIsAcceptedOnlyWhenTwoReadingsInARowAgree) {
       EXPECT_EQ(PathExists(in.AppFile(name)), installed == name) << row.what << ": " << name;
     if (installed.empty()) {
       EXPECT_EQ(Installation::Setting("LiveUpdate.lastUpdateInfo"), "") << row.what;
+      EXPECT_NE(in.Account().find(": the list changed between readings\n"), std::string::npos) << in.Account();
       EXPECT_EQ(in.clock.Count(12000), 1) << row.what;  // the wait of a failed run
       EXPECT_EQ(std::count(in.display.statuses.begin(), in.display.statuses.end(), "downloading..."), 0)
           << row.what;
@@ -428,6 +446,11 @@ TEST(RunSequence, MorePendingSkipsTheFinalWaitAndRestartsTheMainApplication) {
     WriteFile(in.AppFile("tvq.exe"), "#!/bin/sh\necho \"$(basename \"$0\")|$*\" > '" + seen +
                                          ".tmp' && mv '" + seen + ".tmp' '" + seen + "'\n");
     fs::permissions(in.AppFile("tvq.exe"), fs::perms(0755));
+    // Another program named tvq on PATH is never the one restarted.
+    const std::string decoyDir = Made(in.root / "bin");
+    WriteFile(decoyDir + "/tvq", "#!/bin/sh\necho decoy > '" + seen + "'\n");
+    fs::permissions(decoyDir + "/tvq", fs::perms(0755));
+    ScopedEnv path{"PATH", decoyDir + ":" + os::GetEnvVar("PATH").value_or("/usr/bin:/bin")};
     std::vector<FileEntry> files = {in.site.AddFile("data.txt", "data\n")};
     if (more) files.push_back(in.site.AddFile("!more", ""));
     in.site.AddUpdate("TVQ2026-01-10", files);

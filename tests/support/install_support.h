@@ -36,7 +36,8 @@ class InstallFixture : public ::testing::Test {
     SetProgramName("tvqlupd");
     tempVar_.Set(root / "temp");
     app = root / "app";
-    // The work directory is named after the installation: set it first.
+    // The program lives in the application directory, as installed; the
+    // work directory is named after that installation.
     os::SetExecutablePathForTests(app + "/tvqlupd");
     work = WorkDirectory() + "/";
     outside = root / "outside";

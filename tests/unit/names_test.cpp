@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/os.h"
+#include "support/fileutil.h"
 #include "support/install_support.h"
 #include "support/strfn.h"
 
@@ -15,7 +17,11 @@ TEST_F(Names, FixedNamesOfTheMainApplication) {
   EXPECT_EQ(MainAppName(), "tvq");
   EXPECT_EQ(MainAppExeName(), "tvq.exe");
   EXPECT_EQ(MainAppPackedName(), "tvq.ex_");
-  EXPECT_EQ(RestartCommandLine(), "tvq /ExitAndLiveUpdate=on");
+  // The application's own copy, never one that PATH would find.
+  EXPECT_EQ(RestartCommandLine(), CommandLineWord(ProgramDir(true) + "tvq.exe") + " /ExitAndLiveUpdate=on");
+  const std::string program = os::SplitCommandLine(RestartCommandLine()).front();
+  EXPECT_EQ(program, ProgramDir(true) + "tvq.exe");
+  EXPECT_TRUE(IsPathDelim(program.front()) || program[1] == ':') << program;
 }
 
 TEST_F(Names, WorkDirectoryIsTempPlusLowerProgramNameAndInstallation) {
