@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "app/build_info.h"
 #include "app/run.h"
 #include "platform/os.h"
 #include "settings/config.h"
@@ -32,7 +33,9 @@ void PrintHelp() {
       "  /ConfigFile=FILE  settings file to use (also /INIFile=, /BasicCFGFile=)\n"
       "  /Key=Value        store Value under an existing settings key\n"
       "  /?                version banner (to the run's account), then exit\n"
-      "  --help, --version print this text or the version and exit\n";
+      "  --help            print this text and exit\n"
+      "  --version         print the version, the default update site and the built-in\n"
+      "                    keys, and exit\n";
 }
 
 // The program's own name: the executable's file name without extension.
@@ -59,7 +62,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = os::ArgumentsFromMain(argc, argv);
   for (const auto& a : args) {
     if (a == "--version") {
-      std::cout << "tvqlupd " << kVersion << "\n";
+      std::cout << VersionReport(ComputeProgramName());
       return 0;
     }
     if (a == "--help") {

@@ -3,6 +3,7 @@
 #include <ostream>
 #include <vector>
 
+#include "app/build_info.h"
 #include "app/display.h"
 #include "app/file_entries.h"
 #include "app/names.h"
@@ -14,10 +15,6 @@
 #include "support/lingua.h"
 #include "support/nuldev.h"
 #include "support/strfn.h"
-
-#ifndef TVQ_PUBLIC_KEY
-#define TVQ_PUBLIC_KEY ""
-#endif
 
 namespace {
 
@@ -66,7 +63,7 @@ std::string FetchSignatureText(const RunContext& context, const std::string& sto
 }  // namespace
 
 std::string TrustedKeysText() {
-  const std::string built = TVQ_PUBLIC_KEY;
+  const std::string built = BuiltInKeysText();
   if (!built.empty()) return built;
   // The program starts the store first thing; parts used without it (the
   // publisher's tool, benchmarks) have no setting to read.
