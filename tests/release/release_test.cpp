@@ -98,14 +98,17 @@ class Release : public ::testing::Test {
     epoch_ = std::stoll(Sh("git -C " + Quoted(TVQ_SOURCE_DIR) + " log -1 --format=%ct").out);
 
     // The first release in a build directory kept between test runs; the
-    // second from nothing, in a directory of another name and depth.
+    // second from nothing, in a directory of another name and depth. Both
+    // at once: they share nothing but the sources.
     const std::string base = std::string(TVQ_BINARY_DIR) + "/release-test";
     first_ = base + "/dist";
     second_ = keys + "/dist";
-    release1_ = MakeRelease(base + "/build", first_);
-    ASSERT_EQ(release1_.exitCode, 0) << release1_.out << release1_.err;
-    release2_ = MakeRelease(keys + "/another/build", second_);
-    ASSERT_EQ(release2_.exitCode, 0) << release2_.out << release2_.err;
+    RunningProcess release1(ReleaseOptions(RELEASE_BUILD_DIR, first_));
+    RunningProcess release2(ReleaseOptions(keys + "/another/build", second_));
+    const ProcessResult result1 = release1.Wait();
+    const ProcessResult result2 = release2.Wait();
+    ASSERT_EQ(result1.exitCode, 0) << result1.out << result1.err;
+    ASSERT_EQ(result2.exitCode, 0) << result2.out << result2.err;
     // The version as the archives' names give it: tvqlupd-VERSION-windows-x64.zip.
     for (const auto& entry : fs::directory_iterator(first_)) {
       const std::string name = entry.path().filename().string();
@@ -127,12 +130,16 @@ class Release : public ::testing::Test {
     scratch_ = nullptr;
   }
 
-  static ProcessResult MakeRelease(const std::string& buildDir, const std::string& outDir) {
+  static ProcessOptions ReleaseOptions(const std::string& buildDir, const std::string& outDir) {
     const std::string keys = scratch_->path();
-    return Sh(Quoted(std::string(TVQ_SOURCE_DIR) + "/scripts/release") + " --key " + publicKey_ + " --site " +
-                  kSite + " --sign " + keys + "/sign.key --authenticode " + keys + "/cert.pfx --out " + outDir +
-                  " --build-dir " + buildDir,
-              {{"TVQ_AUTHENTICODE_PASSWORD", kCertPassword}, {"TVQ_SIGN_PASSWORD", kSignPassword}}, 3000);
+    ProcessOptions o;
+    o.argv = {std::string(TVQ_SOURCE_DIR) + "/scripts/release", "--key", publicKey_, "--site", kSite,
+              "--sign", keys + "/sign.key", "--authenticode", keys + "/cert.pfx", "--out", outDir,
+              "--build-dir", buildDir};
+    o.env["TVQ_AUTHENTICODE_PASSWORD"] = kCertPassword;
+    o.env["TVQ_SIGN_PASSWORD"] = kSignPassword;
+    o.timeoutSeconds = 3000;
+    return o;
   }
 
   static std::string LinuxArchive() { return first_ + "/tvqlupd-" + version_ + "-linux-x64.tar.gz"; }
@@ -143,7 +150,6 @@ class Release : public ::testing::Test {
   static inline ScratchDir* scratch_ = nullptr;
   static inline std::string publicKey_, keyId_, first_, second_, unpacked_, version_;
   static inline long long epoch_ = 0;
-  static inline ProcessResult release1_, release2_;
 };
 
 TEST_F(Release, ArchivesHoldTheProgramsAndTheReadmeWithTheCommitsTimeAndNoOwner) {
