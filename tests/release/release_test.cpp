@@ -76,6 +76,16 @@ std::string Narrow(const std::string& utf16) {
   return text;
 }
 
+// The value of key in a version resource's string table (as Narrow gives
+// it): after the key's terminator and the padding to the next 32 bits.
+std::string VersionString(const std::string& strings, const std::string& key) {
+  std::size_t at = strings.find(key + '\0');
+  if (at == std::string::npos) return "(no " + key + ")";
+  at += key.size();
+  while (at < strings.size() && strings[at] == '\0') ++at;
+  return strings.substr(at, strings.find('\0', at) - at);
+}
+
 class Release : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -240,10 +250,12 @@ TEST_F(Release, WindowsProgramsCarryManifestVersionAndIcon) {
       EXPECT_EQ(U32At(info, at + 4), third << 16) << exe;
     }
     const std::string strings = Narrow(info.substr(fixed));
-    for (const std::string& s : {"OriginalFilename" + std::string(1, '\0') + name + ".exe",
-                                 "FileVersion" + std::string(1, '\0') + version_,
-                                 "ProductVersion" + std::string(1, '\0') + version_, std::string("CompanyName")})
-      EXPECT_NE(strings.find(s), std::string::npos) << exe << " lacks " << s;
+    EXPECT_EQ(VersionString(strings, "OriginalFilename"), name + ".exe");
+    EXPECT_EQ(VersionString(strings, "InternalName"), name);
+    EXPECT_EQ(VersionString(strings, "FileVersion"), version_);
+    EXPECT_EQ(VersionString(strings, "ProductVersion"), version_);
+    EXPECT_EQ(VersionString(strings, "CompanyName"), "Kestrin");
+    EXPECT_EQ(VersionString(strings, "ProductName"), "Zadovez Live Update");
   }
 }
 
@@ -265,7 +277,8 @@ TEST_F(Release, AuthenticodeSignatureVerifiesAndAFlippedByteBreaksIt) {
   // A byte in the middle of the code, and one in the resources' version text.
   const std::string exe = Exe("tvqlupd.exe");
   const std::string bytes = ReadFile(exe);
-  for (std::size_t at : {bytes.size() / 3, bytes.rfind("O\0r\0i\0g\0i\0n\0a\0l")}) {
+  const std::string original("O\0r\0i\0g\0i\0n\0a\0l", 15);
+  for (std::size_t at : {bytes.size() / 3, bytes.find(original)}) {
     ASSERT_NE(at, std::string::npos);
     std::string changed = bytes;
     changed[at] = static_cast<char>(changed[at] ^ 0x01);
