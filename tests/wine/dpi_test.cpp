@@ -142,7 +142,10 @@ TEST_F(WineDpi, WindowScalesItsLayoutTextsAndPicturesWithTheMonitorDpi) {
       return BarFilledAt(s, Px(4));
     });
     ASSERT_TRUE(shot) << "no download with a moving bar";
-    CropWindow(*shot, left_, top_, Screenshot::ArtefactDir() + "/wine-dpi-" + std::to_string(dpi) + ".png");
+    const std::string crop = std::to_string(width) + "x" + std::to_string(height) + "+" + std::to_string(left_) +
+                             "+" + std::to_string(top_);
+    EXPECT_EQ(xtest::Run("/usr/bin/convert '" + shot->Path() + "' -crop " + crop + " +repage '" +
+                  Screenshot::ArtefactDir() + "/wine-dpi-" + std::to_string(dpi) + ".png'"), 0);
 
     // The whole window: its border at the scaled corners, the strip's blue
     // right of the scaled picture from top to foot.
