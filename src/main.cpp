@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/names.h"
+#include "app/build_info.h"
 #include "app/run.h"
 #include "platform/os.h"
 #include "settings/config.h"
@@ -35,7 +36,9 @@ void PrintHelp() {
       "  /ConfigFile=FILE  settings file to use (also /INIFile=, /BasicCFGFile=)\n"
       "  /Key=Value        store Value under an existing settings key\n"
       "  /?                version banner (to the run's account), then exit\n"
-      "  --help, --version print this text or the version and exit\n";
+      "  --help            print this text and exit\n"
+      "  --version         print the version, the default update site and the built-in\n"
+      "                    keys, and exit\n";
 }
 
 // The program's own name: the executable's file name without extension.
@@ -76,7 +79,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = os::ArgumentsFromMain(argc, argv);
   for (const auto& a : args) {
     if (a == "--version") {
-      std::cout << "tvqlupd " << kVersion << "\n";
+      std::cout << VersionReport(ComputeProgramName());
       return 0;
     }
     if (a == "--help") {

@@ -3,6 +3,7 @@
 #include <ostream>
 #include <vector>
 
+#include "app/build_info.h"
 #include "app/display.h"
 #include "app/file_entries.h"
 #include "app/list_binding.h"
@@ -16,9 +17,6 @@
 #include "support/nuldev.h"
 #include "support/strfn.h"
 
-#ifndef TVQ_PUBLIC_KEY
-#define TVQ_PUBLIC_KEY ""
-#endif
 #ifndef TVQ_CHANNEL
 #define TVQ_CHANNEL ""
 #endif
@@ -118,7 +116,7 @@ SignatureVerdict CheckSiteFile(const RunContext& context, const std::string& sto
 }  // namespace
 
 std::string TrustedKeysText() {
-  const std::string built = TVQ_PUBLIC_KEY;
+  const std::string built = BuiltInKeysText();
   if (!built.empty()) return built;
   // The program starts the store first thing; parts used without it (the
   // publisher's tool, benchmarks) have no setting to read.
