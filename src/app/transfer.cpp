@@ -9,6 +9,7 @@
 #include "app/run_context.h"
 #include "platform/os.h"
 #include "support/fileutil.h"
+#include "support/gathered_writer.h"
 #include "support/nuldev.h"
 
 namespace {
@@ -92,12 +93,15 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
       return false;
     }
     std::string writeError;
+    const auto writeFailed = [&] {
+      writeError = "cannot write " + targetPath + ": " + os::LastErrorText();
+      return false;
+    };
+    // Progress and Cancel go by the block; the file is written a mebibyte at a time.
+    GatheredWriter writer(*file);
     std::int64_t received = 0;
     const auto sink = [&](const char* data, std::size_t size) {
-      if (!file->Write(data, size)) {
-        writeError = "cannot write " + targetPath + ": " + os::LastErrorText();
-        return false;
-      }
+      if (!writer.Append(data, size)) return writeFailed();
       received += static_cast<std::int64_t>(size);
       if (countProgress) AddDownloadedBytes(static_cast<std::int64_t>(size));
       return !CancelRequested() && !(maxBytes >= 0 && received > maxBytes);
@@ -105,6 +109,7 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
     os::HttpRequest request = RequestFor(url, accessType == kInternetOpenTypeDirect);
     request.maxBytes = maxBytes;
     bool result = os::HttpGet(request, sink, KeepWaiting);
+    if (!writer.Flush() && writeError.empty()) writeFailed();
     result = file->Close() && result && writeError.empty();
     if (!writeError.empty()) failureText = writeError;
     if (maxBytes >= 0 && received > maxBytes) failureText = "the site sent more than expected";

@@ -39,8 +39,9 @@ const std::string& TransferFailureText();
 
 // One transfer with the given access type (kInternetOpenTypePreconfig or
 // kInternetOpenTypeDirect). The target is created or truncated first; every
-// block of at most 8192 bytes is written as it arrives and, with
-// countProgress, added to the progress (which also pumps the window). While
+// block of at most 8192 bytes is, with countProgress, added to the progress
+// as it arrives (which also pumps the window) and Cancel is looked at; the
+// blocks are written to the target a mebibyte at a time. While
 // no data arrives the window is pumped about every 100 ms. True when the
 // whole body arrived and was written; false on any failure and on Cancel.
 // The HTTP status is not examined: an error page is a successful transfer.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/fs_faults.h"
 #include "support/http_test_server.h"
 #include "support/transfer_fixture.h"
 
@@ -124,6 +125,22 @@ TEST_F(TransferTest, CancelBetweenBlocksTriesNoFurtherMethod) {
   // Stopped after the third block (each at most 8192 bytes).
   EXPECT_GT(downloadedBytes, 0);
   EXPECT_LE(downloadedBytes, 3 * 8192);
+  // The blocks gathered for writing reached the file all the same.
+  EXPECT_EQ(ReadFile(W("f.bin")), Pattern(200000).substr(0, static_cast<std::size_t>(downloadedBytes)));
+}
+
+TEST_F(TransferTest, FullDiskStopsTheTransferAtTheFailingPiece) {
+  ScratchMount disk(work, "size=64k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  // Far more than fits: the first mebibyte written fails, the rest is not fetched.
+  WriteFile(siteDir / "big.bin", Pattern(8 << 20));
+  totalBytesCurrentSet = 8 << 20;
+  EXPECT_FALSE(InternetFetch(kInternetOpenTypeDirect, server.Url("big.bin"), W("big.bin"), true));
+  EXPECT_NE(TransferFailureText().find("cannot write " + W("big.bin") + ": No space left on device"),
+            std::string::npos)
+      << TransferFailureText();
+  EXPECT_GE(downloadedBytes, 64 << 10);
+  EXPECT_LE(downloadedBytes, (1 << 20) + 8192);
 }
 
 TEST_F(TransferTest, CancelWhileWaitingForData) {
