@@ -1,16 +1,16 @@
 #!/bin/sh
 # Times the installation against cp and the LZ expansion against msexpand.
 #   bench/install_bench.sh [build dir]
-# - InstallUpdate of 1,000 files of 4 KiB and of one SIZE_MB MiB file (default
-#   256), from the
+# - InstallUpdate of FILES files of 4 KiB (default 1,000) and of one SIZE_MB
+#   MiB file (default 256), from the
 #   work directory into an empty application directory, against `cp -r` of
 #   the same files. Both read from the page cache (the files were just
 #   written). The installation's fixed waits are skipped (they add 3.5 s of
 #   sleeping to every run: 200 + 500 ms for each of the five optional files
 #   it looks for); what is timed is its copying, comparing and flushing.
-# - LzExpand of a .ex_ of about 20 MiB (made once by mscompress from system
-#   programs, kept in the bench directory) against `msexpand`, as MB/s of
-#   expanded output.
+# - LzExpand of a .ex_ of LZ_MB MiB of system programs (default 40; made
+#   once by mscompress, kept in the bench directory) against `msexpand`, as
+#   MB/s of expanded output.
 # Each figure is the best of RUNS runs (default 3).
 set -eu
 
@@ -19,6 +19,8 @@ CLI=$BUILD/bench/install_bench_cli
 [ -x "$CLI" ] || { echo "build $CLI first (cmake --build $BUILD --target install_bench_cli)" >&2; exit 2; }
 CLI=$(cd "$(dirname "$CLI")" && pwd)/$(basename "$CLI")
 SIZE_MB=${SIZE_MB:-256}
+FILES=${FILES:-1000}
+LZ_MB=${LZ_MB:-40}
 RUNS=${RUNS:-3}
 . "$(dirname "$0")/bench_lib.sh"
 FIXTURES=$BUILD/bench/fixtures
@@ -40,25 +42,25 @@ install_vs_cp() {
 
 mkdir -p "$ROOT/small"
 i=0
-while [ $i -lt 1000 ]; do
+while [ $i -lt "$FILES" ]; do
   head -c 4096 /dev/urandom > "$ROOT/small/file$i.dat"
   i=$((i + 1))
 done
-install_vs_cp "1,000 files of 4 KiB" "$ROOT/small"
+install_vs_cp "$FILES files of 4 KiB" "$ROOT/small"
 
 mkdir -p "$ROOT/big"
 head -c $((SIZE_MB * 1048576)) /dev/urandom > "$ROOT/big/big.dat"
 install_vs_cp "one file of $SIZE_MB MiB" "$ROOT/big"
 rm -rf "$ROOT/big" "$ROOT/small"
 
-# The .ex_ fixture: about 40 MiB of system programs, packed once.
-PACKED=$FIXTURES/programs.ex_
+# The .ex_ fixture: LZ_MB MiB of system programs, packed once.
+PACKED=$FIXTURES/programs$LZ_MB.ex_
 if [ ! -f "$PACKED" ]; then
   find /usr/bin /usr/lib -maxdepth 2 -type f -size +100k 2>/dev/null | sort | xargs cat 2>/dev/null |
-    head -c 41943040 > "$FIXTURES/programs" || true
-  mscompress "$FIXTURES/programs"
-  mv "$FIXTURES/programs_" "$PACKED"
-  rm -f "$FIXTURES/programs"
+    head -c $((LZ_MB * 1048576)) > "$FIXTURES/programs$LZ_MB" || true
+  mscompress "$FIXTURES/programs$LZ_MB"
+  mv "$FIXTURES/programs${LZ_MB}_" "$PACKED"
+  rm -f "$FIXTURES/programs$LZ_MB"
 fi
 packed_bytes=$(stat -c %s "$PACKED")
 lz=$(best_of "'$CLI' lzexpand '$PACKED' '$ROOT/lz.out'" "rm -f '$ROOT/lz.out'")

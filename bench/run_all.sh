@@ -2,20 +2,19 @@
 # Runs every benchmark against its reference tools in one go and prints one
 # table of the ratios (ours / reference, both measured in this run):
 #   bench/run_all.sh [--long] [linux build] [windows build]
-# The short mode (default, about a minute and a half; the test command runs
-# it) uses 64 MiB files and the best of 3 runs; --long uses 256 MiB and the
-# best of 5, for figures worth quoting. A benchmark that cannot run (a build
+# The short mode (default, about a minute and a half on an idle machine; the
+# test command runs it) uses 64 MiB files, 200 small files, a 2 MiB LZ
+# fixture and the best of 3 runs; --long uses 256 MiB, 1,000 small files, 40
+# MiB and the best of 5, for figures worth quoting. A benchmark that cannot run (a build
 # or a tool missing) is listed with its reason; the script itself always
 # succeeds: it prints figures, it judges nothing. Each benchmark's own
 # output is kept in the log directory named at the end.
 set -u
 
 HERE=$(cd "$(dirname "$0")" && pwd)
-SIZE_MB=64
-RUNS=3
+SIZE_MB=64 RUNS=3 FILES=200 LZ_MB=2 PEAKS=0
 if [ "${1:-}" = --long ]; then
-  SIZE_MB=256
-  RUNS=5
+  SIZE_MB=256 RUNS=5 FILES=1000 LZ_MB=40 PEAKS=1
   shift
 fi
 LINUX=${1:-$HERE/../build}
@@ -23,7 +22,7 @@ WINDOWS=${2:-$HERE/../build-windows}
 LOGS=${BENCH_LOGS:-$(mktemp -d "${TMPDIR:-/tmp}/tvqbench-logs-XXXXXX")}
 BENCH_TABLE=$LOGS/rows
 : > "$BENCH_TABLE"
-export SIZE_MB RUNS BENCH_TABLE
+export SIZE_MB RUNS FILES LZ_MB PEAKS BENCH_TABLE
 
 # run NAME SCRIPT ARGS...: one benchmark; a failure becomes a line of the table.
 run() {

@@ -89,13 +89,14 @@ bool SignaturesRequired() {
 }
 
 bool SiteFileSignatureHolds(const RunContext& context, const std::string& storedName,
-                            const std::string& path) {
+                            const std::string& path, const std::string* prehash) {
   const std::string keysText = TrustedKeysText();
   if (!NamesAKey(keysText)) return true;
   std::vector<std::string> problems;
   const std::vector<MinisignPublicKey> keys = ParsePublicKeys(keysText, &problems);
   for (const std::string& p : problems) StdText() << " trusted public key refused: " << p << std::endl;
-  SignatureVerdict verdict = VerifyFileSignature(FetchSignatureText(context, storedName), path, keys, storedName);
+  SignatureVerdict verdict = VerifyFileSignature(FetchSignatureText(context, storedName), path, keys,
+                                                 storedName, prehash);
   // Fail closed: a mistyped key must not switch the checks off.
   if (keys.empty() && verdict.check == SignatureCheck::UnknownKey)
     verdict.detail = "no valid trusted public key is configured";

@@ -79,7 +79,7 @@ const std::string& TransferFailureText() {
 }
 
 bool InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                   bool countProgress, std::int64_t maxBytes) {
+                   bool countProgress, std::int64_t maxBytes, FetchObserver* observer) {
   try {
     if (TransferBudgetSpent()) {
       failureText = BudgetSpentText();
@@ -99,9 +99,11 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
     };
     // Progress and Cancel go by the block; the file is written a mebibyte at a time.
     GatheredWriter writer(*file);
+    if (observer) observer->Restart(true);
     std::int64_t received = 0;
     const auto sink = [&](const char* data, std::size_t size) {
       if (!writer.Append(data, size)) return writeFailed();
+      if (observer) observer->Take(data, size);
       received += static_cast<std::int64_t>(size);
       if (countProgress) AddDownloadedBytes(static_cast<std::int64_t>(size));
       return !CancelRequested() && !(maxBytes >= 0 && received > maxBytes);
@@ -121,7 +123,7 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
 }
 
 bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
-               std::int64_t maxBytes) {
+               std::int64_t maxBytes, FetchObserver* observer) {
   bool result = false;
   failureText.clear();
   if (CancelRequested()) return result;
@@ -133,17 +135,20 @@ bool FetchFile(const std::string& url, const std::string& targetPath, bool count
   };
   Attempt("trying PRECONFIGURED internet connection");
   const std::int64_t saved = downloadedBytes;
-  result = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress, maxBytes);
+  result = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress, maxBytes,
+                         observer);
   if (!result) AttemptFailed();
   if (!result && !giveUp()) {
     Attempt("trying DIRECT internet connection");
     downloadedBytes = saved;
-    result = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress, maxBytes);
+    result = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress, maxBytes,
+                           observer);
     if (!result) AttemptFailed();
   }
   if (!result && !giveUp()) {
     Attempt("trying using URLDownloadToFile()");
     downloadedBytes = saved;
+    if (observer) observer->Restart(false);
     try {
       os::HttpRequest request = RequestFor(url, false);
       request.maxBytes = maxBytes;

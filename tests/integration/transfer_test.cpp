@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -83,6 +84,40 @@ TEST_F(TransferTest, LastResortCountsTheFileOnce) {
   downloadedBytes = 0;
   EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("g.bin"), false));
   EXPECT_EQ(downloadedBytes, 0);
+}
+
+// Records what a fetch hands its observer since the last restart.
+struct RecordingObserver : FetchObserver {
+  void Restart(bool passesThrough) override {
+    restarts.push_back(passesThrough);
+    taken.clear();
+  }
+  void Take(const char* data, std::size_t size) override { taken.append(data, size); }
+  std::vector<bool> restarts;
+  std::string taken;
+};
+
+TEST_F(TransferTest, ObserverSeesTheBytesOfTheMethodThatWroteTheFile) {
+  struct Case {
+    int drops;  // connections dropped after 10,000 bytes
+    std::vector<bool> restarts;
+    bool seesTheFile;
+  };
+  const Case cases[] = {
+      {0, {true}, true},
+      {1, {true, true}, true},
+      {2, {true, true, false}, false},  // the last resort writes the file itself
+  };
+  WriteFile(siteDir / "f.bin", Pattern(30000, 9));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.drops);
+    if (c.drops > 0) server.DropAfter("f.bin", 10000, c.drops);
+    RecordingObserver observer;
+    EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true, 30000, &observer));
+    EXPECT_EQ(ReadFile(W("f.bin")), Pattern(30000, 9));
+    EXPECT_EQ(observer.restarts, c.restarts);
+    EXPECT_EQ(observer.taken, c.seesTheFile ? Pattern(30000, 9) : std::string());
+  }
 }
 
 TEST_F(TransferTest, AllMethodsFailing) {
