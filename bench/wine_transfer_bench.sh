@@ -60,4 +60,4 @@ printf 'CopyFileBuffered Windows/Wine %6d ms  Linux %6d ms  cp %6d ms  Windows/L
   "$wine_copy" "$linux_copy" "$cp_ms" "$(ratio "$wine_copy" "$linux_copy")" "$(ratio "$wine_copy" "$cp_ms")"
 table_row "FetchFile, Windows build under Wine, $SIZE_MB MiB" "$wine_fetch" "the Linux build" "$linux_fetch" "<= 1.2"
 table_row "FileChecksum, Windows build under Wine" "$wine_sum" "the Linux build" "$linux_sum" "-"
-table_row "CopyFileBuffered, Windows build under Wine, less its start" "$((wine_copy - wine_start))" "the Linux build" "$linux_copy" "-"
+table_row "CopyFileBuffered, Windows/Wine, less the start" "$((wine_copy - wine_start))" "the Linux build" "$linux_copy" "-"
