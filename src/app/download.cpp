@@ -14,6 +14,7 @@
 #include "app/transfer.h"
 #include "app/update_list.h"
 #include "platform/os.h"
+#include "platform/signature.h"
 #include "support/fileutil.h"
 #include "support/lingua.h"
 #include "support/nuldev.h"
@@ -30,14 +31,52 @@ void Log(std::string_view line) {
 
 std::string downloadFailure;
 
-// Why the file at path does not pass its checks; empty when it does.
-std::string VerifyFailure(const std::string& path, const FileEntry& entry) {
+// The listed checksum and, when signatures are checked, the signature's
+// BLAKE2b-512 prehash, computed over a file's bytes as the transfer writes
+// them to the private work file, so that the file need not be read again.
+class WrittenDigests final : public FetchObserver {
+ public:
+  WrittenDigests(bool withChecksum, bool withPrehash)
+      : withChecksum_(withChecksum), withPrehash_(withPrehash) {}
+  void Restart(bool passesThrough) override {
+    passesThrough_ = passesThrough;
+    bytes_ = 0;
+    sum_ = StreamChecksum();
+    prehash_.reset();
+    if (withPrehash_) prehash_.emplace(64);
+  }
+  void Take(const char* data, std::size_t size) override {
+    bytes_ += static_cast<std::int64_t>(size);
+    if (withChecksum_) sum_.Feed(data, size);
+    if (prehash_) prehash_->Update(data, size);
+  }
+  // Whether the digests cover a file of size bytes that the fetch wrote
+  // (false after a method that wrote the file itself, or no fetch at all).
+  bool Cover(std::int64_t size) const { return passesThrough_ && bytes_ == size; }
+  std::int32_t Checksum() const { return sum_.Result(); }
+  // The prehash; empty when none was computed. Ends the hasher.
+  std::string Prehash() { return prehash_ ? prehash_->Final() : std::string(); }
+
+ private:
+  const bool withChecksum_;
+  const bool withPrehash_;
+  bool passesThrough_ = false;
+  std::int64_t bytes_ = 0;
+  StreamChecksum sum_;
+  std::optional<crypto::Blake2b> prehash_;
+};
+
+// Why the file at path does not pass its checks; empty when it does. The
+// checksum is the one computed as the file was written where that covers it.
+std::string VerifyFailure(const std::string& path, const FileEntry& entry, bool covered,
+                          const WrittenDigests& digests) {
   if (!FileExists(path)) return "the file did not arrive";
   if (entry.size >= 0 && FileSize64(path) != entry.size)
     return "the file's size is " + std::to_string(FileSize64(path)) + " bytes, listed " +
            std::to_string(entry.size);
   if (entry.checksum == kNoChecksum) return {};
-  const std::optional<std::int32_t> checksum = FileChecksumOf(path);
+  const std::optional<std::int32_t> checksum =
+      covered ? std::optional<std::int32_t>(digests.Checksum()) : FileChecksumOf(path);
   if (!checksum) return Status::Failed("the file cannot be read", os::LastErrorText()).message();
   if (*checksum != entry.checksum) return "the file's checksum differs from the listed one";
   return {};
@@ -96,6 +135,7 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
   const bool plain = entry.whole && nameProblem.empty();
   const std::string workDir = AddBackslash(WorkDirectory());
   std::string fetchFailure;
+  WrittenDigests digests(entry.checksum != kNoChecksum, SignaturesRequired());
   if (plain) {
     const std::string target = workDir + entry.name;
     if (IsLocalSite(context)) {
@@ -105,7 +145,8 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
         const Status copied = CopyFromFileSite(source, target, entry.size);
         if (!copied.ok()) fetchFailure = copied.message();
       }
-    } else if (!FetchFile(context.site + UrlPathOfName(entry.name), target, true, entry.size)) {
+    } else if (!FetchFile(context.site + UrlPathOfName(entry.name), target, true, entry.size,
+                          &digests)) {
       // The transfer stops one byte past the listed size.
       fetchFailure = TransferFailureText();
     }
@@ -114,18 +155,24 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
   StdText().flush();
 
   std::string name = entry.name;
+  bool fetchedFileAtPath = true;
   if (plain && EndsWith(name, "~")) {
     name = RestoredName(name);
     // A retried file replaces what an earlier attempt left under the name;
     // the rename alone would fail on it and check the old bytes again.
     if (FileExists(workDir + entry.name)) DeleteFileChecked(workDir + name);
-    RenameFileChecked(workDir + entry.name, workDir + name);
+    fetchedFileAtPath = RenameFileChecked(workDir + entry.name, workDir + name);
   }
   const std::string path = workDir + name;
+  // The work file is private to this run: the bytes hashed as it was written
+  // are the bytes it holds.
+  const bool covered = fetchedFileAtPath && digests.Cover(FileSize64(path));
   std::string failure = !entry.whole ? "the entry is longer than 255 characters"
                         : !plain     ? "not a plain file name: " + nameProblem
-                                     : VerifyFailure(path, entry);
-  if (failure.empty() && !SiteFileSignatureHolds(context, entry.name, path))
+                                     : VerifyFailure(path, entry, covered, digests);
+  const std::string prehash = covered ? digests.Prehash() : std::string();
+  if (failure.empty() &&
+      !SiteFileSignatureHolds(context, entry.name, path, prehash.empty() ? nullptr : &prehash))
     failure = "its signature does not hold";
   if (!failure.empty()) {
     // Mend: a file that does not verify is removed at once, so a failed run

@@ -387,12 +387,13 @@ SignatureVerdict VerifySignature(std::string_view signatureText, std::string_vie
 }
 
 SignatureVerdict VerifyFileSignature(std::string_view signatureText, const std::string& path,
-                                     const std::vector<MinisignPublicKey>& keys, std::string_view expectedName) {
+                                     const std::vector<MinisignPublicKey>& keys, std::string_view expectedName,
+                                     const std::string* prehash) {
   return Verify(
       signatureText,
-      [&path](const std::string& publicKey, const MinisignSignature& sig) -> std::optional<bool> {
+      [&path, prehash](const std::string& publicKey, const MinisignSignature& sig) -> std::optional<bool> {
         if (sig.prehashed) {
-          const auto digest = FileDigest(path);
+          const auto digest = prehash ? std::optional<std::string>(*prehash) : FileDigest(path);
           if (!digest) return std::nullopt;
           return crypto::Ed25519Verify(publicKey, *digest, sig.signature);
         }

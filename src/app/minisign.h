@@ -95,10 +95,13 @@ SignatureVerdict VerifySignature(std::string_view signatureText, std::string_vie
                                  const std::vector<MinisignPublicKey>& keys,
                                  std::string_view expectedName = {});
 // The same over a file's bytes, read once as they are hashed, so memory
-// does not grow with the file.
+// does not grow with the file. prehash, when given, is the BLAKE2b-512
+// digest of the file's bytes already computed: a prehashed signature is
+// checked against it and the file is not read (a legacy one reads it).
 SignatureVerdict VerifyFileSignature(std::string_view signatureText, const std::string& path,
                                      const std::vector<MinisignPublicKey>& keys,
-                                     std::string_view expectedName = {});
+                                     std::string_view expectedName = {},
+                                     const std::string* prehash = nullptr);
 
 // ------------------------------------------------------------------- secret keys
 struct MinisignSecretKey {

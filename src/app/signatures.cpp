@@ -93,8 +93,9 @@ SignatureFile FetchSignature(const RunContext& context, const std::string& store
 }
 
 // The verdict on the signature of a file of the site, reported when it fails.
+// prehash: the file's BLAKE2b-512, taken as it was written, when known.
 SignatureVerdict CheckSiteFile(const RunContext& context, const std::string& storedName, const std::string& path,
-                               const std::string& keysText) {
+                               const std::string& keysText, const std::string* prehash = nullptr) {
   std::vector<std::string> problems;
   const std::vector<MinisignPublicKey> keys = ParsePublicKeys(keysText, &problems);
   for (const std::string& p : problems) StdText() << " trusted public key refused: " << p << std::endl;
@@ -104,7 +105,7 @@ SignatureVerdict CheckSiteFile(const RunContext& context, const std::string& sto
     verdict.check = file.problem;
     verdict.detail = file.detail;
   } else {
-    verdict = VerifyFileSignature(file.text, path, keys, storedName);
+    verdict = VerifyFileSignature(file.text, path, keys, storedName, prehash);
   }
   // Fail closed: a mistyped key must not switch the checks off.
   if (keys.empty() && verdict.check == SignatureCheck::UnknownKey)
@@ -139,9 +140,9 @@ bool SignaturesRequired() {
 }
 
 bool SiteFileSignatureHolds(const RunContext& context, const std::string& storedName,
-                            const std::string& path) {
+                            const std::string& path, const std::string* prehash) {
   const std::string keysText = TrustedKeysText();
-  return !NamesAKey(keysText) || CheckSiteFile(context, storedName, path, keysText).Ok();
+  return !NamesAKey(keysText) || CheckSiteFile(context, storedName, path, keysText, prehash).Ok();
 }
 
 std::string InstallationChannel() {

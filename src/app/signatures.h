@@ -26,9 +26,11 @@ bool SignaturesRequired();
 // transfer chain (or reads it from a file:// site) and verifies path's bytes
 // against it. On failure logs which file failed and why (missing,
 // malformed, unknown key, no match) and shows it as the status. True when
-// the signature holds, and always when no key is configured.
+// the signature holds, and always when no key is configured. prehash, when
+// given, is the BLAKE2b-512 digest of path's bytes computed as they were
+// written: a prehashed signature is then checked without reading the file.
 bool SiteFileSignatureHolds(const RunContext& context, const std::string& storedName,
-                            const std::string& path);
+                            const std::string& path, const std::string* prehash = nullptr);
 
 // The channel this installation follows: the build's TVQ_CHANNEL when it has
 // one, else the setting LiveUpdate.channel; empty when none.

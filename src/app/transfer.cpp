@@ -9,6 +9,7 @@
 #include "app/run_context.h"
 #include "platform/os.h"
 #include "support/fileutil.h"
+#include "support/gathered_writer.h"
 #include "support/nuldev.h"
 #include "support/strfn.h"
 
@@ -79,7 +80,7 @@ const std::string& TransferFailureText() {
 }
 
 bool InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                   bool countProgress, std::int64_t maxBytes) {
+                   bool countProgress, std::int64_t maxBytes, FetchObserver* observer) {
   try {
     if (TransferBudgetSpent()) {
       failureText = BudgetSpentText();
@@ -93,12 +94,17 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
       return false;
     }
     std::string writeError;
+    const auto writeFailed = [&] {
+      writeError = "cannot write " + targetPath + ": " + os::LastErrorText();
+      return false;
+    };
+    // Progress and Cancel go by the block; the file is written a mebibyte at a time.
+    GatheredWriter writer(*file);
+    if (observer) observer->Restart(true);
     std::int64_t received = 0;
     const auto sink = [&](const char* data, std::size_t size) {
-      if (!file->Write(data, size)) {
-        writeError = "cannot write " + targetPath + ": " + os::LastErrorText();
-        return false;
-      }
+      if (!writer.Append(data, size)) return writeFailed();
+      if (observer) observer->Take(data, size);
       received += static_cast<std::int64_t>(size);
       if (countProgress) AddDownloadedBytes(static_cast<std::int64_t>(size));
       return !CancelRequested() && !(maxBytes >= 0 && received > maxBytes);
@@ -106,6 +112,7 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
     os::HttpRequest request = RequestFor(url, accessType == kInternetOpenTypeDirect);
     request.maxBytes = maxBytes;
     bool result = os::HttpGet(request, sink, KeepWaiting);
+    if (!writer.Flush() && writeError.empty()) writeFailed();
     result = file->Close() && result && writeError.empty();
     if (!writeError.empty()) failureText = writeError;
     if (maxBytes >= 0 && received > maxBytes) failureText = "the site sent more than expected";
@@ -117,7 +124,7 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
 }
 
 bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
-               std::int64_t maxBytes) {
+               std::int64_t maxBytes, FetchObserver* observer) {
   bool result = false;
   failureText.clear();
   if (CancelRequested()) return result;
@@ -135,17 +142,20 @@ bool FetchFile(const std::string& url, const std::string& targetPath, bool count
   };
   Attempt("trying PRECONFIGURED internet connection");
   const std::int64_t saved = downloadedBytes;
-  result = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress, maxBytes);
+  result = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress, maxBytes,
+                         observer);
   if (!result) AttemptFailed();
   if (!result && !giveUp()) {
     Attempt("trying DIRECT internet connection");
     downloadedBytes = saved;
-    result = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress, maxBytes);
+    result = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress, maxBytes,
+                           observer);
     if (!result) AttemptFailed();
   }
   if (!result && !giveUp()) {
     Attempt("trying using URLDownloadToFile()");
     downloadedBytes = saved;
+    if (observer) observer->Restart(false);
     try {
       os::HttpRequest request = RequestFor(url, false);
       request.maxBytes = maxBytes;

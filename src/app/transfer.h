@@ -37,18 +37,33 @@ bool TransferBudgetSpent();
 // /tmp/x: No space left on device", "the site sent more than expected", ...).
 const std::string& TransferFailureText();
 
+// Sees the bytes of a fetch as they are written to its target, in order, so
+// that they can be checked without reading the file again. Restart is called
+// whenever a method begins writing the target afresh; passesThrough tells
+// whether that method's bytes will be handed to Take (the last-resort
+// method writes the file itself, and they are not).
+class FetchObserver {
+ public:
+  virtual ~FetchObserver() = default;
+  virtual void Restart(bool passesThrough) = 0;
+  virtual void Take(const char* data, std::size_t size) = 0;
+};
+
 // One transfer with the given access type (kInternetOpenTypePreconfig or
 // kInternetOpenTypeDirect). The target is created or truncated first; every
-// block of at most 8192 bytes is written as it arrives and, with
-// countProgress, added to the progress (which also pumps the window). While
+// block of at most 8192 bytes is, with countProgress, added to the progress
+// as it arrives (which also pumps the window) and Cancel is looked at; the
+// blocks are written to the target a mebibyte at a time. While
 // no data arrives the window is pumped about every 100 ms. True when the
 // whole body arrived and was written; false on any failure and on Cancel.
 // The HTTP status is not examined: an error page is a successful transfer.
 // The target is created fresh: a link standing there is removed, never
 // written through. With maxBytes >= 0 a body longer than maxBytes stops the
 // transfer and fails it (the target then holds more than maxBytes bytes).
+// An observer, when given, sees every byte written.
 bool InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                   bool countProgress, std::int64_t maxBytes = -1);
+                   bool countProgress, std::int64_t maxBytes = -1,
+                   FetchObserver* observer = nullptr);
 
 // Tries the three methods in order until one succeeds; nothing when Cancel
 // was already requested or the run's transfer time is spent.
@@ -56,7 +71,7 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
 // method's bytes are not counted twice. A body beyond maxBytes fails the
 // fetch without trying further methods: the site itself sent too much.
 bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
-               std::int64_t maxBytes = -1);
+               std::int64_t maxBytes = -1, FetchObserver* observer = nullptr);
 
 // Sums the sizes of the entries of a <files> section (line breaks already
 // removed), logs "total bytes to be downloaded (cur set): N" and stores the

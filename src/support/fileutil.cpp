@@ -21,42 +21,6 @@ constexpr std::size_t kCompareBlock = 524288;
 constexpr std::int64_t kRetryPauseMs = 50;
 constexpr std::int64_t kWriteBehind = 4 << 20;  // bytes copied between flush starts
 
-// ------------------------------------------------------------------ checksum
-
-// The program's own checksum: a running sum mixed, byte by byte, with the
-// run-time library's linear congruential generator reseeded from the sum.
-class Checksum {
- public:
-  void Feed(const unsigned char* p, std::size_t n) {
-    std::int64_t s = sum_;
-    std::uint32_t seed = seed_;
-    std::uint32_t count = count_;
-    for (const unsigned char* end = p + n; p != end; ++p) {
-      if (s > 9999999) s = -4;
-      if (s < -9999999) s = 4;
-      s += static_cast<std::int64_t>(count) + *p;
-      seed = seed * 134775813u + 1u;
-      s += static_cast<std::int64_t>((std::uint64_t{seed} * 99999999u) >> 32);
-      seed = static_cast<std::uint32_t>(s);
-      if (++count == 999999999u) count = 0;
-    }
-    sum_ = s;
-    seed_ = seed;
-    count_ = count;
-  }
-  std::int32_t Result() const { return Reduced(sum_); }
-  static std::int32_t Reduced(std::int64_t s) {
-    while (s < -999999999) s += 999999999;
-    while (s > 999999999) s -= 999999999;
-    return static_cast<std::int32_t>(s % 999999999);
-  }
-
- private:
-  std::int64_t sum_ = 0;
-  std::uint32_t seed_ = 0;
-  std::uint32_t count_ = 0;
-};
-
 // ------------------------------------------------------------------- helpers
 
 // Reads until size bytes are in or the file ends; -1 on a read error.
@@ -182,6 +146,34 @@ int pumpDepth = 0;
 
 }  // namespace
 
+// ------------------------------------------------------------------ checksum
+
+// The program's own checksum: a running sum mixed, byte by byte, with the
+// run-time library's linear congruential generator reseeded from the sum.
+void StreamChecksum::Feed(const unsigned char* p, std::size_t n) {
+  std::int64_t s = sum_;
+  std::uint32_t seed = seed_;
+  std::uint32_t count = count_;
+  for (const unsigned char* end = p + n; p != end; ++p) {
+    if (s > 9999999) s = -4;
+    if (s < -9999999) s = 4;
+    s += static_cast<std::int64_t>(count) + *p;
+    seed = seed * 134775813u + 1u;
+    s += static_cast<std::int64_t>((std::uint64_t{seed} * 99999999u) >> 32);
+    seed = static_cast<std::uint32_t>(s);
+    if (++count == 999999999u) count = 0;
+  }
+  sum_ = s;
+  seed_ = seed;
+  count_ = count;
+}
+
+std::int32_t StreamChecksum::Reduced(std::int64_t s) {
+  while (s < -999999999) s += 999999999;
+  while (s > 999999999) s -= 999999999;
+  return static_cast<std::int32_t>(s % 999999999);
+}
+
 // ------------------------------------------------------------ size and checksum
 
 std::int32_t NoChecksum() {
@@ -202,7 +194,7 @@ std::int64_t FileSize64(const std::string& path) {
 }
 
 std::int32_t ChecksumOfBytes(std::string_view bytes) {
-  Checksum sum;
+  StreamChecksum sum;
   sum.Feed(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
   return sum.Result();
 }
@@ -210,7 +202,7 @@ std::int32_t ChecksumOfBytes(std::string_view bytes) {
 std::optional<std::int32_t> FileChecksumOf(const std::string& path) {
   auto file = os::File::Open(path, os::OpenFor::Read);
   if (!file) return std::nullopt;
-  Checksum sum;
+  StreamChecksum sum;
   std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[kChecksumBlock]);
   if (!block) return std::nullopt;
   for (;;) {

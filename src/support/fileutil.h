@@ -24,6 +24,20 @@ std::int32_t FileChecksum(const std::string& path);
 std::optional<std::int32_t> FileChecksumOf(const std::string& path);
 // The checksum of bytes in memory (what FileChecksum computes over a file).
 std::int32_t ChecksumOfBytes(std::string_view bytes);
+// The same checksum fed piece by piece, as bytes go by: the pieces' bytes
+// in order give what FileChecksum gives for a file of those bytes.
+class StreamChecksum {
+ public:
+  void Feed(const unsigned char* p, std::size_t n);
+  void Feed(const char* p, std::size_t n) { Feed(reinterpret_cast<const unsigned char*>(p), n); }
+  std::int32_t Result() const { return Reduced(sum_); }
+  static std::int32_t Reduced(std::int64_t s);
+
+ private:
+  std::int64_t sum_ = 0;
+  std::uint32_t seed_ = 0;
+  std::uint32_t count_ = 0;
+};
 
 // ------------------------------------------------------------------------ files
 bool FileExists(const std::string& path);

@@ -70,6 +70,28 @@ TEST_F(DownloadTest, CorruptFileOnTheSiteFails) {
   EXPECT_EQ(log.Count(" ERROR!\n"), 5);
 }
 
+TEST_F(DownloadTest, ChecksumHoldsWhicheverMethodWroteTheFile) {
+  // The bytes are checked as the first two methods write them and read back
+  // after the last resort, which writes the file itself.
+  for (int drops : {0, 1, 2}) {
+    for (bool corrupt : {false, true}) {
+      SCOPED_TRACE(std::to_string(drops) + (corrupt ? " corrupt" : " intact"));
+      const std::string name = "c" + std::to_string(drops) + (corrupt ? "x" : "") + ".bin";
+      auto a = site.AddFile(name, Pattern(40000, 6));
+      if (corrupt) WriteFile(site.Path(name), Pattern(40000, 7));  // same size, other bytes
+      if (drops > 0) server.DropAfter(name, 20000, drops);
+      RunContext ctx = HttpContext({a});
+      EXPECT_EQ(DownloadUpdateFiles(ctx), !corrupt);
+      EXPECT_EQ(PathExists(W(name)), !corrupt);
+      if (corrupt) {
+        EXPECT_EQ(DownloadFailureText(), name + ": the file's checksum differs from the listed one");
+      } else {
+        EXPECT_EQ(server.RequestCount(name), drops + 1);  // passed at the first attempt
+      }
+    }
+  }
+}
+
 TEST_F(DownloadTest, BadNamesAreNeverRequested) {
   const auto good = site.AddFile("good.txt", "fine");
   RunContext ctx;
