@@ -4,6 +4,7 @@
 // window checked on a screenshot: its size scales, its texts grow with it
 // and none is cut off, the picture strip and the bar stand where the scaled
 // layout puts them. The windows are kept as window-artefacts/wine-dpi-N.png.
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -36,6 +37,9 @@ class WineDpi : public WindowRunTest {
   WineDpi() : WindowRunTest(TVQLUPD_EXE, {WINE64_BIN}) {}
 
   static void SetUpTestSuite() {
+    // A screen that holds the window at 200 %, set before the X server of
+    // this process starts.
+    setenv("TVQ_TEST_SCREEN", "1600x1200x24", 1);
     // A prefix of this test's own: the shared one keeps 96 dpi whatever
     // happens here.
     const std::string prefix = Prefix();
@@ -138,8 +142,12 @@ TEST_F(WineDpi, WindowScalesItsLayoutTextsAndPicturesWithTheMonitorDpi) {
     EXPECT_EQ(p.height, height);
 
     // The picture is scaled too, so the bar alone tells that the download runs.
+    // A shot of the whole window painted: the bar moving and the border
+    // drawn at both corners (a window still being repainted at its new
+    // scale, on a loaded machine, shows neither yet).
     const auto shot = ShotWhen(std::to_string(dpi), [&](const Screenshot& s, int, int) {
-      return BarFilledAt(s, Px(4));
+      return BarFilledAt(s, Px(4)) && Same(At(s, 0, 0), (Rgb{0, 0, 0})) &&
+             Same(At(s, width - 1, height - 1), (Rgb{0, 0, 0}));
     });
     ASSERT_TRUE(shot) << "no download with a moving bar";
     const std::string crop = std::to_string(width) + "x" + std::to_string(height) + "+" + std::to_string(left_) +
