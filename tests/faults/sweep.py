@@ -23,10 +23,10 @@ import faultlib as fl
 
 # Write-type calls: each is killed at, and failed with a full disk once and
 # from K on.
-WRITE_KINDS = ["openat", "write", "pwrite64", "writev", "fsync", "fdatasync", "rename",
+WRITE_KINDS = ["openat", "write", "pwrite64", "writev", "fsync", "fdatasync", "syncfs", "rename",
                "renameat", "renameat2", "unlink", "unlinkat", "mkdir", "mkdirat", "rmdir",
                "ftruncate", "copy_file_range"]
-FLUSH_KINDS = {"fsync", "fdatasync"}
+FLUSH_KINDS = {"fsync", "fdatasync", "syncfs"}
 # Reads fail with an I/O error, once and from K on. A kill at a read leaves
 # the state a kill at the next write-type call leaves, so it is not repeated.
 READ_KINDS = ["read", "pread64"]
