@@ -129,8 +129,8 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
 
   // A name with a path or a device in it would be written outside the work
   // directory: it is neither fetched nor written, and fails its check.
-  // Mend: an entry longer than a short string was cut, losing its size and
-  // checksum, and was fetched unchecked under the cut name.
+  // An entry longer than a short string would lose its size and checksum
+  // when cut, so it is never fetched.
   const std::string nameProblem = FileNameProblem(entry.name);
   const bool plain = entry.whole && nameProblem.empty();
   const std::string workDir = AddBackslash(WorkDirectory());
@@ -175,8 +175,8 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
       !SiteFileSignatureHolds(context, entry.name, path, prehash.empty() ? nullptr : &prehash))
     failure = "its signature does not hold";
   if (!failure.empty()) {
-    // Mend: a file that does not verify is removed at once, so a failed run
-    // leaves no full disk behind.
+    // A file that does not verify is removed at once, so a failed run leaves
+    // no full disk behind.
     if (plain) {
       os::RemoveFile(path);
       os::RemoveFile(workDir + entry.name);

@@ -261,8 +261,8 @@ bool TestDirectoryRights() { return CheckDirectoryRights().ok(); }
 bool PrepareWorkDirectory() {
   const std::string work = WorkDirectory();
   ForceDirs(work);
-  // Mend: under a shared temporary directory another account could own the
-  // work directory or plant links in it; downloads then go nowhere but here.
+  // Under a shared temporary directory another account could own the work
+  // directory or plant links in it: only a private directory of our own is used.
   const bool usable = EnsureDir(work) && os::MakeDirectoryPrivate(work);
   if (!usable) {
     StdText() << Status::Failed("cannot use the work directory \"" + work + "\"",
@@ -281,8 +281,8 @@ bool PrepareWorkDirectory() {
 }
 
 void RemoveStrangeEntries(const std::string& dir) {
-  // Mend: a planted link was written through by downloads and blocked every
-  // later installation. Removing a link removes the link, never its target.
+  // A planted link would be written through by downloads. Removing a link
+  // removes the link, never its target.
   for (const os::DirEntry& entry : os::ListDirectory(dir)) {
     const std::string path = AddBackslash(dir) + entry.name;
     if (!entry.isRegular && !os::StatPath(path).isDirectory) os::RemoveFile(path);

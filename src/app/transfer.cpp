@@ -86,7 +86,7 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
       failureText = BudgetSpentText();
       return false;
     }
-    // Mend: the target was opened through a link planted in its place.
+    // Created fresh, so a link planted in its place is never written through.
     os::RemoveFile(targetPath);
     std::optional<os::File> file = os::File::Open(targetPath, os::OpenFor::CreateNew);
     if (!file) {

@@ -18,7 +18,7 @@ inline constexpr std::size_t kTransferBlockSize = 8192;
 // of holding the run. Tests shorten them.
 struct TransferSettings {
   long connectTimeoutSeconds = 30;     // the connection must be made within this
-  // Mend: the floor was 1 byte/s over 60 s, so a drip held a run for ever.
+  // A realistic floor: a site that drips a byte now and then fails the method.
   long stallSeconds = 30;              // averaged over this long, fewer than
   long lowSpeedBytesPerSecond = 1024;  // this many bytes a second fail a method
   // All transfers of one run together end within this: once it is spent,

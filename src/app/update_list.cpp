@@ -194,7 +194,7 @@ bool GetUpdateList(RunContext& context) {
       }
     } else {
       const std::string workFile = AddBackslash(WorkDirectory()) + kUpdateListName;
-      // Mend: the list had no size limit; an endless one filled the disk and the memory.
+      // The list is capped, so an endless one fills neither the disk nor the memory.
       if (!FetchFile(context.site + kUpdateListName, workFile, false, kMaxUpdateListBytes))
         listFailure = TransferFailureText();
       if (FileSize64(workFile) > kMaxUpdateListBytes)

@@ -80,8 +80,8 @@ class KeyMatcher {
   // first "=" when it does.
   bool Answers(std::string_view line, std::string& value) const {
     std::size_t eq = line.find('=');
-    // Mend: a line without "=" (a separator such as "*****", a comment)
-    // answers no key; taken as a pattern it answered every key.
+    // A line without "=" (a separator such as "*****", a comment) answers
+    // no key; taken as a pattern it would answer every key.
     if (eq == std::string_view::npos) return false;
     if (!ExactMatch(line) && !WildcardMatch(line.substr(0, eq))) return false;
     value.assign(line.substr(eq + 1));
@@ -220,7 +220,7 @@ Status Append(std::string_view key, std::string_view value) {
   CloseStoreFile();
   const std::string path = CurrentFileName();
   if (!CfgFileIsUsable(path)) return Status::Error("\"" + path + "\" is not a regular file");
-  // Mend: a last line without its line end would swallow the appended key.
+  // A last line without its line end would swallow the appended key.
   std::string text = EndsWithLineEnd(path) ? std::string() : std::string("\r\n");
   text.append(key).append("=").append(value).append("\r\n");
   bool open = s.file.OpenAppend(path);
@@ -281,7 +281,7 @@ Status Rewrite(const KeyMatcher& key, std::string_view value) {
   ok = ok && replaced && readWhole && (s.workingFiles ? out.Flush() : out.Sync());
   const std::string writeCause = ok ? std::string() : os::LastErrorText();
   ok = out.Close() && ok;
-  // Mend: a settings file is replaced atomically, never deleted first. A
+  // A settings file is replaced atomically, never deleted first. A
   // working file may be: renaming over it would make the file system flush
   // it, and losing it only leaves the settings as they were.
   if (ok && s.workingFiles) ok = os::RemoveFile(path) && os::RenameNoReplace(temp, path);
@@ -353,7 +353,7 @@ std::string CfgProgramSettingsFileName() { return ForceExt(ProgramPath(true, tru
 std::string CfgDefaultFileName() {
   std::string name = CfgProgramSettingsFileName();
   const std::string programFiles = ProgramFilesDir();
-  // Mend: without a program-files directory no path lies under it.
+  // Without a program-files directory no path lies under it.
   if (programFiles.empty()) return name;
   const std::string progDir = AddBackslash(programFiles);
   if (!StartsWith(UpStr(name), UpStr(progDir))) return name;
@@ -376,7 +376,7 @@ std::string CfgOverride() { return St().override; }
 void CfgSetOverride(std::string_view fileName) { St().override = fileName; }
 
 bool CfgFileIsUsable(const std::string& path) {
-  // Mend: a FIFO blocked the program and a device was read without end.
+  // A FIFO would block the program and a device would be read without end.
   const os::FileInfo info = os::StatTarget(path);
   return !info.exists || info.isRegular;
 }

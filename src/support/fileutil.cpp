@@ -627,7 +627,7 @@ std::string UpdateIdOf(std::string_view text) {
 // ------------------------------------------------------------ time, messages, keys
 
 bool Pause(int ms) {
-  // Mend: sleeps instead of spinning; the busy wait only burned a core.
+  // Sleeps: a busy wait would only burn a core.
   if (ms > 0) os::SleepMs(ms);
   return true;
 }

@@ -54,7 +54,7 @@ bool Configure(CURL* easy, const HttpRequest& request) {
   ok = ok && curl_easy_setopt(easy, CURLOPT_USERAGENT, request.userAgent.c_str()) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK;
-  // Mend: a redirect to ftp:// was followed; only http and https are.
+  // Redirects are followed to http and https only, never to ftp:// or file://.
   ok = ok && curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, request.connectTimeoutSeconds) ==
                  CURLE_OK;
