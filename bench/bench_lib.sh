@@ -24,12 +24,14 @@ start_server() {
 
 now() { date +%s%N; }
 
-# best_of <timed command>: prints the best wall time in ms; the command's
-# output is kept in $ROOT/last. $ROOT/out and $ROOT/temp are emptied first.
+# best_of <timed command> [setup command]: prints the best wall time in ms;
+# the command's output is kept in $ROOT/last. $ROOT/out and $ROOT/temp are
+# emptied and the setup command run (untimed) before every run.
 best_of() {
   best=
   for _ in $(seq "$RUNS"); do
     rm -rf "$ROOT/out/"* "$ROOT/temp/"*
+    eval "${2:-}"
     sync  # the last run's writes are not flushed during this one
     t0=$(now)
     eval "$1" > "$ROOT/last" 2>&1 || { echo "failed: $1" >&2; cat "$ROOT/last" >&2; exit 1; }
@@ -40,3 +42,26 @@ best_of() {
   echo "$best"
 }
 ratio() { awk "BEGIN { printf \"%.2f\", $1 / ($2 > 0 ? $2 : 1) }"; }
+
+# best_inner <timed command>: like best_of, but the time is the one the
+# command reports itself (its "ms=" figure), so a process start (Wine's
+# above all) is not counted. Prints whole milliseconds.
+best_inner() {
+  best=
+  for _ in $(seq "$RUNS"); do
+    rm -rf "$ROOT/out/"* "$ROOT/temp/"*
+    sync
+    eval "$1" > "$ROOT/last" 2>&1 || { echo "failed: $1" >&2; cat "$ROOT/last" >&2; exit 1; }
+    t=$(tr ' \r' '\n\n' < "$ROOT/last" | sed -n 's/^ms=\([0-9]*\).*/\1/p' | head -n 1)
+    [ -n "$t" ] || { echo "no ms= figure from: $1" >&2; exit 1; }
+    if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
+  done
+  echo "$best"
+}
+
+# table_row FIGURE OURS_MS REFERENCE REFERENCE_MS GOAL: one row of the table
+# that bench/run_all.sh prints; nothing when no table was asked for.
+table_row() {
+  [ -n "${BENCH_TABLE:-}" ] || return 0
+  printf '%s|%s|%s|%s|%s\n' "$@" >> "$BENCH_TABLE"
+}

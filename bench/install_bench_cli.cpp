@@ -1,16 +1,20 @@
 // Runs the installation or the LZ expansion once, for timing by
 // install_bench.sh:
+//   install_bench_cli workdir
+//       prints the work directory that install takes its files from
 //   install_bench_cli install <application dir> [--waits]
-//       InstallUpdate from $TEMP/tvqlupd into the application directory;
-//       without --waits the fixed waits of the installation are skipped, so
-//       only the copying and comparing is timed.
+//       InstallUpdate of every file of the work directory into the
+//       application directory; without --waits the fixed waits of the
+//       installation are skipped, so only the copying and flushing is timed.
 //   install_bench_cli lzexpand <source> <target>
 // Exit code 0 on success, 1 on failure, 2 on bad usage.
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "app/install.h"
+#include "app/names.h"
 #include "platform/os.h"
 #include "support/fileutil.h"
 
@@ -24,7 +28,7 @@ class NoWaitClock : public os::Clock {
 };
 
 int Usage() {
-  std::fputs("usage: install_bench_cli install <appdir> [--waits] | lzexpand <source> <target>\n",
+  std::fputs("usage: install_bench_cli workdir | install <appdir> [--waits] | lzexpand <source> <target>\n",
              stderr);
   return 2;
 }
@@ -32,6 +36,11 @@ int Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  SetProgramName("tvqlupd");
+  if (argc == 2 && std::string(argv[1]) == "workdir") {
+    std::printf("%s\n", WorkDirectory().c_str());
+    return 0;
+  }
   if (argc < 3) return Usage();
   const std::string command = argv[1];
   if (command == "lzexpand" && argc == 4) return LzExpand(argv[2], argv[3]) ? 0 : 1;
@@ -39,9 +48,10 @@ int main(int argc, char** argv) {
 
   NoWaitClock noWait;
   if (!(argc == 4 && std::string(argv[3]) == "--waits")) os::SetClock(&noWait);
-  SetProgramName("tvqlupd");
+  std::vector<std::string> names;
+  for (const os::DirEntry& entry : os::ListDirectory(WorkDirectory())) names.push_back(entry.name);
   if (!os::ChangeDirectory(argv[2])) return 1;
-  const bool ok = InstallUpdate();
+  const bool ok = InstallUpdate(names);
   os::SetClock(nullptr);
   return ok ? 0 : 1;
 }

@@ -1,9 +1,12 @@
 // tvqlupd: one start performs one update run of the application directory in
 // which the program stands.
+#include <functional>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "app/names.h"
+#include "app/build_info.h"
 #include "app/run.h"
 #include "platform/os.h"
 #include "settings/config.h"
@@ -11,6 +14,7 @@
 #include "settings/settings_env.h"
 #include "support/fileutil.h"
 #include "support/lingua.h"
+#include "support/status.h"
 #include "support/strfn.h"
 #include "support/ui_hooks.h"
 #include "ui/console_display.h"
@@ -32,7 +36,9 @@ void PrintHelp() {
       "  /ConfigFile=FILE  settings file to use (also /INIFile=, /BasicCFGFile=)\n"
       "  /Key=Value        store Value under an existing settings key\n"
       "  /?                version banner (to the run's account), then exit\n"
-      "  --help, --version print this text or the version and exit\n";
+      "  --help            print this text and exit\n"
+      "  --version         print the version, the default update site and the built-in\n"
+      "                    keys, and exit\n";
 }
 
 // The program's own name: the executable's file name without extension.
@@ -40,17 +46,31 @@ std::string ComputeProgramName() {
   return StripExt(FileNameOf(os::ExecutablePath()));
 }
 
-// Runs the update in the console display (no window available).
-int RunOnConsole() {
+// Runs in the console display (no window available).
+int RunOnConsole(const std::function<void()>& run) {
   ConsoleDisplay console;
   SetDisplaySurface(&console);
   ResetDisplayState();
   ShowStatus(LangText("G:am initialisieren;F:initialisation en cours;*:initializing") + "...");
   os::SleepMs(2000);
-  RunLiveUpdate();
+  run();
   console.Finish();
   SetDisplaySurface(nullptr);
   return 0;
+}
+
+// The installation's run lock. A run that has just restarted the main
+// application may still be ending while the application starts the next
+// run, so a held lock is waited for a few seconds before giving up.
+os::RunLock AcquireRunLock() {
+  constexpr int kTries = 20;
+  constexpr int kPauseMs = 250;
+  const std::string dir = ProgramDir(false);
+  for (int i = 1;; ++i) {
+    os::RunLock lock = os::RunLock::Acquire(dir, InstallationKey());
+    if (lock.state() != os::RunLock::State::Busy || i == kTries) return lock;
+    os::SleepMs(kPauseMs);
+  }
 }
 
 }  // namespace
@@ -59,7 +79,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = os::ArgumentsFromMain(argc, argv);
   for (const auto& a : args) {
     if (a == "--version") {
-      std::cout << "tvqlupd " << kVersion << "\n";
+      std::cout << VersionReport(ComputeProgramName());
       return 0;
     }
     if (a == "--help") {
@@ -74,16 +94,26 @@ int main(int argc, char** argv) {
   // appears as a box above the desktop.
   const bool windowed = TryOpenDisplay();
   if (windowed) SetUserInterface(&WindowUserInterface());
+  SetProgramName(ComputeProgramName());
+  os::WatchInterrupts();
+
+  // Nothing is read or written before the installation is this run's alone:
+  // the settings store already applies /Key=Value switches at its start.
+  const os::RunLock lock = AcquireRunLock();
+  if (lock.state() != os::RunLock::State::Held) {
+    const Status refused = RunLockRefusal(lock);
+    const auto report = [&] { ReportRunRefused(refused); };
+    return windowed ? RunWindow(report) : RunOnConsole(report);
+  }
+
   CfgInit();
   CfgStartup();
   LoadUserColors();
-  SetProgramName(ComputeProgramName());
 
   // A wait marker left in the program directory is removed; errors are ignored.
   DeleteFileChecked(ProgramDir(true) + "TVQUWait.wat");
 
   // The window where one can be shown, the console everywhere else.
-  os::WatchInterrupts();
   if (windowed) return RunWindow(RunLiveUpdate);
-  return RunOnConsole();
+  return RunOnConsole(RunLiveUpdate);
 }

@@ -41,6 +41,7 @@ set(TVQ_WINDOWS_TESTS
   unit/signature_test.cpp
   unit/download_test.cpp
   unit/transfer_test.cpp
+  unit/gathered_writer_test.cpp
   integration/config_test.cpp
   integration/config_reorganise_test.cpp
   window/jpeg_picture_test.cpp)

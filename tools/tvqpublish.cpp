@@ -17,11 +17,11 @@
 #include <vector>
 
 #include "app/file_entries.h"
+#include "app/list_binding.h"
 #include "app/minisign.h"
 #include "app/signatures.h"
 #include "app/site_list.h"
 #include "app/update_list.h"
-#include "platform/os.h"
 #include "platform/os.h"
 #include "support/fileutil.h"
 #include "support/strfn.h"
@@ -47,7 +47,9 @@ const char* const kMainHelp =
     "  sign SITE_DIR --key KEYFILE    sign the list and every listed file\n"
     "\n"
     "Signatures: 'add ... --sign KEYFILE' signs what it adds and the list;\n"
-    "'verify SITE_DIR --pubkey KEY' also checks every signature.\n"
+    "'verify SITE_DIR --pubkey KEY' also checks every signature. --channel NAME\n"
+    "and --expires DAYS (add --sign, sign) bind the list's signature to a channel\n"
+    "and a lifetime.\n"
     "\n"
     "'tvqpublish COMMAND --help' describes a command.\n";
 
@@ -71,7 +73,8 @@ const char* const kAddHelp =
     "per name, and that update could no longer be installed. Publish the same\n"
     "content, another name, or NAME~ where no update lists it yet.\n"
     "\n"
-    "  --sign KEYFILE   also sign the added files and the list (see 'sign --help')\n";
+    "  --sign KEYFILE   also sign the added files and the list (see 'sign --help')\n"
+    "  --channel NAME, --expires DAYS   with --sign: as for 'sign'\n";
 
 const char* const kChecksumHelp =
     "usage: tvqpublish checksum FILE...\n"
@@ -91,7 +94,10 @@ const char* const kVerifyHelp =
     "  --pubkey KEY   also check the signature NAME.minisig of the list and of\n"
     "                 every listed file against KEY (RW..., several separated\n"
     "                 by ';', or a public key file) and name each one that is\n"
-    "                 missing, malformed, made with another key or not matching\n";
+    "                 missing, malformed, made with another key or not matching\n"
+    "\n"
+    "A list signature that has expired is a problem; one that expires within a\n"
+    "week is warned about (re-sign the list: tvqpublish sign ... --expires DAYS).\n";
 
 bool WantsHelp(const std::vector<std::string>& args) {
   for (const auto& a : args)
@@ -192,10 +198,8 @@ int Add(const std::vector<std::string>& args) {
         return Refuse(f + ": no such file");
       }
     }
-    if (!IsPlainFileName(s.listedName))
-      return Refuse("\"" + s.listedName +
-                    "\" is not a plain file name (empty, \".\", \"..\", or with '/', '\\', ':' or a "
-                    "control character)");
+    if (const std::string problem = FileNameProblem(s.listedName); !problem.empty())
+      return Refuse("\"" + s.listedName + "\" is not a plain file name: " + problem);
     const std::string restored = RestoredName(s.listedName);
     if (restored == kUpdateListName) return Refuse("a file may not be named " + restored);
     if (!restoredNames.insert(restored).second) return Refuse(restored + " is given twice");
@@ -270,6 +274,26 @@ int Checksum(const std::vector<std::string>& args) {
   return rc;
 }
 
+// What the list's signature says about its expiry: an expired list is a
+// problem, one that expires within a week a warning (printed at once).
+void ListExpiryNotes(const std::string& siteDir, std::int64_t now, std::vector<std::string>& problems) {
+  const std::string sigPath = AddBackslash(siteDir) + kUpdateListName + kSignatureSuffix;
+  const auto text = ReadFileBounded(sigPath, 64 * 1024);
+  const auto sig = text ? ParseSignature(*text) : std::nullopt;
+  if (!sig) return;
+  bool unreadable = false;
+  const auto expires = ListExpiry(sig->trustedComment, &unreadable);
+  const std::string resign = "; re-sign it: tvqpublish sign " + siteDir + " --key KEYFILE --expires DAYS";
+  if (unreadable) {
+    problems.push_back(sigPath + ": the expiry in the trusted comment cannot be read");
+  } else if (expires && *expires <= now) {
+    problems.push_back(sigPath + ": the list's signature expired on " + UtcTimeText(*expires) + resign);
+  } else if (expires && *expires - now < 7 * 86400) {
+    std::cout << "warning: " << sigPath << ": the list's signature expires on " << UtcTimeText(*expires)
+              << ", within a week" << resign << "\n";
+  }
+}
+
 int Verify(const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
     std::cout << kVerifyHelp;
@@ -279,7 +303,8 @@ int Verify(const std::vector<std::string>& args) {
     std::cerr << "tvqpublish: usage: tvqpublish verify SITE_DIR (see --help)\n";
     return kRefused;
   }
-  const std::vector<std::string> problems = VerifySite(args[0]);
+  std::vector<std::string> problems = VerifySite(args[0]);
+  ListExpiryNotes(args[0], os::WallTimeSeconds(), problems);
   for (const std::string& p : problems) std::cout << p << "\n";
   if (!problems.empty()) {
     std::cout << problems.size() << " problem" << (problems.size() == 1 ? "" : "s") << " found\n";
@@ -302,14 +327,22 @@ const char* const kKeygenHelp =
     "unencrypted (for tests and CI machines that guard the file otherwise).\n";
 
 const char* const kSignHelp =
-    "usage: tvqpublish sign SITE_DIR --key KEYFILE\n"
+    "usage: tvqpublish sign SITE_DIR --key KEYFILE [--channel NAME] [--expires DAYS]\n"
     "\n"
     "Signs every file that SITE_DIR/!update-info.txt lists, then the list\n"
     "itself, writing NAME.minisig beside each (minisign format, prehashed;\n"
     "checked by the updater and by 'minisign -V'). KEYFILE is a secret key of\n"
     "tvqpublish keygen or minisign -G; its password comes from\n"
     "TVQ_SIGN_PASSWORD or the terminal. Refuses (exit 2, nothing changed)\n"
-    "when a listed file is missing.\n";
+    "when a listed file is missing.\n"
+    "\n"
+    "  --channel NAME   writes channel:NAME into the list's trusted comment: an\n"
+    "                   installation that follows another channel (or none)\n"
+    "                   refuses the list. NAME: letters, digits, '.', '_', '-'\n"
+    "  --expires DAYS   writes expires:TIME (UTC, now + DAYS) into the list's\n"
+    "                   trusted comment: installations refuse the list after\n"
+    "                   that, so a saved copy cannot hold them back. Re-sign the\n"
+    "                   site daily, e.g. from cron.\n";
 
 constexpr const char* kSignatureComment = "signature from tvqpublish secret key";
 
@@ -369,9 +402,10 @@ std::optional<MinisignSecretKey> LoadSigningKey(const std::string& path, std::st
 }
 
 // Writes NAME.minisig for the file at dir/name, replacing an older one in one step.
-bool WriteSignature(const MinisignSecretKey& key, const std::string& dir, const std::string& name) {
+bool WriteSignature(const MinisignSecretKey& key, const std::string& dir, const std::string& name,
+                    const ListBinding& binding = {}) {
   const std::string path = AddBackslash(dir) + name;
-  const auto sig = SignFile(key, path, DefaultTrustedComment(name, os::WallTimeSeconds()));
+  const auto sig = SignFile(key, path, ListTrustedComment(name, os::WallTimeSeconds(), binding));
   const std::string target = path + kSignatureSuffix;
   const std::string temp = target + ".tmp";
   if (sig && WriteWhole(temp, SignatureFileText(*sig, kSignatureComment)) && os::RenameReplace(temp, target))
@@ -397,13 +431,43 @@ std::vector<std::string> ListedNames(std::string_view list) {
 
 // Signs the named files of the site and then the list, so that a list
 // signature never vouches for files that are not signed yet.
-int SignSiteFiles(const MinisignSecretKey& key, const std::string& siteDir, const std::vector<std::string>& names) {
+int SignSiteFiles(const MinisignSecretKey& key, const std::string& siteDir, const std::vector<std::string>& names,
+                  const ListBinding& binding) {
   for (const std::string& name : names)
     if (!WriteSignature(key, siteDir, name)) return kFailed;
-  if (!WriteSignature(key, siteDir, kUpdateListName)) return kFailed;
+  if (!WriteSignature(key, siteDir, kUpdateListName, binding)) return kFailed;
   std::cout << "signed " << names.size() << " file" << (names.size() == 1 ? "" : "s")
-            << " and the list with key " << KeyIdText(key.keyId) << "\n";
+            << " and the list with key " << KeyIdText(key.keyId);
+  if (!binding.channel.empty()) std::cout << " for channel " << binding.channel;
+  if (binding.expires) std::cout << ", valid until " << UtcTimeText(*binding.expires);
+  std::cout << "\n";
   return kOk;
+}
+
+// Takes --channel and --expires out of args; why says what is wrong with them.
+std::optional<ListBinding> TakeBinding(std::vector<std::string>& args, std::string* why) {
+  bool bad = false;
+  ListBinding binding;
+  const auto channel = TakeOption(args, "--channel", &bad);
+  const auto days = bad ? std::nullopt : TakeOption(args, "--expires", &bad);
+  if (bad) {
+    *why = "--channel and --expires need a value";
+    return std::nullopt;
+  }
+  if (channel && !IsPlainChannelName(*channel)) {
+    *why = "the channel \"" + *channel + "\" may hold only letters, digits, '.', '_' and '-'";
+    return std::nullopt;
+  }
+  if (channel) binding.channel = *channel;
+  if (days) {
+    const std::int64_t n = IntValDef(*days, -1);
+    if (n < 1 || n > 3650) {
+      *why = "--expires takes a number of days from 1 to 3650, not \"" + *days + "\"";
+      return std::nullopt;
+    }
+    binding.expires = os::WallTimeSeconds() + n * 86400;
+  }
+  return binding;
 }
 
 int Keygen(const std::vector<std::string>& args) {
@@ -451,6 +515,9 @@ int Sign(std::vector<std::string> args) {
     return kOk;
   }
   bool bad = false;
+  std::string why;
+  const auto binding = TakeBinding(args, &why);
+  if (!binding) return Refuse(why);
   const auto keyFile = TakeOption(args, "--key", &bad);
   if (bad || !keyFile || args.size() != 1) return Refuse("usage: tvqpublish sign SITE_DIR --key KEYFILE (see --help)");
   const std::string& siteDir = args[0];
@@ -461,19 +528,22 @@ int Sign(std::vector<std::string> args) {
     if (!IsPlainFileName(name)) return Refuse("\"" + name + "\" is not a plain file name");
     if (!IsRegularFile(AddBackslash(siteDir) + name)) return Refuse(AddBackslash(siteDir) + name + ": no such file");
   }
-  std::string why;
   const auto key = LoadSigningKey(*keyFile, &why);
   if (!key) return Refuse(why);
-  return SignSiteFiles(*key, siteDir, names);
+  return SignSiteFiles(*key, siteDir, names, *binding);
 }
 
 int AddAndSign(std::vector<std::string> args) {
   bool bad = false;
   const auto keyFile = WantsHelp(args) ? std::nullopt : TakeOption(args, "--sign", &bad);
   if (bad) return Refuse("--sign needs a key file");
+  std::string why;
+  const auto binding = TakeBinding(args, &why);
+  if (!binding) return Refuse(why);
+  if (!keyFile && (!binding->channel.empty() || binding->expires))
+    return Refuse("--channel and --expires bind the list's signature: they need --sign KEYFILE");
   if (!keyFile) return Add(args);
   // The key is read before anything changes: a wrong password changes nothing.
-  std::string why;
   const auto key = LoadSigningKey(*keyFile, &why);
   if (!key) return Refuse(why);
   const int rc = Add(args);
@@ -486,7 +556,7 @@ int AddAndSign(std::vector<std::string> args) {
   const auto list = ReadFileBounded(AddBackslash(siteDir) + kUpdateListName, 256 << 20);
   const auto blocks = list ? ListBlocks(*list) : std::vector<ListBlock>();
   if (blocks.empty()) return kFailed;
-  return SignSiteFiles(*key, siteDir, ListedNames(blocks.back().text));
+  return SignSiteFiles(*key, siteDir, ListedNames(blocks.back().text), *binding);
 }
 
 // The signature problems of a site: one line for each listed file and for

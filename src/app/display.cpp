@@ -108,7 +108,7 @@ void ShowInstallProgress(int step) {
 }
 
 void ShowUpdateId(const std::string& id) {
-  // Mend: an ID of escape sequences retitled and cleared the user's terminal.
+  // Control characters replaced: an ID of escape sequences could drive the terminal.
   surface->SetUpdateIdText("update ID: " + ControlsReplaced(id));
 }
 

@@ -1,6 +1,8 @@
 #include "app/download.h"
 
+#include <algorithm>
 #include <exception>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -13,9 +15,11 @@
 #include "app/transfer.h"
 #include "app/update_list.h"
 #include "platform/os.h"
+#include "platform/signature.h"
 #include "support/fileutil.h"
 #include "support/lingua.h"
 #include "support/nuldev.h"
+#include "support/status.h"
 #include "support/strfn.h"
 
 namespace {
@@ -28,14 +32,54 @@ void Log(std::string_view line) {
 
 std::string downloadFailure;
 
-// Why the file at path does not pass its checks; empty when it does.
-std::string VerifyFailure(const std::string& path, const FileEntry& entry) {
+// The listed checksum and, when signatures are checked, the signature's
+// BLAKE2b-512 prehash, computed over a file's bytes as the transfer writes
+// them to the private work file, so that the file need not be read again.
+class WrittenDigests final : public FetchObserver {
+ public:
+  WrittenDigests(bool withChecksum, bool withPrehash)
+      : withChecksum_(withChecksum), withPrehash_(withPrehash) {}
+  void Restart(bool passesThrough) override {
+    passesThrough_ = passesThrough;
+    bytes_ = 0;
+    sum_ = StreamChecksum();
+    prehash_.reset();
+    if (withPrehash_) prehash_.emplace(64);
+  }
+  void Take(const char* data, std::size_t size) override {
+    bytes_ += static_cast<std::int64_t>(size);
+    if (withChecksum_) sum_.Feed(data, size);
+    if (prehash_) prehash_->Update(data, size);
+  }
+  // Whether the digests cover a file of size bytes that the fetch wrote
+  // (false after a method that wrote the file itself, or no fetch at all).
+  bool Cover(std::int64_t size) const { return passesThrough_ && bytes_ == size; }
+  std::int32_t Checksum() const { return sum_.Result(); }
+  // The prehash; empty when none was computed. Ends the hasher.
+  std::string Prehash() { return prehash_ ? prehash_->Final() : std::string(); }
+
+ private:
+  const bool withChecksum_;
+  const bool withPrehash_;
+  bool passesThrough_ = false;
+  std::int64_t bytes_ = 0;
+  StreamChecksum sum_;
+  std::optional<crypto::Blake2b> prehash_;
+};
+
+// Why the file at path does not pass its checks; empty when it does. The
+// checksum is the one computed as the file was written where that covers it.
+std::string VerifyFailure(const std::string& path, const FileEntry& entry, bool covered,
+                          const WrittenDigests& digests) {
   if (!FileExists(path)) return "the file did not arrive";
   if (entry.size >= 0 && FileSize64(path) != entry.size)
     return "the file's size is " + std::to_string(FileSize64(path)) + " bytes, listed " +
            std::to_string(entry.size);
-  if (entry.checksum != kNoChecksum && FileChecksum(path) != entry.checksum)
-    return "the file's checksum differs from the listed one";
+  if (entry.checksum == kNoChecksum) return {};
+  const std::optional<std::int32_t> checksum =
+      covered ? std::optional<std::int32_t>(digests.Checksum()) : FileChecksumOf(path);
+  if (!checksum) return Status::Failed("the file cannot be read", os::LastErrorText()).message();
+  if (*checksum != entry.checksum) return "the file's checksum differs from the listed one";
   return {};
 }
 
@@ -46,7 +90,8 @@ KeptIdentity IdentityOf(const RunContext& context, const FileEntry& entry) {
 // Brings the listed file's bytes into its kept place: from what an earlier
 // attempt or run kept, continuing kept bytes, or whole. Empty when they
 // arrived; else why not.
-std::string FetchKept(RunContext& context, const FileEntry& entry, KeptRecord& record) {
+std::string FetchKept(RunContext& context, const FileEntry& entry, KeptRecord& record,
+                      WrittenDigests& digests) {
   const std::string data = KeptDataPath(entry.name);
   const KeptState kept = KeptStateOf(record.identity);
   record.validator = kept.validator;
@@ -71,11 +116,13 @@ std::string FetchKept(RunContext& context, const FileEntry& entry, KeptRecord& r
     // A file of another size than listed is not copied: it could not pass.
     if (entry.size >= 0 && os::StatTarget(source).size != entry.size)
       return "the file's size on the site differs from the listed one";
-    return CopyLocalFile(source, data, &resume) ? std::string() : TransferFailureText();
+    const Status copied = CopyLocalFile(source, data, entry.size, &resume);
+    return copied.ok() ? std::string() : copied.message();
   }
   // The transfer stops one byte past the listed size.
   const std::string url = context.site + UrlPathOfName(entry.name);
-  return FetchFile(url, data, true, entry.size, &resume) ? std::string() : TransferFailureText();
+  return FetchFile(url, data, true, entry.size, &digests, &resume) ? std::string()
+                                                                   : TransferFailureText();
 }
 
 // Gives the kept bytes their listed name in the work directory: a second
@@ -102,14 +149,16 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
 
   // A name with a path or a device in it would be written outside the work
   // directory: it is neither fetched nor written, and fails its check.
-  // Mend: an entry longer than a short string was cut, losing its size and
-  // checksum, and was fetched unchecked under the cut name.
-  const bool plain = entry.whole && IsPlainFileName(entry.name);
+  // An entry longer than a short string would lose its size and checksum
+  // when cut, so it is never fetched.
+  const std::string nameProblem = FileNameProblem(entry.name);
+  const bool plain = entry.whole && nameProblem.empty();
   const std::string workDir = AddBackslash(WorkDirectory());
   std::string fetchFailure;
   KeptRecord record{IdentityOf(context, entry), {}, false};
+  WrittenDigests digests(entry.checksum != kNoChecksum, SignaturesRequired());
   if (plain) {
-    fetchFailure = FetchKept(context, entry, record);
+    fetchFailure = FetchKept(context, entry, record, digests);
     // Bytes that did not all arrive stay kept, to be continued; they are
     // not checked, and nothing of them goes into the work directory.
     if (fetchFailure.empty()) PlaceKept(KeptDataPath(entry.name), workDir + entry.name);
@@ -118,23 +167,29 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
   StdText().flush();
 
   std::string name = entry.name;
+  bool fetchedFileAtPath = true;
   if (plain && EndsWith(name, "~")) {
     name = RestoredName(name);
     // A retried file replaces what an earlier attempt left under the name;
     // the rename alone would fail on it and check the old bytes again.
     if (FileExists(workDir + entry.name)) DeleteFileChecked(workDir + name);
-    RenameFileChecked(workDir + entry.name, workDir + name);
+    fetchedFileAtPath = RenameFileChecked(workDir + entry.name, workDir + name);
   }
   const std::string path = workDir + name;
+  // The work file is private to this run: the bytes hashed as it was written
+  // are the bytes it holds.
+  const bool covered = fetchedFileAtPath && digests.Cover(FileSize64(path));
   std::string failure = !entry.whole ? "the entry is longer than 255 characters"
-                        : !plain     ? "the name is not a plain file name"
+                        : !plain     ? "not a plain file name: " + nameProblem
                         : !fetchFailure.empty() ? fetchFailure
-                                     : VerifyFailure(path, entry);
-  if (failure.empty() && !SiteFileSignatureHolds(context, entry.name, path))
+                                     : VerifyFailure(path, entry, covered, digests);
+  const std::string prehash = covered ? digests.Prehash() : std::string();
+  if (failure.empty() &&
+      !SiteFileSignatureHolds(context, entry.name, path, prehash.empty() ? nullptr : &prehash))
     failure = "its signature does not hold";
   if (!failure.empty()) {
-    // Mend: a file that does not verify is removed at once, so a failed run
-    // leaves no full disk behind; the next attempt starts it from its first byte.
+    // A file that does not verify is removed at once, so a failed run leaves
+    // no full disk behind; the next attempt starts it from its first byte.
     if (plain) {
       os::RemoveFile(path);
       os::RemoveFile(workDir + entry.name);
@@ -151,6 +206,7 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
   // copied one can (the update's own installation program is started from here).
   SetPermissionsByContent(path);
   Log(" OK!");
+  context.verifiedFiles.push_back(name);
   if (StartsWith(name, "!update")) {
     context.methodFile = name;
     Log(" (this is the update method)");
@@ -180,6 +236,7 @@ bool DownloadUpdateFiles(RunContext& context) {
   try {
     const std::string files = FilesSectionOf(context.updateInfo);
     downloadFailure.clear();
+    context.verifiedFiles.clear();
     if (CtrlDown() && ShiftDown()) InfoBox("downloading: \r" + ControlsReplaced(files));
     Log("will download:");
     Log(" {" + ControlsReplaced(files) + "}");

@@ -64,15 +64,35 @@ std::string RestoredName(std::string_view listedName) {
   return std::string(listedName);
 }
 
-bool IsPlainFileName(std::string_view listedName) {
+bool IsDeviceName(std::string_view fileName) {
+  // Windows also ignores blanks before the extension ("NUL .txt").
+  std::string stem = UpStr(fileName.substr(0, fileName.find('.')));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
+  return stem.size() == 4 && (StartsWith(stem, "COM") || StartsWith(stem, "LPT")) && stem[3] >= '1' &&
+         stem[3] <= '9';
+}
+
+std::string FileNameProblem(std::string_view listedName) {
   const std::string name = RestoredName(listedName);
+  if (name.empty()) return "the name is empty";
   // A leading dot also rules out hidden names, which the installation's bulk
   // copy passes over: such a file would be verified but never installed.
-  if (name.empty() || name.front() == '.') return false;
+  if (name.front() == '.') return "the name starts with a dot";
   for (unsigned char c : listedName) {
-    if (c == '/' || c == '\\' || c == ':' || c < 32 || c == 127) return false;
+    if (c == '/' || c == '\\' || c == ':') return "the name holds a path delimiter";
+    if (c < 32 || c == 127) return "the name holds a control character";
+    if (std::string_view("<>\"|?*").find(static_cast<char>(c)) != std::string_view::npos)
+      return std::string("the name holds '") + static_cast<char>(c) + "', which Windows refuses";
   }
-  return true;
+  // Windows drops a trailing dot or blank: the file would land under another name.
+  if (name.back() == '.' || name.back() == ' ') return "the name ends in a dot or a blank";
+  if (IsDeviceName(name)) return "the name is a device on Windows";
+  return {};
+}
+
+bool IsPlainFileName(std::string_view listedName) {
+  return FileNameProblem(listedName).empty();
 }
 
 std::string UrlPathOfName(std::string_view name) {

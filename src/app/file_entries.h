@@ -42,10 +42,18 @@ std::string FilesSectionOf(std::string_view updateInfo);
 // trailing '~'.
 std::string RestoredName(std::string_view listedName);
 
-// Whether a listed name may be fetched and written: after the '~' rule it
-// is not empty, not "." or "..", and holds no '/', '\', ':' or control
-// character. Other names would reach outside the work directory.
+// Why a listed name may not be fetched and written (empty when it may):
+// after the '~' rule it must not be empty or start with a dot, must hold no
+// '/', '\\', ':', '<', '>', '"', '|', '?', '*' or control character, must not
+// end in a dot or a blank, and must not be a name Windows takes for a
+// device (CON, PRN, AUX, NUL, COM1-9, LPT1-9, in any case, with any
+// extension). Such names would reach outside the work directory, into a
+// device, or be written under another name than the one checked.
+std::string FileNameProblem(std::string_view listedName);
 bool IsPlainFileName(std::string_view listedName);
+// Whether Windows takes a file name (without directory) for a device:
+// its part before the first dot is one of the device names, in any case.
+bool IsDeviceName(std::string_view fileName);
 
 // A listed name as it goes into a URL path: bytes that a URL cannot carry
 // literally (blanks, '#', '?', '%', controls, non-ASCII, ...) percent-encoded.

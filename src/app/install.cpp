@@ -1,7 +1,9 @@
 #include "app/install.h"
 
+#include <algorithm>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/display.h"
@@ -10,6 +12,7 @@
 #include "support/fileutil.h"
 #include "support/lingua.h"
 #include "support/nuldev.h"
+#include "support/status.h"
 #include "support/strfn.h"
 
 namespace {
@@ -86,38 +89,76 @@ bool CopyWithRetriesOver(const std::string& source, const std::string& target, b
   return ok || CopyFailed(source, to, CopyFailureText());
 }
 
-// Names of the entries of the mask's directory that match the mask (hidden
-// ones excepted, as the bulk copy passes over them) and are not installed:
-// every link or other non-ordinary entry, and, with compare, every file whose
-// copy in the current directory differs from it. Directories are passed over
-// like the bulk copy does: a listed file has been verified as a file, so a
-// directory here is never part of the update, and a stray one must not fail
-// every later installation.
-std::vector<std::string> EntriesNotInstalled(const std::string& mask, bool compare) {
-  const std::string dir = DirOf(mask);
-  const std::string pattern = FileNameOf(mask);
+bool Contains(const std::vector<std::string>& names, const std::string& name) {
+  return std::any_of(names.begin(), names.end(),
+                     [&](const std::string& n) { return SameFileName(n, name); });
+}
+
+// The packed programs, expanded in the work directory: (packed, expanded).
+std::vector<std::pair<std::string, std::string>> PackedPrograms() {
+  const std::string lower = LowerProgramName();
+  return {{MainAppPackedName(), MainAppExeName()},
+          {lower + ".ex_", lower + ".exe"},
+          {"tvqExec.ex_", "tvqExec.exe"}};
+}
+
+// The names that the steps before the bulk copy install (or set aside), and
+// the markers that are never installed: the bulk copy passes over them, so
+// a compressed file whose expansion failed never reaches the application
+// directory.
+std::vector<std::string> NamesInstalledApart() {
+  std::vector<std::string> names = {"tvqwait.exe", "tvquwait.exe", "tvqlzcp.exe",
+                                    "zezavo3.exe", kMainAppIni,    MainAppExeName(),
+                                    LowerProgramName() + ".exe",
+                                    FileNameOf(os::ExecutablePath()),
+                                    "!more", "!more.flg", "!more.txt"};
+  for (const auto& [packed, expanded] : PackedPrograms()) names.push_back(packed);
+  return names;
+}
+
+// What the bulk copy installs: the files of this update that were verified
+// in this run, and the expanded programs that no step installs apart. Hidden
+// names are passed over. Every name once.
+std::vector<std::string> BulkCopyNames(const std::vector<std::string>& verified) {
+  std::vector<std::string> candidates = verified;
+  for (const auto& [packed, expanded] : PackedPrograms())
+    if (Contains(verified, packed)) candidates.push_back(expanded);
+  const std::vector<std::string> apart = NamesInstalledApart();
   std::vector<std::string> names;
-  for (const os::DirEntry& entry : os::ListDirectory(dir)) {
-    if (entry.isHidden || !WildMatch(entry.name, pattern)) continue;
-    const std::string path = AddBackslash(dir) + entry.name;
-    if (!entry.isRegular) {
-      if (!os::StatPath(path).isDirectory) names.push_back(entry.name);
-    } else if (compare && !FilesEqual(path, entry.name)) {
-      names.push_back(entry.name);
-    }
+  for (const std::string& name : candidates) {
+    if (name.empty() || name.front() == '.' || Contains(apart, name) || Contains(names, name))
+      continue;
+    names.push_back(name);
   }
   return names;
 }
 
-// Steps 2 to 17 of the installation; false when it failed.
-bool InstallSteps(const std::string& w) {
-  const std::string lower = LowerProgramName();
-  const std::string mainExe = MainAppExeName();
+// Copies the files into the current directory as one batch: every copy is
+// written and flushed before any of them takes its target's place. A file
+// that cannot be copied is tried once more; one that still fails fails the
+// installation (the others are still put in place, and the next run
+// installs the update again).
+bool CopyBulk(const std::string& w, const std::vector<std::string>& names) {
+  CopyBatch batch;
+  for (const std::string& name : names) {
+    if (IsDirectoryOrLink(w + name)) {
+      CopyFailed(w + name, name, "not an ordinary file");
+    } else if (!batch.Add(w + name, name)) {
+      WaitMs(500);
+      if (!batch.Add(w + name, name)) CopyFailed(w + name, name, CopyFailureText());
+    }
+  }
+  const Status committed = batch.Commit();
+  if (!committed.ok()) {
+    installOk = false;
+    installFailure = committed.message();
+    StdText() << installFailure << std::endl;
+  }
+  return installOk;
+}
 
-  ShowStatus(LangText("G:das Update wird installiert;F:installation en cours;*:installing") + "...");
-  ShowInstallProgress(0);
-
-  // Auxiliary programs first; the wait program runs while more are pending.
+// The helper programs; the wait program runs while more updates are pending.
+void InstallHelpers(const std::string& w) {
   InstallHelper(w + "tvqwait.exe");
   if (MorePending()) {
     // A new wait program is put in place before it starts: once running it
@@ -127,52 +168,61 @@ bool InstallSteps(const std::string& w) {
   }
   InstallHelper(w + "tvqlzcp.exe");
   InstallHelper(w + "zezavo3.exe");
-  ShowInstallProgress(5);
+}
 
-  // Compressed executables are expanded in the work directory.
-  const std::string packed[][2] = {{MainAppPackedName(), mainExe},
-                                   {lower + ".ex_", lower + ".exe"},
-                                   {"tvqExec.ex_", "tvqExec.exe"}};
-  for (const auto& [from, to] : packed) {
-    ExpandWithCheck(w + from, w + to, true);
-    DeleteFileChecked(w + from);
-  }
-  ShowInstallProgress(25);
-
-  // The running updater is never overwritten: its new version is set aside.
+// The updater's own new versions: set aside while the running program's
+// file is an ".exe"; the running program's own file under a name without
+// ".exe" is renamed over, which a running program allows.
+void InstallUpdaterFiles(const std::string& w) {
+  const std::string lower = LowerProgramName();
   CopyWithRetries(w + lower + ".exe", lower + ".exe" + kNewVersionSuffix, true);
   DeleteFileChecked(w + lower + ".exe");
-  ShowInstallProgress(30);
-
-  // The running program's own file under a name without ".exe" (this
-  // platform's) is renamed over, which a running program allows.
-  // Mend: copying over it failed every installation, at every run.
   const std::string own = FileNameOf(os::ExecutablePath());
   if (UpStr(own) != UpStr(lower + ".exe") && FileExists(w + own)) {
     CopyWithRetriesOver(w + own, own, false, true);
     DeleteFileChecked(w + own);
   }
+}
 
-  // The main application is replaced only once it has been closed.
-  // Mend: it was deleted first and copied after, so a failed copy or a kill
-  // in between left no main application at all; now the new file is renamed
-  // over the old one.
-  if (FileExists(w + mainExe)) {
-    for (int i = 1; i <= kMainAppTries; ++i) {
-      // Where deleting used to succeed the file is free now; a missing one
-      // is looked for from the third try on, as before.
-      if (!InUse(mainExe) && (FileExists(mainExe) || i >= 3)) break;
-      WaitMs(kMainAppWaitMs);
-      ShowInstallProgress(30 + i / 4);
-    }
-    if (InUse(mainExe)) {
-      ErrorBox("Sorry, \"" + mainExe + "\" cannot be replaced. Update will abort.");
-      installFailure = mainExe + " is in use";
-      return false;
-    }
-    CopyWithRetries(w + mainExe, "", false);
-    DeleteFileChecked(w + mainExe);
+// The main application is replaced only once it has been closed; its new
+// file is renamed over the old one, so it is never missing.
+bool InstallMainApplication(const std::string& w) {
+  const std::string mainExe = MainAppExeName();
+  if (!FileExists(w + mainExe)) return true;
+  for (int i = 1; i <= kMainAppTries; ++i) {
+    // A missing main application is looked for from the third try on.
+    if (!InUse(mainExe) && (FileExists(mainExe) || i >= 3)) break;
+    WaitMs(kMainAppWaitMs);
+    ShowInstallProgress(30 + i / 4);
   }
+  if (InUse(mainExe)) {
+    // Why it cannot be opened for writing ("Text file busy").
+    installFailure = Status::Failed(mainExe + " is in use", os::LastErrorText()).message();
+    ErrorBox("Sorry, \"" + mainExe + "\" cannot be replaced. Update will abort.");
+    return false;
+  }
+  CopyWithRetries(w + mainExe, "", false);
+  DeleteFileChecked(w + mainExe);
+  return true;
+}
+
+// The installation in its order; false when it failed. Nothing of it is
+// durable before the application directory is flushed at the end.
+bool InstallSteps(const std::string& w, const std::vector<std::string>& verified) {
+  ShowStatus(LangText("G:das Update wird installiert;F:installation en cours;*:installing") + "...");
+  ShowInstallProgress(0);
+  InstallHelpers(w);
+  ShowInstallProgress(5);
+
+  // Compressed executables are expanded in the work directory.
+  for (const auto& [packed, expanded] : PackedPrograms()) {
+    ExpandWithCheck(w + packed, w + expanded, true);
+    DeleteFileChecked(w + packed);
+  }
+  ShowInstallProgress(25);
+  InstallUpdaterFiles(w);
+  ShowInstallProgress(30);
+  if (!InstallMainApplication(w)) return false;
 
   // The main application's settings file is set aside for it to take up.
   CopyWithRetries(w + kMainAppIni, std::string(kMainAppIni) + kNewVersionSuffix, true);
@@ -180,23 +230,18 @@ bool InstallSteps(const std::string& w) {
   ShowInstallProgress(60);
 
   const bool more = MorePending();
-  CopyAllFiles(w + "*.*");
-  // Mend: a file the last pass could not copy fails the installation, so the
-  // update is not recorded and the next run installs it again.
-  if (!CopyAllFiles(w + "*")) {
-    for (const std::string& name : EntriesNotInstalled(w + "*", true))
-      CopyFailed(w + name, name, CopyFailureText());
-  }
+  CopyBulk(w, BulkCopyNames(verified));
   ShowInstallProgress(90);
-
-  const bool result = installOk;
-  if (more && result) RunProgram(RestartCommandLine());
+  // One flush of the directory makes every rename of the installation durable.
+  if (installOk && !os::SyncDirectory(os::CurrentDirectory())) {
+    installOk = false;
+    installFailure = Status::Failed("cannot flush the application directory",
+                                    os::LastErrorText()).message();
+  }
+  if (more && installOk) RunProgram(RestartCommandLine());
   ShowInstallProgress(93);
-  if (result)
-    ShowStatus(LangText("G:Installation beendet;F:installation terminée;*:installation completed"));
-  else
-    ShowStatus(LangText("G:FEHLER!;F:ERREUR;*:ERROR!"));
-  return result;
+  if (!installOk) ShowStatus(LangText("G:FEHLER!;F:ERREUR;*:ERROR!"));
+  return installOk;
 }
 
 }  // namespace
@@ -207,27 +252,38 @@ void ResetInstallOkForTests() { installOk = true; }
 
 bool InstallOrRunMethod(RunContext& context) {
   const std::string methodPath = WorkDir() + context.methodFile;
-  if (context.methodFile.empty() || !FileExists(methodPath)) return InstallUpdate();
+  if (context.methodFile.empty() || !FileExists(methodPath))
+    return InstallUpdate(context.verifiedFiles);
 
+  installOk = true;
+  installFailure.clear();
   const std::string more = MorePending() ? " +" : "";
+  std::string commandLine = CommandLineWord(methodPath) + more;
   if (FileExists(kExecName)) {
     // The program runs from working copies, so an update may replace it.
     CopyFileRetry(kExecName, kExecCopyName);
     CopyFileRetry(kExecIni, kExecCopyIni);
-    RunProgram(kExecCopyCommand + CommandLineWord(methodPath) + more);
-  } else {
-    RunProgram(CommandLineWord(methodPath) + more);
+    commandLine = kExecCopyCommand + commandLine;
   }
+  // An installation program that does not start has installed nothing.
+  if (!RunProgram(commandLine)) {
+    installOk = false;
+    installFailure = Status::Failed("the update's installation program \"" +
+                                        context.methodFile + "\" could not be started",
+                                    os::LastErrorText()).message();
+    return false;
+  }
+  context.methodStarted = true;
   ShowInstallProgress(100);
   return true;
 }
 
-bool InstallUpdate() {
+bool InstallUpdate(const std::vector<std::string>& verifiedFiles) {
   installOk = true;
   installFailure.clear();
   bool result = false;
   try {
-    result = InstallSteps(WorkDir());
+    result = InstallSteps(WorkDir(), verifiedFiles);
   } catch (...) {
     result = false;
     ShowStatus(LangText("G:FEHLER!;F:ERREUR!;*:ERROR!"));
@@ -248,16 +304,12 @@ bool LzExpand(const std::string& source, const std::string& target) {
 
 bool ExpandWithCheck(const std::string& source, const std::string& target, bool skipIfMissing) {
   if (skipIfMissing && !FileExists(source)) return true;
-  return LzExpand(source, target) ||
-         CopyFailed(source, target, "not a whole compressed file, or it cannot be written");
-}
-
-bool CopyAllFiles(const std::string& mask) {
-  const bool copied = CopyFiles(mask, {});
-  return EntriesNotInstalled(mask, false).empty() && copied;
+  if (LzExpand(source, target)) return true;
+  const std::string cause = os::LastErrorText();
+  return CopyFailed(source, target,
+                    cause.empty() ? "not a whole compressed file" : "cannot expand it: " + cause);
 }
 
 bool RunProgram(const std::string& commandLine) {
-  WinExec(commandLine);
-  return true;
+  return WinExec(commandLine);
 }

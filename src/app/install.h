@@ -5,20 +5,27 @@
 // its source and retried; files in use are set aside or waited for.
 
 #include <string>
+#include <vector>
 
 #include "app/run_context.h"
 
 // The phase called by the run: starts the update's own installation program
-// when one arrived (context.methodFile in the work directory), else runs
-// InstallUpdate. True on success (always true when a program was started).
+// when one arrived (context.methodFile in the work directory, then
+// context.methodStarted is set), else runs InstallUpdate on the files
+// verified in this run. False when the installation failed or the program
+// could not be started.
 bool InstallOrRunMethod(RunContext& context);
 
-// The built-in installation; false when any copy or expansion finally failed
-// or when tvq.exe stayed in use. Every file of the application directory,
-// tvq.exe included, is replaced by renaming its new version over it, so it
-// holds the old or the new file, whole, whatever happens. The running
-// program's own file, where its name has no ".exe", is renamed over too.
-bool InstallUpdate();
+// The built-in installation of the files verified in this run (names in the
+// work directory); nothing else there is installed. False when any copy or
+// expansion finally failed or when tvq.exe stayed in use. Every file of the
+// application directory, tvq.exe included, is replaced by renaming its new
+// version over it, so it holds the old or the new file, whole, whatever
+// happens; the files of the bulk copy are all flushed before the first of
+// them is renamed, and the directory is flushed once at the end, so that on
+// success every file is in place and durable. The running program's own
+// file, where its name has no ".exe", is renamed over too.
+bool InstallUpdate(const std::vector<std::string>& verifiedFiles);
 
 // installOk of the current (or last) installation: true at its start, false
 // once a copy or expansion has finally failed.
@@ -40,14 +47,10 @@ bool InstallHelper(const std::string& source);
 // Expands an LZ-compressed (.ex_) file; a file that is not compressed is
 // copied unchanged. False leaves no target behind.
 bool LzExpand(const std::string& source, const std::string& target);
-// LzExpand without retries; a failure sets installOk false and shows the
-// "cannot copy" error box. A missing source with skipIfMissing counts as done.
+// LzExpand without retries; a failure sets installOk false, names the
+// system's cause, and shows the "cannot copy" error box. A missing source
+// with skipIfMissing counts as done.
 bool ExpandWithCheck(const std::string& source, const std::string& target, bool skipIfMissing);
 
-// Copies every ordinary file matching mask into the current directory under
-// its own name. False when a file could not be copied or when the mask's
-// directory holds a directory or a symbolic link that matches.
-bool CopyAllFiles(const std::string& mask);
-
-// Starts a command line without waiting; always true.
+// Starts a command line without waiting; true when the program started.
 bool RunProgram(const std::string& commandLine);

@@ -149,6 +149,12 @@ SignatureVerdict Verify(std::string_view signatureText, const MessageCheck& mess
     return verdict;
   }
   verdict.check = SignatureCheck::Mismatch;
+  // The algorithm bytes are not signed: whoever relabels a prehashed
+  // signature makes it hold for the 64-byte digest as a file.
+  if (!sig->prehashed && !key->legacyAllowed) {
+    verdict.detail = "a legacy (not prehashed) signature, which this key does not allow";
+    return verdict;
+  }
   // The trusted comment first: it is cheap to check and, once checked, the
   // file name in it can be believed before the file is read.
   if (!crypto::Ed25519Verify(key->key, sig->signature + sig->trustedComment, sig->globalSignature)) {
@@ -156,7 +162,11 @@ SignatureVerdict Verify(std::string_view signatureText, const MessageCheck& mess
     return verdict;
   }
   const auto signedName = SignedFileName(sig->trustedComment);
-  if (!expectedName.empty() && signedName && *signedName != expectedName) {
+  if (!expectedName.empty() && !signedName) {
+    verdict.detail = "the trusted comment names no file";
+    return verdict;
+  }
+  if (!expectedName.empty() && *signedName != expectedName) {
     verdict.detail = "the signature was made for \"" + *signedName + "\", not for \"" +
                      std::string(expectedName) + "\"";
     return verdict;
@@ -242,6 +252,8 @@ std::optional<MinisignPublicKey> ParsePublicKey(std::string_view text, std::stri
   std::string_view line = lines.empty() ? std::string_view() : lines.front();
   if (line.substr(0, kUntrusted.size()) == kUntrusted) line = lines.size() > 1 ? lines[1] : std::string_view();
   line = Trimmed(line);
+  const bool legacy = line.substr(0, kLegacyKeyPrefix.size()) == kLegacyKeyPrefix;
+  if (legacy) line = Trimmed(line.substr(kLegacyKeyPrefix.size()));
   if (line.empty()) {
     Say(why, "no public key given");
     return std::nullopt;
@@ -255,7 +267,7 @@ std::optional<MinisignPublicKey> ParsePublicKey(std::string_view text, std::stri
     Say(why, "\"" + std::string(line) + "\" is not an Ed25519 public key of the minisign format");
     return std::nullopt;
   }
-  return MinisignPublicKey{bytes->substr(2, kKeyIdSize), bytes->substr(2 + kKeyIdSize)};
+  return MinisignPublicKey{bytes->substr(2, kKeyIdSize), bytes->substr(2 + kKeyIdSize), legacy};
 }
 
 std::vector<MinisignPublicKey> ParsePublicKeys(std::string_view text, std::vector<std::string>* problems) {
@@ -300,6 +312,8 @@ const char* SignatureCheckText(SignatureCheck check) {
     case SignatureCheck::Malformed: return "malformed";
     case SignatureCheck::UnknownKey: return "made with an unknown key";
     case SignatureCheck::Mismatch: return "does not match";
+    case SignatureCheck::TooLarge: return "too large";
+    case SignatureCheck::Unreadable: return "unreadable";
   }
   return "";
 }
@@ -346,14 +360,19 @@ std::string SignatureFileText(const MinisignSignature& signature, std::string_vi
          signature.trustedComment + "\n" + Base64Encode(signature.globalSignature) + "\n";
 }
 
-std::optional<std::string> SignedFileName(std::string_view trustedComment) {
+std::optional<std::string> TrustedCommentField(std::string_view trustedComment, std::string_view name) {
   while (true) {
     const std::size_t tab = trustedComment.find('\t');
     const std::string_view field = trustedComment.substr(0, tab);
-    if (field.substr(0, 5) == "file:") return std::string(field.substr(5));
+    if (field.size() > name.size() && field.substr(0, name.size()) == name && field[name.size()] == ':')
+      return std::string(field.substr(name.size() + 1));
     if (tab == std::string_view::npos) return std::nullopt;
     trustedComment.remove_prefix(tab + 1);
   }
+}
+
+std::optional<std::string> SignedFileName(std::string_view trustedComment) {
+  return TrustedCommentField(trustedComment, "file");
 }
 
 SignatureVerdict VerifySignature(std::string_view signatureText, std::string_view message,
@@ -368,12 +387,13 @@ SignatureVerdict VerifySignature(std::string_view signatureText, std::string_vie
 }
 
 SignatureVerdict VerifyFileSignature(std::string_view signatureText, const std::string& path,
-                                     const std::vector<MinisignPublicKey>& keys, std::string_view expectedName) {
+                                     const std::vector<MinisignPublicKey>& keys, std::string_view expectedName,
+                                     const std::string* prehash) {
   return Verify(
       signatureText,
-      [&path](const std::string& publicKey, const MinisignSignature& sig) -> std::optional<bool> {
+      [&path, prehash](const std::string& publicKey, const MinisignSignature& sig) -> std::optional<bool> {
         if (sig.prehashed) {
-          const auto digest = FileDigest(path);
+          const auto digest = prehash ? std::optional<std::string>(*prehash) : FileDigest(path);
           if (!digest) return std::nullopt;
           return crypto::Ed25519Verify(publicKey, *digest, sig.signature);
         }

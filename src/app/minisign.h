@@ -25,9 +25,15 @@ std::optional<std::string> Base64Decode(std::string_view text);
 struct MinisignPublicKey {
   std::string keyId;  // 8 bytes, as stored
   std::string key;    // 32 bytes
+  // Whether signatures of the legacy form "Ed" are accepted. Its algorithm
+  // bytes are not signed: a prehashed signature relabelled as legacy
+  // verifies over the 64-byte digest, so only a key marked "legacy:" takes it.
+  bool legacyAllowed = false;
 };
-// Reads a key line "RW..." or a whole public key file (a comment line, then
-// the key line). nullopt with the reason in why when it is not one.
+inline constexpr std::string_view kLegacyKeyPrefix = "legacy:";
+// Reads a key line "RW..." (or "legacy:RW...") or a whole public key file (a
+// comment line, then the key line). nullopt with the reason in why when it
+// is not one.
 std::optional<MinisignPublicKey> ParsePublicKey(std::string_view text, std::string* why = nullptr);
 // Reads one or more keys separated by ';' (blanks around each ignored); each
 // entry that is not a key adds a line to problems.
@@ -44,8 +50,11 @@ enum class SignatureCheck {
   Malformed,   // a signature file that cannot be read as one
   UnknownKey,  // made with a key that is not trusted
   Mismatch,    // does not match the file, or its trusted comment was altered
+  TooLarge,    // a signature file far larger than any signature
+  Unreadable,  // a signature file that is there but cannot be read
 };
-// "missing", "malformed", "made with an unknown key", "does not match".
+// "missing", "malformed", "made with an unknown key", "does not match",
+// "too large", "unreadable".
 const char* SignatureCheckText(SignatureCheck check);
 
 struct SignatureVerdict {
@@ -69,24 +78,30 @@ std::optional<MinisignSignature> ParseSignature(std::string_view text,
 // The signature file text of a signature: the four lines, each ended by LF.
 std::string SignatureFileText(const MinisignSignature& signature, std::string_view untrustedComment);
 
-// The value of the "file:" field of a trusted comment (fields separated by
-// tabs, as minisign writes "timestamp:T<TAB>file:NAME<TAB>hashed"); nullopt
-// when it has none.
+// The value of a field "NAME:VALUE" of a trusted comment (fields separated
+// by tabs, as minisign writes "timestamp:T<TAB>file:NAME<TAB>hashed");
+// nullopt when it has none.
+std::optional<std::string> TrustedCommentField(std::string_view trustedComment, std::string_view name);
+// The "file:" field.
 std::optional<std::string> SignedFileName(std::string_view trustedComment);
 
 // Checks a signature file's text against the message, in this order: the
-// form, the key (one of keys), the global signature over the trusted
-// comment, the file name in the trusted comment (when expectedName is not
-// empty and the comment names a file, they must be equal: a validly signed
-// file of the site cannot stand in for another), and the message itself.
+// form, the key (one of keys), a legacy signature only for a key that allows
+// it, the global signature over the trusted comment, the file name in the
+// trusted comment (when expectedName is not empty the comment must name
+// exactly it: a validly signed file of the site cannot stand in for
+// another, and a signature that names no file binds none), and the message.
 SignatureVerdict VerifySignature(std::string_view signatureText, std::string_view message,
                                  const std::vector<MinisignPublicKey>& keys,
                                  std::string_view expectedName = {});
 // The same over a file's bytes, read once as they are hashed, so memory
-// does not grow with the file.
+// does not grow with the file. prehash, when given, is the BLAKE2b-512
+// digest of the file's bytes already computed: a prehashed signature is
+// checked against it and the file is not read (a legacy one reads it).
 SignatureVerdict VerifyFileSignature(std::string_view signatureText, const std::string& path,
                                      const std::vector<MinisignPublicKey>& keys,
-                                     std::string_view expectedName = {});
+                                     std::string_view expectedName = {},
+                                     const std::string* prehash = nullptr);
 
 // ------------------------------------------------------------------- secret keys
 struct MinisignSecretKey {
@@ -117,6 +132,7 @@ std::optional<MinisignSecretKey> ParseSecretKey(std::string_view text,
 
 // "timestamp:T<TAB>file:NAME<TAB>hashed", the trusted comment minisign writes.
 std::string DefaultTrustedComment(std::string_view fileName, std::int64_t unixSeconds);
+
 // A prehashed signature of message, or of the file at path (read once);
 // nullopt when signing or reading failed.
 std::optional<MinisignSignature> SignMessage(const MinisignSecretKey& key, std::string_view message,

@@ -1,7 +1,9 @@
 #include "app/names.h"
 
+#include <cstdint>
 #include <string>
 
+#include "platform/os.h"
 #include "support/fileutil.h"
 #include "support/lingua.h"
 #include "support/strfn.h"
@@ -23,14 +25,35 @@ constexpr const char* kMoreMarkers[] = {"!more", "!more.flg", "!more.txt"};
 std::string MainAppName() { return "tvq"; }
 std::string MainAppExeName() { return MainAppName() + ".exe"; }
 std::string MainAppPackedName() { return MainAppName() + ".ex_"; }
-std::string RestartCommandLine() { return MainAppName() + " /ExitAndLiveUpdate=on"; }
+// The full path: a program of the same name elsewhere (on PATH) is never started.
+std::string RestartCommandLine() {
+  return CommandLineWord(ProgramDir(true) + MainAppExeName()) + " /ExitAndLiveUpdate=on";
+}
 
 std::string LowerProgramName() { return LowStr(ProgramName()); }
+
+std::string InstallationKey() { return InstallationKeyOf(ProgramDir(false)); }
+
+std::string InstallationKeyOf(const std::string& appDir) {
+  std::string dir = os::ResolveLinks(appDir);
+  if (os::kConventions.namesIgnoreCase) dir = UpStr(dir);
+  // FNV-1a, 64 bits: stable across runs and builds, and wide enough that two
+  // installations of one user never share a name.
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  for (const unsigned char c : dir) {
+    hash ^= c;
+    hash *= 0x100000001b3ull;
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string key(16, '0');
+  for (int i = 15; i >= 0; --i, hash >>= 4) key[static_cast<std::size_t>(i)] = kHex[hash & 0xf];
+  return key;
+}
 
 std::string WorkDirectory() {
   std::string dir = TempDir();
   if (dir.empty() || !IsPathDelim(dir.back())) dir += kPathDelim;
-  return dir + LowerProgramName();
+  return dir + LowerProgramName() + "-" + InstallationKey();
 }
 
 std::string DefaultSiteBase() { return TVQ_DEFAULT_SITE; }

@@ -6,9 +6,16 @@
 std::string MainAppName();        // "tvq"
 std::string MainAppExeName();     // "tvq.exe"
 std::string MainAppPackedName();  // "tvq.ex_"
-std::string RestartCommandLine(); // "tvq /ExitAndLiveUpdate=on"
+std::string RestartCommandLine(); // "<application directory>/tvq.exe /ExitAndLiveUpdate=on", quoted as needed
 std::string LowerProgramName();
-std::string WorkDirectory();      // TEMP + delimiter + lower-case program name
+// 16 hexadecimal digits naming the installation (the application directory,
+// links resolved, case folded where the system ignores case).
+std::string InstallationKey();
+// The key of the installation in appDir.
+std::string InstallationKeyOf(const std::string& appDir);
+// The installation's own work directory: TEMP + delimiter + lower-case
+// program name + "-" + InstallationKey(), so two installations never meet.
+std::string WorkDirectory();
 std::string DefaultUpdateSite();  // the maker's site + lower-case program name + "/"
 std::string DefaultSiteBase();    // the maker's site as configured at build time
 

@@ -58,6 +58,24 @@ std::string StatusDownloadFailed() {
   return LangTextOf("G:Das Update konnte nicht installiert werden",
                     "F:la mise à jour n'a pas pu être installée", "*:aborting (error found)");
 }
+std::string StatusRecordFailed() {
+  return LangTextOf("G:Fehler: das Update wurde installiert, aber nicht vermerkt",
+                    "F:erreur: la mise à jour est installée mais n'a pas pu être enregistrée",
+                    "*:error: the update was installed but could not be recorded");
+}
+std::string StatusSettingsUnreadable() {
+  return LangTextOf("G:Fehler: die Einstellungsdatei kann nicht gelesen werden",
+                    "F:erreur: le fichier de configuration ne peut pas être lu",
+                    "*:error: the settings file cannot be read");
+}
+std::string StatusInstallCompleted() {
+  return LangText("G:Installation beendet;F:installation terminée;*:installation completed");
+}
+std::string StatusRunInProgress() {
+  return LangTextOf("G:Ein anderer Updatelauf ist bereits im Gange",
+                    "F:une autre mise à jour est déjà en cours",
+                    "*:another update run is in progress");
+}
 std::string StatusExiting() {
   return LangTextOf("G:Das Updateprogramm wird beendet", "F:fermeture du programme de mise à jour",
                     "*:exiting") +
@@ -216,32 +234,41 @@ std::string RunAccountTarget() {
   return target;
 }
 
-bool TestDirectoryRights() {
-  bool result = true;
+Status CheckDirectoryRights() {
+  // What cannot be tested is not a right the program has.
   try {
+    Status result;
     const std::string settings = CfgFileName();
     // A FIFO or device is no settings file: it is neither touched nor a
     // reason to stop (the account says it is not used).
     if (CfgFileIsUsable(settings) && FileExists(settings) && !CheckTouchable(settings))
-      result = false;
+      result = Status::Failed("cannot change \"" + settings + "\"", os::LastErrorText());
     const std::string testFile = RightsTestFile();
     if (!CreateEmptyFile(testFile) || !FileExists(testFile) || !TouchFile(testFile, false)) {
+      const Status failed = Status::Failed("cannot write \"" + testFile + "\"", os::LastErrorText());
       DeleteFileChecked(testFile);
-      return false;
+      return failed;
     }
-    if (!DeleteFileChecked(testFile) && !DeleteFileChecked(testFile)) return false;
+    if (!DeleteFileChecked(testFile) && !DeleteFileChecked(testFile))
+      return Status::Failed("cannot delete \"" + testFile + "\"", os::LastErrorText());
+    return result;
   } catch (...) {
+    return Status::Error("the directory's rights could not be tested");
   }
-  return result;
 }
+
+bool TestDirectoryRights() { return CheckDirectoryRights().ok(); }
 
 bool PrepareWorkDirectory() {
   const std::string work = WorkDirectory();
   ForceDirs(work);
-  // Mend: under a shared temporary directory another account could own the
-  // work directory or plant links in it; downloads then go nowhere but here.
+  // Under a shared temporary directory another account could own the work
+  // directory or plant links in it: only a private directory of our own is used.
   const bool usable = EnsureDir(work) && os::MakeDirectoryPrivate(work);
   if (!usable) {
+    StdText() << Status::Failed("cannot use the work directory \"" + work + "\"",
+                                os::LastErrorText()).message()
+              << std::endl;
     ErrorBox("Cannot run update program: cannot create directory \"%1\" or cannot write to this "
              "directory. Please create it manually (with the needed rights) and try again." +
              kArg1 + work);
@@ -255,12 +282,134 @@ bool PrepareWorkDirectory() {
 }
 
 void RemoveStrangeEntries(const std::string& dir) {
-  // Mend: a planted link was written through by downloads and blocked every
-  // later installation. Removing a link removes the link, never its target.
+  // A planted link would be written through by downloads. Removing a link
+  // removes the link, never its target.
   for (const os::DirEntry& entry : os::ListDirectory(dir)) {
     const std::string path = AddBackslash(dir) + entry.name;
     if (!entry.isRegular && !os::StatPath(path).isDirectory) os::RemoveFile(path);
   }
+}
+
+namespace {
+
+// Says why the run cannot go on: the account, the cause line and the status.
+void ReportFailure(const std::string& status, const std::string& what, const std::string& cause) {
+  ShowStatus(status);
+  ReportCause(what, cause);
+}
+
+// Settings that could not be read would answer defaults: the history would
+// look empty and the built-in site would be asked. The run stops instead.
+bool SettingsUnreadable() {
+  const Status read = CfgReadStatus();
+  if (read.ok()) return false;
+  ReportFailure(StatusSettingsUnreadable(), "settings file unreadable", read.message());
+  return true;
+}
+
+// Fetches the list from the chosen site or its alternatives until it reads
+// the same twice. False when the run cannot go on (the cause reported).
+bool FetchStableList(RunContext& context) {
+  if (!PrepareWorkDirectory()) return false;
+  StartTransferBudget();
+  bool fetched = GetUpdateList(context);
+  // The first failure is the one to report: the alternatives fall back to
+  // the default site, which would hide which site failed and why.
+  const std::string chosenSite = context.site;
+  const std::string chosenFailure = ListFailureText();
+  if (!fetched) fetched = FetchFromAlternatives(context);
+  ShowHost(fetched ? context.site : chosenSite);
+  if (!fetched) {
+    ShowDiagnostic("Cannot download list from host.");
+    ReportCause("no update list from " + ControlsReplaced(chosenSite), chosenFailure);
+    return false;
+  }
+  if (ListIsStable(context)) return true;
+  const std::string unstable =
+      ListFailureText().empty() ? "the list changed between readings" : ListFailureText();
+  ReportCause("no stable update list from " + ControlsReplaced(context.site), unstable);
+  return false;
+}
+
+// Records the installed update. Every file of it is in place and durable
+// by now; the settings store makes the record durable before it returns.
+bool RecordUpdate(const RunContext& context) {
+  const Status recorded =
+      CfgStore("LiveUpdate.lastUpdateInfo", ControlsReplaced(FirstLine(context.updateInfo)));
+  if (recorded.ok()) {
+    ForgetKeptDownloads();  // installed: its files are not needed again
+    if (!context.methodStarted) ShowStatus(StatusInstallCompleted());
+    return true;
+  }
+  ReportFailure(StatusRecordFailed(), "recording the update failed", recorded.message());
+  return false;
+}
+
+// Downloads, installs and records the selected update. False when the run
+// failed; a cancelled run has not failed, and records nothing, so the same
+// update is offered again.
+bool InstallSelectedUpdate(RunContext& context) {
+  const bool workReady = PrepareWorkDirectory();
+  ShowStatus(IsLocalSite(context) ? StatusCopying() : StatusDownloading());
+  const bool downloaded = workReady && DownloadUpdateFiles(context);
+  if (CancelRequested()) return true;
+  if (!downloaded) {
+    StdText() << "error: could NOT update files" << std::endl;
+    ReportFailure(StatusDownloadFailed(), "download failed", DownloadFailureText());
+    return false;
+  }
+  if (!InstallOrRunMethod(context)) {
+    ReportFailure(StatusInstallFailed(), "installation failed", InstallFailureText());
+    return false;
+  }
+  if (CancelRequested()) return true;
+  return RecordUpdate(context);
+}
+
+// The run from the choice of the site to the record; false when it failed.
+bool UpdateFromSite(RunContext& context) {
+  ChooseSite(context);
+  StdText() << CfgOverride() << std::endl;
+  if (SettingsUnreadable()) return false;
+  if (CancelRequested()) return true;
+  ShowIllustration(IsLocalSite(context) ? 'C' : 'D');
+  if (!FetchStableList(context)) return false;
+  if (CancelRequested()) return true;
+  const bool isNew = UpdateIsNew(context);
+  if (SettingsUnreadable()) return false;
+  if (!isNew) {
+    StdText() << "No new updates found." << std::endl;
+    ForgetKeptDownloads();  // nothing kept is offered any more
+    ShowStatus(StatusNothingNew());
+    os::SleepMs(5000);
+    return true;
+  }
+  return InstallSelectedUpdate(context);
+}
+
+// The batch file an update delivered and installed in this run; one left
+// by an earlier run is never started.
+bool BatchFileDelivered(const RunContext& context) {
+  const std::string batch = BatchFileName();
+  for (const std::string& name : context.verifiedFiles)
+    if (SameFileName(name, batch)) return FileExists(batch);
+  return false;
+}
+
+}  // namespace
+
+Status RunLockRefusal(const os::RunLock& lock) {
+  if (lock.state() == os::RunLock::State::Busy)
+    return Status::Error("another update run of this installation is in progress");
+  return Status::Failed("cannot lock the installation \"" + ProgramDir(false) + "\"", lock.cause());
+}
+
+void ReportRunRefused(const Status& refusal) {
+  BindRunAccount();
+  StdText() << refusal.message() << std::endl;
+  ShowStatus(StatusRunInProgress());
+  ShowCause(refusal.message());
+  os::SleepMs(3000);
 }
 
 void RunLiveUpdate() {
@@ -283,15 +432,18 @@ void RunLiveUpdate() {
   os::SleepMs(500);
 
   RunContext context;  // site, update and method file all start empty
-  bool runFailed = false;
   os::ChangeDirectory(ProgramDir(false));
   downloadedBytes = 0;
 
-  if (!TestDirectoryRights()) {
-    ErrorBox("There is a file-access problem. The software-updating program \"%1\" (%2) needs "
-             "*modify access* to its own directory (directory \"%3\").\rPlease contact your system "
-             "administrator." +
-             kArg1 + ProgramName() + ArgN(2, ProgramPath(true, true)) + ArgN(3, ProgramDir(true)));
+  if (const Status rights = CheckDirectoryRights(); !rights.ok()) {
+    const std::string text =
+        "There is a file-access problem. The software-updating program \"%1\" (%2) needs "
+        "*modify access* to its own directory (directory \"%3\").\rPlease contact your system "
+        "administrator." +
+        kArg1 + ProgramName() + ArgN(2, ProgramPath(true, true)) + ArgN(3, ProgramDir(true));
+    out << "no modify access to the directory \"" << ProgramDir(false) << "\": " << rights.message()
+        << std::endl;
+    ErrorBox(text);
     std::exit(0);
   }
   // What an interrupted copy of an earlier run left beside its targets.
@@ -305,65 +457,9 @@ void RunLiveUpdate() {
   // A batch file left by an earlier run is never started.
   if (FileExists(BatchFileName())) DeleteFileChecked(BatchFileName());
 
-  ChooseSite(context);
-  out << CfgOverride() << std::endl;
-
-  if (!CancelRequested()) {
-    ShowIllustration(IsLocalSite(context) ? 'C' : 'D');
-    const bool workReady = PrepareWorkDirectory();
-
-    StartTransferBudget();
-    bool fetched = workReady && GetUpdateList(context);
-    // The first failure is the one to report: the alternatives fall back to
-    // the default site, which would hide which site failed and why.
-    const std::string chosenSite = context.site;
-    const std::string chosenFailure = ListFailureText();
-    if (workReady && !fetched) fetched = FetchFromAlternatives(context);
-    ShowHost(fetched ? context.site : chosenSite);
-
-    if (!workReady) {
-      runFailed = true;
-    } else if (fetched) {
-      if (!ListIsStable(context)) runFailed = true;
-    } else {
-      runFailed = true;
-      ShowDiagnostic("Cannot download list from host.");
-      ReportCause("no update list from " + ControlsReplaced(chosenSite), chosenFailure);
-    }
-
-    if (!runFailed && !CancelRequested()) {
-      if (!UpdateIsNew(context)) {
-        out << "No new updates found." << std::endl;
-        ForgetKeptDownloads();  // nothing kept is offered any more
-        ShowStatus(StatusNothingNew());
-        os::SleepMs(5000);
-      } else {
-        const bool workStillReady = PrepareWorkDirectory();
-        ShowStatus(IsLocalSite(context) ? StatusCopying() : StatusDownloading());
-        const bool downloaded = workStillReady && DownloadUpdateFiles(context);
-        if (downloaded && !CancelRequested()) {
-          if (!InstallOrRunMethod(context)) {
-            runFailed = true;
-            ShowStatus(StatusInstallFailed());
-            ReportCause("installation failed", InstallFailureText());
-          }
-        } else if (!downloaded && !CancelRequested()) {
-          runFailed = true;
-          out << "error: could NOT update files" << std::endl;
-          ShowStatus(StatusDownloadFailed());
-          ReportCause("download failed", DownloadFailureText());
-        }
-        // A cancelled run records nothing, so the same update is offered again.
-        if (!runFailed && !CancelRequested()) {
-          CfgPutStr("LiveUpdate.lastUpdateInfo", FirstLine(context.updateInfo));
-          ForgetKeptDownloads();  // installed: its files are not needed again
-        }
-      }
-    }
-  }
-
+  const bool runFailed = !UpdateFromSite(context);
   if (!CancelRequested()) Pause(1500);
-  if (!runFailed && FileExists(BatchFileName())) WinExec(BatchCommandLine());
+  if (!runFailed && BatchFileDelivered(context)) WinExec(BatchCommandLine());
   if (runFailed || !MorePending()) os::SleepMs(6000 * (1 + (runFailed ? 1 : 0)));
   ShowStatus(StatusExiting());
   Pause(500);

@@ -5,12 +5,24 @@
 
 #include <string>
 
+#include "platform/os.h"
+#include "support/status.h"
+
 void RunLiveUpdate();
+
+// Why a start may not run: another run holds the installation's lock, or
+// the lock could not be taken (with the system's cause).
+Status RunLockRefusal(const os::RunLock& lock);
+// The whole of a start that may not run: it changes nothing, and says why
+// in the status line and the account.
+void ReportRunRefused(const Status& refusal);
 
 // True when the program may write in its own directory: the settings file's
 // date can be changed and restored, and a test file can be created, touched
 // and deleted.
 bool TestDirectoryRights();
+// TestDirectoryRights with the cause of a failure.
+Status CheckDirectoryRights();
 
 // Creates the work directory, makes it private and empties it of ordinary
 // files, of links and other entries that are neither files nor directories,

@@ -3,11 +3,16 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct RunContext {
   std::string site;        // http(s):// address or file:// + directory, ending in its separator
   std::string updateInfo;  // the selected update block (empty: nothing new)
   std::string methodFile;  // the update's own installation program, if any
+  // The files of the update that arrived and passed their checks in this
+  // run, under their names in the work directory: all that is installed.
+  std::vector<std::string> verifiedFiles;
+  bool methodStarted = false;  // the update's own installation program ran instead
 };
 
 // Set by Cancel (window button, close glyph, SIGINT/SIGTERM); never reset.

@@ -3,8 +3,10 @@
 #include <ostream>
 #include <vector>
 
+#include "app/build_info.h"
 #include "app/display.h"
 #include "app/file_entries.h"
+#include "app/list_binding.h"
 #include "app/names.h"
 #include "app/transfer.h"
 #include "app/update_list.h"
@@ -15,8 +17,8 @@
 #include "support/nuldev.h"
 #include "support/strfn.h"
 
-#ifndef TVQ_PUBLIC_KEY
-#define TVQ_PUBLIC_KEY ""
+#ifndef TVQ_CHANNEL
+#define TVQ_CHANNEL ""
 #endif
 
 namespace {
@@ -33,6 +35,10 @@ std::string ReasonText(SignatureCheck check) {
     case SignatureCheck::UnknownKey:
       return LangText("G:mit unbekanntem Schlüssel erstellt;F:faite avec une clé inconnue;"
                       "*:made with an unknown key");
+    case SignatureCheck::TooLarge:
+      return LangText("G:zu groß;F:trop grande;*:too large");
+    case SignatureCheck::Unreadable:
+      return LangText("G:nicht lesbar;F:illisible;*:unreadable");
     default:
       return LangText("G:stimmt nicht;F:ne correspond pas;*:does not match");
   }
@@ -48,25 +54,70 @@ void Report(const std::string& storedName, const SignatureVerdict& verdict) {
              ReasonText(verdict.check));
 }
 
-// The text of storedName.minisig on the site; empty when there is none.
-std::string FetchSignatureText(const RunContext& context, const std::string& storedName) {
+// A signature file as read: its text, or why it could not be had.
+struct SignatureFile {
+  std::string text;
+  SignatureCheck problem = SignatureCheck::Ok;
+  std::string detail;
+};
+
+SignatureFile ReadSignatureFile(const std::string& path) {
+  const os::FileInfo info = os::StatTarget(path);
+  if (!info.exists) return {};  // read as empty: missing
+  const std::string limit = " (more than " + std::to_string(kSignatureFileMaxBytes) + " bytes)";
+  if (info.isRegular && info.size > kSignatureFileMaxBytes) return {{}, SignatureCheck::TooLarge, "too large" + limit};
+  auto text = ReadFileBounded(path, kSignatureFileMaxBytes);
+  if (!text) {
+    // It may have grown while being read.
+    if (os::StatTarget(path).size > kSignatureFileMaxBytes) return {{}, SignatureCheck::TooLarge, "too large" + limit};
+    return {{}, SignatureCheck::Unreadable, "cannot be read: " + os::LastErrorText()};
+  }
+  return {*text, SignatureCheck::Ok, {}};
+}
+
+// storedName.minisig of the site.
+SignatureFile FetchSignature(const RunContext& context, const std::string& storedName) {
   const std::string sigName = storedName + kSignatureSuffix;
-  if (IsLocalSite(context))
-    return ReadFileBounded(StripFileScheme(context.site + sigName), kSignatureFileMaxBytes).value_or("");
+  if (IsLocalSite(context)) return ReadSignatureFile(StripFileScheme(context.site + sigName));
   const std::string target = AddBackslash(WorkDirectory()) + "." + sigName;
   // The clean-up of the work directory passes over hidden names: whatever an
   // interrupted run left here goes before the fetch.
   DeleteFileChecked(target);
-  FetchFile(context.site + UrlPathOfName(sigName), target, false, kSignatureFileMaxBytes);
-  std::string text = ReadFileBounded(target, kSignatureFileMaxBytes).value_or("");
+  const bool fetched = FetchFile(context.site + UrlPathOfName(sigName), target, false, kSignatureFileMaxBytes);
+  SignatureFile file = ReadSignatureFile(target);
+  if (!fetched && file.problem == SignatureCheck::Ok) {
+    file = {{}, SignatureCheck::Missing, "could not be fetched: " + TransferFailureText()};
+  }
   DeleteFileChecked(target);
-  return text;
+  return file;
+}
+
+// The verdict on the signature of a file of the site, reported when it fails.
+// prehash: the file's BLAKE2b-512, taken as it was written, when known.
+SignatureVerdict CheckSiteFile(const RunContext& context, const std::string& storedName, const std::string& path,
+                               const std::string& keysText, const std::string* prehash = nullptr) {
+  std::vector<std::string> problems;
+  const std::vector<MinisignPublicKey> keys = ParsePublicKeys(keysText, &problems);
+  for (const std::string& p : problems) StdText() << " trusted public key refused: " << p << std::endl;
+  const SignatureFile file = FetchSignature(context, storedName);
+  SignatureVerdict verdict;
+  if (file.problem != SignatureCheck::Ok) {
+    verdict.check = file.problem;
+    verdict.detail = file.detail;
+  } else {
+    verdict = VerifyFileSignature(file.text, path, keys, storedName, prehash);
+  }
+  // Fail closed: a mistyped key must not switch the checks off.
+  if (keys.empty() && verdict.check == SignatureCheck::UnknownKey)
+    verdict.detail = "no valid trusted public key is configured";
+  if (!verdict.Ok()) Report(storedName, verdict);
+  return verdict;
 }
 
 }  // namespace
 
 std::string TrustedKeysText() {
-  const std::string built = TVQ_PUBLIC_KEY;
+  const std::string built = BuiltInKeysText();
   if (!built.empty()) return built;
   // The program starts the store first thing; parts used without it (the
   // publisher's tool, benchmarks) have no setting to read.
@@ -89,19 +140,25 @@ bool SignaturesRequired() {
 }
 
 bool SiteFileSignatureHolds(const RunContext& context, const std::string& storedName,
-                            const std::string& path) {
+                            const std::string& path, const std::string* prehash) {
   const std::string keysText = TrustedKeysText();
-  if (!NamesAKey(keysText)) return true;
-  std::vector<std::string> problems;
-  const std::vector<MinisignPublicKey> keys = ParsePublicKeys(keysText, &problems);
-  for (const std::string& p : problems) StdText() << " trusted public key refused: " << p << std::endl;
-  SignatureVerdict verdict = VerifyFileSignature(FetchSignatureText(context, storedName), path, keys, storedName);
-  // Fail closed: a mistyped key must not switch the checks off.
-  if (keys.empty() && verdict.check == SignatureCheck::UnknownKey)
-    verdict.detail = "no valid trusted public key is configured";
-  if (verdict.Ok()) return true;
-  Report(storedName, verdict);
-  return false;
+  return !NamesAKey(keysText) || CheckSiteFile(context, storedName, path, keysText, prehash).Ok();
+}
+
+std::string InstallationChannel() {
+  const std::string built = TVQ_CHANNEL;
+  if (!built.empty()) return built;
+  return CfgInitialised() ? CfgGetStr("LiveUpdate.channel=") : std::string();
+}
+
+std::string ListSignatureProblem(const RunContext& context, const std::string& path) {
+  const std::string keysText = TrustedKeysText();
+  if (!NamesAKey(keysText)) return {};
+  const SignatureVerdict verdict = CheckSiteFile(context, kUpdateListName, path, keysText);
+  if (!verdict.Ok()) return "the list's signature does not hold";
+  std::string problem = ListBindingProblem(verdict.trustedComment, InstallationChannel(), os::WallTimeSeconds());
+  if (!problem.empty()) ShowStatus(ControlsReplaced(problem));
+  return problem;
 }
 
 std::string LocalListToRead(const std::string& siteListPath) {

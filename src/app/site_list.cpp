@@ -181,8 +181,8 @@ std::vector<std::string> VerifySite(const std::string& siteDir) {
     const std::string files = FilesSectionOf(block.text);  // the pieces point into it
     for (std::string_view piece : ListPieces(files)) {
       if (!ParseFileEntry(piece, entry)) continue;
-      if (!IsPlainFileName(entry.name)) {
-        problems.push_back(where + ": \"" + entry.name + "\" is not a plain file name");
+      if (const std::string problem = FileNameProblem(entry.name); !problem.empty()) {
+        problems.push_back(where + ": \"" + entry.name + "\" is not a plain file name (" + problem + ")");
         installable = false;
         continue;
       }

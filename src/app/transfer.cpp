@@ -1,8 +1,9 @@
 #include "app/transfer.h"
 
+#include <algorithm>
 #include <optional>
-#include <vector>
 #include <ostream>
+#include <vector>
 
 #include "app/display.h"
 #include "app/file_entries.h"
@@ -10,7 +11,10 @@
 #include "app/run_context.h"
 #include "platform/os.h"
 #include "support/fileutil.h"
+#include "support/gathered_writer.h"
 #include "support/nuldev.h"
+#include "support/status.h"
+#include "support/strfn.h"
 
 namespace {
 
@@ -97,6 +101,25 @@ bool StartedWith(TransferResume* resume, const std::string& validator) {
   return !resume->onStart || resume->onStart(validator);
 }
 
+// Hands the first `size` bytes of the file at path to the observer, so that
+// its digests cover a continued file from the first byte. When they cannot
+// all be read the observer is told its digests will not cover the file, and
+// the file is read again when it is checked.
+void ObserveKeptBytes(const std::string& path, std::int64_t size, FetchObserver& observer) {
+  std::optional<os::File> file = os::File::Open(path, os::OpenFor::Read);
+  std::vector<char> buffer(kCopyBufferSize);
+  std::int64_t seen = 0;
+  while (file && seen < size) {
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::int64_t>(size - seen, buffer.size()));
+    const std::int64_t n = file->Read(buffer.data(), want);
+    if (n <= 0) break;
+    observer.Take(buffer.data(), static_cast<std::size_t>(n));
+    seen += n;
+  }
+  if (seen != size) observer.Restart(false);
+}
+
 std::string LocalValidator(const os::FileInfo& source) {
   return "file " + std::to_string(source.size) + " " + std::to_string(source.modifiedSeconds);
 }
@@ -126,7 +149,8 @@ const std::string& TransferFailureText() {
 }
 
 bool InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                   bool countProgress, std::int64_t maxBytes, TransferResume* resume) {
+                   bool countProgress, std::int64_t maxBytes, FetchObserver* observer,
+                   TransferResume* resume) {
   try {
     if (TransferBudgetSpent()) {
       failureText = BudgetSpentText();
@@ -136,12 +160,17 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
     std::optional<os::File> file = OpenTargetAt(targetPath, offset);
     if (!file) return false;
     std::string writeError;
+    const auto writeFailed = [&] {
+      writeError = "cannot write " + targetPath + ": " + os::LastErrorText();
+      return false;
+    };
+    // Progress and Cancel go by the block; the file is written a mebibyte at a time.
+    GatheredWriter writer(*file);
+    if (observer) observer->Restart(true);
     std::int64_t received = 0;  // bytes of the file in the target, counted against the cap
     const auto sink = [&](const char* data, std::size_t size) {
-      if (!file->Write(data, size)) {
-        writeError = "cannot write " + targetPath + ": " + os::LastErrorText();
-        return false;
-      }
+      if (!writer.Append(data, size)) return writeFailed();
+      if (observer) observer->Take(data, size);
       received += static_cast<std::int64_t>(size);
       if (countProgress) AddDownloadedBytes(static_cast<std::int64_t>(size));
       return !CancelRequested() && !(maxBytes >= 0 && received > maxBytes);
@@ -157,6 +186,7 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
         if (answer.continues) {
           received = offset;
           if (countProgress) AddDownloadedBytes(offset);
+          if (observer) ObserveKeptBytes(targetPath, offset, *observer);
         } else if (offset > 0) {
           file->Close();
           offset = 0;
@@ -167,6 +197,7 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
       };
     }
     bool result = os::HttpGet(request, sink, KeepWaiting);
+    if (file && !writer.Flush() && writeError.empty()) writeFailed();
     result = file && file->Close() && result && writeError.empty();
     if (!writeError.empty()) failureText = writeError;
     if (maxBytes >= 0 && received > maxBytes) failureText = "the site sent more than expected";
@@ -178,10 +209,16 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
 }
 
 bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
-               std::int64_t maxBytes, TransferResume* resume) {
+               std::int64_t maxBytes, FetchObserver* observer, TransferResume* resume) {
   bool result = false;
   failureText.clear();
   if (CancelRequested()) return result;
+  // Opening a device name on Windows reaches the device, whatever the
+  // directory: no method is given such a target.
+  if (IsDeviceName(FileNameOf(targetPath))) {
+    failureText = "the target " + targetPath + " is a device name on Windows";
+    return result;
+  }
   // Further methods reach the same site: once it sent too much, or the run's
   // transfer time is spent, they are not tried.
   const auto giveUp = [&] {
@@ -190,19 +227,20 @@ bool FetchFile(const std::string& url, const std::string& targetPath, bool count
   };
   Attempt("trying PRECONFIGURED internet connection");
   const std::int64_t saved = downloadedBytes;
-  result =
-      InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress, maxBytes, resume);
+  result = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress, maxBytes,
+                         observer, resume);
   if (!result) AttemptFailed();
   if (!result && !giveUp()) {
     Attempt("trying DIRECT internet connection");
     downloadedBytes = saved;
-    result =
-        InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress, maxBytes, resume);
+    result = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress, maxBytes,
+                           observer, resume);
     if (!result) AttemptFailed();
   }
   if (!result && !giveUp()) {
     Attempt("trying using URLDownloadToFile()");
     downloadedBytes = saved;
+    if (observer) observer->Restart(false);
     try {
       // This method cannot continue a file: what it writes is never continued.
       if (!StartedWith(resume, {})) return false;
@@ -234,39 +272,38 @@ std::int64_t CountCurrentSetBytes(std::string_view files) {
   return total;
 }
 
-bool CopyLocalFile(const std::string& source, const std::string& targetPath,
-                   TransferResume* resume) {
-  failureText.clear();
+Status CopyLocalFile(const std::string& source, const std::string& targetPath,
+                     std::int64_t listedSize, TransferResume* resume) {
+  const auto cannotRead = [&] { return Status::Failed("cannot read " + source, os::LastErrorText()); };
   const os::FileInfo info = os::StatTarget(source);
   std::optional<os::File> in = os::File::Open(source, os::OpenFor::Read);
-  if (!info.isRegular || !in) {
-    failureText = "cannot read " + source + ": " + os::LastErrorText();
-    return false;
-  }
+  if (!in) return cannotRead();
   const std::string validator = LocalValidator(info);
   std::int64_t offset =
       resume && resume->validator == validator ? ContinuableBytes(targetPath, resume) : 0;
   std::optional<os::File> out = OpenTargetAt(targetPath, offset);
-  if (!out || !StartedWith(resume, validator)) return false;
-  if (!in->Seek(offset)) {
-    failureText = "cannot read " + source + ": " + os::LastErrorText();
-    return false;
-  }
+  if (!out) return Status::Error(failureText);
+  if (!StartedWith(resume, validator)) return Status::Error("the copy was stopped");
+  if (!in->Seek(offset)) return cannotRead();
   AddDownloadedBytes(offset);
   std::vector<char> buffer(kCopyBufferSize);
-  for (;;) {
-    if (CancelRequested()) {
-      failureText = "the transfer was stopped";
-      return false;
-    }
-    const std::int64_t n = in->Read(buffer.data(), buffer.size());
-    if (n < 0) failureText = "cannot read " + source + ": " + os::LastErrorText();
-    if (n <= 0) break;
-    if (!out->Write(buffer.data(), static_cast<std::size_t>(n))) {
-      failureText = "cannot write " + targetPath + ": " + os::LastErrorText();
-      return false;
-    }
+  // Never more than one byte past the listed size, so a file that grows while
+  // it is copied fails its check instead of filling the disk.
+  for (std::int64_t copied = offset;;) {
+    std::size_t want = buffer.size();
+    if (listedSize >= 0)
+      want = static_cast<std::size_t>(
+          std::min<std::int64_t>(static_cast<std::int64_t>(want), listedSize + 1 - copied));
+    if (want == 0) break;
+    const std::int64_t n = in->Read(buffer.data(), want);
+    if (n < 0) return cannotRead();
+    if (n == 0) break;
+    if (!out->Write(buffer.data(), static_cast<std::size_t>(n)))
+      return Status::Failed("cannot write " + targetPath, os::LastErrorText());
+    copied += n;
     AddDownloadedBytes(n);
+    if (CancelRequested()) return Status::Error("the copy was stopped");
   }
-  return out->Close() && failureText.empty();
+  if (!out->Close()) return Status::Failed("cannot write " + targetPath, os::LastErrorText());
+  return Status();
 }

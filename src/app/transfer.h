@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/status.h"
+
 inline constexpr int kInternetOpenTypePreconfig = 0;
 inline constexpr int kInternetOpenTypeDirect = 1;
 inline constexpr const char* kTransferUserAgent = "MARL/TORQUIN TVQ Update";
@@ -19,7 +21,7 @@ inline constexpr std::size_t kTransferBlockSize = 8192;
 // of holding the run. Tests shorten them.
 struct TransferSettings {
   long connectTimeoutSeconds = 30;     // the connection must be made within this
-  // Mend: the floor was 1 byte/s over 60 s, so a drip held a run for ever.
+  // A realistic floor: a site that drips a byte now and then fails the method.
   long stallSeconds = 30;              // averaged over this long, fewer than
   long lowSpeedBytesPerSecond = 1024;  // this many bytes a second fail a method
   // All transfers of one run together end within this: once it is spent,
@@ -38,6 +40,18 @@ bool TransferBudgetSpent();
 // /tmp/x: No space left on device", "the site sent more than expected", ...).
 const std::string& TransferFailureText();
 
+// Sees the bytes of a fetch as they are written to its target, in order, so
+// that they can be checked without reading the file again. Restart is called
+// whenever a method begins writing the target afresh; passesThrough tells
+// whether that method's bytes will be handed to Take (the last-resort
+// method writes the file itself, and they are not).
+class FetchObserver {
+ public:
+  virtual ~FetchObserver() = default;
+  virtual void Restart(bool passesThrough) = 0;
+  virtual void Take(const char* data, std::size_t size) = 0;
+};
+
 // A file continued where an earlier transfer of it stopped. The target holds
 // the first bytes of a file of `total` bytes that the server named
 // `validator`; with an empty validator the file is fetched whole.
@@ -52,20 +66,23 @@ struct TransferResume {
 
 // One transfer with the given access type (kInternetOpenTypePreconfig or
 // kInternetOpenTypeDirect). The target is created or truncated first; every
-// block of at most 8192 bytes is written as it arrives and, with
-// countProgress, added to the progress (which also pumps the window). While
+// block of at most 8192 bytes is, with countProgress, added to the progress
+// as it arrives (which also pumps the window) and Cancel is looked at; the
+// blocks are written to the target a mebibyte at a time. While
 // no data arrives the window is pumped about every 100 ms. True when the
 // whole body arrived and was written; false on any failure and on Cancel.
 // The HTTP status is not examined: an error page is a successful transfer.
 // The target is created fresh: a link standing there is removed, never
 // written through. With maxBytes >= 0 a body longer than maxBytes stops the
 // transfer and fails it (the target then holds more than maxBytes bytes).
-// With resume, a target that holds part of the file is continued: only the
-// rest is asked for, and the target is started anew when the server sends
-// the whole file instead; the cap counts the bytes already there.
+// An observer, when given, sees every byte of the file, the kept ones of a
+// continued file included. With resume, a target that holds part of the file
+// is continued: only the rest is asked for, and the target is started anew
+// when the server sends the whole file instead; the cap counts the bytes
+// already there.
 bool InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
                    bool countProgress, std::int64_t maxBytes = -1,
-                   TransferResume* resume = nullptr);
+                   FetchObserver* observer = nullptr, TransferResume* resume = nullptr);
 
 // Tries the three methods in order until one succeeds; nothing when Cancel
 // was already requested or the run's transfer time is spent.
@@ -75,14 +92,15 @@ bool InternetFetch(int accessType, const std::string& url, const std::string& ta
 // With resume, each method continues what the last one left; the last-resort
 // method cannot continue and fetches the whole file.
 bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
-               std::int64_t maxBytes = -1, TransferResume* resume = nullptr);
+               std::int64_t maxBytes = -1, FetchObserver* observer = nullptr,
+               TransferResume* resume = nullptr);
 
 // Copies a file of a file:// site, continuing a target that holds the first
 // bytes of it (resume as for InternetFetch; the validator is the source's
-// size and date). Progress is counted, Cancel obeyed. True when the whole
-// source was written.
-bool CopyLocalFile(const std::string& source, const std::string& targetPath,
-                   TransferResume* resume);
+// size and date). Only an ordinary file is read, and never more than one
+// byte past listedSize (when >= 0). Progress is counted, Cancel obeyed.
+Status CopyLocalFile(const std::string& source, const std::string& targetPath,
+                     std::int64_t listedSize, TransferResume* resume);
 
 // Sums the sizes of the entries of a <files> section (line breaks already
 // removed), logs "total bytes to be downloaded (cur set): N" and stores the

@@ -30,6 +30,15 @@ void Log(std::string_view line) {
   StdText() << line << std::endl;
 }
 
+// Clears the list read from path when its signature does not hold or binds
+// it to another channel or a past time.
+void RefuseUnlessSigned(RunContext& context, const std::string& path) {
+  std::string problem = ListSignatureProblem(context, path);
+  if (problem.empty()) return;
+  context.updateInfo.clear();
+  listFailure = std::move(problem);
+}
+
 }  // namespace
 
 bool IsLocalSite(const RunContext& context) {
@@ -107,6 +116,7 @@ bool ReadLocalList(const std::string& path, std::string& list) {
     }
   }
   const bool ok = !file.IoError();
+  if (!ok) listFailure = "cannot read " + path + ": " + file.ErrorText();
   file.Close();
   return ok;
 }
@@ -179,25 +189,19 @@ bool GetUpdateList(RunContext& context) {
         context.updateInfo.clear();
       }
       if (listPath != sitePath) {
-        if (!context.updateInfo.empty() && !SiteFileSignatureHolds(context, kUpdateListName, listPath)) {
-          context.updateInfo.clear();
-          listFailure = "the list's signature does not hold";
-        }
+        if (!context.updateInfo.empty()) RefuseUnlessSigned(context, listPath);
         DeleteFileChecked(listPath);
       }
     } else {
       const std::string workFile = AddBackslash(WorkDirectory()) + kUpdateListName;
-      // Mend: the list had no size limit; an endless one filled the disk and the memory.
+      // The list is capped, so an endless one fills neither the disk nor the memory.
       if (!FetchFile(context.site + kUpdateListName, workFile, false, kMaxUpdateListBytes))
         listFailure = TransferFailureText();
       if (FileSize64(workFile) > kMaxUpdateListBytes)
         listFailure = ListTooLargeText();
       else
         context.updateInfo = ReadTextFile(workFile, "\r\n");
-      if (!context.updateInfo.empty() && !SiteFileSignatureHolds(context, kUpdateListName, workFile)) {
-        context.updateInfo.clear();
-        listFailure = "the list's signature does not hold";
-      }
+      if (!context.updateInfo.empty()) RefuseUnlessSigned(context, workFile);
       // Gone before the next reading, so that a failed fetch cannot reuse it.
       DeleteFileChecked(workFile);
     }

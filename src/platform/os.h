@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace os {
@@ -162,6 +163,41 @@ class FileLock {
   std::intptr_t handle_ = -1;
 };
 
+// One update run per installation. Acquire takes the lock of directory (the
+// application directory) without waiting; key names the installation where
+// the system locks by name (Windows: a named mutex), derived by the caller
+// from the directory. The system releases the lock when the process ends,
+// however it ends, so a lock left by a killed run never blocks.
+class RunLock {
+ public:
+  enum class State { Held, Busy, Failed };
+  static RunLock Acquire(const std::string& directory, const std::string& key);
+  RunLock(RunLock&& other) noexcept
+      : state_(other.state_), cause_(std::move(other.cause_)), handle_(other.handle_) {
+    other.handle_ = -1;
+  }
+  RunLock(const RunLock&) = delete;
+  RunLock& operator=(const RunLock&) = delete;
+  RunLock& operator=(RunLock&&) = delete;
+  ~RunLock();
+  State state() const { return state_; }
+  const std::string& cause() const { return cause_; }  // the system's text when Failed
+
+ private:
+  RunLock(State state, std::string cause) : state_(state), cause_(std::move(cause)) {}
+  State state_;
+  std::string cause_;
+  std::intptr_t handle_ = -1;
+};
+
+// Makes the entries of a directory (names created, renamed, removed in it)
+// durable. On Windows the file system journals its directory changes and
+// there is nothing to flush: true.
+bool SyncDirectory(const std::string& path);
+// Makes the content of every file of paths durable (all on one file system).
+// Linux flushes the file system once; Windows flushes each file.
+bool SyncFiles(const std::vector<std::string>& paths);
+
 bool RemoveFile(const std::string& path);
 // Gives the file at existing a second name, newPath (a hard link), on the
 // same volume; fails when newPath exists or the volume has no such links.
@@ -306,7 +342,9 @@ std::string LastErrorText();
 // --------------------------------------------------------------------------- LZ
 // Expands an MS COMPRESS "SZDD" file into target; a file without the SZDD
 // signature is copied unchanged. A truncated or over-long stream is a failure
-// and leaves no target behind.
+// and leaves no target behind. After a failure LastErrorText names the
+// system's cause (a full disk, a read error); it is empty when the stream
+// itself was bad.
 bool LzExpandFile(const std::string& source, const std::string& target);
 
 }  // namespace os

@@ -8,6 +8,8 @@
 #include <string_view>
 
 #include "settings/settings_env.h"
+#include "platform/os.h"
+#include "support/status.h"
 #include "support/fileutil.h"
 #include "support/strfn.h"
 #include "support/switches.h"
@@ -25,6 +27,9 @@ struct Store {
   bool initialised = false;
   bool cleanupRegistered = false;
   bool workingFiles = false; // writes go to working files only (see config.h)
+  // Set when a settings file that exists could not be read: what the store
+  // answers since then may be defaults, so nothing is written any more.
+  std::string readFailure;
   TextFile file;             // the only open settings file
 };
 
@@ -75,8 +80,8 @@ class KeyMatcher {
   // first "=" when it does.
   bool Answers(std::string_view line, std::string& value) const {
     std::size_t eq = line.find('=');
-    // Mend: a line without "=" (a separator such as "*****", a comment)
-    // answers no key; taken as a pattern it answered every key.
+    // A line without "=" (a separator such as "*****", a comment) answers
+    // no key; taken as a pattern it would answer every key.
     if (eq == std::string_view::npos) return false;
     if (!ExactMatch(line) && !WildcardMatch(line.substr(0, eq))) return false;
     value.assign(line.substr(eq + 1));
@@ -134,10 +139,34 @@ std::string ChainEntryFile(int n) {
 
 std::string CurrentFileName() { return ChainEntryFile(St().index); }
 
+// Makes the name of a file just created or renamed in place durable.
+bool SyncDirectoryOf(const std::string& path) {
+  const std::string dir = DirOf(path);
+  return os::SyncDirectory(dir.empty() ? "." : dir);
+}
+
+// Remembers the first read failure of the store, with the system's text.
+void NoteReadFailure(const std::string& path, const std::string& cause) {
+  std::string& failure = St().readFailure;
+  if (failure.empty())
+    failure = Status::Failed("cannot read settings file \"" + path + "\"", cause).message();
+}
+
+// A missing file holds no settings; one that exists but cannot be opened or
+// read is a read failure, never an empty file.
 bool OpenCurrentForReading() {
   CloseStoreFile();
   const std::string path = CurrentFileName();
-  return CfgFileIsUsable(path) && St().file.OpenRead(path);
+  if (!CfgFileIsUsable(path)) return false;
+  if (St().file.OpenRead(path)) return true;
+  if (os::StatPath(path).exists) NoteReadFailure(path, os::LastErrorText());
+  return false;
+}
+
+// Closes the file read by a search, noting a read error it met.
+void CloseAfterReading() {
+  if (St().file.IoError()) NoteReadFailure(CurrentFileName(), St().file.ErrorText());
+  CloseStoreFile();
 }
 
 // Whether the file's last byte ends a line (true for a missing or empty file).
@@ -168,7 +197,7 @@ bool Search(const KeyMatcher& key, std::string& value) {
           break;
         }
       }
-      CloseStoreFile();
+      CloseAfterReading();
     }
     if (s.found) return true;
     value.clear();
@@ -186,41 +215,49 @@ std::string GetStr(std::string_view keySpec) {
 
 // H: appends key=value to the current file (the top file after a failed
 // search). The line is flushed to the disk at once.
-bool Append(std::string_view key, std::string_view value) {
+Status Append(std::string_view key, std::string_view value) {
   Store& s = St();
   CloseStoreFile();
   const std::string path = CurrentFileName();
-  if (!CfgFileIsUsable(path)) return false;
-  // Mend: a last line without its line end would swallow the appended key.
+  if (!CfgFileIsUsable(path)) return Status::Error("\"" + path + "\" is not a regular file");
+  // A last line without its line end would swallow the appended key.
   std::string text = EndsWithLineEnd(path) ? std::string() : std::string("\r\n");
   text.append(key).append("=").append(value).append("\r\n");
   bool open = s.file.OpenAppend(path);
   // Only a missing file is created here: never truncate a settings file
   // that merely failed to open.
-  if (!open && !os::StatPath(path).exists) open = s.file.OpenWrite(path);
-  if (!open) return false;
-  // Mend: flushed now, so a crash before the next look-up cannot lose it.
+  const bool created = !open && !os::StatPath(path).exists;
+  if (created) open = s.file.OpenWrite(path);
+  if (!open) return Status::Failed("cannot open \"" + path + "\"", os::LastErrorText());
+  // Flushed now, so a crash before the next look-up cannot lose it; a new
+  // file's name is made durable too.
   bool ok = s.file.Write(text) && (s.workingFiles ? s.file.Flush() : s.file.Sync());
-  return ok && !s.file.IoError();
+  ok = ok && !s.file.IoError();
+  if (ok && created && !s.workingFiles) ok = SyncDirectoryOf(path);
+  if (!ok) return Status::Failed("cannot write \"" + path + "\"", os::LastErrorText());
+  return Status();
 }
 
 // G.4: rewrites the current file with the key's first line replaced. The new
 // content goes to the "$CF" file, reaches the disk, and then takes the
 // settings file's place in one atomic rename.
-bool Rewrite(const KeyMatcher& key, std::string_view value) {
+Status Rewrite(const KeyMatcher& key, std::string_view value) {
   Store& s = St();
   // A settings file kept as a link is rewritten where the link leads, so the
   // link stays (renaming over it would replace it by a copy).
   const std::string path = os::ResolveLinks(CurrentFileName());
-  // Mend: a settings file the user may not write stays as it is; the rename
-  // below would otherwise replace it regardless of its protection.
-  if (!os::CanOpen(path, true)) return false;
-  if (!OpenCurrentForReading()) return false;
+  const auto failed = [&](const std::string& what) {
+    return Status::Failed(what + " \"" + path + "\"", os::LastErrorText());
+  };
+  // A settings file the user may not write stays as it is; the rename below
+  // would otherwise replace it regardless of its protection.
+  if (!os::CanOpen(path, true)) return failed("cannot write");
+  if (!OpenCurrentForReading()) return failed("cannot read");
   const std::string temp = ForceExt(path, "$CF");
   TextFile out;
   if (!out.OpenWrite(temp)) {
     CloseStoreFile();
-    return false;
+    return failed("cannot write beside");
   }
   os::FileInfo info = os::StatPath(path);
   if (info.isRegular) os::SetPermissions(temp, info.permissions);
@@ -239,18 +276,22 @@ bool Rewrite(const KeyMatcher& key, std::string_view value) {
       ok = out.WriteLine(line);
     }
   }
-  ok = ok && replaced && !s.file.IoError();
-  CloseStoreFile();
-  ok = ok && (s.workingFiles ? out.Flush() : out.Sync());
+  const bool readWhole = !s.file.IoError();
+  CloseAfterReading();
+  ok = ok && replaced && readWhole && (s.workingFiles ? out.Flush() : out.Sync());
+  const std::string writeCause = ok ? std::string() : os::LastErrorText();
   ok = out.Close() && ok;
-  // Mend: a settings file is replaced atomically, never deleted first. A
+  // A settings file is replaced atomically, never deleted first. A
   // working file may be: renaming over it would make the file system flush
   // it, and losing it only leaves the settings as they were.
   if (ok && s.workingFiles) ok = os::RemoveFile(path) && os::RenameNoReplace(temp, path);
-  else if (ok) ok = os::RenameReplace(temp, path);
-  if (ok) return true;
+  else if (ok) ok = os::RenameReplace(temp, path) && SyncDirectoryOf(path);
+  if (ok) return Status();
+  const Status status = !readWhole ? Status::Error(s.readFailure)
+                        : writeCause.empty() ? failed("cannot replace")
+                                             : Status::Failed("cannot write \"" + temp + "\"", writeCause);
   os::RemoveFile(temp);
-  return false;
+  return status;
 }
 
 // Runs op with the top-only mode on (which also makes the top file the
@@ -312,7 +353,7 @@ std::string CfgProgramSettingsFileName() { return ForceExt(ProgramPath(true, tru
 std::string CfgDefaultFileName() {
   std::string name = CfgProgramSettingsFileName();
   const std::string programFiles = ProgramFilesDir();
-  // Mend: without a program-files directory no path lies under it.
+  // Without a program-files directory no path lies under it.
   if (programFiles.empty()) return name;
   const std::string progDir = AddBackslash(programFiles);
   if (!StartsWith(UpStr(name), UpStr(progDir))) return name;
@@ -335,7 +376,7 @@ std::string CfgOverride() { return St().override; }
 void CfgSetOverride(std::string_view fileName) { St().override = fileName; }
 
 bool CfgFileIsUsable(const std::string& path) {
-  // Mend: a FIFO blocked the program and a device was read without end.
+  // A FIFO would block the program and a device would be read without end.
   const os::FileInfo info = os::StatTarget(path);
   return !info.exists || info.isRegular;
 }
@@ -368,6 +409,7 @@ void CfgResetForTests() {
   s.override.clear();
   s.initialised = false;
   s.workingFiles = false;
+  s.readFailure.clear();
 }
 
 // -------------------------------------------------------------------- look-ups
@@ -439,14 +481,25 @@ bool CfgIsTrue(std::string_view keySpec) { return CfgIsValue(keySpec, true); }
 
 // ---------------------------------------------------------------------- stores
 
-bool CfgPutStr(std::string_view key, std::string_view value) {
+Status CfgStore(std::string_view key, std::string_view value) {
   RequireInit();
   const std::string cut = ShortStr(key);
   const KeyMatcher matcher(SpecKey(cut));
   std::string current;
-  if (!Search(matcher, current)) return Append(cut, value);
-  if (current == value) return true;
+  const bool found = Search(matcher, current);
+  // What a file that could not be read holds is unknown: appending could
+  // write a key twice, rewriting could lose what was not read.
+  if (!St().readFailure.empty()) return Status::Error(St().readFailure);
+  if (!found) return Append(cut, value);
+  if (current == value) return Status();
   return Rewrite(matcher, value);
+}
+
+bool CfgPutStr(std::string_view key, std::string_view value) { return CfgStore(key, value).ok(); }
+
+Status CfgReadStatus() {
+  const std::string& failure = St().readFailure;
+  return failure.empty() ? Status() : Status::Error(failure);
 }
 
 bool CfgPutStrInTop(std::string_view key, std::string_view value) {

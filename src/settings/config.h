@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/status.h"
+
 void CfgInit();
 bool CfgInitialised();
 std::string CfgFileName();
@@ -25,8 +27,15 @@ bool CfgIsValue(std::string_view keySpec, bool expected);
 bool CfgIsTrue(std::string_view keySpec);
 
 // Stores return false when the value could not be written; the file then
-// keeps its previous content.
+// keeps its previous content. A rewritten or new file has reached the disk,
+// and so has its name, when the store returns.
 bool CfgPutStr(std::string_view key, std::string_view value);
+// CfgPutStr with the cause of a failure. Once a settings file that exists
+// could not be read, every store fails with that cause.
+Status CfgStore(std::string_view key, std::string_view value);
+// OK, or the first failure to read a settings file that exists: look-ups
+// since then may have answered defaults.
+Status CfgReadStatus();
 bool CfgPutInt(std::string_view key, std::int32_t value);
 bool CfgPutAssignment(std::string_view assignment);
 // CfgPutStr restricted to the top file of the chain: the key's line there is

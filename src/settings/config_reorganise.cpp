@@ -186,7 +186,7 @@ bool UpdateFromNewVersion(const std::string& newVersionFile, const std::string* 
       {
         ChainPush push(forceNext);
         WorkingFileWrites working;
-        // Mend: a merge that could not store every value does not replace S,
+        // A merge that could not store every value does not replace S,
         // so the user's values are never lost to a failed store.
         ok = MergeValues(oldVersion);
         if (ok && version) ok = CfgPutStrInTop("CFGFileVersion", *version);

@@ -21,42 +21,6 @@ constexpr std::size_t kCompareBlock = 524288;
 constexpr std::int64_t kRetryPauseMs = 50;
 constexpr std::int64_t kWriteBehind = 4 << 20;  // bytes copied between flush starts
 
-// ------------------------------------------------------------------ checksum
-
-// The program's own checksum: a running sum mixed, byte by byte, with the
-// run-time library's linear congruential generator reseeded from the sum.
-class Checksum {
- public:
-  void Feed(const unsigned char* p, std::size_t n) {
-    std::int64_t s = sum_;
-    std::uint32_t seed = seed_;
-    std::uint32_t count = count_;
-    for (const unsigned char* end = p + n; p != end; ++p) {
-      if (s > 9999999) s = -4;
-      if (s < -9999999) s = 4;
-      s += static_cast<std::int64_t>(count) + *p;
-      seed = seed * 134775813u + 1u;
-      s += static_cast<std::int64_t>((std::uint64_t{seed} * 99999999u) >> 32);
-      seed = static_cast<std::uint32_t>(s);
-      if (++count == 999999999u) count = 0;
-    }
-    sum_ = s;
-    seed_ = seed;
-    count_ = count;
-  }
-  std::int32_t Result() const { return Reduced(sum_); }
-  static std::int32_t Reduced(std::int64_t s) {
-    while (s < -999999999) s += 999999999;
-    while (s > 999999999) s -= 999999999;
-    return static_cast<std::int32_t>(s % 999999999);
-  }
-
- private:
-  std::int64_t sum_ = 0;
-  std::uint32_t seed_ = 0;
-  std::uint32_t count_ = 0;
-};
-
 // ------------------------------------------------------------------- helpers
 
 // Reads until size bytes are in or the file ends; -1 on a read error.
@@ -138,11 +102,12 @@ class TempBeside {
   const std::string& path() const { return path_; }
   // Flushes to the disk and closes; the file stays until it is renamed.
   bool Finish() { return file_->Sync() && file_->Close(); }
-  // Renames the finished file over the target; false leaves it to be removed.
-  bool Replace(const std::string& target) {
-    if (!os::RenameReplace(path_, target)) return false;
+  // Closes without flushing; the file stays until it is renamed.
+  bool Close() { return file_->Close(); }
+  // Gives the finished file up: it is no longer removed here.
+  std::string Release() {
     file_.reset();
-    return true;
+    return path_;
   }
 
  private:
@@ -159,6 +124,19 @@ bool CopyFails(const std::string& what) {
   return false;
 }
 
+std::optional<std::string> NoCopy(const std::string& what) {
+  CopyFails(what);
+  return std::nullopt;
+}
+
+struct CopySettings {
+  bool keepDate;
+  std::size_t bufferSize;
+  CopyAbortCallback abortCallback;
+  bool replaceInUse;
+  bool flush;  // the copy reaches the disk before it takes the target's place
+};
+
 std::string& ProgramNameText() {
   static std::string name;
   return name;
@@ -167,6 +145,34 @@ std::string& ProgramNameText() {
 int pumpDepth = 0;
 
 }  // namespace
+
+// ------------------------------------------------------------------ checksum
+
+// The program's own checksum: a running sum mixed, byte by byte, with the
+// run-time library's linear congruential generator reseeded from the sum.
+void StreamChecksum::Feed(const unsigned char* p, std::size_t n) {
+  std::int64_t s = sum_;
+  std::uint32_t seed = seed_;
+  std::uint32_t count = count_;
+  for (const unsigned char* end = p + n; p != end; ++p) {
+    if (s > 9999999) s = -4;
+    if (s < -9999999) s = 4;
+    s += static_cast<std::int64_t>(count) + *p;
+    seed = seed * 134775813u + 1u;
+    s += static_cast<std::int64_t>((std::uint64_t{seed} * 99999999u) >> 32);
+    seed = static_cast<std::uint32_t>(s);
+    if (++count == 999999999u) count = 0;
+  }
+  sum_ = s;
+  seed_ = seed;
+  count_ = count;
+}
+
+std::int32_t StreamChecksum::Reduced(std::int64_t s) {
+  while (s < -999999999) s += 999999999;
+  while (s > 999999999) s -= 999999999;
+  return static_cast<std::int32_t>(s % 999999999);
+}
 
 // ------------------------------------------------------------ size and checksum
 
@@ -188,25 +194,27 @@ std::int64_t FileSize64(const std::string& path) {
 }
 
 std::int32_t ChecksumOfBytes(std::string_view bytes) {
-  Checksum sum;
+  StreamChecksum sum;
   sum.Feed(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
   return sum.Result();
 }
 
-std::int32_t FileChecksum(const std::string& path) {
+std::optional<std::int32_t> FileChecksumOf(const std::string& path) {
   auto file = os::File::Open(path, os::OpenFor::Read);
-  if (!file) return 0;
-  Checksum sum;
+  if (!file) return std::nullopt;
+  StreamChecksum sum;
   std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[kChecksumBlock]);
-  if (!block) return 0;
+  if (!block) return std::nullopt;
   for (;;) {
     const std::int64_t n = file->Read(block.get(), kChecksumBlock);
-    if (n < 0) return Checksum::Reduced(FileSizeOf(path));
+    if (n < 0) return std::nullopt;
     if (n == 0) break;
     sum.Feed(block.get(), static_cast<std::size_t>(n));
   }
   return sum.Result();
 }
+
+std::int32_t FileChecksum(const std::string& path) { return FileChecksumOf(path).value_or(0); }
 
 // ------------------------------------------------------------------------ files
 
@@ -289,70 +297,131 @@ bool CopyFileBuffered(const std::string& source, const std::string& target, bool
   return CopyFileOver(source, target, keepDate, bufferSize, abortCallback, false);
 }
 
+namespace {
+
+// Copies source into a new file beside target, with the permission bits the
+// target will need (and the source's date with keepDate), flushed to the
+// disk with flush. The new file's path; nullopt, with the cause recorded
+// and nothing left behind, when the copy failed.
+std::optional<std::string> CopyBeside(const std::string& source, const std::string& target,
+                                      const CopySettings& how) {
+  // Only an ordinary file is copied, also when a link leads to it (a
+  // settings file is often one); a directory is not.
+  const os::FileInfo from = os::StatTarget(source);
+  if (!from.exists || !from.isRegular) return NoCopy("cannot read " + source);
+
+  std::size_t bufferSize = how.bufferSize;
+  std::unique_ptr<char[]> buffer;
+  for (; bufferSize > 1 && !(buffer = Allocate(bufferSize)); bufferSize /= 2) {
+  }
+  if (!buffer) return NoCopy("out of memory");
+
+  auto in = os::File::Open(source, os::OpenFor::Read);
+  if (!in) return NoCopy("cannot read " + source);
+
+  // An existing target in use is not replaced (as on Windows); its
+  // permission bits carry over. A link at the target is replaced, never
+  // written through.
+  const os::FileInfo to = os::StatPath(target);
+  if (to.isDirectory) return NoCopy(target + " is a directory");
+  const bool keepBits = to.exists && to.isRegular;
+  if (keepBits && !how.replaceInUse && !os::CanOpen(target, true))
+    return NoCopy(target + " is in use");
+
+  std::int64_t n = ReadFull(*in, buffer.get(), bufferSize);
+  if (n < 0) return NoCopy("cannot read " + source);
+  const std::uint32_t permissions =
+      keepBits ? to.permissions : os::NewFilePermissions(buffer.get(), static_cast<std::size_t>(n));
+
+  // The copy goes to a temporary file that takes the target's place only
+  // when complete, so a failed copy never leaves a truncated target.
+  TempBeside temp(target);
+  os::File* out = temp.file();
+  if (!out) return NoCopy("cannot create a file beside " + target);
+  if (!out->Write(buffer.get(), static_cast<std::size_t>(n)))
+    return NoCopy("cannot write beside " + target);
+  const auto& abort = how.abortCallback;
+  if (abort && abort()) return NoCopy("the copy was stopped");
+  // The rest block by block, inside the kernel where it can; the disk
+  // starts writing behind the copy, so the final flush waits less.
+  std::int64_t written = n;
+  std::int64_t flushedTo = 0;
+  // A short first block was the whole file; later blocks may come short
+  // before the end, so only 0 ends the copy.
+  for (bool more = n == static_cast<std::int64_t>(bufferSize); more;) {
+    n = out->CopyFrom(*in, buffer.get(), bufferSize);
+    if (n < 0) return NoCopy("cannot write beside " + target);
+    if (n == 0) break;
+    written += n;
+    if (how.flush && written - flushedTo >= kWriteBehind) {
+      out->BeginSync(flushedTo, written - flushedTo);
+      flushedTo = written;
+    }
+    if (abort && abort()) return NoCopy("the copy was stopped");
+  }
+  if (!(how.flush ? temp.Finish() : temp.Close()) || !os::SetPermissions(temp.path(), permissions))
+    return NoCopy("cannot write beside " + target);
+  if (how.keepDate && !os::SetModifiedSeconds(temp.path(), from.modifiedSeconds))
+    return NoCopy("cannot date " + target);
+  return temp.Release();
+}
+
+// Renames a finished copy over its target; a copy that cannot take its
+// place is removed.
+bool PutInPlace(const std::string& copy, const std::string& target) {
+  if (os::RenameReplace(copy, target)) return true;
+  CopyFails("cannot replace " + target);
+  os::RemoveFile(copy);
+  return false;
+}
+
+}  // namespace
+
 bool CopyFileOver(const std::string& source, const std::string& target, bool keepDate,
                   std::size_t bufferSize, const CopyAbortCallback& abortCallback,
                   bool replaceInUse) {
   try {
-    // Only an ordinary file is copied, also when a link leads to it (a
-    // settings file is often one); a directory is not.
-    const os::FileInfo from = os::StatTarget(source);
-    if (!from.exists || !from.isRegular) return CopyFails("cannot read " + source);
-
-    std::unique_ptr<char[]> buffer;
-    for (; bufferSize > 1 && !(buffer = Allocate(bufferSize)); bufferSize /= 2) {
-    }
-    if (!buffer) return CopyFails("out of memory");
-
-    auto in = os::File::Open(source, os::OpenFor::Read);
-    if (!in) return CopyFails("cannot read " + source);
-
-    // An existing target in use is not replaced (as on Windows); its
-    // permission bits carry over. A link at the target is replaced, never
-    // written through.
-    const os::FileInfo to = os::StatPath(target);
-    if (to.isDirectory) return CopyFails(target + " is a directory");
-    const bool keepBits = to.exists && to.isRegular;
-    if (keepBits && !replaceInUse && !os::CanOpen(target, true))
-      return CopyFails(target + " is in use");
-
-    std::int64_t n = ReadFull(*in, buffer.get(), bufferSize);
-    if (n < 0) return CopyFails("cannot read " + source);
-    const std::uint32_t permissions =
-        keepBits ? to.permissions : os::NewFilePermissions(buffer.get(), static_cast<std::size_t>(n));
-
-    // Mend: the copy goes to a temporary file renamed over the target only
-    // when complete; a failed copy used to leave a truncated target.
-    TempBeside temp(target);
-    os::File* out = temp.file();
-    if (!out) return CopyFails("cannot create a file beside " + target);
-    if (!out->Write(buffer.get(), static_cast<std::size_t>(n)))
-      return CopyFails("cannot write beside " + target);
-    if (abortCallback && abortCallback()) return CopyFails("the copy was stopped");
-    // The rest block by block, inside the kernel where it can; the disk
-    // starts writing behind the copy, so the final flush waits less.
-    std::int64_t written = n;
-    std::int64_t flushedTo = 0;
-    // A short first block was the whole file; later blocks may come short
-    // before the end, so only 0 ends the copy.
-    for (bool more = n == static_cast<std::int64_t>(bufferSize); more;) {
-      n = out->CopyFrom(*in, buffer.get(), bufferSize);
-      if (n < 0) return CopyFails("cannot write beside " + target);
-      if (n == 0) break;
-      written += n;
-      if (written - flushedTo >= kWriteBehind) {
-        out->BeginSync(flushedTo, written - flushedTo);
-        flushedTo = written;
-      }
-      if (abortCallback && abortCallback()) return CopyFails("the copy was stopped");
-    }
-    if (!temp.Finish() || !os::SetPermissions(temp.path(), permissions))
-      return CopyFails("cannot write beside " + target);
-    if (keepDate && !os::SetModifiedSeconds(temp.path(), from.modifiedSeconds))
-      return CopyFails("cannot date " + target);
-    return temp.Replace(target) || CopyFails("cannot replace " + target);
+    const CopySettings how{keepDate, bufferSize, abortCallback, replaceInUse, true};
+    const std::optional<std::string> copy = CopyBeside(source, target, how);
+    return copy && PutInPlace(*copy, target);
   } catch (...) {
     return CopyFails("the copy failed");
   }
+}
+
+CopyBatch::~CopyBatch() {
+  for (const auto& [copy, target] : staged_) os::RemoveFile(copy);
+}
+
+bool CopyBatch::Add(const std::string& source, const std::string& target) {
+  try {
+    const CopySettings how{false, kCopyBufferSize, nullptr, false, false};
+    std::optional<std::string> copy = CopyBeside(source, target, how);
+    if (copy) staged_.emplace_back(std::move(*copy), target);
+    return copy.has_value();
+  } catch (...) {
+    return CopyFails("the copy failed");
+  }
+}
+
+Status CopyBatch::Commit() {
+  std::vector<std::string> copies;
+  for (const auto& [copy, target] : staged_) copies.push_back(copy);
+  if (!os::SyncFiles(copies)) {
+    const std::string where = staged_.empty() ? std::string() : DirOf(staged_.front().second);
+    return Status::Failed("cannot flush the new files in " + where, os::LastErrorText());
+  }
+  std::vector<std::pair<std::string, std::string>> staged = std::move(staged_);
+  staged_.clear();
+  Status status;
+  for (const auto& [copy, target] : staged) {
+    if (!status.ok()) {
+      os::RemoveFile(copy);
+    } else if (!PutInPlace(copy, target)) {
+      status = Status::Error(copyFailure);
+    }
+  }
+  return status;
 }
 
 const std::string& CopyFailureText() {
@@ -558,7 +627,7 @@ std::string UpdateIdOf(std::string_view text) {
 // ------------------------------------------------------------ time, messages, keys
 
 bool Pause(int ms) {
-  // Mend: sleeps instead of spinning; the busy wait only burned a core.
+  // Sleeps: a busy wait would only burn a core.
   if (ms > 0) os::SleepMs(ms);
   return true;
 }

@@ -5,17 +5,39 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
+
+#include "support/status.h"
 
 // ------------------------------------------------------------ size and checksum
 inline constexpr std::int32_t kNoChecksum = -1000000000;
 std::int32_t NoChecksum();
 std::int32_t FileSizeOf(const std::string& path);  // 0 on failure
 std::int64_t FileSize64(const std::string& path);  // 0 on failure
+// 0 when the file cannot be read whole.
 std::int32_t FileChecksum(const std::string& path);
+// The checksum; nullopt when the file cannot be opened or a read fails.
+std::optional<std::int32_t> FileChecksumOf(const std::string& path);
 // The checksum of bytes in memory (what FileChecksum computes over a file).
 std::int32_t ChecksumOfBytes(std::string_view bytes);
+// The same checksum fed piece by piece, as bytes go by: the pieces' bytes
+// in order give what FileChecksum gives for a file of those bytes.
+class StreamChecksum {
+ public:
+  void Feed(const unsigned char* p, std::size_t n);
+  void Feed(const char* p, std::size_t n) { Feed(reinterpret_cast<const unsigned char*>(p), n); }
+  std::int32_t Result() const { return Reduced(sum_); }
+  static std::int32_t Reduced(std::int64_t s);
+
+ private:
+  std::int64_t sum_ = 0;
+  std::uint32_t seed_ = 0;
+  std::uint32_t count_ = 0;
+};
 
 // ------------------------------------------------------------------------ files
 bool FileExists(const std::string& path);
@@ -39,6 +61,27 @@ bool CopyFileBuffered(const std::string& source, const std::string& target, bool
 bool CopyFileOver(const std::string& source, const std::string& target, bool keepDate,
                   std::size_t bufferSize, const CopyAbortCallback& abortCallback,
                   bool replaceInUse);
+// Copies made durable and put in place together: each Add copies a file
+// beside its target; Commit flushes every copy at once, then renames each
+// over its target. The targets' directory entries are the caller's to make
+// durable. Copies not put in place are removed.
+class CopyBatch {
+ public:
+  CopyBatch() = default;
+  CopyBatch(const CopyBatch&) = delete;
+  CopyBatch& operator=(const CopyBatch&) = delete;
+  ~CopyBatch();
+  // Copies source beside target (an existing target in use fails, as in
+  // CopyFileBuffered); false with the cause in CopyFailureText().
+  bool Add(const std::string& source, const std::string& target);
+  // OK when every copy took its target's place; else the first cause (the
+  // targets not reached yet keep their old content).
+  Status Commit();
+
+ private:
+  std::vector<std::pair<std::string, std::string>> staged_;  // copy, target
+};
+
 // Why the most recent failed copy failed, with the system's text ("cannot
 // write beside /app/tvq.exe: No space left on device"); a success leaves it.
 const std::string& CopyFailureText();

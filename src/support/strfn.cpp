@@ -142,6 +142,10 @@ std::string FileNameOf(std::string_view path) {
   return p.substr(LastDelimPos(p));
 }
 
+bool SameFileName(std::string_view a, std::string_view b) {
+  return os::kConventions.namesIgnoreCase ? UpStr(a) == UpStr(b) : a == b;
+}
+
 std::string DirOf(std::string_view path) {
   const std::string p(path);
   const std::size_t k = LastDelimPos(p);

@@ -29,6 +29,9 @@ std::string UpStr(std::string_view s);
 std::string LowStr(std::string_view s);
 
 // --- paths (whole: a path is never cut) ----------------------------------------
+// Whether two file names name the same file: case is ignored where the
+// system ignores it.
+bool SameFileName(std::string_view a, std::string_view b);
 bool HasExt(std::string_view name, int& dotPos);
 bool HasExt(std::string_view name);
 std::string AddDefaultExt(std::string_view name, std::string_view ext);

@@ -9,6 +9,7 @@ TextFile::~TextFile() {
 bool TextFile::Open(const std::string& path, os::OpenFor how, Mode mode) {
   Close();
   ioError_ = false;
+  errorText_.clear();
   file_ = os::File::Open(path, how);
   if (!file_) return false;
   mode_ = mode;
@@ -35,11 +36,16 @@ bool TextFile::OpenWrite(const std::string& path) {
   return Open(path, os::OpenFor::CreateTruncate, Mode::Writing);
 }
 
+void TextFile::NoteError() {
+  if (!ioError_) errorText_ = os::LastErrorText();
+  ioError_ = true;
+}
+
 bool TextFile::Fill() {
   bufPos_ = 0;
   bufEnd_ = 0;
   const std::int64_t n = file_->Read(buffer_.data(), buffer_.size());
-  if (n < 0) ioError_ = true;
+  if (n < 0) NoteError();
   if (n <= 0) return false;
   osPos_ += n;
   bufEnd_ = static_cast<std::size_t>(n);
@@ -80,7 +86,7 @@ bool TextFile::Write(std::string_view text) {
   if (bufPos_ + text.size() > buffer_.size() && !Flush()) return false;
   if (text.size() >= buffer_.size()) {
     if (!file_->Write(text.data(), text.size())) {
-      ioError_ = true;
+      NoteError();
       return false;
     }
     osPos_ += static_cast<std::int64_t>(text.size());
@@ -102,7 +108,7 @@ bool TextFile::Flush() {
   if (ok)
     osPos_ += static_cast<std::int64_t>(bufPos_);
   else
-    ioError_ = true;
+    NoteError();
   bufPos_ = 0;
   return ok;
 }
@@ -110,7 +116,7 @@ bool TextFile::Flush() {
 bool TextFile::Sync() {
   if (!Flush() || !file_) return false;
   if (mode_ == Mode::Writing && !file_->Sync()) {
-    ioError_ = true;
+    NoteError();
     return false;
   }
   return true;

@@ -34,6 +34,8 @@ class TextFile {
   bool Close();                           // false when an error occurred
   Mode CurrentMode() const { return mode_; }
   bool IoError() const { return ioError_; }
+  // The system's text for the first read or write error since opening.
+  const std::string& ErrorText() const { return errorText_; }
   // Size of the open file in bytes as the OS sees it; -1 when closed.
   std::int64_t Size();
 
@@ -47,9 +49,11 @@ class TextFile {
   static constexpr std::size_t kBufferSize = 32768;
   bool Open(const std::string& path, os::OpenFor how, Mode mode);
   bool Fill();
+  void NoteError();
   std::optional<os::File> file_;
   Mode mode_ = Mode::Closed;
   bool ioError_ = false;
+  std::string errorText_;
   std::string buffer_;
   std::size_t bufPos_ = 0;
   std::size_t bufEnd_ = 0;

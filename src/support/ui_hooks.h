@@ -8,7 +8,7 @@
 
 #include <string>
 
-// Message box flags and answers, as the original passes and receives them.
+// Message box flags and answers, as the message box passes and receives them.
 inline constexpr unsigned kMbOk = 0x0;
 inline constexpr unsigned kMbYesNo = 0x4;
 inline constexpr unsigned kMbIconQuestion = 0x20;

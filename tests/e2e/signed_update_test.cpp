@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <regex>
 
+#include "app/minisign.h"
+#include "platform/signature.h"
 #include "support/updater_env.h"
 
 namespace fs = std::filesystem;
@@ -50,17 +52,27 @@ Key MinisignKey(const ScratchDir& dir, const std::string& name) {
   return k;
 }
 
-void MinisignSign(const Key& key, const std::string& file) {
-  const ProcessResult r = Tool({"/usr/bin/minisign", "-S", "-W", "-s", key.secret, "-m", file});
+void MinisignSign(const Key& key, const std::string& file, const std::string& trustedComment = {}) {
+  std::vector<std::string> argv = {"/usr/bin/minisign", "-S", "-W", "-s", key.secret, "-m", file};
+  if (!trustedComment.empty()) argv.insert(argv.end(), {"-t", trustedComment});
+  const ProcessResult r = Tool(argv);
   ASSERT_EQ(r.exitCode, 0) << r.err;
+}
+
+// The list without sizes and checksums: only the signatures bind its files.
+std::string WithoutSizes(const std::string& list) {
+  return std::regex_replace(list, std::regex("([A-Za-z.]+):[0-9]+:-?[0-9]+"), "$1");
 }
 
 class SignedUpdate : public ::testing::Test {
  protected:
-  void Trust(const std::string& keys) {
+  void Trust(const std::string& keys, const std::vector<std::string>& more = {}) {
     site = env.Serve();
     // installationInfo is set, so a run that installs nothing writes nothing.
-    env.WriteSettings({"LiveUpdate.www=" + site, "LiveUpdate.installationInfo=0", "LiveUpdate.publicKey=" + keys});
+    std::vector<std::string> lines = {"LiveUpdate.www=" + site, "LiveUpdate.installationInfo=0",
+                                      "LiveUpdate.publicKey=" + keys};
+    lines.insert(lines.end(), more.begin(), more.end());
+    env.WriteSettings(lines);
   }
   // Runs and checks that nothing changed in the application directory or the settings.
   ProcessResult RunRefused(const std::vector<std::string>& args = {"/Log"}) {
@@ -96,7 +108,7 @@ TEST_F(SignedUpdate, SignedSiteInstallsAndLeavesNoSignatureFilesBehind) {
   EXPECT_FALSE(Has(run.out, "signature of")) << run.out;
   // Signature files reach neither the application nor, once checked, the work directory.
   EXPECT_FALSE(Has(env.Listing(), ".minisig")) << env.Listing();
-  for (const auto& e : fs::directory_iterator(env.temp + "/tvqlupd"))
+  for (const auto& e : fs::directory_iterator(env.WorkDir()))
     EXPECT_EQ(e.path().string().find(".minisig"), std::string::npos) << e.path();
 }
 
@@ -200,6 +212,88 @@ TEST_F(SignedUpdate, SignedDirectorySiteInstallsAndTamperedOneDoesNot) {
   fs::remove(SiteFile("help.txt.minisig"));
   run = RunRefused({"/P" + env.site, "/Log"});
   EXPECT_TRUE(Has(run.out, "signature of \"help.txt\": missing")) << run.out;
+}
+
+TEST_F(SignedUpdate, ListOfAnotherChannelOrOfNoneIsRefusedAndItsOwnInstalls) {
+  const Key key = ToolKey(keys, "maker");
+  env.signKey = key.secret;
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"readme.txt", "for one channel\r\n"}}), 0);
+  Trust(key.pub, {"LiveUpdate.channel=stable"});
+  const struct {
+    std::vector<std::string> signOptions;
+    std::string cause;
+  } refused[] = {
+      {{"--channel", "beta"}, "the list is signed for channel beta, this installation follows stable"},
+      {{}, "the list is signed for no channel, this installation follows stable"},
+  };
+  for (const auto& c : refused) {
+    std::vector<std::string> argv = {TVQPUBLISH_BIN, "sign", env.site, "--key", key.secret};
+    argv.insert(argv.end(), c.signOptions.begin(), c.signOptions.end());
+    ASSERT_EQ(Tool(argv).exitCode, 0);
+    const ProcessResult run = RunRefused();
+    EXPECT_TRUE(Has(run.out, "no update list from " + site + ": " + c.cause)) << run.out;
+    EXPECT_TRUE(Has(run.err, c.cause)) << run.err;
+    EXPECT_FALSE(Has(run.out, "downloading file")) << run.out;
+  }
+  // Its own channel, and an expiry a week ahead: installed.
+  ASSERT_EQ(Tool({TVQPUBLISH_BIN, "sign", env.site, "--key", key.secret, "--channel", "stable", "--expires", "7"}).exitCode, 0);
+  const ProcessResult run = env.Run({"/Log"});
+  EXPECT_EQ(ReadFile(env.AppFile("readme.txt")), "for one channel\r\n") << run.out;
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), kHeader1);
+}
+
+TEST_F(SignedUpdate, ExpiredListIsRefusedAsStaleNotReportedAsUpToDate) {
+  // Signed by the minisign tool with the expiry in its trusted comment.
+  const Key key = MinisignKey(keys, "minisign");
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"readme.txt", "an old update\r\n"}}), 0);
+  MinisignSign(key, SiteFile("readme.txt"));
+  MinisignSign(key, SiteFile("!update-info.txt"),
+               "timestamp:1\tfile:!update-info.txt\thashed\texpires:2020-01-01T00:00:00Z");
+  Trust(key.pub);
+  const ProcessResult run = RunRefused();
+  const std::string cause = "the update list's signature expired on 2020-01-01T00:00:00Z; the site is stale or replayed";
+  EXPECT_TRUE(Has(run.out, cause)) << run.out;
+  EXPECT_TRUE(Has(run.err, cause)) << run.err;
+  EXPECT_FALSE(Has(run.out, "No new updates found")) << run.out;
+  EXPECT_FALSE(Has(run.err, "no new updates found")) << run.err;
+}
+
+TEST_F(SignedUpdate, SignatureRelabelledAsLegacyOrNamingNoFileIsRefused) {
+  const Key key = MinisignKey(keys, "minisign");
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"tool.bin", "the real program"}}), 0);
+  WriteFile(SiteFile("!update-info.txt"), WithoutSizes(env.List()));
+  MinisignSign(key, SiteFile("tool.bin"));
+  // The list's signature names no file: it binds no name at all.
+  MinisignSign(key, SiteFile("!update-info.txt"), "release 7");
+  Trust(key.pub);
+  ProcessResult run = RunRefused();
+  EXPECT_TRUE(Has(run.out, "signature of \"!update-info.txt\": does not match (the trusted comment names no file)"))
+      << run.out;
+
+  // Relabelled "ED" -> "Ed", the signature over the digest holds for the
+  // digest's 64 bytes, served as the file.
+  MinisignSign(key, SiteFile("!update-info.txt"));
+  const std::string sig = ReadFile(SiteFile("tool.bin.minisig"));
+  const std::size_t line = sig.find('\n') + 1;
+  std::string bytes = *Base64Decode(sig.substr(line, sig.find('\n', line) - line));
+  ASSERT_EQ(bytes.substr(0, 2), "ED");
+  bytes[1] = 'd';
+  WriteFile(SiteFile("tool.bin.minisig"), sig.substr(0, line) + Base64Encode(bytes) + sig.substr(sig.find('\n', line)));
+  WriteFile(SiteFile("tool.bin"), crypto::Blake2b512("the real program"));
+  run = RunRefused();
+  EXPECT_TRUE(Has(run.out, "signature of \"tool.bin\": does not match (a legacy (not prehashed) signature")) << run.out;
+  EXPECT_TRUE(Has(run.out, "downloading file \"tool.bin\"")) << run.out;
+}
+
+TEST_F(SignedUpdate, OversizedSignatureIsCalledTooLarge) {
+  const Key key = ToolKey(keys, "maker");
+  env.signKey = key.secret;
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"readme.txt", "signed\r\n"}}), 0);
+  WriteFile(SiteFile("readme.txt.minisig"), ReadFile(SiteFile("readme.txt.minisig")) + std::string(9000, '#'));
+  Trust(key.pub);
+  const ProcessResult run = RunRefused();
+  EXPECT_TRUE(Has(run.out, "signature of \"readme.txt\": too large")) << run.out;
+  EXPECT_TRUE(Has(run.err, "signature of readme.txt: too large")) << run.err;
 }
 
 }  // namespace

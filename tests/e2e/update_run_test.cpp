@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/names.h"
 #include "support/updater_env.h"
 
 namespace fs = std::filesystem;
@@ -28,18 +29,6 @@ std::string Sized(const std::string& text, std::size_t size) {
   return s;
 }
 
-// Makes an MS COMPRESS (SZDD) file of content with the mscompress tool.
-std::string Compressed(const std::string& dir, const std::string& name, const std::string& content) {
-  const std::string plain = dir + "/" + name;
-  WriteFile(plain, content);
-  ProcessOptions o;
-  o.argv = {"/usr/bin/mscompress", plain};
-  RunProcess(o);
-  std::string packed = ReadFile(plain + "_");
-  fs::remove(plain);
-  fs::remove(plain + "_");
-  return packed;
-}
 
 TEST(UpdateRun, InstallsOneUpdatePerRunAndRecordsIt) {
   UpdaterEnv env;
@@ -149,7 +138,7 @@ TEST(UpdateRun, PathsLongerThan255BytesAreUsedWhole) {
   fs::permissions(app + "/tvqlupd", fs::perms(0755));
   WriteFile(temp + "/keep.txt", "not the updater's");
   WriteFile(fs::path(app).parent_path().string() + "/keep.txt", "not the updater's either");
-  const std::string work = temp + "/tvqlupd";
+  const std::string work = temp + "/tvqlupd-" + InstallationKeyOf(app);
   const auto before = FilesBelow(root, {app, work});
 
   ProcessOptions o = env.RunOptions({"/P" + site});
@@ -254,16 +243,9 @@ TEST(UpdateRun, CtrlCDuringTheDownloadCancelsAndRecordsNothing) {
   const std::string site = env.Serve(300'000);
   env.WriteSettings({"LiveUpdate.www=" + site});
   RunningProcess run(env.RunOptions({"/Log"}));
-  // Ctrl-C once the first bytes of the file have arrived in the work
-  // directory: a cancel during the download, never one before it.
-  const std::string arriving = env.temp + "/tvqlupd/big.bin";
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  std::error_code ec;
-  while (!(fs::exists(arriving, ec) && fs::file_size(arriving, ec) > 0 && !ec) &&
-         std::chrono::steady_clock::now() < deadline && run.Running()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_GT(fs::file_size(arriving, ec), 0u) << "the download did not start";
+  // Ctrl-C once the first bytes of the file have arrived: a cancel during
+  // the download, never one before it.
+  ASSERT_TRUE(env.WaitForKeptBytes(run)) << "the download did not start";
   run.Signal(SIGINT);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   run.Signal(SIGINT);  // a second Ctrl-C still lets the run end cleanly

@@ -3,6 +3,7 @@
 #include "app/download.h"
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -69,6 +70,29 @@ TEST_F(DownloadTest, CorruptFileOnTheSiteFails) {
   EXPECT_EQ(log.Count(" ERROR!\n"), 5);
 }
 
+TEST_F(DownloadTest, ChecksumHoldsWhicheverMethodWroteTheFile) {
+  // The bytes are checked as the first two methods write them (the second
+  // continues what the first kept) and read back after the last resort,
+  // which writes the file itself.
+  for (int drops : {0, 1, 2}) {
+    for (bool corrupt : {false, true}) {
+      SCOPED_TRACE(std::to_string(drops) + (corrupt ? " corrupt" : " intact"));
+      const std::string name = "c" + std::to_string(drops) + (corrupt ? "x" : "") + ".bin";
+      auto a = site.AddFile(name, Pattern(40000, 6));
+      if (corrupt) WriteFile(site.Path(name), Pattern(40000, 7));  // same size, other bytes
+      if (drops > 0) server.DropAfter(name, 10000, drops);
+      RunContext ctx = HttpContext({a});
+      EXPECT_EQ(DownloadUpdateFiles(ctx), !corrupt);
+      EXPECT_EQ(PathExists(W(name)), !corrupt);
+      if (corrupt) {
+        EXPECT_EQ(DownloadFailureText(), name + ": the file's checksum differs from the listed one");
+      } else {
+        EXPECT_EQ(server.RequestCount(name), drops + 1);  // passed at the first attempt
+      }
+    }
+  }
+}
+
 TEST_F(DownloadTest, BadNamesAreNeverRequested) {
   const auto good = site.AddFile("good.txt", "fine");
   RunContext ctx;
@@ -106,6 +130,28 @@ TEST_F(DownloadTest, DirectorySiteIsCopied) {
   EXPECT_EQ(ReadFile(W("tvq.ini")), "[x]\r\n");
   EXPECT_EQ(downloadedBytes, 5000 + 5);
   EXPECT_EQ(server.Requests().size(), 0u);
+}
+
+TEST_F(DownloadTest, FileSiteCopyStopsOneBytePastTheListedSize) {
+  // The file grows by 4 MiB once its size was checked and its copy began.
+  const auto grows = site.AddFile("grows.bin", Pattern(200000, 8));
+  class Grower : public RecordingDisplay {
+   public:
+    std::string path;
+    void Pump() override {
+      if (path.empty()) return;
+      std::ofstream(path, std::ios::app | std::ios::binary) << Pattern(4 << 20, 9);
+      path.clear();
+    }
+  } grower;
+  grower.path = site.Path("grows.bin");
+  RunContext ctx;
+  ctx.site = site.FileUrl();
+  ctx.updateInfo = MakeBlock("2024-04-01", {grows});
+  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_LE(downloadedBytes, 200001);
+  EXPECT_FALSE(PathExists(W("grows.bin")));
+  EXPECT_TRUE(ctx.verifiedFiles.empty());
 }
 
 TEST_F(DownloadTest, SizeBeyond2GiBIsComparedIn64Bits) {

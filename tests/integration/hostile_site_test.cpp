@@ -240,6 +240,47 @@ TEST_F(HostileDownload, FullDiskNamesItsCauseAndLeavesNothingBehind) {
   EXPECT_FALSE(PathExists(W("big.bin")));
 }
 
+TEST_F(HostileDownload, FullWorkDirectoryOnADirectorySiteNamesItsCause) {
+  ScratchMount disk(work, "size=64k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  const auto a = site.AddFile("big.bin", std::string(200000, 'b'));
+  RunContext ctx = HttpContext({a});
+  ctx.site = site.FileUrl();
+  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_NE(DownloadFailureText().find("No space left on device"), std::string::npos) << DownloadFailureText();
+  EXPECT_TRUE(log.Text().find("(big.bin: ") != std::string::npos) << log.Text();
+  EXPECT_FALSE(PathExists(W("big.bin")));
+}
+
+TEST_F(HostileDownload, NamesWindowsTakesForDevicesOrAltersAreNeverFetchedOrWritten) {
+  const struct {
+    std::string name;
+    const char* cause;
+  } rows[] = {
+      {"COM1", "the name is a device on Windows"},
+      {"aux.txt", "the name is a device on Windows"},
+      {"Lpt9.log~", "the name is a device on Windows"},
+      {"readme.txt.", "the name ends in a dot or a blank"},
+      {"readme.txt ", "the name ends in a dot or a blank"},
+      {"a|b.txt", "the name holds '|', which Windows refuses"},
+  };
+  for (const auto& row : rows) {
+    const auto a = site.AddFile(row.name, "device content");
+    for (const std::string& url : {server.BaseUrl(), site.FileUrl()}) {
+      RunContext ctx = HttpContext({a});
+      ctx.site = url;
+      EXPECT_FALSE(DownloadUpdateFiles(ctx)) << row.name;
+      EXPECT_EQ(DownloadFailureText(), row.name + ": not a plain file name: " + row.cause);
+      EXPECT_TRUE(fs::is_empty(work)) << row.name << " from " << url;
+    }
+  }
+  EXPECT_EQ(server.Requests().size(), 0u);
+  // Whatever asks, no transfer method is handed a device name.
+  EXPECT_FALSE(FetchFile(server.Url("COM1"), W("com1.txt"), false));
+  EXPECT_EQ(TransferFailureText(), "the target " + W("com1.txt") + " is a device name on Windows");
+  EXPECT_EQ(server.Requests().size(), 0u);
+}
+
 TEST_F(HostileDownload, PlantedLinkIsReplacedNeverWrittenThrough) {
   const std::string elsewhere = root / "elsewhere.txt";
   WriteFile(elsewhere, "precious");

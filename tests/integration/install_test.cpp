@@ -200,7 +200,7 @@ TEST_F(Install, ExpandsPacksSetsAsideAndCopiesAWholeUpdate) {
   WriteProgram(App("tvqlupd"), "the running updater");
   WriteFile(App("tvq.ini"), "[user]\n");
 
-  EXPECT_TRUE(InstallUpdate());
+  EXPECT_TRUE(InstallWorkFiles());
   EXPECT_TRUE(ui.texts.empty());
   EXPECT_EQ(ReadFile(App("tvq.exe")), mainApp);
   EXPECT_EQ(ReadFile(App("tvqlupd.exe.newversion")), updater);
@@ -224,7 +224,7 @@ TEST_F(Install, ATruncatedPackedMainAppIsNeverInstalled) {
   WriteFile(W("tvq.ex_"), packed);
   WriteProgram(App("tvq.exe"), "old main application");
 
-  EXPECT_FALSE(InstallUpdate());
+  EXPECT_FALSE(InstallWorkFiles());
   EXPECT_FALSE(InstallOk());
   EXPECT_EQ(ui.texts, std::vector<std::string>{CannotCopy(W("tvq.ex_"), W("tvq.exe"))});
   EXPECT_EQ(ReadFile(App("tvq.exe")), "old main application");
@@ -242,7 +242,7 @@ TEST_F(Install, RunningMainAppIsReplacedOnceItEnds) {
   Running running(app, "./tvq.exe 6", scratch);
   ASSERT_TRUE(AwaitInUse(App("tvq.exe")));
 
-  EXPECT_TRUE(InstallUpdate());
+  EXPECT_TRUE(InstallWorkFiles());
   EXPECT_GE(realClock.seconds, 2);
   EXPECT_LT(realClock.seconds, 30);
   EXPECT_EQ(ReadFile(App("tvq.exe")), Content(40000));
@@ -257,7 +257,7 @@ TEST_F(Install, MainAppRunningPast30sAbortsWithSorry) {
   Running running(app, "./tvq.exe 120", scratch);
   ASSERT_TRUE(AwaitInUse(App("tvq.exe")));
 
-  EXPECT_FALSE(InstallUpdate());
+  EXPECT_FALSE(InstallWorkFiles());
   EXPECT_EQ(clock.Count(1000), 30);
   EXPECT_EQ(ui.texts, std::vector<std::string>{kSorry});
   EXPECT_TRUE(FilesEqual(App("tvq.exe"), "/bin/sleep"));
@@ -281,7 +281,7 @@ TEST_F(Install, StartsTheWaitProgramAndRestartsTheMainAppWhenMorePending) {
     if (c.more) WriteFile(W("!more"), "");
     if (c.fails) fs::create_symlink(W("tvq.exe"), W("sub"));
 
-    EXPECT_EQ(InstallUpdate(), !c.fails);
+    EXPECT_EQ(InstallWorkFiles(), !c.fails);
     if (c.wantWait) {
       EXPECT_EQ(AwaitFile(obs / "wait.txt"), "wait|tvquwait.exe|\n");
     }
@@ -301,7 +301,7 @@ TEST_F(Install, NewWaitProgramIsInPlaceBeforeItIsStarted) {
   WriteProgram(App("tvquwait.exe"), Script("old", obs / "wait.txt"));
   WriteProgram(W("tvquwait.exe"), Script("new", obs / "wait.txt"));
   WriteFile(W("!more"), "");
-  EXPECT_TRUE(InstallUpdate());
+  EXPECT_TRUE(InstallWorkFiles());
   EXPECT_EQ(AwaitFile(obs / "wait.txt"), "new|tvquwait.exe|\n");
 }
 
@@ -362,7 +362,7 @@ TEST_F(Install, AppDirectoryTurningReadOnlyFailsEveryLaterCopy) {
   };
   const auto outsideBefore = Listing(root.path());
 
-  EXPECT_FALSE(InstallUpdate());
+  EXPECT_FALSE(InstallWorkFiles());
   readOnly.Undo();
   EXPECT_FALSE(InstallOk());
   EXPECT_EQ(Listing(app), std::set<std::string>{"tvqwait.exe"});
@@ -387,7 +387,7 @@ TEST_F(Install, ASourceVanishingDuringItsCopyIsAFailedCopy) {
       std::this_thread::yield();
     }
   });
-  const bool result = InstallUpdate();
+  const bool result = InstallWorkFiles();
   stop = true;
   remover.join();
 
@@ -410,7 +410,7 @@ TEST_F(Install, LinksFailAndDirectoriesArePassedOverNeverFollowed) {
   WriteFile(W("good.txt"), "good");
   const auto outsideBefore = Listing(outside);
 
-  EXPECT_FALSE(InstallUpdate());
+  EXPECT_FALSE(InstallWorkFiles());
   EXPECT_FALSE(InstallOk());
   const std::set<std::string> boxes(ui.texts.begin(), ui.texts.end());
   // The directory is passed over; every link is a failed copy.
@@ -436,7 +436,7 @@ TEST_F(Install, MainAppIsNeverAbsentWhileItIsWaitedForAndReplaced) {
     if (!PathExists(App("tvq.exe"))) ++absent;
     if (clock.Count(1000) == 3) lock.reset();
   };
-  EXPECT_TRUE(InstallUpdate());
+  EXPECT_TRUE(InstallWorkFiles());
   EXPECT_EQ(absent, 0);
   EXPECT_EQ(clock.Count(1000), 3);
   EXPECT_EQ(ReadFile(App("tvq.exe")), Content(40000));
@@ -450,7 +450,7 @@ TEST_F(Install, MainAppStaysWholeWhenItsReplacementDoesNotFit) {
   WriteFile(W("tvq.exe"), Content(100000, "#!/bin/sh\n"));
   WriteFile(W("readme.txt"), "small");
 
-  EXPECT_FALSE(InstallUpdate());
+  EXPECT_FALSE(InstallWorkFiles());
   EXPECT_EQ(ReadFile(App("tvq.exe")), Content(30000));
   EXPECT_NE(fs::status(App("tvq.exe")).permissions() & fs::perms::owner_exec, fs::perms::none);
   EXPECT_EQ(ui.texts.front(), CannotCopy(W("tvq.exe"), "tvq.exe"));
@@ -458,6 +458,41 @@ TEST_F(Install, MainAppStaysWholeWhenItsReplacementDoesNotFit) {
       << InstallFailureText();
   // No temporary file is left beside it.
   for (const std::string& name : Listing(app)) EXPECT_FALSE(IsCopyLeftover(name)) << name;
+}
+
+TEST_F(Install, OnlyTheVerifiedFilesAreInstalledNeverAPackedOne) {
+  // The work directory turns read-only: the packed main application can be
+  // neither expanded nor removed there, and a file of some other run lies
+  // beside the verified one.
+  ScratchMount disk(work, "size=1m");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  ScratchDir scratch;
+  MakeSzdd(Content(5000), scratch / "tvq.ex_", scratch);
+  fs::copy_file(scratch / "tvq.ex_", W("tvq.ex_"));
+  WriteFile(W("listed.txt"), "listed");
+  WriteFile(W("stray.txt"), "not part of this update");
+  WriteProgram(App("tvq.exe"), "old main application");
+  ASSERT_TRUE(disk.MakeReadOnly());
+
+  EXPECT_FALSE(InstallUpdate({"tvq.ex_", "listed.txt"}));
+  EXPECT_EQ(Listing(app), (std::set<std::string>{"listed.txt", "tvq.exe"}));
+  EXPECT_EQ(ReadFile(App("tvq.exe")), "old main application");
+  EXPECT_NE(InstallFailureText().find("Read-only file system"), std::string::npos)
+      << InstallFailureText();
+}
+
+TEST_F(Install, AnExpansionThatDoesNotFitNamesTheFullDisk) {
+  ScratchMount disk(work, "size=64k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  ScratchDir scratch;
+  MakeSzdd(std::string(300000, 'x'), scratch / "tvq.ex_", scratch);  // packs to a few KiB
+  fs::copy_file(scratch / "tvq.ex_", W("tvq.ex_"));
+  WriteProgram(App("tvq.exe"), "old main application");
+
+  EXPECT_FALSE(InstallUpdate({"tvq.ex_"}));
+  EXPECT_NE(InstallFailureText().find("No space left on device"), std::string::npos)
+      << InstallFailureText();
+  EXPECT_EQ(ReadFile(App("tvq.exe")), "old main application");
 }
 
 TEST_F(Install, RunningUpdaterUnderItsOwnNameIsRenamedOver) {
@@ -470,7 +505,7 @@ TEST_F(Install, RunningUpdaterUnderItsOwnNameIsRenamedOver) {
   WriteFile(W("tvqlupd"), Content(20000));
   WriteFile(W("readme.txt"), "read me");
 
-  const bool installed = InstallUpdate();
+  const bool installed = InstallWorkFiles();
   os::SetExecutablePathForTests("");
   EXPECT_TRUE(installed) << InstallFailureText();
   EXPECT_TRUE(ui.texts.empty());

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +17,7 @@
 
 #include "platform/os.h"
 #include "support/file_user.h"
+#include "support/process_runner.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
@@ -124,6 +126,46 @@ TEST(Platform, FileOpenRefusesDirectoryAndMissingFile) {
   EXPECT_FALSE(os::File::Open(dir.path(), os::OpenFor::Read));
   EXPECT_FALSE(os::File::Open(dir / "missing", os::OpenFor::Read));
   EXPECT_FALSE(os::File::Open(dir / "no/such/dir/f", os::OpenFor::CreateTruncate));
+}
+
+TEST(Platform, ReadingOpensOrdinaryFilesOnlyAndNeverBlocks) {
+  // A named pipe without a writer would block an open for reading for ever.
+  ScratchDir dir;
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  EXPECT_FALSE(os::File::Open(dir / "pipe", os::OpenFor::Read));
+  EXPECT_FALSE(os::File::Open("/dev/zero", os::OpenFor::Read));
+  WriteFile(dir / "plain", "plain");
+  auto file = os::File::Open(dir / "plain", os::OpenFor::Read);
+  ASSERT_TRUE(file);
+  char buffer[8];
+  EXPECT_EQ(file->Read(buffer, sizeof buffer), 5);  // blocking reads again
+}
+
+TEST(Platform, RunLockIsHeldByOneHolderAndDroppedWithIt) {
+  ScratchDir dir;
+  std::optional<os::RunLock> first(os::RunLock::Acquire(dir.path(), "k"));
+  EXPECT_EQ(first->state(), os::RunLock::State::Held);
+  EXPECT_EQ(os::RunLock::Acquire(dir.path(), "k").state(), os::RunLock::State::Busy);
+  first.reset();
+  EXPECT_EQ(os::RunLock::Acquire(dir.path(), "k").state(), os::RunLock::State::Held);
+  const os::RunLock missing = os::RunLock::Acquire(dir / "missing", "k");
+  EXPECT_EQ(missing.state(), os::RunLock::State::Failed);
+  EXPECT_FALSE(missing.cause().empty());
+}
+
+TEST(Platform, RunLockOfAKilledHolderNeverBlocks) {
+  ScratchDir dir;
+  ProcessOptions holder;
+  // -o: the lock stays with flock itself, not with the command it starts.
+  holder.argv = {"/usr/bin/flock", "-o", "-x", dir.path(), "sleep", "60"};
+  RunningProcess running(holder);
+  for (int i = 0; i < 200 && os::RunLock::Acquire(dir.path(), "k").state() ==
+                                 os::RunLock::State::Held; ++i)
+    os::SleepMs(20);
+  EXPECT_EQ(os::RunLock::Acquire(dir.path(), "k").state(), os::RunLock::State::Busy);
+  running.Signal(SIGKILL);
+  running.Wait();
+  EXPECT_EQ(os::RunLock::Acquire(dir.path(), "k").state(), os::RunLock::State::Held);
 }
 
 TEST(Platform, CreateNewRefusesExistingFileAndLink) {

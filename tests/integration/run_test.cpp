@@ -3,6 +3,7 @@
 // every branch costs milliseconds instead of a 15-second program run.
 #include "app/run.h"
 
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,6 +23,7 @@
 #include "platform/os.h"
 #include "settings/config.h"
 #include "support/fileutil.h"
+#include "support/fs_faults.h"
 #include "support/http_test_server.h"
 #include "support/lingua.h"
 #include "support/nuldev.h"
@@ -259,6 +261,23 @@ TEST(RunSequence, HistoryIsResetOnlyWhenTheMainApplicationIsOlderThanRecorded) {
   }
 }
 
+TEST(RunSequence, RecordedUpdateHoldsNoControlCharactersAndStaysRecognised) {
+  Installation in;
+  const auto file = in.site.AddFile("esc.txt", "installed once\n");
+  const std::string block = MakeBlock("TVQ2026-01-10\x1b]0;owned\x07", {file});
+  in.site.SetList(block);
+  in.WriteSettings({"LiveUpdate.www=" + in.site.FileUrl(), "LiveUpdate.installationInfo=0"});
+  in.Run();
+  const std::string recorded = Installation::Setting("LiveUpdate.lastUpdateInfo");
+  EXPECT_EQ(recorded, ControlsReplaced(Joined(block))) << recorded;
+  EXPECT_EQ(recorded.rfind("<update id=\"TVQ2026-01-10?]0;owned?\">", 0), 0u) << recorded;
+  // The next run takes the update for the one it recorded.
+  fs::remove(in.AppFile("esc.txt"));
+  in.Run();
+  EXPECT_FALSE(PathExists(in.AppFile("esc.txt")));
+  EXPECT_EQ(Count(in.Account(), "No new updates found.\n"), 1) << in.Account();
+}
+
 TEST(RunSequence, ListIsAcceptedOnlyWhenTwoReadingsInARowAgree) {
   // The site answers the n-th reading of its list with the n-th text.
   const struct {
@@ -289,6 +308,7 @@ TEST(RunSequence, ListIsAcceptedOnlyWhenTwoReadingsInARowAgree) {
       EXPECT_EQ(PathExists(in.AppFile(name)), installed == name) << row.what << ": " << name;
     if (installed.empty()) {
       EXPECT_EQ(Installation::Setting("LiveUpdate.lastUpdateInfo"), "") << row.what;
+      EXPECT_NE(in.Account().find(": the list changed between readings\n"), std::string::npos) << in.Account();
       EXPECT_EQ(in.clock.Count(12000), 1) << row.what;  // the wait of a failed run
       EXPECT_EQ(std::count(in.display.statuses.begin(), in.display.statuses.end(), "downloading..."), 0)
           << row.what;
@@ -360,6 +380,45 @@ TEST(RunSequence, BatchFileIsStartedAfterASuccessfulRunAndDeletedAtTheNextStart)
   EXPECT_EQ(Count(in.Account(), "No new updates found.\n"), 1);
 }
 
+TEST(RunSequence, AnInstallationProgramThatDoesNotStartIsAFailedRun) {
+  Installation in;
+  in.site.AddUpdate("TVQ2026-01-10", {in.site.AddFile("!updatesetup.bin", "no program at all\n")});
+  in.WriteSettings({"LiveUpdate.www=" + in.site.FileUrl(), "LiveUpdate.installationInfo=0"});
+  in.Run();
+  EXPECT_EQ(Installation::Setting("LiveUpdate.lastUpdateInfo"), "<absent>");
+  EXPECT_NE(in.Account().find("installation failed: the update's installation program "
+                              "\"!updatesetup.bin\" could not be started: "),
+            std::string::npos)
+      << in.Account();
+  EXPECT_EQ(std::count(in.display.statuses.begin(), in.display.statuses.end(),
+                       "error: cannot install files"), 1);
+  EXPECT_EQ(in.clock.Count(12000), 1);  // the wait of a failed run
+}
+
+TEST(RunSequence, ARecordThatCannotBeWrittenIsAFailedRunWithItsCause) {
+  Installation in;
+  ScratchMount disk(in.app, "size=64k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  in.site.AddUpdate("TVQ2026-01-10", {in.site.AddFile("new.txt", "new\n")});
+  in.WriteSettings({"LiveUpdate.www=" + in.site.FileUrl(), "LiveUpdate.installationInfo=0",
+                    "LiveUpdate.lastUpdateInfo="});
+  // One page is left: the installed file takes it, the record finds none.
+  struct statvfs fs {};
+  ASSERT_EQ(::statvfs(in.app.c_str(), &fs), 0);
+  const std::uint64_t free = fs.f_bavail * fs.f_bsize;
+  WriteFile(in.root / "app/filler", std::string(free - fs.f_bsize, 'f'));
+
+  in.Run();
+  EXPECT_EQ(ReadFile(in.AppFile("new.txt")), "new\n");
+  EXPECT_EQ(Installation::Setting("LiveUpdate.lastUpdateInfo"), "");
+  EXPECT_NE(in.Account().find("recording the update failed: "), std::string::npos) << in.Account();
+  EXPECT_NE(in.Account().find("No space left on device"), std::string::npos) << in.Account();
+  EXPECT_EQ(std::count(in.display.statuses.begin(), in.display.statuses.end(),
+                       "installation completed"), 0);
+  EXPECT_EQ(std::count(in.display.statuses.begin(), in.display.statuses.end(),
+                       "error: the update was installed but could not be recorded"), 1);
+}
+
 TEST(RunSequence, LogFileCollectsTheAccountOfEveryRun) {
   Installation in;
   WriteFile(in.log, "kept from before\n");
@@ -387,6 +446,11 @@ TEST(RunSequence, MorePendingSkipsTheFinalWaitAndRestartsTheMainApplication) {
     WriteFile(in.AppFile("tvq.exe"), "#!/bin/sh\necho \"$(basename \"$0\")|$*\" > '" + seen +
                                          ".tmp' && mv '" + seen + ".tmp' '" + seen + "'\n");
     fs::permissions(in.AppFile("tvq.exe"), fs::perms(0755));
+    // Another program named tvq on PATH is never the one restarted.
+    const std::string decoyDir = Made(in.root / "bin");
+    WriteFile(decoyDir + "/tvq", "#!/bin/sh\necho decoy > '" + seen + "'\n");
+    fs::permissions(decoyDir + "/tvq", fs::perms(0755));
+    ScopedEnv path{"PATH", decoyDir + ":" + os::GetEnvVar("PATH").value_or("/usr/bin:/bin")};
     std::vector<FileEntry> files = {in.site.AddFile("data.txt", "data\n")};
     if (more) files.push_back(in.site.AddFile("!more", ""));
     in.site.AddUpdate("TVQ2026-01-10", files);

@@ -54,6 +54,33 @@ TEST_F(SignaturesTest, SignedFileVerifiesWhicheverMethodWroteIt) {
   EXPECT_EQ(server.RequestCount("a.bin.minisig"), 1 + 5);
 }
 
+TEST_F(SignaturesTest, PrehashOfTheWrittenBytesDecidesForEveryMethod) {
+  // The first two methods hash the bytes as they write them (the second
+  // continues what the first kept); the last resort's file is read.
+  const std::string tampered = std::string(300000, 'c') + "END";  // same size, signed bytes differ
+  for (int drops : {0, 1, 2}) {
+    for (bool intact : {true, false}) {
+      SCOPED_TRACE(std::to_string(drops) + (intact ? " intact" : " tampered"));
+      const std::string name = "p" + std::to_string(drops) + (intact ? "" : "x") + ".bin";
+      WriteFile(site / name, content);
+      WriteFile(site / (name + ".minisig"),
+                SignatureFileText(*SignFile(key, site / name, DefaultTrustedComment(name, 1)), "test"));
+      if (!intact) WriteFile(site / name, tampered);
+      RunContext context;
+      context.site = server.BaseUrl();
+      context.updateInfo = MakeBlock("T1", {EntryOfFile(name, site / name)});
+      if (drops > 0) server.DropAfter(name, 100000, drops);
+      EXPECT_EQ(DownloadUpdateFiles(context), intact) << log.Text();
+      EXPECT_EQ(PathExists(W(name)), intact);
+      if (intact) {
+        EXPECT_EQ(server.RequestCount(name), drops + 1);  // passed at the first attempt
+      } else {
+        EXPECT_EQ(DownloadFailureText(), name + ": its signature does not hold");
+      }
+    }
+  }
+}
+
 TEST_F(SignaturesTest, MistypedKeySettingRefusesInsteadOfSwitchingChecksOff) {
   RunContext context;
   context.site = server.BaseUrl();

@@ -55,11 +55,16 @@ TEST_F(SigningTool, MinisignKeysAndSignaturesAreReadPrehashedAndLegacy) {
   ASSERT_EQ(Exec({kMinisign, "-S", "-W", "-s", dir / "m.key", "-m", dir / "file.bin"}).exitCode, 0);
   ASSERT_EQ(Exec({kMinisign, "-S", "-l", "-W", "-s", dir / "m.key", "-x", dir / "legacy.sig", "-m", dir / "file.bin"}).exitCode, 0);
   const auto keys = KeyFromFile(dir / "m.pub");
+  const auto legacyKeys = ParsePublicKeys("legacy:" + PubLine(dir / "m.pub"));
   for (const std::string sig : {"file.bin.minisig", "legacy.sig"}) {
-    const SignatureVerdict v = VerifyFileSignature(ReadFile(dir / sig), dir / "file.bin", keys, "file.bin");
+    const SignatureVerdict v = VerifyFileSignature(ReadFile(dir / sig), dir / "file.bin", legacyKeys, "file.bin");
     EXPECT_TRUE(v.Ok()) << sig << ": " << v.detail;
     EXPECT_EQ(SignedFileName(v.trustedComment), "file.bin") << sig;
   }
+  // Without "legacy:" only the prehashed form is taken.
+  EXPECT_TRUE(VerifyFileSignature(ReadFile(dir / "file.bin.minisig"), dir / "file.bin", keys, "file.bin").Ok());
+  EXPECT_EQ(VerifyFileSignature(ReadFile(dir / "legacy.sig"), dir / "file.bin", keys, "file.bin").check,
+            SignatureCheck::Mismatch);
   // minisign's secret key signs here; minisign checks the result.
   std::string why;
   const auto secret = ParseSecretKey(ReadFile(dir / "m.key"), std::nullopt, &why);
@@ -161,6 +166,53 @@ TEST_F(SigningTool, PublisherSignsChecksAndRefuses) {
   EXPECT_EQ(refused.exitCode, 2);
   EXPECT_NE(refused.err.find("one.txt: no such file"), std::string::npos) << refused.err;
   EXPECT_FALSE(PathExists(site / "one.txt.minisig"));
+}
+
+TEST_F(SigningTool, ChannelAndExpiryBindTheListSignatureAndVerifyWarnsBeforeItLapses) {
+  ScratchDir site;
+  ASSERT_EQ(Exec({kTool, "keygen", dir / "k.key", "--unencrypted"}).exitCode, 0);
+  const struct {
+    std::vector<std::string> args;
+    const char* why;
+  } refused[] = {
+      {{"add", site.path(), "--id", "T1", dir / "file.bin", "--channel", "stable"}, "need --sign"},
+      {{"add", site.path(), "--id", "T1", dir / "file.bin", "--sign", dir / "k.key", "--channel", "two words"}, "channel"},
+      {{"add", site.path(), "--id", "T1", dir / "file.bin", "--sign", dir / "k.key", "--expires", "0"}, "1 to 3650"},
+      {{"add", site.path(), "--id", "T1", dir / "file.bin", "--sign", dir / "k.key", "--expires", "soon"}, "1 to 3650"},
+      {{"sign", site.path(), "--key", dir / "k.key", "--expires"}, "need a value"},
+  };
+  for (const auto& c : refused) {
+    std::vector<std::string> argv = {kTool};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const ProcessResult r = Exec(argv);
+    EXPECT_EQ(r.exitCode, 2) << c.why;
+    EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
+    EXPECT_FALSE(PathExists(site / "!update-info.txt")) << c.why;
+  }
+
+  ASSERT_EQ(Exec({kTool, "add", site.path(), "--id", "T1", dir / "file.bin", "--sign", dir / "k.key", "--channel",
+                  "stable", "--expires", "3"}).exitCode, 0);
+  const std::string listSig = ReadFile(site / "!update-info.txt.minisig");
+  EXPECT_NE(listSig.find("\tchannel:stable\texpires:20"), std::string::npos) << listSig;
+  EXPECT_EQ(ReadFile(site / "file.bin.minisig").find("channel:"), std::string::npos);
+  ProcessResult verify = Exec({kTool, "verify", site.path()});
+  EXPECT_EQ(verify.exitCode, 0) << verify.out;
+  EXPECT_NE(verify.out.find("warning: "), std::string::npos) << verify.out;
+  EXPECT_NE(verify.out.find("within a week; re-sign it: tvqpublish sign"), std::string::npos) << verify.out;
+
+  // The daily re-signing moves the expiry on: no warning.
+  ASSERT_EQ(Exec({kTool, "sign", site.path(), "--key", dir / "k.key", "--channel", "stable", "--expires", "30"}).exitCode, 0);
+  verify = Exec({kTool, "verify", site.path()});
+  EXPECT_EQ(verify.exitCode, 0) << verify.out;
+  EXPECT_EQ(verify.out.find("warning"), std::string::npos) << verify.out;
+
+  // An expired list (signed by minisign with the field) is a problem.
+  ASSERT_EQ(Exec({kMinisign, "-G", "-W", "-p", dir / "m.pub", "-s", dir / "m.key"}).exitCode, 0);
+  ASSERT_EQ(Exec({kMinisign, "-S", "-W", "-s", dir / "m.key", "-m", site / "!update-info.txt", "-t",
+                  "timestamp:1\tfile:!update-info.txt\thashed\texpires:2020-01-01T00:00:00Z"}).exitCode, 0);
+  verify = Exec({kTool, "verify", site.path()});
+  EXPECT_EQ(verify.exitCode, 1) << verify.out;
+  EXPECT_NE(verify.out.find("the list's signature expired on 2020-01-01T00:00:00Z"), std::string::npos) << verify.out;
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "support/fs_faults.h"
 #include "support/http_test_server.h"
 #include "support/transfer_fixture.h"
 
@@ -84,6 +86,40 @@ TEST_F(TransferTest, LastResortCountsTheFileOnce) {
   EXPECT_EQ(downloadedBytes, 0);
 }
 
+// Records what a fetch hands its observer since the last restart.
+struct RecordingObserver : FetchObserver {
+  void Restart(bool passesThrough) override {
+    restarts.push_back(passesThrough);
+    taken.clear();
+  }
+  void Take(const char* data, std::size_t size) override { taken.append(data, size); }
+  std::vector<bool> restarts;
+  std::string taken;
+};
+
+TEST_F(TransferTest, ObserverSeesTheBytesOfTheMethodThatWroteTheFile) {
+  struct Case {
+    int drops;  // connections dropped after 10,000 bytes
+    std::vector<bool> restarts;
+    bool seesTheFile;
+  };
+  const Case cases[] = {
+      {0, {true}, true},
+      {1, {true, true}, true},
+      {2, {true, true, false}, false},  // the last resort writes the file itself
+  };
+  WriteFile(siteDir / "f.bin", Pattern(30000, 9));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.drops);
+    if (c.drops > 0) server.DropAfter("f.bin", 10000, c.drops);
+    RecordingObserver observer;
+    EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true, 30000, &observer));
+    EXPECT_EQ(ReadFile(W("f.bin")), Pattern(30000, 9));
+    EXPECT_EQ(observer.restarts, c.restarts);
+    EXPECT_EQ(observer.taken, c.seesTheFile ? Pattern(30000, 9) : std::string());
+  }
+}
+
 TEST_F(TransferTest, AllMethodsFailing) {
   WriteFile(siteDir / "f.bin", Pattern(30000));
   server.DropAfter("f.bin", 10000, 3);
@@ -124,6 +160,22 @@ TEST_F(TransferTest, CancelBetweenBlocksTriesNoFurtherMethod) {
   // Stopped after the third block (each at most 8192 bytes).
   EXPECT_GT(downloadedBytes, 0);
   EXPECT_LE(downloadedBytes, 3 * 8192);
+  // The blocks gathered for writing reached the file all the same.
+  EXPECT_EQ(ReadFile(W("f.bin")), Pattern(200000).substr(0, static_cast<std::size_t>(downloadedBytes)));
+}
+
+TEST_F(TransferTest, FullDiskStopsTheTransferAtTheFailingPiece) {
+  ScratchMount disk(work, "size=64k");
+  if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  // Far more than fits: the first mebibyte written fails, the rest is not fetched.
+  WriteFile(siteDir / "big.bin", Pattern(8 << 20));
+  totalBytesCurrentSet = 8 << 20;
+  EXPECT_FALSE(InternetFetch(kInternetOpenTypeDirect, server.Url("big.bin"), W("big.bin"), true));
+  EXPECT_NE(TransferFailureText().find("cannot write " + W("big.bin") + ": No space left on device"),
+            std::string::npos)
+      << TransferFailureText();
+  EXPECT_GE(downloadedBytes, 64 << 10);
+  EXPECT_LE(downloadedBytes, (1 << 20) + 8192);
 }
 
 TEST_F(TransferTest, CancelWhileWaitingForData) {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <utility>
 
 #include <httplib.h>
@@ -310,20 +311,29 @@ bool HttpTestServer::ServeRange(const httplib::Request& req, httplib::Response& 
   // Sent chunked, so the library does not apply the Range itself.
   const std::size_t chunk = fault && fault->kind == Fault::Kind::Slow ? fault->bytes : kServeChunk;
   const int delayMs = fault && fault->kind == Fault::Kind::Slow ? fault->delayMs : 0;
+  // A drop or a stall cuts this answer after its first fault->bytes bytes.
+  const bool cut = fault && (fault->kind == Fault::Kind::Drop || fault->kind == Fault::Kind::Stall);
+  const bool stall = cut && fault->kind == Fault::Kind::Stall;
+  auto left = std::make_shared<std::size_t>(cut ? fault->bytes : std::numeric_limits<std::size_t>::max());
   auto in = std::make_shared<std::ifstream>(path, std::ios::binary);
   in->seekg(static_cast<std::streamoff>(from));
   res.set_chunked_content_provider(
       "application/octet-stream",
-      [this, in, name, chunk, delayMs](std::size_t, httplib::DataSink& sink) {
+      [this, in, name, chunk, delayMs, left, stall](std::size_t, httplib::DataSink& sink) {
         if (stopping_) return false;
+        if (*left == 0) {
+          while (stall && !stopping_) SleepMs(10);
+          return false;  // drops the connection
+        }
         if (delayMs > 0) SleepMs(delayMs);
-        std::string buffer(chunk, '\0');
+        std::string buffer(std::min(chunk, *left), '\0');
         in->read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         const auto got = static_cast<std::size_t>(std::max<std::streamsize>(in->gcount(), 0));
         if (got == 0) {
           sink.done();
           return true;
         }
+        *left -= got;
         CountSent(name, got);
         return sink.write(buffer.data(), got);
       });

@@ -47,8 +47,9 @@ class HttpTestServer {
   void SetBodies(const std::string& name, std::vector<std::string> bodies);
   // Answers name with 404 and an HTML page even when the file exists.
   void ServeErrorPage(const std::string& name);
-  // The first `times` requests for name announce the full length, send
-  // `bytes` bytes and drop the connection; later requests are served whole.
+  // The first `times` requests for name announce the full length (or answer
+  // a Range), send `bytes` bytes and drop the connection; later requests are
+  // served whole.
   void DropAfter(const std::string& name, std::size_t bytes, int times = 1);
   // Sends `bytes` bytes of name, then nothing more until the server stops.
   void Stall(const std::string& name, std::size_t bytes);

@@ -27,10 +27,11 @@ class TransferFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     SetProgramName("tvqlupd");
+    // The work directory is named after the installation: set it first.
+    os::SetExecutablePathForTests(root / "app/tvqlupd");
     work = WorkDirectory();
     ASSERT_TRUE(os::MakeDirectories(work));
     ASSERT_TRUE(os::MakeDirectories(root / "app"));
-    os::SetExecutablePathForTests(root / "app/tvqlupd");
     os::SetArguments({});
     CfgResetForTests();
     CfgInit();

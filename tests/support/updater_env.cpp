@@ -1,9 +1,12 @@
 #include "support/updater_env.h"
 
+#include "app/names.h"
+
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <thread>
@@ -41,6 +44,26 @@ void UpdaterEnv::PlaceApp(const std::string& dir) {
   fs::create_directories(app);
   fs::copy_file(program_, ProgramPath());
   fs::permissions(ProgramPath(), fs::perms(0755));
+}
+
+std::string UpdaterEnv::WorkDir() const {
+  return temp + "/" + fs::path(programName_).stem().string() + "-" + InstallationKeyOf(app);
+}
+
+std::uintmax_t UpdaterEnv::KeptBytes() const {
+  std::uintmax_t total = 0;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(WorkDir() + "/.kept", ec)) {
+    if (e.path().extension() == ".data") total += e.file_size(ec);
+  }
+  return total;
+}
+
+bool UpdaterEnv::WaitForKeptBytes(RunningProcess& run, std::uintmax_t bytes) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (KeptBytes() < bytes && run.Running() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  return KeptBytes() >= bytes;
 }
 
 UpdaterEnv::~UpdaterEnv() {
@@ -140,4 +163,16 @@ std::string UpdaterEnv::Listing() const {
   std::string out;
   for (const auto& l : lines) out += l + "\n";
   return out;
+}
+
+std::string Compressed(const std::string& dir, const std::string& name, const std::string& content) {
+  const std::string plain = dir + "/" + name;
+  WriteFile(plain, content);
+  ProcessOptions o;
+  o.argv = {"/usr/bin/mscompress", plain};
+  RunProcess(o);
+  std::string packed = ReadFile(plain + "_");
+  std::filesystem::remove(plain);
+  std::filesystem::remove(plain + "_");
+  return packed;
 }

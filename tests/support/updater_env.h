@@ -3,6 +3,7 @@
 // holding a copy of the built tvqlupd, a TEMP directory, an update site made
 // with tvqpublish, and a static HTTP server (site_server) serving that site.
 
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -27,10 +28,12 @@ class UpdaterEnv {
   const std::string& Root() const { return root_.path(); }
 
   std::string app;   // the application directory (holds tvqlupd)
-  std::string temp;  // TEMP of the runs; the work directory is temp/tvqlupd
+  std::string temp;  // TEMP of the runs, which hold their work directory
   std::string site;  // the update site directory
 
   std::string AppFile(const std::string& name) const { return app + "/" + name; }
+  // The installation's work directory below temp.
+  std::string WorkDir() const;
   std::string SettingsPath() const { return AppFile("tvqlupd.INI"); }
   // The settings file's text with CR LF turned into LF.
   std::string Settings() const;
@@ -55,6 +58,12 @@ class UpdaterEnv {
   ProcessResult Run(const std::vector<std::string>& args = {}) const;
   ProcessOptions RunOptions(const std::vector<std::string>& args = {}) const;
 
+  // Bytes of downloads kept in the work directory (those that arrived so far).
+  std::uintmax_t KeptBytes() const;
+  // Waits until at least `bytes` bytes of downloads have arrived, for up to
+  // 60 s and only while the run lasts; whether they did.
+  bool WaitForKeptBytes(RunningProcess& run, std::uintmax_t bytes = 1) const;
+
   // Names and sizes of the application directory's files, one per line.
   std::string Listing() const;
 
@@ -65,6 +74,10 @@ class UpdaterEnv {
   int files_ = 0;
   std::unique_ptr<RunningProcess> server_;
 };
+
+// An MS COMPRESS (SZDD) file of content (16 bytes or more), made with the
+// mscompress tool in dir.
+std::string Compressed(const std::string& dir, const std::string& name, const std::string& content);
 
 // Whether the tests run as root (then permission tests drop to "nobody").
 bool RunningAsRoot();

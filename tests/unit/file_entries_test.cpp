@@ -66,9 +66,33 @@ TEST(FileEntries, PlainFileNames) {
       {".", false},           {"..", false},         {"..~", false},           {"a/b", false},
       {"../x", false},        {"/x", false},         {"a\\b", false},          {"c:x", false},
       {"a\nb", false},        {"a\x7f", false},      {std::string("a\0b", 3), false},
-      {".hidden", false},     {".cfg~", false},      {"a.b.", true},
+      {".hidden", false},     {".cfg~", false},      {"a.b.", false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsPlainFileName(c.name), c.plain) << c.name;
+}
+
+TEST(FileEntries, NamesWindowsTakesForDevicesOrRenamesAreRefusedWithTheirReason) {
+  struct Case {
+    std::string name;
+    const char* problem;  // part of the reason; empty: plain
+  } cases[] = {
+      {"CON", "device"},          {"con", "device"},           {"Nul.txt", "device"},
+      {"AUX.tar.gz", "device"},   {"prn~", "device"},          {"COM1", "device"},
+      {"com9.log", "device"},     {"LPT1", "device"},          {"lpt5.bin~", "device"},
+      {"NUL .txt", "device"},     {"COM0", ""},                {"COM10", ""},
+      {"LPT", ""},                {"CONSOLE.txt", ""},         {"nul-report.txt", ""},
+      {"xCON", ""},               {"readme.txt.", "ends in a dot"}, {"readme.txt.~", "ends in a dot"},
+      {"readme.txt ", "blank"},   {"a<b", "'<'"},              {"a>b", "'>'"},
+      {"say\"hi\"", "'\"'"},      {"a|b", "'|'"},              {"what?", "'?'"},
+      {"*.txt", "'*'"},           {"a\tb", "control"},         {"x/y", "delimiter"},
+  };
+  for (const auto& c : cases) {
+    const std::string problem = FileNameProblem(c.name);
+    EXPECT_EQ(problem.empty(), std::string(c.problem).empty()) << c.name << ": " << problem;
+    EXPECT_NE(problem.find(c.problem), std::string::npos) << c.name << ": " << problem;
+  }
+  EXPECT_TRUE(IsDeviceName("aux.minisig"));
+  EXPECT_FALSE(IsDeviceName(".aux.minisig"));
 }
 
 TEST(FileEntries, UrlPathOfName) {

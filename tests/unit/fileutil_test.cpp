@@ -2,6 +2,7 @@
 // environment paths, program paths, waits, messages and keys.
 #include "support/fileutil.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -64,6 +65,27 @@ TEST(FileUtil, ChecksumAgreesWithTheStepByStepDefinition) {
     const std::string bytes(50000, fill);
     EXPECT_EQ(ChecksumOfBytes(bytes), ReferenceChecksum(bytes)) << int(fill);
   }
+}
+
+TEST(FileUtil, StreamChecksumInAnySplitIsTheWholeChecksum) {
+  std::mt19937 random(7);
+  std::string bytes(70000, '\0');
+  for (auto& b : bytes) b = static_cast<char>(random());
+  // Piece sizes as a transfer hands them on, and splits that cut the sum's
+  // clamping steps at odd places.
+  const std::vector<std::vector<std::size_t>> splits = {
+      {70000}, {8192}, {1}, {3, 8189}, {65536, 4464}, {0, 100, 0, 9999}};
+  for (const auto& split : splits) {
+    StreamChecksum sum;
+    std::size_t done = 0;
+    for (std::size_t i = 0; done < bytes.size(); ++i) {
+      const std::size_t piece = std::min(split[i % split.size()], bytes.size() - done);
+      sum.Feed(bytes.data() + done, piece);
+      done += piece;
+    }
+    EXPECT_EQ(sum.Result(), ReferenceChecksum(bytes)) << split.size() << " " << split[0];
+  }
+  EXPECT_EQ(StreamChecksum().Result(), ChecksumOfBytes(""));
 }
 
 TEST(FileUtil, ChecksumSeesByteOrderAndTheLastByte) {

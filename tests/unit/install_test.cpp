@@ -102,7 +102,7 @@ TEST_F(Install, MainAppIsReplacedOnlyOnceItIsFree) {
     clock.onSleep = [&](std::int64_t ms) {
       if (ms == 1000 && clock.Count(1000) == c.lockedForWaits) lock.reset();
     };
-    EXPECT_TRUE(InstallUpdate()) << c.what;
+    EXPECT_TRUE(InstallWorkFiles()) << c.what;
     EXPECT_EQ(clock.Count(1000), c.wantWaits) << c.what;
     EXPECT_EQ(ReadFile(App("tvq.exe")), "new tvq") << c.what;
     EXPECT_FALSE(PathExists(W("tvq.exe"))) << c.what;
@@ -116,7 +116,7 @@ TEST_F(Install, MainAppInUseFor30sAbortsWithSorryAtOnce) {
   WriteFile(App("tvq.exe"), "old tvq");
   auto lock = os::FileLock::Exclusive(App("tvq.exe"));
   ASSERT_TRUE(lock);
-  EXPECT_FALSE(InstallUpdate());
+  EXPECT_FALSE(InstallWorkFiles());
   EXPECT_EQ(clock.Count(1000), 30);
   EXPECT_EQ(ui.texts, std::vector<std::string>{kSorry});
   EXPECT_EQ(ReadFile(App("tvq.exe")), "old tvq");
@@ -132,9 +132,10 @@ TEST_F(Install, StatusesAndProgressInTheUsersLanguage) {
     bool fails;
     std::vector<std::string> statuses;
   } cases[] = {
-      {'E', false, {"installing...", "installation completed"}},
-      {'G', false, {"das Update wird installiert...", "Installation beendet"}},
-      {'F', false, {"installation en cours...", "installation terminée"}},
+      // "installation completed" is the run's to say, once the update is recorded.
+      {'E', false, {"installing..."}},
+      {'G', false, {"das Update wird installiert..."}},
+      {'F', false, {"installation en cours..."}},
       {'E', true, {"installing...", "ERROR!"}},
       {'G', true, {"das Update wird installiert...", "FEHLER!"}},
       {'F', true, {"installation en cours...", "ERREUR"}},
@@ -145,7 +146,7 @@ TEST_F(Install, StatusesAndProgressInTheUsersLanguage) {
     SetLanguage(c.language);
     std::filesystem::remove_all(W("sub"));
     if (c.fails) std::filesystem::create_symlink(W("data.txt"), W("sub"));
-    EXPECT_EQ(InstallUpdate(), !c.fails) << c.language << c.fails;
+    EXPECT_EQ(InstallWorkFiles(), !c.fails) << c.language << c.fails;
     EXPECT_EQ(rows.statuses, c.statuses) << c.language << c.fails;
     EXPECT_EQ(rows.percents, (std::vector<int>{96, 97, 98, 100})) << c.language << c.fails;
   }
@@ -168,7 +169,7 @@ TEST_F(Install, InstallsInTheFixedOrder) {
   clock.onSleep = [&](std::int64_t ms) {
     if (ms == 200) snapshot();
   };
-  EXPECT_TRUE(InstallUpdate());
+  EXPECT_TRUE(InstallWorkFiles());
   snapshot();
   const std::vector<std::set<std::string>> want = {
       {},                           // before tvqwait.exe
@@ -193,7 +194,7 @@ TEST_F(Install, UpdaterAndSettingsAreSetAsideNotReplaced) {
   WriteFile(W("tvq.ini"), "new ini");
   WriteFile(App("tvqlupd"), "running updater");
   WriteFile(App("tvq.ini"), "user's ini");
-  EXPECT_TRUE(InstallUpdate());
+  EXPECT_TRUE(InstallWorkFiles());
   EXPECT_EQ(ReadFile(App("tvqlupd.exe.newversion")), "new updater");
   EXPECT_EQ(ReadFile(App("tvq.ini.newversion")), "new ini");
   EXPECT_EQ(ReadFile(App("tvqlupd")), "running updater");
@@ -204,7 +205,7 @@ TEST_F(Install, AFileTheBulkCopyCannotPlaceFailsTheInstallation) {
   WriteFile(W("data.bin"), "data");
   WriteFile(W("other.txt"), "other");
   std::filesystem::create_directory(App("data.bin"));
-  EXPECT_FALSE(InstallUpdate());
+  EXPECT_FALSE(InstallWorkFiles());
   EXPECT_FALSE(InstallOk());
   EXPECT_EQ(ui.texts, std::vector<std::string>{CannotCopy(W("data.bin"), "data.bin")});
   EXPECT_EQ(ReadFile(App("other.txt")), "other");
@@ -215,6 +216,7 @@ TEST_F(Install, WithoutMethodFileTheBuiltInInstallationRuns) {
   for (const std::string method : {"", "!update-missing.exe"}) {
     RunContext context;
     context.methodFile = method;
+    context.verifiedFiles = {"data.txt"};
     std::filesystem::remove(App("data.txt"));
     EXPECT_TRUE(InstallOrRunMethod(context)) << method;
     EXPECT_EQ(ReadFile(App("data.txt")), "data") << method;

@@ -147,8 +147,11 @@ TEST(Minisign, TrustedCommentBindsTheSignatureToItsFileName) {
   const SignatureVerdict v = VerifySignature(forB, "payload", kTrusted, "a.bin");
   EXPECT_EQ(v.check, SignatureCheck::Mismatch);
   EXPECT_NE(v.detail.find("made for \"b.bin\""), std::string::npos) << v.detail;
-  // A comment that names no file binds nothing; the content still must match.
-  EXPECT_TRUE(VerifySignature(Signed("payload", "release 7"), "payload", kTrusted, "a.bin").Ok());
+  // A comment that names no file binds none: refused where a name is expected.
+  const SignatureVerdict unnamed = VerifySignature(Signed("payload", "release 7"), "payload", kTrusted, "a.bin");
+  EXPECT_EQ(unnamed.check, SignatureCheck::Mismatch);
+  EXPECT_NE(unnamed.detail.find("names no file"), std::string::npos) << unnamed.detail;
+  EXPECT_EQ(VerifySignature(Signed("payload", "file:"), "payload", kTrusted, "a.bin").check, SignatureCheck::Mismatch);
   EXPECT_EQ(SignedFileName("timestamp:9\tfile:tvq.ex_\thashed"), "tvq.ex_");
   EXPECT_EQ(SignedFileName("file:"), "");
   EXPECT_FALSE(SignedFileName("myfile:x\tprofile:y"));
@@ -164,12 +167,32 @@ TEST(Minisign, LegacySignaturesOverTheWholeMessageAreRead) {
   legacy.globalSignature = crypto::Ed25519Sign(key.seed, legacy.signature + legacy.trustedComment);
   const std::string text = SignatureFileText(legacy, "legacy");
   EXPECT_EQ(LineOf(text, 1).substr(0, 2), "RW");  // "Ed"
-  EXPECT_TRUE(VerifySignature(text, "old payload", kTrusted, "a.bin").Ok());
-  EXPECT_EQ(VerifySignature(text, "old payloaD", kTrusted, "a.bin").check, SignatureCheck::Mismatch);
+  // Only a key marked legacy takes the legacy form.
+  const SignatureVerdict refused = VerifySignature(text, "old payload", kTrusted, "a.bin");
+  EXPECT_EQ(refused.check, SignatureCheck::Mismatch);
+  EXPECT_NE(refused.detail.find("legacy"), std::string::npos) << refused.detail;
+  const auto legacyKeys = ParsePublicKeys("legacy:" + PublicKeyLine(kTrusted[0]));
+  ASSERT_EQ(legacyKeys.size(), 1u);
+  EXPECT_TRUE(legacyKeys[0].legacyAllowed);
+  EXPECT_TRUE(VerifySignature(text, "old payload", legacyKeys, "a.bin").Ok());
+  EXPECT_EQ(VerifySignature(text, "old payloaD", legacyKeys, "a.bin").check, SignatureCheck::Mismatch);
 
   ScratchDir dir;
   WriteFile(dir / "a.bin", "old payload");
-  EXPECT_TRUE(VerifyFileSignature(text, dir / "a.bin", kTrusted, "a.bin").Ok());
+  EXPECT_TRUE(VerifyFileSignature(text, dir / "a.bin", legacyKeys, "a.bin").Ok());
+}
+
+TEST(Minisign, PrehashedSignatureRelabelledAsLegacyIsRefused) {
+  // Relabelled, the signature over the digest holds for the digest's 64
+  // bytes served as the file.
+  const std::string digest = crypto::Blake2b512("real program");
+  const std::string good = Signed("real program");
+  std::string sigBytes = *Base64Decode(LineOf(good, 1));
+  sigBytes[1] = 'd';  // "ED" -> "Ed"
+  const std::string relabelled = WithLine(good, 1, Base64Encode(sigBytes));
+  const SignatureVerdict v = VerifySignature(relabelled, digest, kTrusted, "a.bin");
+  EXPECT_EQ(v.check, SignatureCheck::Mismatch);
+  EXPECT_NE(v.detail.find("legacy"), std::string::npos) << v.detail;
 }
 
 TEST(Minisign, FileSignaturesMatchSignaturesOfTheSameBytes) {

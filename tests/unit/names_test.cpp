@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/os.h"
+#include "support/fileutil.h"
 #include "support/install_support.h"
 #include "support/strfn.h"
 
@@ -15,24 +17,39 @@ TEST_F(Names, FixedNamesOfTheMainApplication) {
   EXPECT_EQ(MainAppName(), "tvq");
   EXPECT_EQ(MainAppExeName(), "tvq.exe");
   EXPECT_EQ(MainAppPackedName(), "tvq.ex_");
-  EXPECT_EQ(RestartCommandLine(), "tvq /ExitAndLiveUpdate=on");
+  // The application's own copy, never one that PATH would find.
+  EXPECT_EQ(RestartCommandLine(), CommandLineWord(ProgramDir(true) + "tvq.exe") + " /ExitAndLiveUpdate=on");
+  const std::string program = os::SplitCommandLine(RestartCommandLine()).front();
+  EXPECT_EQ(program, ProgramDir(true) + "tvq.exe");
+  EXPECT_TRUE(IsPathDelim(program.front()) || program[1] == ':') << program;
 }
 
-TEST_F(Names, WorkDirectoryIsTempPlusLowerProgramName) {
+TEST_F(Names, WorkDirectoryIsTempPlusLowerProgramNameAndInstallation) {
   struct Case {
     std::string temp, program, want;
   } cases[] = {
-      {"/x/tmp", "tvqlupd", "/x/tmp/tvqlupd"},
-      {"/x/tmp/", "tvqlupd", "/x/tmp/tvqlupd"},
-      {"/x/tmp", "TvqLUpd", "/x/tmp/tvqlupd"},
-      {"/", "UPD", "/upd"},
+      {"/x/tmp", "tvqlupd", "/x/tmp/tvqlupd-"},
+      {"/x/tmp/", "tvqlupd", "/x/tmp/tvqlupd-"},
+      {"/x/tmp", "TvqLUpd", "/x/tmp/tvqlupd-"},
+      {"/", "UPD", "/upd-"},
   };
   for (const auto& c : cases) {
     os::SetEnvVar("TEMP", c.temp);
     SetProgramName(c.program);
-    EXPECT_EQ(WorkDirectory(), c.want) << c.temp << " / " << c.program;
+    EXPECT_EQ(WorkDirectory(), c.want + InstallationKey()) << c.temp << " / " << c.program;
     EXPECT_EQ(LowerProgramName(), LowStr(c.program)) << c.program;
   }
+}
+
+TEST_F(Names, EachInstallationHasItsOwnKey) {
+  os::SetExecutablePathForTests("/opt/one/tvqlupd");
+  const std::string one = InstallationKey();
+  os::SetExecutablePathForTests("/opt/two/tvqlupd");
+  const std::string two = InstallationKey();
+  EXPECT_EQ(one.size(), 16u);
+  EXPECT_NE(one, two);
+  os::SetExecutablePathForTests("/opt/one/tvqlupd");
+  EXPECT_EQ(InstallationKey(), one);
 }
 
 TEST_F(Names, DefaultUpdateSiteEndsInLowerProgramName) {

@@ -1,6 +1,7 @@
 // The Windows backend against the real system (under Wine in CI): UTF-8 paths
 // through the wide API, sharing violations as "in use", atomic replacement,
 // directories from a drive root, programs started as WinExec does.
+#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -166,6 +167,15 @@ TEST(Win32Files, AppendAddsAtTheEndAndDatesAreUnixSeconds) {
   EXPECT_EQ(os::StatPath(path).modifiedSeconds, 1700000000);
   ASSERT_TRUE(os::SetModifiedNow(path));
   EXPECT_LE(os::WallTimeSeconds() - os::StatPath(path).modifiedSeconds, 60);
+}
+
+TEST(Win32Files, RunLockIsANamedMutexHeldByOneHolder) {
+  std::optional<os::RunLock> first(os::RunLock::Acquire("C:\\app", "0123456789abcdef"));
+  EXPECT_EQ(first->state(), os::RunLock::State::Held);
+  EXPECT_EQ(os::RunLock::Acquire("C:\\app", "0123456789abcdef").state(), os::RunLock::State::Busy);
+  EXPECT_EQ(os::RunLock::Acquire("C:\\other", "fedcba9876543210").state(), os::RunLock::State::Held);
+  first.reset();
+  EXPECT_EQ(os::RunLock::Acquire("C:\\app", "0123456789abcdef").state(), os::RunLock::State::Held);
 }
 
 TEST(Win32Process, RunningProgramIsInUseUntilItEnds) {

@@ -62,8 +62,10 @@ class XServer {
       const std::string fd = std::to_string(fds[1]);
       std::freopen("/dev/null", "w", stdout);
       std::freopen("/dev/null", "w", stderr);
+      // TVQ_TEST_SCREEN gives a larger screen to tests that need one.
+      const char* screen = std::getenv("TVQ_TEST_SCREEN");
       execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten", "tcp", "-screen",
-             "0", "1024x768x24", static_cast<char*>(nullptr));
+             "0", screen != nullptr ? screen : "1024x768x24", static_cast<char*>(nullptr));
       _exit(127);
     }
     close(fds[1]);

@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <thread>
 
+#include "app/site_list.h"
+#include "support/http_test_server.h"
 #include "support/updater_env.h"
 #include "support/wine.h"
 
@@ -57,6 +59,20 @@ class WineRun : public ::testing::Test {
 bool AppearsWithin60s(const std::string& path) {
   for (int i = 0; i < 1200; ++i) {
     if (fs::exists(path)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+// Whether a file of that name appears in a work directory of the prefix's
+// TEMP within 60 s (the directory's name ends in the installation's key,
+// which the program derives from its Windows path).
+bool AppearsInAWorkDirWithin60s(const std::string& name) {
+  for (int i = 0; i < 1200; ++i) {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(WineTemp(), ec))
+      if (e.path().filename().string().rfind("tvqlupd-", 0) == 0 && fs::exists(e.path() / name))
+        return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
@@ -155,9 +171,13 @@ TEST_F(WineRun, PackedMainApplicationWaitsForTheRunningOneToExit) {
   RunningProcess mainApp(running);
   ASSERT_TRUE(AppearsWithin60s(env.AppFile("started")));
 
+  // Work directories of earlier runs could hold a tvq.exe of their own.
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(WineTemp(), ec))
+    if (e.path().filename().string().rfind("tvqlupd", 0) == 0) fs::remove_all(e.path(), ec);
   RunningProcess updater(Options({"/Log=" + OnDriveZ(env.Root() + "/run.log")}));
   // The run has expanded the new tvq.exe and now waits for the old one.
-  ASSERT_TRUE(AppearsWithin60s(WineTemp() + "/tvqlupd/tvq.exe"));
+  ASSERT_TRUE(AppearsInAWorkDirWithin60s("tvq.exe"));
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   EXPECT_EQ(ReadFile(env.AppFile("tvq.exe")), sleeper);
   WriteFile(stop, "");
@@ -166,6 +186,118 @@ TEST_F(WineRun, PackedMainApplicationWaitsForTheRunningOneToExit) {
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(ReadFile(env.AppFile("tvq.exe")), "new main application, version 2.0\r\n") << run.err;
   EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo").rfind(kHeader1, 0), 0u);
+}
+
+// For its life, Wine's COM1 of the test's prefix leads to a plain file of
+// that prefix (the registry's port setting and the drive link both), so a
+// name that reached the device would show there, never on real hardware.
+class Com1StandIn {
+ public:
+  Com1StandIn() {
+    const std::string prefix = std::getenv("WINEPREFIX") ? std::getenv("WINEPREFIX") : "";
+    file = prefix + "/com1-stand-in.txt";
+    link_ = prefix + "/dosdevices/com1";
+    WriteFile(file, "untouched");
+    Reg({"add", "HKLM\\Software\\Wine\\Ports", "/v", "COM1", "/d", file, "/f"});
+    std::error_code ec;
+    if (fs::is_symlink(link_, ec)) saved_ = fs::read_symlink(link_, ec).string();
+    fs::remove(link_, ec);
+    fs::create_symlink(file, link_, ec);
+    linked = !ec;
+  }
+  ~Com1StandIn() {
+    Reg({"delete", "HKLM\\Software\\Wine\\Ports", "/v", "COM1", "/f"});
+    std::error_code ec;
+    fs::remove(link_, ec);
+    if (!saved_.empty()) fs::create_symlink(saved_, link_, ec);
+  }
+  std::string file;
+  bool linked = false;
+
+ private:
+  static void Reg(const std::vector<std::string>& args) {
+    ProcessOptions o;
+    o.argv = {WINE64_BIN, "reg"};
+    o.argv.insert(o.argv.end(), args.begin(), args.end());
+    wine::AddEnvironment(o);
+    RunProcess(o);
+  }
+  std::string link_;
+  std::string saved_;
+};
+
+TEST_F(WineRun, DeviceNamesAreRefusedAndTheDeviceIsNeverOpened) {
+  Com1StandIn com1;
+  ASSERT_TRUE(com1.linked);
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"readme.txt", "first\r\n"}}), 0);
+  const std::string log = env.Root() + "/run.log";
+  const std::string served = env.Serve();
+  const struct {
+    std::string name;
+    const char* cause;
+  } rows[] = {{"COM1", "the name is a device on Windows"}, {"readme.txt.", "the name ends in a dot or a blank"}};
+  for (const auto& row : rows) {
+    WriteFile(env.site + "/" + row.name, "from the site");
+    FileEntry entry;
+    entry.name = row.name;  // no size or checksum: only the name check stands in the way
+    WriteFile(env.site + "/!update-info.txt", MakeBlock("TVQ2026-01-10", {entry}));
+    for (const std::string& site : {served, FileSite(env)}) {
+      env.WriteSettings({"LiveUpdate.www=" + site, "LiveUpdate.installationInfo=0"});
+      fs::remove(log);
+      const ProcessResult run = Run({"/Log=" + OnDriveZ(log)});
+      EXPECT_EQ(run.exitCode, 0);
+      const std::string account = ReadFile(log);
+      EXPECT_NE(account.find("(" + row.name + ": not a plain file name: " + row.cause + ")"), std::string::npos)
+          << account;
+      EXPECT_EQ(ReadFile(com1.file), "untouched") << site;
+      EXPECT_FALSE(PathExists(env.AppFile("readme.txt"))) << site;
+      EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), "<absent>") << site;
+    }
+  }
+}
+
+TEST_F(WineRun, RefusedConnectionAndDeadProxyNameTheSystemsCause) {
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"readme.txt", "through the direct way\r\n"}}), 0);
+  const std::string log = env.Root() + "/run.log";
+  const std::string dead = "http://127.0.0.1:" + std::to_string(HttpTestServer::DeadPort()) + "/";
+  // Nothing listens at the site: every method says why.
+  env.WriteSettings({"LiveUpdate.www=" + dead, "LiveUpdate.installationInfo=0"});
+  Run({"/Log=" + OnDriveZ(log)});
+  std::string account = ReadFile(log);
+  EXPECT_EQ(account.find("ended before the whole body"), std::string::npos) << account;
+  EXPECT_NE(account.find("trying DIRECT internet connection\n  failed: "), std::string::npos) << account;
+  EXPECT_NE(account.find("(error 12029)"), std::string::npos) << account;
+  EXPECT_NE(account.find("trying using URLDownloadToFile()\n  failed: the download failed: "), std::string::npos)
+      << account;
+
+  // A proxy that is gone fails the preconfigured way with its cause.
+  env.WriteSettings({"LiveUpdate.www=" + env.Serve(), "LiveUpdate.installationInfo=0"});
+  fs::remove(log);
+  ProcessOptions o = Options({"/Log=" + OnDriveZ(log)});
+  o.env["http_proxy"] = dead;
+  RunProcess(o);
+  account = ReadFile(log);
+  EXPECT_NE(account.find("trying PRECONFIGURED internet connection\n  failed: "), std::string::npos) << account;
+  EXPECT_NE(account.find("(error 120"), std::string::npos) << account;
+}
+
+TEST_F(WineRun, TruncatedLastResortTransferFailsWithItsCause) {
+  const std::string body(5000, 't');
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"tool.bin", body}}), 0);
+  // No size or checksum in the list: only the transfer can tell.
+  FileEntry entry;
+  entry.name = "tool.bin";
+  WriteFile(env.site + "/!update-info.txt", MakeBlock("TVQ2026-01-10", {entry}));
+  HttpTestServer server(env.site);
+  server.DropAfter("tool.bin", 1000, 1000);
+  const std::string log = env.Root() + "/run.log";
+  env.WriteSettings({"LiveUpdate.www=" + server.BaseUrl(), "LiveUpdate.installationInfo=0"});
+  Run({"/Log=" + OnDriveZ(log)});
+  const std::string account = ReadFile(log);
+  EXPECT_NE(account.find("trying using URLDownloadToFile()\n  failed: the connection ended before the whole body "
+                         "arrived (1000 of 5000 bytes)"),
+            std::string::npos)
+      << account;
 }
 
 }  // namespace

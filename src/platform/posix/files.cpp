@@ -118,7 +118,8 @@ std::optional<File> File::Open(const std::string& path, OpenFor mode,
                                std::optional<std::uint32_t> newPermissions) {
   int flags = O_CLOEXEC;
   switch (mode) {
-    case OpenFor::Read: flags |= O_RDONLY; break;
+    // A named pipe must not block the open; what is read is an ordinary file.
+    case OpenFor::Read: flags |= O_RDONLY | O_NONBLOCK | O_NOCTTY; break;
     case OpenFor::ReadWrite: flags |= O_RDWR; break;
     case OpenFor::CreateTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
     case OpenFor::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
@@ -131,6 +132,15 @@ std::optional<File> File::Open(const std::string& path, OpenFor mode,
   // A directory opens read-only on Linux; here it is not a file.
   struct stat st;
   if (!Succeeded(::fstat(fd, &st)) || S_ISDIR(st.st_mode)) return std::nullopt;
+  if (mode == OpenFor::Read) {
+    // Pipes, sockets and devices are no files to read: they could block or
+    // never end.
+    if (!S_ISREG(st.st_mode)) {
+      errno = EINVAL;
+      return std::nullopt;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  }
   return file;
 }
 
@@ -228,6 +238,58 @@ std::optional<FileLock> FileLock::Exclusive(const std::string& path) {
 
 FileLock::~FileLock() {
   if (handle_ >= 0) ::close(Fd(handle_));  // closing releases the lock
+}
+
+// ----------------------------------------------------------------- run lock
+
+RunLock RunLock::Acquire(const std::string& directory, const std::string& /*key*/) {
+  const int fd = static_cast<int>(Retrying([&] {
+    return ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+  }));
+  if (fd < 0) return RunLock(State::Failed, LastErrorText());
+  // The lock belongs to this open directory: the system drops it when the
+  // process ends, however it ends.
+  if (Succeeded(Retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }))) {
+    RunLock lock(State::Held, {});
+    lock.handle_ = fd;
+    return lock;
+  }
+  const bool busy = errno == EWOULDBLOCK;
+  const std::string cause = LastErrorText();
+  ::close(fd);
+  return busy ? RunLock(State::Busy, {}) : RunLock(State::Failed, cause);
+}
+
+RunLock::~RunLock() {
+  if (handle_ >= 0) ::close(Fd(handle_));
+}
+
+// -------------------------------------------------------------- durability
+
+bool SyncDirectory(const std::string& path) {
+  const int fd = static_cast<int>(Retrying([&] {
+    return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+  }));
+  if (fd < 0) return false;
+  const bool ok = Succeeded(Retrying([&] { return ::fsync(fd); }));
+  const int code = errno;
+  ::close(fd);
+  errno = code;
+  return ok;
+}
+
+bool SyncFiles(const std::vector<std::string>& paths) {
+  if (paths.empty()) return true;
+  // One flush of the file system writes every file at once; the disk then
+  // orders the work instead of waiting file by file.
+  const int fd = static_cast<int>(
+      Retrying([&] { return ::open(paths.front().c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY); }));
+  if (fd < 0) return false;
+  bool ok = Succeeded(Retrying([&] { return ::syncfs(fd); }));
+  const int code = errno;
+  ::close(fd);
+  errno = code;
+  return ok;
 }
 
 // -------------------------------------------------------- names, dates, bits

@@ -18,6 +18,10 @@ namespace {
 
 constexpr long kIdleIntervalMs = 100;
 constexpr long kMaxRedirects = 20;
+// libcurl's receive buffer: each read from the socket takes up to this much,
+// which keeps the system calls per byte low; the sink still receives blocks
+// of at most maxBlock bytes.
+constexpr long kReceiveBufferBytes = 256 * 1024;
 
 // Like curl, a private authority can be trusted through CURL_CA_BUNDLE or,
 // failing that, SSL_CERT_FILE; with neither the system's store is used.
@@ -55,7 +59,7 @@ bool Configure(CURL* easy, const HttpRequest& request) {
   ok = ok && curl_easy_setopt(easy, CURLOPT_USERAGENT, request.userAgent.c_str()) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK;
-  // Mend: a redirect to ftp:// was followed; only http and https are.
+  // Redirects are followed to http and https only, never to ftp:// or file://.
   ok = ok && curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK;
   ok = ok && curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT, request.connectTimeoutSeconds) ==
                  CURLE_OK;
@@ -75,10 +79,9 @@ bool Configure(CURL* easy, const HttpRequest& request) {
 using SteadyClock = std::chrono::steady_clock;
 
 struct SinkState {
-  const HttpBlockSink* sink;
-  std::size_t maxBlock;
-  SteadyClock::time_point lastData;
-  std::int64_t maxBytes;
+  const HttpBlockSink* sink = nullptr;
+  std::size_t maxBlock = 1;
+  std::int64_t maxBytes = -1;
   std::int64_t received = 0;
   bool overCap = false;
   // The answer's headers, for the range check and the validator; each
@@ -135,11 +138,11 @@ bool DeliverAnswer(SinkState& state) {
 
 // Hands what libcurl delivers to the sink in blocks of at most maxBlock bytes;
 // a refused block stops the transfer, and so does a body beyond the cap.
+// The clock is not read here: the transfer loop sees the count grow.
 size_t WriteToSink(char* data, size_t size, size_t count, void* user) {
   auto* state = static_cast<SinkState*>(user);
   const std::size_t total = size * count;
   if (!DeliverAnswer(*state)) return 0;
-  if (total > 0) state->lastData = SteadyClock::now();
   // Beyond the cap only the first byte too many is handed on, then it stops.
   const bool capped = state->maxBytes >= 0 &&
                       state->received + static_cast<std::int64_t>(total) > state->maxBytes;
@@ -186,14 +189,14 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
   Transfer t;
   t.easy = curl_easy_init();
   if (!t.easy || !Configure(t.easy, request)) return fail("the transfer could not be set up");
-  SinkState state{&sink, std::max<std::size_t>(request.maxBlock, 1), SteadyClock::now(),
-                  request.maxBytes};
+  SinkState state;
+  state.sink = &sink;
+  state.maxBlock = std::max<std::size_t>(request.maxBlock, 1);
+  state.maxBytes = request.maxBytes;
   state.request = &request;
   state.easy = t.easy;
   if (!RequestRange(t, request, state)) return fail("the transfer could not be set up");
-  const long bufferSize =
-      static_cast<long>(std::clamp<std::size_t>(request.maxBlock, 1024, CURL_MAX_READ_SIZE));
-  curl_easy_setopt(t.easy, CURLOPT_BUFFERSIZE, bufferSize);
+  curl_easy_setopt(t.easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
   curl_easy_setopt(t.easy, CURLOPT_WRITEFUNCTION, WriteToSink);
   curl_easy_setopt(t.easy, CURLOPT_WRITEDATA, &state);
   curl_easy_setopt(t.easy, CURLOPT_ERRORBUFFER, errorText);
@@ -207,12 +210,18 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
   // stops altogether is also caught here, after exactly stallSeconds.
   const auto stallLimit = std::chrono::seconds(std::max(request.stallSeconds, 1L));
   auto lastIdle = SteadyClock::now();
+  auto lastData = lastIdle;
+  std::int64_t seen = 0;  // bytes received when the clock was last read
   int running = 1;
   while (running > 0) {
     if (curl_multi_perform(t.multi, &running) != CURLM_OK) return fail("the transfer failed");
     if (running == 0) break;
     const auto now = SteadyClock::now();
-    if (now - state.lastData > stallLimit) return fail("the site sent nothing for too long");
+    if (state.received != seen) {
+      seen = state.received;
+      lastData = now;
+    }
+    if (now - lastData > stallLimit) return fail("the site sent nothing for too long");
     if (now - lastIdle >= std::chrono::milliseconds(kIdleIntervalMs)) {
       lastIdle = now;
       if (idle && !idle()) return fail("the transfer was stopped");

@@ -175,6 +175,9 @@ std::uint32_t TargetPermissions(const std::string& target, int out) {
 }  // namespace
 
 bool LzExpandFile(const std::string& source, const std::string& target) {
+  // A stream that does not decode leaves no system error behind; one that
+  // cannot be written does (LastErrorText tells which).
+  errno = 0;
   Fd in(::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
   struct stat st{};
   if (in.get() < 0 || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -193,7 +196,11 @@ bool LzExpandFile(const std::string& source, const std::string& target) {
   ok = ok && ::fsync(out.get()) == 0;
   ok = out.Close() && ok;
   ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
+  if (!ok) {
+    const int code = errno;
+    ::unlink(temp.c_str());
+    errno = code;
+  }
   return ok;
 }
 

@@ -124,7 +124,10 @@ bool StartProgram(const std::string& commandLine) {
   std::vector<std::string> args = SplitCommandLine(commandLine);
   if (args.empty()) return false;
   const std::string path = ResolveProgram(args[0]);
-  if (path.empty()) return false;
+  if (path.empty()) {
+    errno = ENOENT;
+    return false;
+  }
 
   // Everything the children need is made before fork: a forked child of a
   // threaded process may not allocate.

@@ -238,6 +238,43 @@ FileLock::~FileLock() {
   if (handle_ != -1) ::CloseHandle(Handle(handle_));
 }
 
+// ----------------------------------------------------------------- run lock
+
+RunLock RunLock::Acquire(const std::string& /*directory*/, const std::string& key) {
+  // A named mutex in the global namespace, so that runs of other users and
+  // sessions on the same installation meet it too. Its last handle is closed
+  // by the system when the process ends, which removes it.
+  const std::wstring name = win32::Wide("Global\\tvqlupd-run-" + key);
+  HANDLE h = ::CreateMutexW(nullptr, FALSE, name.c_str());
+  if (h == nullptr) return RunLock(State::Failed, LastErrorText());
+  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+    ::CloseHandle(h);
+    return RunLock(State::Busy, {});
+  }
+  RunLock lock(State::Held, {});
+  lock.handle_ = reinterpret_cast<std::intptr_t>(h);
+  return lock;
+}
+
+RunLock::~RunLock() {
+  if (handle_ != -1) ::CloseHandle(Handle(handle_));
+}
+
+// -------------------------------------------------------------- durability
+
+bool SyncDirectory(const std::string& /*path*/) {
+  return true;  // NTFS journals directory changes; MoveFileEx writes through
+}
+
+bool SyncFiles(const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    ScopedHandle h(::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h.IsValid() || !Succeeded(::FlushFileBuffers(h.get()))) return false;
+  }
+  return true;
+}
+
 // -------------------------------------------------------- names, dates, bits
 
 bool RemoveFile(const std::string& path) {

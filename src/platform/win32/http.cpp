@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <cwchar>
 #include <deque>
 #include <memory>
@@ -158,6 +159,7 @@ struct InetFetch {
   bool complete = false;   // ... after the whole body was read
   bool answered = false;   // the answer's headers are in `answer`
   HttpAnswer answer;
+  std::string failure;     // ... or why it ended early (the system's text)
 
   void MarkConnected() {
     std::lock_guard<std::mutex> lock(mutex);
@@ -194,6 +196,37 @@ void CALLBACK OnInetStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID, D
                   status == INTERNET_STATUS_SENDING_REQUEST ||
                   status == INTERNET_STATUS_RECEIVING_RESPONSE))
     reinterpret_cast<InetFetch*>(context)->MarkConnected();
+}
+
+// The text of an error code from a module's message table or the system's;
+// empty when neither has one.
+std::string ModuleErrorText(const wchar_t* module, DWORD code) {
+  wchar_t* text = nullptr;
+  const DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE |
+                                       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   ::GetModuleHandleW(module), code, 0, reinterpret_cast<wchar_t*>(&text), 0,
+                                   nullptr);
+  std::wstring message = n > 0 && text ? std::wstring(text, n) : std::wstring();
+  if (text) ::LocalFree(text);
+  while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
+    message.pop_back();
+  return win32::Utf8(message);
+}
+
+// WinInet's text for an error code: its own message table where the system
+// has one, else the well-known meaning of the common codes.
+std::string InetErrorText(DWORD code) {
+  const std::string message = ModuleErrorText(L"wininet.dll", code);
+  if (!message.empty()) return message + " (error " + std::to_string(code) + ")";
+  switch (code) {
+    case ERROR_INTERNET_TIMEOUT: return "the request timed out (error 12002)";
+    case ERROR_INTERNET_NAME_NOT_RESOLVED: return "the server name could not be resolved (error 12007)";
+    case ERROR_INTERNET_CANNOT_CONNECT: return "the connection to the server could not be made (error 12029)";
+    case ERROR_INTERNET_CONNECTION_ABORTED: return "the connection was aborted (error 12030)";
+    case ERROR_INTERNET_CONNECTION_RESET: return "the connection was reset (error 12031)";
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE: return "the server's answer could not be read (error 12152)";
+    default: return "WinInet error " + std::to_string(code);
+  }
 }
 
 // The length the server announced, or -1 when it announced none.
@@ -235,10 +268,16 @@ bool TakeAnswer(InetFetch& fetch, HINTERNET request, const HttpRequest& asked) {
   return !fetch.answer.refused;
 }
 
+// Keeps WinInet's text for the call that just failed; false.
+bool Failed(std::string& failure) {
+  failure = InetErrorText(::GetLastError());
+  return false;
+}
+
 // Reads the body into the queue. True at its end when the server sent as
 // many bytes as it announced: WinInet reports a dropped connection as a
 // normal end of the body.
-bool ReadInto(InetFetch& fetch, HINTERNET request) {
+bool ReadInto(InetFetch& fetch, HINTERNET request, std::string& failure) {
   const std::int64_t announced = AnnouncedLength(request);
   std::int64_t total = 0;
   DWORD burst = 0;
@@ -249,7 +288,7 @@ bool ReadInto(InetFetch& fetch, HINTERNET request) {
     // WinInet's buffer full, reads grow, which cuts the cost per byte: each
     // WinInet call is a round trip through the system.
     DWORD available = 0;
-    if (!InternetQueryDataAvailable(request, &available, 0, 0)) return false;
+    if (!InternetQueryDataAvailable(request, &available, 0, 0)) return Failed(failure);
     burst = available >= kFullBuffer
                 ? std::clamp<DWORD>(std::min(burst * 2, paced), kFullBuffer, kMaxRead)
                 : 0;
@@ -257,8 +296,12 @@ bool ReadInto(InetFetch& fetch, HINTERNET request) {
     std::string block = fetch.Buffer(want);
     DWORD count = 0;
     const auto start = SteadyClock::now();
-    if (!InternetReadFile(request, block.data(), want, &count)) return false;
-    if (count == 0) return announced < 0 || total == announced;
+    if (!InternetReadFile(request, block.data(), want, &count)) return Failed(failure);
+    if (count == 0) {
+      if (announced < 0 || total == announced) return true;
+      failure = "the connection ended before the whole body arrived";
+      return false;
+    }
     const auto took = std::chrono::duration_cast<std::chrono::microseconds>(SteadyClock::now() - start);
     paced = static_cast<DWORD>(std::min<std::int64_t>(
         kMaxRead, std::int64_t{count} * std::chrono::microseconds(kReadSpan).count() /
@@ -308,23 +351,36 @@ std::optional<Target> CrackAddress(const std::string& url) {
 // sent and its body read. This is what InternetOpenUrl does, in steps, so
 // that the time-outs are set on the request before it is sent.
 void ReadBody(const std::shared_ptr<InetFetch>& fetch, const HttpRequest& request) {
+  std::string failure;
   const auto finish = [&](bool complete) {
+    // The call that failed last left its code (none after an abort).
+    const DWORD code = complete || !failure.empty() ? 0 : ::GetLastError();
+    if (code != ERROR_SUCCESS) failure = InetErrorText(code);
     std::lock_guard<std::mutex> lock(fetch->mutex);
     fetch->finished = true;
     fetch->complete = complete && !fetch->abort;
+    fetch->failure = failure;
     fetch->changed.notify_all();
   };
   const std::optional<Target> target = CrackAddress(request.url);
   const std::wstring agent = win32::Wide(request.userAgent);
   const DWORD access = request.direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PRECONFIG;
-  InetHandle root(target ? InternetOpenW(agent.c_str(), access, nullptr, nullptr, 0) : nullptr);
+  if (!target) {
+    failure = "not an http or https address";
+    return finish(false);
+  }
+  InetHandle root(InternetOpenW(agent.c_str(), access, nullptr, nullptr, 0));
   if (!root.get()) return finish(false);
   SetTimeouts(root.get(), request);
   InternetSetStatusCallbackW(root.get(), OnInetStatus);
   const auto context = reinterpret_cast<DWORD_PTR>(fetch.get());
   InetHandle connection(InternetConnectW(root.get(), target->host.c_str(), target->port, nullptr,
                                          nullptr, INTERNET_SERVICE_HTTP, 0, context));
-  if (!connection.get() || fetch->Aborted()) return finish(false);
+  if (!connection.get()) return finish(false);
+  if (fetch->Aborted()) {
+    failure = "the transfer was stopped";
+    return finish(false);
+  }
   SetTimeouts(connection.get(), request);
   const wchar_t* accept[] = {L"*/*", nullptr};
   const DWORD flags = kOpenUrlFlags | (target->secure ? INTERNET_FLAG_SECURE : 0);
@@ -334,10 +390,14 @@ void ReadBody(const std::shared_ptr<InetFetch>& fetch, const HttpRequest& reques
   SetTimeouts(sent.get(), request);
   // Asks for the rest of a file (Range, If-Range) when it continues one.
   const std::wstring headers = win32::Wide(RangeHeaders(request));
-  finish(HttpSendRequestW(sent.get(), headers.empty() ? nullptr : headers.c_str(),
-                          static_cast<DWORD>(headers.size()), nullptr, 0) &&
-         !fetch->Aborted() && TakeAnswer(*fetch, sent.get(), request) &&
-         ReadInto(*fetch, sent.get()));
+  if (!HttpSendRequestW(sent.get(), headers.empty() ? nullptr : headers.c_str(),
+                        static_cast<DWORD>(headers.size()), nullptr, 0))
+    return finish(false);
+  if (!fetch->Aborted() && !TakeAnswer(*fetch, sent.get(), request)) {
+    failure = "the site answered with another part of the file";
+    return finish(false);
+  }
+  finish(!fetch->Aborted() && ReadInto(*fetch, sent.get(), failure));
 }
 
 // ------------------------------------------------------------------- URLMON
@@ -347,6 +407,7 @@ struct UrlDownload {
   std::mutex mutex;
   std::condition_variable changed;
   ULONG progress = 0;           // bytes URLMON last reported
+  ULONG announced = 0;          // the length the server announced; 0: none
   bool connected = false;       // URLMON is past connecting
   IBinding* binding = nullptr;  // the running download, for Abort
   bool abort = false;
@@ -400,7 +461,7 @@ class BindCallback final : public IBindStatusCallback {
   }
   HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG, ULONG status, LPCWSTR) override {
+  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG status, LPCWSTR) override {
     std::lock_guard<std::mutex> lock(download_.mutex);
     if (status == BINDSTATUS_SENDINGREQUEST || status == BINDSTATUS_MIMETYPEAVAILABLE ||
         status == BINDSTATUS_REDIRECTING || status == BINDSTATUS_BEGINDOWNLOADDATA)
@@ -408,6 +469,7 @@ class BindCallback final : public IBindStatusCallback {
     if (status == BINDSTATUS_BEGINDOWNLOADDATA || status == BINDSTATUS_DOWNLOADINGDATA ||
         status == BINDSTATUS_ENDDOWNLOADDATA) {
       download_.progress = progress;
+      download_.announced = std::max(download_.announced, progressMax);
       download_.changed.notify_all();
     }
     return download_.abort ? E_ABORT : S_OK;
@@ -455,6 +517,14 @@ void DownloadFile(const std::shared_ptr<UrlDownload>& download, const std::wstri
   download->changed.notify_all();
 }
 
+// Why URLDownloadToFile failed, with the system's text where it has one.
+std::string DownloadFailureText(HRESULT result) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(result));
+  const std::string message = ModuleErrorText(L"urlmon.dll", static_cast<DWORD>(result));
+  return "the download failed: " + (message.empty() ? std::string("error ") + code : message + " (" + code + ")");
+}
+
 // URLMON takes its user agent and time-outs from process-wide settings.
 void ApplySessionSettings(const HttpRequest& request) {
   std::string agent = request.userAgent;
@@ -495,6 +565,7 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
     bool complete = false;
     bool connected = false;
     std::optional<HttpAnswer> answer;
+    std::string failure;
     {
       std::unique_lock<std::mutex> lock(fetch->mutex);
       fetch->changed.wait_until(lock, watch.NextWake(),
@@ -506,6 +577,7 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
       fetch->queuedBytes = 0;
       finished = fetch->finished;
       complete = fetch->complete;
+      failure = fetch->failure;
       connected = fetch->connected;
       if (fetch->answered && !answerTaken) answer = fetch->answer;
       fetch->changed.notify_all();
@@ -535,7 +607,7 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
     }
     if (accepted && finished) {
       worker->join();
-      return complete || fail("the connection ended before the whole body arrived");
+      return complete || fail(failure.empty() ? "the connection ended before the whole body arrived" : failure);
     }
     if (!accepted || !watch.Tick(connected)) {
       fetch->Abort();
@@ -575,11 +647,17 @@ bool HttpDownloadToFile(const HttpRequest& request, const std::string& path, con
       seen = download->progress;
       connected = download->connected;
       if (download->finished) {
-        const bool ok = download->result == S_OK;
+        const HRESULT result = download->result;
+        const ULONG announced = download->announced;
         lock.unlock();
         worker->join();
-        if (!ok) return fail("the download failed");
-        if (overCap(static_cast<std::uint64_t>(StatPath(path).size))) return fail("the site sent more than expected");
+        if (result != S_OK) return fail(DownloadFailureText(result));
+        const std::int64_t size = StatPath(path).size;
+        if (overCap(static_cast<std::uint64_t>(size))) return fail("the site sent more than expected");
+        // URLMON reports a connection dropped mid-body as a success.
+        if (announced > 0 && size < static_cast<std::int64_t>(announced))
+          return fail("the connection ended before the whole body arrived (" + std::to_string(size) + " of " +
+                      std::to_string(announced) + " bytes)");
         return true;
       }
     }

@@ -125,6 +125,9 @@ bool LzExpandFile(const std::string& source, const std::string& target) {
   const std::wstring sourcePath = win32::WidePath(source);
   const std::wstring targetPath = win32::WidePath(target);
   if (sourcePath.empty() || targetPath.empty()) return false;
+  // A stream that does not decode leaves no system error behind; one that
+  // cannot be written does (LastErrorText tells which).
+  ::SetLastError(ERROR_SUCCESS);
   win32::ScopedHandle in = OpenSource(sourcePath);
   if (!in.IsValid()) return false;
 
@@ -147,7 +150,11 @@ bool LzExpandFile(const std::string& source, const std::string& target) {
   ok = out.Close() && ok;
   ok = ok && MoveFileExW(tempPath.c_str(), targetPath.c_str(),
                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-  if (!ok) DeleteFileW(tempPath.c_str());
+  if (!ok) {
+    const DWORD code = ::GetLastError();
+    DeleteFileW(tempPath.c_str());
+    ::SetLastError(code);
+  }
   return ok;
 }
 

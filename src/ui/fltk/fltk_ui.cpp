@@ -28,7 +28,7 @@ constexpr int kButtonGap = 8;
 // Set by NoteVisibleChange, cleared by the next PumpFltkEvents.
 bool visibleChange = false;
 
-// The text with "\r\n" and a lone "\r" (the original's line break) as "\n".
+// The text with "\r\n" and a lone "\r" (a line break in the program's texts) as "\n".
 std::string UnixLineBreaks(const std::string& text) {
   std::string out;
   out.reserve(text.size());

@@ -289,9 +289,9 @@ void TForm1::Panel1MouseMove(int x, int y) {
 }
 
 void TForm1::Panel1MouseUp(int x, int y) {
-  // Mend: the toolkit hands over motion gathered between two pumps only
-  // after the release, so a fast drag never moved the window; the release
-  // position finishes the move instead.
+  // The toolkit may hand over motion gathered between two pumps only after
+  // the release; the release position finishes the move, so a fast drag
+  // still moves the window.
   Panel1MouseMove(x, y);
   dragging_ = false;
 }

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -22,6 +23,8 @@ constexpr const wchar_t* kFormClass = L"TForm1";
 constexpr UINT_PTR kTimer1Id = 1;
 constexpr int kSpeedButton1Id = 100;
 const COLORREF kPureBlue = RGB(0, 0, 255);
+// The DPI the layout's values are given for.
+constexpr UINT kLayoutDpi = 96;
 
 constexpr RECT kCaptionRect{kSpace, kSpace, kFormWidth - kSpace, kSpace + kCaptionH};
 constexpr RECT kStripRect{kSpace, kBodyY, kSpace + kIllustrationW, kBodyY + kBodyH};
@@ -30,7 +33,23 @@ constexpr RECT kButtonsRect{kControlsX, kButtonsY, kControlsX + kControlsW, kBut
 
 int PictureIndex(char which) { return which == 'C' ? 1 : which == 'D' ? 2 : 0; }
 
-// "MS Sans Serif" in pixels at 96 dpi; the system maps it to its closest face.
+// The window's DPI: its monitor's where the system knows DPI per window
+// (Windows 10 1607 and later, looked up at run time so that the program
+// still starts on Windows 7), else the one DPI of the whole screen.
+UINT WindowDpi(HWND window) {
+  using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+  static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+      reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  if (getDpiForWindow != nullptr) {
+    if (const UINT dpi = getDpiForWindow(window); dpi != 0) return dpi;
+  }
+  HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+  ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : kLayoutDpi;
+}
+
+// "MS Sans Serif" of that pixel height; the system maps it to its closest face.
 HFONT LayoutFont(int px, int weight) {
   return CreateFontW(-px, 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
@@ -78,7 +97,9 @@ void RegisterFormClass(WNDPROC proc) {
   cls.lpfnWndProc = proc;
   cls.hInstance = GetModuleHandleW(nullptr);
   cls.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
-  cls.hIcon = LoadIconW(nullptr, MAKEINTRESOURCEW(32512));      // IDI_APPLICATION
+  // The program's own icon (resource 1), the system's where it has none.
+  cls.hIcon = LoadIconW(cls.hInstance, MAKEINTRESOURCEW(1));
+  if (cls.hIcon == nullptr) cls.hIcon = LoadIconW(nullptr, MAKEINTRESOURCEW(32512));  // IDI_APPLICATION
   cls.lpszClassName = kFormClass;
   registered = RegisterClassExW(&cls) != 0;
 }
@@ -99,25 +120,59 @@ TForm1::~TForm1() {
   for (HBITMAP& picture : pictures_) {
     if (picture != nullptr) DeleteObject(picture);
   }
-  for (HFONT font : {font_, boldFont_, statusFont_}) {
-    if (font != nullptr) DeleteObject(font);
+  DeleteFonts();
+}
+
+int TForm1::Px(int at96) const { return MulDiv(at96, static_cast<int>(dpi_), kLayoutDpi); }
+
+RECT TForm1::Px(const RECT& at96) const {
+  return RECT{Px(at96.left), Px(at96.top), Px(at96.right), Px(at96.bottom)};
+}
+
+void TForm1::DeleteFonts() {
+  for (HFONT* font : {&font_, &boldFont_, &statusFont_}) {
+    if (*font != nullptr) DeleteObject(*font);
+    *font = nullptr;
   }
 }
 
-HWND TForm1::NewChild(const wchar_t* cls, const std::string& text, DWORD style, int x, int y, int w,
-                      int h, int id, HFONT font) {
-  HWND child = CreateWindowExW(0, cls, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, x, y, w, h, Form,
-                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr),
-                               nullptr);
-  if (child != nullptr) SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-  return child;
+// Fonts, controls and the window's size for the DPI in dpi_. The old fonts
+// go only after every control uses the new ones.
+void TForm1::ApplyDpi() {
+  HFONT oldFonts[] = {font_, boldFont_, statusFont_};
+  font_ = LayoutFont(Px(kFontPx), FW_NORMAL);
+  boldFont_ = LayoutFont(Px(kFontPx), FW_BOLD);
+  statusFont_ = LayoutFont(Px(kStatusFontPx), FW_NORMAL);
+  const int left = kControlsX + kLabelX;
+  const int labelW = kControlsW - kLabelX - 10;
+  Place(InfoMemo, kControlsX + kMemoInset, kBodyY + kMemoInset, kControlsW - 2 * kMemoInset,
+        kExplanationH - 2 * kMemoInset, boldFont_);
+  Place(UpdateIDLabel, left, kBodyY + kUpdateIdY, labelW, 14, font_);
+  Place(doingLabel, left, kBodyY + kStatusY, labelW, 17, statusFont_);
+  Place(Label1, left, kBodyY + kPercentY, 60, 14, font_);
+  Place(ProgressBar1, left, kBodyY + kBarY, kBarW, kBarH, font_);
+  Place(CancelButton, kControlsX + kCancelX, kButtonsY + kCancelY, kCancelW, kCancelH, font_);
+  Place(SpeedButton1, kGlyphButtonX, kGlyphButtonY, kGlyphButtonSize, kGlyphButtonSize, font_);
+  for (HFONT font : oldFonts) {
+    if (font != nullptr) DeleteObject(font);
+  }
+  if (Form != nullptr) InvalidateRect(Form, nullptr, FALSE);
+}
+
+void TForm1::Place(HWND control, int x, int y, int w, int h, HFONT font) {
+  if (control == nullptr) return;
+  MoveWindow(control, Px(x), Px(y), Px(w), Px(h), FALSE);
+  SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+}
+
+// A control of the window; ApplyDpi gives it its place and font.
+HWND TForm1::NewChild(const wchar_t* cls, const std::string& text, DWORD style, int id) {
+  return CreateWindowExW(0, cls, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, Form,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
 }
 
 void TForm1::FormCreate() {
   RegisterFormClass(WindowProc);
-  font_ = LayoutFont(kFontPx, FW_NORMAL);
-  boldFont_ = LayoutFont(kFontPx, FW_BOLD);
-  statusFont_ = LayoutFont(kStatusFontPx, FW_NORMAL);
   faceBrush_ = GetSysColorBrush(COLOR_BTNFACE);
   infoBrush_ = GetSysColorBrush(COLOR_INFOBK);
 
@@ -125,25 +180,24 @@ void TForm1::FormCreate() {
   Form = CreateWindowExW(WS_EX_APPWINDOW, kFormClass, Wide(title_).c_str(), WS_POPUP | WS_CLIPCHILDREN, 0,
                          0, kFormWidth, kFormHeight, nullptr, nullptr, GetModuleHandleW(nullptr), this);
   if (Form == nullptr) return;
+  // Laid out at 96 dpi and scaled to the DPI of the window's monitor.
+  dpi_ = WindowDpi(Form);
+  SetWindowPos(Form, nullptr, 0, 0, Px(kFormWidth), Px(kFormHeight), SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
 
   for (int i = 0; i < 3; ++i) pictures_[i] = PictureBitmap(kPictureFiles[i]);
 
   // InfoMemo: read-only, borderless, not reachable with Tab.
-  InfoMemo = NewChild(L"EDIT", "", ES_MULTILINE | ES_READONLY, kControlsX + kMemoInset, kBodyY + kMemoInset,
-                      kControlsW - 2 * kMemoInset, kExplanationH - 2 * kMemoInset, 0, boldFont_);
-  const int left = kControlsX + kLabelX;
-  const int labelW = kControlsW - kLabelX - 10;
+  InfoMemo = NewChild(L"EDIT", "", ES_MULTILINE | ES_READONLY, 0);
   const DWORD label = SS_LEFTNOWORDWRAP | SS_NOPREFIX;
-  UpdateIDLabel = NewChild(L"STATIC", "", label, left, kBodyY + kUpdateIdY, labelW, 14, 0, font_);
-  doingLabel = NewChild(L"STATIC", "", label, left, kBodyY + kStatusY, labelW, 17, 0, statusFont_);
-  Label1 = NewChild(L"STATIC", "", label, left, kBodyY + kPercentY, 60, 14, 0, font_);
-  ProgressBar1 = NewChild(PROGRESS_CLASSW, "", PBS_SMOOTH, left, kBodyY + kBarY, kBarW, kBarH, 0, font_);
+  UpdateIDLabel = NewChild(L"STATIC", "", label, 0);
+  doingLabel = NewChild(L"STATIC", "", label, 0);
+  Label1 = NewChild(L"STATIC", "", label, 0);
+  ProgressBar1 = NewChild(PROGRESS_CLASSW, "", PBS_SMOOTH, 0);
   SendMessageW(ProgressBar1, PBM_SETRANGE32, 0, 100);
   SendMessageW(ProgressBar1, PBM_SETPOS, 0, 0);
-  CancelButton = NewChild(L"BUTTON", "Cancel", BS_PUSHBUTTON | WS_TABSTOP, kControlsX + kCancelX,
-                          kButtonsY + kCancelY, kCancelW, kCancelH, IDCANCEL, font_);
-  SpeedButton1 = NewChild(L"BUTTON", "", BS_OWNERDRAW, kGlyphButtonX, kGlyphButtonY, kGlyphButtonSize,
-                          kGlyphButtonSize, kSpeedButton1Id, font_);
+  CancelButton = NewChild(L"BUTTON", "Cancel", BS_PUSHBUTTON | WS_TABSTOP, IDCANCEL);
+  SpeedButton1 = NewChild(L"BUTTON", "", BS_OWNERDRAW, kSpeedButton1Id);
+  ApplyDpi();
 
   // CancelRequested is false here: the flag starts false and the window is
   // created once per program start.
@@ -159,9 +213,10 @@ void TForm1::FormShow() { SetIllustration('0'); }
 void TForm1::Show() {
   if (Form == nullptr) return;
   FormShow();
-  const int x = (GetSystemMetrics(SM_CXSCREEN) - kFormWidth) / 2;
-  const int y = (GetSystemMetrics(SM_CYSCREEN) - kFormHeight) / 2;
-  SetWindowPos(Form, nullptr, x, y, kFormWidth, kFormHeight, SWP_NOZORDER | SWP_NOACTIVATE);
+  // Centred; a window larger than the screen keeps its caption bar on it.
+  const int x = std::max(0, (GetSystemMetrics(SM_CXSCREEN) - Px(kFormWidth)) / 2);
+  const int y = std::max(0, (GetSystemMetrics(SM_CYSCREEN) - Px(kFormHeight)) / 2);
+  SetWindowPos(Form, nullptr, x, y, Px(kFormWidth), Px(kFormHeight), SWP_NOZORDER | SWP_NOACTIVATE);
   ShowWindow(Form, SW_SHOW);
   SetForegroundWindow(Form);
   // The Cancel button is the first control reachable with Tab.
@@ -192,15 +247,27 @@ LRESULT TForm1::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
       PAINTSTRUCT ps;
       HDC dc = BeginPaint(Form, &ps);
       // Drawn off screen first, so that a redraw does not flicker.
+      RECT client;
+      GetClientRect(Form, &client);
       HDC mem = CreateCompatibleDC(dc);
-      HBITMAP buffer = CreateCompatibleBitmap(dc, kFormWidth, kFormHeight);
+      HBITMAP buffer = CreateCompatibleBitmap(dc, client.right, client.bottom);
       HGDIOBJ old = SelectObject(mem, buffer);
       Paint(mem);
-      BitBlt(dc, 0, 0, kFormWidth, kFormHeight, mem, 0, 0, SRCCOPY);
+      BitBlt(dc, 0, 0, client.right, client.bottom, mem, 0, 0, SRCCOPY);
       SelectObject(mem, old);
       DeleteObject(buffer);
       DeleteDC(mem);
       EndPaint(Form, &ps);
+      return 0;
+    }
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another scaling: the system suggests the
+      // window's new place and size.
+      dpi_ = HIWORD(wParam);
+      ApplyDpi();
+      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+      SetWindowPos(Form, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
     case WM_CTLCOLORSTATIC: {
@@ -238,7 +305,8 @@ LRESULT TForm1::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_MBUTTONDOWN:
     case WM_XBUTTONDOWN: {
       const POINT at{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-      if (PtInRect(&kCaptionRect, at)) CaptionMouse(msg);
+      const RECT caption = Px(kCaptionRect);
+      if (PtInRect(&caption, at)) CaptionMouse(msg);
       return 0;
     }
     case WM_MOUSEMOVE:
@@ -271,15 +339,16 @@ LRESULT TForm1::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void TForm1::Paint(HDC dc) {
-  const RECT all{0, 0, kFormWidth, kFormHeight};
+  const RECT all = Px(RECT{0, 0, kFormWidth, kFormHeight});
   Fill(dc, all, GetSysColor(COLOR_BTNFACE));
   FrameRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
 
   // Panel1: the caption in bold, left-aligned, clear of the close button.
-  Fill(dc, kCaptionRect, GetSysColor(COLOR_ACTIVECAPTION));
-  RECT text = kCaptionRect;
-  text.left += kCaptionTextX;
-  text.right -= kCaptionTextRightGap;
+  const RECT captionBar = Px(kCaptionRect);
+  Fill(dc, captionBar, GetSysColor(COLOR_ACTIVECAPTION));
+  RECT text = captionBar;
+  text.left += Px(kCaptionTextX);
+  text.right -= Px(kCaptionTextRightGap);
   HGDIOBJ oldFont = SelectObject(dc, boldFont_);
   SetTextColor(dc, GetSysColor(COLOR_CAPTIONTEXT));
   SetBkMode(dc, TRANSPARENT);
@@ -289,22 +358,36 @@ void TForm1::Paint(HDC dc) {
   SelectObject(dc, oldFont);
 
   // IllustrationPanel: pure blue, the picture on show at its top-left corner.
-  Fill(dc, kStripRect, kPureBlue);
-  if (HBITMAP picture = pictures_[PictureIndex(illustration_)]) {
-    HDC pictureDc = CreateCompatibleDC(dc);
-    HGDIOBJ old = SelectObject(pictureDc, picture);
-    BitBlt(dc, kStripRect.left, kStripRect.top, kPictureW, kStripRect.bottom - kStripRect.top, pictureDc, 0,
-           0, SRCCOPY);
-    SelectObject(pictureDc, old);
-    DeleteDC(pictureDc);
-  }
+  const RECT strip = Px(kStripRect);
+  Fill(dc, strip, kPureBlue);
+  if (HBITMAP picture = pictures_[PictureIndex(illustration_)]) DrawPicture(dc, picture, strip);
 
   // ExplanationPanel: white, raised inner bevel; ButtonsPanel: lowered.
-  RECT explanation = kExplanationRect;
+  RECT explanation = Px(kExplanationRect);
   Fill(dc, explanation, RGB(255, 255, 255));
   DrawEdge(dc, &explanation, BDR_RAISEDINNER, BF_RECT);
-  RECT buttons = kButtonsRect;
+  RECT buttons = Px(kButtonsRect);
   DrawEdge(dc, &buttons, BDR_SUNKENOUTER, BF_RECT);
+}
+
+// The part of the picture that fits the strip at 96 dpi, scaled to the
+// window's DPI with the system's smoothing filter.
+void TForm1::DrawPicture(HDC dc, HBITMAP picture, const RECT& strip) {
+  BITMAP size{};
+  GetObjectW(picture, sizeof size, &size);
+  const int w = std::min<int>(kPictureW, size.bmWidth);
+  const int h = std::min<int>(kStripRect.bottom - kStripRect.top, size.bmHeight);
+  HDC pictureDc = CreateCompatibleDC(dc);
+  HGDIOBJ old = SelectObject(pictureDc, picture);
+  if (dpi_ == kLayoutDpi) {
+    BitBlt(dc, strip.left, strip.top, w, h, pictureDc, 0, 0, SRCCOPY);
+  } else {
+    SetStretchBltMode(dc, HALFTONE);
+    SetBrushOrgEx(dc, 0, 0, nullptr);
+    StretchBlt(dc, strip.left, strip.top, Px(w), Px(h), pictureDc, 0, 0, w, h, SRCCOPY);
+  }
+  SelectObject(pictureDc, old);
+  DeleteDC(pictureDc);
 }
 
 void TForm1::DrawCloseGlyph(const DRAWITEMSTRUCT& item) {
@@ -312,12 +395,14 @@ void TForm1::DrawCloseGlyph(const DRAWITEMSTRUCT& item) {
   RECT r = item.rcItem;
   Fill(item.hDC, r, GetSysColor(COLOR_BTNFACE));
   if (down) DrawEdge(item.hDC, &r, BDR_SUNKENOUTER, BF_RECT);
-  const int x0 = (r.right - r.left - kGlyphSize) / 2 + (down ? 1 : 0);
-  const int y0 = (r.bottom - r.top - kGlyphSize) / 2 + (down ? 1 : 0);
+  // Each dot of the glyph becomes a block of the scaled size.
+  const int x0 = (r.right - r.left - Px(kGlyphSize)) / 2 + (down ? Px(1) : 0);
+  const int y0 = (r.bottom - r.top - Px(kGlyphSize)) / 2 + (down ? Px(1) : 0);
   const COLORREF ink = GetSysColor(COLOR_BTNTEXT);
   for (int row = 0; row < kGlyphSize; ++row) {
     for (int col = 0; col < kGlyphSize; ++col) {
-      if (kCloseGlyph[row][col] == '#') SetPixel(item.hDC, x0 + col, y0 + row, ink);
+      if (kCloseGlyph[row][col] != '#') continue;
+      Fill(item.hDC, RECT{x0 + Px(col), y0 + Px(row), x0 + Px(col + 1), y0 + Px(row + 1)}, ink);
     }
   }
 }
@@ -329,8 +414,8 @@ void TForm1::CaptionMouse(UINT msg) {
   const DWORD at = GetMessagePos();
   RECT window;
   GetWindowRect(Form, &window);
-  const int x = GET_X_LPARAM(at) - window.left - kSpace;
-  const int y = GET_Y_LPARAM(at) - window.top - kSpace;
+  const int x = GET_X_LPARAM(at) - window.left - Px(kSpace);
+  const int y = GET_Y_LPARAM(at) - window.top - Px(kSpace);
   switch (msg) {
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
@@ -423,7 +508,8 @@ void TForm1::SetPercent(int percent) {
 
 void TForm1::SetIllustration(char which) {
   illustration_ = IllustrationLetter(which);
-  if (Form != nullptr) InvalidateRect(Form, &kStripRect, FALSE);
+  const RECT strip = Px(kStripRect);
+  if (Form != nullptr) InvalidateRect(Form, &strip, FALSE);
   NoteVisibleChange();
 }
 
@@ -434,7 +520,8 @@ bool TForm1::IllustrationLoaded(char which) const {
 void TForm1::SetCaption(const std::string& caption) {
   if (caption == caption_) return;
   caption_ = caption;
-  if (Form != nullptr) InvalidateRect(Form, &kCaptionRect, FALSE);
+  const RECT captionBar = Px(kCaptionRect);
+  if (Form != nullptr) InvalidateRect(Form, &captionBar, FALSE);
   NoteVisibleChange();
 }
 

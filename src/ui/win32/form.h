@@ -4,7 +4,9 @@
 // the percentage, a comctl32 progress bar and the Cancel button. It draws what
 // the display operations (app/display.h) tell it, starts the run 2000 ms after
 // it was created (Timer1, inside the window's message loop) and closes when
-// the run returns.
+// the run returns. The layout (ui/form_layout.h, pixels at 96 dpi) is scaled
+// to the DPI of the window's monitor, and again when the window moves to a
+// monitor of another scaling.
 
 #include <windows.h>
 
@@ -75,9 +77,15 @@ class TForm1 : public DisplaySurface {
   void Paint(HDC dc);
   void DrawCloseGlyph(const DRAWITEMSTRUCT& item);
   void CaptionMouse(UINT msg);
+  void DrawPicture(HDC dc, HBITMAP picture, const RECT& strip);
   void SetLabel(HWND label, const std::string& text);
-  HWND NewChild(const wchar_t* cls, const std::string& text, DWORD style, int x, int y, int w,
-                int h, int id, HFONT font);
+  HWND NewChild(const wchar_t* cls, const std::string& text, DWORD style, int id);
+  // A length or a rectangle of the 96-dpi layout at the window's DPI.
+  int Px(int at96) const;
+  RECT Px(const RECT& at96) const;
+  void ApplyDpi();
+  void Place(HWND control, int x, int y, int w, int h, HFONT font);
+  void DeleteFonts();
 
   std::string title_;
   std::function<void()> run_;
@@ -89,6 +97,7 @@ class TForm1 : public DisplaySurface {
   HFONT statusFont_ = nullptr;
   HBRUSH faceBrush_ = nullptr;
   HBRUSH infoBrush_ = nullptr;
+  UINT dpi_ = 96;
   bool timerRunning_ = false;
   // Set while the destructor removes the window: no WM_QUIT then.
   bool quiet_ = false;

@@ -1,0 +1,28 @@
+#include "app/build_info.h"
+
+#include <string>
+#include <vector>
+
+#include "app/minisign.h"
+#include "app/names.h"
+#include "app/run.h"
+#include "support/strfn.h"
+
+#ifndef TVQ_PUBLIC_KEY
+#define TVQ_PUBLIC_KEY ""
+#endif
+
+std::string BuiltInKeysText() { return TVQ_PUBLIC_KEY; }
+
+std::string VersionReport(const std::string& programName) {
+  std::string text = "tvqlupd " + std::string(kVersion) + "\n";
+  text += "default update site: " + DefaultSiteBase() + LowStr(programName) + "/\n";
+  std::vector<std::string> problems;
+  const std::vector<MinisignPublicKey> keys = ParsePublicKeys(BuiltInKeysText(), &problems);
+  for (const MinisignPublicKey& key : keys)
+    text += "built-in key: " + KeyIdText(key.keyId) + " " + PublicKeyLine(key) + "\n";
+  for (const std::string& problem : problems) text += "built-in key not readable: " + problem + "\n";
+  if (keys.empty() && problems.empty())
+    text += "built-in keys: none (the setting LiveUpdate.publicKey decides)\n";
+  return text;
+}

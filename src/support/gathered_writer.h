@@ -1,0 +1,38 @@
+#pragma once
+// Writes a stream of small blocks to a file in large pieces: the blocks are
+// gathered in memory and written once about a mebibyte has come together, so
+// a download that arrives in 8 KiB blocks costs one write per mebibyte. What
+// is gathered is bounded, so memory use does not grow with the file.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/os.h"
+
+inline constexpr std::size_t kGatherBytes = std::size_t{1} << 20;
+
+class GatheredWriter {
+ public:
+  explicit GatheredWriter(os::File& file, std::size_t gatherBytes = kGatherBytes);
+  GatheredWriter(const GatheredWriter&) = delete;
+  GatheredWriter& operator=(const GatheredWriter&) = delete;
+
+  // Takes one block; writes what was gathered once gatherBytes have come
+  // together. False when that write failed (os::LastErrorText says why);
+  // after a failure every further call fails and nothing more is written.
+  bool Append(const char* data, std::size_t size);
+  // Writes what is still gathered. False when this or an earlier write failed.
+  bool Flush();
+  // Bytes handed to the file so far (gathered bytes not yet among them).
+  std::int64_t Written() const { return written_; }
+
+ private:
+  bool WriteOut(const char* data, std::size_t size);
+
+  os::File& file_;
+  const std::size_t gatherBytes_;
+  std::string gathered_;
+  std::int64_t written_ = 0;
+  bool failed_ = false;
+};
