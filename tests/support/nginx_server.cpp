@@ -8,15 +8,15 @@
 
 #include "support/temp_dir.h"
 
-NginxServer::NginxServer(const std::string& root) {
-  Start(root, nullptr);
+NginxServer::NginxServer(const std::string& root, long bytesPerSecond) {
+  Start(root, nullptr, bytesPerSecond);
 }
 
 NginxServer::NginxServer(const std::string& root, const TlsFiles& tls) : tls_(true) {
-  Start(root, &tls);
+  Start(root, &tls, 0);
 }
 
-void NginxServer::Start(const std::string& root, const TlsFiles* tls) {
+void NginxServer::Start(const std::string& root, const TlsFiles* tls, long bytesPerSecond) {
   server_.Start([&](int port) {
     const std::string d = server_.dir();
     std::ostringstream c;
@@ -31,12 +31,15 @@ void NginxServer::Start(const std::string& root, const TlsFiles* tls) {
       << "http {\n"
       << "  log_format tvq '$request_method $uri $status|$http_user_agent|$http_via';\n"
       << "  access_log " << d << "/access.log tvq;\n"
+      << "  log_format sent '$uri $status $body_bytes_sent';\n"
+      << "  access_log " << d << "/sent.log sent;\n"
       << "  default_type application/octet-stream;\n";
     for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"})
       c << "  " << temp << "_temp_path " << d << "/" << temp << ";\n";
     c << "  server {\n"
       << "    listen 127.0.0.1:" << port << (tls ? " ssl" : "") << ";\n"
       << "    root " << root << ";\n";
+    if (bytesPerSecond > 0) c << "    limit_rate " << bytesPerSecond << ";\n";
     if (tls) {
       c << "    ssl_certificate " << tls->certificate << ";\n"
         << "    ssl_certificate_key " << tls->key << ";\n";
@@ -54,13 +57,34 @@ std::string NginxServer::Url(const std::string& path) const {
          path;
 }
 
-std::vector<std::string> NginxServer::Requests(std::size_t atLeast) const {
+std::vector<std::string> NginxServer::LogLines(const std::string& log,
+                                               std::size_t atLeast) const {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   for (;;) {
     std::vector<std::string> lines;
-    std::istringstream in(ReadFile(server_.Path("access.log")));
+    std::istringstream in(ReadFile(server_.Path(log)));
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     if (lines.size() >= atLeast || std::chrono::steady_clock::now() >= deadline) return lines;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
+std::vector<std::string> NginxServer::Requests(std::size_t atLeast) const {
+  return LogLines("access.log", atLeast);
+}
+
+std::vector<NginxServer::Answer> NginxServer::Answers(const std::string& path,
+                                                      std::size_t atLeast) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (;;) {
+    std::vector<Answer> answers;
+    for (const std::string& line : LogLines("sent.log", 0)) {
+      std::istringstream fields(line);
+      std::string uri;
+      Answer answer;
+      if (fields >> uri >> answer.status >> answer.bytes && uri == path) answers.push_back(answer);
+    }
+    if (answers.size() >= atLeast || std::chrono::steady_clock::now() >= deadline) return answers;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 }

@@ -5,6 +5,7 @@
 // paths and logs stay in its directory under the build folder, so the
 // system's own nginx is never touched and no root is needed.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,9 @@ struct TlsFiles {
 
 class NginxServer {
  public:
-  // Serves root over HTTP.
-  explicit NginxServer(const std::string& root);
+  // Serves root over HTTP; with bytesPerSecond > 0 each answer's body at
+  // about that rate.
+  explicit NginxServer(const std::string& root, long bytesPerSecond = 0);
   // Serves root over HTTPS with tls.
   NginxServer(const std::string& root, const TlsFiles& tls);
 
@@ -31,9 +33,17 @@ class NginxServer {
   // nginx logs a request only after its answer went out, so a client can be
   // ahead of the log: with atLeast, waits up to 5 s for that many lines.
   std::vector<std::string> Requests(std::size_t atLeast = 0) const;
+  // The answers for one path, in order: status and body bytes sent (a cut
+  // answer counts what went out). Waits as Requests does.
+  struct Answer {
+    int status = 0;
+    std::uintmax_t bytes = 0;
+  };
+  std::vector<Answer> Answers(const std::string& path, std::size_t atLeast = 0) const;
 
  private:
-  void Start(const std::string& root, const TlsFiles* tls);
+  void Start(const std::string& root, const TlsFiles* tls, long bytesPerSecond);
+  std::vector<std::string> LogLines(const std::string& log, std::size_t atLeast) const;
   ServerProcess server_{"nginx"};
   bool tls_ = false;
 };

@@ -6,16 +6,19 @@
 #include <gtest/gtest.h>
 
 #include <pwd.h>
+#include <signal.h>
 #include <unistd.h>
 
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "app/site_list.h"
 #include "support/http_test_server.h"
+#include "support/nginx_server.h"
 #include "support/updater_env.h"
 #include "support/wine.h"
 
@@ -298,6 +301,56 @@ TEST_F(WineRun, TruncatedLastResortTransferFailsWithItsCause) {
                          "arrived (1000 of 5000 bytes)"),
             std::string::npos)
       << account;
+}
+
+// The work directories in the prefix's TEMP.
+std::set<std::string> WorkDirsInPrefix() {
+  std::set<std::string> dirs;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(WineTemp(), ec))
+    if (e.path().filename().string().rfind("tvqlupd-", 0) == 0) dirs.insert(e.path().string());
+  return dirs;
+}
+
+// Bytes of downloads kept in work directories not among `earlier`.
+std::uintmax_t KeptBytesOutside(const std::set<std::string>& earlier) {
+  std::uintmax_t total = 0;
+  std::error_code ec;
+  for (const std::string& dir : WorkDirsInPrefix()) {
+    if (earlier.count(dir)) continue;
+    for (const auto& e : fs::directory_iterator(dir + "/.kept", ec))
+      if (e.path().extension() == ".data") total += e.file_size(ec);
+  }
+  return total;
+}
+
+TEST_F(WineRun, ADownloadKilledHalfwayIsContinuedOverWinInet) {
+  constexpr std::size_t kSize = std::size_t{2} << 20;
+  const std::string data(kSize, 'r');
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"data.bin", data}}), 0);
+  NginxServer nginx(env.site, 512 * 1024);  // about 4 s for the file
+  ASSERT_TRUE(nginx.ok()) << nginx.failure();
+  env.WriteSettings({"LiveUpdate.www=" + nginx.Url()});
+  const std::set<std::string> earlier = WorkDirsInPrefix();
+  {
+    RunningProcess run(Options());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (KeptBytesOutside(earlier) < kSize / 2 && run.Running() &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_GE(KeptBytesOutside(earlier), kSize / 2) << "the download did not get halfway";
+    run.Signal(SIGKILL);
+    run.Wait();
+  }
+  const std::uintmax_t kept = KeptBytesOutside(earlier);
+  const std::string log = env.Root() + "/run.log";
+  Run({"/Log=" + OnDriveZ(log)});
+  EXPECT_TRUE(ReadFile(env.AppFile("data.bin")) == data) << ReadFile(log);
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), kHeader1);
+  const auto answers = nginx.Answers("/data.bin", 2);
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[1].status, 206);
+  EXPECT_EQ(answers[1].bytes, kSize - kept);
 }
 
 }  // namespace
