@@ -57,5 +57,10 @@ awk -F'|' '{
   printf "%-52s %7d  %-24s %7d %6s %7s\n", $1, $2, $3, $4, ratio, $5
 }' "$BENCH_TABLE"
 awk -F'|' '{ printf "%-52s %s\n", $1, $2 }' "$LOGS/skipped"
+# Bytes over the wire rather than time: interrupted and reused downloads.
+if [ -x "$LINUX/bench/resume_bench_cli" ]; then
+  echo "Bytes over the wire against the file's size ($SIZE_MB MiB; goal <= 1.05 x):"
+  "$LINUX/bench/resume_bench_cli" "$SIZE_MB" 2>&1 | sed 's/^/  /'
+fi
 echo "times: $(paste -sd ' ' "$LOGS/times" | sed 's/ s /s, /g'); logs in $LOGS"
 exit 0

@@ -100,7 +100,12 @@ std::string FetchKept(RunContext& context, const FileEntry& entry, KeptRecord& r
     AddDownloadedBytes(entry.size);
     return {};
   }
-  os::MakeDirectory(KeptFolder());  // made when a file is first fetched
+  // Made when a file is first fetched.
+  if (!os::MakeDirectory(KeptFolder())) {
+    const std::string cause = os::LastErrorText();
+    if (!os::StatPath(KeptFolder()).isDirectory)
+      return Status::Failed("cannot create " + KeptFolder(), cause).message();
+  }
   TransferResume resume;
   resume.total = entry.size;
   resume.validator = kept.validator;

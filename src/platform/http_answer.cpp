@@ -1,6 +1,7 @@
 #include "platform/http_answer.h"
 
 #include <charconv>
+#include <optional>
 
 namespace os {
 namespace {
@@ -35,18 +36,38 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-bool ContentRangeContinues(std::string_view contentRange, std::int64_t from, std::int64_t total) {
+namespace {
+
+// "bytes 100-199/200" -> {100, 199, 200}.
+struct ContentRange {
+  std::int64_t first = 0, last = 0, complete = 0;
+};
+
+std::optional<ContentRange> ParseContentRange(std::string_view contentRange) {
   std::string_view text = Trimmed(contentRange);
   const std::size_t blank = text.find(' ');
   if (blank == std::string_view::npos || !EqualsIgnoringCase(text.substr(0, blank), "bytes"))
-    return false;
+    return std::nullopt;
   text = Trimmed(text.substr(blank + 1));
-  std::int64_t first = 0, last = 0, complete = 0;
-  if (!ReadNumber(text, '-', first) || !ReadNumber(text, '/', last) ||
-      !ReadNumber(text, '\0', complete))
-    return false;
+  ContentRange range;
+  if (!ReadNumber(text, '-', range.first) || !ReadNumber(text, '/', range.last) ||
+      !ReadNumber(text, '\0', range.complete) || range.last < range.first)
+    return std::nullopt;
+  return range;
+}
+
+}  // namespace
+
+bool ContentRangeContinues(std::string_view contentRange, std::int64_t from, std::int64_t total) {
+  const std::optional<ContentRange> range = ParseContentRange(contentRange);
   // Asked from `from` to the end: exactly that, of a file of the listed size.
-  return first == from && last >= first && last + 1 == complete && (total < 0 || complete == total);
+  return range && range->first == from && range->last + 1 == range->complete &&
+         (total < 0 || range->complete == total);
+}
+
+std::int64_t ContentRangeLength(std::string_view contentRange) {
+  const std::optional<ContentRange> range = ParseContentRange(contentRange);
+  return range ? range->last - range->first + 1 : -1;
 }
 
 RangeVerdict JudgeRangeAnswer(const HttpRequest& request, long status,

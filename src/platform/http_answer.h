@@ -21,6 +21,9 @@ enum class RangeVerdict {
 // of a file of total bytes (total < 0: of any known size).
 bool ContentRangeContinues(std::string_view contentRange, std::int64_t from, std::int64_t total);
 
+// The body length a Content-Range names; -1 for none or one not understood.
+std::int64_t ContentRangeLength(std::string_view contentRange);
+
 // What an answer with this status and Content-Range is, for request.
 RangeVerdict JudgeRangeAnswer(const HttpRequest& request, long status,
                               std::string_view contentRange);

@@ -31,8 +31,8 @@ import sys
 import faultlib as fl
 
 TRACED = ("openat,creat,write,pwrite64,writev,ftruncate,fsync,fdatasync,syncfs,sync,"
-          "rename,renameat,renameat2,unlink,unlinkat,mkdir,mkdirat,rmdir,close,chdir")
-DIR_OPS = {"create", "rename", "unlink", "mkdir", "rmdir"}
+          "rename,renameat,renameat2,link,linkat,unlink,unlinkat,mkdir,mkdirat,rmdir,close,chdir")
+DIR_OPS = {"create", "rename", "link", "unlink", "mkdir", "rmdir"}
 DATA_OPS = {"write", "truncate"}
 
 
@@ -120,8 +120,8 @@ class TraceModel:
                 self._add(Op("flush", "%s(%s)" % (name, args), ino=target))
         elif name in ("syncfs", "sync") and ok:
             self._add(Op("syncall", "%s(%s)" % (name, args)))
-        elif ok and name in ("rename", "renameat", "renameat2", "unlink", "unlinkat", "mkdir",
-                             "mkdirat", "rmdir"):
+        elif ok and name in ("rename", "renameat", "renameat2", "link", "linkat", "unlink",
+                             "unlinkat", "mkdir", "mkdirat", "rmdir"):
             self._entry_call(pid, name, args)
 
     def _open(self, pid, name, args, result):
@@ -159,6 +159,16 @@ class TraceModel:
                 self.entries[dst] = ino
                 self.names[ino] = dst
             self._add(Op("rename", text, paths=(src, dst), ino=ino))
+        elif name.startswith("link") and len(rels) == 2:
+            # A second name for a file: only the new name's directory changes.
+            src, dst = rels
+            ino = self.entries.get(src) if src is not None else None
+            if dst is None or ino is None:
+                return
+            self.entries[dst] = ino
+            op = Op("link", text, paths=(src, dst), ino=ino)
+            op.dirs = {os.path.dirname(dst)}
+            self._add(op)
         elif rels and rels[0] is not None:
             kind = {"unlink": "unlink", "unlinkat": "unlink", "rmdir": "rmdir"}.get(name, "mkdir")
             if kind == "unlink":
@@ -246,6 +256,9 @@ def apply_entry_op(entries, op):
         entry = entries.pop(src, None) or ((op.ino, 0) if op.ino is not None else None)
         if entry is not None:
             entries[dst] = entry
+    elif op.kind == "link":
+        src, dst = op.paths
+        entries[dst] = entries.get(src) or (op.ino, 0)
     elif op.kind == "create":
         entries[op.paths[0]] = (op.ino, 0)
     elif op.kind == "unlink":

@@ -14,26 +14,29 @@ TEST(HttpAnswer, ContentRangeMustContinueExactlyAtTheAskedOffsetToTheListedEnd) 
     const char* header;
     std::int64_t from, total;
     bool continues;
+    std::int64_t length;  // of the body it names
   } cases[] = {
-      {"bytes 100-199/200", 100, 200, true},
-      {"BYTES 100-199/200", 100, 200, true},
-      {"  bytes 100-199/200\r\n", 100, 200, true},
-      {"bytes 100-199/200", 100, -1, true},   // no listed size: any whole total
-      {"bytes 99-199/200", 100, 200, false},  // starts before the asked offset
-      {"bytes 101-199/200", 100, 200, false}, // starts after it
-      {"bytes 0-199/200", 100, 200, false},   // the whole file labelled as a range
-      {"bytes 100-299/300", 100, 200, false}, // another total: another file
-      {"bytes 100-150/200", 100, 200, false}, // stops short of the end
-      {"bytes 100-199/*", 100, 200, false},   // unknown total
-      {"bytes */200", 100, 200, false},
-      {"bytes 100-99/200", 100, 200, false},
-      {"items 100-199/200", 100, 200, false},
-      {"bytes 100-199/200x", 100, 200, false},
-      {"bytes -100-199/200", 100, 200, false},
-      {"", 100, 200, false},
+      {"bytes 100-199/200", 100, 200, true, 100},
+      {"BYTES 100-199/200", 100, 200, true, 100},
+      {"  bytes 100-199/200\r\n", 100, 200, true, 100},
+      {"bytes 100-199/200", 100, -1, true, 100},   // no listed size: any whole total
+      {"bytes 99-199/200", 100, 200, false, 101},  // starts before the asked offset
+      {"bytes 101-199/200", 100, 200, false, 99}, // starts after it
+      {"bytes 0-199/200", 100, 200, false, 200},   // the whole file labelled as a range
+      {"bytes 100-299/300", 100, 200, false, 200}, // another total: another file
+      {"bytes 100-150/200", 100, 200, false, 51}, // stops short of the end
+      {"bytes 100-199/*", 100, 200, false, -1},   // unknown total
+      {"bytes */200", 100, 200, false, -1},
+      {"bytes 100-99/200", 100, 200, false, -1},
+      {"items 100-199/200", 100, 200, false, -1},
+      {"bytes 100-199/200x", 100, 200, false, -1},
+      {"bytes -100-199/200", 100, 200, false, -1},
+      {"", 100, 200, false, -1},
   };
-  for (const Case& c : cases)
+  for (const Case& c : cases) {
     EXPECT_EQ(os::ContentRangeContinues(c.header, c.from, c.total), c.continues) << c.header;
+    EXPECT_EQ(os::ContentRangeLength(c.header), c.length) << c.header;
+  }
 }
 
 TEST(HttpAnswer, OnlyA206ToARangeRequestContinuesAndAWrongOneIsRefused) {

@@ -275,10 +275,12 @@ bool Failed(std::string& failure) {
 }
 
 // Reads the body into the queue. True at its end when the server sent as
-// many bytes as it announced: WinInet reports a dropped connection as a
-// normal end of the body.
+// many bytes as it announced (in Content-Length, or for a part of a file in
+// Content-Range): WinInet reports a dropped connection as a normal end of
+// the body, a chunked one included.
 bool ReadInto(InetFetch& fetch, HINTERNET request, std::string& failure) {
-  const std::int64_t announced = AnnouncedLength(request);
+  std::int64_t announced = AnnouncedLength(request);
+  if (announced < 0) announced = ContentRangeLength(AnswerHeader(request, HTTP_QUERY_CONTENT_RANGE));
   std::int64_t total = 0;
   DWORD burst = 0;
   DWORD paced = kMaxRead;  // what the last read's pace allows in kReadSpan
