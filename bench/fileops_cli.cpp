@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 4 && std::strcmp(argv[1], "copy") == 0)
-    return CopyFileBuffered(argv[2], argv[3], false, kCopyBufferSize, nullptr) ? 0 : 1;
+    return CopyFileBuffered(argv[2], argv[3], false, kCopyBufferSize, nullptr).ok() ? 0 : 1;
   if (argc == 4 && std::strcmp(argv[1], "equal") == 0) return FilesEqual(argv[2], argv[3]) ? 0 : 1;
   std::fprintf(stderr, "usage: fileops_cli checksum FILE | copy SOURCE TARGET | equal A B\n");
   return 2;

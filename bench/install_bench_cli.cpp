@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> names;
   for (const os::DirEntry& entry : os::ListDirectory(WorkDirectory())) names.push_back(entry.name);
   if (!os::ChangeDirectory(argv[2])) return 1;
-  const bool ok = InstallUpdate(names);
+  const bool ok = InstallUpdate(names).ok();
   os::SetClock(nullptr);
   return ok ? 0 : 1;
 }

@@ -233,7 +233,7 @@ int Add(const std::vector<std::string>& args) {
     const std::string target = AddBackslash(siteDir) + s.listedName;
     std::error_code ec;
     const bool same = std::filesystem::equivalent(s.path, target, ec);
-    if (!same && !CopyFileBuffered(s.path, target, true, kCopyBufferSize, nullptr)) {
+    if (!same && !CopyFileBuffered(s.path, target, true, kCopyBufferSize, nullptr).ok()) {
       std::cerr << "tvqpublish: cannot copy " << s.path << " to " << target << "\n";
       return kFailed;
     }

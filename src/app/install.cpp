@@ -17,9 +17,6 @@
 
 namespace {
 
-bool installOk = true;
-std::string installFailure;
-
 constexpr int kMainAppTries = 30;
 constexpr int kMainAppWaitMs = 1000;
 
@@ -36,17 +33,29 @@ void WaitMs(int ms) { os::SleepMs(ms); }
 // W: the work directory with its delimiter.
 std::string WorkDir() { return AddBackslash(WorkDirectory()); }
 
-// A copy or expansion that finally failed: the installation is not OK and
-// the user is told which file; the cause goes to the account and the
-// console, the box keeps its text.
-bool CopyFailed(const std::string& source, const std::string& target, const std::string& cause) {
-  installOk = false;
+// A copy or expansion that finally failed: the user is told which file; the
+// cause goes to the account and the console, the box keeps its text.
+Status CopyFailed(const std::string& source, const std::string& target, const std::string& cause) {
   const std::string text = "cannot copy \"" + source + "\" to \"" + target + "\"";
-  installFailure = cause.empty() ? text : text + ": " + cause;
-  StdText() << installFailure << std::endl;
+  const Status failed = Status::Failed(text, cause);
+  StdText() << failed.message() << std::endl;
   ErrorBox(text);
-  return false;
+  return failed;
 }
+
+// The first failure of an installation. The steps after it still run, so
+// that what can be put in place is; the run then reports the first cause.
+class FirstFailure {
+ public:
+  void Note(const Status& status) {
+    if (status_.ok() && !status.ok()) status_ = status;
+  }
+  bool ok() const { return status_.ok(); }
+  const Status& status() const { return status_; }
+
+ private:
+  Status status_;
+};
 
 // A directory or a symbolic link where a file is expected is never copied
 // (mend: a link in the work directory would be followed and a directory
@@ -63,18 +72,21 @@ bool InUse(const std::string& path) {
 }
 
 // CopyWithRetries, with replaceInUse passed on to the copy.
-bool CopyWithRetriesOver(const std::string& source, const std::string& target, bool skipIfMissing,
-                         bool replaceInUse) {
+Status CopyWithRetriesOver(const std::string& source, const std::string& target,
+                           bool skipIfMissing, bool replaceInUse) {
   WaitMs(200);
   const std::string to = target.empty() ? FileNameOf(source) : target;
   if (IsDirectoryOrLink(source)) return CopyFailed(source, to, "not an ordinary file");
   if (skipIfMissing && !FileExists(source)) {
     WaitMs(500);
-    if (!FileExists(source)) return true;
+    if (!FileExists(source)) return Status();
   }
+  Status copied;
   const auto attempt = [&] {
-    return CopyFileRetry(source, to, false, kCopyBufferSize, nullptr, replaceInUse) &&
-           FilesEqual(source, to);
+    copied = CopyFileRetry(source, to, false, kCopyBufferSize, nullptr, replaceInUse);
+    if (copied.ok() && !FilesEqual(source, to))
+      copied = Status::Error("the copy differs from its source");
+    return copied.ok();
   };
   bool ok = attempt();
   if (!ok) {
@@ -86,7 +98,7 @@ bool CopyWithRetriesOver(const std::string& source, const std::string& target, b
     WaitMs(9500);
     ok = attempt();
   }
-  return ok || CopyFailed(source, to, CopyFailureText());
+  return ok ? Status() : CopyFailed(source, to, copied.message());
 }
 
 bool Contains(const std::vector<std::string>& names, const std::string& name) {
@@ -138,57 +150,54 @@ std::vector<std::string> BulkCopyNames(const std::vector<std::string>& verified)
 // that cannot be copied is tried once more; one that still fails fails the
 // installation (the others are still put in place, and the next run
 // installs the update again).
-bool CopyBulk(const std::string& w, const std::vector<std::string>& names) {
+void CopyBulk(const std::string& w, const std::vector<std::string>& names, FirstFailure& failure) {
   CopyBatch batch;
   for (const std::string& name : names) {
     if (IsDirectoryOrLink(w + name)) {
-      CopyFailed(w + name, name, "not an ordinary file");
-    } else if (!batch.Add(w + name, name)) {
+      failure.Note(CopyFailed(w + name, name, "not an ordinary file"));
+    } else if (!batch.Add(w + name, name).ok()) {
       WaitMs(500);
-      if (!batch.Add(w + name, name)) CopyFailed(w + name, name, CopyFailureText());
+      const Status added = batch.Add(w + name, name);
+      if (!added.ok()) failure.Note(CopyFailed(w + name, name, added.message()));
     }
   }
   const Status committed = batch.Commit();
-  if (!committed.ok()) {
-    installOk = false;
-    installFailure = committed.message();
-    StdText() << installFailure << std::endl;
-  }
-  return installOk;
+  if (!committed.ok()) StdText() << committed.message() << std::endl;
+  failure.Note(committed);
 }
 
 // The helper programs; the wait program runs while more updates are pending.
-void InstallHelpers(const std::string& w) {
-  InstallHelper(w + "tvqwait.exe");
+void InstallHelpers(const std::string& w, FirstFailure& failure) {
+  failure.Note(InstallHelper(w + "tvqwait.exe"));
   if (MorePending()) {
     // A new wait program is put in place before it starts: once running it
     // cannot be replaced, and the bulk copy would fail on it at every run.
-    if (FileExists(w + "tvquwait.exe")) InstallHelper(w + "tvquwait.exe");
+    if (FileExists(w + "tvquwait.exe")) failure.Note(InstallHelper(w + "tvquwait.exe"));
     RunProgram("tvquwait.exe");
   }
-  InstallHelper(w + "tvqlzcp.exe");
-  InstallHelper(w + "zezavo3.exe");
+  failure.Note(InstallHelper(w + "tvqlzcp.exe"));
+  failure.Note(InstallHelper(w + "zezavo3.exe"));
 }
 
 // The updater's own new versions: set aside while the running program's
 // file is an ".exe"; the running program's own file under a name without
 // ".exe" is renamed over, which a running program allows.
-void InstallUpdaterFiles(const std::string& w) {
+void InstallUpdaterFiles(const std::string& w, FirstFailure& failure) {
   const std::string lower = LowerProgramName();
-  CopyWithRetries(w + lower + ".exe", lower + ".exe" + kNewVersionSuffix, true);
+  failure.Note(CopyWithRetries(w + lower + ".exe", lower + ".exe" + kNewVersionSuffix, true));
   DeleteFileChecked(w + lower + ".exe");
   const std::string own = FileNameOf(os::ExecutablePath());
   if (UpStr(own) != UpStr(lower + ".exe") && FileExists(w + own)) {
-    CopyWithRetriesOver(w + own, own, false, true);
+    failure.Note(CopyWithRetriesOver(w + own, own, false, true));
     DeleteFileChecked(w + own);
   }
 }
 
 // The main application is replaced only once it has been closed; its new
 // file is renamed over the old one, so it is never missing.
-bool InstallMainApplication(const std::string& w) {
+Status InstallMainApplication(const std::string& w) {
   const std::string mainExe = MainAppExeName();
-  if (!FileExists(w + mainExe)) return true;
+  if (!FileExists(w + mainExe)) return Status();
   for (int i = 1; i <= kMainAppTries; ++i) {
     // A missing main application is looked for from the third try on.
     if (!InUse(mainExe) && (FileExists(mainExe) || i >= 3)) break;
@@ -197,66 +206,59 @@ bool InstallMainApplication(const std::string& w) {
   }
   if (InUse(mainExe)) {
     // Why it cannot be opened for writing ("Text file busy").
-    installFailure = Status::Failed(mainExe + " is in use", os::LastErrorText()).message();
+    const Status inUse = Status::Failed(mainExe + " is in use", os::LastErrorText());
     ErrorBox("Sorry, \"" + mainExe + "\" cannot be replaced. Update will abort.");
-    return false;
+    return inUse;
   }
-  CopyWithRetries(w + mainExe, "", false);
+  const Status copied = CopyWithRetries(w + mainExe, "", false);
   DeleteFileChecked(w + mainExe);
-  return true;
+  return copied;
 }
 
-// The installation in its order; false when it failed. Nothing of it is
-// durable before the application directory is flushed at the end.
-bool InstallSteps(const std::string& w, const std::vector<std::string>& verified) {
+// The installation in its order; the first failure, if any. Nothing of it
+// is durable before the application directory is flushed at the end.
+Status InstallSteps(const std::string& w, const std::vector<std::string>& verified) {
   ShowStatus(LangText("G:das Update wird installiert;F:installation en cours;*:installing") + "...");
   ShowInstallProgress(0);
-  InstallHelpers(w);
+  FirstFailure failure;
+  InstallHelpers(w, failure);
   ShowInstallProgress(5);
 
   // Compressed executables are expanded in the work directory.
   for (const auto& [packed, expanded] : PackedPrograms()) {
-    ExpandWithCheck(w + packed, w + expanded, true);
+    failure.Note(ExpandWithCheck(w + packed, w + expanded, true));
     DeleteFileChecked(w + packed);
   }
   ShowInstallProgress(25);
-  InstallUpdaterFiles(w);
+  InstallUpdaterFiles(w, failure);
   ShowInstallProgress(30);
-  if (!InstallMainApplication(w)) return false;
+  const Status mainApp = InstallMainApplication(w);
+  if (!mainApp.ok()) return mainApp;
 
   // The main application's settings file is set aside for it to take up.
-  CopyWithRetries(w + kMainAppIni, std::string(kMainAppIni) + kNewVersionSuffix, true);
+  failure.Note(CopyWithRetries(w + kMainAppIni, std::string(kMainAppIni) + kNewVersionSuffix, true));
   DeleteFileChecked(w + kMainAppIni);
   ShowInstallProgress(60);
 
   const bool more = MorePending();
-  CopyBulk(w, BulkCopyNames(verified));
+  CopyBulk(w, BulkCopyNames(verified), failure);
   ShowInstallProgress(90);
   // One flush of the directory makes every rename of the installation durable.
-  if (installOk && !os::SyncDirectory(os::CurrentDirectory())) {
-    installOk = false;
-    installFailure = Status::Failed("cannot flush the application directory",
-                                    os::LastErrorText()).message();
-  }
-  if (more && installOk) RunProgram(RestartCommandLine());
+  if (failure.ok() && !os::SyncDirectory(os::CurrentDirectory()))
+    failure.Note(Status::Failed("cannot flush the application directory", os::LastErrorText()));
+  if (more && failure.ok()) RunProgram(RestartCommandLine());
   ShowInstallProgress(93);
-  if (!installOk) ShowStatus(LangText("G:FEHLER!;F:ERREUR;*:ERROR!"));
-  return installOk;
+  if (!failure.ok()) ShowStatus(LangText("G:FEHLER!;F:ERREUR;*:ERROR!"));
+  return failure.status();
 }
 
 }  // namespace
 
-bool InstallOk() { return installOk; }
-const std::string& InstallFailureText() { return installFailure; }
-void ResetInstallOkForTests() { installOk = true; }
-
-bool InstallOrRunMethod(RunContext& context) {
+Status InstallOrRunMethod(RunContext& context) {
   const std::string methodPath = WorkDir() + context.methodFile;
   if (context.methodFile.empty() || !FileExists(methodPath))
     return InstallUpdate(context.verifiedFiles);
 
-  installOk = true;
-  installFailure.clear();
   const std::string more = MorePending() ? " +" : "";
   std::string commandLine = CommandLineWord(methodPath) + more;
   if (FileExists(kExecName)) {
@@ -266,45 +268,40 @@ bool InstallOrRunMethod(RunContext& context) {
     commandLine = kExecCopyCommand + commandLine;
   }
   // An installation program that does not start has installed nothing.
-  if (!RunProgram(commandLine)) {
-    installOk = false;
-    installFailure = Status::Failed("the update's installation program \"" +
-                                        context.methodFile + "\" could not be started",
-                                    os::LastErrorText()).message();
-    return false;
-  }
+  if (!RunProgram(commandLine))
+    return Status::Failed("the update's installation program \"" + context.methodFile +
+                              "\" could not be started",
+                          os::LastErrorText());
   context.methodStarted = true;
   ShowInstallProgress(100);
-  return true;
+  return Status();
 }
 
-bool InstallUpdate(const std::vector<std::string>& verifiedFiles) {
-  installOk = true;
-  installFailure.clear();
-  bool result = false;
+Status InstallUpdate(const std::vector<std::string>& verifiedFiles) {
+  Status result;
   try {
     result = InstallSteps(WorkDir(), verifiedFiles);
   } catch (...) {
-    result = false;
+    result = Status::Error("the installation stopped on an unexpected error");
     ShowStatus(LangText("G:FEHLER!;F:ERREUR!;*:ERROR!"));
   }
-  if (result) ShowInstallProgress(100);
+  if (result.ok()) ShowInstallProgress(100);
   return result;
 }
 
-bool CopyWithRetries(const std::string& source, const std::string& target, bool skipIfMissing) {
+Status CopyWithRetries(const std::string& source, const std::string& target, bool skipIfMissing) {
   return CopyWithRetriesOver(source, target, skipIfMissing, false);
 }
 
-bool InstallHelper(const std::string& source) { return CopyWithRetries(source, {}, true); }
+Status InstallHelper(const std::string& source) { return CopyWithRetries(source, {}, true); }
 
 bool LzExpand(const std::string& source, const std::string& target) {
   return os::LzExpandFile(source, target);
 }
 
-bool ExpandWithCheck(const std::string& source, const std::string& target, bool skipIfMissing) {
-  if (skipIfMissing && !FileExists(source)) return true;
-  if (LzExpand(source, target)) return true;
+Status ExpandWithCheck(const std::string& source, const std::string& target, bool skipIfMissing) {
+  if (skipIfMissing && !FileExists(source)) return Status();
+  if (LzExpand(source, target)) return Status();
   const std::string cause = os::LastErrorText();
   return CopyFailed(source, target,
                     cause.empty() ? "not a whole compressed file" : "cannot expand it: " + cause);

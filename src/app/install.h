@@ -8,49 +8,42 @@
 #include <vector>
 
 #include "app/run_context.h"
+#include "support/status.h"
 
 // The phase called by the run: starts the update's own installation program
 // when one arrived (context.methodFile in the work directory, then
 // context.methodStarted is set), else runs InstallUpdate on the files
-// verified in this run. False when the installation failed or the program
-// could not be started.
-bool InstallOrRunMethod(RunContext& context);
+// verified in this run. The cause when the installation failed or the
+// program could not be started.
+Status InstallOrRunMethod(RunContext& context);
 
 // The built-in installation of the files verified in this run (names in the
-// work directory); nothing else there is installed. False when any copy or
-// expansion finally failed or when tvq.exe stayed in use. Every file of the
+// work directory); nothing else there is installed. Fails, with the first
+// cause, when any copy or expansion finally failed or tvq.exe stayed in use. Every file of the
 // application directory, tvq.exe included, is replaced by renaming its new
 // version over it, so it holds the old or the new file, whole, whatever
 // happens; the files of the bulk copy are all flushed before the first of
 // them is renamed, and the directory is flushed once at the end, so that on
 // success every file is in place and durable. The running program's own
 // file, where its name has no ".exe", is renamed over too.
-bool InstallUpdate(const std::vector<std::string>& verifiedFiles);
-
-// installOk of the current (or last) installation: true at its start, false
-// once a copy or expansion has finally failed.
-bool InstallOk();
-// Why the last installation failed ("cannot copy ... : No space left on
-// device"); empty when nothing failed.
-const std::string& InstallFailureText();
-void ResetInstallOkForTests();
+Status InstallUpdate(const std::vector<std::string>& verifiedFiles);
 
 // Copies source to target (empty: the source's file name in the current
 // directory) and compares the copy, in up to 3 attempts 5500 and 9500 ms
 // apart. A missing source with skipIfMissing counts as done. Finally failed:
-// installOk false and the "cannot copy" error box. Only an ordinary file is
-// copied: a directory or a symbolic link is a failed copy.
-bool CopyWithRetries(const std::string& source, const std::string& target, bool skipIfMissing);
+// the "cannot copy" error box, and the cause ("cannot copy ...: No space
+// left on device"). Only an ordinary file is copied: a directory or a
+// symbolic link is a failed copy.
+Status CopyWithRetries(const std::string& source, const std::string& target, bool skipIfMissing);
 // CopyWithRetries of source into the current directory, skipIfMissing set.
-bool InstallHelper(const std::string& source);
+Status InstallHelper(const std::string& source);
 
 // Expands an LZ-compressed (.ex_) file; a file that is not compressed is
 // copied unchanged. False leaves no target behind.
 bool LzExpand(const std::string& source, const std::string& target);
-// LzExpand without retries; a failure sets installOk false, names the
-// system's cause, and shows the "cannot copy" error box. A missing source
-// with skipIfMissing counts as done.
-bool ExpandWithCheck(const std::string& source, const std::string& target, bool skipIfMissing);
+// LzExpand without retries; a failure names the system's cause and shows the
+// "cannot copy" error box. A missing source with skipIfMissing counts as done.
+Status ExpandWithCheck(const std::string& source, const std::string& target, bool skipIfMissing);
 
 // Starts a command line without waiting; true when the program started.
 bool RunProgram(const std::string& commandLine);

@@ -358,8 +358,9 @@ bool InstallSelectedUpdate(RunContext& context) {
     ReportFailure(StatusDownloadFailed(), "download failed", DownloadFailureText());
     return false;
   }
-  if (!InstallOrRunMethod(context)) {
-    ReportFailure(StatusInstallFailed(), "installation failed", InstallFailureText());
+  const Status installed = InstallOrRunMethod(context);
+  if (!installed.ok()) {
+    ReportFailure(StatusInstallFailed(), "installation failed", installed.message());
     return false;
   }
   if (CancelRequested()) return true;

@@ -172,7 +172,7 @@ std::string LocalListToRead(const std::string& siteListPath) {
   std::int64_t blocks = 0;
   const auto pastTheCap = [&] { return ++blocks > kMaxBlocks; };
   if (!os::StatTarget(siteListPath).isRegular ||
-      !CopyFileBuffered(siteListPath, copy, false, kCopyBufferSize, pastTheCap))
+      !CopyFileBuffered(siteListPath, copy, false, kCopyBufferSize, pastTheCap).ok())
     DeleteFileChecked(copy);
   return copy;
 }

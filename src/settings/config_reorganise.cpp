@@ -217,15 +217,15 @@ bool SafePath(const std::string& newVersionFile, const std::string& version) {
   const std::string newCopy = dir + "iniFileUpd-new.ini";
   const std::string curCopy = dir + "iniFileUpd-cur.ini";
   const std::string s = CfgFileName();
-  if (!(CopyFileRetry(newVersionFile, newCopy) && FilesEqual(newVersionFile, newCopy) &&
-        CopyFileRetry(s, curCopy) && FilesEqual(s, curCopy)))
+  if (!(CopyFileRetry(newVersionFile, newCopy).ok() && FilesEqual(newVersionFile, newCopy) &&
+        CopyFileRetry(s, curCopy).ok() && FilesEqual(s, curCopy)))
     return false;
   bool done;
   {
     OverrideScope scope(curCopy);
     done = UpdateFromNewVersion(newCopy, &version);
   }
-  if (done) done = CopyFileRetry(curCopy, SettingsTarget(s)) && FilesEqual(curCopy, s);
+  if (done) done = CopyFileRetry(curCopy, SettingsTarget(s)).ok() && FilesEqual(curCopy, s);
   DeleteFileChecked(newCopy);
   DeleteFileChecked(curCopy);
   return done;

@@ -115,19 +115,8 @@ class TempBeside {
   std::optional<os::File> file_;
 };
 
-std::string copyFailure;
-
-// Records why a copy failed (with the system's text) and reports failure.
-bool CopyFails(const std::string& what) {
-  const std::string why = os::LastErrorText();
-  copyFailure = why.empty() ? what : what + ": " + why;
-  return false;
-}
-
-std::optional<std::string> NoCopy(const std::string& what) {
-  CopyFails(what);
-  return std::nullopt;
-}
+// Why a copy failed, with the system's text.
+Status CopyFailure(const std::string& what) { return Status::Failed(what, os::LastErrorText()); }
 
 struct CopySettings {
   bool keepDate;
@@ -292,8 +281,8 @@ bool FilesEqual(const std::string& a, const std::string& b) {
   }
 }
 
-bool CopyFileBuffered(const std::string& source, const std::string& target, bool keepDate,
-                      std::size_t bufferSize, const CopyAbortCallback& abortCallback) {
+Status CopyFileBuffered(const std::string& source, const std::string& target, bool keepDate,
+                        std::size_t bufferSize, const CopyAbortCallback& abortCallback) {
   return CopyFileOver(source, target, keepDate, bufferSize, abortCallback, false);
 }
 
@@ -301,35 +290,35 @@ namespace {
 
 // Copies source into a new file beside target, with the permission bits the
 // target will need (and the source's date with keepDate), flushed to the
-// disk with flush. The new file's path; nullopt, with the cause recorded
-// and nothing left behind, when the copy failed.
-std::optional<std::string> CopyBeside(const std::string& source, const std::string& target,
-                                      const CopySettings& how) {
+// disk with flush. Sets copy to the new file's path; on failure the cause,
+// with nothing left behind.
+Status CopyBeside(const std::string& source, const std::string& target, const CopySettings& how,
+                  std::string& copy) {
   // Only an ordinary file is copied, also when a link leads to it (a
   // settings file is often one); a directory is not.
   const os::FileInfo from = os::StatTarget(source);
-  if (!from.exists || !from.isRegular) return NoCopy("cannot read " + source);
+  if (!from.exists || !from.isRegular) return CopyFailure("cannot read " + source);
 
   std::size_t bufferSize = how.bufferSize;
   std::unique_ptr<char[]> buffer;
   for (; bufferSize > 1 && !(buffer = Allocate(bufferSize)); bufferSize /= 2) {
   }
-  if (!buffer) return NoCopy("out of memory");
+  if (!buffer) return CopyFailure("out of memory");
 
   auto in = os::File::Open(source, os::OpenFor::Read);
-  if (!in) return NoCopy("cannot read " + source);
+  if (!in) return CopyFailure("cannot read " + source);
 
   // An existing target in use is not replaced (as on Windows); its
   // permission bits carry over. A link at the target is replaced, never
   // written through.
   const os::FileInfo to = os::StatPath(target);
-  if (to.isDirectory) return NoCopy(target + " is a directory");
+  if (to.isDirectory) return CopyFailure(target + " is a directory");
   const bool keepBits = to.exists && to.isRegular;
   if (keepBits && !how.replaceInUse && !os::CanOpen(target, true))
-    return NoCopy(target + " is in use");
+    return CopyFailure(target + " is in use");
 
   std::int64_t n = ReadFull(*in, buffer.get(), bufferSize);
-  if (n < 0) return NoCopy("cannot read " + source);
+  if (n < 0) return CopyFailure("cannot read " + source);
   const std::uint32_t permissions =
       keepBits ? to.permissions : os::NewFilePermissions(buffer.get(), static_cast<std::size_t>(n));
 
@@ -337,11 +326,11 @@ std::optional<std::string> CopyBeside(const std::string& source, const std::stri
   // when complete, so a failed copy never leaves a truncated target.
   TempBeside temp(target);
   os::File* out = temp.file();
-  if (!out) return NoCopy("cannot create a file beside " + target);
+  if (!out) return CopyFailure("cannot create a file beside " + target);
   if (!out->Write(buffer.get(), static_cast<std::size_t>(n)))
-    return NoCopy("cannot write beside " + target);
+    return CopyFailure("cannot write beside " + target);
   const auto& abort = how.abortCallback;
-  if (abort && abort()) return NoCopy("the copy was stopped");
+  if (abort && abort()) return CopyFailure("the copy was stopped");
   // The rest block by block, inside the kernel where it can; the disk
   // starts writing behind the copy, so the final flush waits less.
   std::int64_t written = n;
@@ -350,42 +339,44 @@ std::optional<std::string> CopyBeside(const std::string& source, const std::stri
   // before the end, so only 0 ends the copy.
   for (bool more = n == static_cast<std::int64_t>(bufferSize); more;) {
     n = out->CopyFrom(*in, buffer.get(), bufferSize);
-    if (n < 0) return NoCopy("cannot write beside " + target);
+    if (n < 0) return CopyFailure("cannot write beside " + target);
     if (n == 0) break;
     written += n;
     if (how.flush && written - flushedTo >= kWriteBehind) {
       out->BeginSync(flushedTo, written - flushedTo);
       flushedTo = written;
     }
-    if (abort && abort()) return NoCopy("the copy was stopped");
+    if (abort && abort()) return CopyFailure("the copy was stopped");
   }
   if (!(how.flush ? temp.Finish() : temp.Close()) || !os::SetPermissions(temp.path(), permissions))
-    return NoCopy("cannot write beside " + target);
+    return CopyFailure("cannot write beside " + target);
   if (how.keepDate && !os::SetModifiedSeconds(temp.path(), from.modifiedSeconds))
-    return NoCopy("cannot date " + target);
-  return temp.Release();
+    return CopyFailure("cannot date " + target);
+  copy = temp.Release();
+  return Status();
 }
 
 // Renames a finished copy over its target; a copy that cannot take its
 // place is removed.
-bool PutInPlace(const std::string& copy, const std::string& target) {
-  if (os::RenameReplace(copy, target)) return true;
-  CopyFails("cannot replace " + target);
+Status PutInPlace(const std::string& copy, const std::string& target) {
+  if (os::RenameReplace(copy, target)) return Status();
+  const Status failed = CopyFailure("cannot replace " + target);
   os::RemoveFile(copy);
-  return false;
+  return failed;
 }
 
 }  // namespace
 
-bool CopyFileOver(const std::string& source, const std::string& target, bool keepDate,
-                  std::size_t bufferSize, const CopyAbortCallback& abortCallback,
-                  bool replaceInUse) {
+Status CopyFileOver(const std::string& source, const std::string& target, bool keepDate,
+                    std::size_t bufferSize, const CopyAbortCallback& abortCallback,
+                    bool replaceInUse) {
   try {
     const CopySettings how{keepDate, bufferSize, abortCallback, replaceInUse, true};
-    const std::optional<std::string> copy = CopyBeside(source, target, how);
-    return copy && PutInPlace(*copy, target);
+    std::string copy;
+    const Status copied = CopyBeside(source, target, how, copy);
+    return copied.ok() ? PutInPlace(copy, target) : copied;
   } catch (...) {
-    return CopyFails("the copy failed");
+    return Status::Error("the copy of " + source + " failed");
   }
 }
 
@@ -393,14 +384,15 @@ CopyBatch::~CopyBatch() {
   for (const auto& [copy, target] : staged_) os::RemoveFile(copy);
 }
 
-bool CopyBatch::Add(const std::string& source, const std::string& target) {
+Status CopyBatch::Add(const std::string& source, const std::string& target) {
   try {
     const CopySettings how{false, kCopyBufferSize, nullptr, false, false};
-    std::optional<std::string> copy = CopyBeside(source, target, how);
-    if (copy) staged_.emplace_back(std::move(*copy), target);
-    return copy.has_value();
+    std::string copy;
+    const Status copied = CopyBeside(source, target, how, copy);
+    if (copied.ok()) staged_.emplace_back(std::move(copy), target);
+    return copied;
   } catch (...) {
-    return CopyFails("the copy failed");
+    return Status::Error("the copy of " + source + " failed");
   }
 }
 
@@ -417,15 +409,11 @@ Status CopyBatch::Commit() {
   for (const auto& [copy, target] : staged) {
     if (!status.ok()) {
       os::RemoveFile(copy);
-    } else if (!PutInPlace(copy, target)) {
-      status = Status::Error(copyFailure);
+    } else {
+      status = PutInPlace(copy, target);
     }
   }
   return status;
-}
-
-const std::string& CopyFailureText() {
-  return copyFailure;
 }
 
 bool IsCopyLeftover(std::string_view name) {
@@ -452,18 +440,18 @@ int RemoveCopyLeftovers(const std::string& dir) {
   return removed;
 }
 
-bool CopyFileRetry(const std::string& source, const std::string& target, bool keepDate,
-                   std::size_t bufferSize, const CopyAbortCallback& abortCallback,
-                   bool replaceInUse) {
-  if (CopyFileOver(source, target, keepDate, bufferSize, abortCallback, replaceInUse)) return true;
-  if (abortCallback && abortCallback()) return false;
+Status CopyFileRetry(const std::string& source, const std::string& target, bool keepDate,
+                     std::size_t bufferSize, const CopyAbortCallback& abortCallback,
+                     bool replaceInUse) {
+  const Status first = CopyFileOver(source, target, keepDate, bufferSize, abortCallback, replaceInUse);
+  if (first.ok() || (abortCallback && abortCallback())) return first;
   os::SleepMs(kRetryPauseMs);
   return CopyFileOver(source, target, keepDate, bufferSize, abortCallback, replaceInUse);
 }
 
 bool CopyFileVerified(const std::string& source, const std::string& target, bool keepDate) {
   auto attempt = [&] {
-    return CopyFileRetry(source, target, keepDate, kCopyBufferSize, nullptr) &&
+    return CopyFileRetry(source, target, keepDate, kCopyBufferSize, nullptr).ok() &&
            FilesEqual(source, target);
   };
   if (attempt()) return true;
@@ -482,7 +470,7 @@ bool CopyFiles(const std::string& sourceMask, const std::string& targetDir,
     if (!namePattern.empty())
       targetName = HasExt(namePattern) || !HasExt(name) ? namePattern : namePattern + "." + ExtOf(name);
     if (!CopyFileRetry(sourceDir + name, JoinPath(targetDir, targetName), keepDate,
-                       kCopyBufferSize, abortCallback))
+                       kCopyBufferSize, abortCallback).ok())
       result = false;
     if (abortCallback && abortCallback()) return false;
   }

@@ -53,14 +53,16 @@ bool FilesEqual(const std::string& a, const std::string& b);
 
 using CopyAbortCallback = std::function<bool()>;  // true: abort the copy
 inline constexpr std::size_t kCopyBufferSize = 524288;
-bool CopyFileBuffered(const std::string& source, const std::string& target, bool keepDate,
-                      std::size_t bufferSize, const CopyAbortCallback& abortCallback);
+// Copies source over target; the cause with the system's text when it fails
+// ("cannot write beside /app/tvq.exe: No space left on device").
+Status CopyFileBuffered(const std::string& source, const std::string& target, bool keepDate,
+                        std::size_t bufferSize, const CopyAbortCallback& abortCallback);
 // CopyFileBuffered that may also replace a target in use: with replaceInUse
 // a running program's file is renamed over, never written (Linux allows this;
 // where the system refuses, the copy fails and the target stays).
-bool CopyFileOver(const std::string& source, const std::string& target, bool keepDate,
-                  std::size_t bufferSize, const CopyAbortCallback& abortCallback,
-                  bool replaceInUse);
+Status CopyFileOver(const std::string& source, const std::string& target, bool keepDate,
+                    std::size_t bufferSize, const CopyAbortCallback& abortCallback,
+                    bool replaceInUse);
 // Copies made durable and put in place together: each Add copies a file
 // beside its target; Commit flushes every copy at once, then renames each
 // over its target. The targets' directory entries are the caller's to make
@@ -72,8 +74,8 @@ class CopyBatch {
   CopyBatch& operator=(const CopyBatch&) = delete;
   ~CopyBatch();
   // Copies source beside target (an existing target in use fails, as in
-  // CopyFileBuffered); false with the cause in CopyFailureText().
-  bool Add(const std::string& source, const std::string& target);
+  // CopyFileBuffered).
+  Status Add(const std::string& source, const std::string& target);
   // OK when every copy took its target's place; else the first cause (the
   // targets not reached yet keep their old content).
   Status Commit();
@@ -82,18 +84,15 @@ class CopyBatch {
   std::vector<std::pair<std::string, std::string>> staged_;  // copy, target
 };
 
-// Why the most recent failed copy failed, with the system's text ("cannot
-// write beside /app/tvq.exe: No space left on device"); a success leaves it.
-const std::string& CopyFailureText();
 // Whether a name is that of a copy's temporary file (".NAME.tvqDIGITS.tmp").
 bool IsCopyLeftover(std::string_view name);
 // Removes the copy leftovers (and nothing else) that an interrupted copy left
 // in dir; returns how many.
 int RemoveCopyLeftovers(const std::string& dir);
 // CopyFileOver, tried a second time 50 ms later when it fails.
-bool CopyFileRetry(const std::string& source, const std::string& target, bool keepDate = false,
-                   std::size_t bufferSize = kCopyBufferSize,
-                   const CopyAbortCallback& abortCallback = nullptr, bool replaceInUse = false);
+Status CopyFileRetry(const std::string& source, const std::string& target, bool keepDate = false,
+                     std::size_t bufferSize = kCopyBufferSize,
+                     const CopyAbortCallback& abortCallback = nullptr, bool replaceInUse = false);
 bool CopyFileVerified(const std::string& source, const std::string& target, bool keepDate = false);
 bool CopyFiles(const std::string& sourceMask, const std::string& targetDir,
                const std::string& namePattern = {}, const CopyAbortCallback& abortCallback = nullptr,

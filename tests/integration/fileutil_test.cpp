@@ -253,14 +253,14 @@ TEST(FileUtil, CopyFileBufferedCopiesEveryByteWithAnyBuffer) {
   WriteFile(dir / "src", content);
   for (std::size_t buffer : {std::size_t{2}, std::size_t{7}, std::size_t{4096}, kCopyBufferSize,
                              std::size_t{100000}}) {
-    EXPECT_TRUE(CopyFileBuffered(dir / "src", dir / "dst", false, buffer, nullptr)) << buffer;
+    EXPECT_TRUE(CopyFileBuffered(dir / "src", dir / "dst", false, buffer, nullptr).ok()) << buffer;
     EXPECT_EQ(ReadFile(dir / "dst"), content) << buffer;
   }
   WriteFile(dir / "empty", "");
-  EXPECT_TRUE(CopyFileBuffered(dir / "empty", dir / "dst", false, kCopyBufferSize, nullptr));
+  EXPECT_TRUE(CopyFileBuffered(dir / "empty", dir / "dst", false, kCopyBufferSize, nullptr).ok());
   EXPECT_EQ(ReadFile(dir / "dst"), "");
-  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "dst2", false, 1, nullptr));
-  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "dst2", false, 0, nullptr));
+  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "dst2", false, 1, nullptr).ok());
+  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "dst2", false, 0, nullptr).ok());
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"dst", "empty", "src"}));
 }
 
@@ -268,9 +268,9 @@ TEST(FileUtil, CopyFileBufferedKeepsTheDateWhenAsked) {
   ScratchDir dir;
   WriteFile(dir / "src", "x");
   ASSERT_TRUE(SetFileDateChecked(dir / "src", 1000000000));
-  EXPECT_TRUE(CopyFileBuffered(dir / "src", dir / "kept", true, kCopyBufferSize, nullptr));
+  EXPECT_TRUE(CopyFileBuffered(dir / "src", dir / "kept", true, kCopyBufferSize, nullptr).ok());
   EXPECT_EQ(FileDate(dir / "kept"), 1000000000);
-  EXPECT_TRUE(CopyFileBuffered(dir / "src", dir / "now", false, kCopyBufferSize, nullptr));
+  EXPECT_TRUE(CopyFileBuffered(dir / "src", dir / "now", false, kCopyBufferSize, nullptr).ok());
   EXPECT_GE(FileDate(dir / "now"), os::WallTimeSeconds() - 5);
 }
 
@@ -284,10 +284,10 @@ TEST(FileUtil, CopyFileBufferedSetsPermissionsFromTargetOrContent) {
   ::chmod((dir / "existing").c_str(), 0600);
   ::chmod((dir / "data").c_str(), 0777);
 
-  EXPECT_TRUE(CopyFileBuffered(dir / "script", dir / "new_script", false, kCopyBufferSize, nullptr));
-  EXPECT_TRUE(CopyFileBuffered(dir / "elf", dir / "new_elf", false, kCopyBufferSize, nullptr));
-  EXPECT_TRUE(CopyFileBuffered(dir / "data", dir / "new_data", false, kCopyBufferSize, nullptr));
-  EXPECT_TRUE(CopyFileBuffered(dir / "script", dir / "existing", false, kCopyBufferSize, nullptr));
+  EXPECT_TRUE(CopyFileBuffered(dir / "script", dir / "new_script", false, kCopyBufferSize, nullptr).ok());
+  EXPECT_TRUE(CopyFileBuffered(dir / "elf", dir / "new_elf", false, kCopyBufferSize, nullptr).ok());
+  EXPECT_TRUE(CopyFileBuffered(dir / "data", dir / "new_data", false, kCopyBufferSize, nullptr).ok());
+  EXPECT_TRUE(CopyFileBuffered(dir / "script", dir / "existing", false, kCopyBufferSize, nullptr).ok());
   EXPECT_EQ(Mode(dir / "new_script"), 0755u);
   EXPECT_EQ(Mode(dir / "new_elf"), 0755u);
   EXPECT_EQ(Mode(dir / "new_data"), 0644u);
@@ -295,7 +295,7 @@ TEST(FileUtil, CopyFileBufferedSetsPermissionsFromTargetOrContent) {
   EXPECT_EQ(ReadFile(dir / "existing"), "#!/bin/sh\necho hi\n");
   // Only the permission bits carry over, never set-user-ID on new content.
   ::chmod((dir / "existing").c_str(), 04755);
-  EXPECT_TRUE(CopyFileBuffered(dir / "data", dir / "existing", false, kCopyBufferSize, nullptr));
+  EXPECT_TRUE(CopyFileBuffered(dir / "data", dir / "existing", false, kCopyBufferSize, nullptr).ok());
   EXPECT_EQ(Mode(dir / "existing"), 0755u);
 }
 
@@ -305,15 +305,15 @@ TEST(FileUtil, CopyFileBufferedRefusesDirectoriesAndMissingSourcesButFollowsALin
   fs::create_symlink(dir / "src", dir / "link");
   fs::create_symlink(dir / "sub", dir / "dirlink");
   fs::create_directory(dir / "sub");
-  EXPECT_TRUE(CopyFileBuffered(dir / "link", dir / "t1", false, kCopyBufferSize, nullptr));
+  EXPECT_TRUE(CopyFileBuffered(dir / "link", dir / "t1", false, kCopyBufferSize, nullptr).ok());
   EXPECT_EQ(ReadFile(dir / "t1"), "x");
   EXPECT_FALSE(fs::is_symlink(dir / "t1"));
   fs::remove(dir / "t1");
-  EXPECT_FALSE(CopyFileBuffered(dir / "dirlink", dir / "t1", false, kCopyBufferSize, nullptr));
-  EXPECT_FALSE(CopyFileBuffered(dir / "sub", dir / "t2", false, kCopyBufferSize, nullptr));
-  EXPECT_FALSE(CopyFileBuffered(dir / "missing", dir / "t3", false, kCopyBufferSize, nullptr));
-  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "sub", false, kCopyBufferSize, nullptr));
-  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "no/dir/t", false, kCopyBufferSize, nullptr));
+  EXPECT_FALSE(CopyFileBuffered(dir / "dirlink", dir / "t1", false, kCopyBufferSize, nullptr).ok());
+  EXPECT_FALSE(CopyFileBuffered(dir / "sub", dir / "t2", false, kCopyBufferSize, nullptr).ok());
+  EXPECT_FALSE(CopyFileBuffered(dir / "missing", dir / "t3", false, kCopyBufferSize, nullptr).ok());
+  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "sub", false, kCopyBufferSize, nullptr).ok());
+  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "no/dir/t", false, kCopyBufferSize, nullptr).ok());
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"dirlink", "link", "src", "sub"}));
   EXPECT_TRUE(fs::is_empty(dir / "sub"));
 }
@@ -323,7 +323,7 @@ TEST(FileUtil, CopyFileBufferedReplacesALinkInsteadOfWritingThroughIt) {
   WriteFile(dir / "src", "new");
   WriteFile(dir / "elsewhere", "precious");
   fs::create_symlink(dir / "elsewhere", dir / "target");
-  EXPECT_TRUE(CopyFileBuffered(dir / "src", dir / "target", false, kCopyBufferSize, nullptr));
+  EXPECT_TRUE(CopyFileBuffered(dir / "src", dir / "target", false, kCopyBufferSize, nullptr).ok());
   EXPECT_FALSE(fs::is_symlink(dir / "target"));
   EXPECT_EQ(ReadFile(dir / "target"), "new");
   EXPECT_EQ(ReadFile(dir / "elsewhere"), "precious");
@@ -333,7 +333,7 @@ TEST(FileUtil, CopyFileBufferedOntoItselfKeepsTheContent) {
   ScratchDir dir;
   const std::string content = RandomBytes(600000, 5);
   WriteFile(dir / "f", content);
-  EXPECT_TRUE(CopyFileBuffered(dir / "f", dir / "f", false, kCopyBufferSize, nullptr));
+  EXPECT_TRUE(CopyFileBuffered(dir / "f", dir / "f", false, kCopyBufferSize, nullptr).ok());
   EXPECT_EQ(ReadFile(dir / "f"), content);
   EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"f"});
 }
@@ -346,8 +346,8 @@ TEST(FileUtil, CopyFileBufferedLeavesATargetInUse) {
   FileUser locking = FileUser::Locking(dir / "settings.cfg");
     ASSERT_TRUE(locking.Ok());
   const std::string exeBefore = ReadFile(dir / "tvq.exe");
-  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "tvq.exe", false, kCopyBufferSize, nullptr));
-  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "settings.cfg", false, kCopyBufferSize, nullptr));
+  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "tvq.exe", false, kCopyBufferSize, nullptr).ok());
+  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "settings.cfg", false, kCopyBufferSize, nullptr).ok());
   EXPECT_EQ(ReadFile(dir / "tvq.exe"), exeBefore);
   EXPECT_EQ(ReadFile(dir / "settings.cfg"), "user settings");
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"settings.cfg", "src", "tvq.exe"}));
@@ -359,7 +359,7 @@ TEST(FileUtil, AbortedCopyLeavesTheOldTargetAndNoTemporaryFile) {
   WriteFile(dir / "dst", "old");
   int blocks = 0;
   auto abortAtSecond = [&] { return ++blocks == 2; };
-  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "dst", false, 4096, abortAtSecond));
+  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "dst", false, 4096, abortAtSecond).ok());
   EXPECT_EQ(blocks, 2);
   EXPECT_EQ(ReadFile(dir / "dst"), "old");
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"dst", "src"}));
@@ -374,7 +374,7 @@ TEST(FileUtil, CopyFinishesASourceDeletedWhileRead) {
     if (!removed) removed = fs::remove(dir / "src");
     return false;
   };
-  EXPECT_TRUE(CopyFileBuffered(dir / "src", dir / "dst", false, 4096, removeOnce));
+  EXPECT_TRUE(CopyFileBuffered(dir / "src", dir / "dst", false, 4096, removeOnce).ok());
   EXPECT_TRUE(removed);
   EXPECT_EQ(ReadFile(dir / "dst"), content);
 }
@@ -391,8 +391,8 @@ TEST(FileUtil, CopyFailsOnAnUnreadableSourceOrReadOnlyDirectory) {
   ::chmod((dir / "ro").c_str(), 0555);
   AsUnprivileged nobody;
   if (!nobody.Effective()) GTEST_SKIP() << "permission bits do not apply";
-  EXPECT_FALSE(CopyFileBuffered(dir / "secret", dir / "x", false, kCopyBufferSize, nullptr));
-  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "ro/dst", false, kCopyBufferSize, nullptr));
+  EXPECT_FALSE(CopyFileBuffered(dir / "secret", dir / "x", false, kCopyBufferSize, nullptr).ok());
+  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "ro/dst", false, kCopyBufferSize, nullptr).ok());
   EXPECT_EQ(ReadFile(dir / "ro/dst"), "old");
   EXPECT_EQ(Names(dir / "ro"), std::vector<std::string>{"dst"});
 }
@@ -405,7 +405,7 @@ TEST(FileUtil, CopyOntoAReadOnlyFileSystemFails) {
   WriteFile(dir / "mnt/dst", "old");
   WriteFile(dir / "src", "new");
   ASSERT_TRUE(disk.MakeReadOnly());
-  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "mnt/dst", false, kCopyBufferSize, nullptr));
+  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "mnt/dst", false, kCopyBufferSize, nullptr).ok());
   EXPECT_EQ(ReadFile(dir / "mnt/dst"), "old");
 }
 
@@ -416,7 +416,7 @@ TEST(FileUtil, CopyOntoAFullDiskKeepsTheOldTarget) {
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   WriteFile(dir / "mnt/dst", "old");
   WriteFile(dir / "src", RandomBytes(1 << 20, 8));
-  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "mnt/dst", false, kCopyBufferSize, nullptr));
+  EXPECT_FALSE(CopyFileBuffered(dir / "src", dir / "mnt/dst", false, kCopyBufferSize, nullptr).ok());
   EXPECT_EQ(ReadFile(dir / "mnt/dst"), "old");
   EXPECT_EQ(Names(dir / "mnt"), std::vector<std::string>{"dst"});
 }
@@ -424,14 +424,14 @@ TEST(FileUtil, CopyOntoAFullDiskKeepsTheOldTarget) {
 TEST(FileUtil, CopyFileRetryOfAMissingSourceTriesTwice50MsApart) {
   ScratchDir dir;
   VirtualClock clock;
-  EXPECT_FALSE(CopyFileRetry(dir / "missing", dir / "dst"));
+  EXPECT_FALSE(CopyFileRetry(dir / "missing", dir / "dst").ok());
   EXPECT_EQ(clock.Sleeps(), std::vector<std::int64_t>{50});
   clock.Clear();
-  EXPECT_FALSE(CopyFileRetry(dir / "missing", dir / "dst", false, kCopyBufferSize, [] { return true; }));
+  EXPECT_FALSE(CopyFileRetry(dir / "missing", dir / "dst", false, kCopyBufferSize, [] { return true; }).ok());
   EXPECT_TRUE(clock.Sleeps().empty());  // the callback asked to abort: no second try
   WriteFile(dir / "src", "x");
   clock.Clear();
-  EXPECT_TRUE(CopyFileRetry(dir / "src", dir / "dst"));
+  EXPECT_TRUE(CopyFileRetry(dir / "src", dir / "dst").ok());
   EXPECT_TRUE(clock.Sleeps().empty());
 }
 

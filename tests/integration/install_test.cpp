@@ -200,7 +200,7 @@ TEST_F(Install, ExpandsPacksSetsAsideAndCopiesAWholeUpdate) {
   WriteProgram(App("tvqlupd"), "the running updater");
   WriteFile(App("tvq.ini"), "[user]\n");
 
-  EXPECT_TRUE(InstallWorkFiles());
+  EXPECT_TRUE(InstallWorkFiles().ok());
   EXPECT_TRUE(ui.texts.empty());
   EXPECT_EQ(ReadFile(App("tvq.exe")), mainApp);
   EXPECT_EQ(ReadFile(App("tvqlupd.exe.newversion")), updater);
@@ -224,8 +224,7 @@ TEST_F(Install, ATruncatedPackedMainAppIsNeverInstalled) {
   WriteFile(W("tvq.ex_"), packed);
   WriteProgram(App("tvq.exe"), "old main application");
 
-  EXPECT_FALSE(InstallWorkFiles());
-  EXPECT_FALSE(InstallOk());
+  EXPECT_FALSE(InstallWorkFiles().ok());
   EXPECT_EQ(ui.texts, std::vector<std::string>{CannotCopy(W("tvq.ex_"), W("tvq.exe"))});
   EXPECT_EQ(ReadFile(App("tvq.exe")), "old main application");
   EXPECT_TRUE(Listing(work).empty());
@@ -242,7 +241,7 @@ TEST_F(Install, RunningMainAppIsReplacedOnceItEnds) {
   Running running(app, "./tvq.exe 6", scratch);
   ASSERT_TRUE(AwaitInUse(App("tvq.exe")));
 
-  EXPECT_TRUE(InstallWorkFiles());
+  EXPECT_TRUE(InstallWorkFiles().ok());
   EXPECT_GE(realClock.seconds, 2);
   EXPECT_LT(realClock.seconds, 30);
   EXPECT_EQ(ReadFile(App("tvq.exe")), Content(40000));
@@ -257,7 +256,7 @@ TEST_F(Install, MainAppRunningPast30sAbortsWithSorry) {
   Running running(app, "./tvq.exe 120", scratch);
   ASSERT_TRUE(AwaitInUse(App("tvq.exe")));
 
-  EXPECT_FALSE(InstallWorkFiles());
+  EXPECT_FALSE(InstallWorkFiles().ok());
   EXPECT_EQ(clock.Count(1000), 30);
   EXPECT_EQ(ui.texts, std::vector<std::string>{kSorry});
   EXPECT_TRUE(FilesEqual(App("tvq.exe"), "/bin/sleep"));
@@ -281,7 +280,7 @@ TEST_F(Install, StartsTheWaitProgramAndRestartsTheMainAppWhenMorePending) {
     if (c.more) WriteFile(W("!more"), "");
     if (c.fails) fs::create_symlink(W("tvq.exe"), W("sub"));
 
-    EXPECT_EQ(InstallWorkFiles(), !c.fails);
+    EXPECT_EQ(InstallWorkFiles().ok(), !c.fails);
     if (c.wantWait) {
       EXPECT_EQ(AwaitFile(obs / "wait.txt"), "wait|tvquwait.exe|\n");
     }
@@ -301,7 +300,7 @@ TEST_F(Install, NewWaitProgramIsInPlaceBeforeItIsStarted) {
   WriteProgram(App("tvquwait.exe"), Script("old", obs / "wait.txt"));
   WriteProgram(W("tvquwait.exe"), Script("new", obs / "wait.txt"));
   WriteFile(W("!more"), "");
-  EXPECT_TRUE(InstallWorkFiles());
+  EXPECT_TRUE(InstallWorkFiles().ok());
   EXPECT_EQ(AwaitFile(obs / "wait.txt"), "new|tvquwait.exe|\n");
 }
 
@@ -331,7 +330,7 @@ TEST_F(Install, MethodFileIsStartedInsteadOfTheBuiltInInstallation) {
     RunContext context;
     context.methodFile = "!updatesetup.exe";
 
-    EXPECT_TRUE(InstallOrRunMethod(context));
+    EXPECT_TRUE(InstallOrRunMethod(context).ok());
     std::string want = c.want;
     if (const auto at = want.find('@'); at != std::string::npos)
       want.replace(at, 1, W("!updatesetup.exe"));
@@ -362,9 +361,8 @@ TEST_F(Install, AppDirectoryTurningReadOnlyFailsEveryLaterCopy) {
   };
   const auto outsideBefore = Listing(root.path());
 
-  EXPECT_FALSE(InstallWorkFiles());
+  EXPECT_FALSE(InstallWorkFiles().ok());
   readOnly.Undo();
-  EXPECT_FALSE(InstallOk());
   EXPECT_EQ(Listing(app), std::set<std::string>{"tvqwait.exe"});
   EXPECT_EQ(ReadFile(App("tvqwait.exe")), Content(5000, "tvqwait.exe"));
   const std::set<std::string> boxes(ui.texts.begin(), ui.texts.end());
@@ -387,7 +385,7 @@ TEST_F(Install, ASourceVanishingDuringItsCopyIsAFailedCopy) {
       std::this_thread::yield();
     }
   });
-  const bool result = InstallWorkFiles();
+  const bool result = InstallWorkFiles().ok();
   stop = true;
   remover.join();
 
@@ -410,8 +408,7 @@ TEST_F(Install, LinksFailAndDirectoriesArePassedOverNeverFollowed) {
   WriteFile(W("good.txt"), "good");
   const auto outsideBefore = Listing(outside);
 
-  EXPECT_FALSE(InstallWorkFiles());
-  EXPECT_FALSE(InstallOk());
+  EXPECT_FALSE(InstallWorkFiles().ok());
   const std::set<std::string> boxes(ui.texts.begin(), ui.texts.end());
   // The directory is passed over; every link is a failed copy.
   EXPECT_EQ(boxes, (std::set<std::string>{CannotCopy(W("link.txt"), "link.txt"),
@@ -436,7 +433,7 @@ TEST_F(Install, MainAppIsNeverAbsentWhileItIsWaitedForAndReplaced) {
     if (!PathExists(App("tvq.exe"))) ++absent;
     if (clock.Count(1000) == 3) lock.reset();
   };
-  EXPECT_TRUE(InstallWorkFiles());
+  EXPECT_TRUE(InstallWorkFiles().ok());
   EXPECT_EQ(absent, 0);
   EXPECT_EQ(clock.Count(1000), 3);
   EXPECT_EQ(ReadFile(App("tvq.exe")), Content(40000));
@@ -450,12 +447,13 @@ TEST_F(Install, MainAppStaysWholeWhenItsReplacementDoesNotFit) {
   WriteFile(W("tvq.exe"), Content(100000, "#!/bin/sh\n"));
   WriteFile(W("readme.txt"), "small");
 
-  EXPECT_FALSE(InstallWorkFiles());
+  const Status installed = InstallWorkFiles();
+  EXPECT_FALSE(installed.ok());
   EXPECT_EQ(ReadFile(App("tvq.exe")), Content(30000));
   EXPECT_NE(fs::status(App("tvq.exe")).permissions() & fs::perms::owner_exec, fs::perms::none);
   EXPECT_EQ(ui.texts.front(), CannotCopy(W("tvq.exe"), "tvq.exe"));
-  EXPECT_NE(InstallFailureText().find("No space left on device"), std::string::npos)
-      << InstallFailureText();
+  EXPECT_NE(installed.message().find("No space left on device"), std::string::npos)
+      << installed.message();
   // No temporary file is left beside it.
   for (const std::string& name : Listing(app)) EXPECT_FALSE(IsCopyLeftover(name)) << name;
 }
@@ -474,11 +472,12 @@ TEST_F(Install, OnlyTheVerifiedFilesAreInstalledNeverAPackedOne) {
   WriteProgram(App("tvq.exe"), "old main application");
   ASSERT_TRUE(disk.MakeReadOnly());
 
-  EXPECT_FALSE(InstallUpdate({"tvq.ex_", "listed.txt"}));
+  const Status installed = InstallUpdate({"tvq.ex_", "listed.txt"});
+  EXPECT_FALSE(installed.ok());
   EXPECT_EQ(Listing(app), (std::set<std::string>{"listed.txt", "tvq.exe"}));
   EXPECT_EQ(ReadFile(App("tvq.exe")), "old main application");
-  EXPECT_NE(InstallFailureText().find("Read-only file system"), std::string::npos)
-      << InstallFailureText();
+  EXPECT_NE(installed.message().find("Read-only file system"), std::string::npos)
+      << installed.message();
 }
 
 TEST_F(Install, AnExpansionThatDoesNotFitNamesTheFullDisk) {
@@ -489,9 +488,10 @@ TEST_F(Install, AnExpansionThatDoesNotFitNamesTheFullDisk) {
   fs::copy_file(scratch / "tvq.ex_", W("tvq.ex_"));
   WriteProgram(App("tvq.exe"), "old main application");
 
-  EXPECT_FALSE(InstallUpdate({"tvq.ex_"}));
-  EXPECT_NE(InstallFailureText().find("No space left on device"), std::string::npos)
-      << InstallFailureText();
+  const Status installed = InstallUpdate({"tvq.ex_"});
+  EXPECT_FALSE(installed.ok());
+  EXPECT_NE(installed.message().find("No space left on device"), std::string::npos)
+      << installed.message();
   EXPECT_EQ(ReadFile(App("tvq.exe")), "old main application");
 }
 
@@ -505,9 +505,9 @@ TEST_F(Install, RunningUpdaterUnderItsOwnNameIsRenamedOver) {
   WriteFile(W("tvqlupd"), Content(20000));
   WriteFile(W("readme.txt"), "read me");
 
-  const bool installed = InstallWorkFiles();
+  const Status installed = InstallWorkFiles();
   os::SetExecutablePathForTests("");
-  EXPECT_TRUE(installed) << InstallFailureText();
+  EXPECT_TRUE(installed.ok()) << installed.message();
   EXPECT_TRUE(ui.texts.empty());
   EXPECT_EQ(ReadFile(App("tvqlupd")), Content(20000));
   EXPECT_EQ(ReadFile(App("readme.txt")), "read me");

@@ -47,7 +47,6 @@ class InstallFixture : public ::testing::Test {
     ASSERT_TRUE(os::ChangeDirectory(app));
     SetLanguage('E');
     ResetMorePendingForTests();
-    ResetInstallOkForTests();
   }
   void TearDown() override {
     os::SetExecutablePathForTests("");
@@ -58,7 +57,7 @@ class InstallFixture : public ::testing::Test {
   std::string W(const std::string& name) const { return work + name; }
   // The installation of every entry of the work directory but its
   // directories, as if each had been verified in this run.
-  bool InstallWorkFiles() const {
+  Status InstallWorkFiles() const {
     std::vector<std::string> names;
     for (const os::DirEntry& e : os::ListDirectory(work))
       if (!os::StatPath(W(e.name)).isDirectory) names.push_back(e.name);

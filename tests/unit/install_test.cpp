@@ -24,10 +24,9 @@ TEST_F(Install, CopyInUseUntilTheThirdAttemptWaits200Then5500Then9500) {
   clock.onSleep = [&](std::int64_t ms) {
     if (ms == 9500) lock.reset();
   };
-  EXPECT_TRUE(CopyWithRetries(W("a.dll"), "", false));
+  EXPECT_TRUE(CopyWithRetries(W("a.dll"), "", false).ok());
   // The 50 ms waits are the second tries inside CopyFileRetry.
   EXPECT_EQ(clock.Sleeps(), (Waits{200, 50, 5500, 50, 9500}));
-  EXPECT_TRUE(InstallOk());
   EXPECT_TRUE(ui.texts.empty());
   EXPECT_EQ(ReadFile(App("a.dll")), "new content");
 }
@@ -37,9 +36,8 @@ TEST_F(Install, CopyStillInUseAfterThreeAttemptsFailsWithBox) {
   WriteFile(App("a.dll"), "old");
   auto lock = os::FileLock::Exclusive(App("a.dll"));
   ASSERT_TRUE(lock);
-  EXPECT_FALSE(CopyWithRetries(W("a.dll"), "a.dll", false));
+  EXPECT_FALSE(CopyWithRetries(W("a.dll"), "a.dll", false).ok());
   EXPECT_EQ(clock.Sleeps(), (Waits{200, 50, 5500, 50, 9500, 50}));
-  EXPECT_FALSE(InstallOk());
   EXPECT_EQ(ui.texts, std::vector<std::string>{CannotCopy(W("a.dll"), "a.dll")});
   EXPECT_EQ(ReadFile(App("a.dll")), "old");
 }
@@ -54,11 +52,10 @@ TEST_F(Install, CopySkipsASourceStillMissingAfter500ms) {
     clock.onSleep = [&](std::int64_t ms) {
       if (ms == 500 && c.appearsDuringWait) WriteFile(W("aux.exe"), "aux");
     };
-    EXPECT_TRUE(CopyWithRetries(W("aux.exe"), "", true)) << c.appearsDuringWait;
+    EXPECT_TRUE(CopyWithRetries(W("aux.exe"), "", true).ok()) << c.appearsDuringWait;
     EXPECT_EQ(clock.Sleeps(), (Waits{200, 500})) << c.appearsDuringWait;
     EXPECT_EQ(PathExists(App("aux.exe")), c.appearsDuringWait);
   }
-  EXPECT_TRUE(InstallOk());
   EXPECT_TRUE(ui.texts.empty());
 }
 
@@ -69,10 +66,8 @@ TEST_F(Install, CopyRefusesALinkOrADirectoryAtOnce) {
   for (const std::string name : {"link.dll", "dir.dll"}) {
     clock.Clear();
     ui.texts.clear();
-    ResetInstallOkForTests();
-    EXPECT_FALSE(CopyWithRetries(W(name), "", false)) << name;
+    EXPECT_FALSE(CopyWithRetries(W(name), "", false).ok()) << name;
     EXPECT_EQ(clock.Sleeps(), (Waits{200})) << name;
-    EXPECT_FALSE(InstallOk()) << name;
     EXPECT_EQ(ui.texts, std::vector<std::string>{CannotCopy(W(name), name)});
     EXPECT_FALSE(PathExists(App(name))) << name;
   }
@@ -102,7 +97,7 @@ TEST_F(Install, MainAppIsReplacedOnlyOnceItIsFree) {
     clock.onSleep = [&](std::int64_t ms) {
       if (ms == 1000 && clock.Count(1000) == c.lockedForWaits) lock.reset();
     };
-    EXPECT_TRUE(InstallWorkFiles()) << c.what;
+    EXPECT_TRUE(InstallWorkFiles().ok()) << c.what;
     EXPECT_EQ(clock.Count(1000), c.wantWaits) << c.what;
     EXPECT_EQ(ReadFile(App("tvq.exe")), "new tvq") << c.what;
     EXPECT_FALSE(PathExists(W("tvq.exe"))) << c.what;
@@ -116,7 +111,7 @@ TEST_F(Install, MainAppInUseFor30sAbortsWithSorryAtOnce) {
   WriteFile(App("tvq.exe"), "old tvq");
   auto lock = os::FileLock::Exclusive(App("tvq.exe"));
   ASSERT_TRUE(lock);
-  EXPECT_FALSE(InstallWorkFiles());
+  EXPECT_FALSE(InstallWorkFiles().ok());
   EXPECT_EQ(clock.Count(1000), 30);
   EXPECT_EQ(ui.texts, std::vector<std::string>{kSorry});
   EXPECT_EQ(ReadFile(App("tvq.exe")), "old tvq");
@@ -146,7 +141,7 @@ TEST_F(Install, StatusesAndProgressInTheUsersLanguage) {
     SetLanguage(c.language);
     std::filesystem::remove_all(W("sub"));
     if (c.fails) std::filesystem::create_symlink(W("data.txt"), W("sub"));
-    EXPECT_EQ(InstallWorkFiles(), !c.fails) << c.language << c.fails;
+    EXPECT_EQ(InstallWorkFiles().ok(), !c.fails) << c.language << c.fails;
     EXPECT_EQ(rows.statuses, c.statuses) << c.language << c.fails;
     EXPECT_EQ(rows.percents, (std::vector<int>{96, 97, 98, 100})) << c.language << c.fails;
   }
@@ -169,7 +164,7 @@ TEST_F(Install, InstallsInTheFixedOrder) {
   clock.onSleep = [&](std::int64_t ms) {
     if (ms == 200) snapshot();
   };
-  EXPECT_TRUE(InstallWorkFiles());
+  EXPECT_TRUE(InstallWorkFiles().ok());
   snapshot();
   const std::vector<std::set<std::string>> want = {
       {},                           // before tvqwait.exe
@@ -194,7 +189,7 @@ TEST_F(Install, UpdaterAndSettingsAreSetAsideNotReplaced) {
   WriteFile(W("tvq.ini"), "new ini");
   WriteFile(App("tvqlupd"), "running updater");
   WriteFile(App("tvq.ini"), "user's ini");
-  EXPECT_TRUE(InstallWorkFiles());
+  EXPECT_TRUE(InstallWorkFiles().ok());
   EXPECT_EQ(ReadFile(App("tvqlupd.exe.newversion")), "new updater");
   EXPECT_EQ(ReadFile(App("tvq.ini.newversion")), "new ini");
   EXPECT_EQ(ReadFile(App("tvqlupd")), "running updater");
@@ -205,8 +200,7 @@ TEST_F(Install, AFileTheBulkCopyCannotPlaceFailsTheInstallation) {
   WriteFile(W("data.bin"), "data");
   WriteFile(W("other.txt"), "other");
   std::filesystem::create_directory(App("data.bin"));
-  EXPECT_FALSE(InstallWorkFiles());
-  EXPECT_FALSE(InstallOk());
+  EXPECT_FALSE(InstallWorkFiles().ok());
   EXPECT_EQ(ui.texts, std::vector<std::string>{CannotCopy(W("data.bin"), "data.bin")});
   EXPECT_EQ(ReadFile(App("other.txt")), "other");
 }
@@ -218,7 +212,7 @@ TEST_F(Install, WithoutMethodFileTheBuiltInInstallationRuns) {
     context.methodFile = method;
     context.verifiedFiles = {"data.txt"};
     std::filesystem::remove(App("data.txt"));
-    EXPECT_TRUE(InstallOrRunMethod(context)) << method;
+    EXPECT_TRUE(InstallOrRunMethod(context).ok()) << method;
     EXPECT_EQ(ReadFile(App("data.txt")), "data") << method;
   }
 }
