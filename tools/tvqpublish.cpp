@@ -14,6 +14,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/file_entries.h"
@@ -24,6 +25,7 @@
 #include "app/update_list.h"
 #include "platform/os.h"
 #include "support/fileutil.h"
+#include "support/status.h"
 #include "support/strfn.h"
 
 namespace {
@@ -153,104 +155,131 @@ std::string EntriesProblem(const std::string& list, const std::vector<Source>& s
   return {};
 }
 
-int Add(const std::vector<std::string>& args) {
-  if (WantsHelp(args)) {
-    std::cout << kAddHelp;
-    return kOk;
-  }
+// What "add" was asked to do.
+struct AddRequest {
   std::string siteDir;
   std::string id;
   bool haveId = false;
   std::vector<std::string> files;
+};
+
+// Reads the arguments of "add"; why they are not usable (empty when they are).
+std::string ParseAddArgs(const std::vector<std::string>& args, AddRequest& request) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--id") {
-      if (i + 1 >= args.size()) return Refuse("--id needs a value");
-      id = args[++i];
-      haveId = true;
+      if (i + 1 >= args.size()) return "--id needs a value";
+      request.id = args[++i];
+      request.haveId = true;
     } else if (StartsWith(a, "--id=")) {
-      id = a.substr(5);
-      haveId = true;
+      request.id = a.substr(5);
+      request.haveId = true;
     } else if (StartsWith(a, "--") && a != "--") {
-      return Refuse("unknown option " + a + " (see tvqpublish add --help)");
-    } else if (siteDir.empty()) {
-      siteDir = a;
+      return "unknown option " + a + " (see tvqpublish add --help)";
+    } else if (request.siteDir.empty()) {
+      request.siteDir = a;
     } else {
-      files.push_back(a);
+      request.files.push_back(a);
     }
   }
-  if (siteDir.empty() || !haveId || files.empty())
-    return Refuse("usage: tvqpublish add SITE_DIR --id ID FILE... (see --help)");
-  if (!IsPlainUpdateId(id))
-    return Refuse("the ID \"" + id + "\" is empty or holds '\"', '<', '>', '\\' or a control character");
-  if (os::StatPath(siteDir).exists && !os::DirectoryExists(siteDir))
-    return Refuse(siteDir + " is not a directory");
+  if (request.siteDir.empty() || !request.haveId || request.files.empty())
+    return "usage: tvqpublish add SITE_DIR --id ID FILE... (see --help)";
+  if (!IsPlainUpdateId(request.id))
+    return "the ID \"" + request.id + "\" is empty or holds '\"', '<', '>', '\\' or a control character";
+  if (os::StatPath(request.siteDir).exists && !os::DirectoryExists(request.siteDir))
+    return request.siteDir + " is not a directory";
+  return {};
+}
 
-  // Every check comes before the first change.
-  std::vector<Source> sources;
+// The files to add with their listed names; why they cannot be (empty when
+// they can). A FILE~ that does not exist stands for FILE listed as FILE~.
+std::string CollectSources(const std::vector<std::string>& files, std::vector<Source>& sources) {
   std::set<std::string> restoredNames;
   for (const std::string& f : files) {
     Source s{f, FileNameOf(f)};
     if (!IsRegularFile(f)) {
-      if (EndsWith(f, "~") && IsRegularFile(DropLast(f, 1))) {
-        s.path = DropLast(f, 1);
-      } else {
-        return Refuse(f + ": no such file");
-      }
+      if (!EndsWith(f, "~") || !IsRegularFile(DropLast(f, 1))) return f + ": no such file";
+      s.path = DropLast(f, 1);
     }
     if (const std::string problem = FileNameProblem(s.listedName); !problem.empty())
-      return Refuse("\"" + s.listedName + "\" is not a plain file name: " + problem);
+      return "\"" + s.listedName + "\" is not a plain file name: " + problem;
     const std::string restored = RestoredName(s.listedName);
-    if (restored == kUpdateListName) return Refuse("a file may not be named " + restored);
-    if (!restoredNames.insert(restored).second) return Refuse(restored + " is given twice");
+    if (restored == kUpdateListName) return "a file may not be named " + restored;
+    if (!restoredNames.insert(restored).second) return restored + " is given twice";
     sources.push_back(s);
   }
+  return {};
+}
 
-  const std::string listPath = AddBackslash(siteDir) + kUpdateListName;
-  std::string list;
-  if (os::FileExists(listPath)) {
-    auto existing = ReadWhole(listPath);
-    if (!existing) return Refuse(listPath + ": cannot be read");
-    list = *existing;
-    bool complete = true;
-    const auto blocks = ListBlocks(list, &complete);
-    if (!TrimmedList(list).empty() && (blocks.empty() || !complete))
-      return Refuse(listPath + " is not an update list (no complete <update ...> ... </update> block)");
-  }
-  const std::string problem = OrderProblem(list, BlockHeader(id));
-  if (!problem.empty()) return Refuse(problem);
-  const std::string entryProblem = EntriesProblem(list, sources);
-  if (!entryProblem.empty()) return Refuse(entryProblem);
+// The site's list as it stands (empty when there is none yet); why it
+// cannot be extended (empty when it can).
+std::string ReadSiteList(const std::string& listPath, std::string& list) {
+  if (!os::FileExists(listPath)) return {};
+  auto existing = ReadWhole(listPath);
+  if (!existing) return listPath + ": cannot be read";
+  list = *existing;
+  bool complete = true;
+  const auto blocks = ListBlocks(list, &complete);
+  if (!TrimmedList(list).empty() && (blocks.empty() || !complete))
+    return listPath + " is not an update list (no complete <update ...> ... </update> block)";
+  return {};
+}
 
-  // The changes: the files first, then the list, so that a list never names
-  // a file that is not there yet.
-  if (!os::DirectoryExists(siteDir) && !os::MakeDirectories(siteDir)) {
-    std::cerr << "tvqpublish: cannot create " << siteDir << "\n";
+// The changes: the files first, then the list, so that a list never names
+// a file that is not there yet.
+int PublishBlock(const AddRequest& request, const std::vector<Source>& sources,
+                 const std::string& listPath, std::string list) {
+  if (!os::DirectoryExists(request.siteDir) && !os::MakeDirectories(request.siteDir)) {
+    std::cerr << "tvqpublish: cannot create " << request.siteDir << "\n";
     return kFailed;
   }
   std::vector<FileEntry> entries;
   for (const Source& s : sources) {
-    const std::string target = AddBackslash(siteDir) + s.listedName;
+    const std::string target = AddBackslash(request.siteDir) + s.listedName;
     std::error_code ec;
     const bool same = std::filesystem::equivalent(s.path, target, ec);
-    if (!same && !CopyFileBuffered(s.path, target, true, kCopyBufferSize, nullptr).ok()) {
-      std::cerr << "tvqpublish: cannot copy " << s.path << " to " << target << "\n";
+    const Status copied = same ? Status() : CopyFileBuffered(s.path, target, true, kCopyBufferSize, nullptr);
+    if (!copied.ok()) {
+      std::cerr << "tvqpublish: " << copied.message() << "\n";
       return kFailed;
     }
     entries.push_back(EntryOfFile(s.listedName, target));
   }
   if (!list.empty() && list.back() != '\n') list += "\r\n";
-  list += MakeBlock(id, entries);
+  list += MakeBlock(request.id, entries);
   const std::string temp = listPath + ".tmp";
   if (!WriteWhole(temp, list) || !os::RenameReplace(temp, listPath)) {
     os::RemoveFile(temp);
     std::cerr << "tvqpublish: cannot write " << listPath << "\n";
     return kFailed;
   }
-  std::cout << "added update \"" << id << "\" with " << entries.size() << " file"
+  std::cout << "added update \"" << request.id << "\" with " << entries.size() << " file"
             << (entries.size() == 1 ? "" : "s") << " to " << listPath << "\n";
   for (const FileEntry& e : entries) std::cout << "  " << EntryText(e) << "\n";
   return kOk;
+}
+
+int Add(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::cout << kAddHelp;
+    return kOk;
+  }
+  AddRequest request;
+  if (const std::string problem = ParseAddArgs(args, request); !problem.empty())
+    return Refuse(problem);
+  // Every check comes before the first change.
+  std::vector<Source> sources;
+  if (const std::string problem = CollectSources(request.files, sources); !problem.empty())
+    return Refuse(problem);
+  const std::string listPath = AddBackslash(request.siteDir) + kUpdateListName;
+  std::string list;
+  if (const std::string problem = ReadSiteList(listPath, list); !problem.empty())
+    return Refuse(problem);
+  if (const std::string problem = OrderProblem(list, BlockHeader(request.id)); !problem.empty())
+    return Refuse(problem);
+  if (const std::string problem = EntriesProblem(list, sources); !problem.empty())
+    return Refuse(problem);
+  return PublishBlock(request, sources, listPath, std::move(list));
 }
 
 int Checksum(const std::vector<std::string>& args) {

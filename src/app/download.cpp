@@ -138,12 +138,8 @@ void PlaceKept(const std::string& data, const std::string& target) {
   CopyFileRetry(data, target, false, kCopyBufferSize, nullptr);
 }
 
-// Brings one listed file into the work directory and checks it. True when
-// it arrived under its restored name with the listed size and checksum.
-bool FetchAndVerify(RunContext& context, std::string_view piece) {
-  FileEntry entry;
-  ParseFileEntry(piece, entry);
-  const std::string shownName = ControlsReplaced(entry.name);
+// Says which file is fetched, and about how long it takes.
+void AnnounceFile(const FileEntry& entry, const std::string& shownName) {
   Log("downloading file \"" + shownName + "\": " + std::to_string(entry.size) + " bytes...");
   if (entry.size < kAssumedBytesPerMinute) {
     StdText() << "please wait (this should take a few seconds)...";
@@ -151,7 +147,55 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
     StdText() << "please wait (" << entry.size / kAssumedBytesPerMinute << " min. approximately)...";
   }
   StdText().flush();
+}
 
+// Gives a fetched file whose listed name ends in '~' its restored name.
+// False when the rename failed.
+bool RestoreName(const std::string& workDir, const std::string& listed,
+                 const std::string& restored) {
+  // A retried file replaces what an earlier attempt left under the name;
+  // the rename alone would fail on it and check the old bytes again.
+  if (FileExists(workDir + listed)) DeleteFileChecked(workDir + restored);
+  return RenameFileChecked(workDir + listed, workDir + restored);
+}
+
+// Why the file at path fails its listed size, checksum or signature; empty
+// when it passes. The digests computed as it was written are used when they
+// cover it: the work file is private to this run, so those are its bytes.
+std::string CheckFailure(const RunContext& context, const FileEntry& entry,
+                         const std::string& path, bool covered, WrittenDigests& digests) {
+  const std::string failure = VerifyFailure(path, entry, covered, digests);
+  if (!failure.empty()) return failure;
+  const std::string prehash = covered ? digests.Prehash() : std::string();
+  if (!SiteFileSignatureHolds(context, entry.name, path, prehash.empty() ? nullptr : &prehash))
+    return "its signature does not hold";
+  return {};
+}
+
+// A verified file: kept as verified for a later run, runnable when it is a
+// program, and recorded among this run's verified files.
+void AcceptVerified(RunContext& context, KeptRecord& record, const std::string& path,
+                    const std::string& name) {
+  record.verified = true;
+  WriteKeptRecord(record);
+  // A downloaded program or script must be able to run once installed, as a
+  // copied one can (the update's own installation program is started from here).
+  SetPermissionsByContent(path);
+  Log(" OK!");
+  context.verifiedFiles.push_back(name);
+  if (StartsWith(name, "!update")) {
+    context.methodFile = name;
+    Log(" (this is the update method)");
+  }
+}
+
+// Brings one listed file into the work directory and checks it. True when
+// it arrived under its restored name with the listed size and checksum.
+bool FetchAndVerify(RunContext& context, std::string_view piece) {
+  FileEntry entry;
+  ParseFileEntry(piece, entry);
+  const std::string shownName = ControlsReplaced(entry.name);
+  AnnounceFile(entry, shownName);
   // A name with a path or a device in it would be written outside the work
   // directory: it is neither fetched nor written, and fails its check.
   // An entry longer than a short string would lose its size and checksum
@@ -171,52 +215,30 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
   StdText() << '\r' << std::string(69, ' ') << '\r';
   StdText().flush();
 
-  std::string name = entry.name;
-  bool fetchedFileAtPath = true;
-  if (plain && EndsWith(name, "~")) {
-    name = RestoredName(name);
-    // A retried file replaces what an earlier attempt left under the name;
-    // the rename alone would fail on it and check the old bytes again.
-    if (FileExists(workDir + entry.name)) DeleteFileChecked(workDir + name);
-    fetchedFileAtPath = RenameFileChecked(workDir + entry.name, workDir + name);
-  }
+  const bool restore = plain && EndsWith(entry.name, "~");
+  const std::string name = restore ? RestoredName(entry.name) : entry.name;
+  const bool atPath = !restore || RestoreName(workDir, entry.name, name);
   const std::string path = workDir + name;
-  // The work file is private to this run: the bytes hashed as it was written
-  // are the bytes it holds.
-  const bool covered = fetchedFileAtPath && digests.Cover(FileSize64(path));
-  std::string failure = !entry.whole ? "the entry is longer than 255 characters"
-                        : !plain     ? "not a plain file name: " + nameProblem
-                        : !fetchFailure.empty() ? fetchFailure
-                                     : VerifyFailure(path, entry, covered, digests);
-  const std::string prehash = covered ? digests.Prehash() : std::string();
-  if (failure.empty() &&
-      !SiteFileSignatureHolds(context, entry.name, path, prehash.empty() ? nullptr : &prehash))
-    failure = "its signature does not hold";
-  if (!failure.empty()) {
-    // A file that does not verify is removed at once, so a failed run leaves
-    // no full disk behind; the next attempt starts it from its first byte.
-    if (plain) {
-      os::RemoveFile(path);
-      os::RemoveFile(workDir + entry.name);
-      if (fetchFailure.empty()) DiscardKept(entry.name);
-    }
-    downloadFailure = shownName + ": " + failure;
-    Log(" ERROR!");
-    Log("  (" + downloadFailure + ")");
-    return false;
+  const bool covered = atPath && digests.Cover(FileSize64(path));
+  const std::string failure = !entry.whole ? "the entry is longer than 255 characters"
+                              : !plain     ? "not a plain file name: " + nameProblem
+                              : !fetchFailure.empty() ? fetchFailure
+                                           : CheckFailure(context, entry, path, covered, digests);
+  if (failure.empty()) {
+    AcceptVerified(context, record, path, name);
+    return true;
   }
-  record.verified = true;
-  WriteKeptRecord(record);
-  // A downloaded program or script must be able to run once installed, as a
-  // copied one can (the update's own installation program is started from here).
-  SetPermissionsByContent(path);
-  Log(" OK!");
-  context.verifiedFiles.push_back(name);
-  if (StartsWith(name, "!update")) {
-    context.methodFile = name;
-    Log(" (this is the update method)");
+  // A file that does not verify is removed at once, so a failed run leaves
+  // no full disk behind; the next attempt starts it from its first byte.
+  if (plain) {
+    os::RemoveFile(path);
+    os::RemoveFile(workDir + entry.name);
+    if (fetchFailure.empty()) DiscardKept(entry.name);
   }
-  return true;
+  downloadFailure = shownName + ": " + failure;
+  Log(" ERROR!");
+  Log("  (" + downloadFailure + ")");
+  return false;
 }
 
 // What is kept for files the list no longer names, or names otherwise, goes.

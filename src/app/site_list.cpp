@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <utility>
 
 #include "app/update_list.h"
 #include "platform/os.h"
@@ -123,6 +124,95 @@ std::string PublishProblem(std::string_view list, const FileEntry& entry) {
          "for every installation that has not received it yet. Instead " + ways;
 }
 
+namespace {
+
+// What the site holds under each name, measured once.
+class SiteFiles {
+ public:
+  struct File {
+    bool present = false;
+    std::int64_t size = 0;
+    std::int32_t checksum = 0;
+  };
+  explicit SiteFiles(std::string siteDir) : siteDir_(AddBackslash(std::move(siteDir))) {}
+  const File& Of(const std::string& name) {
+    auto [it, fresh] = files_.try_emplace(name);
+    if (fresh) {
+      const std::string path = siteDir_ + name;
+      const os::FileInfo info = os::StatPath(path);
+      it->second.present = info.exists && info.isRegular;
+      if (it->second.present) {
+        it->second.size = FileSize64(path);
+        it->second.checksum = FileChecksum(path);
+      }
+    }
+    return it->second;
+  }
+
+ private:
+  std::string siteDir_;
+  std::map<std::string, File> files_;
+};
+
+// Why a listed entry cannot be installed from the site; empty when it can.
+std::string EntryProblem(const FileEntry& entry, SiteFiles& site) {
+  if (const std::string problem = FileNameProblem(entry.name); !problem.empty())
+    return "\"" + entry.name + "\" is not a plain file name (" + problem + ")";
+  const SiteFiles::File& file = site.Of(entry.name);
+  const std::string what = entry.name + ": ";
+  if (!file.present) return what + "missing from the site";
+  if (entry.size >= 0 && file.size != entry.size)
+    return what + "size " + std::to_string(entry.size) + " listed, " + std::to_string(file.size) +
+           " found";
+  if (!EntryAccepts(entry, file.size, file.checksum))
+    return what + "checksum " + std::to_string(entry.checksum) + " listed, " +
+           std::to_string(file.checksum) + " found";
+  return {};
+}
+
+// Checks block b of the list against the site; false when it cannot be installed.
+bool VerifyBlock(const std::vector<ListBlock>& blocks, std::size_t b, SiteFiles& site,
+                 std::vector<std::string>& problems) {
+  const ListBlock& block = blocks[b];
+  const std::string where = "update \"" + block.id + "\"";
+  if (!IsPlainUpdateId(block.id))
+    problems.push_back("block " + std::to_string(b + 1) + ": header " + block.header +
+                       " has no plain id=\"...\"");
+  if (b > 0 && !(block.header > blocks[b - 1].header))
+    problems.push_back(where + ": does not sort after the block before it (" +
+                       blocks[b - 1].header + ")");
+  const std::size_t open = block.text.find("<files>");
+  if (open == std::string::npos || block.text.find("</files>", open) == std::string::npos) {
+    problems.push_back(where + ": no <files> section");
+    return true;
+  }
+  bool installable = true;
+  FileEntry entry;
+  const std::string files = FilesSectionOf(block.text);  // the pieces point into it
+  for (std::string_view piece : ListPieces(files)) {
+    if (!ParseFileEntry(piece, entry)) continue;
+    if (const std::string problem = EntryProblem(entry, site); !problem.empty()) {
+      problems.push_back(where + ": " + problem);
+      installable = false;
+    }
+  }
+  if (!installable) problems.push_back(where + ": cannot be installed from this site");
+  return installable;
+}
+
+// Installations take the blocks in order, so none gets past the first one
+// that cannot be installed.
+std::string StopText(const std::vector<ListBlock>& blocks, std::size_t firstUninstallable) {
+  const std::size_t later = blocks.size() - 1 - firstUninstallable;
+  std::string stop = "a fresh installation stops at update \"" + blocks[firstUninstallable].id + "\"";
+  if (later > 0)
+    stop += " and never reaches the " + std::to_string(later) + " update" + (later == 1 ? "" : "s") +
+            " after it";
+  return stop;
+}
+
+}  // namespace
+
 std::vector<std::string> VerifySite(const std::string& siteDir) {
   std::vector<std::string> problems;
   const std::string listPath = AddBackslash(siteDir) + kUpdateListName;
@@ -139,81 +229,12 @@ std::vector<std::string> VerifySite(const std::string& siteDir) {
   bool complete = true;
   const std::vector<ListBlock> blocks = ListBlocks(list, &complete);
   if (!complete) problems.push_back(listPath + ": an <update block has no </update>");
-
-  // What the site holds under a name, measured once.
-  struct SiteFile {
-    bool present = false;
-    std::int64_t size = 0;
-    std::int32_t checksum = 0;
-  };
-  std::map<std::string, SiteFile> onSite;
-  auto siteFile = [&](const std::string& name) -> const SiteFile& {
-    auto [it, fresh] = onSite.try_emplace(name);
-    if (fresh) {
-      const std::string path = AddBackslash(siteDir) + name;
-      const os::FileInfo info = os::StatPath(path);
-      it->second.present = info.exists && info.isRegular;
-      if (it->second.present) {
-        it->second.size = FileSize64(path);
-        it->second.checksum = FileChecksum(path);
-      }
-    }
-    return it->second;
-  };
-
+  SiteFiles site(siteDir);
   std::size_t firstUninstallable = blocks.size();  // none yet
   for (std::size_t b = 0; b < blocks.size(); ++b) {
-    const ListBlock& block = blocks[b];
-    const std::string where = "update \"" + block.id + "\"";
-    if (!IsPlainUpdateId(block.id))
-      problems.push_back("block " + std::to_string(b + 1) + ": header " + block.header +
-                         " has no plain id=\"...\"");
-    if (b > 0 && !(block.header > blocks[b - 1].header))
-      problems.push_back(where + ": does not sort after the block before it (" +
-                         blocks[b - 1].header + ")");
-    const std::size_t open = block.text.find("<files>");
-    if (open == std::string::npos || block.text.find("</files>", open) == std::string::npos) {
-      problems.push_back(where + ": no <files> section");
-      continue;
-    }
-    bool installable = true;
-    FileEntry entry;
-    const std::string files = FilesSectionOf(block.text);  // the pieces point into it
-    for (std::string_view piece : ListPieces(files)) {
-      if (!ParseFileEntry(piece, entry)) continue;
-      if (const std::string problem = FileNameProblem(entry.name); !problem.empty()) {
-        problems.push_back(where + ": \"" + entry.name + "\" is not a plain file name (" + problem + ")");
-        installable = false;
-        continue;
-      }
-      const SiteFile& file = siteFile(entry.name);
-      const std::string what = where + ": " + entry.name;
-      if (!file.present) {
-        problems.push_back(what + ": missing from the site");
-      } else if (entry.size >= 0 && file.size != entry.size) {
-        problems.push_back(what + ": size " + std::to_string(entry.size) + " listed, " +
-                           std::to_string(file.size) + " found");
-      } else if (!EntryAccepts(entry, file.size, file.checksum)) {
-        problems.push_back(what + ": checksum " + std::to_string(entry.checksum) + " listed, " +
-                           std::to_string(file.checksum) + " found");
-      } else {
-        continue;
-      }
-      installable = false;
-    }
-    if (!installable) {
-      problems.push_back(where + ": cannot be installed from this site");
+    if (!VerifyBlock(blocks, b, site, problems))
       firstUninstallable = std::min(firstUninstallable, b);
-    }
   }
-  if (firstUninstallable < blocks.size()) {
-    // Installations take the blocks in order, so none gets past this one.
-    const std::size_t later = blocks.size() - 1 - firstUninstallable;
-    std::string stop = "a fresh installation stops at update \"" + blocks[firstUninstallable].id + "\"";
-    if (later > 0)
-      stop += " and never reaches the " + std::to_string(later) + " update" + (later == 1 ? "" : "s") +
-              " after it";
-    problems.push_back(stop);
-  }
+  if (firstUninstallable < blocks.size()) problems.push_back(StopText(blocks, firstUninstallable));
   return problems;
 }

@@ -238,7 +238,7 @@ Status Append(std::string_view key, std::string_view value) {
   return Status();
 }
 
-// G.4: rewrites the current file with the key's first line replaced. The new
+// Rewrites the current file with the key's first line replaced. The new
 // content goes to the "$CF" file, reaches the disk, and then takes the
 // settings file's place in one atomic rename.
 Status Rewrite(const KeyMatcher& key, std::string_view value) {

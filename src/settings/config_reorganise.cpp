@@ -200,7 +200,7 @@ bool UpdateFromNewVersion(const std::string& newVersionFile, const std::string* 
   return ok;
 }
 
-// B.5: starts the wait program that tells the user what is going on.
+// Starts the wait program that tells the user what is going on.
 void Announce() {
   const std::string stem = StripExt(ProgramPath(true, true));
   const std::string waitProgram = stem + "uwait.exe";
@@ -210,7 +210,7 @@ void Announce() {
           ": INI-file update..." + "\"");
 }
 
-// B.7: the merge on copies in the work directory; S is replaced only by the
+// The merge on copies in the work directory; S is replaced only by the
 // finished copy.
 bool SafePath(const std::string& newVersionFile, const std::string& version) {
   const std::string dir = WorkDirSetting(true);
