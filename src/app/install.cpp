@@ -11,6 +11,7 @@
 #include "platform/os.h"
 #include "support/fileutil.h"
 #include "support/lingua.h"
+#include "support/lz_file.h"
 #include "support/nuldev.h"
 #include "support/status.h"
 #include "support/strfn.h"
@@ -299,15 +300,13 @@ bool CopyWithRetries(const std::string& source, const std::string& target, bool 
 bool InstallHelper(const std::string& source) { return CopyWithRetries(source, {}, true); }
 
 bool LzExpand(const std::string& source, const std::string& target) {
-  return os::LzExpandFile(source, target);
+  return ExpandLzFile(source, target).ok();
 }
 
 bool ExpandWithCheck(const std::string& source, const std::string& target, bool skipIfMissing) {
   if (skipIfMissing && !FileExists(source)) return true;
-  if (LzExpand(source, target)) return true;
-  const std::string cause = os::LastErrorText();
-  return CopyFailed(source, target,
-                    cause.empty() ? "not a whole compressed file" : "cannot expand it: " + cause);
+  const Status expanded = ExpandLzFile(source, target);
+  return expanded.ok() || CopyFailed(source, target, expanded.message());
 }
 
 bool RunProgram(const std::string& commandLine) {
