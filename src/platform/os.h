@@ -345,10 +345,11 @@ std::string LastErrorText();
 
 // --------------------------------------------------------------------------- LZ
 // Decodes the MS COMPRESS "SZDD" stream of source, read from its first byte,
-// into target, a new empty file (libmspack on Linux, LZ32 on Windows). The decoders take a truncated stream for a whole one and ignore
-// the length in the header: comparing it is the caller's part. After a
-// failure LastErrorText names the system's cause (a full disk, a read
-// error); it is empty when the stream itself was bad.
+// into target, a new empty file (libmspack on Linux, LZ32 on Windows). The
+// decoders take a truncated stream for a whole one and ignore the length in
+// the header: comparing it is the caller's part. After a failure
+// LastErrorText names the system's cause (a full disk, a read error); it is
+// empty when the stream itself was bad.
 bool ExpandSzdd(File& source, File& target);
 
 }  // namespace os

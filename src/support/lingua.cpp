@@ -117,7 +117,8 @@ std::string MessageText(const Message& message) {
 
 bool ErrorBox(std::string_view text) {
   const std::string caption = LangText(kErrorWords);
-  CurrentUserInterface().MessageBox(text.empty() ? caption : std::string(text), caption, kErrorBoxFlags);
+  const std::string shown = text.empty() ? caption : std::string(text);
+  CurrentUserInterface().MessageBox(shown, caption, kErrorBoxFlags);
   return true;
 }
 

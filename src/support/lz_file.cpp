@@ -80,7 +80,8 @@ Status ExpandLzFile(const std::string& source, const std::string& target) {
 
   TempBeside temp(target);
   if (!temp.file()) return SystemFailure();
-  const Status filled = Fill(*in, *temp.file(), HeaderOf(head, static_cast<std::size_t>(headBytes)));
+  const SzddHeader header = HeaderOf(head, static_cast<std::size_t>(headBytes));
+  const Status filled = Fill(*in, *temp.file(), header);
   if (!filled.ok()) return filled;
   if (!temp.Finish() || !os::SetPermissions(temp.path(), PermissionsFor(target, temp.path())) ||
       !os::RenameReplace(temp.path(), target))
