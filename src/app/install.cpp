@@ -11,6 +11,7 @@
 #include "platform/os.h"
 #include "support/fileutil.h"
 #include "support/lingua.h"
+#include "support/lz_file.h"
 #include "support/nuldev.h"
 #include "support/status.h"
 #include "support/strfn.h"
@@ -296,15 +297,13 @@ Status CopyWithRetries(const std::string& source, const std::string& target, boo
 Status InstallHelper(const std::string& source) { return CopyWithRetries(source, {}, true); }
 
 bool LzExpand(const std::string& source, const std::string& target) {
-  return os::LzExpandFile(source, target);
+  return ExpandLzFile(source, target).ok();
 }
 
 Status ExpandWithCheck(const std::string& source, const std::string& target, bool skipIfMissing) {
   if (skipIfMissing && !FileExists(source)) return Status();
-  if (LzExpand(source, target)) return Status();
-  const std::string cause = os::LastErrorText();
-  return CopyFailed(source, target,
-                    cause.empty() ? "not a whole compressed file" : "cannot expand it: " + cause);
+  const Status expanded = ExpandLzFile(source, target);
+  return expanded.ok() ? expanded : CopyFailed(source, target, expanded.message());
 }
 
 bool RunProgram(const std::string& commandLine) {

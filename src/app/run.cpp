@@ -269,9 +269,10 @@ bool PrepareWorkDirectory() {
     StdText() << Status::Failed("cannot use the work directory \"" + work + "\"",
                                 os::LastErrorText()).message()
               << std::endl;
-    ErrorBox("Cannot run update program: cannot create directory \"%1\" or cannot write to this "
-             "directory. Please create it manually (with the needed rights) and try again." +
-             kArg1 + work);
+    ErrorBox(Message{"Cannot run update program: cannot create directory \"%1\" or cannot write "
+                     "to this directory. Please create it manually (with the needed rights) and "
+                     "try again.",
+                     {work}});
     return false;  // nothing is deleted through a directory that is not ours
   }
   DeleteFilesOlderThan(AddBackslash(work) + "*", 0);
@@ -437,11 +438,11 @@ void RunLiveUpdate() {
   downloadedBytes = 0;
 
   if (const Status rights = CheckDirectoryRights(); !rights.ok()) {
-    const std::string text =
+    const Message text{
         "There is a file-access problem. The software-updating program \"%1\" (%2) needs "
         "*modify access* to its own directory (directory \"%3\").\rPlease contact your system "
-        "administrator." +
-        kArg1 + ProgramName() + ArgN(2, ProgramPath(true, true)) + ArgN(3, ProgramDir(true));
+        "administrator.",
+        {ProgramName(), ProgramPath(true, true), ProgramDir(true)}};
     out << "no modify access to the directory \"" << ProgramDir(false) << "\": " << rights.message()
         << std::endl;
     ErrorBox(text);

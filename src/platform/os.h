@@ -29,15 +29,16 @@ namespace os {
 struct Conventions {
   char pathDelimiter;                  // written between a directory and a name
   std::string_view pathDelimiters;     // every character that ends a directory part
+  std::string_view directorySeparators;  // every character the file calls take between directories
   bool driveLetters;                   // paths may start with "C:"
   bool namesIgnoreCase;
   std::string_view batchExtension;     // of the batch file a run may start
   std::string_view batchInterpreter;   // put before a batch file's name to start it
 };
 #ifdef _WIN32
-inline constexpr Conventions kConventions{'\\', "\\:", true, true, ".bat", ""};
+inline constexpr Conventions kConventions{'\\', "\\:", "\\/", true, true, ".bat", ""};
 #else
-inline constexpr Conventions kConventions{'/', "/", false, false, ".sh", "/bin/sh "};
+inline constexpr Conventions kConventions{'/', "/", "/", false, false, ".sh", "/bin/sh "};
 #endif
 
 // ---------------------------------------------------------------- process start
@@ -102,8 +103,10 @@ bool FileExists(const std::string& path);  // exists and is not a directory
 bool DirectoryExists(const std::string& path);
 
 // CreateNew makes a file that must not exist yet; a symbolic link at the
-// path is not followed (for temporary files beside a target).
-enum class OpenFor { Read, ReadWrite, CreateTruncate, Append, CreateNew };
+// path is not followed (for temporary files beside a target). ReadNoLink
+// reads an ordinary file that path names itself: a symbolic link (on
+// Windows any reparse point) at path fails the open.
+enum class OpenFor { Read, ReadNoLink, ReadWrite, CreateTruncate, Append, CreateNew };
 
 // An open file. Move-only; closes on destruction.
 class File {
@@ -139,6 +142,7 @@ class File {
   bool Close();             // false when closing reported an error
 
  private:
+  friend bool ExpandSzdd(File& source, File& target);  // hands the handles to the decoder
   explicit File(std::intptr_t handle) : handle_(handle) {}
   std::intptr_t handle_ = -1;
 };
@@ -340,11 +344,12 @@ bool HttpDownloadToFile(const HttpRequest& request, const std::string& path,
 std::string LastErrorText();
 
 // --------------------------------------------------------------------------- LZ
-// Expands an MS COMPRESS "SZDD" file into target; a file without the SZDD
-// signature is copied unchanged. A truncated or over-long stream is a failure
-// and leaves no target behind. After a failure LastErrorText names the
-// system's cause (a full disk, a read error); it is empty when the stream
-// itself was bad.
-bool LzExpandFile(const std::string& source, const std::string& target);
+// Decodes the MS COMPRESS "SZDD" stream of source, read from its first byte,
+// into target, a new empty file (libmspack on Linux, LZ32 on Windows). The
+// decoders take a truncated stream for a whole one and ignore the length in
+// the header: comparing it is the caller's part. After a failure
+// LastErrorText names the system's cause (a full disk, a read error); it is
+// empty when the stream itself was bad.
+bool ExpandSzdd(File& source, File& target);
 
 }  // namespace os

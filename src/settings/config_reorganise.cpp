@@ -259,7 +259,7 @@ void HandleSetupFile() {
   if (FileExists(side.c)) {
     const std::string caption = LangTextOf("G:Vorhergehende Einstellungen behalten?",
                                            "F:Conserver la configuration personelle actuelle?");
-    const std::string text = StrBuild(
+    const std::string text = FillPlaceholders(
         LangTextOf("G:%1 wurde erneut installiert. Es wurden persönliche Einstellungen gefunden, die "
                    "übernommen werden koennen. Bitte waehlen Sie\r[Ja] um Ihre persoenlichen "
                    "Einstellungen zu uebernehmen, oder\r[Nein] um die Standardeinstellungen zu "
@@ -269,8 +269,8 @@ void HandleSetupFile() {
                    "configuration personelle, ou\r[Non] pour installer la configuration par défaut.",
                    "*:%1 has been reinstalled. A personal configuration has been found. Please "
                    "choose\r[Yes] for keeping your personal settings, or\r[No] for discarding your "
-                   "personal settings and reseting them to their defaults.") +
-        kArg1 + DisplayName());
+                   "personal settings and reseting them to their defaults."),
+        {DisplayName()});
     if (ShowMessageBox(text, caption, kMbYesNo | kMbIconQuestion) == kIdYes) {
       CopyFileRetry(side.fromSetup, side.newVersion);
       WinExec("tvquwait /D240 /M\"" +
@@ -291,11 +291,11 @@ void HandleSetupFile() {
     DeleteFileChecked(side.fromSetup);
   }
   if (FileExists(side.fromSetup))
-    ErrorBox(LangTextOf("F:Impossible d'effacer le fichier \"%1\" (ce fichier doit être effacé pour un "
-                        "fonctionnement correct du programme!)",
-                        "*:Cannot delete file \"%1\" (this file must be removed for the program to "
-                        "work correctly!)") +
-             kArg1 + side.fromSetup);
+    ErrorBox(Message{LangTextOf("F:Impossible d'effacer le fichier \"%1\" (ce fichier doit être "
+                                "effacé pour un fonctionnement correct du programme!)",
+                                "*:Cannot delete file \"%1\" (this file must be removed for the "
+                                "program to work correctly!)"),
+                     {side.fromSetup}});
 }
 
 }  // namespace

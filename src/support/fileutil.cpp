@@ -11,6 +11,7 @@
 #include "platform/os.h"
 #include "support/contexts.h"
 #include "support/strfn.h"
+#include "support/temp_beside.h"
 #include "support/textfile.h"
 #include "support/ui_hooks.h"
 
@@ -22,18 +23,6 @@ constexpr std::int64_t kRetryPauseMs = 50;
 constexpr std::int64_t kWriteBehind = 4 << 20;  // bytes copied between flush starts
 
 // ------------------------------------------------------------------- helpers
-
-// Reads until size bytes are in or the file ends; -1 on a read error.
-std::int64_t ReadFull(os::File& file, char* buffer, std::size_t size) {
-  std::size_t got = 0;
-  while (got < size) {
-    const std::int64_t n = file.Read(buffer + got, size - got);
-    if (n < 0) return -1;
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  return static_cast<std::int64_t>(got);
-}
 
 // Index where the file name of a path begins (after the last delimiter).
 std::size_t NameStart(const std::string& path) {
@@ -74,46 +63,6 @@ std::vector<std::string> MatchingFiles(const std::string& mask) {
 std::unique_ptr<char[]> Allocate(std::size_t size) {
   return std::unique_ptr<char[]>(new (std::nothrow) char[size]);
 }
-
-// A file created beside the target (same directory, so renaming it over the
-// target is one atomic step); removed again unless it was kept.
-constexpr std::string_view kTempMark = ".tvq";
-constexpr std::string_view kTempExt = ".tmp";
-
-class TempBeside {
- public:
-  explicit TempBeside(const std::string& target) {
-    static unsigned serial = 0;
-    const std::size_t start = NameStart(target);
-    const std::string base = "." + target.substr(start, 200) + std::string(kTempMark);
-    for (int attempt = 0; attempt < 8 && !file_; ++attempt) {
-      path_ = target.substr(0, start) + base +
-              std::to_string((os::TickMs() + ++serial * 7919) % 1000000) + std::string(kTempExt);
-      file_ = os::File::Open(path_, os::OpenFor::CreateNew, 0600);
-    }
-  }
-  ~TempBeside() {
-    if (file_) {
-      file_->Close();
-      os::RemoveFile(path_);
-    }
-  }
-  os::File* file() { return file_ ? &*file_ : nullptr; }
-  const std::string& path() const { return path_; }
-  // Flushes to the disk and closes; the file stays until it is renamed.
-  bool Finish() { return file_->Sync() && file_->Close(); }
-  // Closes without flushing; the file stays until it is renamed.
-  bool Close() { return file_->Close(); }
-  // Gives the finished file up: it is no longer removed here.
-  std::string Release() {
-    file_.reset();
-    return path_;
-  }
-
- private:
-  std::string path_;
-  std::optional<os::File> file_;
-};
 
 // Why a copy failed, with the system's text.
 Status CopyFailure(const std::string& what) { return Status::Failed(what, os::LastErrorText()); }

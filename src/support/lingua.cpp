@@ -31,11 +31,6 @@ int FindTag(std::string_view text, std::string_view tag, std::string_view tagSep
 
 }  // namespace
 
-std::string ArgN(int n, std::string_view text) {
-  if (n < 1 || n > 9) return {};
-  return std::string(1, kArgMark) + static_cast<char>('0' + n) + std::string(text);
-}
-
 char DetectLanguage() {
   const std::string name = UpStr(FirstChars(os::UserLanguageSetting(), 2));
   if (name == "DE") return 'G';
@@ -92,22 +87,7 @@ std::string SelectTaggedPart(std::string_view text, std::string_view defaultTag,
   return trimBlanks ? TrimBlanks(result) : result;
 }
 
-std::string StrBuild(std::string_view message) {
-  const std::string templateEnd(1, kTemplateEnd);
-  const std::string argMark(1, kArgMark);
-  const std::string args = WordNr(2, message, templateEnd);
-  const int words = WordCount(args, argMark, false);
-  std::vector<std::string> slots(static_cast<std::size_t>(words - 1));
-  for (int k = 2; k <= words; ++k) {
-    const std::string word = WordNr(k, args, argMark);
-    const std::int64_t slot = IntOfDef(FirstChars(word, 1), 1);
-    if (slot >= 1 && slot <= static_cast<std::int64_t>(slots.size())) slots[slot - 1] = RestFrom(word, 2);
-  }
-  return FillPlaceholders(WordNr(1, message, templateEnd), slots);
-}
-
 std::string FillPlaceholders(std::string_view templ, const std::vector<std::string>& values) {
-  templ = templ.substr(0, templ.find(kTemplateEnd));
   std::string out;
   out.reserve(templ.size());
   std::size_t i = 0;
@@ -131,14 +111,22 @@ std::string FillPlaceholders(std::string_view templ, const std::vector<std::stri
   return out;
 }
 
-bool ErrorBox(std::string_view message) {
+std::string MessageText(const Message& message) {
+  return FillPlaceholders(message.templateText, message.args);
+}
+
+bool ErrorBox(std::string_view text) {
   const std::string caption = LangText(kErrorWords);
-  const std::string text = message.empty() ? caption : StrBuild(message);
-  CurrentUserInterface().MessageBox(text, caption, kErrorBoxFlags);
+  const std::string shown = text.empty() ? caption : std::string(text);
+  CurrentUserInterface().MessageBox(shown, caption, kErrorBoxFlags);
   return true;
 }
 
-bool InfoBox(std::string_view message) {
-  CurrentUserInterface().MessageBox(StrBuild(message), std::string(), kInfoBoxFlags);
+bool ErrorBox(const Message& message) {
+  return ErrorBox(MessageText(message));
+}
+
+bool InfoBox(std::string_view text) {
+  CurrentUserInterface().MessageBox(std::string(text), std::string(), kInfoBoxFlags);
   return true;
 }

@@ -1,20 +1,20 @@
 #pragma once
-// Language letter, language-tagged texts ("G:...;F:...;*:..."), packed
-// messages (template, character 0, then per argument character 209, one digit
-// and the text) and the error and information boxes.
+// Language letter, language-tagged texts ("G:...;F:...;*:..."), messages
+// with numbered placeholders and the error and information boxes.
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-inline constexpr char kArgMark = '\xD1';      // character 209
-inline constexpr char kTemplateEnd = '\0';    // ends the template
 inline constexpr char kPartSep25 = '\x19';    // alternative part separator
-// The tail of a message literal that takes arguments: the caller appends the
-// first argument directly behind it.
-inline const std::string kArg1 = std::string(1, kTemplateEnd) + kArgMark + "1";
-// Appends argument n (2..9) to a packed message.
-std::string ArgN(int n, std::string_view text);
+
+// A text whose placeholders %1, %2, ... take the arguments in order. The
+// arguments are any text (a path with any letters, '%', ';'): they are put
+// in as they are and never read as placeholders or separators.
+struct Message {
+  std::string templateText;
+  std::vector<std::string> args;
+};
 
 char DetectLanguage();
 void SetLanguage(char letter);
@@ -29,9 +29,14 @@ std::string SelectTaggedPart(std::string_view text, std::string_view defaultTag,
                              std::string_view tagSeparators, std::string_view partSeparators,
                              std::string_view tag, int fallbackTagLength, bool trimBlanks);
 
-std::string StrBuild(std::string_view message);
+// The template with %n replaced by values[n-1]; a placeholder without a
+// value ("%0", "%12" with fewer values, "%x") stays as written.
 std::string FillPlaceholders(std::string_view templ, const std::vector<std::string>& values);
+// The message's template with its arguments filled in.
+std::string MessageText(const Message& message);
 
-// Modal boxes through the installed user interface; always true.
-bool ErrorBox(std::string_view message);
-bool InfoBox(std::string_view message);
+// Modal boxes through the installed user interface; always true. A text is
+// shown as it is; an empty error text shows the caption's word.
+bool ErrorBox(std::string_view text);
+bool ErrorBox(const Message& message);
+bool InfoBox(std::string_view text);

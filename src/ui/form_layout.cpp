@@ -8,13 +8,13 @@ std::string InitialStatusText() {
 
 std::string ExplanationText() {
   const std::string explanation =
-      StrBuild(LangTextOf("G:%1 überprüft, ob Programmupdates vorhanden sind. Gegebenenfalls "
+      FillPlaceholders(LangTextOf("G:%1 überprüft, ob Programmupdates vorhanden sind. Gegebenenfalls "
                           "werden diese installiert.",
                           "F:%1 vérifie, si des mises à jour sont disponibles. Le cas échéant, "
                           "elles seront téléchargées puis installées.",
                           "*:%1 is checking for updates. If found, these will be downloaded and "
-                          "installed.") +
-               kArg1 + "Kestrin Zadovez");
+                          "installed."),
+                       {"Kestrin Zadovez"});
   return explanation + " " + LangText("G:Bitte warten;F:Patientez SVP;*:Please wait") + "...";
 }
 

@@ -209,6 +209,32 @@ TEST(UpdateRun, DirectoryWithoutWriteRightsShowsTheErrorAndChangesNothing) {
   EXPECT_EQ(ReadFile(env.SettingsPath()), settings);
 }
 
+TEST(UpdateRun, RightsFailureNamesItsCauseInTheAccountAndThePathWholeInTheBox) {
+  UpdaterEnv env;
+  for (const std::string name : {"Пётр", "山田太郎", "📦 обновления"}) {
+    env.PlaceApp(env.Root() + "/" + name + "/app");
+    const std::string account = env.temp + "/" + name + ".log";
+    ProcessOptions o = env.RunOptions({"/Log=" + account});
+    if (RunningAsRoot()) {
+      o.asUid = 65534;  // root writes everywhere
+    } else {
+      fs::permissions(env.app, fs::perms(0555));
+    }
+    const auto run = RunProcess(o);
+    fs::permissions(env.app, fs::perms(0755));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    // The box (on the console without a display) names the directory whole.
+    EXPECT_NE(run.err.find("(directory \"" + env.app + "/\")"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("(" + env.ProgramPath() + ")"), std::string::npos) << run.err;
+    // The account says which directory and why.
+    const std::string text = ReadFile(account);
+    EXPECT_NE(text.find("no modify access to the directory \"" + env.app + "\": cannot write \"" +
+                        env.AppFile("tvqlupd.~testfilesysrights") + "\": "),
+              std::string::npos)
+        << text;
+  }
+}
+
 TEST(UpdateRun, ExpandsPackedFilesAndSetsInUseFilesAside) {
   UpdaterEnv env;
   const std::string mainApp = "#!/bin/sh\n# main application 2.0\nexit 0\n";

@@ -438,6 +438,26 @@ TEST(RunSequence, LogFileCollectsTheAccountOfEveryRun) {
   EXPECT_EQ(Count(second, "No new updates found.\n"), 1) << second;
 }
 
+TEST(RunSequence, PathsOfAnyScriptAreNamedWholeInTheBoxAndTheAccount) {
+  // A work directory that cannot be made, below a TEMP whose name needs
+  // Cyrillic, CJK and emoji letters (each a different UTF-8 lead byte).
+  for (const std::string name : {"Пётр Щукин", "山田太郎の一時", "📦 обновления 🚀"}) {
+    Installation in;
+    ScopedEnv tempVar{"TEMP", Made(in.root / name)};
+    const std::string work = WorkDirectory();
+    WriteFile(work, "a file where the work directory belongs");
+    in.WriteSettings({"LiveUpdate.www=" + in.site.FileUrl()});
+
+    in.Run();
+    ASSERT_EQ(in.ui.texts.size(), 1u) << name;
+    EXPECT_NE(in.ui.texts[0].find("cannot create directory \"" + work + "\" or cannot write"),
+              std::string::npos)
+        << in.ui.texts[0];
+    EXPECT_NE(in.Account().find("cannot use the work directory \"" + work + "\""), std::string::npos)
+        << in.Account();
+  }
+}
+
 TEST(RunSequence, MorePendingSkipsTheFinalWaitAndRestartsTheMainApplication) {
   for (const bool more : {true, false}) {
     Installation in;

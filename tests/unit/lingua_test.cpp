@@ -92,31 +92,33 @@ TEST_F(Lingua, SelectTaggedPartGeneralForm) {
   EXPECT_EQ(SelectTaggedPart("a:1;*=2", "*", ":=", ",;", "z", 1, true), "2");
 }
 
-TEST_F(Lingua, StrBuildFillsSlotsByDigit) {
-  struct Case {
-    std::string message, want;
-  } cases[] = {
-      {"Copy %1 to %2\0\xD1" "1a.txt\xD1" "2b.txt"s, "Copy a.txt to b.txt"},
-      {"Copy %1 to %2\0\xD1" "2b.txt\xD1" "1a.txt"s, "Copy a.txt to b.txt"},
-      {"%1 %2\0\xD1" "2x"s, " %2"},                  // one slot, digit 2 too large
-      {"no args %1"s, "no args %1"},                  // no character 0
-      {"%1-%1\0\xD1" "1x\xD1" "1y"s, "y-y"},           // a later digit overwrites
-      {"%1|%2\0\xD1" "ax\xD1" "2b"s, "x|b"},            // no digit: slot 1
-      {"%1\0\xD1" "1100%\xD1" "2"s, "100%"},            // '%' in an argument stays
-      {"%1\0\xD1" "1a\0tail"s, "a"},                    // text after a second 0 is ignored
-      {"a\xD1" "b %1\0\xD1" "1c"s, "a\xD1" "b c"},      // 209 inside the template stays
-      {"%1 %2\0"s, "%1 %2"},
-      {""s, ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(StrBuild(c.message), c.want) << c.message;
-}
+// Paths as users have them: every UTF-8 lead byte of Cyrillic, CJK and emoji
+// letters must reach the text whole.
+const std::string kCyrillicPath = "C:\\Users\\Пётр\\AppData\\Local\\Программа";
+const std::string kCjkPath = "/home/山田太郎/アプリ/更新";
+const std::string kEmojiPath = "/srv/📦 updates/🚀/tvq.exe";
 
-TEST_F(Lingua, ArgumentMarksBuildPackedMessages) {
-  const std::string message = "Cannot create \"%1\" in %2" + kArg1 + "/tmp/x" + ArgN(2, "/tmp");
-  EXPECT_EQ(message, "Cannot create \"%1\" in %2\0\xD1" "1/tmp/x\xD1" "2/tmp"s);
-  EXPECT_EQ(StrBuild(message), "Cannot create \"/tmp/x\" in /tmp");
-  EXPECT_EQ(ArgN(0, "x"), "");
-  EXPECT_EQ(ArgN(10, "x"), "");
+TEST_F(Lingua, MessageArgumentsArriveWhole) {
+  struct Case {
+    Message message;
+    std::string want;
+  } cases[] = {
+      {{"Copy %1 to %2", {"a.txt", "b.txt"}}, "Copy a.txt to b.txt"},
+      {{"Cannot create \"%1\"", {kCyrillicPath}}, "Cannot create \"" + kCyrillicPath + "\""},
+      {{"%1 | %2 | %3", {kCyrillicPath, kCjkPath, kEmojiPath}},
+       kCyrillicPath + " | " + kCjkPath + " | " + kEmojiPath},
+      {{"%2/%1", {"ёжик", "щука"}}, "щука/ёжик"},
+      // Arguments are never read again: placeholders, separators, bytes 0
+      // and 209 inside them stay.
+      {{"%1 and %2", {"%2", "x"}}, "%2 and x"},
+      {{"%1", {"G:a;F:b"}}, "G:a;F:b"},
+      {{"%1", {"a\0b\xD1" "2c"s}}, "a\0b\xD1" "2c"s},
+      {{"%1 %2", {"only one"}}, "only one %2"},
+      {{"no args %1", {}}, "no args %1"},
+      {{"Пётр %1", {"山"}}, "Пётр 山"},
+      {{"", {"x"}}, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(MessageText(c.message), c.want) << c.message.templateText;
 }
 
 TEST_F(Lingua, FillPlaceholdersLeavesUnknownPlaceholders) {
@@ -125,7 +127,7 @@ TEST_F(Lingua, FillPlaceholdersLeavesUnknownPlaceholders) {
     std::string templ, want;
   } cases[] = {
       {"100%", "100%"}, {"%%", "%%"},     {"%0", "%0"},   {"%x", "%x"},   {"%12", "%12"},
-      {"%1%2", "AB"},   {"%3", "%3"},     {"%1x", "Ax"},  {"%", "%"},     {"a\0%1"s, "a"},
+      {"%1%2", "AB"},   {"%3", "%3"},     {"%1x", "Ax"},  {"%", "%"},     {"a\0%1"s, "a\0A"s},
   };
   for (const auto& c : cases) EXPECT_EQ(FillPlaceholders(c.templ, two), c.want) << c.templ;
   std::vector<std::string> twelve(12);
@@ -140,25 +142,36 @@ TEST_F(Lingua, ErrorBoxShowsLanguageWordAndFlags) {
   for (const auto& c : cases) {
     SetLanguage(c.lang);
     ui.boxes.clear();
-    EXPECT_TRUE(ErrorBox(""));
+    ErrorBox("");
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].text, c.want) << c.lang;
     EXPECT_EQ(ui.boxes[0].caption, c.want) << c.lang;
     EXPECT_EQ(ui.boxes[0].flags, 0x50030u);
   }
-  ui.boxes.clear();
+}
+
+TEST_F(Lingua, ErrorBoxShowsPathsOfAnyScriptWhole) {
+  RecordingUserInterface ui;
   SetLanguage('E');
-  EXPECT_TRUE(ErrorBox("cannot write %1" + kArg1 + "/opt"));
+  for (const std::string& path : {kCyrillicPath, kCjkPath, kEmojiPath}) {
+    ui.boxes.clear();
+    ErrorBox(Message{"cannot write \"%1\" (%2)", {path, "Отказано в доступе"}});
+    ASSERT_EQ(ui.boxes.size(), 1u) << path;
+    EXPECT_EQ(ui.boxes[0].text, "cannot write \"" + path + "\" (Отказано в доступе)");
+    EXPECT_EQ(ui.boxes[0].caption, "Error");
+  }
+  // A plain text is shown as it is, placeholders and all.
+  ui.boxes.clear();
+  ErrorBox("cannot copy \"" + kCyrillicPath + "\" to \"%1\"");
   ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].text, "cannot write /opt");
-  EXPECT_EQ(ui.boxes[0].caption, "Error");
+  EXPECT_EQ(ui.boxes[0].text, "cannot copy \"" + kCyrillicPath + "\" to \"%1\"");
 }
 
 TEST_F(Lingua, InfoBoxHasNoCaptionAndNoIcon) {
   RecordingUserInterface ui;
-  EXPECT_TRUE(InfoBox("done %1" + kArg1 + "now"));
+  InfoBox("downloading: " + kEmojiPath);
   ASSERT_EQ(ui.boxes.size(), 1u);
-  EXPECT_EQ(ui.boxes[0].text, "done now");
+  EXPECT_EQ(ui.boxes[0].text, "downloading: " + kEmojiPath);
   EXPECT_EQ(ui.boxes[0].caption, "");
   EXPECT_EQ(ui.boxes[0].flags, 0x50000u);
 }

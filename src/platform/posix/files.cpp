@@ -120,6 +120,7 @@ std::optional<File> File::Open(const std::string& path, OpenFor mode,
   switch (mode) {
     // A named pipe must not block the open; what is read is an ordinary file.
     case OpenFor::Read: flags |= O_RDONLY | O_NONBLOCK | O_NOCTTY; break;
+    case OpenFor::ReadNoLink: flags |= O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW; break;
     case OpenFor::ReadWrite: flags |= O_RDWR; break;
     case OpenFor::CreateTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
     case OpenFor::Append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
@@ -132,7 +133,7 @@ std::optional<File> File::Open(const std::string& path, OpenFor mode,
   // A directory opens read-only on Linux; here it is not a file.
   struct stat st;
   if (!Succeeded(::fstat(fd, &st)) || S_ISDIR(st.st_mode)) return std::nullopt;
-  if (mode == OpenFor::Read) {
+  if (mode == OpenFor::Read || mode == OpenFor::ReadNoLink) {
     // Pipes, sockets and devices are no files to read: they could block or
     // never end.
     if (!S_ISREG(st.st_mode)) {
@@ -359,19 +360,6 @@ bool MakeDirectoryPrivate(const std::string& path) {
 
 bool MakeDirectory(const std::string& path) {
   return !path.empty() && Succeeded(::mkdir(path.c_str(), 0777));
-}
-
-bool MakeDirectories(const std::string& path) {
-  if (path.empty()) return false;
-  if (DirectoryExists(path)) return true;
-  // Every prefix ending before a '/' is a parent; make those that are missing.
-  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    const std::string parent = path.substr(0, slash);
-    if (!Succeeded(::mkdir(parent.c_str(), 0777)) && errno != EEXIST) return false;
-  }
-  if (!Succeeded(::mkdir(path.c_str(), 0777)) && errno != EEXIST) return false;
-  return DirectoryExists(path);
 }
 
 bool RemoveDirectory(const std::string& path) {

@@ -24,6 +24,12 @@ bool IsLink(DWORD attributes) {
   return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+// Whether an open file is a reparse point (a link); true when unknown.
+bool IsReparsePoint(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  return !::GetFileInformationByHandle(file, &info) || IsLink(info.dwFileAttributes);
+}
+
 // Permission bits as far as Windows has them: the read-only attribute takes
 // away every write bit.
 std::uint32_t PermissionsOf(DWORD attributes) {
@@ -130,6 +136,7 @@ std::optional<File> File::Open(const std::string& path, OpenFor mode,
   DWORD disposition = OPEN_EXISTING;
   switch (mode) {
     case OpenFor::Read: break;
+    case OpenFor::ReadNoLink: break;
     case OpenFor::ReadWrite: access = GENERIC_READ | GENERIC_WRITE; share = FILE_SHARE_READ; break;
     case OpenFor::CreateTruncate: access = GENERIC_WRITE; share = FILE_SHARE_READ; disposition = CREATE_ALWAYS; break;
     case OpenFor::Append: access = GENERIC_WRITE; share = FILE_SHARE_READ; disposition = OPEN_ALWAYS; break;
@@ -138,11 +145,17 @@ std::optional<File> File::Open(const std::string& path, OpenFor mode,
   // Without the write bits a new file is read-only, as a 0444 file is.
   const bool readOnly = newPermissions && (*newPermissions & 0222) == 0;
   const DWORD attributes = readOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+  // A reparse point opened as itself is recognised below instead of followed.
+  const DWORD noFollow = mode == OpenFor::ReadNoLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
   HANDLE h = ::CreateFileW(WidePath(path).c_str(), access, share, nullptr, disposition,
-                           attributes, nullptr);
+                           attributes | noFollow, nullptr);
   if (h == INVALID_HANDLE_VALUE) return std::nullopt;  // a directory does not open either
   File file(reinterpret_cast<std::intptr_t>(h));
   if (::GetFileType(h) != FILE_TYPE_DISK) return std::nullopt;  // a device or a pipe
+  if (noFollow != 0 && IsReparsePoint(h)) {
+    ::SetLastError(ERROR_CANT_ACCESS_FILE);
+    return std::nullopt;
+  }
   if (mode == OpenFor::Append) {
     LARGE_INTEGER zero{};
     if (!Succeeded(::SetFilePointerEx(h, zero, nullptr, FILE_END))) return std::nullopt;
@@ -335,31 +348,6 @@ bool MakeDirectoryPrivate(const std::string& path) {
 
 bool MakeDirectory(const std::string& path) {
   return !path.empty() && Succeeded(::CreateDirectoryW(WidePath(path).c_str(), nullptr));
-}
-
-bool MakeDirectories(const std::string& path) {
-  if (path.empty()) return false;
-  if (DirectoryExists(path)) return true;
-  // The root ("C:\", "\\server\share\") is never made; every prefix ending
-  // before a delimiter after it is a parent.
-  std::size_t from = 1;
-  if (path.size() >= 2 && path[1] == ':') {
-    from = 3;
-  } else if (path.rfind("\\\\", 0) == 0 || path.rfind("//", 0) == 0) {
-    from = path.find_first_of("\\/", 2);                          // after the server
-    if (from != std::string::npos) from = path.find_first_of("\\/", from + 1);  // after the share
-    if (from == std::string::npos) return false;
-    ++from;
-  }
-  for (std::size_t at = path.find_first_of("\\/", from); at != std::string::npos;
-       at = path.find_first_of("\\/", at + 1)) {
-    const std::string parent = path.substr(0, at);
-    if (!MakeDirectory(parent) && ::GetLastError() != ERROR_ALREADY_EXISTS &&
-        !DirectoryExists(parent))
-      return false;
-  }
-  MakeDirectory(path);
-  return DirectoryExists(path);
 }
 
 bool RemoveDirectory(const std::string& path) {

@@ -1,0 +1,43 @@
+#pragma once
+// Writing a file beside its target: a new file in the same directory, so
+// that renaming it over the target is one atomic step and a failure or a
+// kill never leaves a half-written target.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/os.h"
+
+// Temporary files are named ".NAME.tvqDIGITS.tmp" for the target NAME.
+inline constexpr std::string_view kTempMark = ".tvq";
+inline constexpr std::string_view kTempExt = ".tmp";
+
+// A new file beside target (readable and writable by its owner only);
+// removed again when the object goes, unless it was released.
+class TempBeside {
+ public:
+  explicit TempBeside(const std::string& target);
+  ~TempBeside();
+  TempBeside(const TempBeside&) = delete;
+  TempBeside& operator=(const TempBeside&) = delete;
+
+  // The open file; nullptr when none could be created.
+  os::File* file() { return file_ ? &*file_ : nullptr; }
+  const std::string& path() const { return path_; }
+  // Flushes to the disk and closes; the file stays until it is renamed.
+  bool Finish() { return file_->Sync() && file_->Close(); }
+  // Closes without flushing; the file stays until it is renamed.
+  bool Close() { return file_->Close(); }
+  // Gives the finished file up: it is no longer removed here.
+  std::string Release();
+
+ private:
+  std::string path_;
+  std::optional<os::File> file_;
+};
+
+// Reads until size bytes are in or the file ends; -1 on a read error.
+std::int64_t ReadFull(os::File& file, char* buffer, std::size_t size);
