@@ -237,6 +237,32 @@ Status CopyFileBuffered(const std::string& source, const std::string& target, bo
 
 namespace {
 
+// Copies the rest of in after a first block of `first` bytes, block by
+// block, inside the kernel where it can; with how.flush the disk starts
+// writing behind the copy, so the final flush waits less. Cancel is asked
+// after every block.
+Status CopyRest(os::File& in, os::File& out, char* buffer, std::size_t bufferSize,
+                std::int64_t first, const CopySettings& how, const std::string& target) {
+  const auto& abort = how.abortCallback;
+  if (abort && abort()) return CopyFailure("the copy was stopped");
+  std::int64_t written = first;
+  std::int64_t flushedTo = 0;
+  // A short first block was the whole file; later blocks may come short
+  // before the end, so only 0 ends the copy.
+  for (bool more = first == static_cast<std::int64_t>(bufferSize); more;) {
+    const std::int64_t n = out.CopyFrom(in, buffer, bufferSize);
+    if (n < 0) return CopyFailure("cannot write beside " + target);
+    if (n == 0) break;
+    written += n;
+    if (how.flush && written - flushedTo >= kWriteBehind) {
+      out.BeginSync(flushedTo, written - flushedTo);
+      flushedTo = written;
+    }
+    if (abort && abort()) return CopyFailure("the copy was stopped");
+  }
+  return Status();
+}
+
 // Copies source into a new file beside target, with the permission bits the
 // target will need (and the source's date with keepDate), flushed to the
 // disk with flush. Sets copy to the new file's path; on failure the cause,
@@ -278,25 +304,8 @@ Status CopyBeside(const std::string& source, const std::string& target, const Co
   if (!out) return CopyFailure("cannot create a file beside " + target);
   if (!out->Write(buffer.get(), static_cast<std::size_t>(n)))
     return CopyFailure("cannot write beside " + target);
-  const auto& abort = how.abortCallback;
-  if (abort && abort()) return CopyFailure("the copy was stopped");
-  // The rest block by block, inside the kernel where it can; the disk
-  // starts writing behind the copy, so the final flush waits less.
-  std::int64_t written = n;
-  std::int64_t flushedTo = 0;
-  // A short first block was the whole file; later blocks may come short
-  // before the end, so only 0 ends the copy.
-  for (bool more = n == static_cast<std::int64_t>(bufferSize); more;) {
-    n = out->CopyFrom(*in, buffer.get(), bufferSize);
-    if (n < 0) return CopyFailure("cannot write beside " + target);
-    if (n == 0) break;
-    written += n;
-    if (how.flush && written - flushedTo >= kWriteBehind) {
-      out->BeginSync(flushedTo, written - flushedTo);
-      flushedTo = written;
-    }
-    if (abort && abort()) return CopyFailure("the copy was stopped");
-  }
+  const Status rest = CopyRest(*in, *out, buffer.get(), bufferSize, n, how, target);
+  if (!rest.ok()) return rest;
   if (!(how.flush ? temp.Finish() : temp.Close()) || !os::SetPermissions(temp.path(), permissions))
     return CopyFailure("cannot write beside " + target);
   if (how.keepDate && !os::SetModifiedSeconds(temp.path(), from.modifiedSeconds))
