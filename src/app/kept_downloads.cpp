@@ -1,5 +1,6 @@
 #include "app/kept_downloads.h"
 
+#include <algorithm>
 #include <set>
 
 #include "app/names.h"
@@ -161,7 +162,11 @@ void KeepOnly(const std::vector<KeptIdentity>& listed) {
   }
   // Anything else goes: bytes of files no longer listed, torn records, and
   // links or other entries the program never makes (removed, not followed).
-  for (const os::DirEntry& entry : os::ListDirectory(KeptFolder())) {
+  // In name order, so that a run's removals come in the same order every time.
+  std::vector<os::DirEntry> entries = os::ListDirectory(KeptFolder());
+  std::sort(entries.begin(), entries.end(),
+            [](const os::DirEntry& a, const os::DirEntry& b) { return a.name < b.name; });
+  for (const os::DirEntry& entry : entries) {
     if (keep.count(entry.name) && entry.isRegular) continue;
     const std::string path = FolderPath() + entry.name;
     if (os::StatPath(path).isDirectory) continue;
