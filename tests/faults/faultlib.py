@@ -8,7 +8,6 @@ that every run, whatever happened to it, must leave behind.
 
 import collections
 import concurrent.futures
-import glob
 import os
 import re
 import shutil
@@ -67,12 +66,8 @@ class Tools:
         self.tvqpublish = os.path.join(build_dir, "tvqpublish")
         self.strace = shutil.which("strace") or "/usr/bin/strace"
         self.mscompress = shutil.which("mscompress") or "/usr/bin/mscompress"
-        # The library itself, not the faketime wrapper: the wrapper's shared
-        # memory adds calls of its own to the traced ones and outlives a kill.
-        found = sorted(glob.glob("/usr/lib/*/faketime/libfaketimeMT.so.1") +
-                       glob.glob("/usr/lib/faketime/libfaketimeMT.so.1"))
-        self.libfaketime = found[0] if found else "/usr/lib/faketime/libfaketimeMT.so.1"
-        for path in (self.tvqlupd, self.tvqpublish, self.strace, self.mscompress, self.libfaketime):
+        self.faketime = shutil.which("faketime") or "/usr/bin/faketime"
+        for path in (self.tvqlupd, self.tvqpublish, self.strace, self.mscompress, self.faketime):
             if not os.path.exists(path):
                 raise SystemExit("missing: " + path)
 
@@ -156,21 +151,14 @@ def updater_env(temp):
 def run_updater(tools, site, app, temp, log, strace_args=None):
     """Runs the installation's tvqlupd on the file:// site, its waits
     compressed by libfaketime's rate; under strace with strace_args when given.
+    The faketime wrapper outlives a killed run and removes its shared memory.
     Returns (exit code or None on a time-out, standard error)."""
-    faked = {"LD_PRELOAD": tools.libfaketime, "FAKETIME": "+0 x%d" % FAKETIME_RATE}
-    env = updater_env(temp)
-    argv = []
-    if strace_args is None:
-        env.update(faked)
-    else:
-        # Only the traced program runs on the faked clock, not strace.
-        argv += [tools.strace, "-f", "-qq"] + strace_args
-        for name, value in faked.items():
-            argv += ["-E", "%s=%s" % (name, value)]
-        argv += ["--"]
+    argv = [tools.faketime, "-f", "+0 x%d" % FAKETIME_RATE]
+    if strace_args is not None:
+        argv += [tools.strace, "-f", "-qq"] + strace_args + ["--"]
     argv += [os.path.join(app, "tvqlupd"), "/P" + site, "/Log=" + log]
     try:
-        done = subprocess.run(argv, env=env, cwd=temp, stdin=subprocess.DEVNULL,
+        done = subprocess.run(argv, env=updater_env(temp), cwd=temp, stdin=subprocess.DEVNULL,
                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                               timeout=RUN_TIMEOUT)
         return done.returncode, done.stderr.decode(errors="replace")
