@@ -13,6 +13,8 @@
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
+#include "ui/pump_pacing.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -24,9 +26,6 @@ constexpr int kIconSize = 36;
 constexpr int kButtonW = 75;
 constexpr int kButtonH = 23;
 constexpr int kButtonGap = 8;
-
-// Set by NoteVisibleChange, cleared by the next PumpFltkEvents.
-bool visibleChange = false;
 
 // The text with "\r\n" and a lone "\r" (a line break in the program's texts) as "\n".
 std::string UnixLineBreaks(const std::string& text) {
@@ -91,15 +90,8 @@ std::string FltkLabelText(const std::string& text) {
   return out;
 }
 
-void NoteVisibleChange() { visibleChange = true; }
-
-bool PumpFltkEvents() {
-  static Clock::time_point last{};
+bool HandleFltkEventsNow() {
   if (fl_display == nullptr) return false;
-  const Clock::time_point now = Clock::now();
-  if (!visibleChange && now - last < std::chrono::milliseconds(kPumpIntervalMs)) return false;
-  last = now;
-  visibleChange = false;
   const bool waiting = Fl::ready() != 0;
   Fl::check();
   return waiting;
@@ -194,7 +186,7 @@ bool FltkUserInterface::KeyDown(int virtualKey) {
 
 bool FltkUserInterface::PumpMessages(int ms) {
   if (fl_display == nullptr) return false;
-  if (ms < 0) return PumpFltkEvents();
+  if (ms < 0) return PumpDue() && HandleFltkEventsNow();
   bool handled = false;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
