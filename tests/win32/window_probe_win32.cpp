@@ -1,5 +1,6 @@
 #include "window/window_probe.h"
 
+#include <windows.h>
 #include <commctrl.h>
 
 #include <string>
