@@ -25,20 +25,8 @@ std::string TextOf(HWND hwnd) {
 std::string WhyNoWindows() { return TryOpenDisplay() ? "" : "no desktop to show windows on"; }
 
 std::string ShownText(MainWindow& window, WindowText which) {
-  Win32Window& win32 = Win32(window);
-  switch (which) {
-    case WindowText::Caption:
-      return win32.Caption();
-    case WindowText::Explanation:
-      return TextOf(win32.explanation);
-    case WindowText::UpdateId:
-      return TextOf(win32.updateIdLabel);
-    case WindowText::StatusLine:
-      return TextOf(win32.statusLine);
-    case WindowText::Percent:
-      break;
-  }
-  return TextOf(win32.percentLabel);
+  const Win32Window& win32 = Win32(window);
+  return which == WindowText::Caption ? win32.Caption() : TextOf(win32.LabelOf(which));
 }
 
 int ShownBar(MainWindow& window) {

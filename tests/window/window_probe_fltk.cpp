@@ -29,22 +29,7 @@ std::string WhyNoWindows() {
   return TryOpenDisplay() ? "" : "the X display cannot be opened";
 }
 
-std::string ShownText(MainWindow& window, WindowText which) {
-  FltkWindow& fltk = Fltk(window);
-  switch (which) {
-    case WindowText::Caption:
-      return LabelOf(fltk.captionBar);
-    case WindowText::Explanation:
-      return LabelOf(fltk.explanation);
-    case WindowText::UpdateId:
-      return LabelOf(fltk.updateIdLabel);
-    case WindowText::StatusLine:
-      return LabelOf(fltk.statusLine);
-    case WindowText::Percent:
-      break;
-  }
-  return LabelOf(fltk.percentLabel);
-}
+std::string ShownText(MainWindow& window, WindowText which) { return LabelOf(Fltk(window).LabelOf(which)); }
 
 int ShownBar(MainWindow& window) { return static_cast<int>(Fltk(window).progressBar->value()); }
 

@@ -142,6 +142,11 @@ FltkWindow::FltkWindow(const std::string& title, WindowEvents& events) : events_
   inner->end();
   window->end();
   Fl_Group::current(outer);
+  labels_[static_cast<int>(WindowText::Caption)] = captionBar;
+  labels_[static_cast<int>(WindowText::Explanation)] = explanation;
+  labels_[static_cast<int>(WindowText::UpdateId)] = updateIdLabel;
+  labels_[static_cast<int>(WindowText::StatusLine)] = statusLine;
+  labels_[static_cast<int>(WindowText::Percent)] = percentLabel;
 }
 
 FltkWindow::~FltkWindow() {
@@ -255,22 +260,6 @@ bool FltkWindow::HandlePendingEvents() { return HandleFltkEventsNow(); }
 void FltkWindow::DisableCancelButton() { cancelButton->deactivate(); }
 
 void FltkWindow::MoveBy(int dx, int dy) { window->position(window->x() + dx, window->y() + dy); }
-
-Fl_Box* FltkWindow::LabelOf(WindowText which) const {
-  switch (which) {
-    case WindowText::Caption:
-      return captionBar;
-    case WindowText::Explanation:
-      return explanation;
-    case WindowText::UpdateId:
-      return updateIdLabel;
-    case WindowText::StatusLine:
-      return statusLine;
-    case WindowText::Percent:
-      break;
-  }
-  return percentLabel;
-}
 
 void FltkWindow::ShowText(WindowText which, const std::string& text) {
   Fl_Box* const label = LabelOf(which);

@@ -52,15 +52,17 @@ class FltkWindow : public WindowToolkit {
   Fl_Box* percentLabel = nullptr;
   Fl_Progress* progressBar = nullptr;
   Fl_Button* cancelButton = nullptr;
+  // The widget that shows a text.
+  Fl_Box* LabelOf(WindowText which) const { return labels_[static_cast<int>(which)]; }
 
  private:
   static void StartTimerCallback(void* toolkit);
   void MakePictureStrip();
   void MakeControls();
   void MakeCaptionBar();
-  Fl_Box* LabelOf(WindowText which) const;
 
   WindowEvents& events_;
+  Fl_Box* labels_[kWindowTextCount] = {};
   // Pictures and glyph outlive the window that draws them.
   std::vector<RgbPicture> decoded_;
   std::vector<std::unique_ptr<Fl_RGB_Image>> images_;

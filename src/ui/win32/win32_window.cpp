@@ -145,6 +145,11 @@ void Win32Window::MakeControls() {
   SendMessageW(progressBar, PBM_SETPOS, 0, 0);
   cancelButton = NewChild(L"BUTTON", "Cancel", BS_PUSHBUTTON | WS_TABSTOP, IDCANCEL);
   closeButton = NewChild(L"BUTTON", "", BS_OWNERDRAW, kCloseButtonId);
+  // The caption has no control: the window draws it.
+  labels_[static_cast<int>(WindowText::Explanation)] = explanation;
+  labels_[static_cast<int>(WindowText::UpdateId)] = updateIdLabel;
+  labels_[static_cast<int>(WindowText::StatusLine)] = statusLine;
+  labels_[static_cast<int>(WindowText::Percent)] = percentLabel;
 }
 
 int Win32Window::Px(int at96) const { return MulDiv(at96, static_cast<int>(dpi_), kLayoutDpi); }
@@ -481,22 +486,6 @@ void Win32Window::MoveBy(int dx, int dy) {
   RECT window;
   GetWindowRect(hwnd, &window);
   SetWindowPos(hwnd, nullptr, window.left + dx, window.top + dy, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-HWND Win32Window::LabelOf(WindowText which) const {
-  switch (which) {
-    case WindowText::Caption:
-      return nullptr;
-    case WindowText::Explanation:
-      return explanation;
-    case WindowText::UpdateId:
-      return updateIdLabel;
-    case WindowText::StatusLine:
-      return statusLine;
-    case WindowText::Percent:
-      break;
-  }
-  return percentLabel;
 }
 
 void Win32Window::ShowText(WindowText which, const std::string& text) {

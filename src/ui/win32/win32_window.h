@@ -50,6 +50,8 @@ class Win32Window : public WindowToolkit {
   HWND progressBar = nullptr;
   HWND cancelButton = nullptr;
   const std::string& Caption() const { return caption_; }
+  // The control that shows a text; nullptr for the caption.
+  HWND LabelOf(WindowText which) const { return labels_[static_cast<int>(which)]; }
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -64,7 +66,6 @@ class Win32Window : public WindowToolkit {
   void DrawCloseGlyph(const DRAWITEMSTRUCT& item);
   void CaptionMouse(UINT msg);
   void DrawPicture(HDC dc, HBITMAP picture, const RECT& strip);
-  HWND LabelOf(WindowText which) const;
   HWND NewChild(const wchar_t* cls, const std::string& text, DWORD style, int id);
   // A length or a rectangle of the 96-dpi layout at the window's DPI.
   int Px(int at96) const;
@@ -74,6 +75,7 @@ class Win32Window : public WindowToolkit {
   void DeleteFonts();
 
   WindowEvents& events_;
+  HWND labels_[kWindowTextCount] = {};
   std::string caption_;
   char picture_ = '0';
   // The three pictures as bitmaps ('0', 'C', 'D'); nullptr: not decoded.
