@@ -46,19 +46,6 @@ std::string ComputeProgramName() {
   return StripExt(FileNameOf(os::ExecutablePath()));
 }
 
-// Runs in the console display (no window available).
-int RunOnConsole(const std::function<void()>& run) {
-  ConsoleDisplay console;
-  SetDisplaySurface(&console);
-  ResetDisplayState();
-  ShowStatus(LangText("G:am initialisieren;F:initialisation en cours;*:initializing") + "...");
-  os::SleepMs(2000);
-  run();
-  console.Finish();
-  SetDisplaySurface(nullptr);
-  return 0;
-}
-
 // The installation's run lock. A run that has just restarted the main
 // application may still be ending while the application starts the next
 // run, so a held lock is waited for a few seconds before giving up.

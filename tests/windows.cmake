@@ -62,6 +62,11 @@ foreach(src ${TVQ_WINDOWS_TESTS} ${TVQ_WIN32_TESTS})
     add_executable(${target} ${CMAKE_CURRENT_SOURCE_DIR}/${src})
   endif()
   target_link_libraries(${target} PRIVATE tvqtestsupport gtest_main)
+  # The window tests every toolkit shares run inside the Win32 form test.
+  if(folder STREQUAL "win32" AND name STREQUAL "form_test")
+    target_sources(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/window/window_core_test.cpp
+                   ${CMAKE_CURRENT_SOURCE_DIR}/win32/window_probe_win32.cpp)
+  endif()
   if(name STREQUAL "console_display_test" OR name STREQUAL "jpeg_picture_test" OR name STREQUAL "form_test")
     target_link_libraries(${target} PRIVATE tvqui)
   endif()

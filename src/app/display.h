@@ -10,11 +10,11 @@
 class DisplaySurface {
  public:
   virtual ~DisplaySurface() = default;
-  virtual void SetStatusText(const std::string& text) = 0;     // doingLabel
-  virtual void SetPercent(int percent) = 0;                    // Label1 "n%" and ProgressBar1
+  virtual void SetStatusText(const std::string& text) = 0;     // the status line
+  virtual void SetPercent(int percent) = 0;                    // the percentage "n%" and the bar
   virtual void SetIllustration(char which) = 0;                // '0', 'C' or 'D'
-  virtual void SetCaption(const std::string& caption) = 0;     // Panel1
-  virtual void SetUpdateIdText(const std::string& text) = 0;   // UpdateIDLabel
+  virtual void SetCaption(const std::string& caption) = 0;     // the caption bar
+  virtual void SetUpdateIdText(const std::string& text) = 0;   // the update ID line
   // Handles pending window messages (input, repaint); throttled by the
   // surface so that a fast transfer is not slowed down.
   virtual void Pump() = 0;

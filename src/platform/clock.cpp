@@ -9,23 +9,23 @@ namespace {
 
 std::atomic<Clock*> installedClock{nullptr};
 
-Clock& InstalledClock() {
+}  // namespace
+
+Clock& CurrentClock() {
   Clock* clock = installedClock.load();
   return clock ? *clock : SystemClock();
 }
-
-}  // namespace
 
 void SetClock(Clock* clock) {
   installedClock.store(clock);
 }
 
 std::int64_t TickMs() {
-  return InstalledClock().NowMs();
+  return CurrentClock().NowMs();
 }
 
 void SleepMs(std::int64_t ms) {
-  InstalledClock().SleepMs(ms);
+  CurrentClock().SleepMs(ms);
 }
 
 }  // namespace os

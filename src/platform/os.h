@@ -74,6 +74,7 @@ class Clock {
 };
 Clock& SystemClock();
 void SetClock(Clock* clock);  // nullptr restores the system clock
+Clock& CurrentClock();        // the installed clock, else the system clock
 std::int64_t TickMs();
 void SleepMs(std::int64_t ms);
 

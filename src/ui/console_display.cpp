@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/os.h"
+#include "ui/form_layout.h"
 
 namespace {
 constexpr int kBarWidth = 40;
@@ -83,4 +84,16 @@ void ConsoleDisplay::EndBarLine() {
 
 void ConsoleDisplay::Finish() {
   EndBarLine();
+}
+
+int RunOnConsole(const std::function<void()>& run) {
+  ConsoleDisplay console;
+  SetDisplaySurface(&console);
+  ResetDisplayState();
+  ShowStatus(InitialStatusText());
+  os::SleepMs(kStartDelayMs);
+  run();
+  console.Finish();
+  SetDisplaySurface(nullptr);
+  return 0;
 }

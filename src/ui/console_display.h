@@ -4,6 +4,7 @@
 // about ten times a second; elsewhere each status is one line.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "app/display.h"
@@ -31,3 +32,7 @@ class ConsoleDisplay : public DisplaySurface {
   std::string status_;
   std::string lastCaption_;
 };
+
+// Runs run with the console display: the initial status, the start delay,
+// the run, the bar line closed. Returns the exit code, 0.
+int RunOnConsole(const std::function<void()>& run);

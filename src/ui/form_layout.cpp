@@ -22,3 +22,8 @@ char IllustrationLetter(char letter) {
   if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
   return letter == 'C' || letter == 'D' ? letter : '0';
 }
+
+int PictureIndex(char letter) {
+  const char which = IllustrationLetter(letter);
+  return which == 'C' ? 1 : which == 'D' ? 2 : 0;
+}

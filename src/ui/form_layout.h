@@ -8,11 +8,12 @@ inline constexpr const char* kApplicationTitle = "Zadovez";
 
 inline constexpr int kFormWidth = 546;
 inline constexpr int kFormHeight = 296;
-inline constexpr int kTimer1IntervalMs = 2000;
+// From the window's creation to the start of the run.
+inline constexpr int kStartDelayMs = 2000;
 
 namespace layout {
 
-// Panel2's spaced bevel, the caption bar and the two columns below it.
+// The spaced bevel inside the border, the caption bar and the two columns below it.
 inline constexpr int kSpace = 2;
 inline constexpr int kCaptionH = 18;
 inline constexpr int kBodyY = kSpace + kCaptionH;
@@ -27,7 +28,7 @@ inline constexpr int kMemoInset = 3;
 inline constexpr int kButtonsH = 51;
 inline constexpr int kButtonsY = kBodyY + kBodyH - kButtonsH;
 
-// Elements of ControlsPanel, in its coordinates.
+// Elements of the controls column, in its coordinates.
 inline constexpr int kLabelX = 11;
 inline constexpr int kUpdateIdY = 50;
 inline constexpr int kStatusY = 66;
@@ -35,13 +36,13 @@ inline constexpr int kPercentY = 94;
 inline constexpr int kBarY = 110;
 inline constexpr int kBarW = 387;
 inline constexpr int kBarH = 17;
-// In ButtonsPanel's coordinates.
+// In the button strip's coordinates.
 inline constexpr int kCancelX = 166;
 inline constexpr int kCancelY = 13;
 inline constexpr int kCancelW = 75;
 inline constexpr int kCancelH = 28;
 
-// SpeedButton1 at the right end of the caption bar (window coordinates).
+// The close button at the right end of the caption bar (window coordinates).
 inline constexpr int kGlyphButtonSize = 16;
 inline constexpr int kGlyphButtonX = kFormWidth - kSpace - 1 - kGlyphButtonSize;
 inline constexpr int kGlyphButtonY = kSpace + 1;
@@ -66,7 +67,9 @@ inline constexpr const char* kPictureFiles[3] = {"start.jpg", "local.jpg", "down
 
 // The status line at creation: "initializing..." in the user's language.
 std::string InitialStatusText();
-// InfoMemo's text: what the program does, then "Please wait...".
+// The explanation's text: what the program does, then "Please wait...".
 std::string ExplanationText();
 // '0', 'C' or 'D': the picture ShowIllustration shows for a letter.
 char IllustrationLetter(char letter);
+// Where that letter's picture is in kPictureFiles.
+int PictureIndex(char letter);

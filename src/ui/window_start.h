@@ -1,6 +1,7 @@
 #pragma once
 // The choice at start (the window or the console) and the window's event
-// loop, the same for every toolkit; each platform's ui folder implements it.
+// loop. Each toolkit's ui folder implements TryOpenDisplay and
+// WindowUserInterface; RunWindow is the same for every toolkit.
 
 #include <functional>
 
@@ -16,7 +17,8 @@ bool TryOpenDisplay();
 UserInterface& WindowUserInterface();
 
 // Creates the main window titled "Zadovez", installs it as the display surface
-// and the window's user interface, and runs the event loop: 2000 ms after the
-// window was created run is called, and the window closes when it returns.
-// Returns the exit code: 0; 1 without a display (run is not called).
+// and the window's user interface, and runs the event loop: kStartDelayMs
+// after the window was created run is called, and the window closes when it
+// returns. Without a display, or when the window cannot be made, run runs
+// on the console (RunOnConsole). Returns the exit code, 0.
 int RunWindow(std::function<void()> run);

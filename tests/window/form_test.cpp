@@ -1,6 +1,8 @@
-// The main window under a private Xvfb: layout, pictures, caption, Cancel,
-// Escape, the close glyph, dragging, the error box, and screenshots.
-#include "ui/fltk/form.h"
+// The FLTK window under a private Xvfb, driven as a user would with
+// xdotool: layout, pictures on screen, Escape, the close glyph, dragging,
+// the error box, and screenshots. What every toolkit shares is tested in
+// window_core_test.cpp.
+#include "ui/fltk/fltk_window.h"
 
 #include <chrono>
 #include <string>
@@ -37,24 +39,31 @@ using xtest::kStripFreeX;
 using xtest::kTop;
 using xtest::Same;
 
-std::string Id(const TForm1& form) { return std::to_string(fl_xid(form.Form)); }
+// The window and its FLTK widgets.
+struct Form {
+  MainWindow& core;
+  FltkWindow& fltk;
+  Fl_Double_Window* window() const { return fltk.window; }
+  void Pump() const { core.Pump(); }
+};
 
-void Pump(TForm1& form) { form.Pump(); }
+std::string Id(const Form& form) { return std::to_string(fl_xid(form.window())); }
 
-// Runs the window through RunWindow; body is the run, given the form.
-void RunForm(const std::function<void(TForm1&)>& body) {
+// Runs the window through RunWindow; body is the run, given the window.
+void RunForm(const std::function<void(Form&)>& body) {
   const int code = RunWindow([&] {
-    auto* form = dynamic_cast<TForm1*>(&CurrentDisplaySurface());
-    ASSERT_NE(form, nullptr);
+    auto* core = dynamic_cast<MainWindow*>(&CurrentDisplaySurface());
+    ASSERT_NE(core, nullptr);
+    Form form{*core, dynamic_cast<FltkWindow&>(core->Toolkit())};
     xtest::Settle();
-    body(*form);
+    body(form);
   });
   EXPECT_EQ(code, 0);
 }
 
 // The letter of the embedded picture that the screen shows in the strip.
-char PictureOnScreen(const TForm1& form, const std::string& name) {
-  return xtest::PictureShown(Screenshot(name), form.Form->x(), form.Form->y());
+char PictureOnScreen(const Form& form, const std::string& name) {
+  return xtest::PictureShown(Screenshot(name), form.window()->x(), form.window()->y());
 }
 
 // Moves the pointer there and clicks (the server handles both in order).
@@ -63,7 +72,7 @@ void Click(int x, int y, int button = 1) {
       std::to_string(button));
 }
 
-class Form : public ::testing::Test {
+class FltkForm : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!xtest::XServer::Instance().Running()) GTEST_SKIP() << "Xvfb is not available";
@@ -76,40 +85,23 @@ class Form : public ::testing::Test {
   }
 };
 
-TEST_F(Form, RunsTheRunOnceAfterTwoSecondsAndCloses) {
-  int runs = 0;
-  bool shownDuringRun = false;
-  const auto start = std::chrono::steady_clock::now();
-  std::chrono::milliseconds waited{};
-  RunForm([&](TForm1& form) {
-    ++runs;
-    waited = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    shownDuringRun = form.Form->shown() && form.Form->visible();
-  });
-  EXPECT_EQ(runs, 1);
-  EXPECT_TRUE(shownDuringRun);
-  EXPECT_GE(waited.count(), kTimer1IntervalMs - 100);
-  // Closed: the surface is no longer the window.
-  EXPECT_EQ(dynamic_cast<TForm1*>(&CurrentDisplaySurface()), nullptr);
-}
-
-TEST_F(Form, IsBorderlessCentredWithClientSizeAndTitle) {
-  RunForm([](TForm1& form) {
-    const unsigned long xid = fl_xid(form.Form);
+TEST_F(FltkForm, IsBorderlessCentredWithClientSizeAndTitle) {
+  RunForm([](Form& form) {
+    const unsigned long xid = fl_xid(form.window());
     EXPECT_EQ(xtest::WinInfo(xid, "Width:"), kFormWidth);
     EXPECT_EQ(xtest::WinInfo(xid, "Height:"), kFormHeight);
     EXPECT_EQ(xtest::WinInfo(xid, "Absolute upper-left X:"), kLeft);
     EXPECT_EQ(xtest::WinInfo(xid, "Absolute upper-left Y:"), kTop);
     EXPECT_EQ(xtest::WinInfo(xid, "Border width:"), 0);
     EXPECT_NE(Capture("xprop -id " + Id(form) + " WM_NAME").find("\"Zadovez\""), std::string::npos);
-    EXPECT_EQ(form.Form->border(), 0);
+    EXPECT_EQ(form.window()->border(), 0);
   });
 }
 
-TEST_F(Form, ShowsStartPictureThenTheChosenOne) {
-  RunForm([](TForm1& form) {
-    for (char letter : {'0', 'C', 'D'}) EXPECT_TRUE(form.IllustrationLoaded(letter)) << letter;
-    EXPECT_EQ(form.VisibleIllustration(), '0');
+TEST_F(FltkForm, ShowsStartPictureThenTheChosenOne) {
+  RunForm([](Form& form) {
+    for (char letter : {'0', 'C', 'D'}) EXPECT_TRUE(form.core.IllustrationLoaded(letter)) << letter;
+    EXPECT_EQ(form.core.VisibleIllustration(), '0');
     EXPECT_EQ(PictureOnScreen(form, "picture-start"), '0');
 
     const struct {
@@ -119,95 +111,38 @@ TEST_F(Form, ShowsStartPictureThenTheChosenOne) {
     for (const auto& c : cases) {
       ShowIllustration(c.letter);
       xtest::Settle();
-      EXPECT_EQ(form.VisibleIllustration(), c.shown) << c.letter;
+      EXPECT_EQ(form.core.VisibleIllustration(), c.shown) << c.letter;
       EXPECT_EQ(PictureOnScreen(form, std::string("picture-") + c.letter), c.shown) << c.letter;
     }
   });
 }
 
-TEST_F(Form, CaptionShowsTheHostOnce) {
-  RunForm([](TForm1& form) {
-    EXPECT_STREQ(form.Panel1->label(), kCaptionText);
-    ShowHost("http://updates.example.com/zadovez/");
-    ShowHost("file:///srv/mirror/zadovez/");
-    ShowHost("http://second.example.org/x/");
-    EXPECT_EQ(std::string(form.Panel1->label()),
-              std::string(kCaptionText) + kHostSuffix + "second.example.org");
-  });
-}
-
-TEST_F(Form, ExplanationAndStatusAreFilledAtCreationInTheUsersLanguage) {
-  const struct {
-    char language;
-    const char* status;
-    const char* explanation;
-  } cases[] = {
-      {'E', "initializing...",
-       "Kestrin Zadovez is checking for updates. If found, these will be downloaded and "
-       "installed. Please wait..."},
-      {'G', "am initialisieren...",
-       "Kestrin Zadovez überprüft, ob Programmupdates vorhanden sind. Gegebenenfalls werden "
-       "diese installiert. Bitte warten..."},
-      {'F', "initialisation en cours...",
-       "Kestrin Zadovez vérifie, si des mises à jour sont disponibles. Le cas échéant, elles "
-       "seront téléchargées puis installées. Patientez SVP..."},
-  };
-  for (const auto& c : cases) {
-    SetLanguage(c.language);
-    TForm1 form(kApplicationTitle, nullptr);
-    EXPECT_STREQ(form.doingLabel->label(), c.status) << c.language;
-    EXPECT_STREQ(form.InfoMemo->label(), c.explanation) << c.language;
-    EXPECT_STREQ(form.Panel1->label(), kCaptionText) << c.language;
-    EXPECT_EQ(form.UpdateIDLabel->label(), nullptr) << c.language;
-    EXPECT_EQ(form.Label1->label(), nullptr) << c.language;
-    EXPECT_EQ(form.ProgressBar1->value(), 0) << c.language;
-  }
-}
-
-TEST_F(Form, CancelClickRequestsCancelAndSecondClickChangesNothing) {
-  RunForm([](TForm1& form) {
-    const int x = form.Form->x() + form.CancelButton->x() + form.CancelButton->w() / 2;
-    const int y = form.Form->y() + form.CancelButton->y() + form.CancelButton->h() / 2;
-    Click(x, y);
-    // Nothing happens until the run reaches a pumping point.
-    EXPECT_FALSE(CancelRequested());
-    ASSERT_TRUE(xtest::PumpUntil(CancelRequested, 5000, [&] { Pump(form); }));
-    EXPECT_FALSE(form.CancelButton->active());
-
-    Click(x, y);
-    xtest::PumpFor(300, [&] { Pump(form); });
-    EXPECT_TRUE(CancelRequested());
-    EXPECT_FALSE(form.CancelButton->active());
-    EXPECT_TRUE(form.Form->shown());
-  });
-}
-
-TEST_F(Form, EscapePressesCancelWithoutClosing) {
-  RunForm([](TForm1& form) {
+TEST_F(FltkForm, EscapePressesCancelWithoutClosing) {
+  RunForm([](Form& form) {
     xtest::Run("xdotool key --window " + Id(form) + " Escape 2>/dev/null");
-    ASSERT_TRUE(xtest::PumpUntil(CancelRequested, 5000, [&] { Pump(form); }));
-    EXPECT_FALSE(form.CancelButton->active());
+    ASSERT_TRUE(xtest::PumpUntil(CancelRequested, 5000, [&] { form.Pump(); }));
+    EXPECT_FALSE(form.fltk.cancelButton->active());
     // A second Escape meets a disabled button and must not close the window.
     xtest::Run("xdotool key --window " + Id(form) + " Escape 2>/dev/null");
-    xtest::PumpFor(300, [&] { Pump(form); });
-    EXPECT_TRUE(form.Form->shown());
+    xtest::PumpFor(300, [&] { form.Pump(); });
+    EXPECT_TRUE(form.window()->shown());
   });
 }
 
-TEST_F(Form, CloseGlyphRequestsCancelWithoutClosing) {
-  RunForm([](TForm1& form) {
-    Click(form.Form->x() + form.SpeedButton1->x() + 8, form.Form->y() + form.SpeedButton1->y() + 8);
-    ASSERT_TRUE(xtest::PumpUntil(CancelRequested, 5000, [&] { Pump(form); }));
-    EXPECT_FALSE(form.CancelButton->active());
-    EXPECT_TRUE(form.Form->shown());
+TEST_F(FltkForm, CloseGlyphRequestsCancelWithoutClosing) {
+  RunForm([](Form& form) {
+    Click(form.window()->x() + form.fltk.closeButton->x() + 8, form.window()->y() + form.fltk.closeButton->y() + 8);
+    ASSERT_TRUE(xtest::PumpUntil(CancelRequested, 5000, [&] { form.Pump(); }));
+    EXPECT_FALSE(form.fltk.cancelButton->active());
+    EXPECT_TRUE(form.window()->shown());
     EXPECT_NE(Capture("xwininfo -id " + Id(form)).find("Map State: IsViewable"), std::string::npos);
   });
 }
 
-TEST_F(Form, DraggingTheCaptionBarMovesTheWindowWithAnyButton) {
-  RunForm([](TForm1& form) {
-    int left = form.Form->x();
-    int top = form.Form->y();
+TEST_F(FltkForm, DraggingTheCaptionBarMovesTheWindowWithAnyButton) {
+  RunForm([](Form& form) {
+    int left = form.window()->x();
+    int top = form.window()->y();
     const struct {
       int button, dx, dy;
     } drags[] = {{1, 60, 40}, {3, -100, -25}, {2, 7, 0}};
@@ -216,38 +151,38 @@ TEST_F(Form, DraggingTheCaptionBarMovesTheWindowWithAnyButton) {
       const int y = top + 9;
       xtest::Run("xdotool mousemove " + std::to_string(x) + " " + std::to_string(y) + " mousedown " +
           std::to_string(d.button));
-      xtest::PumpFor(100, [&] { Pump(form); });
+      xtest::PumpFor(100, [&] { form.Pump(); });
       // In steps, as a hand moves the mouse.
       for (int step = 1; step <= 4; ++step) {
         xtest::Run("xdotool mousemove " + std::to_string(x + d.dx * step / 4) + " " +
             std::to_string(y + d.dy * step / 4));
-        xtest::PumpFor(60, [&] { Pump(form); });
+        xtest::PumpFor(60, [&] { form.Pump(); });
       }
       xtest::Run("xdotool mouseup " + std::to_string(d.button));
-      xtest::PumpFor(100, [&] { Pump(form); });
+      xtest::PumpFor(100, [&] { form.Pump(); });
       xtest::Settle();
       left += d.dx;
       top += d.dy;
-      EXPECT_EQ(xtest::WinInfo(fl_xid(form.Form), "Absolute upper-left X:"), left) << d.button;
-      EXPECT_EQ(xtest::WinInfo(fl_xid(form.Form), "Absolute upper-left Y:"), top) << d.button;
+      EXPECT_EQ(xtest::WinInfo(fl_xid(form.window()), "Absolute upper-left X:"), left) << d.button;
+      EXPECT_EQ(xtest::WinInfo(fl_xid(form.window()), "Absolute upper-left Y:"), top) << d.button;
       // Drawn again where it now stands.
-      xtest::PumpFor(100, [&] { Pump(form); });
+      xtest::PumpFor(100, [&] { form.Pump(); });
       EXPECT_EQ(xtest::PictureShown(Screenshot("drag-" + std::to_string(d.button)), left, top), '0')
           << d.button;
     }
     // Moving over the caption bar without a button held does nothing.
     xtest::Run("xdotool mousemove " + std::to_string(left + 200) + " " + std::to_string(top + 9));
     xtest::Run("xdotool mousemove " + std::to_string(left + 240) + " " + std::to_string(top + 12));
-    xtest::PumpFor(100, [&] { Pump(form); });
-    EXPECT_EQ(form.Form->x(), left);
+    xtest::PumpFor(100, [&] { form.Pump(); });
+    EXPECT_EQ(form.window()->x(), left);
     EXPECT_FALSE(CancelRequested());
   });
 }
 
-TEST_F(Form, AFastDragBetweenTwoPumpsStillMovesTheWindow) {
-  RunForm([](TForm1& form) {
-    const int left = form.Form->x();
-    const int top = form.Form->y();
+TEST_F(FltkForm, AFastDragBetweenTwoPumpsStillMovesTheWindow) {
+  RunForm([](Form& form) {
+    const int left = form.window()->x();
+    const int top = form.window()->y();
     const int x = left + 150;
     const int y = top + 9;
     // Press, motion and release all reach the server before the next pump,
@@ -258,18 +193,18 @@ TEST_F(Form, AFastDragBetweenTwoPumpsStillMovesTheWindow) {
     XSync(fl_display, False);  // every event is queued for this process now
     Fl::check();                // one pump handles them all
     xtest::Settle();
-    EXPECT_EQ(xtest::WinInfo(fl_xid(form.Form), "Absolute upper-left X:"), left + 90);
-    EXPECT_EQ(xtest::WinInfo(fl_xid(form.Form), "Absolute upper-left Y:"), top + 50);
+    EXPECT_EQ(xtest::WinInfo(fl_xid(form.window()), "Absolute upper-left X:"), left + 90);
+    EXPECT_EQ(xtest::WinInfo(fl_xid(form.window()), "Absolute upper-left Y:"), top + 50);
     // The motion handed over after the release moves nothing further.
-    xtest::PumpFor(100, [&] { Pump(form); });
-    EXPECT_EQ(form.Form->x(), left + 90);
-    EXPECT_EQ(form.Form->y(), top + 50);
+    xtest::PumpFor(100, [&] { form.Pump(); });
+    EXPECT_EQ(form.window()->x(), left + 90);
+    EXPECT_EQ(form.window()->y(), top + 50);
   });
 }
 
-TEST_F(Form, ErrorBoxIsAboveTheWindowAndReturnDismissesIt) {
-  RunForm([](TForm1& form) {
-    const ::Window formXid = fl_xid(form.Form);
+TEST_F(FltkForm, ErrorBoxIsAboveTheWindowAndReturnDismissesIt) {
+  RunForm([](Form& form) {
+    const ::Window formXid = fl_xid(form.window());
     int formIndex = -1;
     int boxIndex = -1;
     const xtest::BoxRun box = xtest::DriveBox(
@@ -293,22 +228,22 @@ TEST_F(Form, ErrorBoxIsAboveTheWindowAndReturnDismissesIt) {
     EXPECT_GT(boxIndex, formIndex);
     // The run goes on with the window.
     ShowStatus("installing");
-    EXPECT_STREQ(form.doingLabel->label(), "installing");
-    EXPECT_TRUE(form.Form->shown());
+    EXPECT_STREQ(form.fltk.statusLine->label(), "installing");
+    EXPECT_TRUE(form.window()->shown());
   });
 }
 
 // Screen colour at window coordinates (x, y).
-Rgb At(const Screenshot& shot, const TForm1& form, int x, int y) {
-  return shot.At(form.Form->x() + x, form.Form->y() + y);
+Rgb At(const Screenshot& shot, const Form& form, int x, int y) {
+  return shot.At(form.window()->x() + x, form.window()->y() + y);
 }
 
 // The three states of a run, kept as artefacts (window-*.png under the build
 // directory) and checked at a few pixels.
-TEST_F(Form, ScreenshotsOfStartDownloadingAndCompleted) {
-  RunForm([](TForm1& form) {
-    const int barLeft = form.ProgressBar1->x();
-    const int barRight = barLeft + form.ProgressBar1->w() - 1;
+TEST_F(FltkForm, ScreenshotsOfStartDownloadingAndCompleted) {
+  RunForm([](Form& form) {
+    const int barLeft = form.fltk.progressBar->x();
+    const int barRight = barLeft + form.fltk.progressBar->w() - 1;
     {
       const Screenshot shot("window-start");
       ASSERT_TRUE(shot.Ok());
@@ -331,7 +266,7 @@ TEST_F(Form, ScreenshotsOfStartDownloadingAndCompleted) {
       EXPECT_TRUE(Same(At(shot, form, barLeft + 200, kBarY), kFace));
       EXPECT_TRUE(Same(At(shot, form, barRight - 5, kBarY), kFace));
       EXPECT_EQ(PictureOnScreen(form, "window-downloading-picture"), 'D');
-      xtest::CropWindow(shot, form.Form->x(), form.Form->y(), Screenshot::ArtefactDir() + "/window.png");
+      xtest::CropWindow(shot, form.window()->x(), form.window()->y(), Screenshot::ArtefactDir() + "/window.png");
     }
     ShowProgress(100);
     ShowStatus("installation completed");
@@ -340,23 +275,23 @@ TEST_F(Form, ScreenshotsOfStartDownloadingAndCompleted) {
       const Screenshot shot("window-completed");
       ASSERT_TRUE(shot.Ok());
       EXPECT_TRUE(Same(At(shot, form, barRight - 5, kBarY), kBarFill));
-      EXPECT_STREQ(form.Label1->label(), "100%");
+      EXPECT_STREQ(form.fltk.percentLabel->label(), "100%");
     }
   });
 }
 
 // Pumping is throttled, but never for a change the window has to show: a
 // new bar value is on screen right after the next pump, by either path.
-TEST_F(Form, VisibleChangeIsDrawnAtTheNextPump) {
-  RunForm([](TForm1& form) {
-    const int barLeft = form.ProgressBar1->x();
+TEST_F(FltkForm, VisibleChangeIsDrawnAtTheNextPump) {
+  RunForm([](Form& form) {
+    const int barLeft = form.fltk.progressBar->x();
     const struct {
       int percent;
       bool byPumpMessages;
     } cases[] = {{30, false}, {60, true}};
     for (const auto& c : cases) {
       form.Pump();
-      form.SetPercent(c.percent);
+      form.core.SetPercent(c.percent);
       if (c.byPumpMessages) {
         TheFltkUserInterface().PumpMessages(-1);
       } else {

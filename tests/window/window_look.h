@@ -6,7 +6,8 @@
 #include <string>
 
 #include "ui/assets.h"
-#include "ui/fltk/form.h"
+#include "ui/fltk/fltk_window.h"
+#include "ui/form_layout.h"
 #include "ui/jpeg_picture.h"
 #include "x_server.h"
 

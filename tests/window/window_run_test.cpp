@@ -17,7 +17,7 @@
 
 #include "app/display.h"
 #include "support/updater_env.h"
-#include "ui/fltk/form.h"
+#include "ui/fltk/fltk_window.h"
 #include "ui/window_start.h"
 #include "window_run.h"
 
@@ -40,8 +40,9 @@ struct Layout {
 };
 
 Layout MeasureLayout() {
-  TForm1 form(kApplicationTitle, nullptr);
-  return {form.SpeedButton1->x(), form.Panel1->labelsize()};
+  MainWindow window(kApplicationTitle, nullptr);
+  const auto& fltk = dynamic_cast<const FltkWindow&>(window.Toolkit());
+  return {fltk.closeButton->x(), fltk.captionBar->labelsize()};
 }
 
 // The FLTK window of the built tvqlupd.

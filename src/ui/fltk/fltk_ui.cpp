@@ -13,6 +13,8 @@
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
+#include "ui/pump_pacing.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -24,9 +26,6 @@ constexpr int kIconSize = 36;
 constexpr int kButtonW = 75;
 constexpr int kButtonH = 23;
 constexpr int kButtonGap = 8;
-
-// Set by NoteVisibleChange, cleared by the next PumpFltkEvents.
-bool visibleChange = false;
 
 // The text with "\r\n" and a lone "\r" (a line break in the program's texts) as "\n".
 std::string UnixLineBreaks(const std::string& text) {
@@ -91,82 +90,64 @@ std::string FltkLabelText(const std::string& text) {
   return out;
 }
 
-void NoteVisibleChange() { visibleChange = true; }
-
-bool PumpFltkEvents() {
-  static Clock::time_point last{};
+bool HandleFltkEventsNow() {
   if (fl_display == nullptr) return false;
-  const Clock::time_point now = Clock::now();
-  if (!visibleChange && now - last < std::chrono::milliseconds(kPumpIntervalMs)) return false;
-  last = now;
-  visibleChange = false;
   const bool waiting = Fl::ready() != 0;
   Fl::check();
   return waiting;
 }
 
-int FltkUserInterface::MessageBox(const std::string& text, const std::string& caption,
-                                  unsigned flags) {
-  if (fl_display == nullptr) return ConsoleUserInterface().MessageBox(text, caption, flags);
-  const bool yesNo = (flags & 0xFu) == kMbYesNo;
-  const unsigned iconFlags = flags & 0xF0u;
-  const char* glyph = iconFlags == kMbIconExclamation ? "!"
-                      : iconFlags == kMbIconQuestion  ? "?"
-                                                      : nullptr;
+namespace {
 
-  const std::string label = FltkLabelText(UnixLineBreaks(text));
+// Where the parts of a box go: its size, the text's place and the buttons' row.
+struct BoxLayout {
+  int w = 0, h = 0, textX = 0, textW = 0, bodyH = 0, buttonsX = 0, buttonY = 0;
+};
+
+BoxLayout LayOutBox(const std::string& label, bool withIcon, bool yesNo) {
+  BoxLayout l;
   fl_font(FL_HELVETICA, kFontSize);
-  int textW = kMaxTextWidth;
+  l.textW = kMaxTextWidth;
   int textH = 0;
-  fl_measure(label.c_str(), textW, textH);
-  const int textX = glyph ? kMargin + kIconSize + kMargin : kMargin;
-  const int bodyH = std::max(textH, glyph ? kIconSize : 0);
+  fl_measure(label.c_str(), l.textW, textH);
+  l.textX = withIcon ? kMargin + kIconSize + kMargin : kMargin;
+  l.bodyH = std::max(textH, withIcon ? kIconSize : 0);
   const int buttonsW = yesNo ? 2 * kButtonW + kButtonGap : kButtonW;
-  const int w = std::max({textX + textW + kMargin, buttonsW + 2 * kMargin, 200});
-  const int buttonY = kMargin + bodyH + 14;
-  const int h = buttonY + kButtonH + kMargin;
-  int x, y;
-  CentreBox(w, h, x, y);
+  l.w = std::max({l.textX + l.textW + kMargin, buttonsW + 2 * kMargin, 200});
+  l.buttonY = kMargin + l.bodyH + 14;
+  l.h = l.buttonY + kButtonH + kMargin;
+  l.buttonsX = (l.w - buttonsW) / 2;
+  return l;
+}
 
-  BoxState state;
-  Fl_Group* const outer = Fl_Group::current();
-  Fl_Group::current(nullptr);
-  Fl_Window window(x, y, w, h);
-  state.window = &window;
-  state.yesNo = yesNo;
-  window.copy_label(caption.c_str());
-  window.set_modal();
-  window.callback(BoxClosed, &state);
-  if (glyph) {
-    auto* icon = new Fl_Box(kMargin, kMargin, kIconSize, kIconSize, glyph);
-    icon->box(FL_THIN_UP_BOX);
-    icon->labelfont(FL_HELVETICA_BOLD);
-    icon->labelsize(26);
-    if (glyph[0] == '!') {
-      icon->color(fl_rgb_color(255, 204, 0));
-      icon->labelcolor(FL_BLACK);
-    } else {
-      icon->color(fl_rgb_color(0, 84, 166));
-      icon->labelcolor(FL_WHITE);
-    }
-  }
-  auto* message = new Fl_Box(textX, kMargin, textW, bodyH);
-  message->copy_label(label.c_str());
-  message->labelsize(kFontSize);
-  message->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
-  int bx = (w - buttonsW) / 2;
-  Fl_Button* first = new Fl_Return_Button(bx, buttonY, kButtonW, kButtonH, yesNo ? "Yes" : "OK");
+// The icon: an exclamation mark on yellow or a question mark on blue.
+void AddIcon(const char* glyph) {
+  auto* icon = new Fl_Box(kMargin, kMargin, kIconSize, kIconSize, glyph);
+  icon->box(FL_THIN_UP_BOX);
+  icon->labelfont(FL_HELVETICA_BOLD);
+  icon->labelsize(26);
+  const bool exclamation = glyph[0] == '!';
+  icon->color(exclamation ? fl_rgb_color(255, 204, 0) : fl_rgb_color(0, 84, 166));
+  icon->labelcolor(exclamation ? FL_BLACK : FL_WHITE);
+}
+
+// The buttons' row: OK, or Yes and No; returns the first, which Return presses.
+Fl_Button* AddButtons(const BoxLayout& l, BoxState& state) {
+  int bx = l.buttonsX;
+  Fl_Button* first = new Fl_Return_Button(bx, l.buttonY, kButtonW, kButtonH, state.yesNo ? "Yes" : "OK");
   first->callback(ButtonPressed, &state);
   first->labelsize(kFontSize);
-  if (yesNo) {
+  if (state.yesNo) {
     bx += kButtonW + kButtonGap;
-    state.no = new Fl_Button(bx, buttonY, kButtonW, kButtonH, "No");
+    state.no = new Fl_Button(bx, l.buttonY, kButtonW, kButtonH, "No");
     state.no->callback(ButtonPressed, &state);
     state.no->labelsize(kFontSize);
   }
-  window.end();
-  Fl_Group::current(outer);
+  return first;
+}
 
+// Shows the box and handles events until it is answered.
+void WaitForAnswer(Fl_Window& window, Fl_Button* first) {
   // A drag or grab in progress would keep the box from getting input.
   Fl::pushed(nullptr);
   Fl_Window* const grab = Fl::grab();
@@ -175,6 +156,40 @@ int FltkUserInterface::MessageBox(const std::string& text, const std::string& ca
   first->take_focus();
   while (window.shown()) Fl::wait();
   if (grab) Fl::grab(grab);
+}
+
+}  // namespace
+
+int FltkUserInterface::MessageBox(const std::string& text, const std::string& caption,
+                                  unsigned flags) {
+  if (fl_display == nullptr) return ConsoleUserInterface().MessageBox(text, caption, flags);
+  const unsigned iconFlags = flags & 0xF0u;
+  const char* glyph = iconFlags == kMbIconExclamation ? "!"
+                      : iconFlags == kMbIconQuestion  ? "?"
+                                                      : nullptr;
+  BoxState state;
+  state.yesNo = (flags & 0xFu) == kMbYesNo;
+  const std::string label = FltkLabelText(UnixLineBreaks(text));
+  const BoxLayout l = LayOutBox(label, glyph != nullptr, state.yesNo);
+  int x, y;
+  CentreBox(l.w, l.h, x, y);
+
+  Fl_Group* const outer = Fl_Group::current();
+  Fl_Group::current(nullptr);
+  Fl_Window window(x, y, l.w, l.h);
+  state.window = &window;
+  window.copy_label(caption.c_str());
+  window.set_modal();
+  window.callback(BoxClosed, &state);
+  if (glyph) AddIcon(glyph);
+  auto* message = new Fl_Box(l.textX, kMargin, l.textW, l.bodyH);
+  message->copy_label(label.c_str());
+  message->labelsize(kFontSize);
+  message->align(FL_ALIGN_LEFT | FL_ALIGN_TOP | FL_ALIGN_INSIDE | FL_ALIGN_WRAP);
+  Fl_Button* const first = AddButtons(l, state);
+  window.end();
+  Fl_Group::current(outer);
+  WaitForAnswer(window, first);
   return state.result;
 }
 
@@ -194,7 +209,7 @@ bool FltkUserInterface::KeyDown(int virtualKey) {
 
 bool FltkUserInterface::PumpMessages(int ms) {
   if (fl_display == nullptr) return false;
-  if (ms < 0) return PumpFltkEvents();
+  if (ms < 0) return PumpDue() && HandleFltkEventsNow();
   bool handled = false;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {

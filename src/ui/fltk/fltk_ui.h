@@ -23,15 +23,9 @@ class FltkUserInterface : public UserInterface {
 // The one instance main and the window install.
 FltkUserInterface& TheFltkUserInterface();
 
-// Notes that the window shows something new: the next PumpFltkEvents draws
-// it at once.
-void NoteVisibleChange();
-// Handles the FLTK events waiting now (Fl::check). Unless a visible change is
-// pending this happens at most every kPumpIntervalMs, so that a transfer
-// reporting every block is not slowed down; true when events were waiting.
-// Both the window's Pump and PumpMessages(-1) come here.
-inline constexpr int kPumpIntervalMs = 50;
-bool PumpFltkEvents();
+// Handles the FLTK events waiting now (Fl::check); true when there were
+// any. PumpMessages(-1) does so at the pace of ui/pump_pacing.h.
+bool HandleFltkEventsNow();
 
 // Label text for FLTK, which reads '@' as the start of a symbol.
 std::string FltkLabelText(const std::string& text);

@@ -4,26 +4,17 @@
 #include <string>
 
 #include "platform/win32/wide.h"
-#include "ui/win32/form.h"
+#include "ui/pump_pacing.h"
+#include "ui/win32/win32_window.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 bool displayOpen = false;
-TForm1* mainForm = nullptr;
-// Set by NoteVisibleChange, cleared by the next PumpWin32Messages.
-bool visibleChange = false;
+Win32Window* mainWindow = nullptr;
 
-}  // namespace
-
-using os::win32::Wide;
-
-bool Win32DisplayOpen() { return displayOpen; }
-void SetWin32DisplayOpen(bool open) { displayOpen = open; }
-void SetMainForm(TForm1* form) { mainForm = form; }
-void NoteVisibleChange() { visibleChange = true; }
-
+// Takes and dispatches one message; false when none was waiting.
 bool DispatchOneMessage() {
   MSG msg;
   if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
@@ -32,19 +23,21 @@ bool DispatchOneMessage() {
     PostQuitMessage(static_cast<int>(msg.wParam));
     return false;
   }
-  if (mainForm != nullptr && mainForm->PreTranslate(msg)) return true;
+  if (mainWindow != nullptr && mainWindow->PreTranslate(msg)) return true;
   TranslateMessage(&msg);
   DispatchMessageW(&msg);
   return true;
 }
 
-bool PumpWin32Messages() {
-  static Clock::time_point last{};
-  if (!displayOpen) return false;
-  const Clock::time_point now = Clock::now();
-  if (!visibleChange && now - last < std::chrono::milliseconds(kPumpIntervalMs)) return false;
-  last = now;
-  visibleChange = false;
+}  // namespace
+
+using os::win32::Wide;
+
+bool Win32DisplayOpen() { return displayOpen; }
+void SetWin32DisplayOpen(bool open) { displayOpen = open; }
+void SetMainWindow(Win32Window* window) { mainWindow = window; }
+
+bool DispatchWaitingMessages() {
   bool handled = false;
   while (DispatchOneMessage()) handled = true;
   return handled;
@@ -52,7 +45,7 @@ bool PumpWin32Messages() {
 
 int Win32UserInterface::MessageBox(const std::string& text, const std::string& caption, unsigned flags) {
   if (!displayOpen) return ConsoleUserInterface().MessageBox(text, caption, flags);
-  HWND owner = mainForm != nullptr ? mainForm->Form : nullptr;
+  HWND owner = mainWindow != nullptr ? mainWindow->hwnd : nullptr;
   if (owner != nullptr && !IsWindowVisible(owner)) owner = nullptr;
   // A drag in progress holds the mouse; the box needs it.
   if (GetCapture() != nullptr) ReleaseCapture();
@@ -70,11 +63,11 @@ bool Win32UserInterface::KeyDown(int virtualKey) {
 
 bool Win32UserInterface::PumpMessages(int ms) {
   if (!displayOpen) return false;
-  if (ms < 0) return PumpWin32Messages();
+  if (ms < 0) return PumpDue() && DispatchWaitingMessages();
   bool handled = false;
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
   for (;;) {
-    while (DispatchOneMessage()) handled = true;
+    handled = DispatchWaitingMessages() || handled;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) break;
     MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(left), QS_ALLINPUT);

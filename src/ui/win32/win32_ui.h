@@ -11,7 +11,7 @@
 
 #include "support/ui_hooks.h"
 
-class TForm1;
+class Win32Window;
 
 class Win32UserInterface : public UserInterface {
  public:
@@ -31,17 +31,9 @@ bool Win32DisplayOpen();
 void SetWin32DisplayOpen(bool open);
 
 // The main window that owns the boxes and sees Escape first (nullptr: none).
-void SetMainForm(TForm1* form);
+void SetMainWindow(Win32Window* window);
 
-// Notes that the window shows something new: the next PumpWin32Messages
-// draws it at once.
-void NoteVisibleChange();
-// Handles the messages waiting now. Unless a visible change is pending this
-// happens at most every kPumpIntervalMs, so that a transfer reporting every
-// block is not slowed down; true when messages were waiting. Both the
-// window's Pump and PumpMessages(-1) come here.
-inline constexpr int kPumpIntervalMs = 50;
-bool PumpWin32Messages();
-// Takes and dispatches one message; false when none was waiting. A WM_QUIT
-// taken here is posted again for the main loop.
-bool DispatchOneMessage();
+// Takes and dispatches the messages waiting now; true when there were any.
+// A WM_QUIT taken here is posted again for the main loop. PumpMessages(-1)
+// does so at the pace of ui/pump_pacing.h.
+bool DispatchWaitingMessages();

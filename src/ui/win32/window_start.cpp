@@ -3,12 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <utility>
 
-#include "app/display.h"
-#include "support/ui_hooks.h"
-#include "ui/form_layout.h"
-#include "ui/win32/form.h"
 #include "ui/win32/win32_ui.h"
 
 namespace {
@@ -57,26 +52,3 @@ bool TryOpenDisplay() {
 }
 
 UserInterface& WindowUserInterface() { return TheWin32UserInterface(); }
-
-int RunWindow(std::function<void()> run) {
-  if (!TryOpenDisplay()) return 1;
-  TForm1 form(kApplicationTitle, std::move(run));
-  if (form.Form == nullptr) return 1;
-  SetDisplaySurface(&form);
-  ResetDisplayState();
-  SetMainForm(&form);
-  SetUserInterface(&WindowUserInterface());
-  form.Show();
-  // Timer1 fires inside this loop; the run's own pumping happens inside
-  // its handler. The closed window posts WM_QUIT.
-  MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (form.PreTranslate(msg)) continue;
-    TranslateMessage(&msg);
-    DispatchMessageW(&msg);
-  }
-  SetUserInterface(nullptr);
-  SetMainForm(nullptr);
-  SetDisplaySurface(nullptr);
-  return 0;
-}
