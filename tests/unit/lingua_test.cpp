@@ -140,7 +140,7 @@ TEST_F(Lingua, ErrorBoxShowsLanguageWordAndFlags) {
   for (const auto& c : cases) {
     SetLanguage(c.lang);
     ui.boxes.clear();
-    EXPECT_TRUE(ErrorBox(""));
+    ErrorBox("");
     ASSERT_EQ(ui.boxes.size(), 1u);
     EXPECT_EQ(ui.boxes[0].text, c.want) << c.lang;
     EXPECT_EQ(ui.boxes[0].caption, c.want) << c.lang;
@@ -148,7 +148,7 @@ TEST_F(Lingua, ErrorBoxShowsLanguageWordAndFlags) {
   }
   ui.boxes.clear();
   SetLanguage('E');
-  EXPECT_TRUE(ErrorBox("cannot write %1" + kArg1 + "/opt"));
+  ErrorBox("cannot write %1" + kArg1 + "/opt");
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, "cannot write /opt");
   EXPECT_EQ(ui.boxes[0].caption, "Error");
@@ -156,7 +156,7 @@ TEST_F(Lingua, ErrorBoxShowsLanguageWordAndFlags) {
 
 TEST_F(Lingua, InfoBoxHasNoCaptionAndNoIcon) {
   RecordingUserInterface ui;
-  EXPECT_TRUE(InfoBox("done %1" + kArg1 + "now"));
+  InfoBox("done %1" + kArg1 + "now");
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, "done now");
   EXPECT_EQ(ui.boxes[0].caption, "");
