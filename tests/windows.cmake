@@ -58,6 +58,7 @@ set(TVQ_WINDOWS_TESTS
   integration/http_test.cpp
   integration/transfer_test.cpp
   integration/hostile_site_test.cpp
+  integration/update_list_test.cpp
   window/jpeg_picture_test.cpp)
 file(GLOB TVQ_WIN32_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/win32/*_test.cpp)
 
