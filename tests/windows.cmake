@@ -10,18 +10,27 @@ set(TVQ_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 # Wine names Linux files in the locale's character set: UTF-8, or non-ASCII names fail.
 set(TVQ_WINE_ENV "WINEPREFIX=${TVQ_WINEPREFIX};WINEDEBUG=-all;DISPLAY=;LANG=C.UTF-8;LC_ALL=")
 
+# cpp-httplib as one header supports winsock: the in-process test server is
+# built from the copy scripts/bootstrap takes from Debian's source package,
+# reached through a directory that holds only that header.
+set(TVQ_HTTPLIB_HEADER /usr/src/cpp-httplib/httplib.h CACHE FILEPATH "cpp-httplib's single header (scripts/bootstrap)")
+set(TVQ_HTTPLIB_INCLUDE ${CMAKE_BINARY_DIR}/httplib-include)
+configure_file(${TVQ_HTTPLIB_HEADER} ${TVQ_HTTPLIB_INCLUDE}/httplib.h COPYONLY)
+
 # The shared test helpers that need no Linux-only part.
 add_library(tvqtestsupport STATIC ${CMAKE_CURRENT_SOURCE_DIR}/support/empty.cc
-            ${CMAKE_CURRENT_SOURCE_DIR}/support/recording_user_interface.cpp)
+            ${CMAKE_CURRENT_SOURCE_DIR}/support/recording_user_interface.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/support/http_test_server.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/support/silent_port.cpp)
 target_include_directories(tvqtestsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/src)
-target_link_libraries(tvqtestsupport PUBLIC tvqcore gmock gtest)
+target_include_directories(tvqtestsupport SYSTEM PUBLIC ${TVQ_HTTPLIB_INCLUDE})
+target_link_libraries(tvqtestsupport PUBLIC tvqcore gmock gtest ws2_32)
 target_compile_definitions(tvqtestsupport PUBLIC
   TVQ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
   TVQ_BINARY_DIR="${CMAKE_BINARY_DIR}")
 
 # Test files that run on Windows; the rest need a Linux-only part (fork,
-# flock, the in-process HTTP server, mount namespaces, shell scripts as
-# programs) or pin Linux behaviour (paths with '/', permission bits, the
+# flock, mount namespaces, shell scripts as programs) or pin Linux behaviour (paths with '/', permission bits, the
 # updater named tvqlupd, the language from LANG). The Windows behaviour of
 # those parts is covered by win32/ and by the end-to-end runs under Wine.
 set(TVQ_WINDOWS_TESTS
@@ -44,6 +53,12 @@ set(TVQ_WINDOWS_TESTS
   unit/gathered_writer_test.cpp
   integration/config_test.cpp
   integration/config_reorganise_test.cpp
+  # The transfer contract: the same tests as against libcurl, here against
+  # WinInet and URLMON.
+  integration/http_test.cpp
+  integration/transfer_test.cpp
+  integration/hostile_site_test.cpp
+  integration/update_list_test.cpp
   window/jpeg_picture_test.cpp)
 file(GLOB TVQ_WIN32_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/win32/*_test.cpp)
 

@@ -1,11 +1,6 @@
 // The list, transfer and download phases against a site that sends too
 // much, too slowly, through other protocols or with hostile names, and
 // against links planted in the work directory.
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <string>
@@ -16,7 +11,12 @@
 #include "app/run.h"
 #include "app/transfer.h"
 #include "app/update_list.h"
+#ifndef _WIN32
+#include <sys/stat.h>
+
 #include "support/fs_faults.h"
+#endif
+#include "support/silent_port.h"
 #include "support/transfer_fixture.h"
 #include "support/virtual_clock.h"
 
@@ -27,35 +27,6 @@ namespace {
 double SecondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
-
-// A TCP port on 127.0.0.1 that accepts connections into its backlog and
-// never answers: tells whether a client tried to reach it.
-class SilentPort {
- public:
-  SilentPort() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), len);
-    ::listen(fd_, 8);
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-  }
-  ~SilentPort() { ::close(fd_); }
-  int Port() const { return port_; }
-  bool WasReached() {
-    const int client = ::accept(fd_, nullptr, nullptr);
-    if (client < 0) return false;
-    ::close(client);
-    return true;
-  }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
 
 using HostileSite = HttpSiteFixture;
 
@@ -99,11 +70,13 @@ TEST_F(HostileSite, OversizedOrEndlessListFromADirectoryIsNoList) {
   ctx.site = site.FileUrl();
   EXPECT_FALSE(GetUpdateList(ctx));
   EXPECT_EQ(ListFailureText(), "the list is larger than 16 MiB");
+#ifndef _WIN32
   // A device that never ends is not an ordinary file: never read.
   fs::remove(site.Path(kUpdateListName));
   fs::create_symlink("/dev/zero", site.Path(kUpdateListName));
   EXPECT_FALSE(GetUpdateList(ctx));
   EXPECT_EQ(ListFailureText().rfind("cannot read ", 0), 0u) << ListFailureText();
+#endif
 }
 
 TEST_F(HostileSite, UnusableListsSayWhy) {
@@ -132,7 +105,7 @@ TEST_F(HostileSite, RedirectToAnotherProtocolIsNeverFollowed) {
   for (const std::string scheme : {"ftp", "file", "dict", "gopher"}) {
     SilentPort silent;
     server.RedirectTo("f.bin", scheme + "://127.0.0.1:" + std::to_string(silent.Port()) + "/f.bin");
-    EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), false)) << scheme;
+    EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), false)) << scheme << log.Text();
     EXPECT_FALSE(silent.WasReached()) << scheme;
   }
   // Redirects within http still work.
@@ -154,7 +127,14 @@ TEST_F(HostileSite, DripBelowTheFloorFailsEveryMethodWithinItsWindow) {
   // coarse), never at the drip's pace.
   EXPECT_LT(SecondsSince(start), 20.0);
   EXPECT_EQ(server.RequestCount("f.bin"), 3);
+#ifdef _WIN32
+  // URLMON reports a download's progress per buffer it fills: at the drip's
+  // pace the last resort sees no byte at all.
+  EXPECT_EQ(log.Count("  failed: the site sends too slowly"), 2) << log.Text();
+  EXPECT_EQ(TransferFailureText(), "the site sent nothing for too long");
+#else
   EXPECT_NE(TransferFailureText().find("too slow"), std::string::npos) << TransferFailureText();
+#endif
 }
 
 TEST_F(HostileSite, SpentRunBudgetEndsTheTransferAndStartsNoOther) {
@@ -227,6 +207,8 @@ TEST_F(HostileDownload, EntryLongerThanAShortStringIsNeverFetched) {
   EXPECT_TRUE(DownloadUpdateFiles(ctx));
 }
 
+// A full disk is a tmpfs mount, which only Linux offers a test.
+#ifndef _WIN32
 TEST_F(HostileDownload, FullDiskNamesItsCauseAndLeavesNothingBehind) {
   ScratchMount disk(work, "size=64k");
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
@@ -251,6 +233,8 @@ TEST_F(HostileDownload, FullWorkDirectoryOnADirectorySiteNamesItsCause) {
   EXPECT_TRUE(log.Text().find("(big.bin: ") != std::string::npos) << log.Text();
   EXPECT_FALSE(PathExists(W("big.bin")));
 }
+
+#endif
 
 TEST_F(HostileDownload, NamesWindowsTakesForDevicesOrAltersAreNeverFetchedOrWritten) {
   const struct {
@@ -281,6 +265,9 @@ TEST_F(HostileDownload, NamesWindowsTakesForDevicesOrAltersAreNeverFetchedOrWrit
   EXPECT_EQ(server.Requests().size(), 0u);
 }
 
+// Symbolic links and named pipes in the work directory are Linux cases:
+// making links on Windows needs a right that ordinary users lack.
+#ifndef _WIN32
 TEST_F(HostileDownload, PlantedLinkIsReplacedNeverWrittenThrough) {
   const std::string elsewhere = root / "elsewhere.txt";
   WriteFile(elsewhere, "precious");
@@ -292,6 +279,8 @@ TEST_F(HostileDownload, PlantedLinkIsReplacedNeverWrittenThrough) {
   EXPECT_FALSE(fs::is_symlink(W("a.txt")));
   EXPECT_EQ(ReadFile(W("a.txt")), "from the site");
 }
+
+#endif
 
 TEST_F(HostileDownload, UpdateIdAndNamesAreShownWithoutControlCharacters) {
   const auto a = site.AddFile("a.txt", "a");
@@ -308,6 +297,8 @@ TEST_F(HostileDownload, UpdateIdAndNamesAreShownWithoutControlCharacters) {
 
 // ---------------------------------------------------------- the work directory
 
+// Links and pipes again: Linux cases.
+#ifndef _WIN32
 TEST_F(HostileSite, CleanUpRemovesLinksAndPipesWithoutFollowingThem) {
   const std::string elsewhere = root / "elsewhere";
   ASSERT_TRUE(os::MakeDirectories(elsewhere));
@@ -327,5 +318,7 @@ TEST_F(HostileSite, CleanUpRemovesLinksAndPipesWithoutFollowingThem) {
   EXPECT_TRUE(fs::is_directory(W("sub")));
   EXPECT_EQ(ReadFile(elsewhere + "/keep.txt"), "kept");
 }
+
+#endif
 
 }  // namespace

@@ -6,7 +6,9 @@
 
 #include "platform/os.h"
 #include "support/http_test_server.h"
+#include "support/machine_proxy.h"
 #include "support/scoped_env.h"
+#include "support/silent_port.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -134,7 +136,7 @@ TEST_F(HttpTest, RefusedConnectionFails) {
 TEST_F(HttpTest, DirectIgnoresTheProxyVariable) {
   WriteFile(site / "f.txt", "through");
   HttpTestServer server(site.path());
-  ScopedEnv proxy("http_proxy", "http://127.0.0.1:" + std::to_string(HttpTestServer::DeadPort()));
+  ScopedMachineProxy proxy(HttpTestServer::DeadPort());
   Received viaProxy;
   EXPECT_FALSE(os::HttpGet(Request(server.Url("f.txt")), viaProxy.Sink(), nullptr));
   Received direct;
@@ -149,6 +151,23 @@ TEST_F(HttpTest, RedirectsAreFollowed) {
   Received got;
   EXPECT_TRUE(os::HttpGet(Request(server.Url("old.txt")), got.Sink(), nullptr));
   EXPECT_EQ(got.body, "moved here");
+}
+
+TEST_F(HttpTest, RedirectsAreFollowedOnlyToHttp) {
+  WriteFile(site / "real.txt", "moved here");
+  HttpTestServer server(site.path());
+  server.Redirect("old.txt", "real.txt");
+  ScratchDir work;
+  EXPECT_TRUE(os::HttpDownloadToFile(Request(server.Url("old.txt")), work / "old.txt"));
+  EXPECT_EQ(ReadFile(work / "old.txt"), "moved here");
+  for (const std::string scheme : {"ftp", "file", "gopher"}) {
+    SilentPort silent;
+    server.RedirectTo("away.txt", scheme + "://127.0.0.1:" + std::to_string(silent.Port()) + "/real.txt");
+    Received got;
+    EXPECT_FALSE(os::HttpGet(Request(server.Url("away.txt")), got.Sink(), nullptr)) << scheme;
+    EXPECT_FALSE(os::HttpDownloadToFile(Request(server.Url("away.txt")), work / "away.txt")) << scheme;
+    EXPECT_FALSE(silent.WasReached()) << scheme;
+  }
 }
 
 TEST_F(HttpTest, DownloadToFileWritesTheBody) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "support/http_test_server.h"
+#include "support/machine_proxy.h"
 #include "support/site_builder.h"
 #include "support/transfer_fixture.h"
 
@@ -74,7 +75,7 @@ TEST_F(UpdateListTest, ListThatChangesBetweenReadings) {
 
 TEST_F(UpdateListTest, DeadProxyStillReadsTheList) {
   site.AddUpdate("2024-01-10", {a});
-  ScopedEnv proxy("http_proxy", "http://127.0.0.1:" + std::to_string(HttpTestServer::DeadPort()) + "/");
+  ScopedMachineProxy proxy(HttpTestServer::DeadPort());
   ctx.site = server.BaseUrl();
   EXPECT_TRUE(GetUpdateList(ctx));
   EXPECT_NE(ctx.updateInfo.find("2024-01-10"), std::string::npos);

@@ -53,6 +53,10 @@ HttpTestServer::HttpTestServer(std::string root)
   server_->Get(R"(/(.*))", [this](const httplib::Request& req, httplib::Response& res) {
     Handle(req, res);
   });
+  // Each answer closes its connection: a client that keeps idle connections
+  // for later (WinInet does) would otherwise hold the server's stop for its
+  // keep-alive time.
+  server_->set_keep_alive_max_count(1);
   port_ = server_->bind_to_any_port("127.0.0.1");
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   while (!server_->is_running()) SleepMs(1);

@@ -54,7 +54,8 @@ class TransferFixture : public ::testing::Test {
   static void Record(const std::string& lastUpdateInfo) {
     ASSERT_TRUE(CfgPutStr("LiveUpdate.lastUpdateInfo", lastUpdateInfo));
   }
-  std::string W(const std::string& name) const { return work + "/" + name; }
+  // A file in the work directory, joined with the platform's delimiter.
+  std::string W(const std::string& name) const { return NativePath(work + "/" + name); }
 
   static std::string Made(const std::string& dir) {
     os::MakeDirectories(dir);

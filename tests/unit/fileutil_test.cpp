@@ -177,9 +177,10 @@ TEST(FileUtil, EnvironmentDirectoriesFallBackInOrder) {
 TEST(FileUtil, PauseSleepsWithoutHandlingMessages) {
   VirtualClock clock;
   RecordingUserInterface ui;
-  EXPECT_TRUE(Pause(500));
-  EXPECT_TRUE(Pause(0));
-  EXPECT_TRUE(Pause(-3));
+  Pause(500);
+  Pause(0);
+  Pause(-3);
+  // Only a positive wait sleeps, and on the installed clock.
   EXPECT_EQ(clock.Sleeps(), std::vector<std::int64_t>{500});
   EXPECT_TRUE(ui.pumpArgs.empty());
 }

@@ -79,6 +79,14 @@ TEST(Platform, UserLanguageSettingTakesFirstNonEmpty) {
 }
 #endif
 
+TEST(Platform, VirtualClockGoesOnFromTheSystemClock) {
+  const auto before = os::SystemClock().NowMs();
+  VirtualClock clock;
+  const auto start = os::TickMs();
+  EXPECT_LE(before, start);
+  EXPECT_LE(start, os::SystemClock().NowMs());
+}
+
 TEST(Platform, InstalledClockServesTicksAndSleeps) {
   {
     VirtualClock clock;

@@ -244,6 +244,14 @@ class WindowRunTest : public ::testing::Test {
     EXPECT_LT(SecondsSince(pressed), 12.0);
   }
 
+  // Waits (5 s at most) until the window's top left corner is at (left, top).
+  static void AwaitPlacement(unsigned long xid, int left, int top) {
+    const auto end = Clock::now() + std::chrono::seconds(5);
+    for (Placement p = PlacementOf(xid); (p.left != left || p.top != top) && Clock::now() < end;
+         p = PlacementOf(xid))
+      SleepMs(50);
+  }
+
   // Drags the caption bar by (dx, dy) with a mouse button: in steps as a
   // hand moves, or press, move and release in one go (so that all three may
   // wait for the same pump). The window must end where the pointer was
@@ -253,11 +261,11 @@ class WindowRunTest : public ::testing::Test {
     const int y = top_ + kCaptionY;
     const std::string b = std::to_string(button);
     if (stepwise) {
+      // Each step waits until the window has followed the pointer there.
       Xdotool("mousemove " + std::to_string(x) + " " + std::to_string(y) + " mousedown " + b);
-      SleepMs(200);
       for (int step = 1; step <= 4; ++step) {
         Xdotool("mousemove " + std::to_string(x + dx * step / 4) + " " + std::to_string(y + dy * step / 4));
-        SleepMs(150);
+        AwaitPlacement(xid, left_ + dx * step / 4, top_ + dy * step / 4);
       }
       Xdotool("mouseup " + b);
     } else {
@@ -266,8 +274,7 @@ class WindowRunTest : public ::testing::Test {
     }
     left_ += dx;
     top_ += dy;
-    const auto end = Clock::now() + std::chrono::seconds(5);
-    while ((PlacementOf(xid).left != left_ || PlacementOf(xid).top != top_) && Clock::now() < end) SleepMs(100);
+    AwaitPlacement(xid, left_, top_);
     const Placement p = PlacementOf(xid);
     EXPECT_EQ(p.left, left_) << "button " << button;
     EXPECT_EQ(p.top, top_) << "button " << button;

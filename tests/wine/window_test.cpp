@@ -185,8 +185,8 @@ TEST_F(WineWindow, RightsErrorBoxIsAboveTheWindowAndReturnEndsTheRun) {
   EXPECT_NEAR(b.top + b.height / 2, top_ + kFormHeight / 2, 15);
   EXPECT_TRUE(Screenshot("wine-error-box").Ok());
 
-  // The box waits for its answer.
-  SleepMs(1000);
+  // The box waits for its answer: shown, and the run not ended under it.
+  EXPECT_TRUE(PlacementOf(box).viewable);
   EXPECT_TRUE(run_->Running());
   KeysTo(box, "Return");
   const auto answered = Clock::now();

@@ -270,7 +270,8 @@ TEST_F(WineRun, RefusedConnectionAndDeadProxyNameTheSystemsCause) {
   EXPECT_EQ(account.find("ended before the whole body"), std::string::npos) << account;
   EXPECT_NE(account.find("trying DIRECT internet connection\n  failed: "), std::string::npos) << account;
   EXPECT_NE(account.find("(error 12029)"), std::string::npos) << account;
-  EXPECT_NE(account.find("trying using URLDownloadToFile()\n  failed: the download failed: "), std::string::npos)
+  EXPECT_NE(account.find("trying using URLDownloadToFile()\n  failed: the connection to the server could not be made ("),
+            std::string::npos)
       << account;
 
   // A proxy that is gone fails the preconfigured way with its cause.

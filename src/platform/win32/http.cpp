@@ -12,11 +12,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -249,13 +251,28 @@ std::string AnswerHeader(HINTERNET request, DWORD which) {
   return win32::Utf8(text);
 }
 
+// True for an address whose scheme is http or https, the only ones a
+// transfer may be sent on to.
+bool IsWebAddress(std::wstring_view address) {
+  const auto starts = [&](std::wstring_view scheme) {
+    return address.size() >= scheme.size() &&
+           std::equal(scheme.begin(), scheme.end(), address.begin(),
+                      [](wchar_t a, wchar_t b) { return std::towlower(b) == a; });
+  };
+  return starts(L"http://") || starts(L"https://");
+}
+
 // Judges the answer's headers (the range check and the validator) and hands
-// them to the calling thread. False when a 206 answers for another part.
-bool TakeAnswer(InetFetch& fetch, HINTERNET request, const HttpRequest& asked) {
+// them to the calling thread. Empty when the body may be read, else why not:
+// a 206 for another part, or a redirect WinInet left unfollowed (it follows
+// http and https itself, never another protocol).
+std::string TakeAnswer(InetFetch& fetch, HINTERNET request, const HttpRequest& asked) {
   DWORD status = 0;
   DWORD size = sizeof status;
   DWORD index = 0;
   HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index);
+  if (status >= 300 && status < 400 && !AnswerHeader(request, HTTP_QUERY_LOCATION).empty())
+    return "the site redirected to an address that is not http or https";
   const RangeVerdict verdict = JudgeRangeAnswer(
       asked, static_cast<long>(status), AnswerHeader(request, HTTP_QUERY_CONTENT_RANGE));
   std::lock_guard<std::mutex> lock(fetch.mutex);
@@ -265,7 +282,7 @@ bool TakeAnswer(InetFetch& fetch, HINTERNET request, const HttpRequest& asked) {
                                            AnswerHeader(request, HTTP_QUERY_LAST_MODIFIED));
   fetch.answered = true;
   fetch.changed.notify_all();
-  return !fetch.answer.refused;
+  return fetch.answer.refused ? "the site answered with another part of the file" : std::string();
 }
 
 // Keeps WinInet's text for the call that just failed; false.
@@ -395,10 +412,8 @@ void ReadBody(const std::shared_ptr<InetFetch>& fetch, const HttpRequest& reques
   if (!HttpSendRequestW(sent.get(), headers.empty() ? nullptr : headers.c_str(),
                         static_cast<DWORD>(headers.size()), nullptr, 0))
     return finish(false);
-  if (!fetch->Aborted() && !TakeAnswer(*fetch, sent.get(), request)) {
-    failure = "the site answered with another part of the file";
-    return finish(false);
-  }
+  if (!fetch->Aborted()) failure = TakeAnswer(*fetch, sent.get(), request);
+  if (!failure.empty()) return finish(false);
   finish(!fetch->Aborted() && ReadInto(*fetch, sent.get(), failure));
 }
 
@@ -411,6 +426,7 @@ struct UrlDownload {
   ULONG progress = 0;           // bytes URLMON last reported
   ULONG announced = 0;          // the length the server announced; 0: none
   bool connected = false;       // URLMON is past connecting
+  bool redirectRefused = false; // the site sent it on to another protocol
   IBinding* binding = nullptr;  // the running download, for Abort
   bool abort = false;
   bool finished = false;
@@ -433,14 +449,21 @@ struct UrlDownload {
 };
 
 // Reports URLMON's progress to the calling thread and refuses to go on once
-// the transfer was given up.
-class BindCallback final : public IBindStatusCallback {
+// the transfer was given up. It also sees each answer's status: URLMON does
+// not follow a redirect to another protocol, and would otherwise save the
+// redirect's own body as the file.
+class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
  public:
   explicit BindCallback(UrlDownload& download) : download_(download) {}
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
     if (riid == IID_IUnknown || riid == IID_IBindStatusCallback) {
       *object = static_cast<IBindStatusCallback*>(this);
+      AddRef();
+      return S_OK;
+    }
+    if (riid == IID_IHttpNegotiate) {
+      *object = static_cast<IHttpNegotiate*>(this);
       AddRef();
       return S_OK;
     }
@@ -463,8 +486,14 @@ class BindCallback final : public IBindStatusCallback {
   }
   HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE OnLowResource(DWORD) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG status, LPCWSTR) override {
+  HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG status,
+                                       LPCWSTR text) override {
     std::lock_guard<std::mutex> lock(download_.mutex);
+    // A redirect is followed only to http or https (text: the new address).
+    if (status == BINDSTATUS_REDIRECTING && !IsWebAddress(text ? text : L"")) {
+      download_.redirectRefused = true;
+      return E_ABORT;
+    }
     if (status == BINDSTATUS_SENDINGREQUEST || status == BINDSTATUS_MIMETYPEAVAILABLE ||
         status == BINDSTATUS_REDIRECTING || status == BINDSTATUS_BEGINDOWNLOADDATA)
       download_.connected = true;
@@ -490,6 +519,19 @@ class BindCallback final : public IBindStatusCallback {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE OnObjectAvailable(REFIID, IUnknown*) override { return S_OK; }
+
+  HRESULT STDMETHODCALLTYPE BeginningTransaction(LPCWSTR, LPCWSTR, DWORD, LPWSTR* extra) override {
+    if (extra) *extra = nullptr;
+    return S_OK;
+  }
+  // A redirect that reaches this point was not followed.
+  HRESULT STDMETHODCALLTYPE OnResponse(DWORD status, LPCWSTR, LPCWSTR, LPWSTR* extra) override {
+    if (extra) *extra = nullptr;
+    if (status < 300 || status >= 400) return S_OK;
+    std::lock_guard<std::mutex> lock(download_.mutex);
+    download_.redirectRefused = true;
+    return E_ABORT;
+  }
 
  private:
   ~BindCallback() = default;
@@ -520,9 +562,13 @@ void DownloadFile(const std::shared_ptr<UrlDownload>& download, const std::wstri
 }
 
 // Why URLDownloadToFile failed, with the system's text where it has one.
-std::string DownloadFailureText(HRESULT result) {
+// URLMON names a refused connection only as a failed download: one that
+// never got past connecting says so.
+std::string DownloadFailureText(HRESULT result, bool connected) {
   char code[16];
   std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(result));
+  if (!connected || result == INET_E_CANNOT_CONNECT)
+    return std::string("the connection to the server could not be made (") + code + ")";
   const std::string message = ModuleErrorText(L"urlmon.dll", static_cast<DWORD>(result));
   return "the download failed: " + (message.empty() ? std::string("error ") + code : message + " (" + code + ")");
 }
@@ -651,9 +697,11 @@ bool HttpDownloadToFile(const HttpRequest& request, const std::string& path, con
       if (download->finished) {
         const HRESULT result = download->result;
         const ULONG announced = download->announced;
+        const bool redirectRefused = download->redirectRefused;
         lock.unlock();
         worker->join();
-        if (result != S_OK) return fail(DownloadFailureText(result));
+        if (redirectRefused) return fail("the site redirected to an address that is not http or https");
+        if (result != S_OK) return fail(DownloadFailureText(result, connected));
         const std::int64_t size = StatPath(path).size;
         if (overCap(static_cast<std::uint64_t>(size))) return fail("the site sent more than expected");
         // URLMON reports a connection dropped mid-body as a success.
