@@ -148,11 +148,34 @@ def updater_env(temp):
     return env
 
 
+def clear_stale_faketime_ipc(shm="/dev/shm"):
+    """Removes the semaphores and shared memory that faketime wrappers which
+    did not end normally left behind. A new wrapper whose process number
+    names a left-over semaphore fails at once ("sem_open: File exists"), and
+    the run it was to start never happens."""
+    for name in os.listdir(shm):
+        m = re.match(r"^(?:sem\.faketime_sem_|faketime_shm_)(\d+)$", name)
+        if not m:
+            continue
+        try:
+            os.kill(int(m.group(1)), 0)
+            continue  # its wrapper still runs
+        except ProcessLookupError:
+            pass
+        except PermissionError:
+            continue
+        try:
+            os.unlink(os.path.join(shm, name))
+        except OSError:
+            pass
+
+
 def run_updater(tools, site, app, temp, log, strace_args=None):
     """Runs the installation's tvqlupd on the file:// site, its waits
     compressed by libfaketime's rate; under strace with strace_args when given.
     The faketime wrapper outlives a killed run and removes its shared memory.
     Returns (exit code or None on a time-out, standard error)."""
+    clear_stale_faketime_ipc()
     argv = [tools.faketime, "-f", "+0 x%d" % FAKETIME_RATE]
     if strace_args is not None:
         argv += [tools.strace, "-f", "-qq"] + strace_args + ["--"]
