@@ -31,7 +31,7 @@ const char* const kNewVersionSuffix = ".newversion";
 
 void WaitMs(int ms) { os::SleepMs(ms); }
 
-// W: the work directory with its delimiter.
+// The work directory with its delimiter.
 std::string WorkDir() { return AddBackslash(WorkDirectory()); }
 
 // A copy or expansion that finally failed: the user is told which file; the

@@ -180,7 +180,7 @@ bool EndsWithLineEnd(const std::string& path) {
   return last == '\n' || last == '\r';
 }
 
-// E: searches the chain for the key; sets the found flag and the current
+// Searches the chain for the key; sets the found flag and the current
 // file index (1 after a failed search). The file is closed afterwards.
 bool Search(const KeyMatcher& key, std::string& value) {
   Store& s = St();
@@ -213,7 +213,7 @@ std::string GetStr(std::string_view keySpec) {
   return value;
 }
 
-// H: appends key=value to the current file (the top file after a failed
+// Appends key=value to the current file (the top file after a failed
 // search). The line is flushed to the disk at once.
 Status Append(std::string_view key, std::string_view value) {
   Store& s = St();

@@ -130,7 +130,7 @@ void SelfCheck(bool shortcut, const std::function<bool()>& real, const char* cod
   if (Draw() < kSelfCheckRate && real() != shortcut) ReportCode(code);
 }
 
-// D: carries the values of oldFile into the top file of the chain. True when
+// Carries the values of oldFile into the top file of the chain. True when
 // every value that was to be stored was stored and oldFile was read whole.
 bool MergeValues(const std::string& oldFile) {
   const Snapshot snapshot(CfgTopFileName());
