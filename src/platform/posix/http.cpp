@@ -1,6 +1,5 @@
 // HTTP(S) transfers on libcurl: os::HttpGet and os::HttpDownloadToFile.
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -93,18 +92,6 @@ struct SinkState {
   bool rangeMismatch = false;
 };
 
-// The value of header line when it is the named header ("ETag: x" -> "x").
-bool HeaderValue(std::string_view line, std::string_view name, std::string& value) {
-  if (line.size() <= name.size() || line[name.size()] != ':') return false;
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(line[i])) !=
-        std::tolower(static_cast<unsigned char>(name[i])))
-      return false;
-  }
-  value.assign(line.substr(name.size() + 1));
-  return true;
-}
-
 size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
   auto* state = static_cast<SinkState*>(user);
   const std::string_view line(data, size * count);
@@ -177,6 +164,52 @@ bool RequestRange(Transfer& t, const HttpRequest& request, SinkState& state) {
   return ok;
 }
 
+// Drives the transfer through the multi interface, so that the idle callback
+// runs about every 100 ms while no data arrives (the easy loop waits up to a
+// second), until libcurl ends it: nullptr then, else why it was stopped here.
+const char* RunTransfer(Transfer& t, const SinkState& state, const HttpRequest& request,
+                        const HttpIdle& idle) {
+  // libcurl's own low-speed check averages over several seconds; a body that
+  // stops altogether is also caught here, after exactly stallSeconds.
+  const auto stallLimit = std::chrono::seconds(std::max(request.stallSeconds, 1L));
+  auto lastIdle = SteadyClock::now();
+  auto lastData = lastIdle;
+  std::int64_t seen = 0;  // bytes received when the clock was last read
+  int running = 1;
+  while (running > 0) {
+    if (curl_multi_perform(t.multi, &running) != CURLM_OK) return "the transfer failed";
+    if (running == 0) break;
+    const auto now = SteadyClock::now();
+    if (state.received != seen) {
+      seen = state.received;
+      lastData = now;
+    }
+    if (now - lastData > stallLimit) return "the site sent nothing for too long";
+    if (now - lastIdle >= std::chrono::milliseconds(kIdleIntervalMs)) {
+      lastIdle = now;
+      if (idle && !idle()) return "the transfer was stopped";
+    }
+    if (curl_multi_poll(t.multi, nullptr, 0, kIdleIntervalMs, nullptr) != CURLM_OK)
+      return "the transfer failed";
+  }
+  return nullptr;
+}
+
+// Why the transfer libcurl ended failed; nullptr when the whole body arrived.
+const char* TransferOutcome(Transfer& t, SinkState& state, const char* errorText) {
+  int queued = 0;
+  while (CURLMsg* msg = curl_multi_info_read(t.multi, &queued)) {
+    if (msg->msg != CURLMSG_DONE || msg->easy_handle != t.easy) continue;
+    const CURLcode code = msg->data.result;
+    if (state.rangeMismatch) return "the site answered with another part of the file";
+    if (code == CURLE_OK) return DeliverAnswer(state) ? nullptr : "the transfer was stopped";
+    if (state.overCap) return "the site sent more than expected";
+    // libcurl's detailed text ("Operation too slow. ...", "Failed to connect ...").
+    return errorText[0] ? errorText : curl_easy_strerror(code);
+  }
+  return "the transfer failed";
+}
+
 }  // namespace
 
 bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle) {
@@ -201,45 +234,12 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
   curl_easy_setopt(t.easy, CURLOPT_WRITEDATA, &state);
   curl_easy_setopt(t.easy, CURLOPT_ERRORBUFFER, errorText);
 
-  // Driven through the multi interface so that the idle callback runs about
-  // every 100 ms while no data arrives (the easy loop waits up to a second).
   t.multi = curl_multi_init();
   if (!t.multi || curl_multi_add_handle(t.multi, t.easy) != CURLM_OK)
     return fail("the transfer could not be set up");
-  // libcurl's own low-speed check averages over several seconds; a body that
-  // stops altogether is also caught here, after exactly stallSeconds.
-  const auto stallLimit = std::chrono::seconds(std::max(request.stallSeconds, 1L));
-  auto lastIdle = SteadyClock::now();
-  auto lastData = lastIdle;
-  std::int64_t seen = 0;  // bytes received when the clock was last read
-  int running = 1;
-  while (running > 0) {
-    if (curl_multi_perform(t.multi, &running) != CURLM_OK) return fail("the transfer failed");
-    if (running == 0) break;
-    const auto now = SteadyClock::now();
-    if (state.received != seen) {
-      seen = state.received;
-      lastData = now;
-    }
-    if (now - lastData > stallLimit) return fail("the site sent nothing for too long");
-    if (now - lastIdle >= std::chrono::milliseconds(kIdleIntervalMs)) {
-      lastIdle = now;
-      if (idle && !idle()) return fail("the transfer was stopped");
-    }
-    if (curl_multi_poll(t.multi, nullptr, 0, kIdleIntervalMs, nullptr) != CURLM_OK)
-      return fail("the transfer failed");
-  }
-  int queued = 0;
-  while (CURLMsg* msg = curl_multi_info_read(t.multi, &queued)) {
-    if (msg->msg != CURLMSG_DONE || msg->easy_handle != t.easy) continue;
-    const CURLcode code = msg->data.result;
-    if (state.rangeMismatch) return fail("the site answered with another part of the file");
-    if (code == CURLE_OK) return DeliverAnswer(state) || fail("the transfer was stopped");
-    if (state.overCap) return fail("the site sent more than expected");
-    // libcurl's detailed text ("Operation too slow. ...", "Failed to connect ...").
-    return fail(errorText[0] ? errorText : curl_easy_strerror(code));
-  }
-  return fail("the transfer failed");
+  if (const char* stopped = RunTransfer(t, state, request, idle)) return fail(stopped);
+  const char* failed = TransferOutcome(t, state, errorText);
+  return failed ? fail(failed) : true;
 }
 
 bool HttpDownloadToFile(const HttpRequest& request, const std::string& path, const HttpIdle& idle) {

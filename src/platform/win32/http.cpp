@@ -592,6 +592,72 @@ std::optional<std::thread> StartWorker(Work&& work) {
 
 }  // namespace
 
+namespace {
+
+// What the worker has brought since the calling thread last looked.
+struct FetchProgress {
+  bool finished = false;
+  bool complete = false;
+  bool connected = false;
+  std::optional<HttpAnswer> answer;  // the answer, the first time it is there
+  std::string failure;
+};
+
+// Waits until the worker has read something, ended, or the watch wants to
+// look; hands the blocks already delivered back for reuse and takes the new
+// ones into ready.
+FetchProgress TakeWhatArrived(InetFetch& fetch, Watch& watch, std::deque<std::string>& ready,
+                              bool answerTaken) {
+  FetchProgress progress;
+  std::unique_lock<std::mutex> lock(fetch.mutex);
+  fetch.changed.wait_until(lock, watch.NextWake(),
+                           [&] { return fetch.finished || !fetch.blocks.empty(); });
+  for (std::string& block : ready)
+    if (fetch.spare.size() < kSpareBlocks) fetch.spare.push_back(std::move(block));
+  ready.clear();
+  ready.swap(fetch.blocks);
+  fetch.queuedBytes = 0;
+  progress.finished = fetch.finished;
+  progress.complete = fetch.complete;
+  progress.failure = fetch.failure;
+  progress.connected = fetch.connected;
+  if (fetch.answered && !answerTaken) progress.answer = fetch.answer;
+  fetch.changed.notify_all();
+  return progress;
+}
+
+// Hands blocks to the sink in pieces of at most maxBlock bytes; the sink
+// receives at most maxBytes + 1 bytes, then the transfer fails.
+class CappedDelivery {
+ public:
+  CappedDelivery(const HttpBlockSink& sink, const HttpRequest& request)
+      : sink_(sink),
+        maxBlock_(std::max<std::size_t>(request.maxBlock, 1)),
+        cap_(request.maxBytes < 0 ? UINT64_MAX : static_cast<std::uint64_t>(request.maxBytes) + 1) {}
+  // False when the sink refused a piece or the cap was reached.
+  bool Deliver(const std::string& block) {
+    for (std::size_t done = 0; done < block.size(); done += maxBlock_) {
+      const std::size_t piece = static_cast<std::size_t>(
+          std::min<std::uint64_t>({maxBlock_, block.size() - done, cap_ - delivered_}));
+      const bool accepted = sink_(block.data() + done, piece);
+      delivered_ += piece;
+      if (delivered_ >= cap_) overCap_ = true;
+      if (!accepted || overCap_) return false;
+    }
+    return true;
+  }
+  bool overCap() const { return overCap_; }
+
+ private:
+  const HttpBlockSink& sink_;
+  const std::size_t maxBlock_;
+  const std::uint64_t cap_;
+  std::uint64_t delivered_ = 0;
+  bool overCap_ = false;
+};
+
+}  // namespace
+
 bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle) {
   const auto fail = [&](const std::string& why) {
     if (request.failureText) *request.failureText = why;
@@ -600,69 +666,39 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
   auto fetch = std::make_shared<InetFetch>();
   std::optional<std::thread> worker = StartWorker([fetch, request] { ReadBody(fetch, request); });
   if (!worker) return fail("the transfer could not be set up");
-  const std::size_t maxBlock = std::max<std::size_t>(request.maxBlock, 1);
-  // Byte cap: the sink receives at most maxBytes + 1 bytes, then the transfer fails.
-  const std::uint64_t cap = request.maxBytes < 0 ? UINT64_MAX : static_cast<std::uint64_t>(request.maxBytes) + 1;
-  std::uint64_t delivered = 0;
-  bool overCap = false;
+  // Ends the transfer early: the worker ends on its own, within its time-outs.
+  const auto abandon = [&](const std::string& why) {
+    fetch->Abort();
+    worker->detach();
+    return fail(why);
+  };
+  CappedDelivery delivery(sink, request);
   Watch watch(request, idle);
   std::deque<std::string> ready;
   bool answerTaken = false;
   for (;;) {
-    bool finished = false;
-    bool complete = false;
-    bool connected = false;
-    std::optional<HttpAnswer> answer;
-    std::string failure;
-    {
-      std::unique_lock<std::mutex> lock(fetch->mutex);
-      fetch->changed.wait_until(lock, watch.NextWake(),
-                                [&] { return fetch->finished || !fetch->blocks.empty(); });
-      for (std::string& block : ready)
-        if (fetch->spare.size() < kSpareBlocks) fetch->spare.push_back(std::move(block));
-      ready.clear();
-      ready.swap(fetch->blocks);
-      fetch->queuedBytes = 0;
-      finished = fetch->finished;
-      complete = fetch->complete;
-      failure = fetch->failure;
-      connected = fetch->connected;
-      if (fetch->answered && !answerTaken) answer = fetch->answer;
-      fetch->changed.notify_all();
-    }
+    const FetchProgress progress = TakeWhatArrived(*fetch, watch, ready, answerTaken);
     // The answer is judged before its first byte is handed on.
-    if (answer) {
+    if (progress.answer) {
       answerTaken = true;
-      const bool wanted = !request.onAnswer || request.onAnswer(*answer);
-      if (!wanted || answer->refused) {
-        fetch->Abort();
-        worker->detach();
-        return fail(answer->refused ? "the site answered with another part of the file"
-                                    : "the transfer was stopped");
-      }
+      const bool wanted = !request.onAnswer || request.onAnswer(*progress.answer);
+      if (progress.answer->refused) return abandon("the site answered with another part of the file");
+      if (!wanted) return abandon("the transfer was stopped");
     }
     bool accepted = true;
     for (const std::string& block : ready) {
       watch.Received(block.size());
-      for (std::size_t done = 0; accepted && done < block.size(); done += maxBlock) {
-        const std::size_t piece = static_cast<std::size_t>(
-            std::min<std::uint64_t>({maxBlock, block.size() - done, cap - delivered}));
-        accepted = sink(block.data() + done, piece);
-        delivered += piece;
-        if (delivered >= cap) overCap = true, accepted = false;
-      }
-      if (!accepted) break;
+      if (!(accepted = delivery.Deliver(block))) break;
     }
-    if (accepted && finished) {
+    if (accepted && progress.finished) {
       worker->join();
-      return complete || fail(failure.empty() ? "the connection ended before the whole body arrived" : failure);
+      return progress.complete ||
+             fail(progress.failure.empty() ? "the connection ended before the whole body arrived"
+                                           : progress.failure);
     }
-    if (!accepted || !watch.Tick(connected)) {
-      fetch->Abort();
-      worker->detach();  // ends on its own, within its time-outs
-      if (overCap) return fail("the site sent more than expected");
-      return fail(accepted ? watch.Reason() : "the transfer was stopped");
-    }
+    if (delivery.overCap()) return abandon("the site sent more than expected");
+    if (!accepted) return abandon("the transfer was stopped");
+    if (!watch.Tick(progress.connected)) return abandon(watch.Reason());
   }
 }
 
