@@ -15,17 +15,9 @@ constexpr const char* kDataSuffix = ".data";
 constexpr const char* kRecordSuffix = ".record";
 constexpr const char* kNewSuffix = ".new";
 
-// A fixed-length name for a listed name (64-bit FNV-1a in hex); the record
-// holds the listed name itself, so two names that meet here only displace
-// each other's kept bytes.
-std::string StemOf(std::string_view listedName) {
-  std::uint64_t hash = 14695981039346656037ull;
-  for (unsigned char c : listedName) hash = (hash ^ c) * 1099511628211ull;
-  static const char* digits = "0123456789abcdef";
-  std::string stem(16, '0');
-  for (int i = 15; i >= 0; --i, hash >>= 4) stem[static_cast<std::size_t>(i)] = digits[hash & 15];
-  return stem;
-}
+// A fixed-length name for a listed name; the record holds the listed name
+// itself, so two names that meet here only displace each other's kept bytes.
+std::string StemOf(std::string_view listedName) { return HashHex(listedName); }
 
 std::string FolderPath() { return AddBackslash(KeptFolder()); }
 std::string RecordPath(const std::string& name) { return FolderPath() + StemOf(name) + kRecordSuffix; }

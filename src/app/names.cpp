@@ -37,17 +37,8 @@ std::string InstallationKey() { return InstallationKeyOf(ProgramDir(false)); }
 std::string InstallationKeyOf(const std::string& appDir) {
   std::string dir = os::ResolveLinks(appDir);
   if (os::kConventions.namesIgnoreCase) dir = UpStr(dir);
-  // FNV-1a, 64 bits: stable across runs and builds, and wide enough that two
-  // installations of one user never share a name.
-  std::uint64_t hash = 0xcbf29ce484222325ull;
-  for (const unsigned char c : dir) {
-    hash ^= c;
-    hash *= 0x100000001b3ull;
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string key(16, '0');
-  for (int i = 15; i >= 0; --i, hash >>= 4) key[static_cast<std::size_t>(i)] = kHex[hash & 0xf];
-  return key;
+  // Wide enough that two installations of one user never share a name.
+  return HashHex(dir);
 }
 
 std::string WorkDirectory() {

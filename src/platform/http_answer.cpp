@@ -58,6 +58,14 @@ std::optional<ContentRange> ParseContentRange(std::string_view contentRange) {
 
 }  // namespace
 
+bool HeaderValue(std::string_view line, std::string_view name, std::string& value) {
+  if (line.size() <= name.size() || line[name.size()] != ':' ||
+      !EqualsIgnoringCase(line.substr(0, name.size()), name))
+    return false;
+  value.assign(line.substr(name.size() + 1));
+  return true;
+}
+
 bool ContentRangeContinues(std::string_view contentRange, std::int64_t from, std::int64_t total) {
   const std::optional<ContentRange> range = ParseContentRange(contentRange);
   // Asked from `from` to the end: exactly that, of a file of the listed size.

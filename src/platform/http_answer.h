@@ -17,6 +17,10 @@ enum class RangeVerdict {
   Mismatch,   // a 206 for another part or another file: nothing of it is used
 };
 
+// The value of a header line when it is the named header, the name's case
+// ignored ("ETag: x" -> " x"); false for another header.
+bool HeaderValue(std::string_view line, std::string_view name, std::string& value);
+
 // Whether contentRange ("bytes 100-199/200") covers exactly from to the end
 // of a file of total bytes (total < 0: of any known size).
 bool ContentRangeContinues(std::string_view contentRange, std::int64_t from, std::int64_t total);

@@ -521,3 +521,15 @@ std::uint32_t FileDateOf(double dateTime) {
   const auto time = static_cast<std::uint32_t>(((secs / 3600) << 11) | ((secs / 60 % 60) << 5) | (secs % 60 / 2));
   return (date << 16) | time;
 }
+
+std::string HashHex(std::string_view text) {
+  std::uint64_t hash = 0xcbf29ce484222325ull;
+  for (const unsigned char c : text) {
+    hash ^= c;
+    hash *= 0x100000001b3ull;
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex(16, '0');
+  for (int i = 15; i >= 0; --i, hash >>= 4) hex[static_cast<std::size_t>(i)] = kHex[hash & 0xf];
+  return hex;
+}

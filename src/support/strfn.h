@@ -28,6 +28,10 @@ bool IsPathDelim(char c);
 std::string UpStr(std::string_view s);
 std::string LowStr(std::string_view s);
 
+// 64-bit FNV-1a of text as 16 lowercase hex digits: stable across runs and
+// builds, for names derived from longer texts.
+std::string HashHex(std::string_view text);
+
 // --- paths (whole: a path is never cut) ----------------------------------------
 // Whether two file names name the same file: case is ignored where the
 // system ignores it.
