@@ -76,57 +76,57 @@ std::string HttpTestServer::Url(const std::string& name) const {
   return BaseUrl() + name;
 }
 
+void HttpTestServer::SetFault(const std::string& name, Fault fault) {
+  auto shared = std::make_shared<Fault>(std::move(fault));
+  std::lock_guard<std::mutex> lock(mutex_);
+  faults_[name] = std::move(shared);
+}
+
 void HttpTestServer::SetBody(const std::string& name, const std::string& body) {
   SetBodies(name, {body});
 }
 
 void HttpTestServer::SetBodies(const std::string& name, std::vector<std::string> bodies) {
-  auto f = std::make_shared<Fault>();
-  f->kind = Fault::Kind::Bodies;
-  f->bodies = std::move(bodies);
-  std::lock_guard<std::mutex> lock(mutex_);
-  faults_[name] = f;
+  Fault f;
+  f.kind = Fault::Kind::Bodies;
+  f.bodies = std::move(bodies);
+  SetFault(name, std::move(f));
 }
 
 void HttpTestServer::ServeErrorPage(const std::string& name) {
-  auto f = std::make_shared<Fault>();
-  f->kind = Fault::Kind::ErrorPage;
-  std::lock_guard<std::mutex> lock(mutex_);
-  faults_[name] = f;
+  Fault f;
+  f.kind = Fault::Kind::ErrorPage;
+  SetFault(name, std::move(f));
 }
 
 void HttpTestServer::DropAfter(const std::string& name, std::size_t bytes, int times) {
-  auto f = std::make_shared<Fault>();
-  f->kind = Fault::Kind::Drop;
-  f->bytes = bytes;
-  f->times = times;
-  std::lock_guard<std::mutex> lock(mutex_);
-  faults_[name] = f;
+  Fault f;
+  f.kind = Fault::Kind::Drop;
+  f.bytes = bytes;
+  f.times = times;
+  SetFault(name, std::move(f));
 }
 
 void HttpTestServer::Stall(const std::string& name, std::size_t bytes) {
-  auto f = std::make_shared<Fault>();
-  f->kind = Fault::Kind::Stall;
-  f->bytes = bytes;
-  std::lock_guard<std::mutex> lock(mutex_);
-  faults_[name] = f;
+  Fault f;
+  f.kind = Fault::Kind::Stall;
+  f.bytes = bytes;
+  SetFault(name, std::move(f));
 }
 
 void HttpTestServer::Slow(const std::string& name, std::size_t chunk, int delayMs) {
-  auto f = std::make_shared<Fault>();
-  f->kind = Fault::Kind::Slow;
-  f->bytes = std::max<std::size_t>(chunk, 1);
-  f->delayMs = delayMs;
-  std::lock_guard<std::mutex> lock(mutex_);
-  faults_[name] = f;
+  Fault f;
+  f.kind = Fault::Kind::Slow;
+  f.bytes = std::max<std::size_t>(chunk, 1);
+  f.delayMs = delayMs;
+  SetFault(name, std::move(f));
 }
 
 void HttpTestServer::Redirect(const std::string& name, const std::string& target) {
-  auto f = std::make_shared<Fault>();
-  f->kind = Fault::Kind::Redirect;
-  f->target = target;
-  std::lock_guard<std::mutex> lock(mutex_);
-  faults_[name] = f;
+  Fault f;
+  f.kind = Fault::Kind::Redirect;
+  f.target = target;
+  SetFault(name, std::move(f));
 }
 
 void HttpTestServer::RedirectTo(const std::string& name, const std::string& url) {
@@ -138,27 +138,24 @@ void HttpTestServer::Endless(const std::string& name) {
 }
 
 void HttpTestServer::Drip(const std::string& name, int bytesPerSecond) {
-  auto f = std::make_shared<Fault>();
-  f->kind = Fault::Kind::Endless;
-  f->bytes = static_cast<std::size_t>(std::max(bytesPerSecond, 0));  // 0: as fast as it goes
-  std::lock_guard<std::mutex> lock(mutex_);
-  faults_[name] = f;
+  Fault f;
+  f.kind = Fault::Kind::Endless;
+  f.bytes = static_cast<std::size_t>(std::max(bytesPerSecond, 0));  // 0: as fast as it goes
+  SetFault(name, std::move(f));
 }
 
 void HttpTestServer::IgnoreRange(const std::string& name) {
-  auto f = std::make_shared<Fault>();
-  f->kind = Fault::Kind::IgnoreRange;
-  std::lock_guard<std::mutex> lock(mutex_);
-  faults_[name] = f;
+  Fault f;
+  f.kind = Fault::Kind::IgnoreRange;
+  SetFault(name, std::move(f));
 }
 
 void HttpTestServer::LieAboutRange(const std::string& name, long startShift, long totalShift) {
-  auto f = std::make_shared<Fault>();
-  f->kind = Fault::Kind::LieAboutRange;
-  f->startShift = startShift;
-  f->totalShift = totalShift;
-  std::lock_guard<std::mutex> lock(mutex_);
-  faults_[name] = f;
+  Fault f;
+  f.kind = Fault::Kind::LieAboutRange;
+  f.startShift = startShift;
+  f.totalShift = totalShift;
+  SetFault(name, std::move(f));
 }
 
 std::size_t HttpTestServer::BytesSent(const std::string& name) const {

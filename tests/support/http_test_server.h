@@ -101,6 +101,8 @@ class HttpTestServer {
 
  private:
   struct Fault;
+  // Replaces whatever fault name had.
+  void SetFault(const std::string& name, Fault fault);
   void Handle(const httplib::Request& request, httplib::Response& response);
   bool ServeRange(const httplib::Request& request, httplib::Response& response,
                   const std::string& name, const Fault* fault);

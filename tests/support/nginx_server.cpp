@@ -57,34 +57,43 @@ std::string NginxServer::Url(const std::string& path) const {
          path;
 }
 
-std::vector<std::string> NginxServer::LogLines(const std::string& log,
-                                               std::size_t atLeast) const {
+namespace {
+
+// nginx logs a request only after its answer went out, so a client can be
+// ahead of the log: reads until there are atLeast entries, for up to 5 s.
+template <typename Read>
+auto ReadAtLeast(std::size_t atLeast, const Read& read) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   for (;;) {
-    std::vector<std::string> lines;
-    std::istringstream in(ReadFile(server_.Path(log)));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    if (lines.size() >= atLeast || std::chrono::steady_clock::now() >= deadline) return lines;
+    auto entries = read();
+    if (entries.size() >= atLeast || std::chrono::steady_clock::now() >= deadline) return entries;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
 }
 
+}  // namespace
+
+std::vector<std::string> NginxServer::LogLines(const std::string& log) const {
+  std::vector<std::string> lines;
+  std::istringstream in(ReadFile(server_.Path(log)));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 std::vector<std::string> NginxServer::Requests(std::size_t atLeast) const {
-  return LogLines("access.log", atLeast);
+  return ReadAtLeast(atLeast, [&] { return LogLines("access.log"); });
 }
 
 std::vector<NginxServer::Answer> NginxServer::Answers(const std::string& path,
                                                       std::size_t atLeast) const {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  for (;;) {
+  return ReadAtLeast(atLeast, [&] {
     std::vector<Answer> answers;
-    for (const std::string& line : LogLines("sent.log", 0)) {
+    for (const std::string& line : LogLines("sent.log")) {
       std::istringstream fields(line);
       std::string uri;
       Answer answer;
       if (fields >> uri >> answer.status >> answer.bytes && uri == path) answers.push_back(answer);
     }
-    if (answers.size() >= atLeast || std::chrono::steady_clock::now() >= deadline) return answers;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
+    return answers;
+  });
 }

@@ -43,7 +43,7 @@ class NginxServer {
 
  private:
   void Start(const std::string& root, const TlsFiles* tls, long bytesPerSecond);
-  std::vector<std::string> LogLines(const std::string& log, std::size_t atLeast) const;
+  std::vector<std::string> LogLines(const std::string& log) const;
   ServerProcess server_{"nginx"};
   bool tls_ = false;
 };

@@ -50,20 +50,24 @@ std::string UpdaterEnv::WorkDir() const {
   return temp + "/" + fs::path(programName_).stem().string() + "-" + InstallationKeyOf(app);
 }
 
-std::uintmax_t UpdaterEnv::KeptBytes() const {
+std::uintmax_t KeptBytesIn(const std::string& workDir) {
   std::uintmax_t total = 0;
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator(WorkDir() + "/.kept", ec)) {
+  for (const auto& e : fs::directory_iterator(workDir + "/.kept", ec)) {
     if (e.path().extension() == ".data") total += e.file_size(ec);
   }
   return total;
 }
 
-bool UpdaterEnv::WaitForKeptBytes(RunningProcess& run, std::uintmax_t bytes) const {
+bool WaitWhileRunning(RunningProcess& run, const std::function<bool()>& reached) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (KeptBytes() < bytes && run.Running() && std::chrono::steady_clock::now() < deadline)
+  while (!reached() && run.Running() && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  return KeptBytes() >= bytes;
+  return reached();
+}
+
+bool UpdaterEnv::WaitForKeptBytes(RunningProcess& run, std::uintmax_t bytes) const {
+  return WaitWhileRunning(run, [&] { return KeptBytes() >= bytes; });
 }
 
 UpdaterEnv::~UpdaterEnv() {

@@ -4,6 +4,7 @@
 // with tvqpublish, and a static HTTP server (site_server) serving that site.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -11,6 +12,9 @@
 
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
+
+// Bytes of downloads kept in a work directory.
+std::uintmax_t KeptBytesIn(const std::string& workDir);
 
 class UpdaterEnv {
   ScratchDir root_;  // first: the paths below are made from it
@@ -63,7 +67,7 @@ class UpdaterEnv {
   ProcessOptions RunOptions(const std::vector<std::string>& args = {}) const;
 
   // Bytes of downloads kept in the work directory (those that arrived so far).
-  std::uintmax_t KeptBytes() const;
+  std::uintmax_t KeptBytes() const { return KeptBytesIn(WorkDir()); }
   // Waits until at least `bytes` bytes of downloads have arrived, for up to
   // 60 s and only while the run lasts; whether they did.
   bool WaitForKeptBytes(RunningProcess& run, std::uintmax_t bytes = 1) const;
@@ -82,6 +86,10 @@ class UpdaterEnv {
 // An MS COMPRESS (SZDD) file of content (16 bytes or more), made with the
 // mscompress tool in dir.
 std::string Compressed(const std::string& dir, const std::string& name, const std::string& content);
+
+// Waits until reached() holds, for up to 60 s and only while run lasts;
+// whether it holds.
+bool WaitWhileRunning(RunningProcess& run, const std::function<bool()>& reached);
 
 // Whether the tests run as root (then permission tests drop to "nobody").
 bool RunningAsRoot();

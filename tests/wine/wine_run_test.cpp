@@ -316,12 +316,8 @@ std::set<std::string> WorkDirsInPrefix() {
 // Bytes of downloads kept in work directories not among `earlier`.
 std::uintmax_t KeptBytesOutside(const std::set<std::string>& earlier) {
   std::uintmax_t total = 0;
-  std::error_code ec;
-  for (const std::string& dir : WorkDirsInPrefix()) {
-    if (earlier.count(dir)) continue;
-    for (const auto& e : fs::directory_iterator(dir + "/.kept", ec))
-      if (e.path().extension() == ".data") total += e.file_size(ec);
-  }
+  for (const std::string& dir : WorkDirsInPrefix())
+    if (!earlier.count(dir)) total += KeptBytesIn(dir);
   return total;
 }
 
@@ -335,11 +331,8 @@ TEST_F(WineRun, ADownloadKilledHalfwayIsContinuedOverWinInet) {
   const std::set<std::string> earlier = WorkDirsInPrefix();
   {
     RunningProcess run(Options());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (KeptBytesOutside(earlier) < kSize / 2 && run.Running() &&
-           std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_GE(KeptBytesOutside(earlier), kSize / 2) << "the download did not get halfway";
+    ASSERT_TRUE(WaitWhileRunning(run, [&] { return KeptBytesOutside(earlier) >= kSize / 2; }))
+        << "the download did not get halfway";
     run.Signal(SIGKILL);
     run.Wait();
   }
