@@ -295,7 +295,7 @@ Status CopyBeside(const std::string& source, const std::string& target, const Co
   std::int64_t n = ReadFull(*in, buffer.get(), bufferSize);
   if (n < 0) return CopyFailure("cannot read " + source);
   const std::uint32_t permissions =
-      keepBits ? to.permissions : os::NewFilePermissions(buffer.get(), static_cast<std::size_t>(n));
+      PermissionsForTarget(to, buffer.get(), static_cast<std::size_t>(n));
 
   // The copy goes to a temporary file that takes the target's place only
   // when complete, so a failed copy never leaves a truncated target.

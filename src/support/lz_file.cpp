@@ -58,15 +58,12 @@ Status Fill(os::File& source, os::File& out, const SzddHeader& header) {
   return out.Size() == header.length ? Status() : BadStream();
 }
 
-// Permission bits for the new target: those of the file it replaces, else
-// by its first bytes (a program stays executable).
+// Permission bits for the new target, judged by the bytes written.
 std::uint32_t PermissionsFor(const std::string& target, const std::string& written) {
-  const os::FileInfo replaced = os::StatPath(target);
-  if (replaced.exists && replaced.isRegular) return replaced.permissions;
   char head[4] = {};
   std::optional<os::File> file = os::File::Open(written, os::OpenFor::Read);
   const std::int64_t n = file ? ReadFull(*file, head, sizeof head) : 0;
-  return os::NewFilePermissions(head, n > 0 ? static_cast<std::size_t>(n) : 0);
+  return PermissionsForTarget(os::StatPath(target), head, n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
 }  // namespace

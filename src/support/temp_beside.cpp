@@ -37,3 +37,9 @@ std::int64_t ReadFull(os::File& file, char* buffer, std::size_t size) {
   }
   return static_cast<std::int64_t>(got);
 }
+
+std::uint32_t PermissionsForTarget(const os::FileInfo& replaced, const char* head,
+                                   std::size_t size) {
+  return replaced.exists && replaced.isRegular ? replaced.permissions
+                                               : os::NewFilePermissions(head, size);
+}

@@ -15,6 +15,11 @@
 inline constexpr std::string_view kTempMark = ".tvq";
 inline constexpr std::string_view kTempExt = ".tmp";
 
+// The permission bits the new file for a target gets: those of the ordinary
+// file it replaces, else by its first bytes (a program stays executable).
+std::uint32_t PermissionsForTarget(const os::FileInfo& replaced, const char* head,
+                                   std::size_t size);
+
 // A new file beside target (readable and writable by its owner only);
 // removed again when the object goes, unless it was released.
 class TempBeside {
