@@ -52,7 +52,7 @@ bool Download(const std::string& site, const std::string& list) {
   context.site = site;
   context.updateInfo = list;
   PrepareWorkDirectory();
-  return DownloadUpdateFiles(context);
+  return DownloadUpdateFiles(context).ok();
 }
 
 void Report(const char* what, std::size_t sent, std::int64_t size, bool ok) {

@@ -91,7 +91,7 @@ int Fetch(const std::string& url, const std::string& target, std::int64_t size) 
   SetDisplaySurface(&surface);
   totalBytesCurrentSet = size;
   const auto start = SteadyClock::now();
-  const bool ok = FetchFile(url, target, true);
+  const bool ok = FetchFile(url, target, true).ok();
   const double ms = MsSince(start);
   std::cout << "ok=" << ok << " ms=" << ms << " bytes=" << downloadedBytes;
   PrintDisplay(surface, ms, downloadedBytes);
@@ -108,7 +108,7 @@ int Download(const std::string& site, const FileEntry& entry) {
   ctx.site = site;
   ctx.updateInfo = MakeBlock("bench", {entry});
   const auto start = SteadyClock::now();
-  const bool ok = DownloadUpdateFiles(ctx);
+  const bool ok = DownloadUpdateFiles(ctx).ok();
   const double ms = MsSince(start);
   std::cout << "ok=" << ok << " ms=" << ms << " bytes=" << downloadedBytes;
   PrintDisplay(surface, ms, downloadedBytes);

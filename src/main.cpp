@@ -5,16 +5,16 @@
 #include <string>
 #include <vector>
 
-#include "app/names.h"
 #include "app/build_info.h"
+#include "app/names.h"
 #include "app/run.h"
 #include "platform/os.h"
+#include "platform/status.h"
 #include "settings/config.h"
 #include "settings/config_reorganise.h"
 #include "settings/settings_env.h"
 #include "support/fileutil.h"
 #include "support/lingua.h"
-#include "support/status.h"
 #include "support/strfn.h"
 #include "support/ui_hooks.h"
 #include "ui/console_display.h"

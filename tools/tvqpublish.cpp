@@ -24,8 +24,8 @@
 #include "app/site_list.h"
 #include "app/update_list.h"
 #include "platform/os.h"
+#include "platform/status.h"
 #include "support/fileutil.h"
-#include "support/status.h"
 #include "support/strfn.h"
 
 namespace {

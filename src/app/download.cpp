@@ -16,10 +16,10 @@
 #include "app/update_list.h"
 #include "platform/os.h"
 #include "platform/signature.h"
+#include "platform/status.h"
 #include "support/fileutil.h"
 #include "support/lingua.h"
 #include "support/nuldev.h"
-#include "support/status.h"
 #include "support/strfn.h"
 
 namespace {
@@ -29,8 +29,6 @@ const std::string kSeparatorLine(70, '-');
 void Log(std::string_view line) {
   StdText() << line << std::endl;
 }
-
-std::string downloadFailure;
 
 // The listed checksum and, when signatures are checked, the signature's
 // BLAKE2b-512 prehash, computed over a file's bytes as the transfer writes
@@ -67,20 +65,22 @@ class WrittenDigests final : public FetchObserver {
   std::optional<crypto::Blake2b> prehash_;
 };
 
-// Why the file at path does not pass its checks; empty when it does. The
-// checksum is the one computed as the file was written where that covers it.
-std::string VerifyFailure(const std::string& path, const FileEntry& entry, bool covered,
-                          const WrittenDigests& digests) {
-  if (!FileExists(path)) return "the file did not arrive";
+// Whether the file at path passes its listed size and checksum, and why
+// not. The checksum is the one computed as the file was written where that
+// covers it.
+Status VerifyListed(const std::string& path, const FileEntry& entry, bool covered,
+                    const WrittenDigests& digests) {
+  if (!FileExists(path)) return Status::Error("the file did not arrive");
   if (entry.size >= 0 && FileSize64(path) != entry.size)
-    return "the file's size is " + std::to_string(FileSize64(path)) + " bytes, listed " +
-           std::to_string(entry.size);
-  if (entry.checksum == kNoChecksum) return {};
+    return Status::Error("the file's size is " + std::to_string(FileSize64(path)) +
+                         " bytes, listed " + std::to_string(entry.size));
+  if (entry.checksum == kNoChecksum) return Status();
   const std::optional<std::int32_t> checksum =
       covered ? std::optional<std::int32_t>(digests.Checksum()) : FileChecksumOf(path);
-  if (!checksum) return Status::Failed("the file cannot be read", os::LastErrorText()).message();
-  if (*checksum != entry.checksum) return "the file's checksum differs from the listed one";
-  return {};
+  if (!checksum) return Status::Failed("the file cannot be read", os::LastErrorText());
+  if (*checksum != entry.checksum)
+    return Status::Error("the file's checksum differs from the listed one");
+  return Status();
 }
 
 KeptIdentity IdentityOf(const RunContext& context, const FileEntry& entry) {
@@ -88,9 +88,8 @@ KeptIdentity IdentityOf(const RunContext& context, const FileEntry& entry) {
 }
 
 // Brings the listed file's bytes into its kept place: from what an earlier
-// attempt or run kept, continuing kept bytes, or whole. Empty when they
-// arrived; else why not.
-std::string FetchKept(RunContext& context, const FileEntry& entry, KeptRecord& record,
+// attempt or run kept, continuing kept bytes, or whole.
+Status FetchKept(RunContext& context, const FileEntry& entry, KeptRecord& record,
                       WrittenDigests& digests) {
   const std::string data = KeptDataPath(entry.name);
   const KeptState kept = KeptStateOf(record.identity);
@@ -104,7 +103,7 @@ std::string FetchKept(RunContext& context, const FileEntry& entry, KeptRecord& r
   if (!os::MakeDirectory(KeptFolder())) {
     const std::string cause = os::LastErrorText();
     if (!os::StatPath(KeptFolder()).isDirectory)
-      return Status::Failed("cannot create " + KeptFolder(), cause).message();
+      return Status::Failed("cannot create " + KeptFolder(), cause);
   }
   TransferResume resume;
   resume.total = entry.size;
@@ -120,14 +119,12 @@ std::string FetchKept(RunContext& context, const FileEntry& entry, KeptRecord& r
     const std::string source = StripFileScheme(context.site + entry.name);
     // A file of another size than listed is not copied: it could not pass.
     if (entry.size >= 0 && os::StatTarget(source).size != entry.size)
-      return "the file's size on the site differs from the listed one";
-    const Status copied = CopyLocalFile(source, data, entry.size, &resume);
-    return copied.ok() ? std::string() : copied.message();
+      return Status::Error("the file's size on the site differs from the listed one");
+    return CopyLocalFile(source, data, entry.size, &resume);
   }
   // The transfer stops one byte past the listed size.
   const std::string url = context.site + UrlPathOfName(entry.name);
-  return FetchFile(url, data, true, entry.size, &digests, &resume) ? std::string()
-                                                                   : TransferFailureText();
+  return FetchFile(url, data, true, entry.size, &digests, &resume);
 }
 
 // Gives the kept bytes their listed name in the work directory: a second
@@ -159,17 +156,16 @@ bool RestoreName(const std::string& workDir, const std::string& listed,
   return RenameFileChecked(workDir + listed, workDir + restored);
 }
 
-// Why the file at path fails its listed size, checksum or signature; empty
-// when it passes. The digests computed as it was written are used when they
-// cover it: the work file is private to this run, so those are its bytes.
-std::string CheckFailure(const RunContext& context, const FileEntry& entry,
-                         const std::string& path, bool covered, WrittenDigests& digests) {
-  const std::string failure = VerifyFailure(path, entry, covered, digests);
-  if (!failure.empty()) return failure;
+// Whether the file at path passes its listed size, checksum and signature.
+// The digests computed as it was written are used when they cover it: the
+// work file is private to this run, so those are its bytes.
+Status Check(const RunContext& context, const FileEntry& entry, const std::string& path,
+             bool covered, WrittenDigests& digests) {
+  if (Status listed = VerifyListed(path, entry, covered, digests); !listed.ok()) return listed;
   const std::string prehash = covered ? digests.Prehash() : std::string();
   if (!SiteFileSignatureHolds(context, entry.name, path, prehash.empty() ? nullptr : &prehash))
-    return "its signature does not hold";
-  return {};
+    return Status::Error("its signature does not hold");
+  return Status();
 }
 
 // A verified file: kept as verified for a later run, runnable when it is a
@@ -189,9 +185,10 @@ void AcceptVerified(RunContext& context, KeptRecord& record, const std::string& 
   }
 }
 
-// Brings one listed file into the work directory and checks it. True when
-// it arrived under its restored name with the listed size and checksum.
-bool FetchAndVerify(RunContext& context, std::string_view piece) {
+// Brings one listed file into the work directory and checks it. OK when it
+// arrived under its restored name with the listed size and checksum; else
+// the file's name and why it failed.
+Status FetchAndVerify(RunContext& context, std::string_view piece) {
   FileEntry entry;
   ParseFileEntry(piece, entry);
   const std::string shownName = ControlsReplaced(entry.name);
@@ -203,14 +200,14 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
   const std::string nameProblem = FileNameProblem(entry.name);
   const bool plain = entry.whole && nameProblem.empty();
   const std::string workDir = AddBackslash(WorkDirectory());
-  std::string fetchFailure;
+  Status fetched;
   KeptRecord record{IdentityOf(context, entry), {}, false};
   WrittenDigests digests(entry.checksum != kNoChecksum, SignaturesRequired());
   if (plain) {
-    fetchFailure = FetchKept(context, entry, record, digests);
+    fetched = FetchKept(context, entry, record, digests);
     // Bytes that did not all arrive stay kept, to be continued; they are
     // not checked, and nothing of them goes into the work directory.
-    if (fetchFailure.empty()) PlaceKept(KeptDataPath(entry.name), workDir + entry.name);
+    if (fetched.ok()) PlaceKept(KeptDataPath(entry.name), workDir + entry.name);
   }
   StdText() << '\r' << std::string(69, ' ') << '\r';
   StdText().flush();
@@ -220,25 +217,25 @@ bool FetchAndVerify(RunContext& context, std::string_view piece) {
   const bool atPath = !restore || RestoreName(workDir, entry.name, name);
   const std::string path = workDir + name;
   const bool covered = atPath && digests.Cover(FileSize64(path));
-  const std::string failure = !entry.whole ? "the entry is longer than 255 characters"
-                              : !plain     ? "not a plain file name: " + nameProblem
-                              : !fetchFailure.empty() ? fetchFailure
-                                           : CheckFailure(context, entry, path, covered, digests);
-  if (failure.empty()) {
+  const Status outcome = !entry.whole ? Status::Error("the entry is longer than 255 characters")
+                        : !plain ? Status::Error("not a plain file name: " + nameProblem)
+                        : !fetched.ok() ? fetched
+                                        : Check(context, entry, path, covered, digests);
+  if (outcome.ok()) {
     AcceptVerified(context, record, path, name);
-    return true;
+    return outcome;
   }
   // A file that does not verify is removed at once, so a failed run leaves
   // no full disk behind; the next attempt starts it from its first byte.
   if (plain) {
     os::RemoveFile(path);
     os::RemoveFile(workDir + entry.name);
-    if (fetchFailure.empty()) DiscardKept(entry.name);
+    if (fetched.ok()) DiscardKept(entry.name);
   }
-  downloadFailure = shownName + ": " + failure;
+  Status failure = Status::Error(shownName + ": " + outcome.message());
   Log(" ERROR!");
-  Log("  (" + downloadFailure + ")");
-  return false;
+  Log("  (" + failure.message() + ")");
+  return failure;
 }
 
 // What is kept for files the list no longer names, or names otherwise, goes.
@@ -254,15 +251,38 @@ void KeepOnlyListed(const RunContext& context, const std::vector<std::string_vie
 
 }  // namespace
 
-const std::string& DownloadFailureText() {
-  return downloadFailure;
+namespace {
+
+// One listed file, with up to five attempts; the last attempt's failure when
+// none passed, or "cancelled" when Cancel ended the attempts. The file is
+// the `number`th listed: from the third on a retry waits longer.
+Status DownloadWithRetries(RunContext& context, std::string_view piece, std::size_t number) {
+  const std::int64_t saved = downloadedBytes;
+  for (int attempt = 1;; ++attempt) {
+    // A retried file starts its progress anew.
+    downloadedBytes = saved;
+    Status outcome;
+    try {
+      outcome = FetchAndVerify(context, piece);
+    } catch (const std::exception& e) {
+      outcome = Status::Error(e.what());
+      Log(std::string(" ERROR: ") + e.what());
+    } catch (...) {
+      outcome = Status::Error("unknown exception");
+      Log(" ERROR: unknown exception!");
+    }
+    if (outcome.ok() || attempt >= kDownloadAttempts) return outcome;
+    os::SleepMs(kRetryPauseMs);
+    if (CancelRequested()) return Status::Error("cancelled");
+    if (number > 2) os::SleepMs(kLateEntryExtraPauseMs);
+  }
 }
 
-bool DownloadUpdateFiles(RunContext& context) {
-  bool result = true;
+}  // namespace
+
+Status DownloadUpdateFiles(RunContext& context) {
   try {
     const std::string files = FilesSectionOf(context.updateInfo);
-    downloadFailure.clear();
     context.verifiedFiles.clear();
     if (CtrlDown() && ShiftDown()) InfoBox("downloading: \r" + ControlsReplaced(files));
     Log("will download:");
@@ -275,31 +295,16 @@ bool DownloadUpdateFiles(RunContext& context) {
     KeepOnlyListed(context, pieces);
     FileEntry probe;
     for (std::size_t i = 1; i <= pieces.size(); ++i) {
-      const std::string_view piece = pieces[i - 1];
-      if (!ParseFileEntry(piece, probe)) continue;
-      const std::int64_t saved = downloadedBytes;
-      for (int attempt = 1;; ++attempt) {
-        // A retried file starts its progress anew.
-        downloadedBytes = saved;
-        bool passed = false;
-        try {
-          passed = FetchAndVerify(context, piece);
-        } catch (const std::exception& e) {
-          downloadFailure = e.what();
-          Log(std::string(" ERROR: ") + e.what());
-        } catch (...) {
-          Log(" ERROR: unknown exception!");
-        }
-        if (passed) break;
-        if (attempt >= kDownloadAttempts) return false;
-        os::SleepMs(kRetryPauseMs);
-        if (CancelRequested()) return false;
-        if (i > 2) os::SleepMs(kLateEntryExtraPauseMs);
-      }
+      if (!ParseFileEntry(pieces[i - 1], probe)) continue;
+      if (Status file = DownloadWithRetries(context, pieces[i - 1], i); !file.ok()) return file;
     }
+  } catch (const std::exception& e) {
+    Log(kSeparatorLine);
+    return Status::Error(e.what());
   } catch (...) {
-    result = false;
+    Log(kSeparatorLine);
+    return Status::Error("unknown exception");
   }
   Log(kSeparatorLine);
-  return result;
+  return Status();
 }

@@ -9,11 +9,11 @@
 #include "app/display.h"
 #include "app/names.h"
 #include "platform/os.h"
+#include "platform/status.h"
 #include "support/fileutil.h"
 #include "support/lingua.h"
 #include "support/lz_file.h"
 #include "support/nuldev.h"
-#include "support/status.h"
 #include "support/strfn.h"
 
 namespace {

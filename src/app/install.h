@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/run_context.h"
-#include "support/status.h"
+#include "platform/status.h"
 
 // The phase called by the run: starts the update's own installation program
 // when one arrived (context.methodFile in the work directory, then

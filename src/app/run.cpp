@@ -137,19 +137,20 @@ void ReportUnusableSettingsFile(std::ostream& out) {
   std::exit(0);
 }
 
-// Fetches the list until two readings in a row agree. False when the list
-// could not be fetched or kept changing.
-bool ListIsStable(RunContext& context) {
+// Fetches the list until two readings in a row agree; otherwise why not
+// (the failed reading's cause, or that the list kept changing).
+Status ListIsStable(RunContext& context) {
+  const Status changed = Status::Error("the list changed between readings");
   std::string copy = context.updateInfo;
   os::SleepMs(700);
-  if (!GetUpdateList(context)) return false;
-  if (context.updateInfo == copy) return true;
+  if (Status read = GetUpdateList(context); !read.ok()) return read;
+  if (context.updateInfo == copy) return Status();
   os::SleepMs(2000);
-  bool failed = !GetUpdateList(context);
+  const bool failed = !GetUpdateList(context).ok();
   copy = context.updateInfo;
   os::SleepMs(1000);
-  if (!GetUpdateList(context)) return false;
-  return !failed && context.updateInfo == copy;
+  if (Status read = GetUpdateList(context); !read.ok()) return read;
+  return !failed && context.updateInfo == copy ? Status() : changed;
 }
 
 bool UpdateIsNew(const RunContext& context) {
@@ -217,7 +218,7 @@ bool FetchFromAlternatives(RunContext& context) {
     context.site = CfgGetStr("LiveUpdate.www" + IntStr(n));
     if (context.site.empty())
       context.site = CfgGetStr("LiveUpdate.www." + IntStr(n) + "=" + DefaultUpdateSite());
-    if (!context.site.empty()) fetched = GetUpdateList(context);
+    if (!context.site.empty()) fetched = GetUpdateList(context).ok();
   }
   return fetched;
 }
@@ -259,27 +260,27 @@ Status CheckDirectoryRights() {
 
 bool TestDirectoryRights() { return CheckDirectoryRights().ok(); }
 
-bool PrepareWorkDirectory() {
+Status PrepareWorkDirectory() {
   const std::string work = WorkDirectory();
   ForceDirs(work);
   // Under a shared temporary directory another account could own the work
   // directory or plant links in it: only a private directory of our own is used.
   const bool usable = EnsureDir(work) && os::MakeDirectoryPrivate(work);
   if (!usable) {
-    StdText() << Status::Failed("cannot use the work directory \"" + work + "\"",
-                                os::LastErrorText()).message()
-              << std::endl;
+    Status unusable =
+        Status::Failed("cannot use the work directory \"" + work + "\"", os::LastErrorText());
+    StdText() << unusable.message() << std::endl;
     ErrorBox(Message{"Cannot run update program: cannot create directory \"%1\" or cannot write "
                      "to this directory. Please create it manually (with the needed rights) and "
                      "try again.",
                      {work}});
-    return false;  // nothing is deleted through a directory that is not ours
+    return unusable;  // nothing is deleted through a directory that is not ours
   }
   DeleteFilesOlderThan(AddBackslash(work) + "*", 0);
   DeleteFilesOlderThan(AddBackslash(work) + "*.*", 0);
   RemoveStrangeEntries(work);
   RemoveCopyLeftovers(work);
-  return true;
+  return Status();
 }
 
 void RemoveStrangeEntries(const std::string& dir) {
@@ -311,24 +312,22 @@ bool SettingsUnreadable() {
 // Fetches the list from the chosen site or its alternatives until it reads
 // the same twice. False when the run cannot go on (the cause reported).
 bool FetchStableList(RunContext& context) {
-  if (!PrepareWorkDirectory()) return false;
+  if (!PrepareWorkDirectory().ok()) return false;
   StartTransferBudget();
-  bool fetched = GetUpdateList(context);
+  const Status chosen = GetUpdateList(context);
   // The first failure is the one to report: the alternatives fall back to
   // the default site, which would hide which site failed and why.
   const std::string chosenSite = context.site;
-  const std::string chosenFailure = ListFailureText();
-  if (!fetched) fetched = FetchFromAlternatives(context);
+  const bool fetched = chosen.ok() || FetchFromAlternatives(context);
   ShowHost(fetched ? context.site : chosenSite);
   if (!fetched) {
     ShowDiagnostic("Cannot download list from host.");
-    ReportCause("no update list from " + ControlsReplaced(chosenSite), chosenFailure);
+    ReportCause("no update list from " + ControlsReplaced(chosenSite), chosen.message());
     return false;
   }
-  if (ListIsStable(context)) return true;
-  const std::string unstable =
-      ListFailureText().empty() ? "the list changed between readings" : ListFailureText();
-  ReportCause("no stable update list from " + ControlsReplaced(context.site), unstable);
+  const Status stable = ListIsStable(context);
+  if (stable.ok()) return true;
+  ReportCause("no stable update list from " + ControlsReplaced(context.site), stable.message());
   return false;
 }
 
@@ -350,13 +349,13 @@ bool RecordUpdate(const RunContext& context) {
 // failed; a cancelled run has not failed, and records nothing, so the same
 // update is offered again.
 bool InstallSelectedUpdate(RunContext& context) {
-  const bool workReady = PrepareWorkDirectory();
+  const Status workReady = PrepareWorkDirectory();
   ShowStatus(IsLocalSite(context) ? StatusCopying() : StatusDownloading());
-  const bool downloaded = workReady && DownloadUpdateFiles(context);
+  const Status downloaded = workReady.ok() ? DownloadUpdateFiles(context) : workReady;
   if (CancelRequested()) return true;
-  if (!downloaded) {
+  if (!downloaded.ok()) {
     StdText() << "error: could NOT update files" << std::endl;
-    ReportFailure(StatusDownloadFailed(), "download failed", DownloadFailureText());
+    ReportFailure(StatusDownloadFailed(), "download failed", downloaded.message());
     return false;
   }
   const Status installed = InstallOrRunMethod(context);

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/os.h"
-#include "support/status.h"
+#include "platform/status.h"
 
 void RunLiveUpdate();
 
@@ -26,9 +26,9 @@ Status CheckDirectoryRights();
 
 // Creates the work directory, makes it private and empties it of ordinary
 // files, of links and other entries that are neither files nor directories,
-// and of copy leftovers. False (after an error box) when it cannot be used
+// and of copy leftovers. Fails (after an error box) when it cannot be used
 // safely.
-bool PrepareWorkDirectory();
+Status PrepareWorkDirectory();
 // Removes every entry of dir that is neither an ordinary file nor a
 // directory (links, pipes, devices), without following any of them.
 void RemoveStrangeEntries(const std::string& dir);

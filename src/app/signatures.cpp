@@ -83,11 +83,11 @@ SignatureFile FetchSignature(const RunContext& context, const std::string& store
   // The clean-up of the work directory passes over hidden names: whatever an
   // interrupted run left here goes before the fetch.
   DeleteFileChecked(target);
-  const bool fetched = FetchFile(context.site + UrlPathOfName(sigName), target, false, kSignatureFileMaxBytes);
+  const Status fetched =
+      FetchFile(context.site + UrlPathOfName(sigName), target, false, kSignatureFileMaxBytes);
   SignatureFile file = ReadSignatureFile(target);
-  if (!fetched && file.problem == SignatureCheck::Ok) {
-    file = {{}, SignatureCheck::Missing, "could not be fetched: " + TransferFailureText()};
-  }
+  if (!fetched.ok() && file.problem == SignatureCheck::Ok)
+    file = {{}, SignatureCheck::Missing, "could not be fetched: " + fetched.message()};
   DeleteFileChecked(target);
   return file;
 }

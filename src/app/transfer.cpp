@@ -10,17 +10,16 @@
 #include "app/names.h"
 #include "app/run_context.h"
 #include "platform/os.h"
+#include "platform/status.h"
 #include "support/fileutil.h"
 #include "support/gathered_writer.h"
 #include "support/nuldev.h"
-#include "support/status.h"
 #include "support/strfn.h"
 
 namespace {
 
 TransferSettings transferSettings;
 std::optional<std::int64_t> budgetStartMs;  // when the run's transfers began
-std::string failureText;
 
 os::HttpRequest RequestFor(const std::string& url, bool direct) {
   os::HttpRequest request;
@@ -31,13 +30,23 @@ os::HttpRequest RequestFor(const std::string& url, bool direct) {
   request.stallSeconds = transferSettings.stallSeconds;
   request.lowSpeedBytesPerSecond = transferSettings.lowSpeedBytesPerSecond;
   request.maxBlock = kTransferBlockSize;
-  request.failureText = &failureText;
   return request;
 }
 
-std::string BudgetSpentText() {
-  return "the update site took more than " + std::to_string(transferSettings.runBudgetSeconds) +
-         " s in all";
+Status BudgetSpent() {
+  return Status::Error("the update site took more than " +
+                       std::to_string(transferSettings.runBudgetSeconds) + " s in all");
+}
+
+Status SentTooMuch() {
+  return Status::Error("the site sent more than expected");
+}
+
+// A failed method's cause, unless the run's transfer time ran out meanwhile:
+// that is then why it failed.
+Status MethodOutcome(Status outcome) {
+  if (!outcome.ok() && TransferBudgetSpent()) return BudgetSpent();
+  return outcome;
 }
 
 // While no data arrives the window still handles its messages, so that
@@ -54,8 +63,10 @@ void Attempt(const char* method) {
   StdText() << method << std::endl;
 }
 
-void AttemptFailed() {
-  StdText() << "  failed: " << (failureText.empty() ? "unknown cause" : failureText) << std::endl;
+void AttemptFailed(const Status& outcome) {
+  if (outcome.ok()) return;
+  StdText() << "  failed: " << (outcome.message().empty() ? "unknown cause" : outcome.message())
+            << std::endl;
 }
 
 // The bytes of the file the target holds that a transfer can continue: none
@@ -84,14 +95,14 @@ std::optional<os::File> OpenTarget(const std::string& path, std::int64_t offset)
 
 // Opens the target to continue it after offset bytes, or, when it cannot be
 // continued, fresh (offset becomes 0).
-std::optional<os::File> OpenTargetAt(const std::string& path, std::int64_t& offset) {
-  std::optional<os::File> file = OpenTarget(path, offset);
+Status OpenTargetAt(const std::string& path, std::int64_t& offset, std::optional<os::File>& file) {
+  file = OpenTarget(path, offset);
   if (!file && offset > 0) {
     offset = 0;
     file = OpenTarget(path, 0);
   }
-  if (!file) failureText = "cannot create " + path + ": " + os::LastErrorText();
-  return file;
+  if (!file) return Status::Failed("cannot create " + path, os::LastErrorText());
+  return Status();
 }
 
 // Tells the owner of a continued file which bytes the target now receives.
@@ -120,6 +131,81 @@ void ObserveKeptBytes(const std::string& path, std::int64_t size, FetchObserver&
   if (seen != size) observer.Restart(false);
 }
 
+// The target of one transfer: the file written, how many bytes of the file
+// it holds (continued ones included, counted against the cap), and the first
+// failure writing it. A continued file's kept bytes stay only when the answer
+// continues them: never a mixed file.
+class FetchTarget {
+ public:
+  FetchTarget(const std::string& path, bool countProgress, std::int64_t maxBytes,
+              FetchObserver* observer)
+      : path_(path), countProgress_(countProgress), maxBytes_(maxBytes), observer_(observer) {}
+
+  Status Open(const TransferResume* resume) {
+    offset_ = ContinuableBytes(path_, resume);
+    status_ = OpenTargetAt(path_, offset_, file_);
+    if (status_.ok()) writer_.emplace(*file_);
+    if (status_.ok() && observer_) observer_->Restart(true);
+    return status_;
+  }
+  std::int64_t offset() const { return offset_; }
+
+  // Before the first byte of the body: the kept bytes are counted and seen,
+  // or, when the answer is the whole file, dropped.
+  bool Answered(const os::HttpAnswer& answer) {
+    if (answer.continues) {
+      received_ = offset_;
+      if (countProgress_) AddDownloadedBytes(offset_);
+      if (observer_) ObserveKeptBytes(path_, offset_, *observer_);
+      return true;
+    }
+    if (offset_ == 0) return true;
+    writer_.reset();
+    file_->Close();
+    offset_ = 0;
+    status_ = OpenTargetAt(path_, offset_, file_);
+    if (status_.ok()) writer_.emplace(*file_);
+    return status_.ok();
+  }
+
+  // One block of the body; false stops the transfer. Progress and Cancel go
+  // by the block; the file is written a mebibyte at a time.
+  bool Take(const char* data, std::size_t size) {
+    if (!writer_->Append(data, size)) return WriteFailed();
+    if (observer_) observer_->Take(data, size);
+    received_ += static_cast<std::int64_t>(size);
+    if (countProgress_) AddDownloadedBytes(static_cast<std::int64_t>(size));
+    return !CancelRequested() && !OverCap();
+  }
+
+  // The transfer's outcome once the file is complete on disk: a write
+  // failure or a body over the cap says more than what the transfer saw.
+  Status Finish(Status received) {
+    if (file_ && writer_ && !writer_->Flush()) WriteFailed();
+    if (file_ && !file_->Close()) WriteFailed();
+    if (!status_.ok()) return status_;
+    if (OverCap()) return SentTooMuch();
+    return received;
+  }
+
+ private:
+  bool OverCap() const { return maxBytes_ >= 0 && received_ > maxBytes_; }
+  bool WriteFailed() {
+    if (status_.ok()) status_ = Status::Failed("cannot write " + path_, os::LastErrorText());
+    return false;
+  }
+
+  const std::string& path_;
+  const bool countProgress_;
+  const std::int64_t maxBytes_;
+  FetchObserver* const observer_;
+  std::optional<os::File> file_;
+  std::optional<GatheredWriter> writer_;
+  std::int64_t offset_ = 0;
+  std::int64_t received_ = 0;
+  Status status_;
+};
+
 std::string LocalValidator(const os::FileInfo& source) {
   return "file " + std::to_string(source.size) + " " + std::to_string(source.modifiedSeconds);
 }
@@ -144,121 +230,88 @@ bool TransferBudgetSpent() {
   return os::TickMs() - *budgetStartMs >= transferSettings.runBudgetSeconds * 1000;
 }
 
-const std::string& TransferFailureText() {
-  return failureText;
-}
-
-bool InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                   bool countProgress, std::int64_t maxBytes, FetchObserver* observer,
-                   TransferResume* resume) {
+Status InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
+                     bool countProgress, std::int64_t maxBytes, FetchObserver* observer,
+                     TransferResume* resume) {
   try {
-    if (TransferBudgetSpent()) {
-      failureText = BudgetSpentText();
-      return false;
-    }
-    std::int64_t offset = ContinuableBytes(targetPath, resume);
-    std::optional<os::File> file = OpenTargetAt(targetPath, offset);
-    if (!file) return false;
-    std::string writeError;
-    const auto writeFailed = [&] {
-      writeError = "cannot write " + targetPath + ": " + os::LastErrorText();
-      return false;
-    };
-    // Progress and Cancel go by the block; the file is written a mebibyte at a time.
-    GatheredWriter writer(*file);
-    if (observer) observer->Restart(true);
-    std::int64_t received = 0;  // bytes of the file in the target, counted against the cap
-    const auto sink = [&](const char* data, std::size_t size) {
-      if (!writer.Append(data, size)) return writeFailed();
-      if (observer) observer->Take(data, size);
-      received += static_cast<std::int64_t>(size);
-      if (countProgress) AddDownloadedBytes(static_cast<std::int64_t>(size));
-      return !CancelRequested() && !(maxBytes >= 0 && received > maxBytes);
-    };
+    if (TransferBudgetSpent()) return BudgetSpent();
+    FetchTarget target(targetPath, countProgress, maxBytes, observer);
+    if (Status opened = target.Open(resume); !opened.ok()) return opened;
     os::HttpRequest request = RequestFor(url, accessType == kInternetOpenTypeDirect);
     request.maxBytes = maxBytes;
     if (resume) {
-      request.resumeFrom = offset;
+      request.resumeFrom = target.offset();
       request.resumeTotal = resume->total;
       request.ifRange = resume->validator;
-      // The body continues the kept bytes, or they go: never a mixed file.
       request.onAnswer = [&](const os::HttpAnswer& answer) {
-        if (answer.continues) {
-          received = offset;
-          if (countProgress) AddDownloadedBytes(offset);
-          if (observer) ObserveKeptBytes(targetPath, offset, *observer);
-        } else if (offset > 0) {
-          file->Close();
-          offset = 0;
-          file = OpenTargetAt(targetPath, offset);
-          if (!file) return false;
-        }
-        return StartedWith(resume, answer.refused ? std::string() : answer.validator);
+        return target.Answered(answer) &&
+               StartedWith(resume, answer.refused ? std::string() : answer.validator);
       };
     }
-    bool result = os::HttpGet(request, sink, KeepWaiting);
-    if (file && !writer.Flush() && writeError.empty()) writeFailed();
-    result = file && file->Close() && result && writeError.empty();
-    if (!writeError.empty()) failureText = writeError;
-    if (maxBytes >= 0 && received > maxBytes) failureText = "the site sent more than expected";
-    if (!result && TransferBudgetSpent()) failureText = BudgetSpentText();
-    return result && !CancelRequested();
+    const auto sink = [&](const char* data, std::size_t size) { return target.Take(data, size); };
+    Status outcome = target.Finish(os::HttpGet(request, sink, KeepWaiting));
+    if (outcome.ok() && CancelRequested()) return Status::Error("the transfer was stopped");
+    return MethodOutcome(std::move(outcome));
   } catch (...) {
-    return false;
+    return Status::Error("the transfer failed unexpectedly");
   }
 }
 
-bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
-               std::int64_t maxBytes, FetchObserver* observer, TransferResume* resume) {
-  bool result = false;
-  failureText.clear();
-  if (CancelRequested()) return result;
+namespace {
+
+// The last-resort method: the whole file in one call, never continued, its
+// bytes not seen by the observer.
+Status DownloadWhole(const std::string& url, const std::string& targetPath, bool countProgress,
+                     std::int64_t maxBytes, FetchObserver* observer, TransferResume* resume) {
+  if (observer) observer->Restart(false);
+  Status outcome;
+  try {
+    if (!StartedWith(resume, {})) return Status::Error("the transfer was stopped");
+    os::HttpRequest request = RequestFor(url, false);
+    request.maxBytes = maxBytes;
+    outcome = os::HttpDownloadToFile(request, targetPath, KeepWaiting);
+  } catch (...) {
+    outcome = Status::Error("the transfer failed unexpectedly");
+  }
+  if (outcome.ok() && maxBytes >= 0 && FileSize64(targetPath) > maxBytes) outcome = SentTooMuch();
+  if (outcome.ok() && countProgress) AddDownloadedBytes(FileSize64(targetPath));
+  return MethodOutcome(std::move(outcome));
+}
+
+}  // namespace
+
+Status FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
+                 std::int64_t maxBytes, FetchObserver* observer, TransferResume* resume) {
+  if (CancelRequested()) return Status::Error("the transfer was stopped");
   // Opening a device name on Windows reaches the device, whatever the
   // directory: no method is given such a target.
-  if (IsDeviceName(FileNameOf(targetPath))) {
-    failureText = "the target " + targetPath + " is a device name on Windows";
-    return result;
-  }
+  if (IsDeviceName(FileNameOf(targetPath)))
+    return Status::Error("the target " + targetPath + " is a device name on Windows");
   // Further methods reach the same site: once it sent too much, or the run's
   // transfer time is spent, they are not tried.
   const auto giveUp = [&] {
     return CancelRequested() || TransferBudgetSpent() ||
            (maxBytes >= 0 && FileSize64(targetPath) > maxBytes);
   };
-  Attempt("trying PRECONFIGURED internet connection");
   const std::int64_t saved = downloadedBytes;
-  result = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress, maxBytes,
-                         observer, resume);
-  if (!result) AttemptFailed();
-  if (!result && !giveUp()) {
+  Attempt("trying PRECONFIGURED internet connection");
+  Status outcome = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress,
+                                 maxBytes, observer, resume);
+  AttemptFailed(outcome);
+  if (!outcome.ok() && !giveUp()) {
     Attempt("trying DIRECT internet connection");
     downloadedBytes = saved;
-    result = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress, maxBytes,
-                           observer, resume);
-    if (!result) AttemptFailed();
+    outcome = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress, maxBytes,
+                            observer, resume);
+    AttemptFailed(outcome);
   }
-  if (!result && !giveUp()) {
+  if (!outcome.ok() && !giveUp()) {
     Attempt("trying using URLDownloadToFile()");
     downloadedBytes = saved;
-    if (observer) observer->Restart(false);
-    try {
-      // This method cannot continue a file: what it writes is never continued.
-      if (!StartedWith(resume, {})) return false;
-      os::HttpRequest request = RequestFor(url, false);
-      request.maxBytes = maxBytes;
-      result = os::HttpDownloadToFile(request, targetPath, KeepWaiting);
-    } catch (...) {
-      result = false;
-    }
-    if (result && maxBytes >= 0 && FileSize64(targetPath) > maxBytes) {
-      result = false;
-      failureText = "the site sent more than expected";
-    }
-    if (!result && TransferBudgetSpent()) failureText = BudgetSpentText();
-    if (!result) AttemptFailed();
-    if (result && countProgress) AddDownloadedBytes(FileSize64(targetPath));
+    outcome = DownloadWhole(url, targetPath, countProgress, maxBytes, observer, resume);
+    AttemptFailed(outcome);
   }
-  return result;
+  return outcome;
 }
 
 std::int64_t CountCurrentSetBytes(std::string_view files) {
@@ -281,8 +334,8 @@ Status CopyLocalFile(const std::string& source, const std::string& targetPath,
   const std::string validator = LocalValidator(info);
   std::int64_t offset =
       resume && resume->validator == validator ? ContinuableBytes(targetPath, resume) : 0;
-  std::optional<os::File> out = OpenTargetAt(targetPath, offset);
-  if (!out) return Status::Error(failureText);
+  std::optional<os::File> out;
+  if (Status opened = OpenTargetAt(targetPath, offset, out); !opened.ok()) return opened;
   if (!StartedWith(resume, validator)) return Status::Error("the copy was stopped");
   if (!in->Seek(offset)) return cannotRead();
   AddDownloadedBytes(offset);

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "support/status.h"
+#include "platform/status.h"
 
 inline constexpr int kInternetOpenTypePreconfig = 0;
 inline constexpr int kInternetOpenTypeDirect = 1;
@@ -35,10 +35,6 @@ void SetTransferSettings(const TransferSettings& settings);
 void StartTransferBudget();
 // Whether the run's transfer time is spent.
 bool TransferBudgetSpent();
-
-// Why the last failed FetchFile or InternetFetch failed ("cannot write
-// /tmp/x: No space left on device", "the site sent more than expected", ...).
-const std::string& TransferFailureText();
 
 // Sees the bytes of a fetch as they are written to its target, in order, so
 // that they can be checked without reading the file again. Restart is called
@@ -69,8 +65,10 @@ struct TransferResume {
 // block of at most 8192 bytes is, with countProgress, added to the progress
 // as it arrives (which also pumps the window) and Cancel is looked at; the
 // blocks are written to the target a mebibyte at a time. While
-// no data arrives the window is pumped about every 100 ms. True when the
-// whole body arrived and was written; false on any failure and on Cancel.
+// no data arrives the window is pumped about every 100 ms. OK when the
+// whole body arrived and was written; otherwise why not ("cannot write
+// /tmp/x: No space left on device", "the site sent more than expected",
+// the transfer's own cause), also on Cancel.
 // The HTTP status is not examined: an error page is a successful transfer.
 // The target is created fresh: a link standing there is removed, never
 // written through. With maxBytes >= 0 a body longer than maxBytes stops the
@@ -80,20 +78,21 @@ struct TransferResume {
 // is continued: only the rest is asked for, and the target is started anew
 // when the server sends the whole file instead; the cap counts the bytes
 // already there.
-bool InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                   bool countProgress, std::int64_t maxBytes = -1,
-                   FetchObserver* observer = nullptr, TransferResume* resume = nullptr);
+Status InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
+                     bool countProgress, std::int64_t maxBytes = -1,
+                     FetchObserver* observer = nullptr, TransferResume* resume = nullptr);
 
-// Tries the three methods in order until one succeeds; nothing when Cancel
-// was already requested or the run's transfer time is spent.
+// Tries the three methods in order until one succeeds, and returns the last
+// method's outcome; none is tried when Cancel was already requested or the
+// run's transfer time is spent.
 // downloadedBytes is put back before each further method, so a failed
 // method's bytes are not counted twice. A body beyond maxBytes fails the
 // fetch without trying further methods: the site itself sent too much.
 // With resume, each method continues what the last one left; the last-resort
 // method cannot continue and fetches the whole file.
-bool FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
-               std::int64_t maxBytes = -1, FetchObserver* observer = nullptr,
-               TransferResume* resume = nullptr);
+Status FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
+                 std::int64_t maxBytes = -1, FetchObserver* observer = nullptr,
+                 TransferResume* resume = nullptr);
 
 // Copies a file of a file:// site, continuing a target that holds the first
 // bytes of it (resume as for InternetFetch; the validator is the source's

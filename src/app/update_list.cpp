@@ -24,7 +24,6 @@ constexpr std::string_view kUpdateEnd = "</update>";
 constexpr int kObsoletePauses = 5;
 constexpr std::int64_t kObsoletePauseMs = 400;
 
-std::string listFailure;
 
 void Log(std::string_view line) {
   StdText() << line << std::endl;
@@ -32,11 +31,12 @@ void Log(std::string_view line) {
 
 // Clears the list read from path when its signature does not hold or binds
 // it to another channel or a past time.
-void RefuseUnlessSigned(RunContext& context, const std::string& path) {
+// A list that its site's signature does not cover is no list.
+Status RefuseUnlessSigned(RunContext& context, const std::string& path) {
   std::string problem = ListSignatureProblem(context, path);
-  if (problem.empty()) return;
+  if (problem.empty()) return Status();
   context.updateInfo.clear();
-  listFailure = std::move(problem);
+  return Status::Error(std::move(problem));
 }
 
 }  // namespace
@@ -84,20 +84,16 @@ std::int64_t CountAllSetsBytes(std::string_view list) {
   return total;
 }
 
-bool ReadLocalList(const std::string& path, std::string& list) {
+Status ReadLocalList(const std::string& path, std::string& list) {
   list.clear();
   // Only an ordinary file within the cap is read: a device or an endless
   // file would fill the memory.
   const os::FileInfo info = os::StatTarget(path);
-  if (info.exists && info.isRegular && info.size > kMaxUpdateListBytes) {
-    listFailure = ListTooLargeText();
-    return false;
-  }
+  if (info.exists && info.isRegular && info.size > kMaxUpdateListBytes)
+    return Status::Error(ListTooLargeText());
   TextFile file;
-  if (!info.isRegular || !file.OpenRead(path)) {
-    listFailure = "cannot read " + path + (info.exists ? "" : ": " + os::LastErrorText());
-    return false;
-  }
+  if (!info.isRegular || !file.OpenRead(path))
+    return Status::Failed("cannot read " + path, info.exists ? "" : os::LastErrorText());
   // Where the first "</update>" ends, once the text has one; it never moves.
   std::size_t firstEnd = std::string::npos;
   std::string line;
@@ -106,19 +102,18 @@ bool ReadLocalList(const std::string& path, std::string& list) {
     const std::size_t searchFrom = list.size() < kUpdateEnd.size() ? 0 : list.size() - kUpdateEnd.size() + 1;
     list += line;
     if (list.size() > kMaxUpdateListBytes) {  // grew while being read
-      listFailure = ListTooLargeText();
       list.clear();
-      return false;
+      return Status::Error(ListTooLargeText());
     }
     if (firstEnd == std::string::npos) {
       const std::size_t at = list.find(kUpdateEnd, searchFrom);
       if (at != std::string::npos) firstEnd = at + kUpdateEnd.size();
     }
   }
-  const bool ok = !file.IoError();
-  if (!ok) listFailure = "cannot read " + path + ": " + file.ErrorText();
+  const Status read =
+      file.IoError() ? Status::Failed("cannot read " + path, file.ErrorText()) : Status();
   file.Close();
-  return ok;
+  return read;
 }
 
 bool ValidateUpdateList(std::string& list) {
@@ -170,41 +165,51 @@ std::string ListTooLargeText() {
   return "the list is larger than " + std::to_string(kMaxUpdateListBytes >> 20) + " MiB";
 }
 
-const std::string& ListFailureText() {
-  return listFailure;
+namespace {
+
+// Reads the list of a directory site into context.updateInfo.
+Status ReadDirectoryList(RunContext& context) {
+  std::shared_ptr<IContext> readOnly = FileModeContext(0);
+  Log("Will update through local file system.");
+  const std::string sitePath = StripFileScheme(context.site + kUpdateListName);
+  const std::string listPath = LocalListToRead(sitePath);
+  Status read = ReadLocalList(listPath, context.updateInfo);
+  if (!read.ok()) {
+    Log("Cannot connect to the update site!");
+    context.updateInfo.clear();
+  }
+  if (listPath != sitePath) {
+    if (!context.updateInfo.empty()) read = RefuseUnlessSigned(context, listPath);
+    DeleteFileChecked(listPath);
+  }
+  return read;
 }
 
-bool GetUpdateList(RunContext& context) {
+// Fetches the list of an internet site into context.updateInfo. A transfer's
+// own failure says more than the broken text it may have left.
+Status FetchInternetList(RunContext& context) {
+  const std::string workFile = AddBackslash(WorkDirectory()) + kUpdateListName;
+  // The list is capped, so an endless one fills neither the disk nor the memory.
+  Status read = FetchFile(context.site + kUpdateListName, workFile, false, kMaxUpdateListBytes);
+  if (FileSize64(workFile) > kMaxUpdateListBytes)
+    read = Status::Error(ListTooLargeText());
+  else
+    context.updateInfo = ReadTextFile(workFile, "\r\n");
+  if (!context.updateInfo.empty()) {
+    if (Status signature = RefuseUnlessSigned(context, workFile); !signature.ok()) read = signature;
+  }
+  // Gone before the next reading, so that a failed fetch cannot reuse it.
+  DeleteFileChecked(workFile);
+  return read;
+}
+
+}  // namespace
+
+Status GetUpdateList(RunContext& context) {
   context.updateInfo.clear();
-  listFailure.clear();
-  std::shared_ptr<IContext> readOnly;
+  Status read;
   try {
-    if (IsLocalSite(context)) {
-      readOnly = FileModeContext(0);
-      Log("Will update through local file system.");
-      const std::string sitePath = StripFileScheme(context.site + kUpdateListName);
-      const std::string listPath = LocalListToRead(sitePath);
-      if (!ReadLocalList(listPath, context.updateInfo)) {
-        Log("Cannot connect to the update site!");
-        context.updateInfo.clear();
-      }
-      if (listPath != sitePath) {
-        if (!context.updateInfo.empty()) RefuseUnlessSigned(context, listPath);
-        DeleteFileChecked(listPath);
-      }
-    } else {
-      const std::string workFile = AddBackslash(WorkDirectory()) + kUpdateListName;
-      // The list is capped, so an endless one fills neither the disk nor the memory.
-      if (!FetchFile(context.site + kUpdateListName, workFile, false, kMaxUpdateListBytes))
-        listFailure = TransferFailureText();
-      if (FileSize64(workFile) > kMaxUpdateListBytes)
-        listFailure = ListTooLargeText();
-      else
-        context.updateInfo = ReadTextFile(workFile, "\r\n");
-      if (!context.updateInfo.empty()) RefuseUnlessSigned(context, workFile);
-      // Gone before the next reading, so that a failed fetch cannot reuse it.
-      DeleteFileChecked(workFile);
-    }
+    read = IsLocalSite(context) ? ReadDirectoryList(context) : FetchInternetList(context);
   } catch (const std::exception&) {
     Log("Cannot connect to the update site!");
     context.updateInfo.clear();
@@ -213,14 +218,16 @@ bool GetUpdateList(RunContext& context) {
     context.updateInfo.clear();
   }
   const bool received = !context.updateInfo.empty();
-  const bool result = ValidateUpdateList(context.updateInfo);
-  // A transfer's own failure says more than the broken text it left.
-  if (!result && listFailure.empty())
-    listFailure = received ? "the list is not a valid update list" : "no list was received";
-  if (!result)
-    Log("the update list from " + ControlsReplaced(context.site) + " is unusable: " + listFailure);
+  Status outcome;
+  if (!ValidateUpdateList(context.updateInfo)) {
+    outcome = !read.ok() ? read
+              : Status::Error(received ? "the list is not a valid update list"
+                                       : "no list was received");
+    Log("the update list from " + ControlsReplaced(context.site) +
+        " is unusable: " + outcome.message());
+  }
   context.updateInfo = SelectUpdate(context.updateInfo, [](std::string_view keySpec) {
     return CfgGetStr(keySpec);
   });
-  return result;
+  return outcome;
 }

@@ -10,18 +10,18 @@
 #include <string_view>
 
 #include "app/run_context.h"
+#include "platform/status.h"
 
 inline constexpr const char* kUpdateListName = "!update-info.txt";
 // A longer list is no list (10,000 updates take under 1 MiB).
 inline constexpr std::int64_t kMaxUpdateListBytes = std::int64_t{16} << 20;
 
 // Fetches and validates the list and leaves the next update (trimmed, or
-// empty when there is none) in context.updateInfo. True when a well-formed,
-// non-empty list was obtained, also when it holds nothing new.
-bool GetUpdateList(RunContext& context);
-// Why the last GetUpdateList returned false ("the list is not a valid update
-// list", "the list is larger than 16 MiB", the transfer's reason, ...).
-const std::string& ListFailureText();
+// empty when there is none) in context.updateInfo. OK when a well-formed,
+// non-empty list was obtained, also when it holds nothing new; otherwise why
+// not ("the list is not a valid update list", "the list is larger than 16
+// MiB", the transfer's cause, ...).
+Status GetUpdateList(RunContext& context);
 // "the list is larger than 16 MiB"
 std::string ListTooLargeText();
 
@@ -39,10 +39,10 @@ std::int64_t CountAllSetsBytes(std::string_view list);
 
 // --- the steps of GetUpdateList, each usable on its own --------------------------
 // Reads the list of a directory site: lines joined without separators, except
-// that a CR LF follows the line that ends the first block. False when the
+// that a CR LF follows the line that ends the first block. It fails when the
 // file cannot be opened or read, is not an ordinary file, or is larger than
-// kMaxUpdateListBytes.
-bool ReadLocalList(const std::string& path, std::string& list);
+// kMaxUpdateListBytes, with why.
+Status ReadLocalList(const std::string& path, std::string& list);
 // Clears a list that lacks <update, </update>, <files> or </files>; trims it.
 // True when the list is then non-empty.
 bool ValidateUpdateList(std::string& list);

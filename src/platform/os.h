@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace os {
 
 // ------------------------------------------------------------------ conventions
@@ -305,9 +307,6 @@ struct HttpRequest {
   // stops and fails; the sink (or the file) receives exactly maxBytes + 1
   // bytes then, so the caller can tell. Negative: no cap.
   std::int64_t maxBytes = -1;
-  // When set, receives a short text saying why a failed transfer failed
-  // (the transfer library's or the system's error text); untouched on success.
-  std::string* failureText = nullptr;
   // Continuing a file: with resumeFrom > 0 the request asks for the body from
   // that byte on (Range) on condition that the file is still the one the
   // validator ifRange names (If-Range). A 206 whose Content-Range does not
@@ -327,16 +326,17 @@ using HttpBlockSink = std::function<bool(const char* data, std::size_t size)>;
 // Called about every 100 ms while the transfer waits for data; return false
 // to cancel.
 using HttpIdle = std::function<bool()>;
-// True when the whole body was received (the HTTP status is not examined).
-// HTTPS peers are verified against the system's certificate store, or against
-// the bundle named by CURL_CA_BUNDLE or else SSL_CERT_FILE when set.
-bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle);
+// OK when the whole body was received (the HTTP status is not examined);
+// otherwise why not (the transfer library's or the system's text). HTTPS
+// peers are verified against the system's certificate store, or against the
+// bundle named by CURL_CA_BUNDLE or else SSL_CERT_FILE when set.
+Status HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle);
 // The last-resort method: a plain one-call download of url into path, no
 // progress reported; idle as for HttpGet. path is created fresh: whatever
 // stands there (a file, a symbolic link) is removed first, never written
 // through. The byte cap and speed floor of the request apply.
-bool HttpDownloadToFile(const HttpRequest& request, const std::string& path,
-                        const HttpIdle& idle = nullptr);
+Status HttpDownloadToFile(const HttpRequest& request, const std::string& path,
+                          const HttpIdle& idle = nullptr);
 
 // ---------------------------------------------------------------------- errors
 // The system's text for why the last failed file or directory operation of

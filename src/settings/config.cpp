@@ -7,9 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "settings/settings_env.h"
 #include "platform/os.h"
-#include "support/status.h"
+#include "platform/status.h"
+#include "settings/settings_env.h"
 #include "support/fileutil.h"
 #include "support/strfn.h"
 #include "support/switches.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "support/status.h"
+#include "platform/status.h"
 
 void CfgInit();
 bool CfgInitialised();

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/status.h"
+#include "platform/status.h"
 
 // ------------------------------------------------------------ size and checksum
 inline constexpr std::int32_t kNoChecksum = -1000000000;

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "support/status.h"
+#include "platform/status.h"
 
 // Expands the SZDD file source into target; a file without the SZDD
 // signature is copied unchanged. The result is written beside target and

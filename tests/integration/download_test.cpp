@@ -25,7 +25,7 @@ TEST_F(DownloadTest, FilesFromAnHttpSiteArriveVerified) {
   const auto b = site.AddFile("!update-run.sh", "#!/bin/sh\necho updating\n");
   const auto c = site.AddFile("read me #1.txt", "blank and hash in the name");
   RunContext ctx = HttpContext({a, b, c});
-  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+  EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(ReadFile(W("tvq.ex_")), Pattern(70000, 1));
   EXPECT_FALSE(PathExists(W("tvq.ex_~")));
   EXPECT_EQ(ReadFile(W("read me #1.txt")), "blank and hash in the name");
@@ -46,7 +46,7 @@ TEST_F(DownloadTest, DroppedFileIsFetchedWholeByTheNextMethod) {
   const auto a = site.AddFile("big.bin", Pattern(100000, 2));
   server.DropAfter("big.bin", 30000);
   RunContext ctx = HttpContext({a});
-  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+  EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(ReadFile(W("big.bin")), Pattern(100000, 2));
   EXPECT_EQ(downloadedBytes, 100000);
   EXPECT_EQ(server.RequestCount("big.bin"), 2);
@@ -57,7 +57,7 @@ TEST_F(DownloadTest, ErrorPageFailsTheChecksAndIsRetriedFiveTimes) {
   const auto a = site.AddFile("a.bin", Pattern(1000, 3));
   server.ServeErrorPage("a.bin");
   RunContext ctx = HttpContext({a});
-  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(server.RequestCount("a.bin"), 5);
   EXPECT_EQ(clock.Sleeps(), (std::vector<std::int64_t>{500, 500, 500, 500}));
 }
@@ -66,7 +66,7 @@ TEST_F(DownloadTest, CorruptFileOnTheSiteFails) {
   auto a = site.AddFile("a.bin", Pattern(1000, 4));
   WriteFile(site.Path("a.bin"), Pattern(1000, 5));  // same size, other bytes
   RunContext ctx = HttpContext({a});
-  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(log.Count(" ERROR!\n"), 5);
 }
 
@@ -82,10 +82,11 @@ TEST_F(DownloadTest, ChecksumHoldsWhicheverMethodWroteTheFile) {
       if (corrupt) WriteFile(site.Path(name), Pattern(40000, 7));  // same size, other bytes
       if (drops > 0) server.DropAfter(name, 10000, drops);
       RunContext ctx = HttpContext({a});
-      EXPECT_EQ(DownloadUpdateFiles(ctx), !corrupt);
+      const Status outcome = DownloadUpdateFiles(ctx);
+      EXPECT_EQ(outcome.ok(), !corrupt);
       EXPECT_EQ(PathExists(W(name)), !corrupt);
       if (corrupt) {
-        EXPECT_EQ(DownloadFailureText(), name + ": the file's checksum differs from the listed one");
+        EXPECT_EQ(outcome.message(), name + ": the file's checksum differs from the listed one");
       } else {
         EXPECT_EQ(server.RequestCount(name), drops + 1);  // passed at the first attempt
       }
@@ -99,7 +100,7 @@ TEST_F(DownloadTest, BadNamesAreNeverRequested) {
   ctx.site = server.BaseUrl();
   for (const char* name : {"../escape.txt", "sub/x.txt", "..", "~"}) {
     ctx.updateInfo = "<update id=\"1\"><files>" + EntryText(good) + "\\" + name + ":4:1\\</files></update>";
-    EXPECT_FALSE(DownloadUpdateFiles(ctx)) << name;
+    EXPECT_FALSE(DownloadUpdateFiles(ctx).ok()) << name;
   }
   for (const auto& r : server.Requests()) EXPECT_EQ(r.name, "good.txt");
   EXPECT_FALSE(PathExists(root / "temp/escape.txt"));
@@ -114,7 +115,7 @@ TEST_F(DownloadTest, CancelDuringATransfer) {
     }
   } canceller;
   RunContext ctx = HttpContext({a});
-  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(server.RequestCount("big.bin"), 1);
   EXPECT_EQ(clock.Sleeps(), (std::vector<std::int64_t>{500}));
 }
@@ -125,7 +126,7 @@ TEST_F(DownloadTest, DirectorySiteIsCopied) {
   RunContext ctx;
   ctx.site = site.FileUrl();
   ctx.updateInfo = MakeBlock("2024-04-01", {a, b});
-  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+  EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(ReadFile(W("tvq.exe")), Pattern(5000, 7));
   EXPECT_EQ(ReadFile(W("tvq.ini")), "[x]\r\n");
   EXPECT_EQ(downloadedBytes, 5000 + 5);
@@ -148,7 +149,7 @@ TEST_F(DownloadTest, FileSiteCopyStopsOneBytePastTheListedSize) {
   RunContext ctx;
   ctx.site = site.FileUrl();
   ctx.updateInfo = MakeBlock("2024-04-01", {grows});
-  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
   EXPECT_LE(downloadedBytes, 200001);
   EXPECT_FALSE(PathExists(W("grows.bin")));
   EXPECT_TRUE(ctx.verifiedFiles.empty());
@@ -159,7 +160,7 @@ TEST_F(DownloadTest, SizeBeyond2GiBIsComparedIn64Bits) {
   auto a = site.AddFile("a.bin", "abc");
   a.size += 1LL << 32;
   RunContext ctx = HttpContext({a});
-  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
   EXPECT_TRUE(log.HasLine("downloading file \"a.bin\": 4294967299 bytes..."));
 }
 

@@ -36,9 +36,10 @@ TEST_F(HostileSite, EndlessListIsNoListAndTheWorkFileStaysSmall) {
   server.Endless(kUpdateListName);
   RunContext ctx;
   ctx.site = server.BaseUrl();
-  EXPECT_FALSE(GetUpdateList(ctx));
+  Status outcome = GetUpdateList(ctx);
+  EXPECT_FALSE(outcome.ok());
   EXPECT_EQ(ctx.updateInfo, "");
-  EXPECT_EQ(ListFailureText(), "the list is larger than 16 MiB");
+  EXPECT_EQ(outcome.message(), "the list is larger than 16 MiB");
   EXPECT_TRUE(log.Text().find("is unusable: the list is larger than 16 MiB") != std::string::npos)
       << log.Text();
   // Stopped at the cap by the first method; the other methods are not tried.
@@ -56,10 +57,11 @@ TEST_F(HostileSite, ListJustUnderTheCapIsRead) {
   site.SetList(list);
   RunContext ctx;
   ctx.site = server.BaseUrl();
-  EXPECT_TRUE(GetUpdateList(ctx));
+  EXPECT_TRUE(GetUpdateList(ctx).ok());
   site.SetList(list + " ");
-  EXPECT_FALSE(GetUpdateList(ctx));
-  EXPECT_EQ(ListFailureText(), "the list is larger than 16 MiB");
+  Status outcome = GetUpdateList(ctx);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_EQ(outcome.message(), "the list is larger than 16 MiB");
 }
 
 TEST_F(HostileSite, OversizedOrEndlessListFromADirectoryIsNoList) {
@@ -68,22 +70,25 @@ TEST_F(HostileSite, OversizedOrEndlessListFromADirectoryIsNoList) {
   site.SetList(site.ListText() + std::string(kMaxUpdateListBytes, ' '));
   RunContext ctx;
   ctx.site = site.FileUrl();
-  EXPECT_FALSE(GetUpdateList(ctx));
-  EXPECT_EQ(ListFailureText(), "the list is larger than 16 MiB");
+  Status outcome = GetUpdateList(ctx);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_EQ(outcome.message(), "the list is larger than 16 MiB");
 #ifndef _WIN32
   // A device that never ends is not an ordinary file: never read.
   fs::remove(site.Path(kUpdateListName));
   fs::create_symlink("/dev/zero", site.Path(kUpdateListName));
-  EXPECT_FALSE(GetUpdateList(ctx));
-  EXPECT_EQ(ListFailureText().rfind("cannot read ", 0), 0u) << ListFailureText();
+  outcome = GetUpdateList(ctx);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_EQ(outcome.message().rfind("cannot read ", 0), 0u) << outcome.message();
 #endif
 }
 
 TEST_F(HostileSite, UnusableListsSayWhy) {
   RunContext ctx;
   ctx.site = server.BaseUrl();
-  EXPECT_FALSE(GetUpdateList(ctx));  // a 404 page
-  EXPECT_EQ(ListFailureText(), "the list is not a valid update list");
+  Status outcome = GetUpdateList(ctx);
+  EXPECT_FALSE(outcome.ok());  // a 404 page
+  EXPECT_EQ(outcome.message(), "the list is not a valid update list");
   // UTF-16: the tags are there, but never as bytes in a row.
   std::string utf16;
   for (char c : std::string("<update id=\"x\"><files>a:1:1</files></update>")) {
@@ -91,11 +96,13 @@ TEST_F(HostileSite, UnusableListsSayWhy) {
     utf16 += '\0';
   }
   server.SetBody(kUpdateListName, utf16);
-  EXPECT_FALSE(GetUpdateList(ctx));
-  EXPECT_EQ(ListFailureText(), "the list is not a valid update list");
+  outcome = GetUpdateList(ctx);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_EQ(outcome.message(), "the list is not a valid update list");
   ctx.site = "http://127.0.0.1:" + std::to_string(HttpTestServer::DeadPort()) + "/";
-  EXPECT_FALSE(GetUpdateList(ctx));
-  EXPECT_NE(ListFailureText().find("onnect"), std::string::npos) << ListFailureText();
+  outcome = GetUpdateList(ctx);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_NE(outcome.message().find("onnect"), std::string::npos) << outcome.message();
 }
 
 // --------------------------------------------------------------- the transfers
@@ -105,13 +112,13 @@ TEST_F(HostileSite, RedirectToAnotherProtocolIsNeverFollowed) {
   for (const std::string scheme : {"ftp", "file", "dict", "gopher"}) {
     SilentPort silent;
     server.RedirectTo("f.bin", scheme + "://127.0.0.1:" + std::to_string(silent.Port()) + "/f.bin");
-    EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), false)) << scheme << log.Text();
+    EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), false).ok()) << scheme << log.Text();
     EXPECT_FALSE(silent.WasReached()) << scheme;
   }
   // Redirects within http still work.
   server.ClearFaults();
   server.Redirect("g.bin", "f.bin");
-  EXPECT_TRUE(FetchFile(server.Url("g.bin"), W("g.bin"), false));
+  EXPECT_TRUE(FetchFile(server.Url("g.bin"), W("g.bin"), false).ok());
   EXPECT_EQ(ReadFile(W("g.bin")), "served over http");
 }
 
@@ -122,7 +129,8 @@ TEST_F(HostileSite, DripBelowTheFloorFailsEveryMethodWithinItsWindow) {
   floor.lowSpeedBytesPerSecond = 1024;
   SetTransferSettings(floor);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  Status outcome = FetchFile(server.Url("f.bin"), W("f.bin"), true);
+  EXPECT_FALSE(outcome.ok());
   // Each method ends about a second after it began (libcurl's check is
   // coarse), never at the drip's pace.
   EXPECT_LT(SecondsSince(start), 20.0);
@@ -131,9 +139,9 @@ TEST_F(HostileSite, DripBelowTheFloorFailsEveryMethodWithinItsWindow) {
   // URLMON reports a download's progress per buffer it fills: at the drip's
   // pace the last resort sees no byte at all.
   EXPECT_EQ(log.Count("  failed: the site sends too slowly"), 2) << log.Text();
-  EXPECT_EQ(TransferFailureText(), "the site sent nothing for too long");
+  EXPECT_EQ(outcome.message(), "the site sent nothing for too long");
 #else
-  EXPECT_NE(TransferFailureText().find("too slow"), std::string::npos) << TransferFailureText();
+  EXPECT_NE(outcome.message().find("too slow"), std::string::npos) << outcome.message();
 #endif
 }
 
@@ -144,21 +152,23 @@ TEST_F(HostileSite, SpentRunBudgetEndsTheTransferAndStartsNoOther) {
   budget.runBudgetSeconds = 2;
   SetTransferSettings(budget);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), false));
+  Status outcome = FetchFile(server.Url("f.bin"), W("f.bin"), false);
+  EXPECT_FALSE(outcome.ok());
   EXPECT_LT(SecondsSince(start), 15.0);
   EXPECT_EQ(server.RequestCount("f.bin"), 1);
-  EXPECT_EQ(TransferFailureText(), "the update site took more than 2 s in all");
+  EXPECT_EQ(outcome.message(), "the update site took more than 2 s in all");
   EXPECT_TRUE(TransferBudgetSpent());
-  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), false));
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), false).ok());
   EXPECT_EQ(server.RequestCount("f.bin"), 1);
 }
 
 TEST_F(HostileSite, CapStopsOneBytePastIt) {
   WriteFile(siteDir / "f.bin", std::string(100000, 'b'));
-  EXPECT_FALSE(InternetFetch(kInternetOpenTypeDirect, server.Url("f.bin"), W("f.bin"), false, 21));
+  Status outcome = InternetFetch(kInternetOpenTypeDirect, server.Url("f.bin"), W("f.bin"), false, 21);
+  EXPECT_FALSE(outcome.ok());
   EXPECT_EQ(fs::file_size(W("f.bin")), 22u);
-  EXPECT_EQ(TransferFailureText(), "the site sent more than expected");
-  EXPECT_TRUE(InternetFetch(kInternetOpenTypeDirect, server.Url("f.bin"), W("f.bin"), false, 100000));
+  EXPECT_EQ(outcome.message(), "the site sent more than expected");
+  EXPECT_TRUE(InternetFetch(kInternetOpenTypeDirect, server.Url("f.bin"), W("f.bin"), false, 100000).ok());
   EXPECT_EQ(fs::file_size(W("f.bin")), 100000u);
 }
 
@@ -173,12 +183,13 @@ TEST_F(HostileDownload, EndlessFileStopsAtItsListedSizeAndIsDeleted) {
   const auto a = site.AddFile("small.txt", "twenty-one bytes long");
   server.Endless("small.txt");
   RunContext ctx = HttpContext({a});
-  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  Status outcome = DownloadUpdateFiles(ctx);
+  EXPECT_FALSE(outcome.ok());
   // Five attempts, one method each: a site that sent too much is not asked again.
   EXPECT_EQ(server.RequestCount("small.txt"), 5);
   EXPECT_LT(server.EndlessBytesSent(), std::size_t{16} << 20);
   EXPECT_FALSE(PathExists(W("small.txt")));
-  EXPECT_EQ(DownloadFailureText(), "small.txt: the site sent more than expected");
+  EXPECT_EQ(outcome.message(), "small.txt: the site sent more than expected");
   EXPECT_TRUE(log.HasLine("  (small.txt: the site sent more than expected)")) << log.Text();
 }
 
@@ -186,10 +197,11 @@ TEST_F(HostileDownload, FileThatFailsItsCheckIsDeletedAtOnce) {
   const auto a = site.AddFile("tool.bin~", std::string(3000, 'g'));
   WriteFile(site.Path("tool.bin~"), std::string(3000, 'B'));  // same size, other bytes
   RunContext ctx = HttpContext({a});
-  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  Status outcome = DownloadUpdateFiles(ctx);
+  EXPECT_FALSE(outcome.ok());
   EXPECT_FALSE(PathExists(W("tool.bin")));
   EXPECT_FALSE(PathExists(W("tool.bin~")));
-  EXPECT_EQ(DownloadFailureText(), "tool.bin~: the file's checksum differs from the listed one");
+  EXPECT_EQ(outcome.message(), "tool.bin~: the file's checksum differs from the listed one");
 }
 
 TEST_F(HostileDownload, EntryLongerThanAShortStringIsNeverFetched) {
@@ -198,13 +210,14 @@ TEST_F(HostileDownload, EntryLongerThanAShortStringIsNeverFetched) {
   const std::string name(250, 'n');
   const auto a = site.AddFile(name, "content");
   RunContext ctx = HttpContext({a});
-  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  Status outcome = DownloadUpdateFiles(ctx);
+  EXPECT_FALSE(outcome.ok());
   EXPECT_EQ(server.Requests().size(), 0u);
-  EXPECT_EQ(DownloadFailureText(), name + ": the entry is longer than 255 characters");
+  EXPECT_EQ(outcome.message(), name + ": the entry is longer than 255 characters");
   // The same name with its size and checksum within 255 characters is fine.
   const auto b = site.AddFile("short.txt", "content");
   ctx = HttpContext({b});
-  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+  EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
 }
 
 // A full disk is a tmpfs mount, which only Linux offers a test.
@@ -214,11 +227,12 @@ TEST_F(HostileDownload, FullDiskNamesItsCauseAndLeavesNothingBehind) {
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
   const auto a = site.AddFile("big.bin", std::string(200000, 'b'));
   RunContext ctx = HttpContext({a});
-  EXPECT_FALSE(DownloadUpdateFiles(ctx));
-  EXPECT_NE(DownloadFailureText().find("big.bin: cannot write "), std::string::npos)
-      << DownloadFailureText();
-  EXPECT_NE(DownloadFailureText().find(": No space left on device"), std::string::npos)
-      << DownloadFailureText();
+  Status outcome = DownloadUpdateFiles(ctx);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_NE(outcome.message().find("big.bin: cannot write "), std::string::npos)
+      << outcome.message();
+  EXPECT_NE(outcome.message().find(": No space left on device"), std::string::npos)
+      << outcome.message();
   EXPECT_FALSE(PathExists(W("big.bin")));
 }
 
@@ -228,8 +242,9 @@ TEST_F(HostileDownload, FullWorkDirectoryOnADirectorySiteNamesItsCause) {
   const auto a = site.AddFile("big.bin", std::string(200000, 'b'));
   RunContext ctx = HttpContext({a});
   ctx.site = site.FileUrl();
-  EXPECT_FALSE(DownloadUpdateFiles(ctx));
-  EXPECT_NE(DownloadFailureText().find("No space left on device"), std::string::npos) << DownloadFailureText();
+  Status outcome = DownloadUpdateFiles(ctx);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_NE(outcome.message().find("No space left on device"), std::string::npos) << outcome.message();
   EXPECT_TRUE(log.Text().find("(big.bin: ") != std::string::npos) << log.Text();
   EXPECT_FALSE(PathExists(W("big.bin")));
 }
@@ -253,15 +268,17 @@ TEST_F(HostileDownload, NamesWindowsTakesForDevicesOrAltersAreNeverFetchedOrWrit
     for (const std::string& url : {server.BaseUrl(), site.FileUrl()}) {
       RunContext ctx = HttpContext({a});
       ctx.site = url;
-      EXPECT_FALSE(DownloadUpdateFiles(ctx)) << row.name;
-      EXPECT_EQ(DownloadFailureText(), row.name + ": not a plain file name: " + row.cause);
+      Status outcome = DownloadUpdateFiles(ctx);
+      EXPECT_FALSE(outcome.ok()) << row.name;
+      EXPECT_EQ(outcome.message(), row.name + ": not a plain file name: " + row.cause);
       EXPECT_TRUE(fs::is_empty(work)) << row.name << " from " << url;
     }
   }
   EXPECT_EQ(server.Requests().size(), 0u);
   // Whatever asks, no transfer method is handed a device name.
-  EXPECT_FALSE(FetchFile(server.Url("COM1"), W("com1.txt"), false));
-  EXPECT_EQ(TransferFailureText(), "the target " + W("com1.txt") + " is a device name on Windows");
+  Status outcome = FetchFile(server.Url("COM1"), W("com1.txt"), false);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_EQ(outcome.message(), "the target " + W("com1.txt") + " is a device name on Windows");
   EXPECT_EQ(server.Requests().size(), 0u);
 }
 
@@ -274,7 +291,7 @@ TEST_F(HostileDownload, PlantedLinkIsReplacedNeverWrittenThrough) {
   const auto a = site.AddFile("a.txt", "from the site");
   fs::create_symlink(elsewhere, W("a.txt"));
   RunContext ctx = HttpContext({a});
-  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+  EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(ReadFile(elsewhere), "precious");
   EXPECT_FALSE(fs::is_symlink(W("a.txt")));
   EXPECT_EQ(ReadFile(W("a.txt")), "from the site");
@@ -288,7 +305,7 @@ TEST_F(HostileDownload, UpdateIdAndNamesAreShownWithoutControlCharacters) {
   ctx.site = server.BaseUrl();
   ctx.updateInfo = MakeBlock("TVQ\x1b]0;owned\x07\x1b[2J", {a});
   ctx.updateInfo.replace(ctx.updateInfo.find("a.txt"), 5, "a\x1b[2J.txt");
-  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
   ASSERT_FALSE(display.updateIds.empty());
   EXPECT_EQ(display.updateIds.back(), "update ID: ?]0;owned??[2J");
   EXPECT_EQ(log.Text().find('\x1b'), std::string::npos) << log.Text();
@@ -309,7 +326,7 @@ TEST_F(HostileSite, CleanUpRemovesLinksAndPipesWithoutFollowingThem) {
   WriteFile(W(".x.txt.tvq123456.tmp"), "left by a killed copy");
   WriteFile(W(".hidden"), "not the program's");
   ASSERT_TRUE(os::MakeDirectories(W("sub")));
-  EXPECT_TRUE(PrepareWorkDirectory());
+  EXPECT_TRUE(PrepareWorkDirectory().ok());
   EXPECT_FALSE(fs::exists(fs::symlink_status(W("a.txt"))));
   EXPECT_FALSE(fs::exists(fs::symlink_status(W("dirlink"))));
   EXPECT_FALSE(fs::exists(fs::symlink_status(W("pipe"))));

@@ -37,11 +37,12 @@ os::HttpRequest Request(const std::string& url, bool direct = false) {
 
 Got Fetch(const std::string& url, bool direct = false) {
   Got got;
-  os::HttpRequest request = Request(url, direct);
-  request.failureText = &got.failure;
-  got.ok = os::HttpGet(
-      request, [&](const char* data, std::size_t size) { return got.body.append(data, size), true; },
+  const Status outcome = os::HttpGet(
+      Request(url, direct),
+      [&](const char* data, std::size_t size) { return got.body.append(data, size), true; },
       nullptr);
+  got.ok = outcome.ok();
+  got.failure = outcome.message();
   return got;
 }
 
@@ -117,13 +118,10 @@ TEST_F(HttpRealServers, CertificateThatDoesNotVerifyIsRefusedWithItsCause) {
     }
     // The last resort verifies as strictly; the cause comes with it too.
     const std::string target = site / "target";
-    std::string failure;
-    os::HttpRequest request = Request(nginx.Url("file.bin"));
-    request.failureText = &failure;
-    EXPECT_FALSE(os::HttpDownloadToFile(request, target, nullptr))
-        << c.what;
+    const Status outcome = os::HttpDownloadToFile(Request(nginx.Url("file.bin")), target, nullptr);
+    EXPECT_FALSE(outcome.ok()) << c.what;
     EXPECT_EQ(ReadFile(target), "") << c.what;
-    EXPECT_NE(failure.find(c.cause), std::string::npos) << c.what << ": " << failure;
+    EXPECT_NE(outcome.message().find(c.cause), std::string::npos) << c.what << ": " << outcome.message();
     // Not one request reached the server.
     EXPECT_TRUE(nginx.Requests().empty()) << c.what;
   }

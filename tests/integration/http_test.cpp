@@ -53,7 +53,7 @@ TEST_F(HttpTest, BodyArrivesInBlocksOfAtMost8192WithTheAgent) {
   WriteFile(site / "big.bin", content);
   HttpTestServer server(site.path());
   Received got;
-  ASSERT_TRUE(os::HttpGet(Request(server.Url("big.bin")), got.Sink(), nullptr));
+  ASSERT_TRUE(os::HttpGet(Request(server.Url("big.bin")), got.Sink(), nullptr).ok());
   EXPECT_EQ(got.body, content);
   EXPECT_LE(got.largestBlock, 8192u);
   EXPECT_GE(got.blocks, 300000 / 8192);
@@ -67,7 +67,7 @@ TEST_F(HttpTest, SmallerMaxBlockSplitsBlocks) {
   Received got;
   auto r = Request(server.Url("f.bin"));
   r.maxBlock = 100;
-  ASSERT_TRUE(os::HttpGet(r, got.Sink(), nullptr));
+  ASSERT_TRUE(os::HttpGet(r, got.Sink(), nullptr).ok());
   EXPECT_EQ(got.body.size(), 5000u);
   EXPECT_LE(got.largestBlock, 100u);
 }
@@ -75,7 +75,7 @@ TEST_F(HttpTest, SmallerMaxBlockSplitsBlocks) {
 TEST_F(HttpTest, ErrorPageIsAReceivedBody) {
   HttpTestServer server(site.path());
   Received got;
-  EXPECT_TRUE(os::HttpGet(Request(server.Url("missing.txt")), got.Sink(), nullptr));
+  EXPECT_TRUE(os::HttpGet(Request(server.Url("missing.txt")), got.Sink(), nullptr).ok());
   EXPECT_EQ(got.body, HttpTestServer::ErrorPage());
 }
 
@@ -84,10 +84,10 @@ TEST_F(HttpTest, DroppedConnectionFails) {
   HttpTestServer server(site.path());
   server.DropAfter("f.bin", 10000);
   Received got;
-  EXPECT_FALSE(os::HttpGet(Request(server.Url("f.bin")), got.Sink(), nullptr));
+  EXPECT_FALSE(os::HttpGet(Request(server.Url("f.bin")), got.Sink(), nullptr).ok());
   EXPECT_EQ(got.body.size(), 10000u);
   Received again;
-  EXPECT_TRUE(os::HttpGet(Request(server.Url("f.bin")), again.Sink(), nullptr));
+  EXPECT_TRUE(os::HttpGet(Request(server.Url("f.bin")), again.Sink(), nullptr).ok());
   EXPECT_EQ(again.body.size(), 50000u);
 }
 
@@ -100,7 +100,7 @@ TEST_F(HttpTest, StalledBodyFailsAfterTheStallLimit) {
   int idles = 0;
   Received got;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(os::HttpGet(r, got.Sink(), [&] { return ++idles > 0; }));
+  EXPECT_FALSE(os::HttpGet(r, got.Sink(), [&] { return ++idles > 0; }).ok());
   const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_LT(seconds, 10.0);
   EXPECT_EQ(got.body.size(), 1000u);
@@ -114,7 +114,7 @@ TEST_F(HttpTest, IdleRefusalCancelsAWaitingTransfer) {
   server.Stall("f.bin", 100);
   int idles = 0;
   Received got;
-  EXPECT_FALSE(os::HttpGet(Request(server.Url("f.bin")), got.Sink(), [&] { return ++idles < 3; }));
+  EXPECT_FALSE(os::HttpGet(Request(server.Url("f.bin")), got.Sink(), [&] { return ++idles < 3; }).ok());
   EXPECT_EQ(idles, 3);
 }
 
@@ -123,14 +123,14 @@ TEST_F(HttpTest, SinkRefusalStopsTheTransfer) {
   HttpTestServer server(site.path());
   int blocks = 0;
   EXPECT_FALSE(os::HttpGet(Request(server.Url("f.bin")), [&](const char*, std::size_t) { return ++blocks < 2; },
-                           nullptr));
+                           nullptr).ok());
   EXPECT_EQ(blocks, 2);
 }
 
 TEST_F(HttpTest, RefusedConnectionFails) {
   Received got;
   EXPECT_FALSE(os::HttpGet(Request("http://127.0.0.1:" + std::to_string(HttpTestServer::DeadPort()) + "/x"),
-                           got.Sink(), nullptr));
+                           got.Sink(), nullptr).ok());
 }
 
 TEST_F(HttpTest, DirectIgnoresTheProxyVariable) {
@@ -138,9 +138,9 @@ TEST_F(HttpTest, DirectIgnoresTheProxyVariable) {
   HttpTestServer server(site.path());
   ScopedMachineProxy proxy(HttpTestServer::DeadPort());
   Received viaProxy;
-  EXPECT_FALSE(os::HttpGet(Request(server.Url("f.txt")), viaProxy.Sink(), nullptr));
+  EXPECT_FALSE(os::HttpGet(Request(server.Url("f.txt")), viaProxy.Sink(), nullptr).ok());
   Received direct;
-  EXPECT_TRUE(os::HttpGet(Request(server.Url("f.txt"), true), direct.Sink(), nullptr));
+  EXPECT_TRUE(os::HttpGet(Request(server.Url("f.txt"), true), direct.Sink(), nullptr).ok());
   EXPECT_EQ(direct.body, "through");
 }
 
@@ -149,7 +149,7 @@ TEST_F(HttpTest, RedirectsAreFollowed) {
   HttpTestServer server(site.path());
   server.Redirect("old.txt", "real.txt");
   Received got;
-  EXPECT_TRUE(os::HttpGet(Request(server.Url("old.txt")), got.Sink(), nullptr));
+  EXPECT_TRUE(os::HttpGet(Request(server.Url("old.txt")), got.Sink(), nullptr).ok());
   EXPECT_EQ(got.body, "moved here");
 }
 
@@ -158,14 +158,14 @@ TEST_F(HttpTest, RedirectsAreFollowedOnlyToHttp) {
   HttpTestServer server(site.path());
   server.Redirect("old.txt", "real.txt");
   ScratchDir work;
-  EXPECT_TRUE(os::HttpDownloadToFile(Request(server.Url("old.txt")), work / "old.txt"));
+  EXPECT_TRUE(os::HttpDownloadToFile(Request(server.Url("old.txt")), work / "old.txt").ok());
   EXPECT_EQ(ReadFile(work / "old.txt"), "moved here");
   for (const std::string scheme : {"ftp", "file", "gopher"}) {
     SilentPort silent;
     server.RedirectTo("away.txt", scheme + "://127.0.0.1:" + std::to_string(silent.Port()) + "/real.txt");
     Received got;
-    EXPECT_FALSE(os::HttpGet(Request(server.Url("away.txt")), got.Sink(), nullptr)) << scheme;
-    EXPECT_FALSE(os::HttpDownloadToFile(Request(server.Url("away.txt")), work / "away.txt")) << scheme;
+    EXPECT_FALSE(os::HttpGet(Request(server.Url("away.txt")), got.Sink(), nullptr).ok()) << scheme;
+    EXPECT_FALSE(os::HttpDownloadToFile(Request(server.Url("away.txt")), work / "away.txt").ok()) << scheme;
     EXPECT_FALSE(silent.WasReached()) << scheme;
   }
 }
@@ -175,10 +175,10 @@ TEST_F(HttpTest, DownloadToFileWritesTheBody) {
   WriteFile(site / "f.bin", content);
   HttpTestServer server(site.path());
   ScratchDir work;
-  EXPECT_TRUE(os::HttpDownloadToFile(Request(server.Url("f.bin")), work / "f.bin"));
+  EXPECT_TRUE(os::HttpDownloadToFile(Request(server.Url("f.bin")), work / "f.bin").ok());
   EXPECT_EQ(ReadFile(work / "f.bin"), content);
   EXPECT_EQ(server.Requests().back().userAgent, kAgent);
-  EXPECT_FALSE(os::HttpDownloadToFile(Request(server.Url("f.bin")), work / "no-such-dir/f.bin"));
+  EXPECT_FALSE(os::HttpDownloadToFile(Request(server.Url("f.bin")), work / "no-such-dir/f.bin").ok());
 }
 
 }  // namespace

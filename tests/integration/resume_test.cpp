@@ -41,7 +41,7 @@ class ResumeTest : public HttpSiteFixture {
     cancelling.cancelAt = static_cast<std::int64_t>(kSize / 2);
     server.Slow(kName, 8192, 2);
     RunContext ctx = HttpContext({entry});
-    EXPECT_FALSE(DownloadUpdateFiles(ctx));
+    EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
     cancelling.cancelAt = 0;
     ResetCancelForTests();
     server.ClearFaults();
@@ -52,9 +52,9 @@ class ResumeTest : public HttpSiteFixture {
   }
   // The next run: the work directory prepared as a run does, then the download.
   bool NextRun(const std::vector<FileEntry>& entries) {
-    EXPECT_TRUE(PrepareWorkDirectory());
+    EXPECT_TRUE(PrepareWorkDirectory().ok());
     RunContext ctx = HttpContext(entries);
-    return DownloadUpdateFiles(ctx);
+    return DownloadUpdateFiles(ctx).ok();
   }
   const HttpTestServer::Request& LastRequest() {
     requests = server.Requests();
@@ -119,7 +119,7 @@ TEST_F(ResumeTest, ADownloadDroppedHalfwayContinuesWithTheNextMethod) {
   const FileEntry entry = site.AddFile(kName, Pattern(kSize, 3));
   server.DropAfter(kName, kSize / 2);
   RunContext ctx = HttpContext({entry});
-  ASSERT_TRUE(DownloadUpdateFiles(ctx)) << log.Text();
+  ASSERT_TRUE(DownloadUpdateFiles(ctx).ok()) << log.Text();
   EXPECT_EQ(ReadFile(W(kName)), Pattern(kSize, 3));
   EXPECT_EQ(server.BytesSent(kName), kSize);
   EXPECT_EQ(LastRequest().range, "bytes=" + std::to_string(kSize / 2) + "-");

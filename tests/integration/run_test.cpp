@@ -57,7 +57,7 @@ TEST_F(WorkDirectoryTest, IsCreatedPrivateAndEmptiedOfFilesOnly) {
   WriteFile(work + "/old.bin", "left by an earlier run");
   WriteFile(work + "/noext", "x");
   fs::permissions(work, fs::perms(0755));
-  EXPECT_TRUE(PrepareWorkDirectory());
+  EXPECT_TRUE(PrepareWorkDirectory().ok());
   EXPECT_EQ(fs::status(work).permissions(), fs::perms(0700));
   EXPECT_FALSE(PathExists(work + "/old.bin"));
   EXPECT_FALSE(PathExists(work + "/noext"));
@@ -70,7 +70,7 @@ TEST_F(WorkDirectoryTest, PlantedLinkIsRefusedWithTheErrorBox) {
   fs::create_directory(elsewhere);
   WriteFile(elsewhere + "/precious", "keep me");
   fs::create_directory_symlink(elsewhere, work);
-  EXPECT_FALSE(PrepareWorkDirectory());
+  EXPECT_FALSE(PrepareWorkDirectory().ok());
   ASSERT_EQ(boxes.texts.size(), 1u);
   EXPECT_NE(boxes.texts[0].find("Cannot run update program: cannot create directory \"" + work),
             std::string::npos);
@@ -82,7 +82,7 @@ TEST_F(WorkDirectoryTest, DirectoryOfAnotherAccountIsRefused) {
   fs::create_directories(work);
   fs::permissions(work, fs::perms(0777));
   ASSERT_EQ(chown(work.c_str(), 65534, 65534), 0);
-  EXPECT_FALSE(PrepareWorkDirectory());
+  EXPECT_FALSE(PrepareWorkDirectory().ok());
   EXPECT_EQ(boxes.texts.size(), 1u);
 }
 

@@ -37,7 +37,7 @@ TEST_F(SignaturesTest, SignedFileVerifiesWhicheverMethodWroteIt) {
   context.site = server.BaseUrl();
   context.updateInfo = MakeBlock("T1", {EntryOfFile("a.bin", site / "a.bin")});
   server.DropAfter("a.bin", 10000, 2);  // the unseen one-call download delivers it
-  EXPECT_TRUE(DownloadUpdateFiles(context)) << log.Text();
+  EXPECT_TRUE(DownloadUpdateFiles(context).ok()) << log.Text();
   EXPECT_EQ(server.RequestCount("a.bin.minisig"), 1);
   // The signature file was read and removed: the work directory holds the file only.
   EXPECT_FALSE(PathExists(W(".a.bin.minisig")));
@@ -47,7 +47,7 @@ TEST_F(SignaturesTest, SignedFileVerifiesWhicheverMethodWroteIt) {
   other.keyId = "OTHERKEY";
   WriteFile(site / "a.bin.minisig",
             SignatureFileText(*SignFile(other, site / "a.bin", DefaultTrustedComment("a.bin", 1)), "other"));
-  EXPECT_FALSE(DownloadUpdateFiles(context));
+  EXPECT_FALSE(DownloadUpdateFiles(context).ok());
   EXPECT_NE(log.Text().find("signature of \"a.bin\": made with an unknown key (key ID 59454B524548544F"),
             std::string::npos)
       << log.Text();
@@ -70,12 +70,13 @@ TEST_F(SignaturesTest, PrehashOfTheWrittenBytesDecidesForEveryMethod) {
       context.site = server.BaseUrl();
       context.updateInfo = MakeBlock("T1", {EntryOfFile(name, site / name)});
       if (drops > 0) server.DropAfter(name, 100000, drops);
-      EXPECT_EQ(DownloadUpdateFiles(context), intact) << log.Text();
+      const Status outcome = DownloadUpdateFiles(context);
+      EXPECT_EQ(outcome.ok(), intact) << log.Text();
       EXPECT_EQ(PathExists(W(name)), intact);
       if (intact) {
         EXPECT_EQ(server.RequestCount(name), drops + 1);  // passed at the first attempt
       } else {
-        EXPECT_EQ(DownloadFailureText(), name + ": its signature does not hold");
+        EXPECT_EQ(outcome.message(), name + ": its signature does not hold");
       }
     }
   }
@@ -86,7 +87,7 @@ TEST_F(SignaturesTest, MistypedKeySettingRefusesInsteadOfSwitchingChecksOff) {
   context.site = server.BaseUrl();
   context.updateInfo = MakeBlock("T1", {EntryOfFile("a.bin", site / "a.bin")});
   ASSERT_TRUE(CfgPutStr("LiveUpdate.publicKey", "RWnot-a-key"));
-  EXPECT_FALSE(DownloadUpdateFiles(context));
+  EXPECT_FALSE(DownloadUpdateFiles(context).ok());
   EXPECT_NE(log.Text().find("trusted public key refused: \"RWnot-a-key\""), std::string::npos) << log.Text();
   EXPECT_NE(log.Text().find("no valid trusted public key is configured"), std::string::npos) << log.Text();
 }

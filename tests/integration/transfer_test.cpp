@@ -53,7 +53,7 @@ TEST_F(TransferTest, WholeFileArrivesCountedBlockByBlock) {
   const std::string content = Pattern(100000);
   WriteFile(siteDir / "f.bin", content);
   totalBytesCurrentSet = 100000;
-  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true).ok());
   EXPECT_EQ(ReadFile(W("f.bin")), content);
   EXPECT_EQ(downloadedBytes, 100000);
   EXPECT_EQ(display.percents.back(), 96);
@@ -64,14 +64,14 @@ TEST_F(TransferTest, WholeFileArrivesCountedBlockByBlock) {
 }
 
 TEST_F(TransferTest, ErrorPageIsASuccessAndIsKept) {
-  EXPECT_TRUE(InternetFetch(kInternetOpenTypePreconfig, server.Url("missing.bin"), W("missing.bin"), false));
+  EXPECT_TRUE(InternetFetch(kInternetOpenTypePreconfig, server.Url("missing.bin"), W("missing.bin"), false).ok());
   EXPECT_EQ(ReadFile(W("missing.bin")), HttpTestServer::ErrorPage());
 }
 
 TEST_F(TransferTest, UncountedTransferLeavesTheCounter) {
   WriteFile(siteDir / "f.bin", Pattern(5000));
   downloadedBytes = 7;
-  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), false));
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), false).ok());
   EXPECT_EQ(downloadedBytes, 7);
 }
 
@@ -79,7 +79,7 @@ TEST_F(TransferTest, FailedMethodsBytesAreNotCountedTwice) {
   WriteFile(siteDir / "f.bin", Pattern(20000));
   server.DropAfter("f.bin", 10000);
   downloadedBytes = 500;
-  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true).ok());
   EXPECT_EQ(downloadedBytes, 20500);
   EXPECT_EQ(ReadFile(W("f.bin")), Pattern(20000));
   EXPECT_EQ(server.RequestCount("f.bin"), 2);
@@ -88,14 +88,14 @@ TEST_F(TransferTest, FailedMethodsBytesAreNotCountedTwice) {
 TEST_F(TransferTest, LastResortCountsTheFileOnce) {
   WriteFile(siteDir / "f.bin", Pattern(30000));
   server.DropAfter("f.bin", 10000, 2);
-  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true).ok());
   EXPECT_EQ(downloadedBytes, 30000);
   EXPECT_EQ(server.RequestCount("f.bin"), 3);
   EXPECT_EQ(server.Requests().back().userAgent, "MARL/TORQUIN TVQ Update");
 
   server.DropAfter("f.bin", 10000, 2);
   downloadedBytes = 0;
-  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("g.bin"), false));
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("g.bin"), false).ok());
   EXPECT_EQ(downloadedBytes, 0);
 }
 
@@ -126,7 +126,7 @@ TEST_F(TransferTest, ObserverSeesTheBytesOfTheMethodThatWroteTheFile) {
     SCOPED_TRACE(c.drops);
     if (c.drops > 0) server.DropAfter("f.bin", 10000, c.drops);
     RecordingObserver observer;
-    EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true, 30000, &observer));
+    EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true, 30000, &observer).ok());
     EXPECT_EQ(ReadFile(W("f.bin")), Pattern(30000, 9));
     EXPECT_EQ(observer.restarts, c.restarts);
     EXPECT_EQ(observer.taken, c.seesTheFile ? Pattern(30000, 9) : std::string());
@@ -136,7 +136,7 @@ TEST_F(TransferTest, ObserverSeesTheBytesOfTheMethodThatWroteTheFile) {
 TEST_F(TransferTest, AllMethodsFailing) {
   WriteFile(siteDir / "f.bin", Pattern(30000));
   server.DropAfter("f.bin", 10000, 3);
-  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true).ok());
   EXPECT_EQ(downloadedBytes, 0);
   EXPECT_EQ(server.RequestCount("f.bin"), 3);
 }
@@ -144,7 +144,7 @@ TEST_F(TransferTest, AllMethodsFailing) {
 TEST_F(TransferTest, DeadProxyFallsBackToTheDirectConnection) {
   WriteFile(siteDir / "f.bin", Pattern(4000));
   ScopedMachineProxy proxy(HttpTestServer::DeadPort());
-  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true).ok());
   EXPECT_EQ(ReadFile(W("f.bin")), Pattern(4000));
   EXPECT_EQ(downloadedBytes, 4000);
   EXPECT_EQ(server.RequestCount("f.bin"), 1);
@@ -157,7 +157,7 @@ TEST_F(TransferTest, StalledBodyFailsWithinTheStallLimit) {
   quick.stallSeconds = 1;
   SetTransferSettings(quick);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true).ok());
   // Three methods of about a second each (the last one's check is coarser).
   EXPECT_LT(SecondsSince(start), 20.0);
   EXPECT_EQ(server.RequestCount("f.bin"), 3);
@@ -168,7 +168,7 @@ TEST_F(TransferTest, CancelBetweenBlocksTriesNoFurtherMethod) {
   WriteFile(siteDir / "f.bin", Pattern(200000));
   CancellingDisplay cancelling(3);
   totalBytesCurrentSet = 200000;
-  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true).ok());
   EXPECT_EQ(server.RequestCount("f.bin"), 1);
   // Stopped after the third block (each at most 8192 bytes).
   EXPECT_GT(downloadedBytes, 0);
@@ -185,10 +185,11 @@ TEST_F(TransferTest, FullDiskStopsTheTransferAtTheFailingPiece) {
   // Far more than fits: the first mebibyte written fails, the rest is not fetched.
   WriteFile(siteDir / "big.bin", Pattern(8 << 20));
   totalBytesCurrentSet = 8 << 20;
-  EXPECT_FALSE(InternetFetch(kInternetOpenTypeDirect, server.Url("big.bin"), W("big.bin"), true));
-  EXPECT_NE(TransferFailureText().find("cannot write " + W("big.bin") + ": No space left on device"),
+  Status outcome = InternetFetch(kInternetOpenTypeDirect, server.Url("big.bin"), W("big.bin"), true);
+  EXPECT_FALSE(outcome.ok());
+  EXPECT_NE(outcome.message().find("cannot write " + W("big.bin") + ": No space left on device"),
             std::string::npos)
-      << TransferFailureText();
+      << outcome.message();
   EXPECT_GE(downloadedBytes, 64 << 10);
   EXPECT_LE(downloadedBytes, (1 << 20) + 8192);
 }
@@ -203,25 +204,25 @@ TEST_F(TransferTest, CancelWhileWaitingForData) {
   SetTransferSettings(slow);
   CancellingDisplay cancelling(3);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), false));
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), false).ok());
   EXPECT_LT(SecondsSince(start), 10.0);
   EXPECT_EQ(server.RequestCount("f.bin"), 1);
 }
 
 TEST_F(TransferTest, UnwritableTargetFails) {
   WriteFile(siteDir / "f.bin", Pattern(100));
-  EXPECT_FALSE(InternetFetch(kInternetOpenTypeDirect, server.Url("f.bin"), W("no/such/dir/f.bin"), true));
+  EXPECT_FALSE(InternetFetch(kInternetOpenTypeDirect, server.Url("f.bin"), W("no/such/dir/f.bin"), true).ok());
 }
 
 TEST_F(TransferTest, RefusedConnectionFailsEveryMethod) {
   const std::string url = "http://127.0.0.1:" + std::to_string(HttpTestServer::DeadPort()) + "/f.bin";
-  EXPECT_FALSE(FetchFile(url, W("f.bin"), true));
+  EXPECT_FALSE(FetchFile(url, W("f.bin"), true).ok());
 }
 
 TEST_F(TransferTest, AccountNamesEachMethodTriedAndWhyItFailed) {
   WriteFile(siteDir / "f.bin", Pattern(20000));
   server.DropAfter("f.bin", 5000, 3);
-  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true));
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true).ok());
   EXPECT_TRUE(log.HasLine("trying PRECONFIGURED internet connection")) << log.Text();
   EXPECT_TRUE(log.HasLine("trying DIRECT internet connection")) << log.Text();
   EXPECT_TRUE(log.HasLine("trying using URLDownloadToFile()")) << log.Text();
@@ -230,7 +231,7 @@ TEST_F(TransferTest, AccountNamesEachMethodTriedAndWhyItFailed) {
 
   StdTextCapture dead;
   ScopedMachineProxy proxy(HttpTestServer::DeadPort());
-  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), false));
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), false).ok());
   EXPECT_EQ(dead.Count("  failed: "), 1) << dead.Text();
   EXPECT_EQ(dead.Count(kDeadProxyText), 1) << dead.Text();
   EXPECT_TRUE(dead.HasLine("trying DIRECT internet connection")) << dead.Text();

@@ -77,14 +77,14 @@ TEST_F(TvqPublishTest, AddMakesASiteThatTheUpdaterAccepts) {
     CfgPutStr("LiveUpdate.lastUpdateInfo", "");
     RunContext ctx;
     ctx.site = address;
-    ASSERT_TRUE(GetUpdateList(ctx)) << address;
+    ASSERT_TRUE(GetUpdateList(ctx).ok()) << address;
     EXPECT_NE(ctx.updateInfo.find("2024-05-01"), std::string::npos);
-    ASSERT_TRUE(DownloadUpdateFiles(ctx)) << address;
+    ASSERT_TRUE(DownloadUpdateFiles(ctx).ok()) << address;
     EXPECT_EQ(ReadFile(W("tvq.exe")), "new program");
     Record(ctx.updateInfo.substr(0, ctx.updateInfo.find('\r')));
-    ASSERT_TRUE(GetUpdateList(ctx)) << address;
+    ASSERT_TRUE(GetUpdateList(ctx).ok()) << address;
     EXPECT_NE(ctx.updateInfo.find("2024-06-13"), std::string::npos);
-    ASSERT_TRUE(DownloadUpdateFiles(ctx)) << address;
+    ASSERT_TRUE(DownloadUpdateFiles(ctx).ok()) << address;
     EXPECT_EQ(ReadFile(W("tvq.exe")), "newer program");
     EXPECT_EQ(ReadFile(W("notes.txt")), "what changed");
   }

@@ -31,7 +31,7 @@ TEST_F(UpdateListTest, InternetListSelectsTheBlockAfterTheRecordedHeader) {
   site.AddUpdate("2024-02-20", {b});
   Record(h1);
   ctx.site = server.BaseUrl();
-  EXPECT_TRUE(GetUpdateList(ctx));
+  EXPECT_TRUE(GetUpdateList(ctx).ok());
   EXPECT_EQ(ctx.updateInfo, "<update id=\"2024-02-20\">\r\n<files>\r\n" + EntryText(b) +
                                 "\\\r\n</files>\r\n</update>");
   EXPECT_TRUE(log.HasLine("total bytes to be downloaded (all sets): " + std::to_string(b.size)));
@@ -45,7 +45,7 @@ TEST_F(UpdateListTest, NothingNewIsStillASuccess) {
   const std::string h2 = site.AddUpdate("2024-02-20", {b});
   Record(h2);
   ctx.site = server.BaseUrl();
-  EXPECT_TRUE(GetUpdateList(ctx));
+  EXPECT_TRUE(GetUpdateList(ctx).ok());
   EXPECT_EQ(ctx.updateInfo, "");
 }
 
@@ -53,7 +53,7 @@ TEST_F(UpdateListTest, ErrorPageInsteadOfTheListIsNoList) {
   site.AddUpdate("2024-01-10", {a});
   server.ServeErrorPage(kUpdateListName);
   ctx.site = server.BaseUrl();
-  EXPECT_FALSE(GetUpdateList(ctx));
+  EXPECT_FALSE(GetUpdateList(ctx).ok());
   EXPECT_EQ(ctx.updateInfo, "");
 }
 
@@ -64,12 +64,12 @@ TEST_F(UpdateListTest, ListThatChangesBetweenReadings) {
   server.SetBodies(kUpdateListName, {first, site.ListText(), HttpTestServer::ErrorPage()});
   Record("<update id=\"2024-01-10\">");
   ctx.site = server.BaseUrl();
-  EXPECT_TRUE(GetUpdateList(ctx));
+  EXPECT_TRUE(GetUpdateList(ctx).ok());
   EXPECT_EQ(ctx.updateInfo, "");
-  EXPECT_TRUE(GetUpdateList(ctx));
+  EXPECT_TRUE(GetUpdateList(ctx).ok());
   EXPECT_NE(ctx.updateInfo.find("2024-02-20"), std::string::npos);
   // A failed third reading gives no list, not the one read before.
-  EXPECT_FALSE(GetUpdateList(ctx));
+  EXPECT_FALSE(GetUpdateList(ctx).ok());
   EXPECT_EQ(ctx.updateInfo, "");
 }
 
@@ -77,13 +77,13 @@ TEST_F(UpdateListTest, DeadProxyStillReadsTheList) {
   site.AddUpdate("2024-01-10", {a});
   ScopedMachineProxy proxy(HttpTestServer::DeadPort());
   ctx.site = server.BaseUrl();
-  EXPECT_TRUE(GetUpdateList(ctx));
+  EXPECT_TRUE(GetUpdateList(ctx).ok());
   EXPECT_NE(ctx.updateInfo.find("2024-01-10"), std::string::npos);
 }
 
 TEST_F(UpdateListTest, UnreachableSiteGivesNoList) {
   ctx.site = "http://127.0.0.1:" + std::to_string(HttpTestServer::DeadPort()) + "/";
-  EXPECT_FALSE(GetUpdateList(ctx));
+  EXPECT_FALSE(GetUpdateList(ctx).ok());
   EXPECT_EQ(ctx.updateInfo, "");
 }
 
@@ -91,13 +91,13 @@ TEST_F(UpdateListTest, DirectorySiteJoinsLinesAndKeepsTheWholeFirstBlock) {
   site.SetList("<update id=\"1\">\r\n<files>a.txt:10:1\\</files>\r\n</update>\r\n"
                "<update id=\"2\">\n<files>b.txt:20:2\\</files>\n</update>\n");
   ctx.site = site.FileUrl();
-  EXPECT_TRUE(GetUpdateList(ctx));
+  EXPECT_TRUE(GetUpdateList(ctx).ok());
   EXPECT_EQ(ctx.updateInfo, "<update id=\"1\"><files>a.txt:10:1\\</files></update>");
   EXPECT_TRUE(log.HasLine("Will update through local file system."));
   // After its installation the whole line is the record; the next reading
   // selects the second block.
   Record(ctx.updateInfo.substr(0, ctx.updateInfo.find('\r')));
-  EXPECT_TRUE(GetUpdateList(ctx));
+  EXPECT_TRUE(GetUpdateList(ctx).ok());
   EXPECT_EQ(ctx.updateInfo, "<update id=\"2\"><files>b.txt:20:2\\</files></update>");
   EXPECT_EQ(server.Requests().size(), 0u);
 }
@@ -105,13 +105,13 @@ TEST_F(UpdateListTest, DirectorySiteJoinsLinesAndKeepsTheWholeFirstBlock) {
 TEST_F(UpdateListTest, ReadLocalListPutsCrLfOnlyAfterTheFirstBlock) {
   WriteFile(site.Path("l.txt"), "<update>\r\nx\r\n</update>\r\n<update>\r\ny</update>\r\n<update>z\r\n</update>");
   std::string list;
-  ASSERT_TRUE(ReadLocalList(site.Path("l.txt"), list));
+  ASSERT_TRUE(ReadLocalList(site.Path("l.txt"), list).ok());
   EXPECT_EQ(list, "<update>x</update>\r\n<update>y</update><update>z</update>");
 }
 
 TEST_F(UpdateListTest, MissingListOnADirectorySite) {
   ctx.site = "file://" + siteDir.path() + "/nothing-here/";
-  EXPECT_FALSE(GetUpdateList(ctx));
+  EXPECT_FALSE(GetUpdateList(ctx).ok());
   EXPECT_TRUE(log.HasLine("Cannot connect to the update site!"));
 }
 
@@ -119,7 +119,7 @@ TEST_F(UpdateListTest, DirectorySiteReadsWithFileModeReadOnly) {
   site.AddUpdate("2024-01-10", {a});
   ASSERT_TRUE(os::SetPermissions(site.Path(kUpdateListName), 0444));
   ctx.site = site.FileUrl();
-  EXPECT_TRUE(GetUpdateList(ctx));
+  EXPECT_TRUE(GetUpdateList(ctx).ok());
   EXPECT_NE(ctx.updateInfo.find("2024-01-10"), std::string::npos);
 }
 
@@ -138,9 +138,9 @@ TEST_F(UpdateListTest, BadListsGiveNoListOrNoSizes) {
   for (const auto& c : cases) {
     site.SetList(c.list);
     ctx.site = server.BaseUrl();
-    EXPECT_EQ(GetUpdateList(ctx), c.ok) << c.list;
+    EXPECT_EQ(GetUpdateList(ctx).ok(), c.ok) << c.list;
     ctx.site = site.FileUrl();
-    EXPECT_EQ(GetUpdateList(ctx), c.ok) << c.list;
+    EXPECT_EQ(GetUpdateList(ctx).ok(), c.ok) << c.list;
   }
 }
 
@@ -155,7 +155,7 @@ TEST_F(UpdateListTest, TenMebibyteList) {
   site.SetList(list);
   Record("<update id=\"00100000\">");
   ctx.site = server.BaseUrl();
-  EXPECT_TRUE(GetUpdateList(ctx));
+  EXPECT_TRUE(GetUpdateList(ctx).ok());
   EXPECT_NE(ctx.updateInfo.find("<update id=\"00100001\">"), std::string::npos);
 }
 

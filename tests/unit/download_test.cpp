@@ -65,7 +65,7 @@ class DownloadTest : public ::testing::Test {
 
 TEST_F(DownloadTest, FilesArriveVerifiedWithTheBarAt96) {
   ctx.updateInfo = Block({Put("a.txt", std::string(1000, 'a')), Put("b.txt", std::string(3000, 'b'))});
-  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+  EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(ReadFile(work + "/b.txt"), std::string(3000, 'b'));
   EXPECT_EQ(totalBytesCurrentSet, 4000);
   EXPECT_EQ(downloadedBytes, 4000);
@@ -80,7 +80,7 @@ TEST_F(DownloadTest, FilesArriveVerifiedWithTheBarAt96) {
 
 TEST_F(DownloadTest, LogLinesOfOneFile) {
   ctx.updateInfo = Block({Put("a.txt", "hello")});
-  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+  EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
   const std::string files = Put("a.txt", "hello") + "\\";
   EXPECT_TRUE(log.HasLine(" {" + files + "}"));
   EXPECT_NE(log.Text().find("downloading file \"a.txt\": 5 bytes...\nplease wait (this should take a few "
@@ -90,7 +90,7 @@ TEST_F(DownloadTest, LogLinesOfOneFile) {
 
 TEST_F(DownloadTest, FailingFirstEntryPausesFourTimes500) {
   ctx.updateInfo = Block({"missing.bin:10:1"});
-  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(Pauses(), (std::vector<std::int64_t>{500, 500, 500, 500}));
   EXPECT_EQ(log.Count(" ERROR!\n"), 5);
   // Returned at once: no closing line.
@@ -99,20 +99,20 @@ TEST_F(DownloadTest, FailingFirstEntryPausesFourTimes500) {
 
 TEST_F(DownloadTest, FailingThirdEntryPausesFourTimes3500) {
   ctx.updateInfo = Block({Put("a.txt", "1"), Put("b.txt", "2"), "missing.bin:10:1"});
-  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(Pauses(), (std::vector<std::int64_t>{500, 3000, 500, 3000, 500, 3000, 500, 3000}));
 }
 
 TEST_F(DownloadTest, RetriedFileStartsItsProgressAnew) {
   ctx.updateInfo = Block({Put("a.txt", std::string(100, 'a')), "b.txt:100:1"});
   WriteFile(site + "/b.txt", std::string(100, 'b'));  // right size, wrong checksum
-  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(downloadedBytes, 200);
 }
 
 TEST_F(DownloadTest, TildeNameIsFetchedWithTheTildeAndKeptWithout) {
   ctx.updateInfo = Block({Put("tvq.ex_~", "packed bytes here")});
-  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+  EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(ReadFile(work + "/tvq.ex_"), "packed bytes here");
   EXPECT_FALSE(PathExists(work + "/tvq.ex_~"));
 }
@@ -122,7 +122,7 @@ TEST_F(DownloadTest, RetriedTildeFileReplacesTheEarlierAttempt) {
   const std::string entry = Put("a.txt~", "good content");
   WriteFile(work + "/a.txt", "stale");
   ctx.updateInfo = Block({entry});
-  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+  EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(ReadFile(work + "/a.txt"), "good content");
 }
 
@@ -140,7 +140,7 @@ TEST_F(DownloadTest, WaitingMessageBySize) {
   for (const auto& c : cases) {
     StdTextCapture one;
     ctx.updateInfo = Block({std::string("missing.bin:") + c.sizeField + ":1"});
-    EXPECT_FALSE(DownloadUpdateFiles(ctx));
+    EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
     EXPECT_NE(one.Text().find(c.text), std::string::npos) << c.sizeField;
   }
 }
@@ -150,7 +150,7 @@ TEST_F(DownloadTest, MissingOrNonNumericFieldsAreNotCompared) {
   WriteFile(site + "/b.txt", "bbb");
   WriteFile(site + "/c.txt", "ccc");
   ctx.updateInfo = Block({"a.txt:3:", "b.txt:3:none", "c.txt::" + std::to_string(FileChecksum(site + "/c.txt"))});
-  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+  EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
   EXPECT_TRUE(log.HasLine("downloading file \"c.txt\": -1 bytes..."));
 }
 
@@ -159,11 +159,11 @@ TEST_F(DownloadTest, ListedSizeZeroIsCompared) {
   // every attempt (no checksum is given, so only the size can tell).
   WriteFile(site + "/empty.txt", "");
   ctx.updateInfo = Block({"empty.txt:0:"});
-  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+  EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(log.Count(" OK!\n"), 1);
   WriteFile(site + "/full.txt", "not empty");
   ctx.updateInfo = Block({"full.txt:0:"});
-  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(log.Count(" ERROR!\n"), 5);
   EXPECT_EQ(log.Count(" OK!\n"), 1);
 }
@@ -171,17 +171,17 @@ TEST_F(DownloadTest, ListedSizeZeroIsCompared) {
 TEST_F(DownloadTest, LaterUpdateMethodFileWins) {
   ctx.updateInfo = Block({Put("!update-1.sh", "#!/bin/sh\n"), Put("x!update.txt", "x"),
                           Put("!update-2.sh", "#!/bin/sh\necho\n"), Put("a.txt", "a")});
-  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+  EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(ctx.methodFile, "!update-2.sh");
   EXPECT_EQ(log.Count(" (this is the update method)\n"), 2);
 }
 
 TEST_F(DownloadTest, BlockWithoutEntriesFetchesNothing) {
   ctx.updateInfo = "<update id=\"1\"><files>\\\\</files></update>";
-  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+  EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
   EXPECT_TRUE(os::ListDirectory(work).empty());
   ctx.updateInfo = "<update id=\"1\"></update>";
-  EXPECT_TRUE(DownloadUpdateFiles(ctx));
+  EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
 }
 
 TEST_F(DownloadTest, NamesThatAreNotPlainFileNamesAreNeverWritten) {
@@ -191,7 +191,7 @@ TEST_F(DownloadTest, NamesThatAreNotPlainFileNamesAreNeverWritten) {
   for (const char* name : names) {
     ctx.updateInfo = Block({std::string(name) + ":4:1"});
     clock.Clear();
-    EXPECT_FALSE(DownloadUpdateFiles(ctx)) << name;
+    EXPECT_FALSE(DownloadUpdateFiles(ctx).ok()) << name;
     EXPECT_EQ(Pauses().size(), 4u) << name;
   }
   EXPECT_EQ(ReadFile(temp / "outside.txt"), "keep");
@@ -201,7 +201,7 @@ TEST_F(DownloadTest, NamesThatAreNotPlainFileNamesAreNeverWritten) {
 TEST_F(DownloadTest, CancelIsNoticedAfterTheFirstPause) {
   ctx.updateInfo = Block({"missing.bin:1:1"});
   RequestCancel();
-  EXPECT_FALSE(DownloadUpdateFiles(ctx));
+  EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(Pauses(), (std::vector<std::int64_t>{500}));
 }
 

@@ -26,7 +26,7 @@ TEST(Transfer, NothingIsDoneAfterCancel) {
   ScratchDir dir;
   ResetCancelForTests();
   RequestCancel();
-  EXPECT_FALSE(FetchFile("http://127.0.0.1:1/x", dir / "x", true));
+  EXPECT_FALSE(FetchFile("http://127.0.0.1:1/x", dir / "x", true).ok());
   EXPECT_FALSE(PathExists(dir / "x"));
   ResetCancelForTests();
 }

@@ -212,12 +212,9 @@ const char* TransferOutcome(Transfer& t, SinkState& state, const char* errorText
 
 }  // namespace
 
-bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle) {
+Status HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle) {
   GlobalInitOnce();
-  const auto fail = [&](const char* why) {
-    if (request.failureText) *request.failureText = why;
-    return false;
-  };
+  const auto fail = [](const char* why) { return Status::Error(why); };
   char errorText[CURL_ERROR_SIZE] = {};  // outlives the handles that write it
   Transfer t;
   t.easy = curl_easy_init();
@@ -239,17 +236,15 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
     return fail("the transfer could not be set up");
   if (const char* stopped = RunTransfer(t, state, request, idle)) return fail(stopped);
   const char* failed = TransferOutcome(t, state, errorText);
-  return failed ? fail(failed) : true;
+  return failed ? fail(failed) : Status();
 }
 
-bool HttpDownloadToFile(const HttpRequest& request, const std::string& path, const HttpIdle& idle) {
+Status HttpDownloadToFile(const HttpRequest& request, const std::string& path,
+                          const HttpIdle& idle) {
   // Created fresh: a link planted at the path is removed, never written through.
   RemoveFile(path);
   std::optional<File> file = File::Open(path, OpenFor::CreateNew);
-  if (!file) {
-    if (request.failureText) *request.failureText = "cannot create " + path + ": " + LastErrorText();
-    return false;
-  }
+  if (!file) return Status::Failed("cannot create " + path, LastErrorText());
   bool writeFailed = false;
   const auto toFile = [&](const char* data, std::size_t size) {
     writeFailed = !file->Write(data, size);
@@ -260,11 +255,10 @@ bool HttpDownloadToFile(const HttpRequest& request, const std::string& path, con
   whole.resumeFrom = 0;
   whole.ifRange.clear();
   whole.onAnswer = nullptr;
-  bool received = HttpGet(whole, toFile, idle);
-  if (writeFailed && request.failureText)
-    *request.failureText = "cannot write " + path + ": " + LastErrorText();
-  const bool closed = file->Close();
-  return received && closed;
+  Status received = HttpGet(whole, toFile, idle);
+  if (writeFailed) return Status::Failed("cannot write " + path, LastErrorText());
+  if (!file->Close() && received.ok()) return Status::Failed("cannot write " + path, LastErrorText());
+  return received;
 }
 
 }  // namespace os

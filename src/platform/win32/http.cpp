@@ -658,11 +658,8 @@ class CappedDelivery {
 
 }  // namespace
 
-bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle) {
-  const auto fail = [&](const std::string& why) {
-    if (request.failureText) *request.failureText = why;
-    return false;
-  };
+Status HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle) {
+  const auto fail = [](const std::string& why) { return Status::Error(why); };
   auto fetch = std::make_shared<InetFetch>();
   std::optional<std::thread> worker = StartWorker([fetch, request] { ReadBody(fetch, request); });
   if (!worker) return fail("the transfer could not be set up");
@@ -692,8 +689,8 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
     }
     if (accepted && progress.finished) {
       worker->join();
-      return progress.complete ||
-             fail(progress.failure.empty() ? "the connection ended before the whole body arrived"
+      if (progress.complete) return Status();
+      return fail(progress.failure.empty() ? "the connection ended before the whole body arrived"
                                            : progress.failure);
     }
     if (delivery.overCap()) return abandon("the site sent more than expected");
@@ -702,11 +699,9 @@ bool HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpId
   }
 }
 
-bool HttpDownloadToFile(const HttpRequest& request, const std::string& path, const HttpIdle& idle) {
-  const auto fail = [&](const std::string& why) {
-    if (request.failureText) *request.failureText = why;
-    return false;
-  };
+Status HttpDownloadToFile(const HttpRequest& request, const std::string& path,
+                          const HttpIdle& idle) {
+  const auto fail = [](const std::string& why) { return Status::Error(why); };
   // Created fresh: whatever stands at the path is removed first.
   ::DeleteFileW(win32::WidePath(path).c_str());
   ApplySessionSettings(request);
@@ -744,7 +739,7 @@ bool HttpDownloadToFile(const HttpRequest& request, const std::string& path, con
         if (announced > 0 && size < static_cast<std::int64_t>(announced))
           return fail("the connection ended before the whole body arrived (" + std::to_string(size) + " of " +
                       std::to_string(announced) + " bytes)");
-        return true;
+        return Status();
       }
     }
     const bool tooMuch = overCap(seen);
