@@ -37,8 +37,9 @@ const std::string kName = "big.bin";
 class CancellingSurface : public RecordingDisplay {
  public:
   void Pump() override {
-    if (cancelAt > 0 && downloadedBytes >= cancelAt) RequestCancel();
+    if (watched && cancelAt > 0 && watched->downloaded >= cancelAt) RequestCancel();
   }
+  const RunProgress* watched = nullptr;  // the progress of the download under way
   std::int64_t cancelAt = 0;
 };
 
@@ -47,12 +48,15 @@ std::string Block(std::int64_t size, std::int32_t checksum) {
          std::to_string(checksum) + "</files>\r\n</update>\r\n";
 }
 
-bool Download(const std::string& site, const std::string& list) {
+bool Download(const std::string& site, const std::string& list, CancellingSurface& surface) {
   RunContext context;
   context.site = site;
   context.updateInfo = list;
   PrepareWorkDirectory();
-  return DownloadUpdateFiles(context).ok();
+  surface.watched = &context.progress;
+  const bool ok = DownloadUpdateFiles(context).ok();
+  surface.watched = nullptr;
+  return ok;
 }
 
 void Report(const char* what, std::size_t sent, std::int64_t size, bool ok) {
@@ -89,22 +93,22 @@ int main(int argc, char** argv) {
   // Paced like a line slower than the disk, so the socket buffers hold little
   // when Cancel lands near half.
   server.Slow(kName, 65536, 1);
-  Download(site, list);
+  Download(site, list, surface);
   ResetCancelForTests();
   surface.cancelAt = 0;
   server.ClearFaults();
-  const bool ok1 = Download(site, list);
+  const bool ok1 = Download(site, list, surface);
   Report("cancelled at 50 %, then the next run", server.BytesSent(kName), size, ok1);
 
   ForgetKeptDownloads();
   std::size_t before = server.BytesSent(kName);
   server.DropAfter(kName, static_cast<std::size_t>(size / 2));
-  const bool ok2 = Download(site, list);
+  const bool ok2 = Download(site, list, surface);
   Report("connection dropped at 50 %, continued", server.BytesSent(kName) - before, size, ok2);
 
   ForgetKeptDownloads();
   before = server.BytesSent(kName);
-  const bool ok3 = Download(site, list) && Download(site, list);  // installation failed between
+  const bool ok3 = Download(site, list, surface) && Download(site, list, surface);  // installation failed between
   Report("verified, installation failed, then the next run", server.BytesSent(kName) - before, size,
          ok3);
   std::filesystem::remove_all(root);

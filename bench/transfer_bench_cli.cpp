@@ -89,12 +89,13 @@ int Serve(const std::string& dir, const std::string& portFile) {
 int Fetch(const std::string& url, const std::string& target, std::int64_t size) {
   CountingSurface surface;
   SetDisplaySurface(&surface);
-  totalBytesCurrentSet = size;
+  RunProgress progress;
+  progress.total = size;
   const auto start = SteadyClock::now();
-  const bool ok = FetchFile(url, target, true).ok();
+  const bool ok = FetchFile(url, target, &progress).ok();
   const double ms = MsSince(start);
-  std::cout << "ok=" << ok << " ms=" << ms << " bytes=" << downloadedBytes;
-  PrintDisplay(surface, ms, downloadedBytes);
+  std::cout << "ok=" << ok << " ms=" << ms << " bytes=" << progress.downloaded;
+  PrintDisplay(surface, ms, progress.downloaded);
   std::cout << "\n";
   return ok ? 0 : 1;
 }
@@ -110,8 +111,8 @@ int Download(const std::string& site, const FileEntry& entry) {
   const auto start = SteadyClock::now();
   const bool ok = DownloadUpdateFiles(ctx).ok();
   const double ms = MsSince(start);
-  std::cout << "ok=" << ok << " ms=" << ms << " bytes=" << downloadedBytes;
-  PrintDisplay(surface, ms, downloadedBytes);
+  std::cout << "ok=" << ok << " ms=" << ms << " bytes=" << ctx.progress.downloaded;
+  PrintDisplay(surface, ms, ctx.progress.downloaded);
   std::cout << "\n";
   return ok ? 0 : 1;
 }

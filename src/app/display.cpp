@@ -95,12 +95,12 @@ void ShowHost(const std::string& site) {
   surface->SetCaption(caption);
 }
 
-void AddDownloadedBytes(std::int64_t n) {
-  downloadedBytes += n;
+void AddDownloadedBytes(RunProgress& progress, std::int64_t n) {
+  progress.downloaded += n;
   // A zero total would divide by zero: the bar stays where it is.
-  if (totalBytesCurrentSet == 0) return;
-  ShowProgress(RoundHalfEven(static_cast<double>(downloadedBytes) /
-                             static_cast<double>(totalBytesCurrentSet) * 96.0));
+  if (progress.total == 0) return;
+  ShowProgress(RoundHalfEven(static_cast<double>(progress.downloaded) /
+                             static_cast<double>(progress.total) * 96.0));
 }
 
 void ShowInstallProgress(int step) {

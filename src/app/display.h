@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/run_context.h"
+
 class DisplaySurface {
  public:
   virtual ~DisplaySurface() = default;
@@ -39,7 +41,8 @@ void ShowStatus(const std::string& text);
 void ShowProgress(std::int64_t percent);
 void ShowIllustration(char letter);
 void ShowHost(const std::string& site);
-void AddDownloadedBytes(std::int64_t n);
+// Counts n more bytes of the update and moves the bar to match.
+void AddDownloadedBytes(RunProgress& progress, std::int64_t n);
 void ShowInstallProgress(int step);
 void ShowUpdateId(const std::string& id);  // "update ID: " + id
 // Says why the run failed (console; nothing in the window).

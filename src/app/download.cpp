@@ -96,7 +96,7 @@ Status FetchKept(RunContext& context, const FileEntry& entry, KeptRecord& record
   record.validator = kept.validator;
   if (kept.verified || kept.whole) {
     if (kept.verified) Log(" (verified in an earlier run, not fetched again)");
-    AddDownloadedBytes(entry.size);
+    AddDownloadedBytes(context.progress, entry.size);
     return {};
   }
   // Made when a file is first fetched.
@@ -120,11 +120,11 @@ Status FetchKept(RunContext& context, const FileEntry& entry, KeptRecord& record
     // A file of another size than listed is not copied: it could not pass.
     if (entry.size >= 0 && os::StatTarget(source).size != entry.size)
       return Status::Error("the file's size on the site differs from the listed one");
-    return CopyLocalFile(source, data, entry.size, &resume);
+    return CopyLocalFile(source, data, entry.size, &resume, context.progress);
   }
   // The transfer stops one byte past the listed size.
   const std::string url = context.site + UrlPathOfName(entry.name);
-  return FetchFile(url, data, true, entry.size, &digests, &resume);
+  return FetchFile(url, data, &context.progress, entry.size, &digests, &resume);
 }
 
 // Gives the kept bytes their listed name in the work directory: a second
@@ -257,10 +257,10 @@ namespace {
 // none passed, or "cancelled" when Cancel ended the attempts. The file is
 // the `number`th listed: from the third on a retry waits longer.
 Status DownloadWithRetries(RunContext& context, std::string_view piece, std::size_t number) {
-  const std::int64_t saved = downloadedBytes;
+  const std::int64_t saved = context.progress.downloaded;
   for (int attempt = 1;; ++attempt) {
     // A retried file starts its progress anew.
-    downloadedBytes = saved;
+    context.progress.downloaded = saved;
     Status outcome;
     try {
       outcome = FetchAndVerify(context, piece);
@@ -288,7 +288,7 @@ Status DownloadUpdateFiles(RunContext& context) {
     Log("will download:");
     Log(" {" + ControlsReplaced(files) + "}");
     Log(kSeparatorLine);
-    CountCurrentSetBytes(files);
+    context.progress.total = CountCurrentSetBytes(files);
     ShowUpdateId(UpdateIdOf(context.updateInfo));
 
     const std::vector<std::string_view> pieces = ListPieces(files);

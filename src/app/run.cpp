@@ -434,7 +434,6 @@ void RunLiveUpdate() {
 
   RunContext context;  // site, update and method file all start empty
   os::ChangeDirectory(ProgramDir(false));
-  downloadedBytes = 0;
 
   if (const Status rights = CheckDirectoryRights(); !rights.ok()) {
     const Message text{

@@ -10,10 +10,6 @@ namespace {
 std::atomic<bool> cancelRequested{false};
 }  // namespace
 
-std::int64_t downloadedBytes = 0;
-std::int64_t totalBytesCurrentSet = 0;
-std::int64_t totalBytesAllSets = 0;
-
 bool CancelRequested() {
   // Ctrl-C and SIGTERM (once watched) act as the Cancel button, in the window
   // as on the console, so an interrupted run never records a half-done update.

@@ -5,6 +5,12 @@
 #include <string>
 #include <vector>
 
+// How far the fetch of the selected update has come: the bar's first 96 %.
+struct RunProgress {
+  std::int64_t downloaded = 0;  // bytes of the update that arrived (kept ones included)
+  std::int64_t total = 0;       // the update's listed bytes (64-bit: files of 2 GiB and more)
+};
+
 struct RunContext {
   std::string site;        // http(s):// address or file:// + directory, ending in its separator
   std::string updateInfo;  // the selected update block (empty: nothing new)
@@ -13,14 +19,10 @@ struct RunContext {
   // run, under their names in the work directory: all that is installed.
   std::vector<std::string> verifiedFiles;
   bool methodStarted = false;  // the update's own installation program ran instead
+  RunProgress progress;
 };
 
 // Set by Cancel (window button, close glyph, SIGINT/SIGTERM); never reset.
 bool CancelRequested();
 void RequestCancel();
 void ResetCancelForTests();
-
-// Progress counters of the run (64-bit: files of 2 GiB and more are counted).
-extern std::int64_t downloadedBytes;
-extern std::int64_t totalBytesCurrentSet;
-extern std::int64_t totalBytesAllSets;

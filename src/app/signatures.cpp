@@ -84,7 +84,7 @@ SignatureFile FetchSignature(const RunContext& context, const std::string& store
   // interrupted run left here goes before the fetch.
   DeleteFileChecked(target);
   const Status fetched =
-      FetchFile(context.site + UrlPathOfName(sigName), target, false, kSignatureFileMaxBytes);
+      FetchFile(context.site + UrlPathOfName(sigName), target, nullptr, kSignatureFileMaxBytes);
   SignatureFile file = ReadSignatureFile(target);
   if (!fetched.ok() && file.problem == SignatureCheck::Ok)
     file = {{}, SignatureCheck::Missing, "could not be fetched: " + fetched.message()};

@@ -137,9 +137,9 @@ void ObserveKeptBytes(const std::string& path, std::int64_t size, FetchObserver&
 // continues them: never a mixed file.
 class FetchTarget {
  public:
-  FetchTarget(const std::string& path, bool countProgress, std::int64_t maxBytes,
+  FetchTarget(const std::string& path, RunProgress* progress, std::int64_t maxBytes,
               FetchObserver* observer)
-      : path_(path), countProgress_(countProgress), maxBytes_(maxBytes), observer_(observer) {}
+      : path_(path), progress_(progress), maxBytes_(maxBytes), observer_(observer) {}
 
   Status Open(const TransferResume* resume) {
     offset_ = ContinuableBytes(path_, resume);
@@ -155,7 +155,7 @@ class FetchTarget {
   bool Answered(const os::HttpAnswer& answer) {
     if (answer.continues) {
       received_ = offset_;
-      if (countProgress_) AddDownloadedBytes(offset_);
+      if (progress_) AddDownloadedBytes(*progress_, offset_);
       if (observer_) ObserveKeptBytes(path_, offset_, *observer_);
       return true;
     }
@@ -174,7 +174,7 @@ class FetchTarget {
     if (!writer_->Append(data, size)) return WriteFailed();
     if (observer_) observer_->Take(data, size);
     received_ += static_cast<std::int64_t>(size);
-    if (countProgress_) AddDownloadedBytes(static_cast<std::int64_t>(size));
+    if (progress_) AddDownloadedBytes(*progress_, static_cast<std::int64_t>(size));
     return !CancelRequested() && !OverCap();
   }
 
@@ -196,7 +196,7 @@ class FetchTarget {
   }
 
   const std::string& path_;
-  const bool countProgress_;
+  RunProgress* const progress_;
   const std::int64_t maxBytes_;
   FetchObserver* const observer_;
   std::optional<os::File> file_;
@@ -231,11 +231,11 @@ bool TransferBudgetSpent() {
 }
 
 Status InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                     bool countProgress, std::int64_t maxBytes, FetchObserver* observer,
+                     RunProgress* progress, std::int64_t maxBytes, FetchObserver* observer,
                      TransferResume* resume) {
   try {
     if (TransferBudgetSpent()) return BudgetSpent();
-    FetchTarget target(targetPath, countProgress, maxBytes, observer);
+    FetchTarget target(targetPath, progress, maxBytes, observer);
     if (Status opened = target.Open(resume); !opened.ok()) return opened;
     os::HttpRequest request = RequestFor(url, accessType == kInternetOpenTypeDirect);
     request.maxBytes = maxBytes;
@@ -261,7 +261,7 @@ namespace {
 
 // The last-resort method: the whole file in one call, never continued, its
 // bytes not seen by the observer.
-Status DownloadWhole(const std::string& url, const std::string& targetPath, bool countProgress,
+Status DownloadWhole(const std::string& url, const std::string& targetPath, RunProgress* progress,
                      std::int64_t maxBytes, FetchObserver* observer, TransferResume* resume) {
   if (observer) observer->Restart(false);
   Status outcome;
@@ -274,13 +274,13 @@ Status DownloadWhole(const std::string& url, const std::string& targetPath, bool
     outcome = Status::Error("the transfer failed unexpectedly");
   }
   if (outcome.ok() && maxBytes >= 0 && FileSize64(targetPath) > maxBytes) outcome = SentTooMuch();
-  if (outcome.ok() && countProgress) AddDownloadedBytes(FileSize64(targetPath));
+  if (outcome.ok() && progress) AddDownloadedBytes(*progress, FileSize64(targetPath));
   return MethodOutcome(std::move(outcome));
 }
 
 }  // namespace
 
-Status FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
+Status FetchFile(const std::string& url, const std::string& targetPath, RunProgress* progress,
                  std::int64_t maxBytes, FetchObserver* observer, TransferResume* resume) {
   if (CancelRequested()) return Status::Error("the transfer was stopped");
   // Opening a device name on Windows reaches the device, whatever the
@@ -293,22 +293,25 @@ Status FetchFile(const std::string& url, const std::string& targetPath, bool cou
     return CancelRequested() || TransferBudgetSpent() ||
            (maxBytes >= 0 && FileSize64(targetPath) > maxBytes);
   };
-  const std::int64_t saved = downloadedBytes;
+  const RunProgress saved = progress ? *progress : RunProgress();
+  const auto putBack = [&] {
+    if (progress) *progress = saved;
+  };
   Attempt("trying PRECONFIGURED internet connection");
-  Status outcome = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, countProgress,
-                                 maxBytes, observer, resume);
+  Status outcome = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, progress, maxBytes,
+                                 observer, resume);
   AttemptFailed(outcome);
   if (!outcome.ok() && !giveUp()) {
     Attempt("trying DIRECT internet connection");
-    downloadedBytes = saved;
-    outcome = InternetFetch(kInternetOpenTypeDirect, url, targetPath, countProgress, maxBytes,
+    putBack();
+    outcome = InternetFetch(kInternetOpenTypeDirect, url, targetPath, progress, maxBytes,
                             observer, resume);
     AttemptFailed(outcome);
   }
   if (!outcome.ok() && !giveUp()) {
     Attempt("trying using URLDownloadToFile()");
-    downloadedBytes = saved;
-    outcome = DownloadWhole(url, targetPath, countProgress, maxBytes, observer, resume);
+    putBack();
+    outcome = DownloadWhole(url, targetPath, progress, maxBytes, observer, resume);
     AttemptFailed(outcome);
   }
   return outcome;
@@ -321,12 +324,11 @@ std::int64_t CountCurrentSetBytes(std::string_view files) {
     if (ParseFileEntry(piece, entry) && entry.size > 0) total = AddSizes(total, entry.size);
   }
   StdText() << "total bytes to be downloaded (cur set): " << total << std::endl;
-  totalBytesCurrentSet = total;
   return total;
 }
 
 Status CopyLocalFile(const std::string& source, const std::string& targetPath,
-                     std::int64_t listedSize, TransferResume* resume) {
+                     std::int64_t listedSize, TransferResume* resume, RunProgress& progress) {
   const auto cannotRead = [&] { return Status::Failed("cannot read " + source, os::LastErrorText()); };
   const os::FileInfo info = os::StatTarget(source);
   std::optional<os::File> in = os::File::Open(source, os::OpenFor::Read);
@@ -338,7 +340,7 @@ Status CopyLocalFile(const std::string& source, const std::string& targetPath,
   if (Status opened = OpenTargetAt(targetPath, offset, out); !opened.ok()) return opened;
   if (!StartedWith(resume, validator)) return Status::Error("the copy was stopped");
   if (!in->Seek(offset)) return cannotRead();
-  AddDownloadedBytes(offset);
+  AddDownloadedBytes(progress, offset);
   std::vector<char> buffer(kCopyBufferSize);
   // Never more than one byte past the listed size, so a file that grows while
   // it is copied fails its check instead of filling the disk.
@@ -354,7 +356,7 @@ Status CopyLocalFile(const std::string& source, const std::string& targetPath,
     if (!out->Write(buffer.data(), static_cast<std::size_t>(n)))
       return Status::Failed("cannot write " + targetPath, os::LastErrorText());
     copied += n;
-    AddDownloadedBytes(n);
+    AddDownloadedBytes(progress, n);
     if (CancelRequested()) return Status::Error("the copy was stopped");
   }
   if (!out->Close()) return Status::Failed("cannot write " + targetPath, os::LastErrorText());

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/run_context.h"
 #include "platform/status.h"
 
 inline constexpr int kInternetOpenTypePreconfig = 0;
@@ -62,7 +63,7 @@ struct TransferResume {
 
 // One transfer with the given access type (kInternetOpenTypePreconfig or
 // kInternetOpenTypeDirect). The target is created or truncated first; every
-// block of at most 8192 bytes is, with countProgress, added to the progress
+// block of at most 8192 bytes is, given a progress, added to it
 // as it arrives (which also pumps the window) and Cancel is looked at; the
 // blocks are written to the target a mebibyte at a time. While
 // no data arrives the window is pumped about every 100 ms. OK when the
@@ -79,18 +80,18 @@ struct TransferResume {
 // when the server sends the whole file instead; the cap counts the bytes
 // already there.
 Status InternetFetch(int accessType, const std::string& url, const std::string& targetPath,
-                     bool countProgress, std::int64_t maxBytes = -1,
+                     RunProgress* progress, std::int64_t maxBytes = -1,
                      FetchObserver* observer = nullptr, TransferResume* resume = nullptr);
 
 // Tries the three methods in order until one succeeds, and returns the last
 // method's outcome; none is tried when Cancel was already requested or the
 // run's transfer time is spent.
-// downloadedBytes is put back before each further method, so a failed
+// The progress is put back before each further method, so a failed
 // method's bytes are not counted twice. A body beyond maxBytes fails the
 // fetch without trying further methods: the site itself sent too much.
 // With resume, each method continues what the last one left; the last-resort
 // method cannot continue and fetches the whole file.
-Status FetchFile(const std::string& url, const std::string& targetPath, bool countProgress,
+Status FetchFile(const std::string& url, const std::string& targetPath, RunProgress* progress,
                  std::int64_t maxBytes = -1, FetchObserver* observer = nullptr,
                  TransferResume* resume = nullptr);
 
@@ -99,9 +100,9 @@ Status FetchFile(const std::string& url, const std::string& targetPath, bool cou
 // size and date). Only an ordinary file is read, and never more than one
 // byte past listedSize (when >= 0). Progress is counted, Cancel obeyed.
 Status CopyLocalFile(const std::string& source, const std::string& targetPath,
-                     std::int64_t listedSize, TransferResume* resume);
+                     std::int64_t listedSize, TransferResume* resume, RunProgress& progress);
 
 // Sums the sizes of the entries of a <files> section (line breaks already
-// removed), logs "total bytes to be downloaded (cur set): N" and stores the
-// sum in totalBytesCurrentSet. Returns the sum.
+// removed), logs "total bytes to be downloaded (cur set): N" and returns the
+// sum.
 std::int64_t CountCurrentSetBytes(std::string_view files);

@@ -80,7 +80,6 @@ std::int64_t CountAllSetsBytes(std::string_view list) {
     if (size > 0) total = AddSizes(total, size);
   }
   StdText() << "total bytes to be downloaded (all sets): " << total << std::endl;
-  totalBytesAllSets = total;
   return total;
 }
 
@@ -190,7 +189,7 @@ Status ReadDirectoryList(RunContext& context) {
 Status FetchInternetList(RunContext& context) {
   const std::string workFile = AddBackslash(WorkDirectory()) + kUpdateListName;
   // The list is capped, so an endless one fills neither the disk nor the memory.
-  Status read = FetchFile(context.site + kUpdateListName, workFile, false, kMaxUpdateListBytes);
+  Status read = FetchFile(context.site + kUpdateListName, workFile, nullptr, kMaxUpdateListBytes);
   if (FileSize64(workFile) > kMaxUpdateListBytes)
     read = Status::Error(ListTooLargeText());
   else

@@ -34,7 +34,7 @@ std::string StripFileScheme(std::string_view path);
 void TrimList(RunContext& context);
 std::string TrimmedList(std::string_view text);
 // Logs every file entry of the remaining list and "total bytes to be
-// downloaded (all sets): N"; stores N in totalBytesAllSets and returns it.
+// downloaded (all sets): N" and returns N.
 std::int64_t CountAllSetsBytes(std::string_view list);
 
 // --- the steps of GetUpdateList, each usable on its own --------------------------

@@ -48,7 +48,7 @@ TEST_F(DownloadTest, DroppedFileIsFetchedWholeByTheNextMethod) {
   RunContext ctx = HttpContext({a});
   EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(ReadFile(W("big.bin")), Pattern(100000, 2));
-  EXPECT_EQ(downloadedBytes, 100000);
+  EXPECT_EQ(ctx.progress.downloaded, 100000);
   EXPECT_EQ(server.RequestCount("big.bin"), 2);
   EXPECT_TRUE(clock.Sleeps().empty());
 }
@@ -129,7 +129,7 @@ TEST_F(DownloadTest, DirectorySiteIsCopied) {
   EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(ReadFile(W("tvq.exe")), Pattern(5000, 7));
   EXPECT_EQ(ReadFile(W("tvq.ini")), "[x]\r\n");
-  EXPECT_EQ(downloadedBytes, 5000 + 5);
+  EXPECT_EQ(ctx.progress.downloaded, 5000 + 5);
   EXPECT_EQ(server.Requests().size(), 0u);
 }
 
@@ -150,7 +150,7 @@ TEST_F(DownloadTest, FileSiteCopyStopsOneBytePastTheListedSize) {
   ctx.site = site.FileUrl();
   ctx.updateInfo = MakeBlock("2024-04-01", {grows});
   EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
-  EXPECT_LE(downloadedBytes, 200001);
+  EXPECT_LE(ctx.progress.downloaded, 200001);
   EXPECT_FALSE(PathExists(W("grows.bin")));
   EXPECT_TRUE(ctx.verifiedFiles.empty());
 }

@@ -112,13 +112,13 @@ TEST_F(HostileSite, RedirectToAnotherProtocolIsNeverFollowed) {
   for (const std::string scheme : {"ftp", "file", "dict", "gopher"}) {
     SilentPort silent;
     server.RedirectTo("f.bin", scheme + "://127.0.0.1:" + std::to_string(silent.Port()) + "/f.bin");
-    EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), false).ok()) << scheme << log.Text();
+    EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), nullptr).ok()) << scheme << log.Text();
     EXPECT_FALSE(silent.WasReached()) << scheme;
   }
   // Redirects within http still work.
   server.ClearFaults();
   server.Redirect("g.bin", "f.bin");
-  EXPECT_TRUE(FetchFile(server.Url("g.bin"), W("g.bin"), false).ok());
+  EXPECT_TRUE(FetchFile(server.Url("g.bin"), W("g.bin"), nullptr).ok());
   EXPECT_EQ(ReadFile(W("g.bin")), "served over http");
 }
 
@@ -129,7 +129,7 @@ TEST_F(HostileSite, DripBelowTheFloorFailsEveryMethodWithinItsWindow) {
   floor.lowSpeedBytesPerSecond = 1024;
   SetTransferSettings(floor);
   const auto start = std::chrono::steady_clock::now();
-  Status outcome = FetchFile(server.Url("f.bin"), W("f.bin"), true);
+  Status outcome = FetchFile(server.Url("f.bin"), W("f.bin"), &progress);
   EXPECT_FALSE(outcome.ok());
   // Each method ends about a second after it began (libcurl's check is
   // coarse), never at the drip's pace.
@@ -152,23 +152,23 @@ TEST_F(HostileSite, SpentRunBudgetEndsTheTransferAndStartsNoOther) {
   budget.runBudgetSeconds = 2;
   SetTransferSettings(budget);
   const auto start = std::chrono::steady_clock::now();
-  Status outcome = FetchFile(server.Url("f.bin"), W("f.bin"), false);
+  Status outcome = FetchFile(server.Url("f.bin"), W("f.bin"), nullptr);
   EXPECT_FALSE(outcome.ok());
   EXPECT_LT(SecondsSince(start), 15.0);
   EXPECT_EQ(server.RequestCount("f.bin"), 1);
   EXPECT_EQ(outcome.message(), "the update site took more than 2 s in all");
   EXPECT_TRUE(TransferBudgetSpent());
-  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), false).ok());
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), nullptr).ok());
   EXPECT_EQ(server.RequestCount("f.bin"), 1);
 }
 
 TEST_F(HostileSite, CapStopsOneBytePastIt) {
   WriteFile(siteDir / "f.bin", std::string(100000, 'b'));
-  Status outcome = InternetFetch(kInternetOpenTypeDirect, server.Url("f.bin"), W("f.bin"), false, 21);
+  Status outcome = InternetFetch(kInternetOpenTypeDirect, server.Url("f.bin"), W("f.bin"), nullptr, 21);
   EXPECT_FALSE(outcome.ok());
   EXPECT_EQ(fs::file_size(W("f.bin")), 22u);
   EXPECT_EQ(outcome.message(), "the site sent more than expected");
-  EXPECT_TRUE(InternetFetch(kInternetOpenTypeDirect, server.Url("f.bin"), W("f.bin"), false, 100000).ok());
+  EXPECT_TRUE(InternetFetch(kInternetOpenTypeDirect, server.Url("f.bin"), W("f.bin"), nullptr, 100000).ok());
   EXPECT_EQ(fs::file_size(W("f.bin")), 100000u);
 }
 
@@ -276,7 +276,7 @@ TEST_F(HostileDownload, NamesWindowsTakesForDevicesOrAltersAreNeverFetchedOrWrit
   }
   EXPECT_EQ(server.Requests().size(), 0u);
   // Whatever asks, no transfer method is handed a device name.
-  Status outcome = FetchFile(server.Url("COM1"), W("com1.txt"), false);
+  Status outcome = FetchFile(server.Url("COM1"), W("com1.txt"), nullptr);
   EXPECT_FALSE(outcome.ok());
   EXPECT_EQ(outcome.message(), "the target " + W("com1.txt") + " is a device name on Windows");
   EXPECT_EQ(server.Requests().size(), 0u);

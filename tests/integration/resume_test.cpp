@@ -27,8 +27,9 @@ class CancellingDisplay : public RecordingDisplay {
  public:
   void Pump() override {
     RecordingDisplay::Pump();
-    if (cancelAt > 0 && downloadedBytes >= cancelAt) RequestCancel();
+    if (watched && watched->downloaded >= cancelAt) RequestCancel();
   }
+  const RunProgress* watched = nullptr;  // the download's progress, while one is cancelled
   std::int64_t cancelAt = 0;
 };
 
@@ -37,12 +38,12 @@ class ResumeTest : public HttpSiteFixture {
   // A download of the site's data file cancelled at about half; returns the
   // bytes kept.
   std::int64_t DownloadCancelledAtHalf(const FileEntry& entry) {
-    downloadedBytes = 0;
     cancelling.cancelAt = static_cast<std::int64_t>(kSize / 2);
     server.Slow(kName, 8192, 2);
     RunContext ctx = HttpContext({entry});
+    cancelling.watched = &ctx.progress;
     EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
-    cancelling.cancelAt = 0;
+    cancelling.watched = nullptr;
     ResetCancelForTests();
     server.ClearFaults();
     const std::int64_t kept = FileSize64(KeptDataPath(kName));

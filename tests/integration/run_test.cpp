@@ -150,7 +150,6 @@ class Installation {
     CfgInit();
     ResetCancelForTests();
     ResetMorePendingForTests();
-    downloadedBytes = 0;
     clock.Clear();
     RunLiveUpdate();
   }

@@ -52,10 +52,10 @@ class TransferTest : public TransferFixture {
 TEST_F(TransferTest, WholeFileArrivesCountedBlockByBlock) {
   const std::string content = Pattern(100000);
   WriteFile(siteDir / "f.bin", content);
-  totalBytesCurrentSet = 100000;
-  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true).ok());
+  progress.total = 100000;
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), &progress).ok());
   EXPECT_EQ(ReadFile(W("f.bin")), content);
-  EXPECT_EQ(downloadedBytes, 100000);
+  EXPECT_EQ(progress.downloaded, 100000);
   EXPECT_EQ(display.percents.back(), 96);
   // Every block of at most 8192 bytes handles the window's messages.
   EXPECT_GE(display.pumps, 100000 / 8192);
@@ -64,23 +64,23 @@ TEST_F(TransferTest, WholeFileArrivesCountedBlockByBlock) {
 }
 
 TEST_F(TransferTest, ErrorPageIsASuccessAndIsKept) {
-  EXPECT_TRUE(InternetFetch(kInternetOpenTypePreconfig, server.Url("missing.bin"), W("missing.bin"), false).ok());
+  EXPECT_TRUE(InternetFetch(kInternetOpenTypePreconfig, server.Url("missing.bin"), W("missing.bin"), nullptr).ok());
   EXPECT_EQ(ReadFile(W("missing.bin")), HttpTestServer::ErrorPage());
 }
 
 TEST_F(TransferTest, UncountedTransferLeavesTheCounter) {
   WriteFile(siteDir / "f.bin", Pattern(5000));
-  downloadedBytes = 7;
-  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), false).ok());
-  EXPECT_EQ(downloadedBytes, 7);
+  progress.downloaded = 7;
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), nullptr).ok());
+  EXPECT_EQ(progress.downloaded, 7);
 }
 
 TEST_F(TransferTest, FailedMethodsBytesAreNotCountedTwice) {
   WriteFile(siteDir / "f.bin", Pattern(20000));
   server.DropAfter("f.bin", 10000);
-  downloadedBytes = 500;
-  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true).ok());
-  EXPECT_EQ(downloadedBytes, 20500);
+  progress.downloaded = 500;
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), &progress).ok());
+  EXPECT_EQ(progress.downloaded, 20500);
   EXPECT_EQ(ReadFile(W("f.bin")), Pattern(20000));
   EXPECT_EQ(server.RequestCount("f.bin"), 2);
 }
@@ -88,15 +88,15 @@ TEST_F(TransferTest, FailedMethodsBytesAreNotCountedTwice) {
 TEST_F(TransferTest, LastResortCountsTheFileOnce) {
   WriteFile(siteDir / "f.bin", Pattern(30000));
   server.DropAfter("f.bin", 10000, 2);
-  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true).ok());
-  EXPECT_EQ(downloadedBytes, 30000);
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), &progress).ok());
+  EXPECT_EQ(progress.downloaded, 30000);
   EXPECT_EQ(server.RequestCount("f.bin"), 3);
   EXPECT_EQ(server.Requests().back().userAgent, "MARL/TORQUIN TVQ Update");
 
   server.DropAfter("f.bin", 10000, 2);
-  downloadedBytes = 0;
-  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("g.bin"), false).ok());
-  EXPECT_EQ(downloadedBytes, 0);
+  progress.downloaded = 0;
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("g.bin"), nullptr).ok());
+  EXPECT_EQ(progress.downloaded, 0);
 }
 
 // Records what a fetch hands its observer since the last restart.
@@ -126,7 +126,7 @@ TEST_F(TransferTest, ObserverSeesTheBytesOfTheMethodThatWroteTheFile) {
     SCOPED_TRACE(c.drops);
     if (c.drops > 0) server.DropAfter("f.bin", 10000, c.drops);
     RecordingObserver observer;
-    EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true, 30000, &observer).ok());
+    EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), &progress, 30000, &observer).ok());
     EXPECT_EQ(ReadFile(W("f.bin")), Pattern(30000, 9));
     EXPECT_EQ(observer.restarts, c.restarts);
     EXPECT_EQ(observer.taken, c.seesTheFile ? Pattern(30000, 9) : std::string());
@@ -136,17 +136,17 @@ TEST_F(TransferTest, ObserverSeesTheBytesOfTheMethodThatWroteTheFile) {
 TEST_F(TransferTest, AllMethodsFailing) {
   WriteFile(siteDir / "f.bin", Pattern(30000));
   server.DropAfter("f.bin", 10000, 3);
-  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true).ok());
-  EXPECT_EQ(downloadedBytes, 0);
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), &progress).ok());
+  EXPECT_EQ(progress.downloaded, 0);
   EXPECT_EQ(server.RequestCount("f.bin"), 3);
 }
 
 TEST_F(TransferTest, DeadProxyFallsBackToTheDirectConnection) {
   WriteFile(siteDir / "f.bin", Pattern(4000));
   ScopedMachineProxy proxy(HttpTestServer::DeadPort());
-  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), true).ok());
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), &progress).ok());
   EXPECT_EQ(ReadFile(W("f.bin")), Pattern(4000));
-  EXPECT_EQ(downloadedBytes, 4000);
+  EXPECT_EQ(progress.downloaded, 4000);
   EXPECT_EQ(server.RequestCount("f.bin"), 1);
 }
 
@@ -157,24 +157,24 @@ TEST_F(TransferTest, StalledBodyFailsWithinTheStallLimit) {
   quick.stallSeconds = 1;
   SetTransferSettings(quick);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true).ok());
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), &progress).ok());
   // Three methods of about a second each (the last one's check is coarser).
   EXPECT_LT(SecondsSince(start), 20.0);
   EXPECT_EQ(server.RequestCount("f.bin"), 3);
-  EXPECT_EQ(downloadedBytes, 0);
+  EXPECT_EQ(progress.downloaded, 0);
 }
 
 TEST_F(TransferTest, CancelBetweenBlocksTriesNoFurtherMethod) {
   WriteFile(siteDir / "f.bin", Pattern(200000));
   CancellingDisplay cancelling(3);
-  totalBytesCurrentSet = 200000;
-  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true).ok());
+  progress.total = 200000;
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), &progress).ok());
   EXPECT_EQ(server.RequestCount("f.bin"), 1);
   // Stopped after the third block (each at most 8192 bytes).
-  EXPECT_GT(downloadedBytes, 0);
-  EXPECT_LE(downloadedBytes, 3 * 8192);
+  EXPECT_GT(progress.downloaded, 0);
+  EXPECT_LE(progress.downloaded, 3 * 8192);
   // The blocks gathered for writing reached the file all the same.
-  EXPECT_EQ(ReadFile(W("f.bin")), Pattern(200000).substr(0, static_cast<std::size_t>(downloadedBytes)));
+  EXPECT_EQ(ReadFile(W("f.bin")), Pattern(200000).substr(0, static_cast<std::size_t>(progress.downloaded)));
 }
 
 // A full disk is a tmpfs mount, which only Linux offers a test.
@@ -184,14 +184,14 @@ TEST_F(TransferTest, FullDiskStopsTheTransferAtTheFailingPiece) {
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
   // Far more than fits: the first mebibyte written fails, the rest is not fetched.
   WriteFile(siteDir / "big.bin", Pattern(8 << 20));
-  totalBytesCurrentSet = 8 << 20;
-  Status outcome = InternetFetch(kInternetOpenTypeDirect, server.Url("big.bin"), W("big.bin"), true);
+  progress.total = 8 << 20;
+  Status outcome = InternetFetch(kInternetOpenTypeDirect, server.Url("big.bin"), W("big.bin"), &progress);
   EXPECT_FALSE(outcome.ok());
   EXPECT_NE(outcome.message().find("cannot write " + W("big.bin") + ": No space left on device"),
             std::string::npos)
       << outcome.message();
-  EXPECT_GE(downloadedBytes, 64 << 10);
-  EXPECT_LE(downloadedBytes, (1 << 20) + 8192);
+  EXPECT_GE(progress.downloaded, 64 << 10);
+  EXPECT_LE(progress.downloaded, (1 << 20) + 8192);
 }
 
 #endif
@@ -204,25 +204,25 @@ TEST_F(TransferTest, CancelWhileWaitingForData) {
   SetTransferSettings(slow);
   CancellingDisplay cancelling(3);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), false).ok());
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), nullptr).ok());
   EXPECT_LT(SecondsSince(start), 10.0);
   EXPECT_EQ(server.RequestCount("f.bin"), 1);
 }
 
 TEST_F(TransferTest, UnwritableTargetFails) {
   WriteFile(siteDir / "f.bin", Pattern(100));
-  EXPECT_FALSE(InternetFetch(kInternetOpenTypeDirect, server.Url("f.bin"), W("no/such/dir/f.bin"), true).ok());
+  EXPECT_FALSE(InternetFetch(kInternetOpenTypeDirect, server.Url("f.bin"), W("no/such/dir/f.bin"), &progress).ok());
 }
 
 TEST_F(TransferTest, RefusedConnectionFailsEveryMethod) {
   const std::string url = "http://127.0.0.1:" + std::to_string(HttpTestServer::DeadPort()) + "/f.bin";
-  EXPECT_FALSE(FetchFile(url, W("f.bin"), true).ok());
+  EXPECT_FALSE(FetchFile(url, W("f.bin"), &progress).ok());
 }
 
 TEST_F(TransferTest, AccountNamesEachMethodTriedAndWhyItFailed) {
   WriteFile(siteDir / "f.bin", Pattern(20000));
   server.DropAfter("f.bin", 5000, 3);
-  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), true).ok());
+  EXPECT_FALSE(FetchFile(server.Url("f.bin"), W("f.bin"), &progress).ok());
   EXPECT_TRUE(log.HasLine("trying PRECONFIGURED internet connection")) << log.Text();
   EXPECT_TRUE(log.HasLine("trying DIRECT internet connection")) << log.Text();
   EXPECT_TRUE(log.HasLine("trying using URLDownloadToFile()")) << log.Text();
@@ -231,7 +231,7 @@ TEST_F(TransferTest, AccountNamesEachMethodTriedAndWhyItFailed) {
 
   StdTextCapture dead;
   ScopedMachineProxy proxy(HttpTestServer::DeadPort());
-  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), false).ok());
+  EXPECT_TRUE(FetchFile(server.Url("f.bin"), W("f.bin"), nullptr).ok());
   EXPECT_EQ(dead.Count("  failed: "), 1) << dead.Text();
   EXPECT_EQ(dead.Count(kDeadProxyText), 1) << dead.Text();
   EXPECT_TRUE(dead.HasLine("trying DIRECT internet connection")) << dead.Text();

@@ -36,8 +36,6 @@ class TransferFixture : public ::testing::Test {
     CfgResetForTests();
     CfgInit();
     ResetCancelForTests();
-    downloadedBytes = 0;
-    totalBytesCurrentSet = 0;
     TransferSettings quick;
     quick.connectTimeoutSeconds = 5;
     quick.stallSeconds = 2;
@@ -69,6 +67,7 @@ class TransferFixture : public ::testing::Test {
   ScopedEnv allProxy{"all_proxy", std::nullopt};
   ScopedEnv allProxyUpper{"ALL_PROXY", std::nullopt};
   std::string work;
+  RunProgress progress;  // the progress counted by the fetches that are given it
   RecordingDisplay display;
   StdTextCapture log;
 };

@@ -11,11 +11,10 @@ class DisplayTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetCancelForTests();
-    downloadedBytes = 0;
-    totalBytesCurrentSet = 0;
   }
   void TearDown() override { ResetCancelForTests(); }
   RecordingDisplay display;
+  RunProgress progress;
 };
 
 TEST_F(DisplayTest, StatusReadsExitingAfterCancel) {
@@ -45,27 +44,27 @@ TEST_F(DisplayTest, NegativeProgressOnlyPumps) {
 
 TEST_F(DisplayTest, DownloadedBytesFillTheBarTo96HalvesToEven) {
   // 96 * n / 192: n = 1 gives 0.5 (to 0), n = 3 gives 1.5 (to 2), n = 5 gives 2.5 (to 2).
-  totalBytesCurrentSet = 192;
-  AddDownloadedBytes(1);
+  progress.total = 192;
+  AddDownloadedBytes(progress, 1);
   EXPECT_TRUE(display.percents.empty());
-  AddDownloadedBytes(2);
-  AddDownloadedBytes(2);
+  AddDownloadedBytes(progress, 2);
+  AddDownloadedBytes(progress, 2);
   EXPECT_EQ(display.percents, (std::vector<int>{2}));
-  AddDownloadedBytes(187);
+  AddDownloadedBytes(progress, 187);
   EXPECT_EQ(display.percents.back(), 96);
-  EXPECT_EQ(downloadedBytes, 192);
+  EXPECT_EQ(progress.downloaded, 192);
 }
 
 TEST_F(DisplayTest, ZeroTotalCountsBytesButLeavesTheBar) {
-  AddDownloadedBytes(5000);
-  EXPECT_EQ(downloadedBytes, 5000);
+  AddDownloadedBytes(progress, 5000);
+  EXPECT_EQ(progress.downloaded, 5000);
   EXPECT_TRUE(display.percents.empty());
   EXPECT_EQ(ProgressPosition(), 0);
 }
 
 TEST_F(DisplayTest, CountsBeyond2GiB) {
-  totalBytesCurrentSet = 6LL << 30;
-  AddDownloadedBytes(3LL << 30);
+  progress.total = 6LL << 30;
+  AddDownloadedBytes(progress, 3LL << 30);
   EXPECT_EQ(display.percents, (std::vector<int>{48}));
 }
 

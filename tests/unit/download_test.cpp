@@ -23,8 +23,6 @@ class DownloadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetCancelForTests();
-    downloadedBytes = 0;
-    totalBytesCurrentSet = 0;
     SetProgramName("tvqlupd");
     work = WorkDirectory();
     ASSERT_TRUE(os::MakeDirectories(work));
@@ -67,8 +65,8 @@ TEST_F(DownloadTest, FilesArriveVerifiedWithTheBarAt96) {
   ctx.updateInfo = Block({Put("a.txt", std::string(1000, 'a')), Put("b.txt", std::string(3000, 'b'))});
   EXPECT_TRUE(DownloadUpdateFiles(ctx).ok());
   EXPECT_EQ(ReadFile(work + "/b.txt"), std::string(3000, 'b'));
-  EXPECT_EQ(totalBytesCurrentSet, 4000);
-  EXPECT_EQ(downloadedBytes, 4000);
+  EXPECT_EQ(ctx.progress.total, 4000);
+  EXPECT_EQ(ctx.progress.downloaded, 4000);
   EXPECT_EQ(display.percents, (std::vector<int>{24, 96}));
   EXPECT_EQ(display.updateIds, (std::vector<std::string>{"update ID: 2024-03-01"}));
   EXPECT_EQ(log.Count(" OK!\n"), 2);
@@ -107,7 +105,7 @@ TEST_F(DownloadTest, RetriedFileStartsItsProgressAnew) {
   ctx.updateInfo = Block({Put("a.txt", std::string(100, 'a')), "b.txt:100:1"});
   WriteFile(site + "/b.txt", std::string(100, 'b'));  // right size, wrong checksum
   EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
-  EXPECT_EQ(downloadedBytes, 200);
+  EXPECT_EQ(ctx.progress.downloaded, 200);
 }
 
 TEST_F(DownloadTest, TildeNameIsFetchedWithTheTildeAndKeptWithout) {

@@ -101,7 +101,6 @@ TEST(UpdateList, RecordedHeaderSelectsTheNextBlockAndCountsOnlyIt) {
   EXPECT_TRUE(log.HasLine("total bytes to be downloaded (all sets): 42"));
   EXPECT_TRUE(log.HasLine("c.txt:30:3"));
   EXPECT_FALSE(log.HasLine("a.txt:100:1"));
-  EXPECT_EQ(totalBytesAllSets, 42);
 }
 
 TEST(UpdateList, AbsentOrEmptyRecordSelectsTheFirstBlock) {
@@ -183,7 +182,6 @@ TEST(UpdateList, CountAllSetsLogsEntriesBehindTagsAndLineEnds) {
       "<update id=\"1\">\r\n<files>\r\na.bin:3000000000:5\\\r\nb.bin:abc:6\\\r\nc.bin::7\\\r\n"
       "d.bin:2000000000\\\r\n</files>\r\n</update>";
   EXPECT_EQ(CountAllSetsBytes(list), 5000000000LL);
-  EXPECT_EQ(totalBytesAllSets, 5000000000LL);
   for (const char* line : {"a.bin:3000000000:5", "b.bin:abc:6", "c.bin::7", "d.bin:2000000000"})
     EXPECT_TRUE(log.HasLine(line)) << line;
   EXPECT_TRUE(log.HasLine("total bytes to be downloaded (all sets): 5000000000"));
