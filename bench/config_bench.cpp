@@ -31,7 +31,6 @@ class Scratch {
     os::SetEnvVar("TEMP", path_);
     os::UnsetEnvVar("PROGRAMFILES");
     os::SetExecutablePathForTests(path_ + "/tvqlupd");
-    os::SetArguments({});
     SetReorganiseRandomSource([] { return 0.5; });
   }
   ~Scratch() {

@@ -3,7 +3,6 @@
 #include <functional>
 #include <iostream>
 #include <string>
-#include <vector>
 
 #include "app/build_info.h"
 #include "app/names.h"
@@ -13,6 +12,7 @@
 #include "settings/config.h"
 #include "settings/config_reorganise.h"
 #include "settings/settings_env.h"
+#include "support/command_line_options.h"
 #include "support/fileutil.h"
 #include "support/lingua.h"
 #include "support/strfn.h"
@@ -63,18 +63,15 @@ os::RunLock AcquireRunLock() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args = os::ArgumentsFromMain(argc, argv);
-  for (const auto& a : args) {
-    if (a == "--version") {
-      std::cout << VersionReport(ComputeProgramName());
-      return 0;
-    }
-    if (a == "--help") {
-      PrintHelp();
-      return 0;
-    }
+  const CommandLineOptions options = ParseCommandLine(os::ArgumentsFromMain(argc, argv));
+  if (options.report == CommandLineOptions::Report::Version) {
+    std::cout << VersionReport(ComputeProgramName());
+    return 0;
   }
-  os::SetArguments(args);
+  if (options.report == CommandLineOptions::Report::Help) {
+    PrintHelp();
+    return 0;
+  }
 
   SetLanguage(DetectLanguage());
   // The display is chosen first, so that a question at start-up already
@@ -89,11 +86,11 @@ int main(int argc, char** argv) {
   const os::RunLock lock = AcquireRunLock();
   if (lock.state() != os::RunLock::State::Held) {
     const Status refused = RunLockRefusal(lock);
-    const auto report = [&] { ReportRunRefused(refused); };
+    const auto report = [&] { ReportRunRefused(refused, options.accountTarget); };
     return windowed ? RunWindow(report) : RunOnConsole(report);
   }
 
-  CfgInit();
+  CfgInit(options);
   CfgStartup();
   LoadUserColors();
 
@@ -101,6 +98,6 @@ int main(int argc, char** argv) {
   DeleteFileChecked(ProgramDir(true) + "TVQUWait.wat");
 
   // The window where one can be shown, the console everywhere else.
-  if (windowed) return RunWindow(RunLiveUpdate);
-  return RunOnConsole(RunLiveUpdate);
+  const auto run = [&] { RunLiveUpdate(options); };
+  return windowed ? RunWindow(run) : RunOnConsole(run);
 }

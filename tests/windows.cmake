@@ -34,7 +34,7 @@ target_compile_definitions(tvqtestsupport PUBLIC
 # updater named tvqlupd, the language from LANG). The Windows behaviour of
 # those parts is covered by win32/ and by the end-to-end runs under Wine.
 set(TVQ_WINDOWS_TESTS
-  unit/cmdswitch_test.cpp
+  unit/command_line_options_test.cpp
   unit/config_test.cpp
   unit/console_display_test.cpp
   unit/contexts_test.cpp
@@ -43,7 +43,6 @@ set(TVQ_WINDOWS_TESTS
   unit/nuldev_test.cpp
   unit/platform_test.cpp
   unit/site_list_test.cpp
-  unit/switches_test.cpp
   unit/ui_hooks_test.cpp
   unit/update_list_test.cpp
   unit/minisign_test.cpp

@@ -13,8 +13,10 @@ std::string LowerProgramName();
 std::string InstallationKey();
 // The key of the installation in appDir.
 std::string InstallationKeyOf(const std::string& appDir);
-// The installation's own work directory: TEMP + delimiter + lower-case
-// program name + "-" + InstallationKey(), so two installations never meet.
+// The installation's own work directory, where a run receives the update
+// list and the update's files: TEMP + delimiter + lower-case program name +
+// "-" + InstallationKey(), so two installations never meet. Not the
+// settings-file update's directory (SettingsUpdateDir).
 std::string WorkDirectory();
 std::string DefaultUpdateSite();  // the maker's site + lower-case program name + "/"
 std::string DefaultSiteBase();    // the maker's site as configured at build time

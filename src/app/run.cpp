@@ -16,7 +16,7 @@
 #include "app/update_list.h"
 #include "platform/os.h"
 #include "settings/config.h"
-#include "support/cmdswitch.h"
+#include "support/command_line_options.h"
 #include "support/fileutil.h"
 #include "support/lingua.h"
 #include "support/nuldev.h"
@@ -101,11 +101,11 @@ std::string BatchCommandLine() {
   return std::string(os::kConventions.batchInterpreter) + BatchFileName();
 }
 
-// Binds the run's standard text output to where its account goes.
-void BindRunAccount() {
+// Binds the run's standard text output to where its account goes: target
+// is "" (nowhere), "-" (standard output) or a file to append to.
+void BindRunAccount(const std::string& target) {
   static std::unique_ptr<std::ofstream> logFile;
   std::ostream& out = StdText();
-  const std::string target = RunAccountTarget();
   if (target.empty()) {
     AssignNullText(out);
   } else if (target == "-") {
@@ -177,22 +177,9 @@ void ResetHistoryIfObsolete() {
   }
 }
 
-// The site given with /P. The switch text holds 255 characters; a longer
-// site is taken whole from its argument (mend: a cut directory named
-// another directory).
-std::string SiteSwitchText() {
-  const std::string site = CmdSwitchText("P", kRealCommandLine);
-  for (const std::string& arg : os::Arguments()) {
-    if (arg.size() > site.size() + 2 && UpStr(arg.substr(0, 2)) == "/P" &&
-        StartsWith(std::string_view(arg).substr(2), site))
-      return arg.substr(2);
-  }
-  return site;
-}
-
 void ChooseSite(RunContext& context) {
-  if (CmdSwitchPresent("P", kRealCommandLine)) {
-    context.site = SiteSwitchText();
+  if (context.siteSwitch) {
+    context.site = *context.siteSwitch;
     if (!context.site.empty() && DirExists(context.site)) {
       // File names are appended to the site directly, so a directory needs its
       // delimiter (without it the list would be looked for beside it).
@@ -224,16 +211,6 @@ bool FetchFromAlternatives(RunContext& context) {
 }
 
 }  // namespace
-
-std::string RunAccountTarget() {
-  std::string target;
-  for (const std::string& arg : os::Arguments()) {
-    const std::string up = UpStr(arg);
-    if (up == "/LOG") target = "-";
-    else if (StartsWith(up, "/LOG=") && arg.size() > 5) target = arg.substr(5);
-  }
-  return target;
-}
 
 Status CheckDirectoryRights() {
   // What cannot be tested is not a right the program has.
@@ -405,19 +382,18 @@ Status RunLockRefusal(const os::RunLock& lock) {
   return Status::Failed("cannot lock the installation \"" + ProgramDir(false) + "\"", lock.cause());
 }
 
-void ReportRunRefused(const Status& refusal) {
-  BindRunAccount();
+void ReportRunRefused(const Status& refusal, const std::string& accountTarget) {
+  BindRunAccount(accountTarget);
   StdText() << refusal.message() << std::endl;
   ShowStatus(StatusRunInProgress());
   ShowCause(refusal.message());
   os::SleepMs(3000);
 }
 
-void RunLiveUpdate() {
-  BindRunAccount();
+void RunLiveUpdate(const CommandLineOptions& options) {
+  BindRunAccount(options.accountTarget);
   std::ostream& out = StdText();
-  const auto& args = os::Arguments();
-  if (!args.empty() && args.front() == "/?") ShowVersionAndExit();
+  if (options.versionBanner) ShowVersionAndExit();
 
   ShowProgress(-1);
   out << kDashes << std::endl
@@ -433,6 +409,7 @@ void RunLiveUpdate() {
   os::SleepMs(500);
 
   RunContext context;  // site, update and method file all start empty
+  context.siteSwitch = options.site;
   os::ChangeDirectory(ProgramDir(false));
 
   if (const Status rights = CheckDirectoryRights(); !rights.ok()) {

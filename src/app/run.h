@@ -7,15 +7,17 @@
 
 #include "platform/os.h"
 #include "platform/status.h"
+#include "support/command_line_options.h"
 
-void RunLiveUpdate();
+// The run of one start, with its site, account and banner from the command line.
+void RunLiveUpdate(const CommandLineOptions& options);
 
 // Why a start may not run: another run holds the installation's lock, or
 // the lock could not be taken (with the system's cause).
 Status RunLockRefusal(const os::RunLock& lock);
 // The whole of a start that may not run: it changes nothing, and says why
-// in the status line and the account.
-void ReportRunRefused(const Status& refusal);
+// in the status line and the account (accountTarget as in CommandLineOptions).
+void ReportRunRefused(const Status& refusal, const std::string& accountTarget);
 
 // True when the program may write in its own directory: the settings file's
 // date can be changed and restored, and a test file can be created, touched
@@ -32,10 +34,6 @@ Status PrepareWorkDirectory();
 // Removes every entry of dir that is neither an ordinary file nor a
 // directory (links, pipes, devices), without following any of them.
 void RemoveStrangeEntries(const std::string& dir);
-
-// Where the run's account goes: "" (nowhere), "-" (standard output) or a file
-// to append to -- from the switches /Log and /Log=FILE.
-std::string RunAccountTarget();
 
 // The maker's web address shown in the title line and the version banner.
 inline constexpr const char* kMakerWebAddress = "https://www.example.com/zadovez";

@@ -2,6 +2,7 @@
 // The shared state of one update run.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@ struct RunProgress {
 };
 
 struct RunContext {
+  std::optional<std::string> siteSwitch;  // the site the command line names (/P), if any
   std::string site;        // http(s):// address or file:// + directory, ending in its separator
   std::string updateInfo;  // the selected update block (empty: nothing new)
   std::string methodFile;  // the update's own installation program, if any

@@ -44,15 +44,11 @@ inline constexpr Conventions kConventions{'/', "/", "/", false, false, ".sh", "/
 #endif
 
 // ---------------------------------------------------------------- process start
-// The program's parameters 1..count (parameter 0, the program path, excluded).
-// main() records them once with SetArguments; tests may replace them.
-void SetArguments(std::vector<std::string> args);
 // The parameters 1..count that main received, as UTF-8: argv itself on Linux;
 // on Windows the process's wide command line split as Windows does (argv is in
 // the ANSI code page there). On Windows this also makes the console show the
 // program's UTF-8 text.
 std::vector<std::string> ArgumentsFromMain(int argc, char** argv);
-const std::vector<std::string>& Arguments();
 
 // Full path of the running executable (/proc/self/exe, the module's file name
 // on Windows) unless set.

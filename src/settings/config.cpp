@@ -4,15 +4,16 @@
 #include <cstdlib>
 #include <iostream>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/os.h"
 #include "platform/status.h"
 #include "settings/settings_env.h"
 #include "support/fileutil.h"
 #include "support/strfn.h"
-#include "support/switches.h"
 #include "support/textfile.h"
 
 namespace {
@@ -24,6 +25,7 @@ struct Store {
   bool topOnly = false;      // searches look into the top file only
   bool found = true;         // whether the last search found its key
   std::string override;      // while non-empty, CfgFileName returns it
+  std::optional<std::string> commandLineFile;  // the settings file the switches name
   bool initialised = false;
   bool cleanupRegistered = false;
   bool workingFiles = false; // writes go to working files only (see config.h)
@@ -367,9 +369,7 @@ std::string CfgDefaultFileName() {
 
 std::string CfgFileName() {
   if (!St().override.empty()) return St().override;
-  std::string v1 = SwitchValue("BasicCFGFile=" + CfgDefaultFileName());
-  std::string v2 = SwitchValue("INIFile=" + v1);
-  return SwitchValue("ConfigFile=" + v2);
+  return St().commandLineFile.value_or(CfgDefaultFileName());
 }
 
 std::string CfgOverride() { return St().override; }
@@ -383,16 +383,28 @@ bool CfgFileIsUsable(const std::string& path) {
 
 // ------------------------------------------------------------------------ start
 
-void CfgInit() {
+namespace {
+
+// A switch changes the setting its key names for good, when the settings
+// hold that key; "/Key" without a value stores an empty one.
+void ApplySwitchSettings(const std::vector<std::string>& switches) {
+  for (const std::string& sw : switches)
+    if (!sw.empty() && CfgKeyExists(sw.substr(0, sw.find('=')))) CfgPutAssignment(sw);
+}
+
+}  // namespace
+
+void CfgInit(const CommandLineOptions& commandLine) {
   Store& s = St();
   if (s.initialised) return;
   s.initialised = true;
+  s.commandLineFile = commandLine.settingsFile;
   s.chain = CfgFileName();
   if (!s.cleanupRegistered) {
     s.cleanupRegistered = true;
     std::atexit(CleanUpAtExit);
   }
-  ApplySwitchSettings();
+  ApplySwitchSettings(commandLine.switches);
 }
 
 bool CfgInitialised() { return St().initialised; }
@@ -407,6 +419,7 @@ void CfgResetForTests() {
   s.topOnly = false;
   s.found = true;
   s.override.clear();
+  s.commandLineFile.reset();
   s.initialised = false;
   s.workingFiles = false;
   s.readFailure.clear();

@@ -9,9 +9,15 @@
 #include <string_view>
 
 #include "platform/status.h"
+#include "support/command_line_options.h"
 
-void CfgInit();
+// Starts the store on the settings file the command line names (else the
+// default one), then stores every /Key=Value switch whose key the settings
+// already hold. Later calls do nothing.
+void CfgInit(const CommandLineOptions& commandLine = {});
 bool CfgInitialised();
+// The override, else the settings file the command line named at CfgInit,
+// else CfgDefaultFileName.
 std::string CfgFileName();
 std::string CfgDefaultFileName();
 

@@ -210,10 +210,10 @@ void Announce() {
           ": INI-file update..." + "\"");
 }
 
-// The merge on copies in the work directory; S is replaced only by the
-// finished copy.
+// The merge on copies in the settings-update directory; S is replaced only
+// by the finished copy.
 bool SafePath(const std::string& newVersionFile, const std::string& version) {
-  const std::string dir = WorkDirSetting(true);
+  const std::string dir = SettingsUpdateDir(true);
   const std::string newCopy = dir + "iniFileUpd-new.ini";
   const std::string curCopy = dir + "iniFileUpd-cur.ini";
   const std::string s = CfgFileName();

@@ -97,8 +97,8 @@ TEST_F(ConfigReorganise, StartUpStates) {
 
 TEST_F(ConfigReorganise, SettingsElsewhereAreCopiedFromTheProgramsFile) {
   const std::string user = dir / "user.ini";
-  os::SetArguments({"/INIFile=" + user});
   WriteFile(C(), kOld);
+  CfgInit(ParseCommandLine({"/INIFile=" + user}));
   CfgStartup();
   EXPECT_EQ(ReadFile(user), kOld);
   EXPECT_EQ(ReadFile(C()), kOld);
@@ -106,11 +106,11 @@ TEST_F(ConfigReorganise, SettingsElsewhereAreCopiedFromTheProgramsFile) {
 
 TEST_F(ConfigReorganise, AnswerNoLeavesSettingsElsewhereAlone) {
   const std::string user = dir / "user.ini";
-  os::SetArguments({"/INIFile=" + user});
   WriteFile(user, kOld);
   WriteFile(C(), kOld);
   WriteFile(FromSetup(), kNew2);
   ui.answer = kIdNo;
+  CfgInit(ParseCommandLine({"/INIFile=" + user}));
   CfgStartup();
   EXPECT_EQ(ReadFile(user), kOld);
   EXPECT_EQ(ReadFile(C()), kNew2);

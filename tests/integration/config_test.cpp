@@ -315,12 +315,9 @@ TEST_F(Config, SettingsFilesThatAreNoRegularFilesHoldNothing) {
   for (const std::string& name : {fifo, fifo + ".ini", folder, device, std::string()}) {
     CfgResetForTests();
     std::filesystem::remove(Ini());
-    os::SetArguments({});
-    if (name.empty())
-      std::filesystem::create_symlink("/dev/zero", Ini());
-    else
-      os::SetArguments({"/ConfigFile=" + name});
-    CfgInit();  // a FIFO would block here, a device exhaust the memory
+    if (name.empty()) std::filesystem::create_symlink("/dev/zero", Ini());
+    // A FIFO would block here, a device exhaust the memory.
+    CfgInit(name.empty() ? CommandLineOptions{} : ParseCommandLine({"/ConfigFile=" + name}));
     EXPECT_FALSE(CfgFileIsUsable(CfgTopFileName())) << name;
     EXPECT_EQ(CfgGetStr("A=d"), "d") << name;
     EXPECT_FALSE(CfgPutStr("A", "1")) << name;
@@ -369,26 +366,25 @@ TEST_F(Config, MissingFilesOfTheChainHoldNoKeys) {
 
 TEST_F(Config, SwitchesOverrideExistingKeysOnly) {
   WriteFile(Ini(), "LiveUpdate.www=old\r\nFlag=on\r\n");
-  os::SetArguments({"/LiveUpdate.www=http://h/a=b", "/Absent=1", "/FLAG", "plain"});
-  CfgInit();
+  CfgInit(ParseCommandLine({"/LiveUpdate.www=http://h/a=b", "/Absent=1", "/FLAG", "plain"}));
   EXPECT_EQ(Content(), "LiveUpdate.www=http://h/a=b\r\nFlag=\r\n");
 }
 
-TEST_F(Config, WorkDirSettingCreatesTheDefaultDirectory) {
+TEST_F(Config, SettingsUpdateDirCreatesTheDefaultDirectory) {
   Start("");
-  EXPECT_EQ(WorkDirSetting(false), dir / "tvqlupd.PWD");
-  EXPECT_EQ(WorkDirSetting(true), NativePath(dir / "tvqlupd.PWD/"));
+  EXPECT_EQ(SettingsUpdateDir(false), dir / "tvqlupd.PWD");
+  EXPECT_EQ(SettingsUpdateDir(true), NativePath(dir / "tvqlupd.PWD/"));
   EXPECT_TRUE(std::filesystem::is_directory(dir / "tvqlupd.PWD"));
   EXPECT_TRUE(ui.boxes.empty());
 }
 
-TEST_F(Config, WorkDirSettingTakesTheSettingAndReportsFailure) {
+TEST_F(Config, SettingsUpdateDirTakesTheSettingAndReportsFailure) {
   WriteFile(dir / "file", "x");
   Start("WorkDir=" + dir / "a/b" + "\r\n");
-  EXPECT_EQ(WorkDirSetting(false), dir / "a/b");
+  EXPECT_EQ(SettingsUpdateDir(false), dir / "a/b");
   EXPECT_TRUE(std::filesystem::is_directory(dir / "a/b"));
   CfgPutStr("WorkDir", dir / "file/sub");
-  EXPECT_EQ(WorkDirSetting(false), dir / "file/sub");
+  EXPECT_EQ(SettingsUpdateDir(false), dir / "file/sub");
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_NE(ui.boxes[0].text.find("cannot create work directory (" + dir / "file/sub" + ")"),
             std::string::npos);

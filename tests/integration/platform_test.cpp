@@ -454,13 +454,6 @@ TEST(Platform, ExecutablePathIsThisTestAndCanBeReplaced) {
   EXPECT_EQ(fs::path(os::ExecutablePath()).filename(), "integration_platform_test");
 }
 
-TEST(Platform, ArgumentsAreStoredAsGiven) {
-  os::SetArguments({"/PC:\\x", "two words"});
-  ASSERT_EQ(os::Arguments().size(), 2u);
-  EXPECT_EQ(os::Arguments()[1], "two words");
-  os::SetArguments({});
-}
-
 TEST(Platform, InterruptsAreCounted) {
   os::WatchInterrupts();
   const int before = os::InterruptsReceived();

@@ -120,7 +120,6 @@ class Installation {
     StdText().clear();
     CfgResetForTests();
     os::SetExecutablePathForTests("");
-    os::SetArguments({});
     os::ChangeDirectory(savedCwd_);
     ResetCancelForTests();
     ResetMorePendingForTests();
@@ -145,13 +144,13 @@ class Installation {
   // One start: the settings store is read afresh and the run runs to its end.
   void Run(std::vector<std::string> args = {}) {
     args.push_back("/Log=" + log);
-    os::SetArguments(args);
+    const CommandLineOptions options = ParseCommandLine(args);
     CfgResetForTests();
-    CfgInit();
+    CfgInit(options);
     ResetCancelForTests();
     ResetMorePendingForTests();
     clock.Clear();
-    RunLiveUpdate();
+    RunLiveUpdate(options);
   }
   std::string Account() const { return ReadFile(log); }
 

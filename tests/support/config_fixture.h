@@ -1,8 +1,7 @@
 #pragma once
 // A settings store on a fresh temporary directory: the program "tvqlupd"
 // stands in it (so its settings file is tvqlupd.INI there), TEMP points into
-// it, there are no command-line arguments, and message boxes are recorded
-// and answered instead of shown.
+// it, and message boxes are recorded and answered instead of shown.
 
 #include <functional>
 #include <optional>
@@ -24,7 +23,6 @@ class ConfigFixture : public ::testing::Test {
  protected:
   ConfigFixture() {
     os::SetExecutablePathForTests(dir / "tvqlupd");
-    os::SetArguments({});
     SetLanguage('E');
     CfgResetForTests();
     SetReorganiseRandomSource(nullptr);
@@ -33,7 +31,6 @@ class ConfigFixture : public ::testing::Test {
     CfgResetForTests();
     SetReorganiseRandomSource(nullptr);
     os::SetExecutablePathForTests("");
-    os::SetArguments({});
   }
 
   // The settings file of the program, tvqlupd.INI beside it.

@@ -32,7 +32,6 @@ class TransferFixture : public ::testing::Test {
     work = WorkDirectory();
     ASSERT_TRUE(os::MakeDirectories(work));
     ASSERT_TRUE(os::MakeDirectories(root / "app"));
-    os::SetArguments({});
     CfgResetForTests();
     CfgInit();
     ResetCancelForTests();

@@ -49,41 +49,18 @@ TEST_F(Config, EmptyProgramFilesMovesNothing) {
   EXPECT_EQ(CfgDefaultFileName(), dir / "tvqlupd.INI");
 }
 
-TEST_F(Config, FileNameSwitchPrecedence) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string want;
-  };
-  const std::vector<Case> cases = {
-      {{}, dir / "tvqlupd.INI"},
-      {{"/INIFile=a.ini", "/ConfigFile=b.ini"}, "b.ini"},
-      {{"/ConfigFile=b.ini", "/INIFile=a.ini"}, "b.ini"},
-      {{"/INIFile=a.ini", "/BasicCFGFile=c.ini"}, "a.ini"},
-      {{"/basiccfgfile=c.ini"}, "c.ini"},
-      {{"/INIFile=a.ini", "/inifile=d.ini"}, "d.ini"},
-  };
-  for (const auto& c : cases) {
-    os::SetArguments(c.args);
-    EXPECT_EQ(CfgFileName(), c.want) << ::testing::PrintToString(c.args);
-  }
-}
-
-TEST_F(Config, OverrideWinsOverEverything) {
-  os::SetArguments({"/ConfigFile=b.ini"});
+TEST_F(Config, FileNameIsTheOverrideElseTheCommandLinesElseTheDefault) {
+  const std::string named = dir / "b.ini";
+  EXPECT_EQ(CfgFileName(), dir / "tvqlupd.INI");
+  CfgInit(ParseCommandLine({"/ConfigFile=" + named}));
+  EXPECT_EQ(CfgChain(), named);
   CfgSetOverride("over.ini");
   EXPECT_EQ(CfgFileName(), "over.ini");
   CfgSetOverride("");
-  EXPECT_EQ(CfgFileName(), "b.ini");
-}
-
-TEST_F(Config, InitKeepsTheNameCurrentThen) {
-  CfgInit();
-  EXPECT_TRUE(CfgInitialised());
-  EXPECT_EQ(CfgChain(), dir / "tvqlupd.INI");
-  os::SetArguments({"/INIFile=later.ini"});
-  CfgInit();  // a second call does nothing
-  EXPECT_EQ(CfgChain(), dir / "tvqlupd.INI");
-  EXPECT_EQ(CfgFileName(), "later.ini");
+  CfgInit(ParseCommandLine({"/INIFile=later.ini"}));  // a second call does nothing
+  EXPECT_EQ(CfgFileName(), named);
+  CfgResetForTests();
+  EXPECT_EQ(CfgFileName(), dir / "tvqlupd.INI");
 }
 
 TEST_F(Config, PushAndPopChangeOnlyTheChain) {
