@@ -58,9 +58,9 @@ class FirstFailure {
   Status status_;
 };
 
-// A directory or a symbolic link where a file is expected is never copied
-// (mend: a link in the work directory would be followed and a directory
-// silently left out).
+// A directory or a symbolic link where a file is expected is never copied;
+// its copy fails as "not an ordinary file", so a link in the work directory
+// is never followed and a directory never silently left out.
 bool IsDirectoryOrLink(const std::string& path) {
   const os::FileInfo info = os::StatPath(path);
   return info.isDirectory || info.isSymlink;

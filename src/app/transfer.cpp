@@ -81,8 +81,8 @@ std::int64_t ContinuableBytes(const std::string& path, const TransferResume* res
 }
 
 // The target opened for writing after its first `offset` bytes; with offset
-// 0 created fresh (mend: the target was opened through a link planted in
-// its place).
+// 0 created fresh, so a link planted in its place is removed, never written
+// through.
 std::optional<os::File> OpenTarget(const std::string& path, std::int64_t offset) {
   if (offset > 0) {
     std::optional<os::File> file = os::File::Open(path, os::OpenFor::ReadWrite);

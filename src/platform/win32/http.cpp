@@ -3,8 +3,7 @@
 // wait for the library; the sink, the idle callback and every decision stay
 // on the calling (window) thread. That thread wakes about every 100 ms, so
 // the window is pumped and Cancel honoured while no data arrives, and a dead
-// or stalled server fails the method (mend: a stalled server would otherwise
-// hang the updater for ever).
+// or stalled server fails the method instead of holding the run for ever.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
