@@ -48,10 +48,11 @@ int main(int argc, char** argv) {
 
   NoWaitClock noWait;
   if (!(argc == 4 && std::string(argv[3]) == "--waits")) os::SetClock(&noWait);
-  std::vector<std::string> names;
-  for (const os::DirEntry& entry : os::ListDirectory(WorkDirectory())) names.push_back(entry.name);
+  RunContext context;
+  for (const os::DirEntry& entry : os::ListDirectory(WorkDirectory()))
+    context.verifiedFiles.push_back(entry.name);
   if (!os::ChangeDirectory(argv[2])) return 1;
-  const bool ok = InstallUpdate(names).ok();
+  const bool ok = InstallUpdate(context).ok();
   os::SetClock(nullptr);
   return ok ? 0 : 1;
 }

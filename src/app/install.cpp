@@ -168,9 +168,9 @@ void CopyBulk(const std::string& w, const std::vector<std::string>& names, First
 }
 
 // The helper programs; the wait program runs while more updates are pending.
-void InstallHelpers(const std::string& w, FirstFailure& failure) {
+void InstallHelpers(const std::string& w, bool morePending, FirstFailure& failure) {
   failure.Note(InstallHelper(w + "tvqwait.exe"));
-  if (MorePending()) {
+  if (morePending) {
     // A new wait program is put in place before it starts: once running it
     // cannot be replaced, and the bulk copy would fail on it at every run.
     if (FileExists(w + "tvquwait.exe")) failure.Note(InstallHelper(w + "tvquwait.exe"));
@@ -218,11 +218,12 @@ Status InstallMainApplication(const std::string& w) {
 
 // The installation in its order; the first failure, if any. Nothing of it
 // is durable before the application directory is flushed at the end.
-Status InstallSteps(const std::string& w, const std::vector<std::string>& verified) {
+Status InstallSteps(const std::string& w, const std::vector<std::string>& verified,
+                    bool morePending) {
   ShowStatus(LangText("G:das Update wird installiert;F:installation en cours;*:installing") + "...");
   ShowInstallProgress(0);
   FirstFailure failure;
-  InstallHelpers(w, failure);
+  InstallHelpers(w, morePending, failure);
   ShowInstallProgress(5);
 
   // Compressed executables are expanded in the work directory.
@@ -241,13 +242,12 @@ Status InstallSteps(const std::string& w, const std::vector<std::string>& verifi
   DeleteFileChecked(w + kMainAppIni);
   ShowInstallProgress(60);
 
-  const bool more = MorePending();
   CopyBulk(w, BulkCopyNames(verified), failure);
   ShowInstallProgress(90);
   // One flush of the directory makes every rename of the installation durable.
   if (failure.ok() && !os::SyncDirectory(os::CurrentDirectory()))
     failure.Note(Status::Failed("cannot flush the application directory", os::LastErrorText()));
-  if (more && failure.ok()) RunProgram(RestartCommandLine());
+  if (morePending && failure.ok()) RunProgram(RestartCommandLine());
   ShowInstallProgress(93);
   if (!failure.ok()) ShowStatus(LangText("G:FEHLER!;F:ERREUR;*:ERROR!"));
   return failure.status();
@@ -258,9 +258,9 @@ Status InstallSteps(const std::string& w, const std::vector<std::string>& verifi
 Status InstallOrRunMethod(RunContext& context) {
   const std::string methodPath = WorkDir() + context.methodFile;
   if (context.methodFile.empty() || !FileExists(methodPath))
-    return InstallUpdate(context.verifiedFiles);
+    return InstallUpdate(context);
 
-  const std::string more = MorePending() ? " +" : "";
+  const std::string more = MorePending(context) ? " +" : "";
   std::string commandLine = CommandLineWord(methodPath) + more;
   if (FileExists(kExecName)) {
     // The program runs from working copies, so an update may replace it.
@@ -278,10 +278,10 @@ Status InstallOrRunMethod(RunContext& context) {
   return Status();
 }
 
-Status InstallUpdate(const std::vector<std::string>& verifiedFiles) {
+Status InstallUpdate(RunContext& context) {
   Status result;
   try {
-    result = InstallSteps(WorkDir(), verifiedFiles);
+    result = InstallSteps(WorkDir(), context.verifiedFiles, MorePending(context));
   } catch (...) {
     result = Status::Error("the installation stopped on an unexpected error");
     ShowStatus(LangText("G:FEHLER!;F:ERREUR!;*:ERROR!"));

@@ -26,7 +26,7 @@ Status InstallOrRunMethod(RunContext& context);
 // them is renamed, and the directory is flushed once at the end, so that on
 // success every file is in place and durable. The running program's own
 // file, where its name has no ".exe", is renamed over too.
-Status InstallUpdate(const std::vector<std::string>& verifiedFiles);
+Status InstallUpdate(RunContext& context);
 
 // Copies source to target (empty: the source's file name in the current
 // directory) and compares the copy, in up to 3 attempts 5500 and 9500 ms

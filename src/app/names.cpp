@@ -14,10 +14,6 @@
 
 namespace {
 
-// Set when a marker file was found; never cleared during a run, so a marker
-// consumed by the installation still counts at the end of the run.
-bool morePendingFlag = false;
-
 constexpr const char* kMoreMarkers[] = {"!more", "!more.flg", "!more.txt"};
 
 }  // namespace
@@ -51,20 +47,18 @@ std::string DefaultSiteBase() { return TVQ_DEFAULT_SITE; }
 
 std::string DefaultUpdateSite() { return DefaultSiteBase() + LowerProgramName() + "/"; }
 
-bool MorePending() {
-  if (morePendingFlag) return true;
+bool MorePending(RunContext& context) {
+  if (context.morePending) return true;
   const std::string dir = WorkDirectory() + kPathDelim;
   for (const char* marker : kMoreMarkers) {
     if (FileExists(dir + marker)) {
-      morePendingFlag = true;
+      context.morePending = true;
       DeleteFileChecked(dir + marker);
       break;
     }
   }
-  return morePendingFlag;
+  return context.morePending;
 }
-
-void ResetMorePendingForTests() { morePendingFlag = false; }
 
 void ShowDiagnostic(const std::string& text) {
   if (CtrlDown()) InfoBox(text);

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "app/run_context.h"
+
 std::string MainAppName();        // "tvq"
 std::string MainAppExeName();     // "tvq.exe"
 std::string MainAppPackedName();  // "tvq.ex_"
@@ -22,9 +24,8 @@ std::string DefaultUpdateSite();  // the maker's site + lower-case program name 
 std::string DefaultSiteBase();    // the maker's site as configured at build time
 
 // More updates pending: a marker file "!more", "!more.flg" or "!more.txt" in
-// the work directory (consumed when found; the answer stays true afterwards).
-bool MorePending();
-void ResetMorePendingForTests();
+// the work directory (consumed when found; the run context keeps the answer).
+bool MorePending(RunContext& context);
 
 // Shows text in a plain box, only while the Ctrl key is held down.
 void ShowDiagnostic(const std::string& text);

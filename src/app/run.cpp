@@ -437,7 +437,7 @@ void RunLiveUpdate(const CommandLineOptions& options) {
   const bool runFailed = !UpdateFromSite(context);
   if (!CancelRequested()) Pause(1500);
   if (!runFailed && BatchFileDelivered(context)) WinExec(BatchCommandLine());
-  if (runFailed || !MorePending()) os::SleepMs(6000 * (1 + (runFailed ? 1 : 0)));
+  if (runFailed || !MorePending(context)) os::SleepMs(6000 * (1 + (runFailed ? 1 : 0)));
   ShowStatus(StatusExiting());
   Pause(500);
 }

@@ -22,6 +22,9 @@ struct RunContext {
   std::vector<std::string> verifiedFiles;
   bool methodStarted = false;  // the update's own installation program ran instead
   RunProgress progress;
+  // A marker file said more updates follow this one. Found once and kept
+  // for the rest of the run, though the marker itself is consumed.
+  bool morePending = false;
 };
 
 // Set by Cancel (window button, close glyph, SIGINT/SIGTERM); never reset.

@@ -273,7 +273,6 @@ TEST_F(Install, StartsTheWaitProgramAndRestartsTheMainAppWhenMorePending) {
   };
   for (const auto& c : cases) {
     ScratchDir obs;
-    ResetMorePendingForTests();
     WriteProgram(App("tvquwait.exe"), Script("wait", obs / "wait.txt"));
     WriteFile(W("tvq.exe"), Script("new", obs / "tvq.txt"));
     fs::remove_all(W("sub"));
@@ -296,7 +295,6 @@ TEST_F(Install, StartsTheWaitProgramAndRestartsTheMainAppWhenMorePending) {
 
 TEST_F(Install, NewWaitProgramIsInPlaceBeforeItIsStarted) {
   ScratchDir obs;
-  ResetMorePendingForTests();
   WriteProgram(App("tvquwait.exe"), Script("old", obs / "wait.txt"));
   WriteProgram(W("tvquwait.exe"), Script("new", obs / "wait.txt"));
   WriteFile(W("!more"), "");
@@ -317,7 +315,6 @@ TEST_F(Install, MethodFileIsStartedInsteadOfTheBuiltInInstallation) {
   for (const auto& c : cases) {
     ScratchDir obs;
     RecordingDisplay rows;
-    ResetMorePendingForTests();
     for (const char* name : {"TVQEXEC.exe", "TVQEXEC.ini", "TVQEXEC~.exe", "TVQEXEC~.ini"})
       fs::remove(App(name));
     WriteProgram(W("!updatesetup.exe"), Script("method", obs / "started.txt"));
@@ -472,7 +469,9 @@ TEST_F(Install, OnlyTheVerifiedFilesAreInstalledNeverAPackedOne) {
   WriteProgram(App("tvq.exe"), "old main application");
   ASSERT_TRUE(disk.MakeReadOnly());
 
-  const Status installed = InstallUpdate({"tvq.ex_", "listed.txt"});
+  RunContext context;
+  context.verifiedFiles = {"tvq.ex_", "listed.txt"};
+  const Status installed = InstallUpdate(context);
   EXPECT_FALSE(installed.ok());
   EXPECT_EQ(Listing(app), (std::set<std::string>{"listed.txt", "tvq.exe"}));
   EXPECT_EQ(ReadFile(App("tvq.exe")), "old main application");
@@ -488,7 +487,9 @@ TEST_F(Install, AnExpansionThatDoesNotFitNamesTheFullDisk) {
   fs::copy_file(scratch / "tvq.ex_", W("tvq.ex_"));
   WriteProgram(App("tvq.exe"), "old main application");
 
-  const Status installed = InstallUpdate({"tvq.ex_"});
+  RunContext context;
+  context.verifiedFiles = {"tvq.ex_"};
+  const Status installed = InstallUpdate(context);
   EXPECT_FALSE(installed.ok());
   EXPECT_NE(installed.message().find("No space left on device"), std::string::npos)
       << installed.message();

@@ -122,7 +122,6 @@ class Installation {
     os::SetExecutablePathForTests("");
     os::ChangeDirectory(savedCwd_);
     ResetCancelForTests();
-    ResetMorePendingForTests();
   }
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;
@@ -148,7 +147,6 @@ class Installation {
     CfgResetForTests();
     CfgInit(options);
     ResetCancelForTests();
-    ResetMorePendingForTests();
     clock.Clear();
     RunLiveUpdate(options);
   }

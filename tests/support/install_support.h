@@ -46,22 +46,20 @@ class InstallFixture : public ::testing::Test {
     ASSERT_TRUE(os::MakeDirectories(outside));
     ASSERT_TRUE(os::ChangeDirectory(app));
     SetLanguage('E');
-    ResetMorePendingForTests();
   }
   void TearDown() override {
     os::SetExecutablePathForTests("");
     os::ChangeDirectory(savedCwd_);
-    ResetMorePendingForTests();
   }
 
   std::string W(const std::string& name) const { return work + name; }
   // The installation of every entry of the work directory but its
   // directories, as if each had been verified in this run.
   Status InstallWorkFiles() const {
-    std::vector<std::string> names;
+    RunContext context;
     for (const os::DirEntry& e : os::ListDirectory(work))
-      if (!os::StatPath(W(e.name)).isDirectory) names.push_back(e.name);
-    return InstallUpdate(names);
+      if (!os::StatPath(W(e.name)).isDirectory) context.verifiedFiles.push_back(e.name);
+    return InstallUpdate(context);
   }
   std::string App(const std::string& name) const { return app + "/" + name; }
 

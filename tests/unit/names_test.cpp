@@ -71,9 +71,9 @@ TEST_F(Names, MorePendingConsumesTheFirstMarkerInOrder) {
       {{"!more.txt"}, "!more.txt"},
   };
   for (const auto& c : cases) {
-    ResetMorePendingForTests();
+    RunContext run;
     for (const auto& name : c.present) WriteFile(W(name), "x");
-    EXPECT_TRUE(MorePending()) << c.consumed;
+    EXPECT_TRUE(MorePending(run)) << c.consumed;
     for (const auto& name : c.present) {
       EXPECT_EQ(PathExists(W(name)), name != c.consumed) << name;
       std::filesystem::remove(W(name));
@@ -82,11 +82,12 @@ TEST_F(Names, MorePendingConsumesTheFirstMarkerInOrder) {
 }
 
 TEST_F(Names, MorePendingStaysTrueOnceFound) {
-  EXPECT_FALSE(MorePending());
+  RunContext run;
+  EXPECT_FALSE(MorePending(run));
   WriteFile(W("!more"), "");
-  EXPECT_TRUE(MorePending());
+  EXPECT_TRUE(MorePending(run));
   EXPECT_FALSE(PathExists(W("!more")));
-  EXPECT_TRUE(MorePending());
+  EXPECT_TRUE(MorePending(run));
 }
 
 TEST_F(Names, ShowDiagnosticOnlyWhileCtrlIsDown) {
