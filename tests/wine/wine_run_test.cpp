@@ -149,7 +149,7 @@ TEST_F(WineRun, HttpSiteInstallsOneUpdatePerRunAndRecordsIt) {
   EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), kHeader2);
 }
 
-// Counts the openings of one file (inotify), from its making on.
+// Counts the openings of one file (inotify) from the counter's start on.
 class OpenCounter {
  public:
   explicit OpenCounter(const std::string& path) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
