@@ -75,7 +75,7 @@ foreach(src ${TVQ_WINDOWS_TESTS} ${TVQ_WIN32_TESTS})
   else()
     add_executable(${target} ${CMAKE_CURRENT_SOURCE_DIR}/${src})
   endif()
-  target_link_libraries(${target} PRIVATE tvqtestsupport gtest_main)
+  target_link_libraries(${target} PRIVATE tvqtestsupport tvqtestcode gtest_main)
   # The window tests every toolkit shares run inside the Win32 form test.
   if(folder STREQUAL "win32" AND name STREQUAL "form_test")
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/window/window_core_test.cpp

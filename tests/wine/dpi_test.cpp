@@ -40,10 +40,14 @@ class WineDpi : public WindowRunTest {
     // A screen that holds the window at 200 %, set before the X server of
     // this process starts.
     setenv("TVQ_TEST_SCREEN", "1600x1200x24", 1);
-    // A prefix of this test's own: the shared one keeps 96 dpi whatever
-    // happens here.
-    const std::string prefix = Prefix();
-    if (!fs::exists(prefix + "/system.reg")) Wine({"wineboot", "-i"});
+    // A prefix of this test's own, whose scaling changes here.
+    prefix_ = new wine::OwnPrefix(std::string(TVQ_BINARY_DIR) + "/wine-dpi-prefix");
+    ASSERT_TRUE(prefix_->ok()) << "no copy of " << WINE_PREFIX_TEMPLATE;
+  }
+
+  static void TearDownTestSuite() {
+    delete prefix_;
+    prefix_ = nullptr;
   }
 
   void SetUp() override {
@@ -52,14 +56,13 @@ class WineDpi : public WindowRunTest {
     artefactPrefix_ = "wine-dpi-";
   }
 
-  static std::string Prefix() { return std::string(TVQ_BINARY_DIR) + "/wine-dpi-prefix"; }
+  static inline wine::OwnPrefix* prefix_ = nullptr;
 
   static ProcessResult Wine(const std::vector<std::string>& args) {
     ProcessOptions o;
     o.argv = {WINE64_BIN};
     o.argv.insert(o.argv.end(), args.begin(), args.end());
-    wine::AddEnvironment(o);
-    o.env["WINEPREFIX"] = Prefix();
+    prefix_->AddEnvironment(o);
     o.env["DISPLAY"] = std::nullopt;
     o.timeoutSeconds = 180;
     return RunProcess(o);
@@ -72,16 +75,12 @@ class WineDpi : public WindowRunTest {
           Wine({"reg", "add", key, "/v", "LogPixels", "/t", "REG_DWORD", "/d", std::to_string(dpi), "/f"});
       ASSERT_EQ(r.exitCode, 0) << key << ": " << r.err;
     }
-    ProcessOptions o;
-    o.argv = {fs::path(WINE64_BIN).replace_filename("wineserver").string(), "-w"};
-    o.env["WINEPREFIX"] = Prefix();
-    RunProcess(o);
+    prefix_->WaitForServerEnd();
   }
 
   ProcessOptions Options(const std::vector<std::string>& args) override {
     ProcessOptions o = env_.RunOptions(args);
-    wine::AddEnvironment(o);
-    o.env["WINEPREFIX"] = Prefix();
+    prefix_->AddEnvironment(o);
     o.timeoutSeconds = 120;
     return o;
   }
@@ -186,7 +185,7 @@ TEST_F(WineDpi, WindowScalesItsLayoutTextsAndPicturesWithTheMonitorDpi) {
     Xdotool("key --window " + std::to_string(xid) + " Escape");
     const ProcessResult result = run_->Wait();
     EXPECT_EQ(result.exitCode, 0) << result.err;
-    wine::WaitForServerEnd();
+    prefix_->WaitForServerEnd();
   }
   SetLogPixels(96);
 

@@ -4,7 +4,8 @@
 // directory as window-artefacts/wine-*.png). The window's colours are the
 // system's, so filled and empty are told apart by difference, not by value.
 // Built when the Windows build exists. Each run takes 15-25 s: Wine's start
-// and the program's designed waits.
+// and the program's designed waits. Each test has a Wine prefix, and so a
+// Wine server and desktop, of its own.
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -35,15 +36,14 @@ class WineWindow : public WindowRunTest {
 
   void SetUp() override {
     if (!HaveTools()) GTEST_SKIP() << "Xvfb or the X tools are not available";
-    // A server left by the previous test would keep that test's display.
-    wine::WaitForServerEnd();
+    ASSERT_TRUE(prefix_.ok()) << "no copy of " << WINE_PREFIX_TEMPLATE;
     windowTimeoutMs_ = 45000;
     artefactPrefix_ = "wine-";
   }
 
   ProcessOptions Options(const std::vector<std::string>& args) override {
     ProcessOptions o = env_.RunOptions(args);
-    wine::AddEnvironment(o);
+    prefix_.AddEnvironment(o);
     o.timeoutSeconds = 120;
     return o;
   }
@@ -77,6 +77,8 @@ class WineWindow : public WindowRunTest {
     return first < 0 ? 0 : last - first + 1;
   }
 
+  // After the base's installation: it goes first, with its server.
+  wine::OwnPrefix prefix_{env_.Root() + "/wineprefix"};
   Rgb captionColour_{-1, -1, -1};
   Rgb barColour_{-1, -1, -1};
 };
@@ -264,7 +266,7 @@ TEST_F(WineWindow, FormTestsOfTheWindowsBuildPassOnADisplay) {
   if (!fs::exists(WIN_FORM_TEST_EXE)) GTEST_SKIP() << "no " << WIN_FORM_TEST_EXE;
   ProcessOptions o;
   o.argv = {WINE64_BIN, WIN_FORM_TEST_EXE};
-  wine::AddEnvironment(o);
+  prefix_.AddEnvironment(o);
   o.env["DISPLAY"] = XServer::Instance().Display();
   o.timeoutSeconds = 240;
   const ProcessResult result = RunProcess(o);

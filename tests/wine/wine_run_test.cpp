@@ -1,14 +1,14 @@
 // End-to-end under Wine: the Windows build's tvqlupd.exe in a throw-away
 // application directory, against update sites made with tvqpublish and read
 // as file:///Z:\... directories or served over HTTP by a native server on
-// 127.0.0.1. Inside Wine, TEMP is the prefix's own, so the runs share one
-// work directory and never run at the same time (a CTest resource lock).
+// 127.0.0.1. Inside Wine, TEMP is the prefix's own: each test runs in a
+// prefix of its own, so the tests run side by side.
 #include <gtest/gtest.h>
 
-#include <pwd.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <unistd.h>
-
 
 #include <chrono>
 #include <cstdlib>
@@ -31,14 +31,6 @@ const std::string kHeader2 = "<update id=\"TVQ2026-02-20\">";
 
 using wine::OnDriveZ;
 
-// TEMP inside Wine: the prefix's folder of the Linux user.
-std::string WineTemp() {
-  const char* prefix = std::getenv("WINEPREFIX");
-  const passwd* user = ::getpwuid(::getuid());
-  if (!prefix || !user) return {};
-  return std::string(prefix) + "/drive_c/users/" + user->pw_name + "/Temp";
-}
-
 std::string FileSite(const UpdaterEnv& env) {
   return "file:///" + OnDriveZ(env.site) + "\\";
 }
@@ -46,10 +38,14 @@ std::string FileSite(const UpdaterEnv& env) {
 class WineRun : public ::testing::Test {
  protected:
   UpdaterEnv env{TVQLUPD_EXE, {WINE64_BIN}};
+  // After env: it goes first, with its server, before env's directory.
+  wine::OwnPrefix prefix{env.Root() + "/wineprefix"};
+
+  void SetUp() override { ASSERT_TRUE(prefix.ok()) << "no copy of " << WINE_PREFIX_TEMPLATE; }
 
   ProcessOptions Options(const std::vector<std::string>& args = {}) const {
     ProcessOptions o = env.RunOptions(args);
-    wine::AddEnvironment(o);
+    prefix.AddEnvironment(o);
     o.workDir = env.app;
     return o;
   }
@@ -70,10 +66,10 @@ bool AppearsWithin60s(const std::string& path) {
 // Whether a file of that name appears in a work directory of the prefix's
 // TEMP within 60 s (the directory's name ends in the installation's key,
 // which the program derives from its Windows path).
-bool AppearsInAWorkDirWithin60s(const std::string& name) {
+bool AppearsInAWorkDirWithin60s(const std::string& wineTemp, const std::string& name) {
   for (int i = 0; i < 1200; ++i) {
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(WineTemp(), ec))
+    for (const auto& e : fs::directory_iterator(wineTemp, ec))
       if (e.path().filename().string().rfind("tvqlupd-", 0) == 0 && fs::exists(e.path() / name))
         return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -153,6 +149,41 @@ TEST_F(WineRun, HttpSiteInstallsOneUpdatePerRunAndRecordsIt) {
   EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), kHeader2);
 }
 
+// Counts the openings of one file (inotify) from the counter's start on.
+class OpenCounter {
+ public:
+  explicit OpenCounter(const std::string& path) : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    ok_ = fd_ >= 0 && ::inotify_add_watch(fd_, path.c_str(), IN_OPEN) >= 0;
+  }
+  ~OpenCounter() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  OpenCounter(const OpenCounter&) = delete;
+  OpenCounter& operator=(const OpenCounter&) = delete;
+
+  // Waits up to 60 s until the file was opened `count` times; whether it was.
+  bool WaitFor(int count) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (ok_ && opened_ < count && std::chrono::steady_clock::now() < end) {
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 100) <= 0) continue;
+      alignas(inotify_event) char buffer[4096];
+      const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        if (event->mask & IN_OPEN) ++opened_;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+    return opened_ >= count;
+  }
+
+ private:
+  int fd_;
+  bool ok_ = false;
+  int opened_ = 0;
+};
+
 TEST_F(WineRun, PackedMainApplicationWaitsForTheRunningOneToExit) {
   // tvq.exe in the application directory is a running program until the
   // stop file appears; the update brings a new one packed as tvq.ex_.
@@ -174,14 +205,13 @@ TEST_F(WineRun, PackedMainApplicationWaitsForTheRunningOneToExit) {
   RunningProcess mainApp(running);
   ASSERT_TRUE(AppearsWithin60s(env.AppFile("started")));
 
-  // Work directories of earlier runs could hold a tvq.exe of their own.
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(WineTemp(), ec))
-    if (e.path().filename().string().rfind("tvqlupd", 0) == 0) fs::remove_all(e.path(), ec);
   RunningProcess updater(Options({"/Log=" + OnDriveZ(env.Root() + "/run.log")}));
-  // The run has expanded the new tvq.exe and now waits for the old one.
-  ASSERT_TRUE(AppearsInAWorkDirWithin60s("tvq.exe"));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  // The run has expanded the new tvq.exe and now tries the old one, once a
+  // second, for writing (Wine opens the file to learn that it is in use):
+  // three tries mean it has found it running and waited twice.
+  ASSERT_TRUE(AppearsInAWorkDirWithin60s(prefix.Temp(), "tvq.exe"));
+  OpenCounter opens(env.AppFile("tvq.exe"));
+  ASSERT_TRUE(opens.WaitFor(3)) << "the run never tried the running tvq.exe";
   EXPECT_EQ(ReadFile(env.AppFile("tvq.exe")), sleeper);
   WriteFile(stop, "");
   mainApp.Wait();
@@ -191,47 +221,27 @@ TEST_F(WineRun, PackedMainApplicationWaitsForTheRunningOneToExit) {
   EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo").rfind(kHeader1, 0), 0u);
 }
 
-// For its life, Wine's COM1 of the test's prefix leads to a plain file of
-// that prefix (the registry's port setting and the drive link both), so a
-// name that reached the device would show there, never on real hardware.
-class Com1StandIn {
- public:
-  Com1StandIn() {
-    const std::string prefix = std::getenv("WINEPREFIX") ? std::getenv("WINEPREFIX") : "";
-    file = prefix + "/com1-stand-in.txt";
-    link_ = prefix + "/dosdevices/com1";
-    WriteFile(file, "untouched");
-    Reg({"add", "HKLM\\Software\\Wine\\Ports", "/v", "COM1", "/d", file, "/f"});
-    std::error_code ec;
-    if (fs::is_symlink(link_, ec)) saved_ = fs::read_symlink(link_, ec).string();
-    fs::remove(link_, ec);
-    fs::create_symlink(file, link_, ec);
-    linked = !ec;
-  }
-  ~Com1StandIn() {
-    Reg({"delete", "HKLM\\Software\\Wine\\Ports", "/v", "COM1", "/f"});
-    std::error_code ec;
-    fs::remove(link_, ec);
-    if (!saved_.empty()) fs::create_symlink(saved_, link_, ec);
-  }
-  std::string file;
-  bool linked = false;
-
- private:
-  static void Reg(const std::vector<std::string>& args) {
-    ProcessOptions o;
-    o.argv = {WINE64_BIN, "reg"};
-    o.argv.insert(o.argv.end(), args.begin(), args.end());
-    wine::AddEnvironment(o);
-    RunProcess(o);
-  }
-  std::string link_;
-  std::string saved_;
-};
+// Points COM1 of the test's own prefix at a plain file of that prefix (the
+// registry's port setting and the drive link both), so a name that reached
+// the device would show there, never on real hardware; the file, or "" when
+// it could not be done. The prefix goes with the test, and the setting too.
+std::string PointCom1AtAPlainFile(const wine::OwnPrefix& prefix) {
+  const std::string file = prefix.path() + "/com1-stand-in.txt";
+  const std::string link = prefix.path() + "/dosdevices/com1";
+  WriteFile(file, "untouched");
+  ProcessOptions reg;
+  reg.argv = {WINE64_BIN, "reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM1", "/d", file, "/f"};
+  prefix.AddEnvironment(reg);
+  if (RunProcess(reg).exitCode != 0) return {};
+  std::error_code ec;
+  fs::remove(link, ec);
+  fs::create_symlink(file, link, ec);
+  return ec ? std::string() : file;
+}
 
 TEST_F(WineRun, DeviceNamesAreRefusedAndTheDeviceIsNeverOpened) {
-  Com1StandIn com1;
-  ASSERT_TRUE(com1.linked);
+  const std::string com1 = PointCom1AtAPlainFile(prefix);
+  ASSERT_FALSE(com1.empty());
   ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"readme.txt", "first\r\n"}}), 0);
   const std::string log = env.Root() + "/run.log";
   const std::string served = env.Serve();
@@ -252,7 +262,7 @@ TEST_F(WineRun, DeviceNamesAreRefusedAndTheDeviceIsNeverOpened) {
       const std::string account = ReadFile(log);
       EXPECT_NE(account.find("(" + row.name + ": not a plain file name: " + row.cause + ")"), std::string::npos)
           << account;
-      EXPECT_EQ(ReadFile(com1.file), "untouched") << site;
+      EXPECT_EQ(ReadFile(com1), "untouched") << site;
       EXPECT_FALSE(PathExists(env.AppFile("readme.txt"))) << site;
       EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), "<absent>") << site;
     }
@@ -305,18 +315,18 @@ TEST_F(WineRun, TruncatedLastResortTransferFailsWithItsCause) {
 }
 
 // The work directories in the prefix's TEMP.
-std::set<std::string> WorkDirsInPrefix() {
+std::set<std::string> WorkDirsIn(const std::string& wineTemp) {
   std::set<std::string> dirs;
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator(WineTemp(), ec))
+  for (const auto& e : fs::directory_iterator(wineTemp, ec))
     if (e.path().filename().string().rfind("tvqlupd-", 0) == 0) dirs.insert(e.path().string());
   return dirs;
 }
 
-// Bytes of downloads kept in work directories not among `earlier`.
-std::uintmax_t KeptBytesOutside(const std::set<std::string>& earlier) {
+// Bytes of downloads kept in the work directories of TEMP not among `earlier`.
+std::uintmax_t KeptBytesOutside(const std::string& wineTemp, const std::set<std::string>& earlier) {
   std::uintmax_t total = 0;
-  for (const std::string& dir : WorkDirsInPrefix())
+  for (const std::string& dir : WorkDirsIn(wineTemp))
     if (!earlier.count(dir)) total += KeptBytesIn(dir);
   return total;
 }
@@ -328,15 +338,16 @@ TEST_F(WineRun, ADownloadKilledHalfwayIsContinuedOverWinInet) {
   NginxServer nginx(env.site, 512 * 1024);  // about 4 s for the file
   ASSERT_TRUE(nginx.ok()) << nginx.failure();
   env.WriteSettings({"LiveUpdate.www=" + nginx.Url()});
-  const std::set<std::string> earlier = WorkDirsInPrefix();
+  const std::string temp = prefix.Temp();
+  const std::set<std::string> earlier = WorkDirsIn(temp);
   {
     RunningProcess run(Options());
-    ASSERT_TRUE(WaitWhileRunning(run, [&] { return KeptBytesOutside(earlier) >= kSize / 2; }))
+    ASSERT_TRUE(WaitWhileRunning(run, [&] { return KeptBytesOutside(temp, earlier) >= kSize / 2; }))
         << "the download did not get halfway";
     run.Signal(SIGKILL);
     run.Wait();
   }
-  const std::uintmax_t kept = KeptBytesOutside(earlier);
+  const std::uintmax_t kept = KeptBytesOutside(temp, earlier);
   const std::string log = env.Root() + "/run.log";
   Run({"/Log=" + OnDriveZ(log)});
   EXPECT_TRUE(ReadFile(env.AppFile("data.bin")) == data) << ReadFile(log);
