@@ -24,10 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 using HostileSite = HttpSiteFixture;
 
 // ------------------------------------------------------------- the update list
@@ -128,12 +124,10 @@ TEST_F(HostileSite, DripBelowTheFloorFailsEveryMethodWithinItsWindow) {
   floor.stallSeconds = 1;
   floor.lowSpeedBytesPerSecond = 1024;
   SetTransferSettings(floor);
-  const auto start = std::chrono::steady_clock::now();
   Status outcome = FetchFile(server.Url("f.bin"), W("f.bin"), &progress);
   EXPECT_FALSE(outcome.ok());
-  // Each method ends about a second after it began (libcurl's check is
-  // coarse), never at the drip's pace.
-  EXPECT_LT(SecondsSince(start), 20.0);
+  // Each method fails on the floor, never at the drip's pace (the file
+  // would take hours): a broken floor holds the test until its time-out.
   EXPECT_EQ(server.RequestCount("f.bin"), 3);
 #ifdef _WIN32
   // URLMON reports a download's progress per buffer it fills: at the drip's
@@ -151,10 +145,8 @@ TEST_F(HostileSite, SpentRunBudgetEndsTheTransferAndStartsNoOther) {
   budget.lowSpeedBytesPerSecond = 100;
   budget.runBudgetSeconds = 2;
   SetTransferSettings(budget);
-  const auto start = std::chrono::steady_clock::now();
   Status outcome = FetchFile(server.Url("f.bin"), W("f.bin"), nullptr);
   EXPECT_FALSE(outcome.ok());
-  EXPECT_LT(SecondsSince(start), 15.0);
   EXPECT_EQ(server.RequestCount("f.bin"), 1);
   EXPECT_EQ(outcome.message(), "the update site took more than 2 s in all");
   EXPECT_TRUE(TransferBudgetSpent());

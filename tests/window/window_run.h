@@ -45,10 +45,6 @@ inline std::string Sized(std::size_t size) {
 
 inline void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-inline double SecondsSince(Clock::time_point t) {
-  return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
 // Where a window stands on the screen (xwininfo).
 struct Placement {
   int left = -1, top = -1, width = -1, height = -1, border = -1;
@@ -225,7 +221,6 @@ class WindowRunTest : public ::testing::Test {
     EXPECT_GT(DarkPixelsOnCancel(*downloading), 20);
 
     press(xid);
-    const auto pressed = Clock::now();
     // The button is disabled at once; the window stays until the run ends.
     const auto disabled = ShotWhen(name + "-after", [this](const Screenshot& shot, int, int) {
       return DarkPixelsOnCancel(shot) == 0;
@@ -239,9 +234,6 @@ class WindowRunTest : public ::testing::Test {
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_FALSE(PathExists(env_.AppFile("big.bin")));
     EXPECT_EQ(env_.Setting("LiveUpdate.lastUpdateInfo"), "");
-    // The cancelled run ends after its closing waits (about 6.5 s), long
-    // before the download could have finished.
-    EXPECT_LT(SecondsSince(pressed), 12.0);
   }
 
   // Waits (5 s at most) until the window's top left corner is at (left, top).
