@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     file->Write(listText.data(), listText.size());
     file->Close();
     std::string joined;
-    if (ReadLocalList(path, joined)) Select(joined, recorded);
+    if (ReadLocalList(path, joined).ok()) Select(joined, recorded);
   }
   return 0;
 }
