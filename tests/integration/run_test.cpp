@@ -70,7 +70,9 @@ TEST_F(WorkDirectoryTest, PlantedLinkIsRefusedWithTheErrorBox) {
   fs::create_directory(elsewhere);
   WriteFile(elsewhere + "/precious", "keep me");
   fs::create_directory_symlink(elsewhere, work);
-  EXPECT_FALSE(PrepareWorkDirectory().ok());
+  const Status prepared = PrepareWorkDirectory();
+  EXPECT_EQ(prepared.message().rfind("cannot use the work directory \"" + work + "\"", 0), 0u)
+      << prepared.message();
   ASSERT_EQ(boxes.texts.size(), 1u);
   EXPECT_NE(boxes.texts[0].find("Cannot run update program: cannot create directory \"" + work),
             std::string::npos);
