@@ -22,7 +22,7 @@
 #include "app/run_context.h"
 #include "app/file_entries.h"
 #include "app/minisign.h"
-#include "app/site_list.h"
+#include "publish/site_list.h"
 #include "app/transfer.h"
 #include "platform/os.h"
 #include "settings/config.h"

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "app/file_entries.h"
-#include "app/site_list.h"
+#include "publish/site_list.h"
 #include "app/transfer.h"
 #include "app/update_list.h"
 #include "platform/os.h"

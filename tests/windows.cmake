@@ -24,7 +24,7 @@ add_library(tvqtestsupport STATIC ${CMAKE_CURRENT_SOURCE_DIR}/support/empty.cc
             ${CMAKE_CURRENT_SOURCE_DIR}/support/silent_port.cpp)
 target_include_directories(tvqtestsupport PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/src)
 target_include_directories(tvqtestsupport SYSTEM PUBLIC ${TVQ_HTTPLIB_INCLUDE})
-target_link_libraries(tvqtestsupport PUBLIC tvqcore gmock gtest ws2_32)
+target_link_libraries(tvqtestsupport PUBLIC tvqpublishing gmock gtest ws2_32)
 target_compile_definitions(tvqtestsupport PUBLIC
   TVQ_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
   TVQ_BINARY_DIR="${CMAKE_BINARY_DIR}")
@@ -97,6 +97,6 @@ target_compile_definitions(tvqtestsupport PUBLIC WIN_SLEEPER_EXE="$<TARGET_FILE:
 # The transfer, checksum and copy paths for bench/wine_transfer_bench.sh (its
 # server is the Linux build's).
 add_executable(transfer_bench_cli ${CMAKE_SOURCE_DIR}/bench/transfer_bench_cli.cpp)
-target_link_libraries(transfer_bench_cli PRIVATE tvqcore)
+target_link_libraries(transfer_bench_cli PRIVATE tvqpublishing)
 add_executable(fileops_cli ${CMAKE_SOURCE_DIR}/bench/fileops_cli.cpp)
 target_link_libraries(fileops_cli PRIVATE tvqcore)

@@ -154,15 +154,7 @@ Status ListIsStable(RunContext& context) {
 }
 
 bool UpdateIsNew(const RunContext& context) {
-  if (context.updateInfo.empty()) return false;
-  const std::string last = CfgGetStr("LiveUpdate.lastUpdateInfo=<");
-  if (context.updateInfo > last) return true;
-  return !Contains(last, "<update");
-}
-
-std::string FirstLine(const std::string& text) {
-  const auto cr = text.find('\r');
-  return cr == std::string::npos ? text : text.substr(0, cr);
+  return IsNewUpdate(context.updateInfo, CfgGetStr("LiveUpdate.lastUpdateInfo=<"));
 }
 
 void ResetHistoryIfObsolete() {
@@ -312,7 +304,7 @@ bool FetchStableList(RunContext& context) {
 // by now; the settings store makes the record durable before it returns.
 bool RecordUpdate(const RunContext& context) {
   const Status recorded =
-      CfgStore("LiveUpdate.lastUpdateInfo", ControlsReplaced(FirstLine(context.updateInfo)));
+      CfgStore("LiveUpdate.lastUpdateInfo", RecordOfUpdate(context.updateInfo));
   if (recorded.ok()) {
     ForgetKeptDownloads();  // installed: its files are not needed again
     if (!context.methodStarted) ShowStatus(StatusInstallCompleted());

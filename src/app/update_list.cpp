@@ -160,6 +160,15 @@ std::string SelectUpdate(std::string_view list, const SettingLookup& lookup) {
   return TrimmedList(rest.substr(0, end + kUpdateEnd.size()));
 }
 
+bool IsNewUpdate(std::string_view updateInfo, std::string_view lastRecorded) {
+  if (updateInfo.empty()) return false;
+  return updateInfo > lastRecorded || lastRecorded.find("<update") == std::string_view::npos;
+}
+
+std::string RecordOfUpdate(std::string_view updateInfo) {
+  return ControlsReplaced(std::string(updateInfo.substr(0, updateInfo.find('\r'))));
+}
+
 std::string ListTooLargeText() {
   return "the list is larger than " + std::to_string(kMaxUpdateListBytes >> 20) + " MiB";
 }

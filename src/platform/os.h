@@ -247,6 +247,11 @@ std::vector<DirEntry> ListDirectory(const std::string& path);
 // batch file runs in the command interpreter), without a console.
 // True when the program was started.
 bool StartProgram(const std::string& commandLine);
+// Runs a program with these arguments (argv[0] is looked up in PATH; no
+// shell, no quoting), its standard streams those of this process, and waits
+// for it to end. Its exit code; a failed Status when it could not be started
+// or did not exit by itself.
+Status RunAndWait(const std::vector<std::string>& argv, int& exitCode);
 // Splits a command line as Windows does (exposed for tests).
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 [[noreturn]] void ExitProcess(int code);

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/download.h"
-#include "app/site_list.h"
+#include "publish/site_list.h"
 #include "platform/signature.h"
 #include "support/http_test_server.h"
 #include "support/transfer_fixture.h"

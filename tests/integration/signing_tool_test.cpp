@@ -4,6 +4,9 @@
 
 #include <filesystem>
 
+#include <ctime>
+
+#include "app/list_binding.h"
 #include "app/minisign.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
@@ -127,8 +130,12 @@ TEST_F(SigningTool, PublisherSignsChecksAndRefuses) {
   const ProcessResult keygen = Exec({kTool, "keygen", dir / "k.key", "--unencrypted"});
   ASSERT_EQ(keygen.exitCode, 0) << keygen.err;
   const std::string pub = keygen.out.substr(0, keygen.out.find('\n'));
-  // A secret key is never overwritten.
+  EXPECT_EQ(PubLine(dir / "k.key.pub"), pub);
+  // A secret key is never overwritten, nor is a public key file.
   EXPECT_EQ(Exec({kTool, "keygen", dir / "k.key", "--unencrypted"}).exitCode, 2);
+  WriteFile(dir / "l.key.pub", "mine");
+  EXPECT_EQ(Exec({kTool, "keygen", dir / "l.key", "--unencrypted"}).exitCode, 2);
+  EXPECT_FALSE(PathExists(dir / "l.key"));
   // A key that cannot be read refuses the add before anything changes.
   EXPECT_EQ(Exec({kTool, "add", site.path(), "--id", "T1", dir / "one.txt", "--sign", dir / "none.key"}).exitCode, 2);
   EXPECT_FALSE(PathExists(site / "!update-info.txt"));
@@ -140,7 +147,17 @@ TEST_F(SigningTool, PublisherSignsChecksAndRefuses) {
   EXPECT_NE(verify.out.find("signatures ok"), std::string::npos) << verify.out;
   // The stored name, with its '~', is what is signed.
   EXPECT_TRUE(PathExists(site / "two.bin~.minisig"));
-  EXPECT_EQ(Exec({kMinisign, "-V", "-P", pub, "-m", site / "two.bin~"}).exitCode, 0);
+  EXPECT_EQ(Exec({kMinisign, "-V", "-p", dir / "k.key.pub", "-m", site / "two.bin~"}).exitCode, 0);
+
+  // A signed site stays signed: a change needs the key, or the explicit
+  // choice to drop every signature.
+  const std::string list = ReadFile(site / "!update-info.txt");
+  ProcessResult unsigned_ = Exec({kTool, "add", site.path(), "--id", "T3", dir / "file.bin"});
+  EXPECT_EQ(unsigned_.exitCode, 2);
+  EXPECT_NE(unsigned_.err.find("the site's list is signed"), std::string::npos) << unsigned_.err;
+  EXPECT_EQ(Exec({kTool, "withdraw", site.path(), "--id", "T2"}).exitCode, 2);
+  EXPECT_EQ(ReadFile(site / "!update-info.txt"), list);
+  EXPECT_FALSE(PathExists(site / "file.bin"));
 
   // Another key's public key file: every signature is made with an unknown key.
   ASSERT_EQ(Exec({kMinisign, "-G", "-W", "-p", dir / "o.pub", "-s", dir / "o.key"}).exitCode, 0);
@@ -195,24 +212,47 @@ TEST_F(SigningTool, ChannelAndExpiryBindTheListSignatureAndVerifyWarnsBeforeItLa
   const std::string listSig = ReadFile(site / "!update-info.txt.minisig");
   EXPECT_NE(listSig.find("\tchannel:stable\texpires:20"), std::string::npos) << listSig;
   EXPECT_EQ(ReadFile(site / "file.bin.minisig").find("channel:"), std::string::npos);
+  // Just signed: the whole lifetime is left, no warning.
   ProcessResult verify = Exec({kTool, "verify", site.path()});
-  EXPECT_EQ(verify.exitCode, 0) << verify.out;
-  EXPECT_NE(verify.out.find("warning: "), std::string::npos) << verify.out;
-  EXPECT_NE(verify.out.find("within a week; re-sign it: tvqpublish sign"), std::string::npos) << verify.out;
-
-  // The daily re-signing moves the expiry on: no warning.
-  ASSERT_EQ(Exec({kTool, "sign", site.path(), "--key", dir / "k.key", "--channel", "stable", "--expires", "30"}).exitCode, 0);
-  verify = Exec({kTool, "verify", site.path()});
   EXPECT_EQ(verify.exitCode, 0) << verify.out;
   EXPECT_EQ(verify.out.find("warning"), std::string::npos) << verify.out;
 
-  // An expired list (signed by minisign with the field) is a problem.
+  // A change of the site signs the list with the channel and expiry it had.
+  const std::string expires = listSig.substr(listSig.find("expires:"), 28);
+  ASSERT_EQ(Exec({kTool, "add", site.path(), "--id", "T2", dir / "file.bin", "--sign", dir / "k.key"}).exitCode, 0);
+  std::string resigned = ReadFile(site / "!update-info.txt.minisig");
+  EXPECT_NE(resigned.find("\tchannel:stable\t" + expires), std::string::npos) << resigned;
+  ASSERT_EQ(Exec({kTool, "withdraw", site.path(), "--id", "T2", "--sign", dir / "k.key", "--expires", "9"}).exitCode, 0);
+  resigned = ReadFile(site / "!update-info.txt.minisig");
+  EXPECT_NE(resigned.find("\tchannel:stable\texpires:"), std::string::npos) << resigned;
+  EXPECT_EQ(resigned.find(expires), std::string::npos) << resigned;
+
+  // Less than a third of the lifetime left: a warning.
   ASSERT_EQ(Exec({kMinisign, "-G", "-W", "-p", dir / "m.pub", "-s", dir / "m.key"}).exitCode, 0);
+  const std::int64_t now = std::time(nullptr);
+  const std::string comment = "timestamp:" + std::to_string(now - 9 * 86400) +
+                              "\tfile:!update-info.txt\thashed\texpires:" + UtcTimeText(now + 86400);
+  ASSERT_EQ(Exec({kMinisign, "-S", "-W", "-s", dir / "m.key", "-m", site / "!update-info.txt", "-t", comment}).exitCode, 0);
+  verify = Exec({kTool, "verify", site.path()});
+  EXPECT_EQ(verify.exitCode, 0) << verify.out;
+  EXPECT_NE(verify.out.find("in less than a third of its lifetime; re-sign it: tvqpublish sign"), std::string::npos)
+      << verify.out;
+
+  // An expired list (signed by minisign with the field) is a problem.
   ASSERT_EQ(Exec({kMinisign, "-S", "-W", "-s", dir / "m.key", "-m", site / "!update-info.txt", "-t",
                   "timestamp:1\tfile:!update-info.txt\thashed\texpires:2020-01-01T00:00:00Z"}).exitCode, 0);
   verify = Exec({kTool, "verify", site.path()});
   EXPECT_EQ(verify.exitCode, 1) << verify.out;
   EXPECT_NE(verify.out.find("the list's signature expired on 2020-01-01T00:00:00Z"), std::string::npos) << verify.out;
+  // Changing an expired site needs a new expiry; dropping the signatures
+  // needs none and leaves none.
+  const ProcessResult stale = Exec({kTool, "add", site.path(), "--id", "T3", dir / "file.bin", "--sign", dir / "k.key"});
+  EXPECT_EQ(stale.exitCode, 2);
+  EXPECT_NE(stale.err.find("give --expires DAYS"), std::string::npos) << stale.err;
+  ASSERT_EQ(Exec({kTool, "add", site.path(), "--id", "T3", dir / "file.bin", "--drop-signatures"}).exitCode, 0);
+  EXPECT_FALSE(PathExists(site / "!update-info.txt.minisig"));
+  EXPECT_FALSE(PathExists(site / "file.bin.minisig"));
+  EXPECT_EQ(Exec({kTool, "verify", site.path()}).exitCode, 0);
 }
 
 }  // namespace

@@ -7,9 +7,10 @@
 #include <gtest/gtest.h>
 
 #include "app/download.h"
-#include "app/site_list.h"
+#include "publish/site_list.h"
 #include "app/update_list.h"
 #include "support/http_test_server.h"
+#include "support/lz_file.h"
 #include "support/transfer_fixture.h"
 #include "support/virtual_clock.h"
 
@@ -55,17 +56,17 @@ class TvqPublishTest : public TransferFixture {
 };
 
 TEST_F(TvqPublishTest, AddMakesASiteThatTheUpdaterAccepts) {
-  const ToolRun r1 = Publish({"add", siteDir, "--id", "TVQ 2024-05-01", Src("tvq.exe", "new program"),
+  const ToolRun r1 = Publish({"add", siteDir, "--id", "TVQ 2024-05-01", Src("viewer.exe", "new program"),
                           Src("tvq.ini", "[Main]\r\n")});
   ASSERT_EQ(r1.code, 0) << r1.err;
-  const ToolRun r2 = Publish({"add", siteDir, "--id=TVQ 2024-06-13", Src("tvq.exe", "newer program") + "~",
+  const ToolRun r2 = Publish({"add", siteDir, "--id=TVQ 2024-06-13", Src("viewer.exe", "newer program") + "~",
                           Src("notes.txt", "what changed")});
   ASSERT_EQ(r2.code, 0) << r2.err;
 
   const std::string list = ReadFile(SitePath(kUpdateListName));
   EXPECT_EQ(list.substr(0, 35), "<update id=\"TVQ 2024-05-01\">\r\n<file");
-  EXPECT_NE(list.find("\r\ntvq.exe~:13:"), std::string::npos);
-  EXPECT_EQ(ReadFile(SitePath("tvq.exe~")), "newer program");
+  EXPECT_NE(list.find("\r\nviewer.exe~:13:"), std::string::npos);
+  EXPECT_EQ(ReadFile(SitePath("viewer.exe~")), "newer program");
   for (std::size_t at = list.find('\n'); at != std::string::npos; at = list.find('\n', at + 1))
     EXPECT_EQ(list[at - 1], '\r');
   EXPECT_EQ(Publish({"verify", siteDir}).code, 0);
@@ -80,12 +81,12 @@ TEST_F(TvqPublishTest, AddMakesASiteThatTheUpdaterAccepts) {
     ASSERT_TRUE(GetUpdateList(ctx).ok()) << address;
     EXPECT_NE(ctx.updateInfo.find("2024-05-01"), std::string::npos);
     ASSERT_TRUE(DownloadUpdateFiles(ctx).ok()) << address;
-    EXPECT_EQ(ReadFile(W("tvq.exe")), "new program");
+    EXPECT_EQ(ReadFile(W("viewer.exe")), "new program");
     Record(ctx.updateInfo.substr(0, ctx.updateInfo.find('\r')));
     ASSERT_TRUE(GetUpdateList(ctx).ok()) << address;
     EXPECT_NE(ctx.updateInfo.find("2024-06-13"), std::string::npos);
     ASSERT_TRUE(DownloadUpdateFiles(ctx).ok()) << address;
-    EXPECT_EQ(ReadFile(W("tvq.exe")), "newer program");
+    EXPECT_EQ(ReadFile(W("viewer.exe")), "newer program");
     EXPECT_EQ(ReadFile(W("notes.txt")), "what changed");
   }
 }
@@ -105,6 +106,9 @@ TEST_F(TvqPublishTest, RefusalsChangeNothing) {
       {{"add", siteDir, "--id", "2024-06-01", Src("ctl\x01", "x")}, "plain file name"},
       {{"add", siteDir, "--id", "2024-06-01", Src("b.txt", "b"), Src("b.txt~", "b")}, "given twice"},
       {{"add", siteDir, "--id", "2024-06-01", Src("!update-info.txt", "x")}, "may not be named"},
+      {{"add", siteDir, "--id", "2024-06-01", Src("!withdrawn.txt", "x")}, "may not be named"},
+      {{"withdraw", siteDir, "--id", "2024-04-01"}, "no update \"2024-04-01\""},
+      {{"withdraw", siteDir, "--id", "2024-05-01", Src("b.txt", "b")}, "usage"},
       // The updater reads 255 characters of an entry; the rest would be lost.
       {{"add", siteDir, "--id", "2024-06-01", Src("b.txt", "b"), Src(std::string(252, 'n'), "x")},
        "at most 255 characters"},
@@ -139,32 +143,65 @@ TEST_F(TvqPublishTest, ChecksumPrintsTheListEntry) {
   EXPECT_NE(missing.err.find("nope: no such file"), std::string::npos);
 }
 
-TEST_F(TvqPublishTest, AddNeverBreaksAnEarlierUpdate) {
-  ASSERT_EQ(Publish({"add", siteDir, "--id", "1", Src("readme.txt", "first")}).code, 0);
-  const std::string list = ReadFile(SitePath(kUpdateListName));
-
-  // Other content under a listed name is refused, with the ways out.
-  const ToolRun clash = Publish({"add", siteDir, "--id", "2", Src("readme.txt", "second")});
-  EXPECT_EQ(clash.code, 2);
-  EXPECT_NE(clash.err.find("readme.txt is listed by update \"1\""), std::string::npos) << clash.err;
-  EXPECT_NE(clash.err.find("same content"), std::string::npos) << clash.err;
-  EXPECT_NE(clash.err.find("another name"), std::string::npos) << clash.err;
-  EXPECT_NE(clash.err.find("readme.txt~"), std::string::npos) << clash.err;
-  EXPECT_EQ(ReadFile(SitePath("readme.txt")), "first");
-  EXPECT_EQ(ReadFile(SitePath(kUpdateListName)), list);
-
-  // The same content may be listed again; the NAME~ form takes new content.
-  ASSERT_EQ(Publish({"add", siteDir, "--id", "2", Src("readme.txt", "first")}).code, 0);
-  ASSERT_EQ(Publish({"add", siteDir, "--id", "3", Src("readme.txt", "third") + "~"}).code, 0);
-  EXPECT_EQ(ReadFile(SitePath("readme.txt~")), "third");
+// A name gets new content as often as the maker likes: the updates that
+// listed it before are retired and what they alone delivered moves on.
+TEST_F(TvqPublishTest, SuccessiveVersionsRetireCarryAndWithdraw) {
+  ASSERT_EQ(Publish({"add", siteDir, "--id", "1", Src("readme.txt", "first"), Src("data.txt", "data")}).code, 0);
+  ToolRun r = Publish({"add", siteDir, "--id", "2", Src("readme.txt", "second")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("retired update \"1\"\n  carried data.txt from update \"1\" into update \"2\""),
+            std::string::npos) << r.out;
+  EXPECT_EQ(ReadFile(SitePath("readme.txt")), "second");
+  EXPECT_EQ(ListBlocks(ReadFile(SitePath(kUpdateListName))).size(), 1u);
+  ASSERT_EQ(Publish({"add", siteDir, "--id", "3", Src("readme.txt", "third")}).code, 0);
   EXPECT_EQ(Publish({"verify", siteDir}).code, 0);
 
-  // With NAME~ taken too, only the other ways remain.
-  const ToolRun taken = Publish({"add", siteDir, "--id", "4", Src("readme.txt", "fourth")});
-  EXPECT_EQ(taken.code, 2);
-  EXPECT_EQ(taken.err.find("readme.txt~"), std::string::npos) << taken.err;
-  EXPECT_EQ(Publish({"add", siteDir, "--id", "4", Src("readme.txt", "fourth") + "~"}).code, 2);
-  EXPECT_EQ(ReadFile(SitePath("readme.txt~")), "third");
+  // A new updater is retired only when the maker says so; it is carried on.
+  ASSERT_EQ(Publish({"add", siteDir, "--id", "4", Src("tvqlupd.ex_", "a new updater"), Src("help.txt", "h1")}).code, 0);
+  const std::string list = ReadFile(SitePath(kUpdateListName));
+  r = Publish({"add", siteDir, "--id", "5", Src("help.txt", "h2")});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("a new updater (tvqlupd.ex_); retiring it"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("--retire"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadFile(SitePath(kUpdateListName)), list);
+  EXPECT_EQ(ReadFile(SitePath("help.txt")), "h1");
+  r = Publish({"add", siteDir, "--id", "5", Src("help.txt", "h2"), "--retire"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("carried tvqlupd.ex_ from update \"4\" into update \"5\""), std::string::npos) << r.out;
+
+  // An update with its own installation program is never retired.
+  ASSERT_EQ(Publish({"add", siteDir, "--id", "6", Src("!update.exe", "setup"), Src("payload.cab", "p1")}).code, 0);
+  r = Publish({"add", siteDir, "--id", "7", Src("payload.cab", "p2"), "--retire"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("installation program (!update.exe)"), std::string::npos) << r.err;
+
+  // Withdrawn: its files go, and no later update may sort before it.
+  r = Publish({"withdraw", siteDir, "--id", "6"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("removed payload.cab from the site"), std::string::npos) << r.out;
+  EXPECT_FALSE(PathExists(SitePath("!update.exe")));
+  EXPECT_EQ(Publish({"verify", siteDir}).code, 0);
+  EXPECT_NE(Publish({"add", siteDir, "--id", "5b", Src("x.txt", "x")}).err.find("the withdrawn block"),
+            std::string::npos);
+  EXPECT_EQ(Publish({"withdraw", siteDir, "--id", "6"}).code, 2);
+  ASSERT_EQ(Publish({"add", siteDir, "--id", "6b", Src("x.txt", "x")}).code, 0);
+}
+
+// The main application as it is built is packed into tvq.ex_, which the
+// updater expands back to it.
+TEST_F(TvqPublishTest, AddPacksTheMainApplication) {
+  const std::string program = "#!/bin/sh\necho the main application, built today\n";
+  const ToolRun r = Publish({"add", siteDir, "--id", "1", Src("tvq.exe", program), Src("tiny.exe", "x")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("packed tvq.exe into tvq.ex_"), std::string::npos) << r.out;
+  EXPECT_FALSE(PathExists(SitePath("tvq.exe")));
+  EXPECT_EQ(ReadFile(SitePath("tvq.ex_")).substr(0, 4), "SZDD");
+  ASSERT_TRUE(ExpandLzFile(SitePath("tvq.ex_"), src / "expanded").ok());
+  EXPECT_EQ(ReadFile(src / "expanded"), program);
+  // Too small for the packer: stored as it is, which the updater installs unchanged.
+  ASSERT_EQ(Publish({"add", siteDir, "--id", "2", Src("tvq.exe", "tiny")}).code, 0);
+  EXPECT_EQ(ReadFile(SitePath("tvq.ex_")), "tiny");
+  EXPECT_EQ(Publish({"verify", siteDir}).code, 0);
 }
 
 TEST_F(TvqPublishTest, VerifyChecksEveryBlockAndNamesWhereInstallationsStop) {
@@ -207,7 +244,7 @@ TEST_F(TvqPublishTest, VerifyFindsBadNamesAndOrder) {
 }
 
 TEST_F(TvqPublishTest, HelpOnEveryCommand) {
-  for (const char* command : {"add", "checksum", "verify"}) {
+  for (const char* command : {"add", "withdraw", "checksum", "verify", "keygen", "sign"}) {
     const ToolRun r = Publish({command, "--help"});
     EXPECT_EQ(r.code, 0) << command;
     EXPECT_NE(r.out.find(std::string("usage: tvqpublish ") + command), std::string::npos) << command;

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/file_entries.h"
-#include "app/site_list.h"
+#include "publish/site_list.h"
 #include "app/update_list.h"
 #include "platform/os.h"
 #include "temp_dir.h"

@@ -1,4 +1,4 @@
-#include "app/site_list.h"
+#include "publish/site_list.h"
 
 #include <gtest/gtest.h>
 

@@ -16,7 +16,7 @@
 #include <set>
 #include <thread>
 
-#include "app/site_list.h"
+#include "publish/site_list.h"
 #include "support/http_test_server.h"
 #include "support/nginx_server.h"
 #include "support/updater_env.h"

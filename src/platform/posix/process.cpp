@@ -1,6 +1,7 @@
 // The process on Linux: arguments, executable path, starting programs,
 // interrupts, the terminal.
 #include <fcntl.h>
+#include <spawn.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -165,6 +166,25 @@ bool StartProgram(const std::string& commandLine) {
   SucceededRetrying([&] { return got = ::read(errorPipe[0], &error, sizeof error); });
   ::close(errorPipe[0]);
   return got == 0;
+}
+
+Status RunAndWait(const std::vector<std::string>& argv, int& exitCode) {
+  if (argv.empty()) return Status::Error("no program to run");
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t child = -1;
+  const int spawned = ::posix_spawnp(&child, args[0], nullptr, nullptr, args.data(), environ);
+  if (spawned != 0) {
+    errno = spawned;
+    return Status::Failed("cannot run " + argv[0], LastErrorText());
+  }
+  int status = 0;
+  if (posix::Retrying([&] { return ::waitpid(child, &status, 0); }) == -1)
+    return Status::Failed("cannot wait for " + argv[0], LastErrorText());
+  if (!WIFEXITED(status)) return Status::Error(argv[0] + " ended on a signal");
+  exitCode = WEXITSTATUS(status);
+  return Status();
 }
 
 void ExitProcess(int code) {

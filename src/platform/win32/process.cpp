@@ -81,6 +81,50 @@ bool StartProgram(const std::string& commandLine) {
   return true;
 }
 
+namespace {
+
+// One argument as the C runtime of the started program splits it again:
+// quoted, with backslashes doubled where a quote follows them.
+std::string QuotedArgument(const std::string& arg) {
+  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
+  std::string quoted = "\"";
+  std::size_t backslashes = 0;
+  for (char c : arg) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, '\\');
+  return quoted + "\"";
+}
+
+}  // namespace
+
+Status RunAndWait(const std::vector<std::string>& argv, int& exitCode) {
+  if (argv.empty()) return Status::Error("no program to run");
+  std::string line;
+  for (const std::string& a : argv) line += (line.empty() ? "" : " ") + QuotedArgument(a);
+  std::wstring wide = win32::Wide(line);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started{};
+  if (!win32::Succeeded(::CreateProcessW(nullptr, wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                         &startup, &started)))
+    return Status::Failed("cannot run " + argv[0], LastErrorText());
+  ::CloseHandle(started.hThread);
+  ::WaitForSingleObject(started.hProcess, INFINITE);
+  DWORD code = 0;
+  const bool read = win32::Succeeded(::GetExitCodeProcess(started.hProcess, &code));
+  ::CloseHandle(started.hProcess);
+  if (!read) return Status::Failed("cannot read the exit code of " + argv[0], LastErrorText());
+  exitCode = static_cast<int>(code);
+  return Status();
+}
+
 void ExitProcess(int code) {
   std::exit(code);
 }

@@ -1,4 +1,4 @@
-#include "app/site_list.h"
+#include "publish/site_list.h"
 
 #include <algorithm>
 #include <map>
@@ -44,11 +44,21 @@ std::vector<ListBlock> ListBlocks(std::string_view list, bool* complete) {
     block.text = std::string(list.substr(from, end + kBlockEnd.size() - from));
     block.header = FirstLine(block.text);
     block.id = IdOfHeader(block.header);
+    block.begin = from;
     blocks.push_back(std::move(block));
     from = end + kBlockEnd.size();
   }
   if (complete) *complete = whole;
   return blocks;
+}
+
+std::vector<FileEntry> EntriesOf(std::string_view blockText) {
+  std::vector<FileEntry> entries;
+  const std::string files = FilesSectionOf(blockText);  // the pieces point into it
+  FileEntry entry;
+  for (std::string_view piece : ListPieces(files))
+    if (ParseFileEntry(piece, entry)) entries.push_back(entry);
+  return entries;
 }
 
 bool IsPlainUpdateId(std::string_view id) {
@@ -74,12 +84,19 @@ std::string MakeBlock(std::string_view id, const std::vector<FileEntry>& entries
   return block;
 }
 
-std::string OrderProblem(std::string_view list, std::string_view newHeader) {
+std::string OrderProblem(std::string_view list, std::string_view newHeader,
+                         const std::vector<std::string>& withdrawnHeaders) {
   const std::vector<ListBlock> blocks = ListBlocks(list);
-  if (blocks.empty()) return {};
-  const std::string& last = blocks.back().header;
-  if (std::string_view(newHeader) > std::string_view(last)) return {};
-  return "the new block " + std::string(newHeader) + " does not sort after the last block " + last +
+  std::string last = blocks.empty() ? std::string() : blocks.back().header;
+  std::string what = "the last block";
+  for (const std::string& withdrawn : withdrawnHeaders) {
+    if (withdrawn > last) {
+      last = withdrawn;
+      what = "the withdrawn block";
+    }
+  }
+  if (last.empty() || std::string_view(newHeader) > std::string_view(last)) return {};
+  return "the new block " + std::string(newHeader) + " does not sort after " + what + " " + last +
          " (identifiers must ascend in byte order, for example dates written year first)";
 }
 
@@ -91,37 +108,24 @@ FileEntry EntryOfFile(const std::string& listedName, const std::string& path) {
   return entry;
 }
 
+bool SiteHoldsEntry(const std::string& siteDir, const FileEntry& entry) {
+  const std::string path = AddBackslash(siteDir) + entry.name;
+  const os::FileInfo info = os::StatPath(path);
+  return info.exists && info.isRegular &&
+         EntryAccepts(entry, FileSize64(path), FileChecksum(path));
+}
+
 bool EntryAccepts(const FileEntry& listed, std::int64_t size, std::int32_t checksum) {
   return (listed.size < 0 || listed.size == size) &&
          (listed.checksum == kNoChecksum || listed.checksum == checksum);
 }
 
-std::string PublishProblem(std::string_view list, const FileEntry& entry) {
+std::string EntryLengthProblem(const FileEntry& entry) {
   const std::string text = EntryText(entry);
-  if (text.size() > kShortStrMax)
-    return "the entry \"" + text + "\" is " + std::to_string(text.size()) +
-           " characters long; the updater reads at most " + std::to_string(kShortStrMax) +
-           " characters of an entry (give the file a shorter name)";
-  std::string clash;     // the first earlier block whose entry the file breaks
-  bool tildeFree = true;  // whether no block lists the name with a '~' added
-  FileEntry listed;
-  for (const ListBlock& block : ListBlocks(list)) {
-    const std::string files = FilesSectionOf(block.text);  // the pieces point into it
-    for (std::string_view piece : ListPieces(files)) {
-      if (!ParseFileEntry(piece, listed)) continue;
-      if (listed.name == entry.name + "~") tildeFree = false;
-      if (clash.empty() && listed.name == entry.name &&
-          !EntryAccepts(listed, entry.size, static_cast<std::int32_t>(entry.checksum)))
-        clash = block.id;
-    }
-  }
-  if (clash.empty()) return {};
-  std::string ways = "publish the same content under this name, or the new content under another name";
-  if (!EndsWith(entry.name, "~") && tildeFree)
-    ways += ", or as " + entry.name + "~ (stored as " + entry.name + "~, installed as " + entry.name + ")";
-  return entry.name + " is listed by update \"" + clash +
-         "\" with other content; replacing it on the site would make that update uninstallable "
-         "for every installation that has not received it yet. Instead " + ways;
+  if (text.size() <= kShortStrMax) return {};
+  return "the entry \"" + text + "\" is " + std::to_string(text.size()) +
+         " characters long; the updater reads at most " + std::to_string(kShortStrMax) +
+         " characters of an entry (give the file a shorter name)";
 }
 
 namespace {
@@ -187,10 +191,7 @@ bool VerifyBlock(const std::vector<ListBlock>& blocks, std::size_t b, SiteFiles&
     return true;
   }
   bool installable = true;
-  FileEntry entry;
-  const std::string files = FilesSectionOf(block.text);  // the pieces point into it
-  for (std::string_view piece : ListPieces(files)) {
-    if (!ParseFileEntry(piece, entry)) continue;
+  for (const FileEntry& entry : EntriesOf(block.text)) {
     if (const std::string problem = EntryProblem(entry, site); !problem.empty()) {
       problems.push_back(where + ": " + problem);
       installable = false;

@@ -11,15 +11,20 @@
 #include "app/file_entries.h"
 
 struct ListBlock {
-  std::string header;  // the block's first line, "<update id=\"...\">"
-  std::string id;      // the identifier between the quotes after id=
-  std::string text;    // from "<update" through "</update>"
+  std::string header;     // the block's first line, "<update id=\"...\">"
+  std::string id;         // the identifier between the quotes after id=
+  std::string text;       // from "<update" through "</update>"
+  std::size_t begin = 0;  // where text starts in the list
 };
 
 // The blocks of a list text, in order. Text outside blocks is ignored; an
 // "<update" without a later "</update>" ends the reading (complete is then
 // false).
 std::vector<ListBlock> ListBlocks(std::string_view list, bool* complete = nullptr);
+
+// The file entries of a block's first <files> section, in order (pieces
+// with an empty name skipped).
+std::vector<FileEntry> EntriesOf(std::string_view blockText);
 
 // Whether an identifier can stand in a header line and be found again:
 // not empty, and no '"', '<', '>', '\' or control character.
@@ -33,24 +38,28 @@ std::string EntryText(const FileEntry& entry);
 std::string MakeBlock(std::string_view id, const std::vector<FileEntry>& entries);
 
 // Why a block with this header may not follow the list (empty when it may):
-// its header must sort after the header of the list's last block, so that
-// the updater takes it for the newer one.
-std::string OrderProblem(std::string_view list, std::string_view newHeader);
+// its header must sort after the header of the list's last block, and after
+// every withdrawn one, so that the updater takes it for the newer one also
+// where the withdrawn update was installed and recorded.
+std::string OrderProblem(std::string_view list, std::string_view newHeader,
+                         const std::vector<std::string>& withdrawnHeaders = {});
 
 // The entry of a file as the list gives it: listedName with the file's size
 // and checksum.
 FileEntry EntryOfFile(const std::string& listedName, const std::string& path);
 
+// Whether the site directory holds an ordinary file under the entry's name
+// that the entry accepts.
+bool SiteHoldsEntry(const std::string& siteDir, const FileEntry& entry);
+
 // Whether a file of this size and checksum is what a listed entry promises
 // (a size or checksum that the entry does not give is not compared).
 bool EntryAccepts(const FileEntry& listed, std::int64_t size, std::int32_t checksum);
 
-// Why a file with this entry may not be added to the list (empty when it
-// may): its entry text must fit in 255 characters, the most the updater
-// reads of an entry; and where an earlier block lists the same name, the
-// file must be what that block promises, since the site holds one copy per
-// name and a changed copy would make that block uninstallable.
-std::string PublishProblem(std::string_view list, const FileEntry& entry);
+// Why a file with this entry may not be listed (empty when it may): its
+// entry text must fit in 255 characters, the most the updater reads of an
+// entry.
+std::string EntryLengthProblem(const FileEntry& entry);
 
 // Every problem of a site directory, one line each; empty when the list is
 // well formed, its blocks ascend, every name is a plain file name, and every

@@ -1,0 +1,63 @@
+#pragma once
+// Edits of a site's update list that keep every installation able to reach
+// the newest content of every file by its ordinary runs, one update a run.
+//
+// The site holds one copy per name. When a new update gives a name new
+// content, each earlier update that lists the name with other content could
+// no longer be installed: it is retired from the list, and the files it
+// alone delivered (no later remaining update lists them) are carried into
+// the next remaining update, whose own entries win. An installation that
+// recorded a retired update finds no block with its record and takes the
+// first block that sorts after it, as it does for any update it never saw.
+//
+// Both edits are pure: a list text in, a new list text and what was done out.
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/file_entries.h"
+
+// A file of a retired update that moved into a later update.
+struct CarriedFile {
+  std::string name;    // as listed
+  std::string fromId;  // the retired update
+  std::string toId;    // the update that delivers it now
+};
+
+struct ListEdit {
+  std::string problem;  // why the edit is refused; empty when it is made
+  std::string list;     // the new list text
+  std::vector<std::string> retiredIds;
+  std::vector<CarriedFile> carried;
+  // Markers of retired updates ("!more") that are not carried: they spoke
+  // of that update alone.
+  std::vector<CarriedFile> dropped;
+  // Names (as stored on the site) that no update lists any more.
+  std::vector<std::string> unlistedNames;
+  bool ok() const { return problem.empty(); }
+};
+
+// Whether the site holds exactly what an entry promises (its stored copy has
+// the listed size and checksum).
+using SiteHolds = std::function<bool(const FileEntry& entry)>;
+
+// Appends the update `id` listing `entries` (names as stored; each name once)
+// and retires the earlier updates that list one of those names with other
+// content. An update to be retired that delivers an installation program
+// ("!update..."), a "!more" marker or a new updater is named in the problem
+// unless retireSpecial is set; one whose files would change what the update
+// receiving them does (an installation program carried at all, or files
+// carried into an update that runs its own installation program) is refused
+// in any case, as is a carried entry the site no longer holds. The caller
+// checks the order of the new header (OrderProblem) and each entry's length.
+ListEdit AddUpdateBlock(std::string_view list, std::string_view id, const std::vector<FileEntry>& entries,
+                        bool retireSpecial, const SiteHolds& siteHolds);
+
+// Removes the update `id` from the list; unlistedNames are the files of it
+// that no remaining update lists.
+ListEdit WithdrawUpdateBlock(std::string_view list, std::string_view id);
+
+// The names of every entry of the list, as stored, each once.
+std::vector<std::string> ListedNames(std::string_view list);

@@ -1,0 +1,106 @@
+#include "publish/site_signing.h"
+
+#include "app/signatures.h"
+#include "app/update_list.h"
+#include "platform/os.h"
+#include "support/fileutil.h"
+#include "support/strfn.h"
+
+namespace {
+
+constexpr const char* kSignatureComment = "signature from tvqpublish secret key";
+constexpr std::int64_t kMaxKeyFileBytes = 64 * 1024;
+
+bool WriteWhole(const std::string& path, const std::string& text) {
+  auto file = os::File::Open(path, os::OpenFor::CreateTruncate);
+  return file && file->Write(text.data(), text.size()) && file->Sync() && file->Close();
+}
+
+std::string ListSignaturePath(const std::string& siteDir) {
+  return AddBackslash(siteDir) + kUpdateListName + kSignatureSuffix;
+}
+
+std::optional<std::string> ListTrustedCommentOf(const std::string& siteDir) {
+  const auto text = ReadFileBounded(ListSignaturePath(siteDir), kMaxKeyFileBytes);
+  const auto sig = text ? ParseSignature(*text) : std::nullopt;
+  if (!sig) return std::nullopt;
+  return sig->trustedComment;
+}
+
+}  // namespace
+
+std::optional<std::string> SigningPassword(bool confirm, std::string* why) {
+  if (auto fromEnv = os::GetEnvVar("TVQ_SIGN_PASSWORD")) return fromEnv;
+  auto first = os::ReadSecretLine("Password for the signing key: ");
+  if (!first) *why = "no password: set TVQ_SIGN_PASSWORD or run on a terminal";
+  if (!first || !confirm) return first;
+  auto second = os::ReadSecretLine("Password (again): ");
+  if (!second || *second != *first) {
+    *why = "the passwords differ";
+    return std::nullopt;
+  }
+  return first;
+}
+
+std::optional<MinisignSecretKey> LoadSigningKey(const std::string& path, std::string* why) {
+  auto text = ReadFileBounded(path, kMaxKeyFileBytes);
+  if (!text) {
+    *why = path + ": cannot be read";
+    return std::nullopt;
+  }
+  std::optional<std::string> password;
+  if (SecretKeyIsEncrypted(*text)) {
+    password = SigningPassword(false, why);
+    if (!password) {
+      *why = path + " is encrypted: set TVQ_SIGN_PASSWORD or run on a terminal";
+      return std::nullopt;
+    }
+  }
+  auto key = ParseSecretKey(*text, password, why);
+  if (!key) *why = path + ": " + *why;
+  return key;
+}
+
+Status WriteSignature(const MinisignSecretKey& key, const std::string& dir, const std::string& name,
+                      const ListBinding& binding) {
+  const std::string path = AddBackslash(dir) + name;
+  const auto sig = SignFile(key, path, ListTrustedComment(name, os::WallTimeSeconds(), binding));
+  const std::string target = path + kSignatureSuffix;
+  const std::string temp = target + ".tmp";
+  if (sig && WriteWhole(temp, SignatureFileText(*sig, kSignatureComment)) && os::RenameReplace(temp, target))
+    return Status();
+  os::RemoveFile(temp);
+  return Status::Error("cannot sign " + path);
+}
+
+Status SignSiteFiles(const MinisignSecretKey& key, const std::string& siteDir,
+                     const std::vector<std::string>& names, const ListBinding& binding) {
+  for (const std::string& name : names)
+    if (Status signedFile = WriteSignature(key, siteDir, name); !signedFile.ok()) return signedFile;
+  return WriteSignature(key, siteDir, kUpdateListName, binding);
+}
+
+bool SiteListIsSigned(const std::string& siteDir) { return os::FileExists(ListSignaturePath(siteDir)); }
+
+ListBinding CurrentListBinding(const std::string& siteDir) {
+  ListBinding binding;
+  const auto comment = ListTrustedCommentOf(siteDir);
+  if (!comment) return binding;
+  binding.channel = TrustedCommentField(*comment, "channel").value_or("");
+  binding.expires = ListExpiry(*comment);
+  return binding;
+}
+
+std::optional<std::int64_t> ListSignatureLifetime(const std::string& trustedComment) {
+  const auto expires = ListExpiry(trustedComment);
+  const auto signedAt = TrustedCommentField(trustedComment, "timestamp");
+  if (!expires || !signedAt) return std::nullopt;
+  const std::int64_t at = IntValDef(*signedAt, -1);
+  if (at < 0 || at >= *expires) return std::nullopt;
+  return *expires - at;
+}
+
+void RemoveSignatures(const std::string& siteDir, const std::vector<std::string>& names) {
+  for (const std::string& name : names) os::RemoveFile(AddBackslash(siteDir) + name + kSignatureSuffix);
+  os::RemoveFile(ListSignaturePath(siteDir));
+}
