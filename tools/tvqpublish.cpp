@@ -303,7 +303,7 @@ std::string CollectSources(const std::vector<std::string>& files, ScratchDirecto
       return "\"" + s.listedName + "\" is not a plain file name: " + problem;
     if (const std::string problem = PackIfProgram(s, scratch); !problem.empty()) return problem;
     const std::string restored = RestoredName(s.listedName);
-    if (restored == kUpdateListName || restored == kWithdrawnListName)
+    if (restored == kUpdateListName || restored == kSiteHistoryName)
       return "a file may not be named " + restored;
     if (!restoredNames.insert(restored).second) return restored + " is given twice";
     sources.push_back(s);
@@ -314,9 +314,12 @@ std::string CollectSources(const std::vector<std::string>& files, ScratchDirecto
 void PrintEdit(const ListEdit& edit, const std::string& verb) {
   for (const std::string& id : edit.retiredIds) std::cout << verb << " update \"" << id << "\"\n";
   for (const CarriedFile& c : edit.carried)
-    std::cout << "  carried " << c.name << " from update \"" << c.fromId << "\" into update \"" << c.toId << "\"\n";
+    std::cout << "  carried " << c.entry.name << " from update \"" << c.fromId << "\" into update \"" << c.toId << "\"\n";
   for (const CarriedFile& d : edit.dropped)
-    std::cout << "  dropped " << d.name << " of update \"" << d.fromId << "\" (it spoke of that update alone)\n";
+    std::cout << "  dropped " << d.entry.name << " of update \"" << d.fromId << "\" (it spoke of that update alone)\n";
+  for (const FileEntry& e : edit.keptEntries)
+    std::cout << "  kept " << e.name << " in it (carried there from retired updates; installations that have "
+                 "not received it need it)\n";
   for (const std::string& name : edit.unlistedNames) std::cout << "  removed " << name << " from the site\n";
 }
 
@@ -324,7 +327,7 @@ void PrintEdit(const ListEdit& edit, const std::string& verb) {
 std::string PlanAddition(const AddRequest& request, const std::string& list,
                          const std::vector<StagedFile>& sources, std::vector<FileEntry>& entries, ListEdit& edit) {
   const std::string header = BlockHeader(request.id);
-  if (std::string problem = OrderProblem(list, header, WithdrawnHeaders(request.siteDir)); !problem.empty())
+  if (std::string problem = OrderProblem(list, header, ReadSiteHistory(request.siteDir).withdrawnHeaders); !problem.empty())
     return problem;
   for (const StagedFile& s : sources) {
     entries.push_back(EntryOfFile(s.listedName, s.path));
@@ -358,6 +361,8 @@ int Add(const std::vector<std::string>& args) {
     return Refuse(problem);
   if (std::string problem = ResolveSigning(request.siteDir, request.signing); !problem.empty())
     return Refuse(problem);
+  if (Status noted = AppendSiteHistory(request.siteDir, HistoryLinesOf(edit, false)); !noted.ok())
+    return Failed(noted.message());
   const std::vector<ListBlock> blocks = ListBlocks(edit.list);
   const Status applied =
       ApplyListEdit(request.siteDir, edit, sources, ListedNames(blocks.back().text), request.signing.Signing());
@@ -383,14 +388,16 @@ int Withdraw(const std::vector<std::string>& args) {
     return Refuse(problem.empty() ? "usage: " + usage + " (see --help)" : problem);
   std::string list;
   if (std::string problem = ReadSiteList(request.siteDir, list); !problem.empty()) return Refuse(problem);
-  const ListEdit edit = WithdrawUpdateBlock(list, request.id);
+  const SiteHistory history = ReadSiteHistory(request.siteDir);
+  const ListEdit edit = WithdrawUpdateBlock(
+      list, request.id, [&](const FileEntry& e) { return history.WasCarriedInto(request.id, e); });
   if (!edit.ok()) return Refuse(edit.problem);
   if (std::string problem = ResolveSigning(request.siteDir, request.signing); !problem.empty())
     return Refuse(problem);
   // Remembered first: should the rest fail, no later update can still take
   // an identifier that sorts before it.
-  if (Status recorded = RecordWithdrawal(request.siteDir, BlockHeader(request.id)); !recorded.ok())
-    return Failed(recorded.message());
+  if (Status noted = AppendSiteHistory(request.siteDir, HistoryLinesOf(edit, true)); !noted.ok())
+    return Failed(noted.message());
   if (Status applied = ApplyListEdit(request.siteDir, edit, {}, {}, request.signing.Signing()); !applied.ok())
     return Failed(applied.message());
   PrintEdit(edit, "withdrew");

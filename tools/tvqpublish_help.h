@@ -67,13 +67,15 @@ inline const char* const kAddHelp =
 inline const char* const kWithdrawHelp =
     "usage: tvqpublish withdraw SITE_DIR --id ID [--sign KEYFILE]\n"
     "\n"
-    "Removes the update ID from SITE_DIR/!update-info.txt, so that no\n"
-    "installation receives it any more, and removes the files that no\n"
-    "remaining update lists. Installations that have installed it keep it\n"
-    "until their next update: to roll forward, publish the corrected files as\n"
-    "a new update (its ID must sort after the withdrawn one; the site\n"
-    "remembers withdrawn IDs in !withdrawn.txt). A signed site needs --sign\n"
-    "KEYFILE (or --drop-signatures), as for add.\n";
+    "Takes the update ID out of SITE_DIR/!update-info.txt, so that no\n"
+    "installation receives its files any more, and removes the files that no\n"
+    "remaining update lists. Files carried into it from retired updates stay\n"
+    "listed under its ID, for installations that have not received them.\n"
+    "Installations that installed it keep it until their next update: to roll\n"
+    "forward, publish the corrected files as a new update, whose ID must sort\n"
+    "after the withdrawn one (the site keeps its history, withdrawn IDs\n"
+    "among it, in !site-history.txt). A signed site needs --sign KEYFILE (or\n"
+    "--drop-signatures), as for add.\n";
 
 inline const char* const kChecksumHelp =
     "usage: tvqpublish checksum FILE...\n"

@@ -5,13 +5,14 @@
 #include "app/signatures.h"
 #include "app/update_list.h"
 #include "platform/os.h"
+#include "publish/site_list.h"
 #include "publish/site_signing.h"
 #include "support/fileutil.h"
 #include "support/strfn.h"
 
 namespace {
 
-constexpr std::int64_t kMaxWithdrawnBytes = 16 << 20;
+constexpr std::int64_t kMaxHistoryBytes = 64 << 20;
 
 // Writes text beside path and renames it over path, so a reader sees the
 // old text or the new one.
@@ -62,25 +63,45 @@ Status ApplyListEdit(const std::string& siteDir, const ListEdit& edit, const std
   return Status();
 }
 
-std::vector<std::string> WithdrawnHeaders(const std::string& siteDir) {
-  std::vector<std::string> headers;
-  const auto text = ReadFileBounded(AddBackslash(siteDir) + kWithdrawnListName, kMaxWithdrawnBytes);
-  if (!text) return headers;
-  std::size_t from = 0;
-  while (from < text->size()) {
-    std::size_t end = text->find('\n', from);
-    if (end == std::string::npos) end = text->size();
-    const std::string line = text->substr(from, end - from);
-    const std::string header = line.substr(0, line.find_first_of("\t\r"));
-    if (StartsWith(header, "<update")) headers.push_back(header);
-    from = end + 1;
-  }
-  return headers;
+bool SiteHistory::WasCarriedInto(const std::string& id, const FileEntry& entry) const {
+  return carried.count({id, EntryText(entry)}) > 0;
 }
 
-Status RecordWithdrawal(const std::string& siteDir, const std::string& header) {
-  const std::string path = AddBackslash(siteDir) + kWithdrawnListName;
-  std::string text = ReadFileBounded(path, kMaxWithdrawnBytes).value_or("");
-  text += header + "\twithdrawn " + UtcTimeText(os::WallTimeSeconds()) + "\r\n";
+// One line a fact, fields separated by tabs: "withdrawn HEADER TIME" or
+// "carried ID ENTRY TIME".
+SiteHistory ReadSiteHistory(const std::string& siteDir) {
+  SiteHistory history;
+  const auto text = ReadFileBounded(AddBackslash(siteDir) + kSiteHistoryName, kMaxHistoryBytes);
+  if (!text) return history;
+  for (std::size_t from = 0; from < text->size();) {
+    std::size_t end = text->find('\n', from);
+    if (end == std::string::npos) end = text->size();
+    std::string line = text->substr(from, end - from);
+    from = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string kind = WordNr(1, line, "\t");
+    if (kind == "withdrawn") history.withdrawnHeaders.push_back(WordNr(2, line, "\t"));
+    if (kind == "carried") history.carried.insert({WordNr(2, line, "\t"), WordNr(3, line, "\t")});
+  }
+  return history;
+}
+
+std::vector<std::string> HistoryLinesOf(const ListEdit& edit, bool withdrawal) {
+  const std::string when = UtcTimeText(os::WallTimeSeconds());
+  std::vector<std::string> lines;
+  for (const CarriedFile& c : edit.carried)
+    lines.push_back("carried\t" + c.toId + "\t" + EntryText(c.entry) + "\t" + when);
+  if (withdrawal)
+    for (const std::string& id : edit.retiredIds) lines.push_back("withdrawn\t" + BlockHeader(id) + "\t" + when);
+  return lines;
+}
+
+Status AppendSiteHistory(const std::string& siteDir, const std::vector<std::string>& lines) {
+  if (lines.empty()) return Status();
+  if (!os::DirectoryExists(siteDir) && !os::MakeDirectories(siteDir))
+    return Status::Failed("cannot create " + siteDir, os::LastErrorText());
+  const std::string path = AddBackslash(siteDir) + kSiteHistoryName;
+  std::string text = ReadFileBounded(path, kMaxHistoryBytes).value_or("");
+  for (const std::string& line : lines) text += line + "\r\n";
   return ReplaceText(path, text);
 }

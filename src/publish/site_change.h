@@ -2,11 +2,15 @@
 // Puts an edit of the update list into a site directory in the order that
 // keeps the site usable at every moment: the new files first, then their
 // signatures, then the list and its signature, and only then the removal of
-// what no update lists any more. Withdrawn updates are remembered beside
-// the list, so that no later update takes an identifier that sorts before
-// one that installations may have recorded.
+// what no update lists any more. Beside the list, the publisher keeps the
+// site's history: withdrawn updates, so that no later update takes an
+// identifier that sorts before one that installations may have recorded,
+// and the files carried from retired updates into later ones, which a
+// withdrawal of such an update keeps offering.
 
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/list_binding.h"
@@ -14,7 +18,7 @@
 #include "platform/status.h"
 #include "publish/site_edit.h"
 
-inline constexpr const char* kWithdrawnListName = "!withdrawn.txt";
+inline constexpr const char* kSiteHistoryName = "!site-history.txt";
 
 // How a change is signed: with key (files and list), by dropping every
 // signature (drop), or not at all (an unsigned site).
@@ -36,7 +40,16 @@ struct StagedFile {
 Status ApplyListEdit(const std::string& siteDir, const ListEdit& edit, const std::vector<StagedFile>& files,
                      const std::vector<std::string>& namesToSign, const SiteSigning& signing);
 
-// The header lines of the updates withdrawn from the site.
-std::vector<std::string> WithdrawnHeaders(const std::string& siteDir);
-// Adds a withdrawn update's header line, with the time, to the site's record.
-Status RecordWithdrawal(const std::string& siteDir, const std::string& header);
+// What the site's history says (empty for a site without one).
+struct SiteHistory {
+  std::vector<std::string> withdrawnHeaders;
+  std::set<std::pair<std::string, std::string>> carried;  // (update id, entry text)
+  bool WasCarriedInto(const std::string& id, const FileEntry& entry) const;
+};
+SiteHistory ReadSiteHistory(const std::string& siteDir);
+
+// Lines of the history for what an edit did: the files it carried, and the
+// update it withdrew. Written before the edit, so that the history never
+// misses what the list shows.
+std::vector<std::string> HistoryLinesOf(const ListEdit& edit, bool withdrawal);
+Status AppendSiteHistory(const std::string& siteDir, const std::vector<std::string>& lines);

@@ -155,7 +155,7 @@ class RetirementPlan {
       const std::size_t target = NextRemaining(r);
       const std::string toId = target < blocks_.size() ? blocks_[target].text.id : newId_;
       if (IsMoreMarker(e)) {
-        edit.dropped.push_back({e.name, blocks_[r].text.id, toId});
+        edit.dropped.push_back({e, blocks_[r].text.id, toId});
         continue;
       }
       if (target < blocks_.size() && HasInstallationProgram(blocks_[target].entries))
@@ -168,7 +168,7 @@ class RetirementPlan {
       std::vector<FileEntry>& into = carriedInto_[target];
       std::erase_if(into, [&](const FileEntry& c) { return RestoredName(c.name) == RestoredName(e.name); });
       into.push_back(e);
-      edit.carried.push_back({e.name, blocks_[r].text.id, toId});
+      edit.carried.push_back({e, blocks_[r].text.id, toId});
     }
     return {};
   }
@@ -235,17 +235,26 @@ ListEdit AddUpdateBlock(std::string_view list, std::string_view id, const std::v
   return edit;
 }
 
-ListEdit WithdrawUpdateBlock(std::string_view list, std::string_view id) {
+ListEdit WithdrawUpdateBlock(std::string_view list, std::string_view id, const CarriedInto& carried) {
   ListEdit edit;
   const std::vector<Block> blocks = ParsedBlocks(list);
-  std::vector<bool> removed(blocks.size(), false);
-  for (std::size_t b = 0; b < blocks.size(); ++b) removed[b] = blocks[b].text.id == id;
-  if (std::none_of(removed.begin(), removed.end(), [](bool r) { return r; })) {
+  const auto gone = std::find_if(blocks.begin(), blocks.end(), [&](const Block& b) { return b.text.id == id; });
+  if (gone == blocks.end()) {
     edit.problem = "the list has no update \"" + std::string(id) + "\"";
     return edit;
   }
+  for (const FileEntry& e : gone->entries)
+    if (carried(e)) edit.keptEntries.push_back(e);
+  std::vector<bool> removed(blocks.size(), false);
+  removed[static_cast<std::size_t>(gone - blocks.begin())] = true;
   edit.retiredIds.push_back(std::string(id));
-  edit.list = Rebuilt(list, blocks, removed, {});
+  std::string rebuilt = Rebuilt(list, blocks, removed, {});
+  if (!edit.keptEntries.empty()) {
+    // In the withdrawn update's place, so the list keeps its order.
+    const std::size_t at = gone->text.begin;
+    rebuilt.insert(at, MakeBlock(id, edit.keptEntries));
+  }
+  edit.list = rebuilt;
   edit.unlistedNames = NoLongerListed(list, edit.list);
   return edit;
 }

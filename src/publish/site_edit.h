@@ -21,7 +21,7 @@
 
 // A file of a retired update that moved into a later update.
 struct CarriedFile {
-  std::string name;    // as listed
+  FileEntry entry;
   std::string fromId;  // the retired update
   std::string toId;    // the update that delivers it now
 };
@@ -36,6 +36,9 @@ struct ListEdit {
   std::vector<CarriedFile> dropped;
   // Names (as stored on the site) that no update lists any more.
   std::vector<std::string> unlistedNames;
+  // Of a withdrawn update: the entries it keeps listing, carried into it
+  // from updates retired before.
+  std::vector<FileEntry> keptEntries;
   bool ok() const { return problem.empty(); }
 };
 
@@ -55,9 +58,16 @@ using SiteHolds = std::function<bool(const FileEntry& entry)>;
 ListEdit AddUpdateBlock(std::string_view list, std::string_view id, const std::vector<FileEntry>& entries,
                         bool retireSpecial, const SiteHolds& siteHolds);
 
-// Removes the update `id` from the list; unlistedNames are the files of it
-// that no remaining update lists.
-ListEdit WithdrawUpdateBlock(std::string_view list, std::string_view id);
+// Whether an entry of an update was carried into it from a retired update.
+using CarriedInto = std::function<bool(const FileEntry& entry)>;
+
+// Withdraws the update `id`: its own files are no longer offered. Files
+// carried into it from retired updates are still needed by installations
+// that have not received them: the update keeps listing those alone, under
+// its identifier (which installations that received it have recorded, so
+// they pass over it); without such files it is removed from the list.
+// unlistedNames are the files of it that no update lists any more.
+ListEdit WithdrawUpdateBlock(std::string_view list, std::string_view id, const CarriedInto& carried);
 
 // The names of every entry of the list, as stored, each once.
 std::vector<std::string> ListedNames(std::string_view list);

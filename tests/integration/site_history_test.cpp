@@ -117,15 +117,23 @@ class SiteHistory {
     for (const FileEntry& e : entries) stored_[e.name] = e;
     coverage.retired += static_cast<int>(edit.retiredIds.size());
     coverage.carried += static_cast<int>(edit.carried.size());
+    for (const CarriedFile& c : edit.carried) carriedInto_.insert({c.toId, EntryText(c.entry)});
     Apply(edit);
   }
 
   void Withdraw() {
     const std::vector<ListBlock> blocks = ListBlocks(list_);
     const ListBlock& gone = blocks[std::uniform_int_distribution<std::size_t>(0, blocks.size() - 1)(random_)];
-    const ListEdit edit = WithdrawUpdateBlock(list_, gone.id);
+    const ListEdit edit = WithdrawUpdateBlock(
+        list_, gone.id, [&](const FileEntry& e) { return carriedInto_.count({gone.id, EntryText(e)}) > 0; });
     ASSERT_TRUE(edit.ok()) << edit.problem;
     history += "withdraw " + gone.id + "\n";
+    // A withdrawal takes away only what that update itself published.
+    for (const FileEntry& e : EntriesOf(gone.text)) {
+      const std::vector<std::string>& unlisted = edit.unlistedNames;
+      if (std::find(unlisted.begin(), unlisted.end(), e.name) != unlisted.end())
+        ASSERT_EQ(carriedInto_.count({gone.id, EntryText(e)}), 0u) << e.name << " carried into " << gone.id << " was lost\n" << history;
+    }
     withdrawn_.push_back(gone.header);
     ++coverage.withdrawn;
     Apply(edit);
@@ -185,20 +193,22 @@ class SiteHistory {
   }
 
   // Every name the list offers is at its newest content, unless the
-  // installation holds it from an update the list no longer has, at or
+  // installation holds it from an update that no longer offers it, at or
   // before a withdrawn one: an installation that received a withdrawn
   // update (or one that only it superseded) keeps it until the next update
   // that lists the name.
   void ExpectNewest(const Installation& done, const Installation& start) {
     std::map<std::string, std::int64_t> newest;  // name -> checksum
-    std::set<std::string> listedIds;
+    std::set<std::pair<std::string, std::int64_t>> offered;  // (update id, checksum)
     for (const ListBlock& block : ListBlocks(list_)) {
-      listedIds.insert(block.id);
-      for (const FileEntry& e : EntriesOf(block.text)) newest[RestoredName(e.name)] = e.checksum;
+      for (const FileEntry& e : EntriesOf(block.text)) {
+        newest[RestoredName(e.name)] = e.checksum;
+        offered.insert({block.id, e.checksum});
+      }
     }
     for (const auto& [name, want] : newest) {
       const auto held = done.files.find(name);
-      if (held != done.files.end() && !listedIds.count(held->second.id) &&
+      if (held != done.files.end() && !offered.count({held->second.id, held->second.checksum}) &&
           std::any_of(withdrawn_.begin(), withdrawn_.end(),
                       [&](const std::string& w) { return w >= BlockHeader(held->second.id); }))
         continue;
@@ -218,6 +228,7 @@ class SiteHistory {
   std::string internetList_;
   std::map<std::string, FileEntry> stored_;          // the site's copy of each stored name
   std::vector<std::string> withdrawn_;  // headers
+  std::set<std::pair<std::string, std::string>> carriedInto_;  // (update id, entry text)
   std::vector<Installation> fleet_;
   std::string lastId_;
   int idCounter_ = 0;

@@ -106,7 +106,7 @@ TEST_F(TvqPublishTest, RefusalsChangeNothing) {
       {{"add", siteDir, "--id", "2024-06-01", Src("ctl\x01", "x")}, "plain file name"},
       {{"add", siteDir, "--id", "2024-06-01", Src("b.txt", "b"), Src("b.txt~", "b")}, "given twice"},
       {{"add", siteDir, "--id", "2024-06-01", Src("!update-info.txt", "x")}, "may not be named"},
-      {{"add", siteDir, "--id", "2024-06-01", Src("!withdrawn.txt", "x")}, "may not be named"},
+      {{"add", siteDir, "--id", "2024-06-01", Src("!site-history.txt", "x")}, "may not be named"},
       {{"withdraw", siteDir, "--id", "2024-04-01"}, "no update \"2024-04-01\""},
       {{"withdraw", siteDir, "--id", "2024-05-01", Src("b.txt", "b")}, "usage"},
       // The updater reads 255 characters of an entry; the rest would be lost.
