@@ -81,6 +81,11 @@ int main(int argc, char** argv) {
   SetProgramName(ComputeProgramName());
   os::WatchInterrupts();
 
+  if (const std::string problem = SwitchProblem(options); !problem.empty()) {
+    const auto report = [&] { ReportCommandLineRefused(Status::Error(problem), options.accountTarget); };
+    return windowed ? RunWindow(report) : RunOnConsole(report);
+  }
+
   // Nothing is read or written before the installation is this run's alone:
   // the settings store already applies /Key=Value switches at its start.
   const os::RunLock lock = AcquireRunLock();

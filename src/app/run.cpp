@@ -374,12 +374,27 @@ Status RunLockRefusal(const os::RunLock& lock) {
   return Status::Failed("cannot lock the installation \"" + ProgramDir(false) + "\"", lock.cause());
 }
 
-void ReportRunRefused(const Status& refusal, const std::string& accountTarget) {
+namespace {
+
+void ReportRefusedStart(const Status& refusal, const std::string& accountTarget, const std::string& status) {
   BindRunAccount(accountTarget);
   StdText() << refusal.message() << std::endl;
-  ShowStatus(StatusRunInProgress());
+  ShowStatus(status);
   ShowCause(refusal.message());
   os::SleepMs(3000);
+}
+
+}  // namespace
+
+void ReportRunRefused(const Status& refusal, const std::string& accountTarget) {
+  ReportRefusedStart(refusal, accountTarget, StatusRunInProgress());
+}
+
+void ReportCommandLineRefused(const Status& refusal, const std::string& accountTarget) {
+  ReportRefusedStart(refusal, accountTarget,
+                     LangTextOf("G:Fehler: ungültiger Schalter in der Befehlszeile",
+                                "F:erreur : option non valable sur la ligne de commande",
+                                "*:error: a switch of the command line is not valid"));
 }
 
 void RunLiveUpdate(const CommandLineOptions& options) {

@@ -18,6 +18,9 @@ Status RunLockRefusal(const os::RunLock& lock);
 // The whole of a start that may not run: it changes nothing, and says why
 // in the status line and the account (accountTarget as in CommandLineOptions).
 void ReportRunRefused(const Status& refusal, const std::string& accountTarget);
+// Tells the user why the command line is refused (a switch that would write
+// lines of its own into the settings).
+void ReportCommandLineRefused(const Status& refusal, const std::string& accountTarget);
 
 // True when the program may write in its own directory: the settings file's
 // date can be changed and restored, and a test file can be created, touched

@@ -496,6 +496,9 @@ bool CfgIsTrue(std::string_view keySpec) { return CfgIsValue(keySpec, true); }
 
 Status CfgStore(std::string_view key, std::string_view value) {
   RequireInit();
+  // One line a key: a line break in a value would write lines of its own.
+  if (value.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+    return Status::Error("the value for " + ShortStr(key) + " holds a line break or NUL; nothing was written");
   const std::string cut = ShortStr(key);
   const KeyMatcher matcher(SpecKey(cut));
   std::string current;

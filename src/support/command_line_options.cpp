@@ -77,7 +77,31 @@ CommandLineOptions::Report FirstReport(const std::vector<std::string>& args) {
   return CommandLineOptions::Report::None;
 }
 
+// The first control character of text other than TAB, as "CR", "LF" or
+// "0x01"; empty when there is none.
+std::string ControlCharacterIn(std::string_view text) {
+  for (unsigned char c : text) {
+    if (c >= 32 || c == '\t') continue;
+    if (c == '\r') return "CR";
+    if (c == '\n') return "LF";
+    if (c == 0) return "NUL";
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    return std::string("0x") + kHex[c >> 4] + kHex[c & 15];
+  }
+  return {};
+}
+
 }  // namespace
+
+std::string SwitchProblem(const CommandLineOptions& options) {
+  for (const std::string& sw : options.switches) {
+    const std::string control = ControlCharacterIn(sw);
+    if (!control.empty())
+      return "the switch /" + ControlsReplaced(sw) + " holds a control character (" + control +
+             "); no setting was changed";
+  }
+  return {};
+}
 
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& args) {
   CommandLineOptions options;

@@ -40,3 +40,8 @@ struct CommandLineOptions {
 
 // Reads the parameters 1..count (the program path excluded).
 CommandLineOptions ParseCommandLine(const std::vector<std::string>& args);
+
+// Why the switches may not be used (empty when they may): a switch holding
+// a line break, NUL or another control character other than TAB would
+// write lines of its own into the settings file.
+std::string SwitchProblem(const CommandLineOptions& options);

@@ -94,4 +94,18 @@ TEST(SafetyRun, EndlessListEndsTheRunWithItsCauseUnderAMemoryLimit) {
   }
 }
 
+// A switch is one value of one key: with a line break it would write keys
+// of its own (another channel, another key) into the settings.
+TEST(SafetyRun, SwitchWithALineBreakIsRefusedAndWritesNothing) {
+  UpdaterEnv env;
+  env.WriteSettings({"LiveUpdate.www=http://127.0.0.1:9/", "LiveUpdate.channel=stable"});
+  const std::string settings = ReadFile(env.SettingsPath());
+  env.timeRate = 10;
+  const ProcessResult run = env.Run({"/Log", "/LiveUpdate.www=x\r\nLiveUpdate.channel=evil"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("holds a control character (CR); no setting was changed"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("a switch of the command line is not valid"), std::string::npos) << run.err;
+  EXPECT_EQ(ReadFile(env.SettingsPath()), settings);
+}
+
 }  // namespace

@@ -370,6 +370,18 @@ TEST_F(Config, SwitchesOverrideExistingKeysOnly) {
   EXPECT_EQ(Content(), "LiveUpdate.www=http://h/a=b\r\nFlag=\r\n");
 }
 
+// A value is one line: a line break would add keys of its own.
+TEST_F(Config, StoreRefusesLineBreaksAndNul) {
+  Start("LiveUpdate.www=old\r\n");
+  for (const std::string& value : {std::string("x\r\nLiveUpdate.channel=evil"), std::string("x\nK=1"), std::string("x\0y", 3)}) {
+    const Status stored = CfgStore("LiveUpdate.www", value);
+    EXPECT_FALSE(stored.ok());
+    EXPECT_NE(stored.message().find("line break"), std::string::npos) << stored.message();
+    EXPECT_FALSE(CfgPutStr("New", value));
+  }
+  EXPECT_EQ(Content(), "LiveUpdate.www=old\r\n");
+}
+
 TEST_F(Config, SettingsUpdateDirCreatesTheDefaultDirectory) {
   Start("");
   EXPECT_EQ(SettingsUpdateDir(false), dir / "tvqlupd.PWD");

@@ -100,4 +100,27 @@ TEST(CommandLineOptions, ReportsAndTheVersionBanner) {
   EXPECT_FALSE(ParseCommandLine({"/?x"}).versionBanner);
 }
 
+TEST(CommandLineOptions, SwitchesWithControlCharactersAreRefused) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* problem;  // empty: none
+  } cases[] = {
+      {{"/LiveUpdate.www=http://h/", "/Log", "plain\r\n"}, ""},
+      {{"/Key=a\tb"}, ""},
+      {{"/LiveUpdate.www=x\r\nLiveUpdate.channel=evil"}, "(CR)"},
+      {{"/Log", "/K=x\ny"}, "(LF)"},
+      {{std::string("/K=x\0y", 6)}, "(NUL)"},
+      {{"/K=\x1b[2J"}, "(0x1B)"},
+  };
+  for (const auto& c : cases) {
+    const std::string problem = SwitchProblem(ParseCommandLine(c.args));
+    if (*c.problem == '\0') {
+      EXPECT_EQ(problem, "") << c.args.back();
+    } else {
+      EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+      EXPECT_NE(problem.find("no setting was changed"), std::string::npos) << problem;
+    }
+  }
+}
+
 }  // namespace
