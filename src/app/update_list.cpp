@@ -41,16 +41,25 @@ Status RefuseUnlessSigned(RunContext& context, const std::string& path) {
 
 }  // namespace
 
+namespace {
+
+// Whether text begins with prefix, the case of ASCII letters ignored.
+bool BeginsWithScheme(std::string_view text, std::string_view scheme) {
+  return text.size() >= scheme.size() && UpStr(text.substr(0, scheme.size())) == UpStr(scheme);
+}
+
+}  // namespace
+
 bool IsLocalSite(const RunContext& context) {
-  return context.site.find("file://") != std::string::npos;
+  return BeginsWithScheme(context.site, "file://");
 }
 
 std::string StripFileScheme(std::string_view path) {
   // Where paths have drive letters "file:///C:/upd/" gives "C:/upd/" and
   // "file://\\server\share\" gives "\\server\share\"; elsewhere only "file://"
   // goes: the rest is a native path, "/srv/upd/" keeps its root.
-  if (os::kConventions.driveLetters && path.substr(0, 8) == "file:///") path.remove_prefix(8);
-  if (path.substr(0, 7) == "file://") path.remove_prefix(7);
+  if (os::kConventions.driveLetters && BeginsWithScheme(path, "file:///")) path.remove_prefix(8);
+  if (BeginsWithScheme(path, "file://")) path.remove_prefix(7);
   return std::string(path);
 }
 

@@ -25,9 +25,10 @@ Status GetUpdateList(RunContext& context);
 // "the list is larger than 16 MiB"
 std::string ListTooLargeText();
 
-// Whether the site is a directory: it contains "file://".
+// Whether the site is a directory: its address begins with "file://", in
+// any case.
 bool IsLocalSite(const RunContext& context);
-// Removes a leading "file://" ("file:///srv/upd/" gives "/srv/upd/");
+// Removes a leading "file://", in any case ("file:///srv/upd/" gives "/srv/upd/");
 // anything else is returned unchanged.
 std::string StripFileScheme(std::string_view path);
 // Removes every character of code 32 or less from both ends of updateInfo.

@@ -49,19 +49,32 @@ TEST(UpdateList, StripFileSchemeRemovesOnlyTheScheme) {
       {"file://\\\\server\\share\\", "\\\\server\\share\\"},
       {"/srv/upd/", "/srv/upd/"},
       {"http://host/file://", "http://host/file://"},
+      {"FILE://relative/dir/", "relative/dir/"},
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(StripFileScheme(c.in), c.out) << c.in;
 }
 
-TEST(UpdateList, IsLocalSiteLooksForTheSchemeAnywhere) {
+// A directory site is one whose address begins with the scheme: an
+// internet address that merely holds "file://" stays an internet address.
+TEST(UpdateList, IsLocalSiteLooksForTheSchemeAtTheStart) {
+  struct Case {
+    const char* site;
+    bool local;
+  } cases[] = {
+      {"file:///srv/upd/", true},
+      {"File:///srv/upd/", true},
+      {"FILE://server/share/", true},
+      {"http://host/x/file://", false},
+      {"http://127.0.0.1:8080/get?from=file://x/", false},
+      {"http://host/upd/", false},
+      {" file:///srv/", false},
+  };
   RunContext ctx;
-  ctx.site = "file:///srv/upd/";
-  EXPECT_TRUE(IsLocalSite(ctx));
-  ctx.site = "http://host/x/file://";
-  EXPECT_TRUE(IsLocalSite(ctx));
-  ctx.site = "http://host/upd/";
-  EXPECT_FALSE(IsLocalSite(ctx));
+  for (const auto& c : cases) {
+    ctx.site = c.site;
+    EXPECT_EQ(IsLocalSite(ctx), c.local) << c.site;
+  }
 }
 
 TEST(UpdateList, TrimListRemovesBlanksAndControlsAtBothEnds) {
