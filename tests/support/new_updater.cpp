@@ -35,9 +35,7 @@ std::string PublishNewUpdater(UpdaterEnv& env, const NewUpdaterListing& listing)
   const std::string pack = env.Root() + "/new-updater";
   fs::create_directories(pack);
   const bool packed = listing.listedAs.back() == '_';
-  const std::string plainName = listing.listedAs.substr(0, listing.listedAs.size() - 1) + "e";
-  WriteFile(pack + "/" + listing.listedAs,
-            packed ? Compressed(pack, plainName, updater) : updater);
+  WriteFile(pack + "/" + listing.listedAs, packed ? Compressed(pack, "tvqlupd.exe", updater) : updater);
   WriteFile(pack + "/" + kReadme, kReadmeContent);
   EXPECT_EQ(env.PublishPaths("TVQ2026-01-10", {pack + "/" + listing.listedAs, pack + "/" + kReadme}), 0);
   return updater;
