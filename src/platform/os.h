@@ -50,8 +50,8 @@ inline constexpr Conventions kConventions{'/', "/", "/", false, false, ".sh", "/
 // program's UTF-8 text.
 std::vector<std::string> ArgumentsFromMain(int argc, char** argv);
 
-// Full path of the running executable (/proc/self/exe, the module's file name
-// on Windows) unless set.
+// Full path of the running executable as it was started (/proc/self/exe as
+// read when the program loads, the module's file name on Windows) unless set.
 std::string ExecutablePath();
 void SetExecutablePathForTests(std::string path);  // empty: back to the real one
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/names.h"
+#include "support/new_updater.h"
 #include "support/updater_env.h"
 
 namespace fs = std::filesystem;
@@ -261,6 +262,25 @@ TEST(UpdateRun, ExpandsPackedFilesAndSetsInUseFilesAside) {
   EXPECT_EQ(ReadFile(env.AppFile("tvq.ini.newversion")), "[Main]\r\nStartPage=news\r\n");
   EXPECT_FALSE(PathExists(env.AppFile("tvq.ex_")));
 }
+
+// The updater's own new version, packed and set aside, plain and set aside,
+// and under the running program's own name, which it is renamed over.
+class NewUpdaterRun : public ::testing::TestWithParam<NewUpdaterListing> {};
+
+TEST_P(NewUpdaterRun, IsInstalledWithTheUpdateAndRecorded) {
+  UpdaterEnv env;
+  env.timeRate = 10;
+  const std::string newUpdater = PublishNewUpdater(env, GetParam());
+  env.WriteSettings({"LiveUpdate.www=" + env.Serve()});
+  const std::string oldProgram = ReadFile(env.ProgramPath());
+  ExpectNewUpdaterInstalled(env, GetParam(), oldProgram, newUpdater, env.Run());
+}
+
+INSTANTIATE_TEST_SUITE_P(Listings, NewUpdaterRun,
+                         ::testing::Values(NewUpdaterListing{"tvqlupd.ex_", "tvqlupd.exe.newversion"},
+                                           NewUpdaterListing{"tvqlupd.exe", "tvqlupd.exe.newversion"},
+                                           NewUpdaterListing{"tvqlupd", "tvqlupd"}),
+                         [](const auto& info) { return ListingTestName(info.param); });
 
 TEST(UpdateRun, CtrlCDuringTheDownloadCancelsAndRecordsNothing) {
   UpdaterEnv env;

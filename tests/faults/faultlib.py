@@ -56,6 +56,7 @@ UPDATE_FILES = [
 ]
 OLD_MAIN_APP = b"#!/bin/sh\n# tvq 1.0, the old main application\nexit 0\n"
 NEW_MAIN_APP = b"#!/bin/sh\n# tvq 2.0, the new main application, packed\nexit 0\n" + b"#" * 300 + b"\n"
+NEW_UPDATER_MARK = b"\n# tvqlupd 2.0, the new updater\n"
 
 
 class Tools:
@@ -67,7 +68,9 @@ class Tools:
         self.strace = shutil.which("strace") or "/usr/bin/strace"
         self.mscompress = shutil.which("mscompress") or "/usr/bin/mscompress"
         self.faketime = shutil.which("faketime") or "/usr/bin/faketime"
-        for path in (self.tvqlupd, self.tvqpublish, self.strace, self.mscompress, self.faketime):
+        self.strip = shutil.which("strip") or "/usr/bin/strip"
+        for path in (self.tvqlupd, self.tvqpublish, self.strace, self.mscompress, self.faketime,
+                     self.strip):
             if not os.path.exists(path):
                 raise SystemExit("missing: " + path)
 
@@ -113,6 +116,12 @@ def make_fixture(tools, root):
     os.rename(os.path.join(pack, "tvq.exe_"), os.path.join(pack, "tvq.ex_"))
     os.remove(os.path.join(pack, "tvq.exe"))
     paths.append(os.path.join(pack, "tvq.ex_"))
+    # The updater's own new version under the running program's name, which
+    # it is renamed over: the built program without its debugging sections
+    # (small, and the follow-up runs run it once installed), marked as new.
+    subprocess.run([tools.strip, "-o", os.path.join(pack, "tvqlupd"), tools.tvqlupd], check=True)
+    append(os.path.join(pack, "tvqlupd"), NEW_UPDATER_MARK)
+    paths.append(os.path.join(pack, "tvqlupd"))
     subprocess.run([tools.tvqpublish, "add", site, "--id", UPDATE_ID] + paths, check=True,
                    stdout=subprocess.DEVNULL)
     write_file(os.path.join(app, "tvq.exe"), OLD_MAIN_APP)
@@ -132,7 +141,8 @@ def place_installation(template_app, point_dir):
     app, temp = os.path.join(point_dir, "app"), os.path.join(point_dir, "temp")
     shutil.rmtree(point_dir, ignore_errors=True)
     os.makedirs(temp)
-    # The program is linked, not copied: it is never written, and it is large.
+    # The program is linked, not copied: it is large, and never written (its
+    # new version is renamed over it).
     shutil.copytree(template_app, app, copy_function=shutil.copy2,
                     ignore=lambda d, names: ["tvqlupd"])
     os.link(os.path.join(template_app, "tvqlupd"), os.path.join(app, "tvqlupd"))

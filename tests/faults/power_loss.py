@@ -30,8 +30,9 @@ import sys
 
 import faultlib as fl
 
-TRACED = ("openat,creat,write,pwrite64,writev,ftruncate,fsync,fdatasync,syncfs,sync,"
-          "rename,renameat,renameat2,link,linkat,unlink,unlinkat,mkdir,mkdirat,rmdir,close,chdir")
+TRACED = ("openat,creat,write,pwrite64,writev,copy_file_range,ftruncate,fsync,fdatasync,syncfs,"
+          "sync,rename,renameat,renameat2,link,linkat,unlink,unlinkat,mkdir,mkdirat,rmdir,close,"
+          "chdir")
 DIR_OPS = {"create", "rename", "link", "unlink", "mkdir", "rmdir"}
 DATA_OPS = {"write", "truncate"}
 
@@ -47,6 +48,14 @@ class Op:
 
 def resolve(path, base):
     return os.path.normpath(path if path.startswith("/") else os.path.join(base, path))
+
+
+def written_fd(pid, name, args):
+    """The descriptor a data call writes to: its first argument, the third
+    of copy_file_range (which reads from the first)."""
+    fds = re.findall(r"(?:^|, )(\d+)<", args)
+    at = 1 if name == "copy_file_range" else 0
+    return (pid, fds[at]) if len(fds) > at else None
 
 
 class TraceModel:
@@ -100,9 +109,9 @@ class TraceModel:
             self._open(pid, name, args, result)
         elif name == "close" and fd:
             self.fds.pop(fd, None)
-        elif name in ("write", "pwrite64", "writev") and ok and fd in self.fds:
-            ino = self.fds[fd]
-            if not isinstance(ino, tuple) and int(result) > 0:
+        elif name in ("write", "pwrite64", "writev", "copy_file_range") and ok:
+            ino = self.fds.get(written_fd(pid, name, args))
+            if ino is not None and not isinstance(ino, tuple) and int(result) > 0:
                 self.sizes[ino] += int(result)
                 self._add(Op("write", "%s(%s) = %s" % (name, args, result), ino=ino,
                              size=self.sizes[ino]))
@@ -318,11 +327,12 @@ def materialise(entries, contents, point_dir, template_app):
     for path, (ino, size) in sorted(entries.items()):
         target = os.path.join(point_dir, path)
         os.makedirs(os.path.dirname(target), exist_ok=True)
-        if path == "app/tvqlupd":
+        if path == "app/tvqlupd" and size is None:
+            # The program as it was: linked, as the installations are.
             os.link(os.path.join(template_app, "tvqlupd"), target)
             continue
         fl.write_file(target, contents.of(ino, size))
-        if path == "app/tvq.exe":
+        if path in ("app/tvq.exe", "app/tvqlupd"):
             os.chmod(target, 0o755)
     work = os.path.join(point_dir, "temp", "tvqlupd")
     if os.path.isdir(work):

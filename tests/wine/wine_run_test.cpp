@@ -18,6 +18,7 @@
 
 #include "publish/site_list.h"
 #include "support/http_test_server.h"
+#include "support/new_updater.h"
 #include "support/nginx_server.h"
 #include "support/updater_env.h"
 #include "support/wine.h"
@@ -148,6 +149,22 @@ TEST_F(WineRun, HttpSiteInstallsOneUpdatePerRunAndRecordsIt) {
   EXPECT_EQ(ReadFile(env.AppFile("help.txt")), "second update\r\n") << second.err;
   EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), kHeader2);
 }
+
+// The updater's own new version, packed and plain: the running tvqlupd.exe
+// stays, its new version is set aside beside it.
+class WineNewUpdater : public WineRun, public ::testing::WithParamInterface<NewUpdaterListing> {};
+
+TEST_P(WineNewUpdater, IsSetAsideWithTheUpdateAndRecorded) {
+  const std::string newUpdater = PublishNewUpdater(env, GetParam());
+  env.WriteSettings({"LiveUpdate.www=" + FileSite(env)});
+  const std::string oldProgram = ReadFile(env.ProgramPath());
+  ExpectNewUpdaterInstalled(env, GetParam(), oldProgram, newUpdater, Run());
+}
+
+INSTANTIATE_TEST_SUITE_P(Listings, WineNewUpdater,
+                         ::testing::Values(NewUpdaterListing{"tvqlupd.ex_", "tvqlupd.exe.newversion"},
+                                           NewUpdaterListing{"tvqlupd.exe", "tvqlupd.exe.newversion"}),
+                         [](const auto& info) { return ListingTestName(info.param); });
 
 // Counts the openings of one file (inotify) from the counter's start on.
 class OpenCounter {

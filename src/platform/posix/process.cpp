@@ -108,8 +108,10 @@ std::vector<std::string> ArgumentsFromMain(int argc, char** argv) {
   return std::vector<std::string>(argv + 1, argv + argc);
 }
 
-std::string ExecutablePath() {
-  if (auto path = ExecutablePathForTests()) return *path;
+namespace {
+
+// Where /proc/self/exe leads now; empty when it cannot be read.
+std::string ReadOwnExecutableLink() {
   std::vector<char> buffer(4096);
   for (;;) {
     const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
@@ -117,6 +119,25 @@ std::string ExecutablePath() {
     if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), n);
     buffer.resize(buffer.size() * 2);
   }
+}
+
+// The path the program was started from. Read once: after an update renames
+// a new file over the program's own, the link names the replaced file as
+// "PATH (deleted)", while the program's name, directory and settings file
+// stay those of PATH.
+const std::string& StartPath() {
+  static const std::string path = ReadOwnExecutableLink();
+  return path;
+}
+
+// Read while the program loads, before anything can replace its file.
+[[maybe_unused]] const std::string& startPathAtLoad = StartPath();
+
+}  // namespace
+
+std::string ExecutablePath() {
+  if (auto path = ExecutablePathForTests()) return *path;
+  return StartPath();
 }
 
 // ------------------------------------------------------------- program start
