@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 namespace fs = std::filesystem;
@@ -134,8 +135,10 @@ std::string UpdaterEnv::Serve(long bytesPerSecond) {
   server_ = std::make_unique<RunningProcess>(o);
   for (int i = 0; i < 100 && !PathExists(portFile); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  std::string port = ReadFile(portFile);
+  std::string port = PathExists(portFile) ? ReadFile(portFile) : "";
   while (!port.empty() && (port.back() == '\n' || port.back() == '\r')) port.pop_back();
+  // Without its port every run would go to port 80 and fail for another reason.
+  if (port.empty()) throw std::runtime_error("the site server did not start: " + Bin("tests/site_server"));
   return "http://127.0.0.1:" + port + "/";
 }
 

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/temp_dir.h"
+
 #include "support/config_fixture.h"
 #include "support/scoped_env.h"
 
@@ -66,10 +68,13 @@ TEST_F(Config, FileNameIsTheOverrideElseTheCommandLinesElseTheDefault) {
 TEST_F(Config, PushAndPopChangeOnlyTheChain) {
   CfgInit();
   const std::string main = CfgChain();
+  // "b" names nothing that exists (the current directory may hold a "b").
+  ScratchDir empty;
+  const std::string b = empty / "b";
   CfgPushFile("a.ini");
-  CfgPushFile("b");
-  EXPECT_EQ(CfgChain(), "b;a.ini;" + main);
-  EXPECT_EQ(CfgTopFileName(), "b.INI");
+  CfgPushFile(b);
+  EXPECT_EQ(CfgChain(), b + ";a.ini;" + main);
+  EXPECT_EQ(CfgTopFileName(), b + ".INI");
   CfgPopFile();
   EXPECT_EQ(CfgChain(), "a.ini;" + main);
   CfgPopFile();
