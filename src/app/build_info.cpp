@@ -21,7 +21,8 @@ std::string BuiltInChannel() { return TVQ_CHANNEL; }
 
 std::string VersionReport(const std::string& programName) {
   std::string text = "tvqlupd " + std::string(kVersion) + "\n";
-  text += "default update site: " + DefaultSiteBase() + LowStr(programName) + "/\n";
+  const std::string site = DefaultSiteBase();
+  text += "default update site: " + (site.empty() ? "none" : site + LowStr(programName) + "/") + "\n";
   std::vector<std::string> problems;
   const std::vector<MinisignPublicKey> keys = ParsePublicKeys(BuiltInKeysText(), &problems);
   for (const MinisignPublicKey& key : keys)

@@ -19,8 +19,9 @@ std::string BuiltInChannel();
 //   default update site: https://updates.maker.example/tvqlupd/
 //   built-in key: E3F1A5C2B7D90844 RW...
 //   built-in channel: stable
-// with "built-in keys: none (...)" when there are none, a line naming each
-// entry that is not a key, and "built-in channel: none (...)" without a
-// channel. programName is the program's file name without extension, which
-// the default site ends with.
+// with "default update site: none" when the build has no site, "built-in
+// keys: none (...)" when there are none, a line naming each entry that is
+// not a key, and "built-in channel: none (...)" without a channel.
+// programName is the program's file name without extension, which the
+// default site ends with.
 std::string VersionReport(const std::string& programName);

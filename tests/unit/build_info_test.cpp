@@ -25,7 +25,8 @@ TEST(BuildInfo, VersionReportNamesVersionDefaultSiteAndChannel) {
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(lines[0], std::string("tvqlupd ") + kVersion);
   // The site ends with the program's name in lower case, as the run uses it.
-  EXPECT_EQ(lines[1], "default update site: " + DefaultSiteBase() + "tvqlupd/");
+  const std::string base = DefaultSiteBase();
+  EXPECT_EQ(lines[1], "default update site: " + (base.empty() ? "none" : base + "tvqlupd/"));
   const std::string channel = BuiltInChannel();
   EXPECT_EQ(lines.back(), "built-in channel: " +
                               (channel.empty() ? "none (the setting LiveUpdate.channel decides)" : channel));
