@@ -104,8 +104,10 @@ class Release : public ::testing::Test {
     const std::vector<std::string> pub = Lines(ReadFile(keys + "/sign.pub"));
     ASSERT_EQ(pub.size(), 2u);
     publicKey_ = pub[1];
-    // "untrusted comment: minisign public key 5863553200D61E47"
+    // "untrusted comment: minisign public key 5863553200D61E47"; minisign
+    // leaves out leading zeros, the programs write all 16 digits.
     keyId_ = pub[0].substr(pub[0].rfind(' ') + 1);
+    if (keyId_.size() < 16) keyId_.insert(0, 16 - keyId_.size(), '0');
     epoch_ = std::stoll(Sh("git -C " + Quoted(TVQ_SOURCE_DIR) + " log -1 --format=%ct").out);
 
     // The first release in a build directory kept between test runs; the
