@@ -19,9 +19,8 @@ std::vector<std::string> WithSite(std::vector<std::string> items, const std::str
 }
 
 TEST(NoSiteRun, VersionSaysNoneAndARunAsksOnlyTheSitesNamed) {
-  ProcessOptions asked;
-  asked.argv = {TVQLUPD_NO_SITE_BIN, "--version"};
-  const ProcessResult version = RunProcess(asked);
+  UpdaterEnv installed(TVQLUPD_NO_SITE_BIN);
+  const ProcessResult version = installed.Run({"--version"});
   EXPECT_NE(version.out.find("\ndefault update site: none\n"), std::string::npos) << version.out;
 
   const std::string noSite = "no update site is configured (give /P or set LiveUpdate.www)";
@@ -40,7 +39,6 @@ TEST(NoSiteRun, VersionSaysNoneAndARunAsksOnlyTheSitesNamed) {
        "because: neither /P nor LiveUpdate.www names a site, and no alternative site answered",
        "no update list: neither /P nor LiveUpdate.www names a site, and no alternative site answered"},
       {"/P", {"/PSITE"}, {}, "C", "installation completed", ""},
-      {"LiveUpdate.www", {}, {"LiveUpdate.www=SITE"}, "C", "installation completed", ""},
       {"only an alternative", {}, {"LiveUpdate.www.3=SITE"}, "C", "installation completed", ""},
   };
   for (const auto& row : rows) {
