@@ -37,8 +37,8 @@ void PrintHelp() {
       "  /Key=Value        store Value under an existing settings key\n"
       "  /?                version banner (to the run's account), then exit\n"
       "  --help            print this text and exit\n"
-      "  --version         print the version, the default update site and the built-in\n"
-      "                    keys, and exit\n";
+      "  --version         print the version, the default update site, the built-in\n"
+      "                    keys and channel, and exit\n";
 }
 
 // The program's own name: the executable's file name without extension.

@@ -9,7 +9,7 @@
 #include "support/strfn.h"
 
 #ifndef TVQ_DEFAULT_SITE
-#define TVQ_DEFAULT_SITE "http://updates.example.com/"
+#define TVQ_DEFAULT_SITE ""
 #endif
 
 namespace {
@@ -45,7 +45,10 @@ std::string WorkDirectory() {
 
 std::string DefaultSiteBase() { return TVQ_DEFAULT_SITE; }
 
-std::string DefaultUpdateSite() { return DefaultSiteBase() + LowerProgramName() + "/"; }
+std::string DefaultUpdateSite() {
+  const std::string base = DefaultSiteBase();
+  return base.empty() ? base : base + LowerProgramName() + "/";
+}
 
 bool MorePending(RunContext& context) {
   if (context.morePending) return true;

@@ -20,8 +20,10 @@ std::string InstallationKeyOf(const std::string& appDir);
 // "-" + InstallationKey(), so two installations never meet. Not the
 // settings-file update's directory (SettingsUpdateDir).
 std::string WorkDirectory();
-std::string DefaultUpdateSite();  // the maker's site + lower-case program name + "/"
-std::string DefaultSiteBase();    // the maker's site as configured at build time
+// The maker's site + lower-case program name + "/"; empty when the build
+// has none, and then only /P and the settings name a site.
+std::string DefaultUpdateSite();
+std::string DefaultSiteBase();  // the maker's site as configured at build time; may be empty
 
 // More updates pending: a marker file "!more", "!more.flg" or "!more.txt" in
 // the work directory (consumed when found; the run context keeps the answer).

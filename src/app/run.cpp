@@ -68,6 +68,12 @@ std::string StatusSettingsUnreadable() {
                     "F:erreur: le fichier de configuration ne peut pas être lu",
                     "*:error: the settings file cannot be read");
 }
+std::string StatusNoSite() {
+  return LangTextOf("G:Fehler: keine Update-Site eingestellt (/P angeben oder LiveUpdate.www setzen)",
+                    "F:erreur: aucun site de mise à jour n'est configuré (indiquez /P ou "
+                    "LiveUpdate.www)",
+                    "*:error: no update site is configured (give /P or set LiveUpdate.www)");
+}
 std::string StatusInstallCompleted() {
   return LangText("G:Installation beendet;F:installation terminée;*:installation completed");
 }
@@ -190,13 +196,35 @@ void ReportCause(const std::string& what, const std::string& cause) {
   ShowCause(cause);
 }
 
+constexpr int kAlternativeSites = 9;
+
+// The numbered alternative site n: LiveUpdate.wwwN, else LiveUpdate.www.N,
+// else the default site; empty when none of them names one.
+std::string AlternativeSite(int n) {
+  const std::string site = CfgGetStr("LiveUpdate.www" + IntStr(n));
+  return site.empty() ? CfgGetStr("LiveUpdate.www." + IntStr(n) + "=" + DefaultUpdateSite()) : site;
+}
+
+// Whether /P, the settings or the build name any site to ask.
+bool SiteConfigured(const RunContext& context) {
+  if (!context.site.empty()) return true;
+  for (int n = 1; n <= kAlternativeSites; ++n)
+    if (!AlternativeSite(n).empty()) return true;
+  return false;
+}
+
+// Fetches the list from the chosen site. Without one (a build without a
+// default site) the alternatives are all there is to ask.
+Status FetchFromChosen(RunContext& context) {
+  if (!context.site.empty()) return GetUpdateList(context);
+  return Status::Error("neither /P nor LiveUpdate.www names a site, and no alternative site answered");
+}
+
 // Tries the numbered alternative sites after the chosen one failed.
 bool FetchFromAlternatives(RunContext& context) {
   bool fetched = false;
-  for (int n = 1; n <= 9 && !fetched; ++n) {
-    context.site = CfgGetStr("LiveUpdate.www" + IntStr(n));
-    if (context.site.empty())
-      context.site = CfgGetStr("LiveUpdate.www." + IntStr(n) + "=" + DefaultUpdateSite());
+  for (int n = 1; n <= kAlternativeSites && !fetched; ++n) {
+    context.site = AlternativeSite(n);
     if (!context.site.empty()) fetched = GetUpdateList(context).ok();
   }
   return fetched;
@@ -283,7 +311,7 @@ bool SettingsUnreadable() {
 bool FetchStableList(RunContext& context) {
   if (!PrepareWorkDirectory().ok()) return false;
   StartTransferBudget();
-  const Status chosen = GetUpdateList(context);
+  const Status chosen = FetchFromChosen(context);
   // The first failure is the one to report: the alternatives fall back to
   // the default site, which would hide which site failed and why.
   const std::string chosenSite = context.site;
@@ -291,7 +319,8 @@ bool FetchStableList(RunContext& context) {
   ShowHost(fetched ? context.site : chosenSite);
   if (!fetched) {
     ShowDiagnostic("Cannot download list from host.");
-    ReportCause("no update list from " + ControlsReplaced(chosenSite), chosen.message());
+    const std::string from = chosenSite.empty() ? "" : " from " + ControlsReplaced(chosenSite);
+    ReportCause("no update list" + from, chosen.message());
     return false;
   }
   const Status stable = ListIsStable(context);
@@ -342,6 +371,11 @@ bool UpdateFromSite(RunContext& context) {
   StdText() << CfgOverride() << std::endl;
   if (SettingsUnreadable()) return false;
   if (CancelRequested()) return true;
+  if (!SiteConfigured(context)) {
+    StdText() << "no update site is configured (give /P or set LiveUpdate.www)" << std::endl;
+    ShowStatus(StatusNoSite());
+    return false;
+  }
   ShowIllustration(IsLocalSite(context) ? 'C' : 'D');
   if (!FetchStableList(context)) return false;
   if (CancelRequested()) return true;

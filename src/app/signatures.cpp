@@ -17,10 +17,6 @@
 #include "support/nuldev.h"
 #include "support/strfn.h"
 
-#ifndef TVQ_CHANNEL
-#define TVQ_CHANNEL ""
-#endif
-
 namespace {
 
 // A signature file is four short lines; anything much larger is not one.
@@ -146,7 +142,7 @@ bool SiteFileSignatureHolds(const RunContext& context, const std::string& stored
 }
 
 std::string InstallationChannel() {
-  const std::string built = TVQ_CHANNEL;
+  const std::string built = BuiltInChannel();
   if (!built.empty()) return built;
   return CfgInitialised() ? CfgGetStr("LiveUpdate.channel=") : std::string();
 }

@@ -21,6 +21,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kSite = "http://127.0.0.1:8/maker/";
+constexpr const char* kChannel = "stable-2.x";
 constexpr const char* kCertPassword = "pfx secret";
 constexpr const char* kSignPassword = "sign secret";
 
@@ -103,8 +104,10 @@ class Release : public ::testing::Test {
     const std::vector<std::string> pub = Lines(ReadFile(keys + "/sign.pub"));
     ASSERT_EQ(pub.size(), 2u);
     publicKey_ = pub[1];
-    // "untrusted comment: minisign public key 5863553200D61E47"
+    // "untrusted comment: minisign public key 5863553200D61E47"; minisign
+    // leaves out leading zeros, the programs write all 16 digits.
     keyId_ = pub[0].substr(pub[0].rfind(' ') + 1);
+    if (keyId_.size() < 16) keyId_.insert(0, 16 - keyId_.size(), '0');
     epoch_ = std::stoll(Sh("git -C " + Quoted(TVQ_SOURCE_DIR) + " log -1 --format=%ct").out);
 
     // The first release in a build directory kept between test runs; the
@@ -143,8 +146,8 @@ class Release : public ::testing::Test {
   static ProcessOptions ReleaseOptions(const std::string& buildDir, const std::string& outDir) {
     const std::string keys = scratch_->path();
     ProcessOptions o;
-    o.argv = {std::string(TVQ_SOURCE_DIR) + "/scripts/release", "--key", publicKey_, "--site", kSite,
-              "--sign", keys + "/sign.key", "--authenticode", keys + "/cert.pfx", "--out", outDir,
+    o.argv = {std::string(TVQ_SOURCE_DIR) + "/scripts/release", "--key", publicKey_, "--channel", kChannel,
+              "--site", kSite, "--sign", keys + "/sign.key", "--authenticode", keys + "/cert.pfx", "--out", outDir,
               "--build-dir", buildDir};
     o.env["TVQ_AUTHENTICODE_PASSWORD"] = kCertPassword;
     o.env["TVQ_SIGN_PASSWORD"] = kSignPassword;
@@ -156,6 +159,11 @@ class Release : public ::testing::Test {
   static std::string WindowsArchive() { return first_ + "/tvqlupd-" + version_ + "-windows-x64.zip"; }
   static std::string Exe(const std::string& name) { return unpacked_ + "/windows/" + name; }
   static std::string CertPem() { return scratch_->path() + "/cert.pem"; }
+  // What --version of both programs says: what the release was given.
+  static std::string VersionReport() {
+    return "tvqlupd " + version_ + "\ndefault update site: " + kSite + "tvqlupd/\nbuilt-in key: " + keyId_ + " " +
+           publicKey_ + "\nbuilt-in channel: " + kChannel + "\n";
+  }
 
   static inline ScratchDir* scratch_ = nullptr;
   static inline std::string publicKey_, keyId_, first_, second_, unpacked_, version_;
@@ -202,14 +210,13 @@ TEST_F(Release, ProgramsAreStrippedAndNameTheirDebugFiles) {
   EXPECT_LE(fs::file_size(Exe("tvqlupd.exe")), 4u << 20);
 }
 
-TEST_F(Release, LinuxProgramNamesTheBuiltInSiteAndKey) {
+TEST_F(Release, LinuxProgramNamesTheBuiltInSiteKeyAndChannel) {
   const ProcessResult r = Sh(unpacked_ + "/linux/tvqlupd --version");
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(r.out, "tvqlupd " + version_ + "\ndefault update site: " + kSite + "tvqlupd/\nbuilt-in key: " +
-                       keyId_ + " " + publicKey_ + "\n");
+  EXPECT_EQ(r.out, VersionReport());
 }
 
-TEST_F(Release, WindowsProgramNamesTheBuiltInSiteAndKeyUnderWine) {
+TEST_F(Release, WindowsProgramNamesTheBuiltInSiteKeyAndChannelUnderWine) {
   if (!fs::exists(WINE64_BIN)) GTEST_SKIP() << "no Wine";
   ProcessOptions o;
   o.argv = {WINE64_BIN, Exe("tvqlupd.exe"), "--version"};
@@ -220,8 +227,15 @@ TEST_F(Release, WindowsProgramNamesTheBuiltInSiteAndKeyUnderWine) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   std::string out = r.out;
   std::erase(out, '\r');
-  EXPECT_EQ(out, "tvqlupd " + version_ + "\ndefault update site: " + kSite + "tvqlupd/\nbuilt-in key: " +
-                     keyId_ + " " + publicKey_ + "\n");
+  EXPECT_EQ(out, VersionReport());
+}
+
+TEST_F(Release, AChannelNameThePublisherWouldRefuseStopsTheReleaseBeforeItBuilds) {
+  for (const char* channel : {"", "two words", "beta/x"}) {
+    const ProcessResult r = Sh(std::string(TVQ_SOURCE_DIR) + "/scripts/release --channel " + Quoted(channel) + " 2>&1");
+    EXPECT_EQ(r.exitCode, 2) << channel;
+    EXPECT_EQ(r.out.rfind("release: --channel \"" + std::string(channel) + "\":", 0), 0u) << r.out;
+  }
 }
 
 TEST_F(Release, WindowsProgramsCarryManifestVersionAndIcon) {

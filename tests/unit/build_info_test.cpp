@@ -20,23 +20,27 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-TEST(BuildInfo, VersionReportNamesVersionAndTheDefaultSiteOfTheProgramsName) {
+TEST(BuildInfo, VersionReportNamesVersionDefaultSiteAndChannel) {
   const std::vector<std::string> lines = Lines(VersionReport("TvqLupd"));
-  ASSERT_GE(lines.size(), 3u);
+  ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(lines[0], std::string("tvqlupd ") + kVersion);
   // The site ends with the program's name in lower case, as the run uses it.
-  EXPECT_EQ(lines[1], "default update site: " + DefaultSiteBase() + "tvqlupd/");
+  const std::string base = DefaultSiteBase();
+  EXPECT_EQ(lines[1], "default update site: " + (base.empty() ? "none" : base + "tvqlupd/"));
+  const std::string channel = BuiltInChannel();
+  EXPECT_EQ(lines.back(), "built-in channel: " +
+                              (channel.empty() ? "none (the setting LiveUpdate.channel decides)" : channel));
 }
 
 TEST(BuildInfo, VersionReportNamesEachBuiltInKeyByItsId) {
   const std::vector<std::string> lines = Lines(VersionReport("tvqlupd"));
   const std::vector<MinisignPublicKey> keys = ParsePublicKeys(BuiltInKeysText());
   if (keys.empty()) {
-    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[2], "built-in keys: none (the setting LiveUpdate.publicKey decides)");
     return;
   }
-  ASSERT_EQ(lines.size(), 2 + keys.size());
+  ASSERT_EQ(lines.size(), 3 + keys.size());
   for (std::size_t i = 0; i < keys.size(); ++i)
     EXPECT_EQ(lines[2 + i], "built-in key: " + KeyIdText(keys[i].keyId) + " " + PublicKeyLine(keys[i]));
 }
