@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "app/install.h"
-#include "app/names.h"
+#include "app/context/names.h"
+#include "app/install/install.h"
 #include "platform/os.h"
 #include "support/fileutil.h"
 

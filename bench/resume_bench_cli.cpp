@@ -15,13 +15,13 @@
 #include <random>
 #include <string>
 
-#include "app/display.h"
-#include "app/download.h"
-#include "app/file_entries.h"
-#include "app/kept_downloads.h"
-#include "app/names.h"
-#include "app/run.h"
-#include "app/run_context.h"
+#include "app/context/display.h"
+#include "app/context/names.h"
+#include "app/context/run_context.h"
+#include "app/fetch/download.h"
+#include "app/fetch/kept_downloads.h"
+#include "app/list/file_entries.h"
+#include "app/run/run.h"
 #include "platform/os.h"
 #include "settings/config.h"
 #include "support/fileutil.h"

@@ -16,15 +16,15 @@
 #include <string>
 #include <thread>
 
-#include "app/display.h"
-#include "app/download.h"
-#include "app/names.h"
-#include "app/run_context.h"
-#include "app/file_entries.h"
-#include "app/minisign.h"
-#include "publish/site_list.h"
-#include "app/transfer.h"
+#include "app/context/display.h"
+#include "app/context/names.h"
+#include "app/context/run_context.h"
+#include "app/fetch/download.h"
+#include "app/fetch/minisign.h"
+#include "app/fetch/transfer.h"
+#include "app/list/file_entries.h"
 #include "platform/os.h"
+#include "publish/site_list.h"
 #include "settings/config.h"
 #include "support/fileutil.h"
 #ifndef _WIN32

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "app/update_list.h"
+#include "app/list/update_list.h"
 #include "support/nuldev.h"
 
 namespace {

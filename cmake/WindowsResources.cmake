@@ -1,17 +1,17 @@
 # The Windows programs' resources: a manifest, the version information and
 # the icon, compiled by the mingw-w64 resource compiler (windres).
 #
-# The version text is the program's own (kVersion in src/app/run.h, e.g.
+# The version text is the program's own (kVersion in src/app/run/run.h, e.g.
 # "1.0j"); the numeric version is major.minor.letter.0 with the letter
 # counted from a = 1, so "1.0j" is 1.0.10.0.
 
 set(TVQ_COMPANY_NAME "Kestrin" CACHE STRING "Company name in the programs' version information")
 set(TVQ_PRODUCT_NAME "Zadovez Live Update" CACHE STRING "Product name in the programs' version information")
 
-file(STRINGS ${CMAKE_SOURCE_DIR}/src/app/run.h TVQ_VERSION_LINE REGEX "kVersion = \"")
+file(STRINGS ${CMAKE_SOURCE_DIR}/src/app/run/run.h TVQ_VERSION_LINE REGEX "kVersion = \"")
 string(REGEX MATCH "\"([0-9]+)\\.([0-9]+)([a-z]?)\"" TVQ_VERSION_QUOTED "${TVQ_VERSION_LINE}")
 if(NOT TVQ_VERSION_QUOTED)
-  message(FATAL_ERROR "no version of the form 1.0 or 1.0j in src/app/run.h")
+  message(FATAL_ERROR "no version of the form 1.0 or 1.0j in src/app/run/run.h")
 endif()
 set(TVQ_VERSION_TEXT "${CMAKE_MATCH_1}.${CMAKE_MATCH_2}${CMAKE_MATCH_3}")
 set(TVQ_VERSION_LETTER 0)

@@ -8,11 +8,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/file_entries.h"
-#include "publish/site_list.h"
-#include "app/transfer.h"
-#include "app/update_list.h"
+#include "app/fetch/transfer.h"
+#include "app/list/file_entries.h"
+#include "app/list/update_list.h"
 #include "platform/os.h"
+#include "publish/site_list.h"
 #include "support/fileutil.h"
 #include "support/nuldev.h"
 

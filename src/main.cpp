@@ -4,9 +4,9 @@
 #include <iostream>
 #include <string>
 
-#include "app/build_info.h"
-#include "app/names.h"
-#include "app/run.h"
+#include "app/context/names.h"
+#include "app/run/build_info.h"
+#include "app/run/run.h"
 #include "platform/os.h"
 #include "platform/status.h"
 #include "settings/config.h"

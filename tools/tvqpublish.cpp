@@ -18,11 +18,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/file_entries.h"
-#include "app/list_binding.h"
-#include "app/minisign.h"
-#include "app/signatures.h"
-#include "app/update_list.h"
+#include "app/fetch/minisign.h"
+#include "app/fetch/signatures.h"
+#include "app/list/file_entries.h"
+#include "app/list/list_binding.h"
+#include "app/list/update_list.h"
 #include "platform/os.h"
 #include "platform/signature.h"
 #include "platform/status.h"

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "app/signatures.h"
-#include "app/update_list.h"
+#include "app/fetch/signatures.h"
+#include "app/list/update_list.h"
 #include "platform/os.h"
 #include "publish/site_list.h"
 #include "publish/site_signing.h"

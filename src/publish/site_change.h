@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/list_binding.h"
-#include "app/minisign.h"
+#include "app/fetch/minisign.h"
+#include "app/list/list_binding.h"
 #include "platform/status.h"
 #include "publish/site_edit.h"
 

@@ -17,7 +17,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/file_entries.h"
+#include "app/list/file_entries.h"
 
 // A file of a retired update that moved into a later update.
 struct CarriedFile {

@@ -4,7 +4,7 @@
 #include <map>
 #include <utility>
 
-#include "app/update_list.h"
+#include "app/list/update_list.h"
 #include "platform/os.h"
 #include "support/fileutil.h"
 #include "support/strfn.h"

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/file_entries.h"
+#include "app/list/file_entries.h"
 
 struct ListBlock {
   std::string header;     // the block's first line, "<update id=\"...\">"

@@ -1,7 +1,7 @@
 #include "publish/site_signing.h"
 
-#include "app/signatures.h"
-#include "app/update_list.h"
+#include "app/fetch/signatures.h"
+#include "app/list/update_list.h"
 #include "platform/os.h"
 #include "support/fileutil.h"
 #include "support/strfn.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/list_binding.h"
-#include "app/minisign.h"
+#include "app/fetch/minisign.h"
+#include "app/list/list_binding.h"
 #include "platform/status.h"
 
 // The signing password: TVQ_SIGN_PASSWORD, else asked on the terminal (twice

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "app/display.h"
+#include "app/context/display.h"
 
 class ConsoleDisplay : public DisplaySurface {
  public:

@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-#include "app/run_context.h"
+#include "app/context/run_context.h"
 #include "support/ui_hooks.h"
 #include "ui/answering_clock.h"
 #include "ui/console_display.h"

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "app/display.h"
+#include "app/context/display.h"
 
 // The texts of the window.
 enum class WindowText { Caption, Explanation, UpdateId, StatusLine, Percent };

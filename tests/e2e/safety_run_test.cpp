@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/update_list.h"
+#include "app/list/update_list.h"
 #include "support/fileutil.h"
 #include "support/http_test_server.h"
 #include "support/updater_env.h"

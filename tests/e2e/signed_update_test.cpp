@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "app/minisign.h"
+#include "app/fetch/minisign.h"
 #include "platform/signature.h"
 #include "support/updater_env.h"
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/names.h"
+#include "app/context/names.h"
 #include "support/new_updater.h"
 #include "support/updater_env.h"
 

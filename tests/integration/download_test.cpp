@@ -1,6 +1,6 @@
 // DownloadUpdateFiles from an HTTP site (the in-process server) and from a
 // file:// site.
-#include "app/download.h"
+#include "app/fetch/download.h"
 
 #include <filesystem>
 #include <fstream>

@@ -7,10 +7,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/download.h"
-#include "app/run.h"
-#include "app/transfer.h"
-#include "app/update_list.h"
+#include "app/fetch/download.h"
+#include "app/fetch/transfer.h"
+#include "app/list/update_list.h"
+#include "app/run/run.h"
 #ifndef _WIN32
 #include <sys/stat.h>
 

@@ -1,6 +1,6 @@
 // The installation with real files, real .ex_ files made by mscompress, a
 // real running main application and real started programs.
-#include "app/install.h"
+#include "app/install/install.h"
 
 #include <atomic>
 #include <chrono>

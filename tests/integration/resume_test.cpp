@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/download.h"
-#include "app/kept_downloads.h"
-#include "app/run.h"
+#include "app/fetch/download.h"
+#include "app/fetch/kept_downloads.h"
+#include "app/run/run.h"
 #include "support/http_test_server.h"
 #include "support/site_builder.h"
 #include "support/transfer_fixture.h"

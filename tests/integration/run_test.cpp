@@ -1,7 +1,7 @@
 // The run sequence in this process: the work directory on real directories,
 // and whole update runs against real sites with the virtual clock, so that
 // every branch costs milliseconds instead of a 15-second program run.
-#include "app/run.h"
+#include "app/run/run.h"
 
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -16,10 +16,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/display.h"
-#include "app/install.h"
-#include "app/names.h"
-#include "app/run_context.h"
+#include "app/context/display.h"
+#include "app/context/names.h"
+#include "app/context/run_context.h"
+#include "app/install/install.h"
 #include "platform/os.h"
 #include "settings/config.h"
 #include "support/fileutil.h"

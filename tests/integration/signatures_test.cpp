@@ -1,11 +1,11 @@
 // Signature checks inside the download, over the test HTTP server.
-#include "app/signatures.h"
+#include "app/fetch/signatures.h"
 
 #include <gtest/gtest.h>
 
-#include "app/download.h"
-#include "publish/site_list.h"
+#include "app/fetch/download.h"
 #include "platform/signature.h"
+#include "publish/site_list.h"
 #include "support/http_test_server.h"
 #include "support/transfer_fixture.h"
 #include "support/virtual_clock.h"

@@ -6,8 +6,8 @@
 
 #include <ctime>
 
-#include "app/list_binding.h"
-#include "app/minisign.h"
+#include "app/fetch/minisign.h"
+#include "app/list/list_binding.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
 

@@ -12,7 +12,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/update_list.h"
+#include "app/list/update_list.h"
+#include "app/record/record.h"
 #include "publish/site_edit.h"
 #include "publish/site_list.h"
 #include "support/fileutil.h"

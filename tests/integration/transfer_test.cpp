@@ -1,5 +1,5 @@
 // FetchFile and InternetFetch against the in-process HTTP server.
-#include "app/transfer.h"
+#include "app/fetch/transfer.h"
 
 #include <chrono>
 #include <string>

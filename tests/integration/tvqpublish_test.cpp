@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include "app/download.h"
+#include "app/fetch/download.h"
+#include "app/list/update_list.h"
 #include "publish/site_list.h"
-#include "app/update_list.h"
 #include "support/http_test_server.h"
 #include "support/lz_file.h"
 #include "support/transfer_fixture.h"

@@ -1,5 +1,5 @@
 // GetUpdateList over HTTP (the in-process server) and from file:// sites.
-#include "app/update_list.h"
+#include "app/list/update_list.h"
 
 #include <string>
 

@@ -15,8 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/install.h"
-#include "app/names.h"
+#include "app/context/names.h"
+#include "app/install/install.h"
 #include "platform/os.h"
 #include "recording_display.h"
 #include "recording_user_interface.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/display.h"
+#include "app/context/display.h"
 
 class RecordingDisplay : public DisplaySurface {
  public:

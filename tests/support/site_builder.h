@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "app/file_entries.h"
-#include "publish/site_list.h"
-#include "app/update_list.h"
+#include "app/list/file_entries.h"
+#include "app/list/update_list.h"
 #include "platform/os.h"
+#include "publish/site_list.h"
 #include "temp_dir.h"
 
 class SiteBuilder {

@@ -10,11 +10,11 @@
 
 #include <gtest/gtest.h>
 
-#include "app/names.h"
-#include "app/run_context.h"
-#include "app/transfer.h"
-#include "platform/os.h"
+#include "app/context/names.h"
+#include "app/context/run_context.h"
+#include "app/fetch/transfer.h"
 #include "http_test_server.h"
+#include "platform/os.h"
 #include "recording_display.h"
 #include "scoped_env.h"
 #include "settings/config.h"

@@ -1,6 +1,6 @@
 #include "support/updater_env.h"
 
-#include "app/names.h"
+#include "app/context/names.h"
 
 #include <signal.h>
 #include <unistd.h>

@@ -1,13 +1,13 @@
-#include "app/build_info.h"
+#include "app/run/build_info.h"
 
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "app/minisign.h"
-#include "app/names.h"
-#include "app/run.h"
+#include "app/context/names.h"
+#include "app/fetch/minisign.h"
+#include "app/run/run.h"
 
 namespace {
 

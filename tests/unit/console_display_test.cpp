@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/display.h"
+#include "app/context/display.h"
 
 namespace {
 

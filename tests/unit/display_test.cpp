@@ -1,8 +1,8 @@
-#include "app/display.h"
+#include "app/context/display.h"
 
 #include <gtest/gtest.h>
 
-#include "app/run_context.h"
+#include "app/context/run_context.h"
 #include "support/recording_display.h"
 
 namespace {

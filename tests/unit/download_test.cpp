@@ -1,14 +1,14 @@
 // The download against a file:// site in a temporary directory, with the
 // virtual clock (no real waits) and the recording display.
-#include "app/download.h"
+#include "app/fetch/download.h"
 
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "app/names.h"
-#include "app/run_context.h"
+#include "app/context/names.h"
+#include "app/context/run_context.h"
 #include "platform/os.h"
 #include "support/fileutil.h"
 #include "support/recording_display.h"

@@ -1,4 +1,4 @@
-#include "app/install.h"
+#include "app/install/install.h"
 
 #include <filesystem>
 #include <optional>

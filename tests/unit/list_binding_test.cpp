@@ -1,6 +1,6 @@
 // The channel and expiry a list's signature binds, and the refusals with
 // the text the status and the account show.
-#include "app/list_binding.h"
+#include "app/list/list_binding.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The minisign formats: base64, keys, and signature files refused with the
 // reason that tells a maker what is wrong.
-#include "app/minisign.h"
+#include "app/fetch/minisign.h"
 
 #include <gtest/gtest.h>
 

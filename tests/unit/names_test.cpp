@@ -1,4 +1,4 @@
-#include "app/names.h"
+#include "app/context/names.h"
 
 #include <string>
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/kept_downloads.h"
+#include "app/fetch/kept_downloads.h"
 #include "platform/http_answer.h"
 
 namespace {

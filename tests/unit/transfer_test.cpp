@@ -1,8 +1,8 @@
-#include "app/transfer.h"
+#include "app/fetch/transfer.h"
 
 #include <gtest/gtest.h>
 
-#include "app/run_context.h"
+#include "app/context/run_context.h"
 #include "support/std_text_capture.h"
 #include "support/temp_dir.h"
 

@@ -1,4 +1,4 @@
-#include "app/update_list.h"
+#include "app/list/update_list.h"
 
 #include <cstdio>
 #include <map>
@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/run_context.h"
+#include "app/context/run_context.h"
 #include "support/std_text_capture.h"
 #include "support/virtual_clock.h"
 

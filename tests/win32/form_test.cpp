@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/display.h"
-#include "app/run_context.h"
+#include "app/context/display.h"
+#include "app/context/run_context.h"
 #include "platform/win32/wide.h"
 #include "support/lingua.h"
 #include "support/ui_hooks.h"

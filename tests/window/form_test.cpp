@@ -16,8 +16,8 @@
 #include <FL/Fl_Progress.H>
 #include <FL/x.H>
 
-#include "app/display.h"
-#include "app/run_context.h"
+#include "app/context/display.h"
+#include "app/context/run_context.h"
 #include "support/lingua.h"
 #include "support/ui_hooks.h"
 #include "ui/fltk/fltk_ui.h"

@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/display.h"
-#include "app/run_context.h"
+#include "app/context/display.h"
+#include "app/context/run_context.h"
 #include "platform/os.h"
 #include "support/lingua.h"
 #include "ui/form_layout.h"

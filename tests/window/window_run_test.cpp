@@ -15,7 +15,7 @@
 #include <FL/Fl_Button.H>
 #include <FL/fl_draw.H>
 
-#include "app/display.h"
+#include "app/context/display.h"
 #include "support/updater_env.h"
 #include "ui/fltk/fltk_window.h"
 #include "ui/window_start.h"

@@ -14,7 +14,7 @@
 // GoogleTest before the X11 headers, whose macros (None, Bool) clash with it.
 #include <gtest/gtest.h>
 
-#include "app/display.h"
+#include "app/context/display.h"
 #include "support/wine.h"
 #include "window/window_run.h"
 

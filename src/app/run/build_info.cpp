@@ -1,11 +1,11 @@
-#include "app/build_info.h"
+#include "app/run/build_info.h"
 
 #include <string>
 #include <vector>
 
-#include "app/minisign.h"
-#include "app/names.h"
-#include "app/run.h"
+#include "app/context/names.h"
+#include "app/fetch/minisign.h"
+#include "app/run/run.h"
 #include "support/strfn.h"
 
 #ifndef TVQ_PUBLIC_KEY

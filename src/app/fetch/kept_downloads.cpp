@@ -1,9 +1,9 @@
-#include "app/kept_downloads.h"
+#include "app/fetch/kept_downloads.h"
 
 #include <algorithm>
 #include <set>
 
-#include "app/names.h"
+#include "app/context/names.h"
 #include "platform/os.h"
 #include "support/fileutil.h"
 #include "support/strfn.h"

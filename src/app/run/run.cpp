@@ -1,4 +1,4 @@
-#include "app/run.h"
+#include "app/run/run.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -6,14 +6,17 @@
 #include <memory>
 #include <ostream>
 
-#include "app/display.h"
-#include "app/download.h"
-#include "app/install.h"
-#include "app/kept_downloads.h"
-#include "app/names.h"
-#include "app/run_context.h"
-#include "app/transfer.h"
-#include "app/update_list.h"
+#include "app/context/display.h"
+#include "app/context/names.h"
+#include "app/context/run_context.h"
+#include "app/fetch/download.h"
+#include "app/fetch/kept_downloads.h"
+#include "app/fetch/transfer.h"
+#include "app/install/install.h"
+#include "app/list/update_list.h"
+#include "app/record/record.h"
+#include "app/run/status_texts.h"
+#include "app/site/site_choice.h"
 #include "platform/os.h"
 #include "settings/config.h"
 #include "support/command_line_options.h"
@@ -25,68 +28,6 @@
 namespace {
 
 const std::string kDashes(70, '-');
-
-// Status texts of the run, in the current language.
-std::string StatusCheckingInstallation() {
-  return LangText("G:Überprüfen von installierten Updates;F:Contrôle des mises à jour installées;"
-                  "*:Checking current installation information") +
-         "...";
-}
-std::string StatusChecking() {
-  return LangText("G:Überprüfen von neuen Updates;F:recherche des nouvelles mises à jour;"
-                  "*:checking for updates") +
-         "...";
-}
-std::string StatusCopying() {
-  return LangText("G:Dateien werden kopiert;F:copie en cours;*:copying") + "...";
-}
-std::string StatusDownloading() {
-  return LangText("G:downloading;F:téléchargement en cours;*:downloading") + "...";
-}
-std::string StatusNothingNew() {
-  return LangTextOf("G:Es wurde kein neues Update gefunden",
-                    "F:Pas de nouvelle mise à jour disponible",
-                    "*:exiting (no new updates found)") +
-         "...";
-}
-std::string StatusInstallFailed() {
-  return LangTextOf("G:Fehler: das Update kann nicht installiert werden",
-                    "F:erreur: la mise à jour ne peut pas être installée",
-                    "*:error: cannot install files");
-}
-std::string StatusDownloadFailed() {
-  return LangTextOf("G:Das Update konnte nicht installiert werden",
-                    "F:la mise à jour n'a pas pu être installée", "*:aborting (error found)");
-}
-std::string StatusRecordFailed() {
-  return LangTextOf("G:Fehler: das Update wurde installiert, aber nicht vermerkt",
-                    "F:erreur: la mise à jour est installée mais n'a pas pu être enregistrée",
-                    "*:error: the update was installed but could not be recorded");
-}
-std::string StatusSettingsUnreadable() {
-  return LangTextOf("G:Fehler: die Einstellungsdatei kann nicht gelesen werden",
-                    "F:erreur: le fichier de configuration ne peut pas être lu",
-                    "*:error: the settings file cannot be read");
-}
-std::string StatusNoSite() {
-  return LangTextOf("G:Fehler: keine Update-Site eingestellt (/P angeben oder LiveUpdate.www setzen)",
-                    "F:erreur: aucun site de mise à jour n'est configuré (indiquez /P ou "
-                    "LiveUpdate.www)",
-                    "*:error: no update site is configured (give /P or set LiveUpdate.www)");
-}
-std::string StatusInstallCompleted() {
-  return LangText("G:Installation beendet;F:installation terminée;*:installation completed");
-}
-std::string StatusRunInProgress() {
-  return LangTextOf("G:Ein anderer Updatelauf ist bereits im Gange",
-                    "F:une autre mise à jour est déjà en cours",
-                    "*:another update run is in progress");
-}
-std::string StatusExiting() {
-  return LangTextOf("G:Das Updateprogramm wird beendet", "F:fermeture du programme de mise à jour",
-                    "*:exiting") +
-         "...";
-}
 
 std::string ProgramPathWithoutExt() {
   return ProgramPath(true, false);
@@ -143,91 +84,11 @@ void ReportUnusableSettingsFile(std::ostream& out) {
   std::exit(0);
 }
 
-// Fetches the list until two readings in a row agree; otherwise why not
-// (the failed reading's cause, or that the list kept changing).
-Status ListIsStable(RunContext& context) {
-  const Status changed = Status::Error("the list changed between readings");
-  std::string copy = context.updateInfo;
-  os::SleepMs(700);
-  if (Status read = GetUpdateList(context); !read.ok()) return read;
-  if (context.updateInfo == copy) return Status();
-  os::SleepMs(2000);
-  const bool failed = !GetUpdateList(context).ok();
-  copy = context.updateInfo;
-  os::SleepMs(1000);
-  if (Status read = GetUpdateList(context); !read.ok()) return read;
-  return !failed && context.updateInfo == copy ? Status() : changed;
-}
-
-bool UpdateIsNew(const RunContext& context) {
-  return IsNewUpdate(context.updateInfo, CfgGetStr("LiveUpdate.lastUpdateInfo=<"));
-}
-
-void ResetHistoryIfObsolete() {
-  const std::int64_t stored = CfgGetInt("LiveUpdate.installationInfo=-1");
-  const std::string mainApp = ProgramDir(true) + MainAppExeName();
-  const bool mainAppExists = FileExists(mainApp);
-  const std::int64_t day = mainAppExists ? FileDayNumber(mainApp) : 0;
-  if ((mainAppExists && stored > day) || stored == -1) {
-    CfgPutStr("LiveUpdate.lastUpdateInfo", "");
-    CfgPutInt("LiveUpdate.installationInfo", mainAppExists ? static_cast<std::int32_t>(day) : 0);
-    StdText() << "  Clearing obsolete update information..." << std::endl;
-  }
-}
-
-void ChooseSite(RunContext& context) {
-  if (context.siteSwitch) {
-    context.site = *context.siteSwitch;
-    if (!context.site.empty() && DirExists(context.site)) {
-      // File names are appended to the site directly, so a directory needs its
-      // delimiter (without it the list would be looked for beside it).
-      context.site = "file://" + AddBackslash(context.site);
-    }
-  } else {
-    context.site = CfgGetStr("LiveUpdate.www=" + DefaultUpdateSite());
-  }
-  if (context.site.empty()) context.site = DefaultUpdateSite();
-}
-
 // Says why the run failed: a line of the account and the console.
 void ReportCause(const std::string& what, const std::string& cause) {
   if (cause.empty()) return;
   StdText() << what << ": " << ControlsReplaced(cause) << std::endl;
   ShowCause(cause);
-}
-
-constexpr int kAlternativeSites = 9;
-
-// The numbered alternative site n: LiveUpdate.wwwN, else LiveUpdate.www.N,
-// else the default site; empty when none of them names one.
-std::string AlternativeSite(int n) {
-  const std::string site = CfgGetStr("LiveUpdate.www" + IntStr(n));
-  return site.empty() ? CfgGetStr("LiveUpdate.www." + IntStr(n) + "=" + DefaultUpdateSite()) : site;
-}
-
-// Whether /P, the settings or the build name any site to ask.
-bool SiteConfigured(const RunContext& context) {
-  if (!context.site.empty()) return true;
-  for (int n = 1; n <= kAlternativeSites; ++n)
-    if (!AlternativeSite(n).empty()) return true;
-  return false;
-}
-
-// Fetches the list from the chosen site. Without one (a build without a
-// default site) the alternatives are all there is to ask.
-Status FetchFromChosen(RunContext& context) {
-  if (!context.site.empty()) return GetUpdateList(context);
-  return Status::Error("neither /P nor LiveUpdate.www names a site, and no alternative site answered");
-}
-
-// Tries the numbered alternative sites after the chosen one failed.
-bool FetchFromAlternatives(RunContext& context) {
-  bool fetched = false;
-  for (int n = 1; n <= kAlternativeSites && !fetched; ++n) {
-    context.site = AlternativeSite(n);
-    if (!context.site.empty()) fetched = GetUpdateList(context).ok();
-  }
-  return fetched;
 }
 
 }  // namespace
@@ -332,8 +193,7 @@ bool FetchStableList(RunContext& context) {
 // Records the installed update. Every file of it is in place and durable
 // by now; the settings store makes the record durable before it returns.
 bool RecordUpdate(const RunContext& context) {
-  const Status recorded =
-      CfgStore("LiveUpdate.lastUpdateInfo", RecordOfUpdate(context.updateInfo));
+  const Status recorded = RecordInstalledUpdate(context);
   if (recorded.ok()) {
     ForgetKeptDownloads();  // installed: its files are not needed again
     if (!context.methodStarted) ShowStatus(StatusInstallCompleted());

@@ -1,14 +1,14 @@
-#include "app/transfer.h"
+#include "app/fetch/transfer.h"
 
 #include <algorithm>
 #include <optional>
 #include <ostream>
 #include <vector>
 
-#include "app/display.h"
-#include "app/file_entries.h"
-#include "app/names.h"
-#include "app/run_context.h"
+#include "app/context/display.h"
+#include "app/context/names.h"
+#include "app/context/run_context.h"
+#include "app/list/file_entries.h"
 #include "platform/os.h"
 #include "platform/status.h"
 #include "support/fileutil.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/run_context.h"
+#include "app/context/run_context.h"
 #include "platform/status.h"
 
 inline constexpr int kDownloadAttempts = 5;

@@ -1,4 +1,4 @@
-#include "app/run_context.h"
+#include "app/context/run_context.h"
 
 #include <atomic>
 

@@ -1,10 +1,10 @@
-#include "app/display.h"
+#include "app/context/display.h"
 
 #include <cmath>
 #include <limits>
 #include <string>
 
-#include "app/run_context.h"
+#include "app/context/run_context.h"
 #include "support/strfn.h"
 
 namespace {

@@ -1,9 +1,9 @@
-#include "app/list_binding.h"
+#include "app/list/list_binding.h"
 
 #include <chrono>
 #include <cstdio>
 
-#include "app/minisign.h"
+#include "app/fetch/minisign.h"
 
 namespace {
 

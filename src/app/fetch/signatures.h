@@ -11,8 +11,8 @@
 
 #include <string>
 
-#include "app/minisign.h"
-#include "app/run_context.h"
+#include "app/context/run_context.h"
+#include "app/fetch/minisign.h"
 
 inline constexpr const char* kSignatureSuffix = ".minisig";
 

@@ -1,4 +1,4 @@
-#include "app/minisign.h"
+#include "app/fetch/minisign.h"
 
 #include <functional>
 #include <memory>

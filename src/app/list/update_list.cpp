@@ -1,13 +1,13 @@
-#include "app/update_list.h"
+#include "app/list/update_list.h"
 
 #include <exception>
 #include <memory>
 #include <ostream>
 
-#include "app/file_entries.h"
-#include "app/names.h"
-#include "app/signatures.h"
-#include "app/transfer.h"
+#include "app/context/names.h"
+#include "app/fetch/signatures.h"
+#include "app/fetch/transfer.h"
+#include "app/list/file_entries.h"
 #include "platform/os.h"
 #include "settings/config.h"
 #include "support/contexts.h"
@@ -167,15 +167,6 @@ std::string SelectUpdate(std::string_view list, const SettingLookup& lookup) {
   const std::size_t end = rest.find(kUpdateEnd);
   if (end == std::string_view::npos) return {};
   return TrimmedList(rest.substr(0, end + kUpdateEnd.size()));
-}
-
-bool IsNewUpdate(std::string_view updateInfo, std::string_view lastRecorded) {
-  if (updateInfo.empty()) return false;
-  return updateInfo > lastRecorded || lastRecorded.find("<update") == std::string_view::npos;
-}
-
-std::string RecordOfUpdate(std::string_view updateInfo) {
-  return ControlsReplaced(std::string(updateInfo.substr(0, updateInfo.find('\r'))));
 }
 
 std::string ListTooLargeText() {

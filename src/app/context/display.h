@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/run_context.h"
+#include "app/context/run_context.h"
 
 class DisplaySurface {
  public:

@@ -1,4 +1,4 @@
-#include "app/file_entries.h"
+#include "app/list/file_entries.h"
 
 #include <limits>
 

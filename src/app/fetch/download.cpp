@@ -1,4 +1,4 @@
-#include "app/download.h"
+#include "app/fetch/download.h"
 
 #include <algorithm>
 #include <exception>
@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "app/display.h"
-#include "app/file_entries.h"
-#include "app/kept_downloads.h"
-#include "app/names.h"
-#include "app/signatures.h"
-#include "app/transfer.h"
-#include "app/update_list.h"
+#include "app/context/display.h"
+#include "app/context/names.h"
+#include "app/fetch/kept_downloads.h"
+#include "app/fetch/signatures.h"
+#include "app/fetch/transfer.h"
+#include "app/list/file_entries.h"
+#include "app/list/update_list.h"
 #include "platform/os.h"
 #include "platform/signature.h"
 #include "platform/status.h"

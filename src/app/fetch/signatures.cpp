@@ -1,15 +1,15 @@
-#include "app/signatures.h"
+#include "app/fetch/signatures.h"
 
 #include <ostream>
 #include <vector>
 
-#include "app/build_info.h"
-#include "app/display.h"
-#include "app/file_entries.h"
-#include "app/list_binding.h"
-#include "app/names.h"
-#include "app/transfer.h"
-#include "app/update_list.h"
+#include "app/context/display.h"
+#include "app/context/names.h"
+#include "app/fetch/transfer.h"
+#include "app/list/file_entries.h"
+#include "app/list/list_binding.h"
+#include "app/list/update_list.h"
+#include "app/run/build_info.h"
 #include "platform/os.h"
 #include "settings/config.h"
 #include "support/fileutil.h"

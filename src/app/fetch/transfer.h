@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/run_context.h"
+#include "app/context/run_context.h"
 #include "platform/status.h"
 
 inline constexpr int kInternetOpenTypePreconfig = 0;

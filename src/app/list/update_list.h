@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/run_context.h"
+#include "app/context/run_context.h"
 #include "platform/status.h"
 
 inline constexpr const char* kUpdateListName = "!update-info.txt";
@@ -37,15 +37,6 @@ std::string TrimmedList(std::string_view text);
 // Logs every file entry of the remaining list and "total bytes to be
 // downloaded (all sets): N" and returns N.
 std::int64_t CountAllSetsBytes(std::string_view list);
-
-// Whether a selected update is new to an installation whose record is
-// lastRecorded (LiveUpdate.lastUpdateInfo, "<" when absent): it sorts after
-// the record, or the record names no update.
-bool IsNewUpdate(std::string_view updateInfo, std::string_view lastRecorded);
-// What an installation records of an installed update: its text up to its
-// first CR (the header line of a list read over the internet, the whole
-// block of one read from a directory), control characters replaced.
-std::string RecordOfUpdate(std::string_view updateInfo);
 
 // --- the steps of GetUpdateList, each usable on its own --------------------------
 // Reads the list of a directory site: lines joined without separators, except

@@ -1,4 +1,4 @@
-#include "app/install.h"
+#include "app/install/install.h"
 
 #include <algorithm>
 #include <ostream>
@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/display.h"
-#include "app/names.h"
+#include "app/context/display.h"
+#include "app/context/names.h"
 #include "platform/os.h"
 #include "platform/status.h"
 #include "support/fileutil.h"

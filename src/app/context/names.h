@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/run_context.h"
+#include "app/context/run_context.h"
 
 std::string MainAppName();        // "tvq"
 std::string MainAppExeName();     // "tvq.exe"

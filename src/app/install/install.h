@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_context.h"
+#include "app/context/run_context.h"
 #include "platform/status.h"
 
 // The phase called by the run: starts the update's own installation program
