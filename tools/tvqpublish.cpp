@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/fetch/minisign.h"
+#include "publish/minisign_signing.h"
 #include "app/fetch/signatures.h"
 #include "app/list/file_entries.h"
 #include "app/list/list_binding.h"

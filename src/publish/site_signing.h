@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/fetch/minisign.h"
+#include "publish/minisign_signing.h"
 #include "app/list/list_binding.h"
 #include "platform/status.h"
 

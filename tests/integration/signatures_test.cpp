@@ -5,6 +5,7 @@
 
 #include "app/fetch/download.h"
 #include "platform/signature.h"
+#include "publish/minisign_signing.h"
 #include "publish/site_list.h"
 #include "support/http_test_server.h"
 #include "support/transfer_fixture.h"

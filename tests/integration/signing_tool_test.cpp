@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "app/fetch/minisign.h"
+#include "publish/minisign_signing.h"
 #include "app/list/list_binding.h"
 #include "support/process_runner.h"
 #include "support/temp_dir.h"

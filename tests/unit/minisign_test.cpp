@@ -1,6 +1,7 @@
 // The minisign formats: base64, keys, and signature files refused with the
 // reason that tells a maker what is wrong.
 #include "app/fetch/minisign.h"
+#include "publish/minisign_signing.h"
 
 #include <gtest/gtest.h>
 

@@ -3,107 +3,15 @@
 #include <functional>
 #include <memory>
 
+#include "app/fetch/minisign_format.h"
 #include "platform/os.h"
 #include "platform/signature.h"
 
+using namespace minisign_format;
+
 namespace {
 
-constexpr std::string_view kAlphabet =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-constexpr std::string_view kUntrusted = "untrusted comment:";
-constexpr std::string_view kTrusted = "trusted comment: ";
-constexpr std::string_view kEd25519 = "Ed";  // key and legacy signature algorithm
-constexpr std::string_view kPrehashed = "ED";
-constexpr std::string_view kScrypt = "Sc";
-constexpr std::string_view kNoKdf = std::string_view("\0\0", 2);
-constexpr std::string_view kBlake2bCheck = "B2";
-constexpr std::size_t kKeyIdSize = 8;
-constexpr std::size_t kPublicKeyBytes = 2 + kKeyIdSize + 32;         // 42
-constexpr std::size_t kSignatureBytes = 2 + kKeyIdSize + 64;         // 74
-constexpr std::size_t kSaltSize = 32;
-constexpr std::size_t kSecretPartBytes = kKeyIdSize + 64 + 32;       // key ID, key, check
-constexpr std::size_t kSecretKeyBytes = 2 + 2 + 2 + kSaltSize + 8 + 8 + kSecretPartBytes;  // 158
 constexpr std::size_t kHashBlock = 1 << 20;
-
-// The lines of a text, without their line ends (LF or CR LF).
-std::vector<std::string_view> Lines(std::string_view text) {
-  std::vector<std::string_view> lines;
-  while (!text.empty()) {
-    const std::size_t lf = text.find('\n');
-    std::string_view line = text.substr(0, lf);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    lines.push_back(line);
-    if (lf == std::string_view::npos) break;
-    text.remove_prefix(lf + 1);
-  }
-  return lines;
-}
-
-std::string_view Trimmed(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
-    s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-    s.remove_suffix(1);
-  return s;
-}
-
-void Say(std::string* why, std::string text) {
-  if (why) *why = std::move(text);
-}
-
-std::uint64_t LoadLe64(std::string_view bytes) {
-  std::uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[i]);
-  return v;
-}
-
-std::string StoreLe64(std::uint64_t v) {
-  std::string bytes(8, '\0');
-  for (auto& b : bytes) {
-    b = static_cast<char>(v & 0xff);
-    v >>= 8;
-  }
-  return bytes;
-}
-
-std::string Xored(std::string_view a, std::string_view b) {
-  std::string out(a);
-  for (std::size_t i = 0; i < out.size() && i < b.size(); ++i) out[i] = static_cast<char>(out[i] ^ b[i]);
-  return out;
-}
-
-// scrypt's N, r and p from minisign's stored limits, chosen as its library
-// chooses them, so that a key encrypted by either is read by the other.
-struct ScryptParams {
-  std::uint64_t n = 0;
-  std::uint32_t r = 8;
-  std::uint32_t p = 1;
-};
-ScryptParams ParamsOf(std::uint64_t opsLimit, std::uint64_t memLimit) {
-  ScryptParams params;
-  if (opsLimit < 32768) opsLimit = 32768;
-  int nLog2 = 1;
-  if (opsLimit < memLimit / 32) {
-    const std::uint64_t maxN = opsLimit / (params.r * 4);
-    while (nLog2 < 63 && (std::uint64_t{1} << nLog2) <= maxN / 2) ++nLog2;
-  } else {
-    const std::uint64_t maxN = memLimit / (std::uint64_t{params.r} * 128);
-    while (nLog2 < 63 && (std::uint64_t{1} << nLog2) <= maxN / 2) ++nLog2;
-    std::uint64_t maxRp = (opsLimit / 4) / (std::uint64_t{1} << nLog2);
-    if (maxRp > 0x3fffffff) maxRp = 0x3fffffff;
-    params.p = static_cast<std::uint32_t>(maxRp) / params.r;
-  }
-  params.n = std::uint64_t{1} << nLog2;
-  return params;
-}
-
-// The check value of a secret key: BLAKE2b-256 of algorithm, key ID and key.
-std::string SecretKeyCheck(std::string_view keyId, std::string_view seed, std::string_view publicKey) {
-  crypto::Blake2b hasher(32);
-  const std::string data = std::string(kEd25519) + std::string(keyId) + std::string(seed) + std::string(publicKey);
-  hasher.Update(data.data(), data.size());
-  return hasher.Final();
-}
 
 // Reads a file once in large blocks, handing each to sink. False when it
 // cannot be read.
@@ -119,7 +27,8 @@ bool ReadInBlocks(const std::string& path, const std::function<void(const char*,
   }
 }
 
-// BLAKE2b-512 of a file.
+}  // namespace
+
 std::optional<std::string> FileDigest(const std::string& path) {
   crypto::Blake2b hasher(64);
   if (!ReadInBlocks(path, [&hasher](const char* data, std::size_t size) { hasher.Update(data, size); }))
@@ -185,7 +94,6 @@ SignatureVerdict Verify(std::string_view signatureText, const MessageCheck& mess
   return verdict;
 }
 
-}  // namespace
 
 // ------------------------------------------------------------------------ base64
 std::string Base64Encode(std::string_view bytes) {
@@ -406,128 +314,8 @@ SignatureVerdict VerifyFileSignature(std::string_view signatureText, const std::
       keys, expectedName);
 }
 
-// ------------------------------------------------------------------- secret keys
-MinisignSecretKey NewSecretKey() {
-  MinisignSecretKey key;
-  key.keyId = crypto::RandomBytes(kKeyIdSize);
-  key.seed = crypto::RandomBytes(crypto::kEd25519SeedSize);
-  key.publicKey = crypto::Ed25519PublicKeyOf(key.seed);
-  return key;
-}
-
-MinisignPublicKey PublicKeyOf(const MinisignSecretKey& key) {
-  return MinisignPublicKey{key.keyId, key.publicKey};
-}
-
-std::string SecretKeyFileText(const MinisignSecretKey& key, const std::optional<std::string>& password,
-                              const KdfLimits& limits) {
-  std::string secret = key.keyId + key.seed + key.publicKey + SecretKeyCheck(key.keyId, key.seed, key.publicKey);
-  std::string head = std::string(kEd25519) + std::string(password ? kScrypt : kNoKdf) + std::string(kBlake2bCheck);
-  if (password) {
-    const std::string salt = crypto::RandomBytes(kSaltSize);
-    const ScryptParams params = ParamsOf(limits.opsLimit, limits.memLimit);
-    const std::string stream = crypto::Scrypt(*password, salt, params.n, params.r, params.p, kSecretPartBytes);
-    if (stream.empty()) return {};
-    secret = Xored(secret, stream);
-    head += salt + StoreLe64(limits.opsLimit) + StoreLe64(limits.memLimit);
-  } else {
-    head += std::string(kSaltSize + 16, '\0');
-  }
-  return std::string(kUntrusted) + " minisign " + (password ? "encrypted " : "") + "secret key\n" +
-         Base64Encode(head + secret) + "\n";
-}
-
-bool SecretKeyIsEncrypted(std::string_view text) {
-  const auto lines = Lines(text);
-  if (lines.size() < 2) return false;
-  const auto bytes = Base64Decode(Trimmed(lines[1]));
-  return bytes && bytes->size() == kSecretKeyBytes && bytes->substr(2, 2) == kScrypt;
-}
-
-std::optional<MinisignSecretKey> ParseSecretKey(std::string_view text, const std::optional<std::string>& password,
-                                                std::string* why) {
-  const auto lines = Lines(text);
-  if (lines.size() < 2 || lines[0].substr(0, kUntrusted.size()) != kUntrusted) {
-    Say(why, "not a secret key file (no comment line, then the key line)");
-    return std::nullopt;
-  }
-  const auto bytes = Base64Decode(Trimmed(lines[1]));
-  if (!bytes || bytes->size() != kSecretKeyBytes || bytes->substr(0, 2) != kEd25519 ||
-      bytes->substr(4, 2) != kBlake2bCheck) {
-    Say(why, "not an Ed25519 secret key of the minisign format");
-    return std::nullopt;
-  }
-  const std::string kdf = bytes->substr(2, 2);
-  std::string secret = bytes->substr(kSecretKeyBytes - kSecretPartBytes);
-  const bool encrypted = kdf == kScrypt;
-  if (encrypted) {
-    if (!password) {
-      Say(why, "the secret key is encrypted: a password is needed");
-      return std::nullopt;
-    }
-    const std::string salt = bytes->substr(6, kSaltSize);
-    const ScryptParams params =
-        ParamsOf(LoadLe64(bytes->substr(6 + kSaltSize, 8)), LoadLe64(bytes->substr(6 + kSaltSize + 8, 8)));
-    const std::string stream = crypto::Scrypt(*password, salt, params.n, params.r, params.p, kSecretPartBytes);
-    if (stream.empty()) {
-      Say(why, "the secret key's password derivation cannot be computed here");
-      return std::nullopt;
-    }
-    secret = Xored(secret, stream);
-  } else if (kdf != kNoKdf) {
-    Say(why, "the secret key is encrypted in an unknown way");
-    return std::nullopt;
-  }
-  MinisignSecretKey key;
-  key.keyId = secret.substr(0, kKeyIdSize);
-  key.seed = secret.substr(kKeyIdSize, 32);
-  key.publicKey = secret.substr(kKeyIdSize + 32, 32);
-  const std::string check = secret.substr(kKeyIdSize + 64);
-  // minisign leaves the check value empty (zero) in a key without password.
-  const bool checkGiven = encrypted || check != std::string(32, '\0');
-  if (checkGiven && check != SecretKeyCheck(key.keyId, key.seed, key.publicKey)) {
-    Say(why, encrypted ? "wrong password for the secret key" : "the secret key is damaged");
-    return std::nullopt;
-  }
-  if (crypto::Ed25519PublicKeyOf(key.seed) != key.publicKey) {
-    Say(why, "the secret key is damaged (its two halves do not belong together)");
-    return std::nullopt;
-  }
-  return key;
-}
-
 std::string DefaultTrustedComment(std::string_view fileName, std::int64_t unixSeconds) {
   return "timestamp:" + std::to_string(unixSeconds) + "\tfile:" + std::string(fileName) + "\thashed";
-}
-
-namespace {
-
-std::optional<MinisignSignature> SignDigest(const MinisignSecretKey& key, const std::string& digest,
-                                            std::string_view trustedComment) {
-  // A line break would end the comment line early and break the file.
-  if (digest.empty() || trustedComment.find_first_of("\r\n") != std::string_view::npos) return std::nullopt;
-  MinisignSignature sig;
-  sig.prehashed = true;
-  sig.keyId = key.keyId;
-  sig.signature = crypto::Ed25519Sign(key.seed, digest);
-  sig.trustedComment = std::string(trustedComment);
-  sig.globalSignature = crypto::Ed25519Sign(key.seed, sig.signature + sig.trustedComment);
-  if (sig.signature.empty() || sig.globalSignature.empty()) return std::nullopt;
-  return sig;
-}
-
-}  // namespace
-
-std::optional<MinisignSignature> SignMessage(const MinisignSecretKey& key, std::string_view message,
-                                             std::string_view trustedComment) {
-  return SignDigest(key, crypto::Blake2b512(message), trustedComment);
-}
-
-std::optional<MinisignSignature> SignFile(const MinisignSecretKey& key, const std::string& path,
-                                          std::string_view trustedComment) {
-  const auto digest = FileDigest(path);
-  if (!digest) return std::nullopt;
-  return SignDigest(key, *digest, trustedComment);
 }
 
 std::optional<std::string> ReadFileBounded(const std::string& path, std::int64_t maxBytes) {
