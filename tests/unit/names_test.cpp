@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/install/install.h"
 #include "platform/os.h"
 #include "support/fileutil.h"
 #include "support/install_support.h"

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "app/context/run_context.h"
+#include "support/fileutil.h"
+#include "support/lingua.h"
 #include "support/strfn.h"
 
 namespace {
@@ -126,4 +128,8 @@ std::int64_t RoundHalfEven(double value) {
   auto result = static_cast<std::int64_t>(below);
   if (fraction > 0.5 || (fraction == 0.5 && result % 2 != 0)) ++result;
   return result;
+}
+
+void ShowDiagnostic(const std::string& text) {
+  if (CtrlDown()) InfoBox(text);
 }

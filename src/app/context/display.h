@@ -47,6 +47,8 @@ void ShowInstallProgress(int step);
 void ShowUpdateId(const std::string& id);  // "update ID: " + id
 // Says why the run failed (console; nothing in the window).
 void ShowCause(const std::string& cause);
+// Shows text in a plain box, only while the Ctrl key is held down.
+void ShowDiagnostic(const std::string& text);
 // Text from the update site (update ID, host) is shown with control
 // characters replaced, so it cannot drive a terminal.
 

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr const char* kMoreMarkers[] = {"!more", "!more.flg", "!more.txt"};
-
 }  // namespace
 
 std::string MainAppName() { return "tvq"; }
@@ -48,21 +46,4 @@ std::string DefaultSiteBase() { return TVQ_DEFAULT_SITE; }
 std::string DefaultUpdateSite() {
   const std::string base = DefaultSiteBase();
   return base.empty() ? base : base + LowerProgramName() + "/";
-}
-
-bool MorePending(RunContext& context) {
-  if (context.morePending) return true;
-  const std::string dir = WorkDirectory() + kPathDelim;
-  for (const char* marker : kMoreMarkers) {
-    if (FileExists(dir + marker)) {
-      context.morePending = true;
-      DeleteFileChecked(dir + marker);
-      break;
-    }
-  }
-  return context.morePending;
-}
-
-void ShowDiagnostic(const std::string& text) {
-  if (CtrlDown()) InfoBox(text);
 }

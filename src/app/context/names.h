@@ -24,10 +24,3 @@ std::string WorkDirectory();
 // has none, and then only /P and the settings name a site.
 std::string DefaultUpdateSite();
 std::string DefaultSiteBase();  // the maker's site as configured at build time; may be empty
-
-// More updates pending: a marker file "!more", "!more.flg" or "!more.txt" in
-// the work directory (consumed when found; the run context keeps the answer).
-bool MorePending(RunContext& context);
-
-// Shows text in a plain box, only while the Ctrl key is held down.
-void ShowDiagnostic(const std::string& text);

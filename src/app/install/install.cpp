@@ -28,6 +28,7 @@ const char* const kExecCopyIni = "TVQEXEC~.ini";
 const char* const kExecCopyCommand = "TVQEXEC~ ";
 const char* const kMainAppIni = "tvq.ini";
 const char* const kNewVersionSuffix = ".newversion";
+constexpr const char* kMoreMarkers[] = {"!more", "!more.flg", "!more.txt"};
 
 void WaitMs(int ms) { os::SleepMs(ms); }
 
@@ -254,6 +255,19 @@ Status InstallSteps(const std::string& w, const std::vector<std::string>& verifi
 }
 
 }  // namespace
+
+bool MorePending(RunContext& context) {
+  if (context.morePending) return true;
+  const std::string dir = WorkDirectory() + kPathDelim;
+  for (const char* marker : kMoreMarkers) {
+    if (FileExists(dir + marker)) {
+      context.morePending = true;
+      DeleteFileChecked(dir + marker);
+      break;
+    }
+  }
+  return context.morePending;
+}
 
 Status InstallOrRunMethod(RunContext& context) {
   const std::string methodPath = WorkDir() + context.methodFile;

@@ -10,6 +10,10 @@
 #include "app/context/run_context.h"
 #include "platform/status.h"
 
+// More updates pending: a marker file "!more", "!more.flg" or "!more.txt" in
+// the work directory (consumed when found; the run context keeps the answer).
+bool MorePending(RunContext& context);
+
 // The phase called by the run: starts the update's own installation program
 // when one arrived (context.methodFile in the work directory, then
 // context.methodStarted is set), else runs InstallUpdate on the files
