@@ -2,6 +2,7 @@
 #include "app/transfer.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,9 +60,72 @@ TEST_F(TransferTest, WholeFileArrivesCountedBlockByBlock) {
   EXPECT_EQ(server.Requests()[0].userAgent, "MARL/TORQUIN TVQ Update");
 }
 
-TEST_F(TransferTest, ErrorPageIsASuccessAndIsKept) {
-  EXPECT_TRUE(InternetFetch(kInternetOpenTypePreconfig, server.Url("missing.bin"), W("missing.bin"), nullptr).ok());
-  EXPECT_EQ(ReadFile(W("missing.bin")), HttpTestServer::ErrorPage());
+// An error answer fails its method with the status named, and the next
+// method is tried; nothing of the page is kept. A proxy that refuses is
+// passed by on the direct connection, which fetches the file.
+TEST_F(TransferTest, ErrorAnswerFailsItsMethodAndTheNextIsTried) {
+  struct Case {
+    int siteStatus;   // for f.bin; 0: the file itself
+    int proxyStatus;  // the machine's proxy answers every request so; 0: none
+    std::vector<std::string> failures;  // one per failed method, in order
+  };
+#ifdef _WIN32
+  const std::string lastResort = "the server answered ";
+#else
+  const std::string lastResort = "the site answered ";
+#endif
+  const Case cases[] = {
+      {404, 0, {"the site answered 404 Not Found", "the site answered 404 Not Found", lastResort + "404 Not Found"}},
+      {503, 0, {"the site answered 503 Service Unavailable", "the site answered 503 Service Unavailable",
+                lastResort + "503 Service Unavailable"}},
+      {0, 502, {"the site answered 502 Bad Gateway (through the proxy)"}},
+  };
+  WriteFile(siteDir / "f.bin", Pattern(4000));
+  HttpTestServer proxyServer(siteDir.path());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.failures.front());
+    server.ClearFaults();
+    if (c.siteStatus) server.ServeErrorPage("f.bin", c.siteStatus);
+    proxyServer.AnswerEveryRequest(c.proxyStatus);
+    std::optional<ScopedMachineProxy> proxy;
+    if (c.proxyStatus) proxy.emplace(proxyServer.Port());
+    StdTextCapture account;
+    progress.downloaded = 0;
+    const Status outcome = FetchFile(server.Url("f.bin"), W("f.bin"), &progress);
+    const bool arrives = c.failures.size() < 3;
+    EXPECT_EQ(outcome.ok(), arrives) << outcome.message();
+    EXPECT_EQ(ReadFile(W("f.bin")), arrives ? Pattern(4000) : "");
+    EXPECT_EQ(progress.downloaded, arrives ? 4000 : 0);
+    EXPECT_EQ(account.Count("  failed: "), static_cast<int>(c.failures.size())) << account.Text();
+    for (const std::string& failure : c.failures)
+      EXPECT_TRUE(account.HasLine("  failed: " + failure)) << account.Text();
+  }
+}
+
+// An empty answer fails its method only where a body is needed (the list);
+// a listed file of 0 bytes arrives as it is.
+TEST_F(TransferTest, EmptyAnswerFailsOnlyAFetchThatNeedsABody) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> bodies;  // the answers, the last one repeated
+    bool needsBody;
+    int failures;
+  };
+  const Case cases[] = {
+      {"a file of 0 bytes", {""}, false, 0},
+      {"a list, empty once", {"", "a list"}, true, 1},
+      {"a list, always empty", {""}, true, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    server.SetBodies("list.txt", c.bodies);
+    StdTextCapture account;
+    const Status outcome = c.needsBody ? FetchNonEmptyFile(server.Url("list.txt"), W("list.txt"), 1000)
+                                       : FetchFile(server.Url("list.txt"), W("list.txt"), nullptr);
+    EXPECT_EQ(outcome.ok(), c.failures < 3) << outcome.message();
+    EXPECT_EQ(ReadFile(W("list.txt")), c.bodies.back());
+    EXPECT_EQ(account.Count("  failed: the site sent an empty answer"), c.failures) << account.Text();
+  }
 }
 
 TEST_F(TransferTest, UncountedTransferLeavesTheCounter) {

@@ -29,16 +29,18 @@ struct HttpTestServer::Fault {
   int times = 0;
   int delayMs = 0;
   std::string target;
+  int status = 404;
   long startShift = 0;
   long totalShift = 0;
 };
 
-const std::string& HttpTestServer::ErrorPage() {
-  static const std::string page =
-      "<!DOCTYPE html>\n<html><head><title>404 Not Found</title></head>\n"
-      "<body><h1>Not Found</h1><p>The requested URL was not found on this server.</p></body>"
-      "</html>\n";
-  return page;
+std::string HttpTestServer::ErrorPage(int status) {
+  if (status != 404)
+    return "<!DOCTYPE html>\n<html><head><title>Error " + std::to_string(status) +
+           "</title></head>\n<body><h1>Error " + std::to_string(status) + "</h1></body></html>\n";
+  return "<!DOCTYPE html>\n<html><head><title>404 Not Found</title></head>\n"
+         "<body><h1>Not Found</h1><p>The requested URL was not found on this server.</p></body>"
+         "</html>\n";
 }
 
 int HttpTestServer::DeadPort() {
@@ -50,7 +52,7 @@ int HttpTestServer::DeadPort() {
 
 HttpTestServer::HttpTestServer(std::string root)
     : root_(std::move(root)), server_(std::make_unique<httplib::Server>()) {
-  server_->Get(R"(/(.*))", [this](const httplib::Request& req, httplib::Response& res) {
+  server_->Get(R"(.*)", [this](const httplib::Request& req, httplib::Response& res) {
     Handle(req, res);
   });
   // Each answer closes its connection: a client that keeps idle connections
@@ -93,10 +95,15 @@ void HttpTestServer::SetBodies(const std::string& name, std::vector<std::string>
   SetFault(name, std::move(f));
 }
 
-void HttpTestServer::ServeErrorPage(const std::string& name) {
+void HttpTestServer::ServeErrorPage(const std::string& name, int status) {
   Fault f;
   f.kind = Fault::Kind::ErrorPage;
+  f.status = status;
   SetFault(name, std::move(f));
+}
+
+void HttpTestServer::AnswerEveryRequest(int status) {
+  everyStatus_ = status;
 }
 
 void HttpTestServer::DropAfter(const std::string& name, std::size_t bytes, int times) {
@@ -186,7 +193,7 @@ int HttpTestServer::RequestCount(const std::string& name) const {
 }
 
 void HttpTestServer::Handle(const httplib::Request& req, httplib::Response& res) {
-  const std::string name = req.path.empty() ? std::string() : req.path.substr(1);
+  const std::string name = req.path.rfind('/', 0) == 0 ? req.path.substr(1) : req.path;
   Fault fault;
   bool faulty = false;
   {
@@ -207,6 +214,11 @@ void HttpTestServer::Handle(const httplib::Request& req, httplib::Response& res)
     }
   }
 
+  if (const int status = everyStatus_; status != 0) {
+    res.status = status;
+    res.set_content(ErrorPage(status), "text/html");
+    return;
+  }
   if (faulty && fault.kind == Fault::Kind::Bodies) {
     res.set_content(fault.bodies.empty() ? std::string() : fault.bodies[fault.bodyIndex],
                     "text/plain");
@@ -237,8 +249,8 @@ void HttpTestServer::Handle(const httplib::Request& req, httplib::Response& res)
                         name.find("..") == std::string::npos &&
                         std::filesystem::is_regular_file(path, ec);
   if (!servable) {
-    res.status = 404;
-    res.set_content(ErrorPage(), "text/html");
+    res.status = faulty && fault.kind == Fault::Kind::ErrorPage ? fault.status : 404;
+    res.set_content(ErrorPage(res.status), "text/html");
     return;
   }
   if (ServeRange(req, res, name, faulty ? &fault : nullptr)) return;
