@@ -74,11 +74,12 @@ TEST_F(TransferTest, ErrorAnswerFailsItsMethodAndTheNextIsTried) {
 #else
   const std::string lastResort = "the site answered ";
 #endif
+  const std::string site = "the site answered ";
   const Case cases[] = {
-      {404, 0, {"the site answered 404 Not Found", "the site answered 404 Not Found", lastResort + "404 Not Found"}},
-      {503, 0, {"the site answered 503 Service Unavailable", "the site answered 503 Service Unavailable",
+      {404, 0, {site + "404 Not Found", site + "404 Not Found", lastResort + "404 Not Found"}},
+      {503, 0, {site + "503 Service Unavailable", site + "503 Service Unavailable",
                 lastResort + "503 Service Unavailable"}},
-      {0, 502, {"the site answered 502 Bad Gateway (through the proxy)"}},
+      {0, 502, {site + "502 Bad Gateway (through the proxy)"}},
   };
   WriteFile(siteDir / "f.bin", Pattern(4000));
   HttpTestServer proxyServer(siteDir.path());
@@ -120,8 +121,9 @@ TEST_F(TransferTest, EmptyAnswerFailsOnlyAFetchThatNeedsABody) {
     SCOPED_TRACE(c.what);
     server.SetBodies("list.txt", c.bodies);
     StdTextCapture account;
-    const Status outcome = c.needsBody ? FetchNonEmptyFile(server.Url("list.txt"), W("list.txt"), 1000)
-                                       : FetchFile(server.Url("list.txt"), W("list.txt"), nullptr);
+    const std::string url = server.Url("list.txt");
+    const Status outcome = c.needsBody ? FetchNonEmptyFile(url, W("list.txt"), 1000)
+                                       : FetchFile(url, W("list.txt"), nullptr);
     EXPECT_EQ(outcome.ok(), c.failures < 3) << outcome.message();
     EXPECT_EQ(ReadFile(W("list.txt")), c.bodies.back());
     EXPECT_EQ(account.Count("  failed: the site sent an empty answer"), c.failures) << account.Text();

@@ -56,7 +56,9 @@ TEST_F(UpdateListTest, ErrorAnswerOrEmptyAnswerInsteadOfTheListIsNoList) {
     int status;  // 0: a 200 with an empty body
     std::string says;
   };
-  for (const Case& c : {Case{503, " answered 503 Service Unavailable"}, Case{0, "the site sent an empty answer"}}) {
+  const Case cases[] = {{503, " answered 503 Service Unavailable"},
+                        {0, "the site sent an empty answer"}};
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.says);
     if (c.status) server.ServeErrorPage(kUpdateListName, c.status);
     else server.SetBody(kUpdateListName, "");

@@ -99,11 +99,11 @@ struct SinkState {
 int WatchRequest(CURL*, curl_infotype type, char* data, size_t size, void* user) {
   if (type != CURLINFO_HEADER_OUT) return 0;
   const std::string_view header(data, size);
-  const std::size_t blank = header.find(' ');
-  if (blank == std::string_view::npos || blank == 0 || header.substr(0, blank) == "CONNECT" ||
-      !std::all_of(header.begin(), header.begin() + blank, [](char c) { return c >= 'A' && c <= 'Z'; }))
-    return 0;
-  const std::string_view target = header.substr(blank + 1);
+  const std::string_view method = header.substr(0, header.find(' '));
+  const bool isMethod = !method.empty() && method.size() < header.size() &&
+                        std::all_of(method.begin(), method.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+  if (!isMethod || method == "CONNECT") return 0;  // a later piece of the header, or a tunnel
+  const std::string_view target = header.substr(method.size() + 1);
   if (target.rfind("http://", 0) == 0 || target.rfind("https://", 0) == 0)
     static_cast<SinkState*>(user)->viaProxy = true;
   else if (target.rfind("/", 0) == 0)
