@@ -165,25 +165,21 @@ TEST_F(RealServers, ProxyAnswering502IsPassedByOnTheDirectConnection) {
   ASSERT_TRUE(proxy.ok()) << proxy.failure();
   const auto tls = authority.Issue("site", "IP:127.0.0.1");
   ASSERT_TRUE(tls);
-  struct Case {
-    bool https;
-    std::string says;
-  };
-  for (const Case& c : {Case{false, "  failed: the site answered 502 Bad Gateway (through the proxy)"},
-                        Case{true, "  failed: the proxy answered 502 Bad Gateway"}}) {
-    SCOPED_TRACE(c.says);
+  for (const bool https : {false, true}) {
+    const std::string says = https ? "  failed: the proxy answered 502 Bad Gateway"
+                                   : "  failed: the site answered 502 Bad Gateway (through the proxy)";
     std::optional<NginxServer> nginx;
-    c.https ? nginx.emplace(env.site, *tls) : nginx.emplace(env.site);
+    https ? nginx.emplace(env.site, *tls) : nginx.emplace(env.site);
     ASSERT_TRUE(nginx->ok()) << nginx->failure();
     env.WriteSettings({"LiveUpdate.www=" + nginx->Url()});
     const auto run = Run({{"http_proxy", proxy.Url()},
                           {"https_proxy", proxy.Url()},
                           {"CURL_CA_BUNDLE", authority.certificate()}});
     ExpectInstalled(run);
-    // Every transfer was refused by the proxy and made on the direct connection.
+    // Each transfer was refused by the proxy and made on the direct connection.
     const int transfers = Occurrences(run.out, "trying PRECONFIGURED internet connection");
     EXPECT_GE(transfers, 4) << run.out;
-    EXPECT_EQ(Occurrences(run.out, c.says), transfers) << run.out;
+    EXPECT_EQ(Occurrences(run.out, says), transfers) << run.out;
     EXPECT_EQ(Occurrences(run.out, "trying DIRECT internet connection"), transfers) << run.out;
     EXPECT_FALSE(Has(run.out, "URLDownloadToFile")) << run.out;
     ExpectServedWithAgent(*nginx);

@@ -1,6 +1,5 @@
 // os::HttpGet and os::HttpDownloadToFile against the in-process test server.
 #include <chrono>
-#include <optional>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -71,57 +70,6 @@ TEST_F(HttpTest, SmallerMaxBlockSplitsBlocks) {
   ASSERT_TRUE(os::HttpGet(r, got.Sink(), nullptr).ok());
   EXPECT_EQ(got.body.size(), 5000u);
   EXPECT_LE(got.largestBlock, 100u);
-}
-
-// An error answer fails the transfer with its status named, and nothing of
-// its page reaches the sink or the file: straight from the site, and through
-// a proxy, which passed it on or made it. On Windows the last-resort method
-// cannot tell whether a proxy took part.
-TEST_F(HttpTest, ErrorStatusFailsWithTheStatusNamedAndNothingOfItsPage) {
-  struct Case {
-    const char* name;
-    int status;  // served for name; 0: the file itself
-    int proxyStatus;  // the machine's proxy answers every request so; 0: none
-    std::string named;
-  };
-  const Case cases[] = {
-      {"missing.txt", 0, 0, "404 Not Found"},
-      {"f.bin", 503, 0, "503 Service Unavailable"},
-      {"f.bin", 418, 0, "418"},
-      {"f.bin", 0, 502, "502 Bad Gateway"},
-  };
-  WriteFile(site / "f.bin", Pattern(1000));
-  HttpTestServer server(site.path());
-  HttpTestServer proxyServer(site.path());
-  ScratchDir work;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.named);
-    server.ClearFaults();
-    if (c.status) server.ServeErrorPage(c.name, c.status);
-    proxyServer.AnswerEveryRequest(c.proxyStatus);
-    std::optional<ScopedMachineProxy> proxy;
-    if (c.proxyStatus) proxy.emplace(proxyServer.Port());
-    const std::string via = c.proxyStatus ? " (through the proxy)" : "";
-    Received got;
-    const Status fetched = os::HttpGet(Request(server.Url(c.name)), got.Sink(), nullptr);
-    EXPECT_EQ(fetched.message(), "the site answered " + c.named + via);
-    EXPECT_EQ(got.body, "");
-    if (c.proxyStatus) {
-      // The direct method passes a refusing proxy by.
-      EXPECT_TRUE(os::HttpGet(Request(server.Url(c.name), true), got.Sink(), nullptr).ok());
-      EXPECT_EQ(got.body, Pattern(1000));
-      continue;
-    }
-    // The last resort straight from the site only: under Wine, whether URLMON
-    // takes a proxy set within the process depends on what it did before.
-    const Status downloaded = os::HttpDownloadToFile(Request(server.Url(c.name)), work / "f.bin");
-#ifdef _WIN32
-    EXPECT_EQ(downloaded.message(), "the server answered " + c.named);
-#else
-    EXPECT_EQ(downloaded.message(), "the site answered " + c.named);
-#endif
-    EXPECT_EQ(ReadFile(work / "f.bin"), "");
-  }
 }
 
 TEST_F(HttpTest, DroppedConnectionFails) {

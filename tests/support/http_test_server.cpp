@@ -34,13 +34,12 @@ struct HttpTestServer::Fault {
   long totalShift = 0;
 };
 
-std::string HttpTestServer::ErrorPage(int status) {
-  if (status != 404)
-    return "<!DOCTYPE html>\n<html><head><title>Error " + std::to_string(status) +
-           "</title></head>\n<body><h1>Error " + std::to_string(status) + "</h1></body></html>\n";
-  return "<!DOCTYPE html>\n<html><head><title>404 Not Found</title></head>\n"
-         "<body><h1>Not Found</h1><p>The requested URL was not found on this server.</p></body>"
-         "</html>\n";
+const std::string& HttpTestServer::ErrorPage() {
+  static const std::string page =
+      "<!DOCTYPE html>\n<html><head><title>404 Not Found</title></head>\n"
+      "<body><h1>Not Found</h1><p>The requested URL was not found on this server.</p></body>"
+      "</html>\n";
+  return page;
 }
 
 int HttpTestServer::DeadPort() {
@@ -100,10 +99,6 @@ void HttpTestServer::ServeErrorPage(const std::string& name, int status) {
   f.kind = Fault::Kind::ErrorPage;
   f.status = status;
   SetFault(name, std::move(f));
-}
-
-void HttpTestServer::AnswerEveryRequest(int status) {
-  everyStatus_ = status;
 }
 
 void HttpTestServer::DropAfter(const std::string& name, std::size_t bytes, int times) {
@@ -214,11 +209,6 @@ void HttpTestServer::Handle(const httplib::Request& req, httplib::Response& res)
     }
   }
 
-  if (const int status = everyStatus_; status != 0) {
-    res.status = status;
-    res.set_content(ErrorPage(status), "text/html");
-    return;
-  }
   if (faulty && fault.kind == Fault::Kind::Bodies) {
     res.set_content(fault.bodies.empty() ? std::string() : fault.bodies[fault.bodyIndex],
                     "text/plain");
@@ -250,7 +240,7 @@ void HttpTestServer::Handle(const httplib::Request& req, httplib::Response& res)
                         std::filesystem::is_regular_file(path, ec);
   if (!servable) {
     res.status = faulty && fault.kind == Fault::Kind::ErrorPage ? fault.status : 404;
-    res.set_content(ErrorPage(res.status), "text/html");
+    res.set_content(ErrorPage(), "text/html");
     return;
   }
   if (ServeRange(req, res, name, faulty ? &fault : nullptr)) return;

@@ -10,9 +10,9 @@
 //   server.RequestCount("a.txt");             // 2: dropped, then served whole
 //
 // A name is the request path without its leading "/", as the client meant it
-// (percent-escapes decoded); a request made of a proxy names its whole
-// address. A missing file, a directory or a name with ".."
-// is answered with 404 and a small HTML page. Fault modes stay until
+// (percent-escapes decoded); asked as a proxy, the whole address ("http://
+// 127.0.0.1:PORT/a.txt"). A missing file, a directory or a name with ".." is
+// answered with 404 and a small HTML page. Fault modes stay until
 // ClearFaults(); the destructor stops the server, ending stalled answers.
 
 #include <atomic>
@@ -46,13 +46,9 @@ class HttpTestServer {
   // Answers the n-th request for name with bodies[n-1]; the last one repeats
   // (a list that changes between readings).
   void SetBodies(const std::string& name, std::vector<std::string> bodies);
-  // Answers name with status (404 unless given) and an HTML page, even when
+  // Answers name with status (404 unless given) and an HTML page even when
   // the file exists.
   void ServeErrorPage(const std::string& name, int status = 404);
-  // Answers every request with status and an HTML page, whatever it asks
-  // for, an address asked of a proxy included: as the machine's proxy, one
-  // that passes nothing on (502: it cannot reach the site). 0 serves again.
-  void AnswerEveryRequest(int status);
   // The first `times` requests for name announce the full length (or answer
   // a Range), send `bytes` bytes and drop the connection; later requests are
   // served whole.
@@ -102,8 +98,8 @@ class HttpTestServer {
   // A port on 127.0.0.1 on which nothing listens (connections are refused).
   static int DeadPort();
 
-  // The HTML page sent with an error status.
-  static std::string ErrorPage(int status = 404);
+  // The HTML page sent with error answers.
+  static const std::string& ErrorPage();
 
  private:
   struct Fault;
@@ -120,7 +116,6 @@ class HttpTestServer {
   int port_ = -1;
   std::atomic<bool> stopping_{false};
   std::atomic<std::size_t> endlessSent_{0};
-  std::atomic<int> everyStatus_{0};
   mutable std::mutex mutex_;
   std::map<std::string, std::shared_ptr<Fault>> faults_;
   std::vector<Request> requests_;
