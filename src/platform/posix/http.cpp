@@ -100,8 +100,9 @@ int WatchRequest(CURL*, curl_infotype type, char* data, size_t size, void* user)
   if (type != CURLINFO_HEADER_OUT) return 0;
   const std::string_view header(data, size);
   const std::string_view method = header.substr(0, header.find(' '));
+  const auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
   const bool isMethod = !method.empty() && method.size() < header.size() &&
-                        std::all_of(method.begin(), method.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+                        std::all_of(method.begin(), method.end(), upper);
   if (!isMethod || method == "CONNECT") return 0;  // a later piece of the header, or a tunnel
   const std::string_view target = header.substr(method.size() + 1);
   if (target.rfind("http://", 0) == 0 || target.rfind("https://", 0) == 0)
