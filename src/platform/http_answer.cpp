@@ -58,6 +58,64 @@ std::optional<ContentRange> ParseContentRange(std::string_view contentRange) {
 
 }  // namespace
 
+std::string_view ReasonPhrase(long status) {
+  struct Phrase {
+    long status;
+    std::string_view text;
+  };
+  static constexpr Phrase kPhrases[] = {
+      {400, "Bad Request"},
+      {401, "Unauthorized"},
+      {402, "Payment Required"},
+      {403, "Forbidden"},
+      {404, "Not Found"},
+      {405, "Method Not Allowed"},
+      {406, "Not Acceptable"},
+      {407, "Proxy Authentication Required"},
+      {408, "Request Timeout"},
+      {409, "Conflict"},
+      {410, "Gone"},
+      {411, "Length Required"},
+      {412, "Precondition Failed"},
+      {413, "Content Too Large"},
+      {414, "URI Too Long"},
+      {415, "Unsupported Media Type"},
+      {416, "Range Not Satisfiable"},
+      {417, "Expectation Failed"},
+      {421, "Misdirected Request"},
+      {426, "Upgrade Required"},
+      {429, "Too Many Requests"},
+      {431, "Request Header Fields Too Large"},
+      {451, "Unavailable For Legal Reasons"},
+      {500, "Internal Server Error"},
+      {501, "Not Implemented"},
+      {502, "Bad Gateway"},
+      {503, "Service Unavailable"},
+      {504, "Gateway Timeout"},
+      {505, "HTTP Version Not Supported"},
+      {511, "Network Authentication Required"},
+  };
+  for (const Phrase& phrase : kPhrases)
+    if (phrase.status == status) return phrase.text;
+  return {};
+}
+
+std::string ErrorStatusText(long status, AnswerRoute route) {
+  if (status < 400) return {};
+  // Only a proxy asks for its own credentials.
+  if (status == 407 && route == AnswerRoute::ThroughProxy) route = AnswerRoute::Proxy;
+  std::string named = std::to_string(status);
+  if (const std::string_view phrase = ReasonPhrase(status); !phrase.empty())
+    named.append(" ").append(phrase);
+  switch (route) {
+    case AnswerRoute::Site: return "the site answered " + named;
+    case AnswerRoute::ThroughProxy: return "the site answered " + named + " (through the proxy)";
+    case AnswerRoute::Proxy: return "the proxy answered " + named;
+    case AnswerRoute::Unknown: break;
+  }
+  return "the server answered " + named;
+}
+
 bool HeaderValue(std::string_view line, std::string_view name, std::string& value) {
   if (line.size() <= name.size() || line[name.size()] != ':' ||
       !EqualsIgnoringCase(line.substr(0, name.size()), name))

@@ -1,7 +1,7 @@
 #pragma once
-// How both transfer backends judge a server's answer to a request that
-// continues a file: the 206 and Content-Range check, and which validator a
-// file is continued under later.
+// How both transfer backends judge a server's answer: an error status that
+// fails the method, named; for a request that continues a file, the 206 and
+// Content-Range check, and which validator a file is continued under later.
 
 #include <cstdint>
 #include <string>
@@ -16,6 +16,24 @@ enum class RangeVerdict {
   Continues,  // the body is the rest of the file from resumeFrom on
   Mismatch,   // a 206 for another part or another file: nothing of it is used
 };
+
+// Where an answer with an error status came from, as far as a backend can
+// tell.
+enum class AnswerRoute {
+  Site,          // straight from the site
+  ThroughProxy,  // through a proxy: the site's answer, or one the proxy made
+  Proxy,         // from the proxy itself (it would not open a tunnel)
+  Unknown,       // whether a proxy took part is not known
+};
+
+// The reason phrase of a common status ("Not Found"); empty for others.
+std::string_view ReasonPhrase(long status);
+
+// Why an answer with this status fails its method, for the account: "the
+// site answered 503 Service Unavailable", "the proxy answered 502 Bad
+// Gateway", "the site answered 404 Not Found (through the proxy)". Empty for
+// a status below 400, which does not fail it.
+std::string ErrorStatusText(long status, AnswerRoute route);
 
 // The value of a header line when it is the named header, the name's case
 // ignored ("ETag: x" -> " x"); false for another header.

@@ -291,7 +291,7 @@ struct HttpAnswer {
 };
 // Called once, before the first byte of the body is handed on (or at the end
 // of a body that has none, or when the answer is refused); return false to
-// stop the transfer.
+// stop the transfer. Not called for an answer with an error status.
 using HttpAnswerSink = std::function<bool(const HttpAnswer& answer)>;
 
 struct HttpRequest {
@@ -327,15 +327,19 @@ using HttpBlockSink = std::function<bool(const char* data, std::size_t size)>;
 // Called about every 100 ms while the transfer waits for data; return false
 // to cancel.
 using HttpIdle = std::function<bool()>;
-// OK when the whole body was received (the HTTP status is not examined);
-// otherwise why not (the transfer library's or the system's text). HTTPS
+// OK when the whole body was received; otherwise why not (the transfer
+// library's or the system's text). An answer with an error status (400 or
+// more) fails the transfer before any of its body is handed on, with the
+// status named and whether a proxy took part ("the site answered 503 Service
+// Unavailable", "the proxy answered 502 Bad Gateway"). HTTPS
 // peers are verified against the system's certificate store, or against the
 // bundle named by CURL_CA_BUNDLE or else SSL_CERT_FILE when set.
 Status HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle);
 // The last-resort method: a plain one-call download of url into path, no
 // progress reported; idle as for HttpGet. path is created fresh: whatever
 // stands there (a file, a symbolic link) is removed first, never written
-// through. The byte cap and speed floor of the request apply.
+// through. The byte cap and speed floor of the request apply, and an error
+// status fails it as in HttpGet: nothing of that answer's body is kept.
 Status HttpDownloadToFile(const HttpRequest& request, const std::string& path,
                           const HttpIdle& idle = nullptr);
 

@@ -1,7 +1,7 @@
 // End-to-end against real servers: the built tvqlupd installs an update made
 // with tvqpublish from nginx over HTTP and HTTPS (a throw-away authority),
-// through tinyproxy as the preconfigured connection, past a dead proxy, and
-// refuses a site whose certificate does not verify.
+// through tinyproxy as the preconfigured connection, past a dead proxy and
+// one that answers 502, and refuses a site whose certificate does not verify.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -156,6 +156,34 @@ TEST_F(RealServers, DeadProxyFailsOverToTheDirectConnection) {
   EXPECT_FALSE(Has(run.out, "URLDownloadToFile")) << run.out;
   ExpectServedWithAgent(nginx);
   ExpectBarCountsEveryByteOnce(run);
+}
+
+TEST_F(RealServers, ProxyAnswering502IsPassedByOnTheDirectConnection) {
+  // Sending everything on to a proxy that is not there, tinyproxy answers
+  // 502 to every request: to a plain one, and to the CONNECT of a tunnel.
+  TinyproxyServer proxy("127.0.0.1:" + std::to_string(HttpTestServer::DeadPort()));
+  ASSERT_TRUE(proxy.ok()) << proxy.failure();
+  const auto tls = authority.Issue("site", "IP:127.0.0.1");
+  ASSERT_TRUE(tls);
+  for (const bool https : {false, true}) {
+    const std::string says = https ? "  failed: the proxy answered 502 Bad Gateway"
+                                   : "  failed: the site answered 502 Bad Gateway (through the proxy)";
+    std::optional<NginxServer> nginx;
+    https ? nginx.emplace(env.site, *tls) : nginx.emplace(env.site);
+    ASSERT_TRUE(nginx->ok()) << nginx->failure();
+    env.WriteSettings({"LiveUpdate.www=" + nginx->Url()});
+    const auto run = Run({{"http_proxy", proxy.Url()},
+                          {"https_proxy", proxy.Url()},
+                          {"CURL_CA_BUNDLE", authority.certificate()}});
+    ExpectInstalled(run);
+    // Each transfer was refused by the proxy and made on the direct connection.
+    const int transfers = Occurrences(run.out, "trying PRECONFIGURED internet connection");
+    EXPECT_GE(transfers, 4) << run.out;
+    EXPECT_EQ(Occurrences(run.out, says), transfers) << run.out;
+    EXPECT_EQ(Occurrences(run.out, "trying DIRECT internet connection"), transfers) << run.out;
+    EXPECT_FALSE(Has(run.out, "URLDownloadToFile")) << run.out;
+    ExpectServedWithAgent(*nginx);
+  }
 }
 
 TEST_F(RealServers, FileCutShortByTheProxyIsFetchedDirectAndCountedOnce) {

@@ -53,12 +53,12 @@ TEST_F(DownloadTest, DroppedFileIsFetchedWholeByTheNextMethod) {
   EXPECT_TRUE(clock.Sleeps().empty());
 }
 
-TEST_F(DownloadTest, ErrorPageFailsTheChecksAndIsRetriedFiveTimes) {
+TEST_F(DownloadTest, ErrorAnswerFailsEveryMethodAndIsRetriedFiveTimes) {
   const auto a = site.AddFile("a.bin", Pattern(1000, 3));
   server.ServeErrorPage("a.bin");
   RunContext ctx = HttpContext({a});
   EXPECT_FALSE(DownloadUpdateFiles(ctx).ok());
-  EXPECT_EQ(server.RequestCount("a.bin"), 5);
+  EXPECT_EQ(server.RequestCount("a.bin"), 5 * 3);
   EXPECT_EQ(clock.Sleeps(), (std::vector<std::int64_t>{500, 500, 500, 500}));
 }
 

@@ -72,13 +72,6 @@ TEST_F(HttpTest, SmallerMaxBlockSplitsBlocks) {
   EXPECT_LE(got.largestBlock, 100u);
 }
 
-TEST_F(HttpTest, ErrorPageIsAReceivedBody) {
-  HttpTestServer server(site.path());
-  Received got;
-  EXPECT_TRUE(os::HttpGet(Request(server.Url("missing.txt")), got.Sink(), nullptr).ok());
-  EXPECT_EQ(got.body, HttpTestServer::ErrorPage());
-}
-
 TEST_F(HttpTest, DroppedConnectionFails) {
   WriteFile(site / "f.bin", Pattern(50000));
   HttpTestServer server(site.path());

@@ -2,6 +2,7 @@
 #include "app/fetch/transfer.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,9 +60,54 @@ TEST_F(TransferTest, WholeFileArrivesCountedBlockByBlock) {
   EXPECT_EQ(server.Requests()[0].userAgent, "MARL/TORQUIN TVQ Update");
 }
 
-TEST_F(TransferTest, ErrorPageIsASuccessAndIsKept) {
-  EXPECT_TRUE(InternetFetch(kInternetOpenTypePreconfig, server.Url("missing.bin"), W("missing.bin"), nullptr).ok());
-  EXPECT_EQ(ReadFile(W("missing.bin")), HttpTestServer::ErrorPage());
+// An error answer fails its method with the status named, so the next one
+// is tried, and nothing of its page is kept: a refusing proxy is passed by on
+// the direct connection. An empty answer fails a method only where a body is
+// needed (the list); a listed file of 0 bytes arrives.
+TEST_F(TransferTest, ErrorOrEmptyAnswerFailsItsMethodAndTheNextIsTried) {
+#ifdef _WIN32
+  const std::string lastResort = "the server answered ";  // URLMON cannot tell
+#else
+  const std::string lastResort = "the site answered ";
+#endif
+  const std::string site = "the site answered ", empty = "the site sent an empty answer";
+  const auto everyMethod = [&](const std::string& status) {
+    return std::vector<std::string>{site + status, site + status, lastResort + status};
+  };
+  struct Case {
+    int siteStatus;  // 0: f.bin, or the bodies
+    bool refusingProxy;
+    std::vector<std::string> bodies;  // the answers for f.bin, the last one repeated
+    bool needsBody;
+    std::vector<std::string> failures;  // one per failed method; three fail the fetch
+  } cases[] = {
+      {404, false, {}, false, everyMethod("404 Not Found")},
+      {503, false, {}, false, everyMethod("503 Service Unavailable")},
+      {0, true, {}, false, {site + "502 Bad Gateway (through the proxy)"}},
+      {0, false, {""}, false, {}},
+      {0, false, {"", "a list"}, true, {empty}},
+      {0, false, {""}, true, {empty, empty, empty}},
+  };
+  WriteFile(siteDir / "f.bin", Pattern(4000));
+  HttpTestServer proxyServer(siteDir.path());
+  proxyServer.ServeErrorPage(server.Url("f.bin"), 502);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.failures) + (c.needsBody ? " list" : ""));
+    server.ClearFaults();
+    if (c.siteStatus) server.ServeErrorPage("f.bin", c.siteStatus);
+    if (!c.bodies.empty()) server.SetBodies("f.bin", c.bodies);
+    std::optional<ScopedMachineProxy> proxy;
+    if (c.refusingProxy) proxy.emplace(proxyServer.Port());
+    StdTextCapture account;
+    const Status outcome = c.needsBody ? FetchNonEmptyFile(server.Url("f.bin"), W("f.bin"), 9000)
+                                       : FetchFile(server.Url("f.bin"), W("f.bin"), nullptr);
+    const bool arrives = c.failures.size() < 3;
+    EXPECT_EQ(outcome.ok(), arrives) << outcome.message();
+    EXPECT_EQ(ReadFile(W("f.bin")), !arrives ? "" : c.bodies.empty() ? Pattern(4000) : c.bodies.back());
+    EXPECT_EQ(account.Count("  failed: "), static_cast<int>(c.failures.size())) << account.Text();
+    for (const std::string& failure : c.failures)
+      EXPECT_TRUE(account.HasLine("  failed: " + failure)) << account.Text();
+  }
 }
 
 TEST_F(TransferTest, UncountedTransferLeavesTheCounter) {

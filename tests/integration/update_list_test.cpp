@@ -57,6 +57,17 @@ TEST_F(UpdateListTest, ErrorPageInsteadOfTheListIsNoList) {
   EXPECT_EQ(ctx.updateInfo, "");
 }
 
+TEST_F(UpdateListTest, EmptyAnswerIsNoListAndTheNextMethodIsTried) {
+  site.AddUpdate("2024-01-10", {a});
+  ctx.site = server.BaseUrl();
+  server.SetBody(kUpdateListName, "");
+  EXPECT_EQ(GetUpdateList(ctx).message(), "the site sent an empty answer");
+  EXPECT_EQ(server.RequestCount(kUpdateListName), 3);
+  server.SetBodies(kUpdateListName, {"", site.ListText()});
+  EXPECT_TRUE(GetUpdateList(ctx).ok());
+  EXPECT_NE(ctx.updateInfo.find("2024-01-10"), std::string::npos);
+}
+
 TEST_F(UpdateListTest, ListThatChangesBetweenReadings) {
   site.AddUpdate("2024-01-10", {a});
   const std::string first = site.ListText();

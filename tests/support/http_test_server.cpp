@@ -29,6 +29,7 @@ struct HttpTestServer::Fault {
   int times = 0;
   int delayMs = 0;
   std::string target;
+  int status = 404;
   long startShift = 0;
   long totalShift = 0;
 };
@@ -50,7 +51,7 @@ int HttpTestServer::DeadPort() {
 
 HttpTestServer::HttpTestServer(std::string root)
     : root_(std::move(root)), server_(std::make_unique<httplib::Server>()) {
-  server_->Get(R"(/(.*))", [this](const httplib::Request& req, httplib::Response& res) {
+  server_->Get(R"(.*)", [this](const httplib::Request& req, httplib::Response& res) {
     Handle(req, res);
   });
   // Each answer closes its connection: a client that keeps idle connections
@@ -93,9 +94,10 @@ void HttpTestServer::SetBodies(const std::string& name, std::vector<std::string>
   SetFault(name, std::move(f));
 }
 
-void HttpTestServer::ServeErrorPage(const std::string& name) {
+void HttpTestServer::ServeErrorPage(const std::string& name, int status) {
   Fault f;
   f.kind = Fault::Kind::ErrorPage;
+  f.status = status;
   SetFault(name, std::move(f));
 }
 
@@ -186,7 +188,7 @@ int HttpTestServer::RequestCount(const std::string& name) const {
 }
 
 void HttpTestServer::Handle(const httplib::Request& req, httplib::Response& res) {
-  const std::string name = req.path.empty() ? std::string() : req.path.substr(1);
+  const std::string name = req.path.rfind('/', 0) == 0 ? req.path.substr(1) : req.path;
   Fault fault;
   bool faulty = false;
   {
@@ -237,7 +239,7 @@ void HttpTestServer::Handle(const httplib::Request& req, httplib::Response& res)
                         name.find("..") == std::string::npos &&
                         std::filesystem::is_regular_file(path, ec);
   if (!servable) {
-    res.status = 404;
+    res.status = faulty && fault.kind == Fault::Kind::ErrorPage ? fault.status : 404;
     res.set_content(ErrorPage(), "text/html");
     return;
   }

@@ -10,8 +10,9 @@
 //   server.RequestCount("a.txt");             // 2: dropped, then served whole
 //
 // A name is the request path without its leading "/", as the client meant it
-// (percent-escapes decoded). A missing file, a directory or a name with ".."
-// is answered with 404 and a small HTML page. Fault modes stay until
+// (percent-escapes decoded); asked as a proxy, the whole address ("http://
+// 127.0.0.1:PORT/a.txt"). A missing file, a directory or a name with ".." is
+// answered with 404 and a small HTML page. Fault modes stay until
 // ClearFaults(); the destructor stops the server, ending stalled answers.
 
 #include <atomic>
@@ -45,8 +46,9 @@ class HttpTestServer {
   // Answers the n-th request for name with bodies[n-1]; the last one repeats
   // (a list that changes between readings).
   void SetBodies(const std::string& name, std::vector<std::string> bodies);
-  // Answers name with 404 and an HTML page even when the file exists.
-  void ServeErrorPage(const std::string& name);
+  // Answers name with status (404 unless given) and an HTML page even when
+  // the file exists.
+  void ServeErrorPage(const std::string& name, int status = 404);
   // The first `times` requests for name announce the full length (or answer
   // a Range), send `bytes` bytes and drop the connection; later requests are
   // served whole.
@@ -96,7 +98,7 @@ class HttpTestServer {
   // A port on 127.0.0.1 on which nothing listens (connections are refused).
   static int DeadPort();
 
-  // The HTML page sent with 404 answers.
+  // The HTML page sent with error answers.
   static const std::string& ErrorPage();
 
  private:

@@ -6,7 +6,7 @@
 
 #include "support/temp_dir.h"
 
-TinyproxyServer::TinyproxyServer() {
+TinyproxyServer::TinyproxyServer(const std::string& upstream) {
   server_.Start([&](int port) {
     const std::string d = server_.dir();
     std::ostringstream c;
@@ -17,6 +17,7 @@ TinyproxyServer::TinyproxyServer() {
       << "LogLevel Connect\n"
       << "MaxClients 20\n"
       << "Allow 127.0.0.1\n";
+    if (!upstream.empty()) c << "Upstream http " << upstream << "\n";
     // As root it would otherwise warn and guess; as anyone else it ignores
     // these and keeps the user it was started as.
     if (geteuid() == 0)

@@ -10,7 +10,10 @@
 
 class TinyproxyServer {
  public:
-  TinyproxyServer();
+  // With upstream ("host:port"), every request goes on to that proxy instead
+  // of the site; when it cannot be reached, tinyproxy answers 502, to a
+  // plain request and to a CONNECT alike.
+  explicit TinyproxyServer(const std::string& upstream = "");
 
   bool ok() const { return server_.ok(); }
   const std::string& failure() const { return server_.failure(); }

@@ -1,5 +1,6 @@
-// The pure parts of continuing a download: the 206/Content-Range judgement
-// both backends share, the validator choice, and the kept-download record.
+// The pure parts of judging an answer and continuing a download: the error
+// status and the 206/Content-Range judgement both backends share, the
+// validator choice, and the kept-download record.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -62,6 +63,24 @@ TEST(HttpAnswer, OnlyA206ToARangeRequestContinuesAndAWrongOneIsRefused) {
   for (const Case& c : cases)
     EXPECT_EQ(os::JudgeRangeAnswer(*c.request, c.status, c.range), c.verdict)
         << c.status << " " << c.range << " from " << c.request->resumeFrom;
+}
+
+TEST(HttpAnswer, ErrorStatusIsNamedWithItsPhraseAndWhereItCameFrom) {
+  using os::AnswerRoute;
+  struct Case {
+    long status;
+    AnswerRoute route;
+    const char* text;
+  } cases[] = {
+      {399, AnswerRoute::Proxy, ""},
+      {404, AnswerRoute::Site, "the site answered 404 Not Found"},
+      {503, AnswerRoute::ThroughProxy, "the site answered 503 Service Unavailable (through the proxy)"},
+      {502, AnswerRoute::Proxy, "the proxy answered 502 Bad Gateway"},
+      {407, AnswerRoute::ThroughProxy, "the proxy answered 407 Proxy Authentication Required"},
+      {410, AnswerRoute::Unknown, "the server answered 410 Gone"},
+      {499, AnswerRoute::Site, "the site answered 499"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(os::ErrorStatusText(c.status, c.route), c.text) << c.status;
 }
 
 TEST(HttpAnswer, RangeHeadersAskForTheRestUnderTheValidator) {

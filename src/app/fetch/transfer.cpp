@@ -280,8 +280,13 @@ Status DownloadWhole(const std::string& url, const std::string& targetPath, RunP
 
 }  // namespace
 
-Status FetchFile(const std::string& url, const std::string& targetPath, RunProgress* progress,
-                 std::int64_t maxBytes, FetchObserver* observer, TransferResume* resume) {
+namespace {
+
+// The three methods in order until one succeeds (FetchFile); with
+// emptyFails, a method whose answer was empty failed too.
+Status FetchByMethods(const std::string& url, const std::string& targetPath, RunProgress* progress,
+                      std::int64_t maxBytes, FetchObserver* observer, TransferResume* resume,
+                      bool emptyFails) {
   if (CancelRequested()) return Status::Error("the transfer was stopped");
   // Opening a device name on Windows reaches the device, whatever the
   // directory: no method is given such a target.
@@ -297,24 +302,39 @@ Status FetchFile(const std::string& url, const std::string& targetPath, RunProgr
   const auto putBack = [&] {
     if (progress) *progress = saved;
   };
+  const auto judged = [&](Status outcome) {
+    if (outcome.ok() && emptyFails && FileSize64(targetPath) == 0)
+      outcome = Status::Error("the site sent an empty answer");
+    AttemptFailed(outcome);
+    return outcome;
+  };
   Attempt("trying PRECONFIGURED internet connection");
-  Status outcome = InternetFetch(kInternetOpenTypePreconfig, url, targetPath, progress, maxBytes,
-                                 observer, resume);
-  AttemptFailed(outcome);
+  Status outcome = judged(InternetFetch(kInternetOpenTypePreconfig, url, targetPath, progress,
+                                        maxBytes, observer, resume));
   if (!outcome.ok() && !giveUp()) {
     Attempt("trying DIRECT internet connection");
     putBack();
-    outcome = InternetFetch(kInternetOpenTypeDirect, url, targetPath, progress, maxBytes,
-                            observer, resume);
-    AttemptFailed(outcome);
+    outcome = judged(InternetFetch(kInternetOpenTypeDirect, url, targetPath, progress, maxBytes,
+                                   observer, resume));
   }
   if (!outcome.ok() && !giveUp()) {
     Attempt("trying using URLDownloadToFile()");
     putBack();
-    outcome = DownloadWhole(url, targetPath, progress, maxBytes, observer, resume);
-    AttemptFailed(outcome);
+    outcome = judged(DownloadWhole(url, targetPath, progress, maxBytes, observer, resume));
   }
   return outcome;
+}
+
+}  // namespace
+
+Status FetchFile(const std::string& url, const std::string& targetPath, RunProgress* progress,
+                 std::int64_t maxBytes, FetchObserver* observer, TransferResume* resume) {
+  return FetchByMethods(url, targetPath, progress, maxBytes, observer, resume, false);
+}
+
+Status FetchNonEmptyFile(const std::string& url, const std::string& targetPath,
+                         std::int64_t maxBytes) {
+  return FetchByMethods(url, targetPath, nullptr, maxBytes, nullptr, nullptr, true);
 }
 
 std::int64_t CountCurrentSetBytes(std::string_view files) {

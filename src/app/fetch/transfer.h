@@ -70,7 +70,9 @@ struct TransferResume {
 // whole body arrived and was written; otherwise why not ("cannot write
 // /tmp/x: No space left on device", "the site sent more than expected",
 // the transfer's own cause), also on Cancel.
-// The HTTP status is not examined: an error page is a successful transfer.
+// An answer with an error status (400 or more) fails, with the status
+// named; nothing of its body is written, and a continued target keeps the
+// bytes it held.
 // The target is created fresh: a link standing there is removed, never
 // written through. With maxBytes >= 0 a body longer than maxBytes stops the
 // transfer and fails it (the target then holds more than maxBytes bytes).
@@ -94,6 +96,12 @@ Status InternetFetch(int accessType, const std::string& url, const std::string& 
 Status FetchFile(const std::string& url, const std::string& targetPath, RunProgress* progress,
                  std::int64_t maxBytes = -1, FetchObserver* observer = nullptr,
                  TransferResume* resume = nullptr);
+
+// As FetchFile, uncounted and unobserved, for a file that is never empty
+// (the update list): an empty answer fails its method as well ("the site
+// sent an empty answer"), so the next method is tried.
+Status FetchNonEmptyFile(const std::string& url, const std::string& targetPath,
+                         std::int64_t maxBytes);
 
 // Copies a file of a file:// site, continuing a target that holds the first
 // bytes of it (resume as for InternetFetch; the validator is the source's

@@ -197,8 +197,9 @@ Status ReadDirectoryList(RunContext& context) {
 // own failure says more than the broken text it may have left.
 Status FetchInternetList(RunContext& context) {
   const std::string workFile = AddBackslash(WorkDirectory()) + kUpdateListName;
-  // The list is capped, so an endless one fills neither the disk nor the memory.
-  Status read = FetchFile(context.site + kUpdateListName, workFile, nullptr, kMaxUpdateListBytes);
+  // The list is capped, so an endless one fills neither the disk nor the
+  // memory; an empty answer is no list, and the next method is tried.
+  Status read = FetchNonEmptyFile(context.site + kUpdateListName, workFile, kMaxUpdateListBytes);
   if (FileSize64(workFile) > kMaxUpdateListBytes)
     read = Status::Error(ListTooLargeText());
   else

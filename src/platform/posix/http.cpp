@@ -89,8 +89,41 @@ struct SinkState {
   CURL* easy = nullptr;
   std::string etag, lastModified, contentRange;
   bool answered = false;
-  bool rangeMismatch = false;
+  std::string refusal;       // why the answer was refused; empty when taken
+  bool viaProxy = false;     // the last request went to a proxy, untunnelled
 };
+
+// Notes whether the last request went to a proxy: only then does libcurl
+// send its target in absolute form ("GET http://site/path HTTP/1.1"). A
+// tunnelled request shows in the CONNECT code instead.
+int WatchRequest(CURL*, curl_infotype type, char* data, size_t size, void* user) {
+  if (type != CURLINFO_HEADER_OUT) return 0;
+  const std::string_view header(data, size);
+  const std::string_view method = header.substr(0, header.find(' '));
+  const auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
+  const bool isMethod = !method.empty() && method.size() < header.size() &&
+                        std::all_of(method.begin(), method.end(), upper);
+  if (!isMethod || method == "CONNECT") return 0;  // a later piece of the header, or a tunnel
+  const std::string_view target = header.substr(method.size() + 1);
+  if (target.rfind("http://", 0) == 0 || target.rfind("https://", 0) == 0)
+    static_cast<SinkState*>(user)->viaProxy = true;
+  else if (target.rfind("/", 0) == 0)
+    static_cast<SinkState*>(user)->viaProxy = false;
+  return 0;
+}
+
+// The proxy's answer to the CONNECT of a tunnel; 0 when there was none.
+long TunnelAnswer(CURL* easy) {
+  long connectCode = 0;
+  curl_easy_getinfo(easy, CURLINFO_HTTP_CONNECTCODE, &connectCode);
+  return connectCode;
+}
+
+// Why the final answer fails the transfer by its status; empty when it does not.
+std::string StatusRefusal(const SinkState& state, long status) {
+  const bool throughProxy = state.viaProxy || TunnelAnswer(state.easy) != 0;
+  return ErrorStatusText(status, throughProxy ? AnswerRoute::ThroughProxy : AnswerRoute::Site);
+}
 
 size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
   auto* state = static_cast<SinkState*>(user);
@@ -105,20 +138,24 @@ size_t ReadHeader(char* data, size_t size, size_t count, void* user) {
   return size * count;
 }
 
-// Judges the final answer once, before its first body byte: a 206 for
-// another part of the file stops the transfer, and the caller learns whether
-// the body continues its bytes or starts the file anew.
+// Judges the final answer once, before its first body byte: an error status
+// or a 206 for another part of the file stops the transfer, and the caller
+// learns whether the body continues its bytes or starts the file anew. An
+// error answer is refused before the caller hears of it, so what it holds
+// stays as it was.
 bool DeliverAnswer(SinkState& state) {
-  if (state.answered) return !state.rangeMismatch;
+  if (state.answered) return state.refusal.empty();
   state.answered = true;
   long status = 0;
   curl_easy_getinfo(state.easy, CURLINFO_RESPONSE_CODE, &status);
+  state.refusal = StatusRefusal(state, status);
+  if (!state.refusal.empty()) return false;
   const RangeVerdict verdict = JudgeRangeAnswer(*state.request, status, state.contentRange);
   HttpAnswer answer;
   answer.continues = verdict == RangeVerdict::Continues;
   answer.refused = verdict == RangeVerdict::Mismatch;
   answer.validator = ChooseValidator(state.etag, state.lastModified);
-  state.rangeMismatch = answer.refused;
+  if (answer.refused) state.refusal = "the site answered with another part of the file";
   const bool wanted = !state.request->onAnswer || state.request->onAnswer(answer);
   return wanted && !answer.refused;
 }
@@ -195,15 +232,21 @@ const char* RunTransfer(Transfer& t, const SinkState& state, const HttpRequest& 
   return nullptr;
 }
 
-// Why the transfer libcurl ended failed; nullptr when the whole body arrived.
-const char* TransferOutcome(Transfer& t, SinkState& state, const char* errorText) {
+// Why the transfer libcurl ended failed; empty when the whole body arrived.
+std::string TransferOutcome(Transfer& t, SinkState& state, const char* errorText) {
   int queued = 0;
   while (CURLMsg* msg = curl_multi_info_read(t.multi, &queued)) {
     if (msg->msg != CURLMSG_DONE || msg->easy_handle != t.easy) continue;
     const CURLcode code = msg->data.result;
-    if (state.rangeMismatch) return "the site answered with another part of the file";
-    if (code == CURLE_OK) return DeliverAnswer(state) ? nullptr : "the transfer was stopped";
+    if (!state.refusal.empty()) return state.refusal;
+    if (code == CURLE_OK) {
+      if (DeliverAnswer(state)) return {};
+      return state.refusal.empty() ? "the transfer was stopped" : state.refusal;
+    }
     if (state.overCap) return "the site sent more than expected";
+    // A proxy that would not open the tunnel.
+    if (const long tunnel = TunnelAnswer(t.easy); tunnel >= 400)
+      return ErrorStatusText(tunnel, AnswerRoute::Proxy);
     // libcurl's detailed text ("Operation too slow. ...", "Failed to connect ...").
     return errorText[0] ? errorText : curl_easy_strerror(code);
   }
@@ -230,13 +273,16 @@ Status HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const Http
   curl_easy_setopt(t.easy, CURLOPT_WRITEFUNCTION, WriteToSink);
   curl_easy_setopt(t.easy, CURLOPT_WRITEDATA, &state);
   curl_easy_setopt(t.easy, CURLOPT_ERRORBUFFER, errorText);
+  curl_easy_setopt(t.easy, CURLOPT_DEBUGFUNCTION, WatchRequest);
+  curl_easy_setopt(t.easy, CURLOPT_DEBUGDATA, &state);
+  curl_easy_setopt(t.easy, CURLOPT_VERBOSE, 1L);  // what calls WatchRequest
 
   t.multi = curl_multi_init();
   if (!t.multi || curl_multi_add_handle(t.multi, t.easy) != CURLM_OK)
     return fail("the transfer could not be set up");
   if (const char* stopped = RunTransfer(t, state, request, idle)) return fail(stopped);
-  const char* failed = TransferOutcome(t, state, errorText);
-  return failed ? fail(failed) : Status();
+  const std::string failed = TransferOutcome(t, state, errorText);
+  return failed.empty() ? Status() : Status::Error(failed);
 }
 
 Status HttpDownloadToFile(const HttpRequest& request, const std::string& path,

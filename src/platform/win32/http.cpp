@@ -261,15 +261,27 @@ bool IsWebAddress(std::wstring_view address) {
   return starts(L"http://") || starts(L"https://");
 }
 
-// Judges the answer's headers (the range check and the validator) and hands
-// them to the calling thread. Empty when the body may be read, else why not:
-// a 206 for another part, or a redirect WinInet left unfollowed (it follows
-// http and https itself, never another protocol).
+// Whether the request went through a proxy. WinInet does not tell whether
+// the proxy made an answer or passed on the site's.
+AnswerRoute RouteOf(HINTERNET request) {
+  DWORD flags = 0;
+  DWORD size = sizeof flags;
+  const bool known = InternetQueryOptionW(request, INTERNET_OPTION_REQUEST_FLAGS, &flags, &size);
+  if (!known) return AnswerRoute::Unknown;
+  return (flags & INTERNET_REQFLAG_VIA_PROXY) != 0 ? AnswerRoute::ThroughProxy : AnswerRoute::Site;
+}
+
+// Judges the answer's headers (the status, the range check and the
+// validator) and hands them to the calling thread. Empty when the body may
+// be read, else why not: an error status, a 206 for another part, or a
+// redirect WinInet left unfollowed (it follows http and https itself, never
+// another protocol). An error answer never reaches the calling thread.
 std::string TakeAnswer(InetFetch& fetch, HINTERNET request, const HttpRequest& asked) {
   DWORD status = 0;
   DWORD size = sizeof status;
   DWORD index = 0;
   HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, &index);
+  if (status >= 400) return ErrorStatusText(static_cast<long>(status), RouteOf(request));
   if (status >= 300 && status < 400 && !AnswerHeader(request, HTTP_QUERY_LOCATION).empty())
     return "the site redirected to an address that is not http or https";
   const RangeVerdict verdict = JudgeRangeAnswer(
@@ -426,6 +438,7 @@ struct UrlDownload {
   ULONG announced = 0;          // the length the server announced; 0: none
   bool connected = false;       // URLMON is past connecting
   bool redirectRefused = false; // the site sent it on to another protocol
+  DWORD errorStatus = 0;        // the answer's status when 400 or more
   IBinding* binding = nullptr;  // the running download, for Abort
   bool abort = false;
   bool finished = false;
@@ -450,7 +463,8 @@ struct UrlDownload {
 // Reports URLMON's progress to the calling thread and refuses to go on once
 // the transfer was given up. It also sees each answer's status: URLMON does
 // not follow a redirect to another protocol, and would otherwise save the
-// redirect's own body as the file.
+// redirect's own body as the file; and it saves an error page as if it were
+// the file.
 class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
  public:
   explicit BindCallback(UrlDownload& download) : download_(download) {}
@@ -523,12 +537,16 @@ class BindCallback final : public IBindStatusCallback, public IHttpNegotiate {
     if (extra) *extra = nullptr;
     return S_OK;
   }
-  // A redirect that reaches this point was not followed.
+  // A redirect that reaches this point was not followed; an error answer
+  // stops the download.
   HRESULT STDMETHODCALLTYPE OnResponse(DWORD status, LPCWSTR, LPCWSTR, LPWSTR* extra) override {
     if (extra) *extra = nullptr;
-    if (status < 300 || status >= 400) return S_OK;
+    if (status < 300) return S_OK;
     std::lock_guard<std::mutex> lock(download_.mutex);
-    download_.redirectRefused = true;
+    if (status >= 400)
+      download_.errorStatus = status;
+    else
+      download_.redirectRefused = true;
     return E_ABORT;
   }
 
@@ -728,9 +746,15 @@ Status HttpDownloadToFile(const HttpRequest& request, const std::string& path,
         const HRESULT result = download->result;
         const ULONG announced = download->announced;
         const bool redirectRefused = download->redirectRefused;
+        const DWORD errorStatus = download->errorStatus;
         lock.unlock();
         worker->join();
         if (redirectRefused) return fail("the site redirected to an address that is not http or https");
+        // URLMON does not say whether a proxy took part.
+        if (errorStatus != 0) {
+          ::DeleteFileW(win32::WidePath(path).c_str());
+          return fail(ErrorStatusText(static_cast<long>(errorStatus), AnswerRoute::Unknown));
+        }
         if (result != S_OK) return fail(DownloadFailureText(result, connected));
         const std::int64_t size = StatPath(path).size;
         if (overCap(static_cast<std::uint64_t>(size))) return fail("the site sent more than expected");
