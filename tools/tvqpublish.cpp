@@ -224,8 +224,6 @@ std::string ReadSiteList(const std::string& siteDir, std::string& list) {
   return {};
 }
 
-// ----------------------------------------------------------------------- add
-
 // What "add" was asked to do.
 struct AddRequest {
   std::string siteDir;
@@ -376,8 +374,6 @@ int Add(const std::vector<std::string>& args) {
   return kOk;
 }
 
-// ------------------------------------------------------------------ withdraw
-
 int Withdraw(const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
     std::cout << kWithdrawHelp;
@@ -407,8 +403,6 @@ int Withdraw(const std::vector<std::string>& args) {
                "files as a new update to roll forward\n";
   return kOk;
 }
-
-// ----------------------------------------------------------- checksum, verify
 
 int Checksum(const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
@@ -519,8 +513,6 @@ int VerifyWithSignatures(std::vector<std::string> args) {
   std::cout << args[0] << ": signatures ok\n";
   return rc;
 }
-
-// ------------------------------------------------------------- keygen, sign
 
 // Writes text to a new file (never over an existing one).
 bool WriteNewFile(const std::string& path, const std::string& text, int mode) {

@@ -21,7 +21,6 @@
 
 namespace os {
 
-// ------------------------------------------------------------------ conventions
 // How this system writes paths and names and runs batch files. Windows
 // delimits with '\' (and ':' after a drive letter, so "file:///C:/upd/" names
 // a drive), ignores the case of names and runs ".bat" files itself; Linux
@@ -43,7 +42,6 @@ inline constexpr Conventions kConventions{'\\', "\\:", "\\/", true, true, ".bat"
 inline constexpr Conventions kConventions{'/', "/", "/", false, false, ".sh", "/bin/sh "};
 #endif
 
-// ---------------------------------------------------------------- process start
 // The parameters 1..count that main received, as UTF-8: argv itself on Linux;
 // on Windows the process's wide command line split as Windows does (argv is in
 // the ANSI code page there). On Windows this also makes the console show the
@@ -55,13 +53,11 @@ std::vector<std::string> ArgumentsFromMain(int argc, char** argv);
 std::string ExecutablePath();
 void SetExecutablePathForTests(std::string path);  // empty: back to the real one
 
-// ------------------------------------------------------------------- environment
 std::optional<std::string> GetEnvVar(const std::string& name);
 void SetEnvVar(const std::string& name, const std::string& value);
 void UnsetEnvVar(const std::string& name);
 std::string HomeDir();
 
-// ------------------------------------------------------------------------ clock
 // All waits of the program go through the installed clock, so tests can swap
 // in a virtual clock that returns at once and records every sleep.
 class Clock {
@@ -81,7 +77,6 @@ std::int64_t WallTimeSeconds();
 // Whole days since 30 December 1899 of the local date of a Unix time.
 std::int32_t LocalDayNumber(std::int64_t unixSeconds);
 
-// ------------------------------------------------------------------------ files
 struct FileInfo {
   bool exists = false;
   bool isRegular = false;   // an ordinary file (a symbolic link is not followed)
@@ -217,7 +212,6 @@ bool SetPermissions(const std::string& path, std::uint32_t permissions);
 // only the owner's write bit means something (the read-only attribute).
 std::uint32_t NewFilePermissions(const void* head, std::size_t size);
 
-// ------------------------------------------------------------------ directories
 bool MakeDirectory(const std::string& path);   // one level
 bool MakeDirectories(const std::string& path); // with every missing parent
 bool RemoveDirectory(const std::string& path); // empty directory only
@@ -237,7 +231,6 @@ struct DirEntry {
 // Entries of a directory (without "." and ".."); empty when it cannot be read.
 std::vector<DirEntry> ListDirectory(const std::string& path);
 
-// -------------------------------------------------------------------- processes
 // Starts a command line without waiting (Windows quoting rules: blanks
 // separate, double quotes group). A name without directory is looked up in
 // the current directory, then PATH; without extension ".exe" is tried too.
@@ -264,18 +257,15 @@ int InterruptsReceived();
 
 bool StandardErrorIsTerminal();
 
-// --------------------------------------------------------------------- terminal
 // Writes prompt to the terminal and reads one line from it with echo off
 // (line end removed), for a password. nullopt when the process has none.
 std::optional<std::string> ReadSecretLine(const std::string& prompt);
 
-// ------------------------------------------------------------------------ locale
 // The user's language setting: the first of LC_ALL, LC_MESSAGES, LANG that is
 // set and not empty; empty when none is. On Windows the abbreviated name of
 // the user's default language ("DEU", "FRA", "ENU").
 std::string UserLanguageSetting();
 
-// -------------------------------------------------------------------------- HTTP
 // What a server's answer says about its body, known once its headers arrived.
 struct HttpAnswer {
   // The body continues the bytes the caller holds (a 206 whose Content-Range
@@ -343,13 +333,11 @@ Status HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const Http
 Status HttpDownloadToFile(const HttpRequest& request, const std::string& path,
                           const HttpIdle& idle = nullptr);
 
-// ---------------------------------------------------------------------- errors
 // The system's text for why the last failed file or directory operation of
 // this thread failed ("No space left on device"); empty when none is known.
 // Read it right after the failure: later operations may replace it.
 std::string LastErrorText();
 
-// --------------------------------------------------------------------------- LZ
 // Decodes the MS COMPRESS "SZDD" stream of source, read from its first byte,
 // into target, a new empty file (libmspack on Linux, LZ32 on Windows). The
 // decoders take a truncated stream for a whole one and ignore the length in

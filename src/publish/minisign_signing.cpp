@@ -48,7 +48,6 @@ std::string SecretKeyCheck(std::string_view keyId, std::string_view seed, std::s
 
 }  // namespace
 
-// ------------------------------------------------------------------- secret keys
 MinisignSecretKey NewSecretKey() {
   MinisignSecretKey key;
   key.keyId = crypto::RandomBytes(kKeyIdSize);
@@ -167,4 +166,3 @@ std::optional<MinisignSignature> SignFile(const MinisignSecretKey& key, const st
   if (!digest) return std::nullopt;
   return SignDigest(key, *digest, trustedComment);
 }
-

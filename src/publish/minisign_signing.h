@@ -42,4 +42,3 @@ std::optional<MinisignSignature> SignMessage(const MinisignSecretKey& key, std::
                                              std::string_view trustedComment);
 std::optional<MinisignSignature> SignFile(const MinisignSecretKey& key, const std::string& path,
                                           std::string_view trustedComment);
-

@@ -348,8 +348,6 @@ bool ParseInt64(std::string_view t, std::int64_t& out) {
 
 }  // namespace
 
-// ------------------------------------------------------------------ file names
-
 std::string CfgProgramSettingsFileName() { return ForceExt(ProgramPath(true, true), "INI"); }
 
 std::string CfgDefaultFileName() {
@@ -380,8 +378,6 @@ bool CfgFileIsUsable(const std::string& path) {
   const os::FileInfo info = os::StatTarget(path);
   return !info.exists || info.isRegular;
 }
-
-// ------------------------------------------------------------------------ start
 
 namespace {
 
@@ -424,8 +420,6 @@ void CfgResetForTests() {
   s.workingFiles = false;
   s.readFailure.clear();
 }
-
-// -------------------------------------------------------------------- look-ups
 
 std::string CfgGetStr(std::string_view keySpec) { return GetStr(keySpec); }
 
@@ -492,8 +486,6 @@ bool CfgIsValue(std::string_view keySpec, bool expected) {
 
 bool CfgIsTrue(std::string_view keySpec) { return CfgIsValue(keySpec, true); }
 
-// ---------------------------------------------------------------------- stores
-
 Status CfgStore(std::string_view key, std::string_view value) {
   RequireInit();
   // One line a key: a line break in a value would write lines of its own.
@@ -527,8 +519,6 @@ bool CfgPutInt(std::string_view key, std::int32_t value) { return CfgPutStr(key,
 bool CfgPutAssignment(std::string_view assignment) {
   return CfgPutStr(SpecKey(assignment), SpecDefault(assignment));
 }
-
-// ----------------------------------------------------------------------- chain
 
 void CfgPushFile(std::string_view fileName) {
   St().chain = std::string(fileName) + ";" + St().chain;

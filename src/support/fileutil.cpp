@@ -22,8 +22,6 @@ constexpr std::size_t kCompareBlock = 524288;
 constexpr std::int64_t kRetryPauseMs = 50;
 constexpr std::int64_t kWriteBehind = 4 << 20;  // bytes copied between flush starts
 
-// ------------------------------------------------------------------- helpers
-
 // Index where the file name of a path begins (after the last delimiter).
 std::size_t NameStart(const std::string& path) {
   for (std::size_t i = path.size(); i > 0; --i)
@@ -84,8 +82,6 @@ int pumpDepth = 0;
 
 }  // namespace
 
-// ------------------------------------------------------------------ checksum
-
 // The program's own checksum: a running sum mixed, byte by byte, with the
 // run-time library's linear congruential generator reseeded from the sum.
 void StreamChecksum::Feed(const unsigned char* p, std::size_t n) {
@@ -111,8 +107,6 @@ std::int32_t StreamChecksum::Reduced(std::int64_t s) {
   while (s > 999999999) s -= 999999999;
   return static_cast<std::int32_t>(s % 999999999);
 }
-
-// ------------------------------------------------------------ size and checksum
 
 std::int32_t NoChecksum() {
   return kNoChecksum;
@@ -153,8 +147,6 @@ std::optional<std::int32_t> FileChecksumOf(const std::string& path) {
 }
 
 std::int32_t FileChecksum(const std::string& path) { return FileChecksumOf(path).value_or(0); }
-
-// ------------------------------------------------------------------------ files
 
 bool FileExists(const std::string& path) {
   return os::FileExists(path);
@@ -483,8 +475,6 @@ std::int32_t FileDayNumber(const std::string& path) {
   return date < 0 ? -1 : os::LocalDayNumber(date);
 }
 
-// ------------------------------------------------------- directories and paths
-
 bool DirExists(const std::string& path) {
   return os::DirectoryExists(path);
 }
@@ -537,8 +527,6 @@ std::string ProgramFilesDir() {
   return GetEnv("PROGRAMFILES");
 }
 
-// ------------------------------------------------------------ update identifier
-
 const std::string& ProgramName() {
   // Until main sets it, the name follows the executable path (which tests
   // may replace).
@@ -569,8 +557,6 @@ std::string UpdateIdOf(std::string_view text) {
     id.erase(0, 3);
   return TrimCharLeft(id, ' ');
 }
-
-// ------------------------------------------------------------ time, messages, keys
 
 bool Pause(int ms) {
   // Sleeps: a busy wait would only burn a core.

@@ -13,7 +13,6 @@
 
 #include "platform/status.h"
 
-// ------------------------------------------------------------ size and checksum
 inline constexpr std::int32_t kNoChecksum = -1000000000;
 std::int32_t NoChecksum();
 std::int32_t FileSizeOf(const std::string& path);  // 0 on failure
@@ -39,7 +38,6 @@ class StreamChecksum {
   std::uint32_t count_ = 0;
 };
 
-// ------------------------------------------------------------------------ files
 bool FileExists(const std::string& path);
 bool FileOpenable(const std::string& path);  // in the current FileOpenMode
 bool DeleteFileChecked(const std::string& path);
@@ -106,7 +104,6 @@ std::string ReadTextFile(const std::string& path, std::string_view separator);
 // -1 when the file is missing.
 std::int32_t FileDayNumber(const std::string& path);
 
-// ------------------------------------------------------- directories and paths
 bool DirExists(const std::string& path);
 bool MakeDir(const std::string& path);
 bool ForceDirs(const std::string& path);
@@ -118,13 +115,11 @@ std::string TempDir();         // TEMP, else TMPDIR, else /tmp
 std::string AppDataDir();      // AppData, else XDG_CONFIG_HOME, else ~/.config
 std::string ProgramFilesDir(); // PROGRAMFILES; empty when unset
 
-// --------------------------------------------------------------- update identifier
 std::string UpdateIdOf(std::string_view text);
 // The program's file name without directory and extension (set by main).
 const std::string& ProgramName();
 void SetProgramName(std::string name);
 
-// ------------------------------------------------------------ time, messages, keys
 // Waits ms milliseconds through the platform clock (no messages handled).
 bool Pause(int ms);
 // Handles window messages for ms milliseconds (16-bit); true when any was.

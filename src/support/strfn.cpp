@@ -68,8 +68,6 @@ bool IsPathDelim(char c) {
   return kPathDelims.find(c) != std::string_view::npos;
 }
 
-// --- case ------------------------------------------------------------------------
-
 std::string UpStr(std::string_view s) {
   std::string out(s);
   for (char& c : out)
@@ -84,7 +82,6 @@ std::string LowStr(std::string_view s) {
   return out;
 }
 
-// --- paths -----------------------------------------------------------------------
 // Paths are never cut: a cut path names another file or directory (it once
 // installed into, and emptied, the wrong directory).
 
@@ -164,8 +161,6 @@ std::string AddBackslash(std::string_view path) {
   return p + kPathDelim;
 }
 
-// --- words -----------------------------------------------------------------------
-
 int WordCount(std::string_view s, std::string_view delim, bool emptyIsNone) {
   if (s.empty()) return emptyIsNone ? 0 : 1;
   return 1 + CountOf(delim, s);
@@ -205,8 +200,6 @@ std::string LastWords(std::string_view s, std::string_view delim, int n) {
   const int count = WordCount(s, delim, false);
   return WordsFrom(s, delim, std::max(1, count - n + 1));
 }
-
-// --- search and replace ------------------------------------------------------------
 
 int Pos(std::string_view needle, std::string_view text, int from) {
   if (needle.empty()) return 0;
@@ -252,8 +245,6 @@ std::string ReplaceAll(std::string_view s, std::string_view oldText, std::string
     text = ReplacePass(text, oldText, newText);
   return text;
 }
-
-// --- characters and substrings -------------------------------------------------------
 
 char FirstCharOr(std::string_view s, char dflt) {
   return s.empty() ? dflt : s.front();
@@ -307,8 +298,6 @@ bool EndsWith(std::string_view s, std::string_view suffix) {
   return s.ends_with(suffix);
 }
 
-// --- trimming ----------------------------------------------------------------------
-
 std::string TrimCharLeft(std::string_view s, char ch) {
   const std::size_t at = s.find_first_not_of(ch);
   return at == std::string_view::npos ? std::string() : std::string(s.substr(at));
@@ -335,8 +324,6 @@ std::string ControlsReplaced(std::string_view s) {
   }
   return out;
 }
-
-// --- numbers and booleans ------------------------------------------------------------
 
 bool HasDigit(std::string_view s) {
   return std::any_of(s.begin(), s.end(), IsDigit);
@@ -424,8 +411,6 @@ std::string IntStr(std::int64_t i) {
 std::string IfStr(bool flag, std::string_view a, std::string_view b) {
   return std::string(flag ? a : b);
 }
-
-// --- other ---------------------------------------------------------------------------
 
 bool WildMatch(std::string_view text, std::string_view pattern) {
   const std::string t = ShortStr(text);

@@ -19,12 +19,10 @@ inline constexpr std::size_t kShortStrMax = 255;
 // The first 255 bytes of s: the one place where short strings are cut.
 std::string ShortStr(std::string_view s);
 
-// --- platform path delimiters --------------------------------------------------
 inline constexpr char kPathDelim = os::kConventions.pathDelimiter;
 inline constexpr std::string_view kPathDelims = os::kConventions.pathDelimiters;
 bool IsPathDelim(char c);
 
-// --- case ----------------------------------------------------------------------
 std::string UpStr(std::string_view s);
 std::string LowStr(std::string_view s);
 
@@ -32,7 +30,6 @@ std::string LowStr(std::string_view s);
 // builds, for names derived from longer texts.
 std::string HashHex(std::string_view text);
 
-// --- paths (whole: a path is never cut) ----------------------------------------
 // Whether two file names name the same file: case is ignored where the
 // system ignores it.
 bool SameFileName(std::string_view a, std::string_view b);
@@ -46,7 +43,6 @@ std::string FileNameOf(std::string_view path);
 std::string DirOf(std::string_view path);
 std::string AddBackslash(std::string_view path);
 
-// --- words -----------------------------------------------------------------------
 std::string WordNr(int n, std::string_view s, std::string_view delim);
 std::string FirstWord(std::string_view s, std::string_view delim);
 int WordCount(std::string_view s, std::string_view delim, bool emptyIsNone);
@@ -54,7 +50,6 @@ int WordNrPos(int n, std::string_view s, std::string_view delim);
 std::string WordsFrom(std::string_view s, std::string_view delim, int n);
 std::string LastWords(std::string_view s, std::string_view delim, int n);
 
-// --- search and replace ----------------------------------------------------------
 // The process-wide plain search: position of the first occurrence of needle in
 // text at or after position from (1-based), 0 when absent; an empty needle is
 // never found.
@@ -65,7 +60,6 @@ int PosNth(int n, std::string_view sub, std::string_view s);
 int LastPos(std::string_view sub, std::string_view s);
 std::string ReplaceAll(std::string_view s, std::string_view oldText, std::string_view newText);
 
-// --- characters and substrings -----------------------------------------------------
 char FirstCharOr(std::string_view s, char dflt);
 char CharAt(std::string_view s, int pos, char dflt);
 bool PopChar(std::string& s, char& ch, char dflt);
@@ -77,7 +71,6 @@ std::string CopyFromTo(std::string_view s, int from, int to);
 bool StartsWith(std::string_view s, std::string_view prefix);
 bool EndsWith(std::string_view s, std::string_view suffix);
 
-// --- trimming ------------------------------------------------------------------------
 std::string TrimCharLeft(std::string_view s, char ch);
 std::string TrimCharRight(std::string_view s, char ch);
 std::string TrimChar(std::string_view s, char ch);
@@ -88,7 +81,6 @@ std::string TrimBlanks(std::string_view s);
 // cursor, retitle or clear a terminal.
 std::string ControlsReplaced(std::string_view s);
 
-// --- numbers and booleans ------------------------------------------------------------
 bool HasDigit(std::string_view s);
 // The first number in s as text; startPos receives where it begins (0: none).
 std::string NumberAt(std::string_view s, int& startPos);
@@ -100,7 +92,6 @@ bool StrToBool(std::string_view s, bool& value);
 std::string IntStr(std::int64_t i);
 std::string IfStr(bool flag, std::string_view a, std::string_view b);
 
-// --- other ----------------------------------------------------------------------------
 bool WildMatch(std::string_view text, std::string_view pattern);
 const char* TempPChar(std::string_view s);
 bool SameBytes(std::string_view a, std::string_view b, std::size_t n);

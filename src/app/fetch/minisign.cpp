@@ -94,8 +94,6 @@ SignatureVerdict Verify(std::string_view signatureText, const MessageCheck& mess
   return verdict;
 }
 
-
-// ------------------------------------------------------------------------ base64
 std::string Base64Encode(std::string_view bytes) {
   std::string out;
   out.reserve((bytes.size() + 2) / 3 * 4);
@@ -154,7 +152,6 @@ std::optional<std::string> Base64Decode(std::string_view text) {
   return out;
 }
 
-// ------------------------------------------------------------------- public keys
 std::optional<MinisignPublicKey> ParsePublicKey(std::string_view text, std::string* why) {
   const auto lines = Lines(Trimmed(text));
   std::string_view line = lines.empty() ? std::string_view() : lines.front();
@@ -212,7 +209,6 @@ std::string KeyIdText(std::string_view keyId) {
   return text;
 }
 
-// -------------------------------------------------------------------- signatures
 const char* SignatureCheckText(SignatureCheck check) {
   switch (check) {
     case SignatureCheck::Ok: return "valid";

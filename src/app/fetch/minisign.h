@@ -14,14 +14,12 @@
 #include <string_view>
 #include <vector>
 
-// ------------------------------------------------------------------------ base64
 // The standard alphabet with '=' padding.
 std::string Base64Encode(std::string_view bytes);
 // nullopt when text is not base64 in that form (bad character, missing or
 // misplaced padding, a length that is not a multiple of 4).
 std::optional<std::string> Base64Decode(std::string_view text);
 
-// ------------------------------------------------------------------- public keys
 struct MinisignPublicKey {
   std::string keyId;  // 8 bytes, as stored
   std::string key;    // 32 bytes
@@ -43,7 +41,6 @@ std::string PublicKeyLine(const MinisignPublicKey& key);
 // A key ID as minisign prints it: 16 upper-case hexadecimal digits.
 std::string KeyIdText(std::string_view keyId);
 
-// -------------------------------------------------------------------- signatures
 enum class SignatureCheck {
   Ok,
   Missing,     // no signature file (an empty answer or an error page stands in for it)

@@ -47,4 +47,3 @@ std::string ListSignatureProblem(const RunContext& context, const std::string& p
 // itself; with keys a private copy in the work directory, so that the bytes
 // checked are the bytes read.
 std::string LocalListToRead(const std::string& siteListPath);
-

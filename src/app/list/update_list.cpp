@@ -24,7 +24,6 @@ constexpr std::string_view kUpdateEnd = "</update>";
 constexpr int kObsoletePauses = 5;
 constexpr std::int64_t kObsoletePauseMs = 400;
 
-
 void Log(std::string_view line) {
   StdText() << line << std::endl;
 }

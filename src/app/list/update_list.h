@@ -38,7 +38,6 @@ std::string TrimmedList(std::string_view text);
 // downloaded (all sets): N" and returns N.
 std::int64_t CountAllSetsBytes(std::string_view list);
 
-// --- the steps of GetUpdateList, each usable on its own --------------------------
 // Reads the list of a directory site: lines joined without separators, except
 // that a CR LF follows the line that ends the first block. It fails when the
 // file cannot be opened or read, is not an ordinary file, or is larger than

@@ -79,8 +79,6 @@ bool LockedElsewhere(int fd) {
 
 }  // namespace
 
-// ------------------------------------------------------------------ file info
-
 FileInfo StatPath(const std::string& path) {
   struct stat st;
   if (path.empty() || !Succeeded(::lstat(path.c_str(), &st))) return FileInfo{};
@@ -111,8 +109,6 @@ bool DirectoryExists(const std::string& path) {
   bool exists = false;
   return IsDirectoryFollowing(path, exists);
 }
-
-// ----------------------------------------------------------------------- File
 
 std::optional<File> File::Open(const std::string& path, OpenFor mode,
                                std::optional<std::uint32_t> newPermissions) {
@@ -212,8 +208,6 @@ bool File::Close() {
   return Succeeded(::close(fd)) || errno == EINTR;
 }
 
-// ------------------------------------------------------------------- in use
-
 bool CanOpen(const std::string& path, bool write) {
   // O_NONBLOCK: a named pipe must not block the question.
   const int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
@@ -241,8 +235,6 @@ FileLock::~FileLock() {
   if (handle_ >= 0) ::close(Fd(handle_));  // closing releases the lock
 }
 
-// ----------------------------------------------------------------- run lock
-
 RunLock RunLock::Acquire(const std::string& directory, const std::string& /*key*/) {
   const int fd = static_cast<int>(Retrying([&] {
     return ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
@@ -264,8 +256,6 @@ RunLock RunLock::Acquire(const std::string& directory, const std::string& /*key*
 RunLock::~RunLock() {
   if (handle_ >= 0) ::close(Fd(handle_));
 }
-
-// -------------------------------------------------------------- durability
 
 bool SyncDirectory(const std::string& path) {
   const int fd = static_cast<int>(Retrying([&] {
@@ -292,8 +282,6 @@ bool SyncFiles(const std::vector<std::string>& paths) {
   errno = code;
   return ok;
 }
-
-// -------------------------------------------------------- names, dates, bits
 
 bool RemoveFile(const std::string& path) {
   return Succeeded(::unlink(path.c_str()));
@@ -347,8 +335,6 @@ std::uint32_t NewFilePermissions(const void* head, std::size_t size) {
   const std::uint32_t base = (script || elf) ? 0777 : 0666;
   return base & ~CurrentUmask();
 }
-
-// ---------------------------------------------------------------- directories
 
 bool MakeDirectoryPrivate(const std::string& path) {
   struct stat st {};

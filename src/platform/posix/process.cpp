@@ -101,8 +101,6 @@ std::string ResolveProgram(const std::string& name) {
 
 }  // namespace
 
-// ---------------------------------------------------------------- arguments
-
 std::vector<std::string> ArgumentsFromMain(int argc, char** argv) {
   if (argc < 1 || argv == nullptr) return {};
   return std::vector<std::string>(argv + 1, argv + argc);
@@ -139,8 +137,6 @@ std::string ExecutablePath() {
   if (auto path = ExecutablePathForTests()) return *path;
   return StartPath();
 }
-
-// ------------------------------------------------------------- program start
 
 bool StartProgram(const std::string& commandLine) {
   std::vector<std::string> args = SplitCommandLine(commandLine);
@@ -211,8 +207,6 @@ Status RunAndWait(const std::vector<std::string>& argv, int& exitCode) {
 void ExitProcess(int code) {
   std::exit(code);
 }
-
-// --------------------------------------------------------------- interrupts
 
 void WatchInterrupts() {
   struct sigaction action {};

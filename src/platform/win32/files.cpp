@@ -76,8 +76,6 @@ std::string WithoutLongPrefix(std::wstring path) {
 
 }  // namespace
 
-// ------------------------------------------------------------------ file info
-
 FileInfo StatPath(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (path.empty() ||
@@ -124,8 +122,6 @@ bool DirectoryExists(const std::string& path) {
   const DWORD attributes = AttributesOf(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
-
-// ----------------------------------------------------------------------- File
 
 std::optional<File> File::Open(const std::string& path, OpenFor mode,
                                std::optional<std::uint32_t> newPermissions) {
@@ -226,8 +222,6 @@ bool File::Close() {
   return Succeeded(::CloseHandle(Handle(std::exchange(handle_, -1))));
 }
 
-// ------------------------------------------------------------------- in use
-
 bool CanOpen(const std::string& path, bool write) {
   // Everything is shared, so only what another process holds refuses the
   // open: a file open elsewhere without write sharing, or a running program,
@@ -251,8 +245,6 @@ FileLock::~FileLock() {
   if (handle_ != -1) ::CloseHandle(Handle(handle_));
 }
 
-// ----------------------------------------------------------------- run lock
-
 RunLock RunLock::Acquire(const std::string& /*directory*/, const std::string& key) {
   // A named mutex in the global namespace, so that runs of other users and
   // sessions on the same installation meet it too. Its last handle is closed
@@ -273,8 +265,6 @@ RunLock::~RunLock() {
   if (handle_ != -1) ::CloseHandle(Handle(handle_));
 }
 
-// -------------------------------------------------------------- durability
-
 bool SyncDirectory(const std::string& /*path*/) {
   return true;  // NTFS journals directory changes; MoveFileEx writes through
 }
@@ -287,8 +277,6 @@ bool SyncFiles(const std::vector<std::string>& paths) {
   }
   return true;
 }
-
-// -------------------------------------------------------- names, dates, bits
 
 bool RemoveFile(const std::string& path) {
   return !path.empty() && Succeeded(::DeleteFileW(WidePath(path).c_str()));
@@ -335,8 +323,6 @@ std::uint32_t NewFilePermissions(const void*, std::size_t) {
   // Windows runs a program by its name, not by a bit; every new file is writable.
   return 0666;
 }
-
-// ---------------------------------------------------------------- directories
 
 bool MakeDirectoryPrivate(const std::string& path) {
   // A directory made under the user's profile inherits an access list that

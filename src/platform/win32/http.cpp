@@ -124,8 +124,6 @@ class Watch {
   std::uint64_t windowBytes_ = 0;
 };
 
-// ------------------------------------------------------------------ WinInet
-
 // A WinInet handle, closed when the object goes.
 class InetHandle {
  public:
@@ -427,8 +425,6 @@ void ReadBody(const std::shared_ptr<InetFetch>& fetch, const HttpRequest& reques
   if (!failure.empty()) return finish(false);
   finish(!fetch->Aborted() && ReadInto(*fetch, sent.get(), failure));
 }
-
-// ------------------------------------------------------------------- URLMON
 
 // What the URLMON worker and the calling thread share.
 struct UrlDownload {

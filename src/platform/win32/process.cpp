@@ -33,8 +33,6 @@ BOOL WINAPI CountInterrupt(DWORD event) {
 
 }  // namespace
 
-// ---------------------------------------------------------------- arguments
-
 std::vector<std::string> ArgumentsFromMain(int, char**) {
   // The console shows the program's UTF-8 text as such.
   ::SetConsoleOutputCP(CP_UTF8);
@@ -56,8 +54,6 @@ std::string ExecutablePath() {
     buffer.resize(buffer.size() * 2);
   }
 }
-
-// ------------------------------------------------------------- program start
 
 bool StartProgram(const std::string& commandLine) {
   if (SplitCommandLine(commandLine).empty()) return false;
@@ -128,8 +124,6 @@ Status RunAndWait(const std::vector<std::string>& argv, int& exitCode) {
 void ExitProcess(int code) {
   std::exit(code);
 }
-
-// --------------------------------------------------------------- interrupts
 
 void WatchInterrupts() {
   ::SetConsoleCtrlHandler(CountInterrupt, TRUE);
