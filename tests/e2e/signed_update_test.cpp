@@ -106,6 +106,10 @@ TEST_F(SignedUpdate, SignedSiteInstallsAndLeavesNoSignatureFilesBehind) {
   EXPECT_EQ(ReadFile(env.AppFile("data.bin")), "payload 1234567890");
   EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), kHeader1);
   EXPECT_FALSE(Has(run.out, "signature of")) << run.out;
+  // Every account says whether and how signatures are checked.
+  EXPECT_TRUE(Has(run.out, "signatures: checked with key " + KeyIdText(ParsePublicKey(key.pub)->keyId) +
+                               " from the setting LiveUpdate.publicKey; no channel"))
+      << run.out;
   // Signature files reach neither the application nor, once checked, the work directory.
   EXPECT_FALSE(Has(env.Listing(), ".minisig")) << env.Listing();
   for (const auto& e : fs::directory_iterator(env.WorkDir()))

@@ -147,6 +147,21 @@ std::string InstallationChannel() {
   return CfgInitialised() ? CfgGetStr("LiveUpdate.channel=") : std::string();
 }
 
+std::string SignatureCheckingText() {
+  const std::string keysText = TrustedKeysText();
+  if (!NamesAKey(keysText)) return "signatures: not checked (no public key is configured)";
+  std::vector<std::string> problems;
+  std::string ids;
+  for (const MinisignPublicKey& key : ParsePublicKeys(keysText, &problems))
+    ids += (ids.empty() ? "" : ", ") + KeyIdText(key.keyId) + (key.legacyAllowed ? " (legacy form allowed)" : "");
+  const std::string from = BuiltInKeysText().empty() ? "the setting LiveUpdate.publicKey" : "the build";
+  std::string text = "signatures: checked with key " + (ids.empty() ? std::string("(none readable)") : ids) +
+                     " from " + from;
+  if (!problems.empty()) text += "; unreadable: " + ControlsReplaced(problems.front());
+  const std::string channel = InstallationChannel();
+  return text + (channel.empty() ? "; no channel" : "; channel " + ControlsReplaced(channel));
+}
+
 std::string ListSignatureProblem(const RunContext& context, const std::string& path) {
   const std::string keysText = TrustedKeysText();
   if (!NamesAKey(keysText)) return {};

@@ -36,6 +36,11 @@ bool SiteFileSignatureHolds(const RunContext& context, const std::string& stored
 // one, else the setting LiveUpdate.channel; empty when none.
 std::string InstallationChannel();
 
+// One line for the run's account that says whether signatures are checked,
+// with which keys (their IDs, and where they come from) and for which
+// channel, so that a setting that turned them off shows in every run.
+std::string SignatureCheckingText();
+
 // Checks the list's signature (path: the list as read) as
 // SiteFileSignatureHolds does, and then what it binds: the channel, when the
 // installation follows one, and the expiry. Returns why the list may not be

@@ -11,6 +11,7 @@
 #include "app/context/run_context.h"
 #include "app/fetch/download.h"
 #include "app/fetch/kept_downloads.h"
+#include "app/fetch/signatures.h"
 #include "app/fetch/transfer.h"
 #include "app/install/install.h"
 #include "app/list/update_list.h"
@@ -301,6 +302,7 @@ void RunLiveUpdate(const CommandLineOptions& options) {
       << "This is a live update program for Kestrin software - " << kMakerWebAddress << std::endl
       << kDashes << std::endl;
   ReportUnusableSettingsFile(out);
+  out << SignatureCheckingText() << std::endl;
 
   if (FileExists(DisablingFlagFile())) {
     out << "Live update program has been disabled in this directory. Exiting..." << std::endl;
