@@ -177,7 +177,7 @@ std::string TakeSigningOptions(std::vector<std::string>& args, SigningOptions& o
 std::string ResolveSigning(const std::string& siteDir, SigningOptions& options) {
   const bool isSigned = SiteListIsSigned(siteDir);
   if (isSigned && !options.keyFile && !options.dropSignatures)
-    return "the site's list is signed (" + AddBackslash(siteDir) + kUpdateListName + kSignatureSuffix +
+    return "the site's list is signed (" + WithTrailingDelimiter(siteDir) + kUpdateListName + kSignatureSuffix +
            "): give --sign KEYFILE to sign what changes, or --drop-signatures to make the site unsigned "
            "(installations that check signatures then refuse it)";
   if (!options.keyFile) return {};
@@ -212,7 +212,7 @@ void PrintSigning(const SigningOptions& options) {
 // The site's list as it stands (empty when there is none yet); why it
 // cannot be changed (empty when it can).
 std::string ReadSiteList(const std::string& siteDir, std::string& list) {
-  const std::string listPath = AddBackslash(siteDir) + kUpdateListName;
+  const std::string listPath = WithTrailingDelimiter(siteDir) + kUpdateListName;
   if (!os::FileExists(listPath)) return {};
   auto existing = ReadFileBounded(listPath, kMaxListBytes);
   if (!existing) return listPath + ": cannot be read";
@@ -261,12 +261,12 @@ std::string ParseSiteArgs(std::vector<std::string> args, AddRequest& request, co
 class ScratchDirectory {
  public:
   ScratchDirectory() {
-    path_ = AddBackslash(TempDir()) + "tvqpublish-" + HashHex(crypto::RandomBytes(16));
+    path_ = WithTrailingDelimiter(TempDir()) + "tvqpublish-" + HashHex(crypto::RandomBytes(16));
     if (!os::MakeDirectory(path_) || !os::MakeDirectoryPrivate(path_)) path_.clear();
   }
   ~ScratchDirectory() {
     if (path_.empty()) return;
-    for (const os::DirEntry& e : os::ListDirectory(path_)) os::RemoveFile(AddBackslash(path_) + e.name);
+    for (const os::DirEntry& e : os::ListDirectory(path_)) os::RemoveFile(WithTrailingDelimiter(path_) + e.name);
     os::RemoveDirectory(path_);
   }
   const std::string& path() const { return path_; }
@@ -280,7 +280,7 @@ class ScratchDirectory {
 std::string PackIfProgram(StagedFile& file, ScratchDirectory& scratch) {
   if (file.listedName != "tvq.exe") return {};
   if (scratch.path().empty()) return "cannot make a directory in " + TempDir() + " to pack tvq.exe";
-  const std::string packed = AddBackslash(scratch.path()) + "tvq.ex_";
+  const std::string packed = WithTrailingDelimiter(scratch.path()) + "tvq.ex_";
   if (Status done = PackForUpdate(file.path, packed, scratch.path()); !done.ok()) return done.message();
   file = {packed, "tvq.ex_"};
   std::cout << "packed tvq.exe into tvq.ex_ (" << FileSize64(packed) << " bytes)\n";
@@ -367,7 +367,7 @@ int Add(const std::vector<std::string>& args) {
       ApplyListEdit(request.siteDir, edit, sources, ListedNames(blocks.back().text), request.signing.Signing());
   if (!applied.ok()) return Failed(applied.message());
   std::cout << "added update \"" << request.id << "\" with " << Plural(entries.size(), "file") << " to "
-            << AddBackslash(request.siteDir) + kUpdateListName << "\n";
+            << WithTrailingDelimiter(request.siteDir) + kUpdateListName << "\n";
   for (const FileEntry& e : entries) std::cout << "  " << EntryText(e) << "\n";
   PrintEdit(edit, "retired");
   PrintSigning(request.signing);
@@ -429,7 +429,7 @@ int Checksum(const std::vector<std::string>& args) {
 // problem; one with less than a third of its lifetime left (a day where
 // the signature names no signing time) a warning, printed at once.
 void ListExpiryNotes(const std::string& siteDir, std::int64_t now, std::vector<std::string>& problems) {
-  const std::string sigPath = AddBackslash(siteDir) + kUpdateListName + kSignatureSuffix;
+  const std::string sigPath = WithTrailingDelimiter(siteDir) + kUpdateListName + kSignatureSuffix;
   const auto text = ReadFileBounded(sigPath, kMaxKeyBytes);
   const auto sig = text ? ParseSignature(*text) : std::nullopt;
   if (!sig) return;
@@ -471,11 +471,11 @@ int Verify(const std::vector<std::string>& args) {
 // the list whose signature is missing or bad.
 std::vector<std::string> SignatureProblems(const std::string& siteDir, const std::vector<MinisignPublicKey>& keys) {
   std::vector<std::string> problems;
-  const std::string listPath = AddBackslash(siteDir) + kUpdateListName;
+  const std::string listPath = WithTrailingDelimiter(siteDir) + kUpdateListName;
   std::vector<std::string> names = ListedNames(ReadFileBounded(listPath, kMaxListBytes).value_or(""));
   names.push_back(kUpdateListName);
   for (const std::string& name : names) {
-    const std::string path = AddBackslash(siteDir) + name;
+    const std::string path = WithTrailingDelimiter(siteDir) + name;
     if (!IsPlainFileName(name) || !IsRegularFile(path)) continue;  // the site checks name these
     const std::string sigText = ReadFileBounded(path + kSignatureSuffix, kMaxKeyBytes).value_or("");
     const SignatureVerdict v = VerifyFileSignature(sigText, path, keys, name);
@@ -569,12 +569,12 @@ int Sign(std::vector<std::string> args) {
   const auto keyFile = TakeOption(args, "--key", &bad);
   if (bad || !keyFile || args.size() != 1) return Refuse("usage: tvqpublish sign SITE_DIR --key KEYFILE (see --help)");
   const std::string& siteDir = args[0];
-  const auto list = ReadFileBounded(AddBackslash(siteDir) + kUpdateListName, kMaxListBytes);
-  if (!list) return Refuse(AddBackslash(siteDir) + kUpdateListName + ": cannot be read");
+  const auto list = ReadFileBounded(WithTrailingDelimiter(siteDir) + kUpdateListName, kMaxListBytes);
+  if (!list) return Refuse(WithTrailingDelimiter(siteDir) + kUpdateListName + ": cannot be read");
   const std::vector<std::string> names = ListedNames(*list);
   for (const std::string& name : names) {
     if (!IsPlainFileName(name)) return Refuse("\"" + name + "\" is not a plain file name");
-    if (!IsRegularFile(AddBackslash(siteDir) + name)) return Refuse(AddBackslash(siteDir) + name + ": no such file");
+    if (!IsRegularFile(WithTrailingDelimiter(siteDir) + name)) return Refuse(WithTrailingDelimiter(siteDir) + name + ": no such file");
   }
   const auto key = LoadSigningKey(*keyFile, &why);
   if (!key) return Refuse(why);

@@ -236,7 +236,7 @@ std::vector<DirEntry> ListDirectory(const std::string& path);
 // the current directory, then PATH; without extension ".exe" is tried too.
 // The child is detached (own session, standard streams on /dev/null) and
 // reaped. Files starting with "#!" or the ELF magic are executed directly.
-// On Windows the system finds and starts the program as WinExec does (a
+// On Windows the system finds and starts the program as StartDetached does (a
 // batch file runs in the command interpreter), without a console.
 // True when the program was started.
 bool StartProgram(const std::string& commandLine);

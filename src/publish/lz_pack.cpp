@@ -28,7 +28,7 @@ Status Compress(const std::string& source, const std::string& target, const std:
 }  // namespace
 
 Status PackForUpdate(const std::string& source, const std::string& target, const std::string& scratchDir) {
-  const std::string scratch = AddBackslash(scratchDir);
+  const std::string scratch = WithTrailingDelimiter(scratchDir);
   const Status packed = FileSize64(source) < kSmallestPackable
                             ? CopyFileBuffered(source, target, false, kCopyBufferSize, nullptr)
                             : Compress(source, target, scratch);

@@ -28,7 +28,7 @@ Status ReplaceText(const std::string& path, const std::string& text) {
 }
 
 Status CopyIn(const std::string& siteDir, const StagedFile& file) {
-  const std::string target = AddBackslash(siteDir) + file.listedName;
+  const std::string target = WithTrailingDelimiter(siteDir) + file.listedName;
   std::error_code ec;
   if (std::filesystem::equivalent(file.path, target, ec)) return Status();
   return CopyFileBuffered(file.path, target, true, kCopyBufferSize, nullptr);
@@ -53,12 +53,12 @@ Status ApplyListEdit(const std::string& siteDir, const ListEdit& edit, const std
   if (signing.key && !signing.drop)
     for (const std::string& name : namesToSign)
       if (Status signedFile = WriteSignature(*signing.key, siteDir, name); !signedFile.ok()) return signedFile;
-  if (Status written = ReplaceText(AddBackslash(siteDir) + kUpdateListName, edit.list); !written.ok())
+  if (Status written = ReplaceText(WithTrailingDelimiter(siteDir) + kUpdateListName, edit.list); !written.ok())
     return written;
   if (Status listSigned = SignList(siteDir, ListedNames(edit.list), signing); !listSigned.ok()) return listSigned;
   for (const std::string& name : edit.unlistedNames) {
-    os::RemoveFile(AddBackslash(siteDir) + name);
-    os::RemoveFile(AddBackslash(siteDir) + name + kSignatureSuffix);
+    os::RemoveFile(WithTrailingDelimiter(siteDir) + name);
+    os::RemoveFile(WithTrailingDelimiter(siteDir) + name + kSignatureSuffix);
   }
   return Status();
 }
@@ -71,7 +71,7 @@ bool SiteHistory::WasCarriedInto(const std::string& id, const FileEntry& entry) 
 // "carried ID ENTRY TIME".
 SiteHistory ReadSiteHistory(const std::string& siteDir) {
   SiteHistory history;
-  const auto text = ReadFileBounded(AddBackslash(siteDir) + kSiteHistoryName, kMaxHistoryBytes);
+  const auto text = ReadFileBounded(WithTrailingDelimiter(siteDir) + kSiteHistoryName, kMaxHistoryBytes);
   if (!text) return history;
   for (std::size_t from = 0; from < text->size();) {
     std::size_t end = text->find('\n', from);
@@ -100,7 +100,7 @@ Status AppendSiteHistory(const std::string& siteDir, const std::vector<std::stri
   if (lines.empty()) return Status();
   if (!os::DirectoryExists(siteDir) && !os::MakeDirectories(siteDir))
     return Status::Failed("cannot create " + siteDir, os::LastErrorText());
-  const std::string path = AddBackslash(siteDir) + kSiteHistoryName;
+  const std::string path = WithTrailingDelimiter(siteDir) + kSiteHistoryName;
   std::string text = ReadFileBounded(path, kMaxHistoryBytes).value_or("");
   for (const std::string& line : lines) text += line + "\r\n";
   return ReplaceText(path, text);

@@ -109,7 +109,7 @@ FileEntry EntryOfFile(const std::string& listedName, const std::string& path) {
 }
 
 bool SiteHoldsEntry(const std::string& siteDir, const FileEntry& entry) {
-  const std::string path = AddBackslash(siteDir) + entry.name;
+  const std::string path = WithTrailingDelimiter(siteDir) + entry.name;
   const os::FileInfo info = os::StatPath(path);
   return info.exists && info.isRegular &&
          EntryAccepts(entry, FileSize64(path), FileChecksum(path));
@@ -138,7 +138,7 @@ class SiteFiles {
     std::int64_t size = 0;
     std::int32_t checksum = 0;
   };
-  explicit SiteFiles(std::string siteDir) : siteDir_(AddBackslash(std::move(siteDir))) {}
+  explicit SiteFiles(std::string siteDir) : siteDir_(WithTrailingDelimiter(std::move(siteDir))) {}
   const File& Of(const std::string& name) {
     auto [it, fresh] = files_.try_emplace(name);
     if (fresh) {
@@ -216,7 +216,7 @@ std::string StopText(const std::vector<ListBlock>& blocks, std::size_t firstUnin
 
 std::vector<std::string> VerifySite(const std::string& siteDir) {
   std::vector<std::string> problems;
-  const std::string listPath = AddBackslash(siteDir) + kUpdateListName;
+  const std::string listPath = WithTrailingDelimiter(siteDir) + kUpdateListName;
   if (!os::FileExists(listPath)) {
     problems.push_back(listPath + ": missing");
     return problems;

@@ -17,7 +17,7 @@ bool WriteWhole(const std::string& path, const std::string& text) {
 }
 
 std::string ListSignaturePath(const std::string& siteDir) {
-  return AddBackslash(siteDir) + kUpdateListName + kSignatureSuffix;
+  return WithTrailingDelimiter(siteDir) + kUpdateListName + kSignatureSuffix;
 }
 
 std::optional<std::string> ListTrustedCommentOf(const std::string& siteDir) {
@@ -63,7 +63,7 @@ std::optional<MinisignSecretKey> LoadSigningKey(const std::string& path, std::st
 
 Status WriteSignature(const MinisignSecretKey& key, const std::string& dir, const std::string& name,
                       const ListBinding& binding) {
-  const std::string path = AddBackslash(dir) + name;
+  const std::string path = WithTrailingDelimiter(dir) + name;
   const auto sig = SignFile(key, path, ListTrustedComment(name, os::WallTimeSeconds(), binding));
   const std::string target = path + kSignatureSuffix;
   const std::string temp = target + ".tmp";
@@ -101,6 +101,6 @@ std::optional<std::int64_t> ListSignatureLifetime(const std::string& trustedComm
 }
 
 void RemoveSignatures(const std::string& siteDir, const std::vector<std::string>& names) {
-  for (const std::string& name : names) os::RemoveFile(AddBackslash(siteDir) + name + kSignatureSuffix);
+  for (const std::string& name : names) os::RemoveFile(WithTrailingDelimiter(siteDir) + name + kSignatureSuffix);
   os::RemoveFile(ListSignaturePath(siteDir));
 }

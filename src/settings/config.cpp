@@ -355,12 +355,12 @@ std::string CfgDefaultFileName() {
   const std::string programFiles = ProgramFilesDir();
   // Without a program-files directory no path lies under it.
   if (programFiles.empty()) return name;
-  const std::string progDir = AddBackslash(programFiles);
+  const std::string progDir = WithTrailingDelimiter(programFiles);
   if (!StartsWith(UpStr(name), UpStr(progDir))) return name;
   if (Contains(UpStr(name), "UPD.")) return name;
   const std::string appData = AppDataDir();
   if (appData.empty()) return name;
-  name = AddBackslash(appData) + name.substr(progDir.size());
+  name = WithTrailingDelimiter(appData) + name.substr(progDir.size());
   ForceDirs(DirOf(name));  // a failure shows when the file is used
   return name;
 }

@@ -206,7 +206,7 @@ void Announce() {
   const std::string waitProgram = stem + "uwait.exe";
   if (!FileExists(waitProgram)) return;
   // A path with blanks is quoted so that it stays one argument.
-  WinExec(CommandLineWord(waitProgram) + " /D" + "240" + " /FX- /M\"" + DisplayName() +
+  StartDetached(CommandLineWord(waitProgram) + " /D" + "240" + " /FX- /M\"" + DisplayName() +
           ": INI-file update..." + "\"");
 }
 
@@ -273,7 +273,7 @@ void HandleSetupFile() {
         {DisplayName()});
     if (ShowMessageBox(text, caption, kMbYesNo | kMbIconQuestion) == kIdYes) {
       CopyFileRetry(side.fromSetup, side.newVersion);
-      WinExec("tvquwait /D240 /M\"" +
+      StartDetached("tvquwait /D240 /M\"" +
               LangTextOf("*:Persönliche Einstellungen werden übernommen",
                          "F:Reprise de la configuration personnelle en cours") +
               "...\"");

@@ -19,11 +19,11 @@ std::array<std::uint32_t, 16>& ColorTable() {
 }  // namespace
 
 std::string SettingsUpdateDir(bool withBackslash) {
-  const std::string dflt = AddBackslash(TempDir()) + ProgramPath(false, false) + ".PWD";
+  const std::string dflt = WithTrailingDelimiter(TempDir()) + ProgramPath(false, false) + ".PWD";
   std::string dir = CfgGetStrDef("WorkDir=" + dflt);
   if (!DirExists(dir) && !MakeDir(dir) && !ForceDirs(dir))
     InfoBox("cannot create work directory (" + dir + ")");
-  return withBackslash ? AddBackslash(dir) : dir;
+  return withBackslash ? WithTrailingDelimiter(dir) : dir;
 }
 
 void LoadUserColors() {

@@ -499,7 +499,7 @@ std::string ProgramPath(bool withDir, bool withExt) {
 
 std::string ProgramDir(bool withBackslash) {
   const std::string dir = DirOf(os::ExecutablePath());
-  return withBackslash ? AddBackslash(dir) : dir;
+  return withBackslash ? WithTrailingDelimiter(dir) : dir;
 }
 
 std::string GetEnv(const std::string& name) {
@@ -613,6 +613,6 @@ std::string CommandLineWord(const std::string& path) {
   return path.find_first_of(" \t") == std::string::npos ? path : "\"" + path + "\"";
 }
 
-bool WinExec(const std::string& commandLine) {
+bool StartDetached(const std::string& commandLine) {
   return os::StartProgram(commandLine);
 }

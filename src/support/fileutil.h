@@ -133,7 +133,8 @@ bool ShiftDown();
 bool CtrlDown();
 int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags);
 
-// Starts a command line without waiting (the platform's program start).
-bool WinExec(const std::string& commandLine);
+// Starts a command line as a program of its own, detached and never waited
+// for (the platform's program start).
+bool StartDetached(const std::string& commandLine);
 // A path as one word of a command line: quoted when it holds a blank or tab.
 std::string CommandLineWord(const std::string& path);

@@ -155,7 +155,7 @@ std::string DirOf(std::string_view path) {
   return p.substr(0, k - 1);
 }
 
-std::string AddBackslash(std::string_view path) {
+std::string WithTrailingDelimiter(std::string_view path) {
   std::string p(path);
   if (p.empty() || IsPathDelim(p.back())) return p;
   return p + kPathDelim;

@@ -41,7 +41,8 @@ std::string ExtOf(std::string_view name);
 std::string StripExt(std::string_view name);
 std::string FileNameOf(std::string_view path);
 std::string DirOf(std::string_view path);
-std::string AddBackslash(std::string_view path);
+// The path with the platform's delimiter at its end (added when missing).
+std::string WithTrailingDelimiter(std::string_view path);
 
 std::string WordNr(int n, std::string_view s, std::string_view delim);
 std::string FirstWord(std::string_view s, std::string_view delim);

@@ -591,7 +591,7 @@ TEST(FileUtil, WinExecStartsAProgram) {
   ScratchDir dir;
   WriteFile(dir / "run.sh", "#!/bin/sh\necho \"$1\" > \"$2\"\n");
   ::chmod((dir / "run.sh").c_str(), 0755);
-  ASSERT_TRUE(WinExec(dir / "run.sh started " + dir / "out"));
+  ASSERT_TRUE(StartDetached(dir / "run.sh started " + dir / "out"));
   EXPECT_EQ(AwaitFile(dir / "out"), "started\n");
-  EXPECT_FALSE(WinExec(dir / "missing.exe"));
+  EXPECT_FALSE(StartDetached(dir / "missing.exe"));
 }

@@ -96,10 +96,10 @@ TEST(StrFn, PathFunctionsUsePlatformDelimiter) {
     EXPECT_EQ(DirOf(c.path), c.dir) << c.path;
     EXPECT_EQ(FileNameOf(c.path), c.name) << c.path;
   }
-  EXPECT_EQ(AddBackslash(""), "");
-  EXPECT_EQ(AddBackslash("/tmp"), "/tmp/");
-  EXPECT_EQ(AddBackslash("/tmp/"), "/tmp/");
-  EXPECT_EQ(AddBackslash("C:"), "C:/");
+  EXPECT_EQ(WithTrailingDelimiter(""), "");
+  EXPECT_EQ(WithTrailingDelimiter("/tmp"), "/tmp/");
+  EXPECT_EQ(WithTrailingDelimiter("/tmp/"), "/tmp/");
+  EXPECT_EQ(WithTrailingDelimiter("C:"), "C:/");
 }
 
 TEST(StrFn, ExtensionFunctionsDecideThroughHasExt) {
@@ -142,7 +142,7 @@ TEST(StrFn, PathFunctionsKeepWholePaths) {
   const std::string path = dir + kPathDelim + "tvqlupd.exe";
   EXPECT_EQ(DirOf(path), dir);
   EXPECT_EQ(FileNameOf(path), "tvqlupd.exe");
-  EXPECT_EQ(AddBackslash(dir), dir + kPathDelim);
+  EXPECT_EQ(WithTrailingDelimiter(dir), dir + kPathDelim);
   EXPECT_EQ(ForceExt(path, "INI"), dir + kPathDelim + "tvqlupd.INI");
   EXPECT_EQ(StripExt(path), dir + kPathDelim + "tvqlupd");
   EXPECT_EQ(AddDefaultExt(dir + kPathDelim + "tvqlupd", "INI"), dir + kPathDelim + "tvqlupd.INI");

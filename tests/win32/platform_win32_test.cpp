@@ -1,6 +1,6 @@
 // The Windows backend against the real system (under Wine in CI): UTF-8 paths
 // through the wide API, sharing violations as "in use", atomic replacement,
-// directories from a drive root, programs started as WinExec does.
+// directories from a drive root, programs started as StartDetached does.
 #include <optional>
 #include <string>
 

@@ -199,7 +199,7 @@ Status FetchAndVerify(RunContext& context, std::string_view piece) {
   // when cut, so it is never fetched.
   const std::string nameProblem = FileNameProblem(entry.name);
   const bool plain = entry.whole && nameProblem.empty();
-  const std::string workDir = AddBackslash(WorkDirectory());
+  const std::string workDir = WithTrailingDelimiter(WorkDirectory());
   Status fetched;
   KeptRecord record{IdentityOf(context, entry), {}, false};
   WrittenDigests digests(entry.checksum != kNoChecksum, SignaturesRequired());

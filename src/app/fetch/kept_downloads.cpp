@@ -19,7 +19,7 @@ constexpr const char* kNewSuffix = ".new";
 // itself, so two names that meet here only displace each other's kept bytes.
 std::string StemOf(std::string_view listedName) { return HashHex(listedName); }
 
-std::string FolderPath() { return AddBackslash(KeptFolder()); }
+std::string FolderPath() { return WithTrailingDelimiter(KeptFolder()); }
 std::string RecordPath(const std::string& name) { return FolderPath() + StemOf(name) + kRecordSuffix; }
 
 bool Recordable(std::string_view field) {
@@ -101,7 +101,7 @@ std::optional<KeptRecord> ParseKeptRecord(std::string_view text) {
   return r;
 }
 
-std::string KeptFolder() { return AddBackslash(WorkDirectory()) + ".kept"; }
+std::string KeptFolder() { return WithTrailingDelimiter(WorkDirectory()) + ".kept"; }
 
 std::string KeptDataPath(const std::string& listedName) {
   return FolderPath() + StemOf(listedName) + kDataSuffix;

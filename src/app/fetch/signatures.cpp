@@ -75,7 +75,7 @@ SignatureFile ReadSignatureFile(const std::string& path) {
 SignatureFile FetchSignature(const RunContext& context, const std::string& storedName) {
   const std::string sigName = storedName + kSignatureSuffix;
   if (IsLocalSite(context)) return ReadSignatureFile(StripFileScheme(context.site + sigName));
-  const std::string target = AddBackslash(WorkDirectory()) + "." + sigName;
+  const std::string target = WithTrailingDelimiter(WorkDirectory()) + "." + sigName;
   // The clean-up of the work directory passes over hidden names: whatever an
   // interrupted run left here goes before the fetch.
   DeleteFileChecked(target);
@@ -174,7 +174,7 @@ std::string ListSignatureProblem(const RunContext& context, const std::string& p
 
 std::string LocalListToRead(const std::string& siteListPath) {
   if (!SignaturesRequired()) return siteListPath;
-  const std::string copy = AddBackslash(WorkDirectory()) + kUpdateListName;
+  const std::string copy = WithTrailingDelimiter(WorkDirectory()) + kUpdateListName;
   // The copy is bounded as the list itself is: only an ordinary file is
   // copied, and one that grows without end stops a block past the list's cap.
   // A failed copy leaves nothing to read: the list then counts as missing.

@@ -33,7 +33,7 @@ constexpr const char* kMoreMarkers[] = {"!more", "!more.flg", "!more.txt"};
 void WaitMs(int ms) { os::SleepMs(ms); }
 
 // The work directory with its delimiter.
-std::string WorkDir() { return AddBackslash(WorkDirectory()); }
+std::string WorkDir() { return WithTrailingDelimiter(WorkDirectory()); }
 
 // A copy or expansion that finally failed: the user is told which file; the
 // cause goes to the account and the console, the box keeps its text.
@@ -321,5 +321,5 @@ Status ExpandWithCheck(const std::string& source, const std::string& target, boo
 }
 
 bool RunProgram(const std::string& commandLine) {
-  return WinExec(commandLine);
+  return StartDetached(commandLine);
 }

@@ -195,7 +195,7 @@ Status ReadDirectoryList(RunContext& context) {
 // Fetches the list of an internet site into context.updateInfo. A transfer's
 // own failure says more than the broken text it may have left.
 Status FetchInternetList(RunContext& context) {
-  const std::string workFile = AddBackslash(WorkDirectory()) + kUpdateListName;
+  const std::string workFile = WithTrailingDelimiter(WorkDirectory()) + kUpdateListName;
   // The list is capped, so an endless one fills neither the disk nor the
   // memory; an empty answer is no list, and the next method is tried.
   Status read = FetchNonEmptyFile(context.site + kUpdateListName, workFile, kMaxUpdateListBytes);

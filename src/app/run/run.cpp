@@ -135,8 +135,8 @@ Status PrepareWorkDirectory() {
                      {work}});
     return unusable;  // nothing is deleted through a directory that is not ours
   }
-  DeleteFilesOlderThan(AddBackslash(work) + "*", 0);
-  DeleteFilesOlderThan(AddBackslash(work) + "*.*", 0);
+  DeleteFilesOlderThan(WithTrailingDelimiter(work) + "*", 0);
+  DeleteFilesOlderThan(WithTrailingDelimiter(work) + "*.*", 0);
   RemoveStrangeEntries(work);
   RemoveCopyLeftovers(work);
   return Status();
@@ -146,7 +146,7 @@ void RemoveStrangeEntries(const std::string& dir) {
   // A planted link would be written through by downloads. Removing a link
   // removes the link, never its target.
   for (const os::DirEntry& entry : os::ListDirectory(dir)) {
-    const std::string path = AddBackslash(dir) + entry.name;
+    const std::string path = WithTrailingDelimiter(dir) + entry.name;
     if (!entry.isRegular && !os::StatPath(path).isDirectory) os::RemoveFile(path);
   }
 }
@@ -339,7 +339,7 @@ void RunLiveUpdate(const CommandLineOptions& options) {
 
   const bool runFailed = !UpdateFromSite(context);
   if (!CancelRequested()) Pause(1500);
-  if (!runFailed && BatchFileDelivered(context)) WinExec(BatchCommandLine());
+  if (!runFailed && BatchFileDelivered(context)) StartDetached(BatchCommandLine());
   if (runFailed || !MorePending(context)) os::SleepMs(6000 * (1 + (runFailed ? 1 : 0)));
   ShowStatus(StatusExiting());
   Pause(500);

@@ -40,7 +40,7 @@ void ChooseSite(RunContext& context) {
     if (!context.site.empty() && DirExists(context.site)) {
       // File names are appended to the site directly, so a directory needs its
       // delimiter (without it the list would be looked for beside it).
-      context.site = "file://" + AddBackslash(context.site);
+      context.site = "file://" + WithTrailingDelimiter(context.site);
     }
   } else {
     context.site = CfgGetStr("LiveUpdate.www=" + DefaultUpdateSite());

@@ -57,7 +57,7 @@ std::string ExecutablePath() {
 
 bool StartProgram(const std::string& commandLine) {
   if (SplitCommandLine(commandLine).empty()) return false;
-  // As WinExec: the system finds the program (its own directory, the current
+  // As StartDetached: the system finds the program (its own directory, the current
   // directory, the system directories, PATH; ".exe" added when the name has
   // no extension, a batch file runs in the command interpreter), the window
   // shown normally, never waited for. No handle of this process is inherited,
