@@ -52,9 +52,9 @@ std::string ComputeProgramName() {
 os::RunLock AcquireRunLock() {
   constexpr int kTries = 20;
   constexpr int kPauseMs = 250;
-  const std::string dir = ProgramDir(false);
+  const std::string lockFile = RunLockFile();
   for (int i = 1;; ++i) {
-    os::RunLock lock = os::RunLock::Acquire(dir, InstallationKey());
+    os::RunLock lock = os::RunLock::Acquire(lockFile);
     if (lock.state() != os::RunLock::State::Busy || i == kTries) return lock;
     os::SleepMs(kPauseMs);
   }
@@ -90,8 +90,7 @@ int main(int argc, char** argv) {
   // the settings store already applies /Key=Value switches at its start.
   const os::RunLock lock = AcquireRunLock();
   if (lock.state() != os::RunLock::State::Held) {
-    const Status refused = RunLockRefusal(lock);
-    const auto report = [&] { ReportRunRefused(refused, options.accountTarget); };
+    const auto report = [&] { ReportRunRefused(lock, options.accountTarget); };
     return windowed ? RunWindow(report) : RunOnConsole(report);
   }
 

@@ -262,7 +262,7 @@ class ScratchDirectory {
  public:
   ScratchDirectory() {
     path_ = WithTrailingDelimiter(TempDir()) + "tvqpublish-" + HashHex(crypto::RandomBytes(16));
-    if (!os::MakeDirectory(path_) || !os::MakeDirectoryPrivate(path_)) path_.clear();
+    if (!os::MakePrivateDirectory(path_).ok()) path_.clear();
   }
   ~ScratchDirectory() {
     if (path_.empty()) return;

@@ -57,6 +57,9 @@ std::optional<std::string> GetEnvVar(const std::string& name);
 void SetEnvVar(const std::string& name, const std::string& value);
 void UnsetEnvVar(const std::string& name);
 std::string HomeDir();
+// The account this process runs as, as the system names it: the effective
+// user id on Linux ("1000"), the user's SID on Windows ("S-1-5-21-...").
+std::string CurrentAccount();
 
 // All waits of the program go through the installed clock, so tests can swap
 // in a virtual clock that returns at once and records every sleep.
@@ -161,15 +164,21 @@ class FileLock {
   std::intptr_t handle_ = -1;
 };
 
-// One update run per installation. Acquire takes the lock of directory (the
-// application directory) without waiting; key names the installation where
-// the system locks by name (Windows: a named mutex), derived by the caller
-// from the directory. The system releases the lock when the process ends,
-// however it ends, so a lock left by a killed run never blocks.
+// One update run per installation. Acquire takes, without waiting, the lock
+// of lockFile, a file in the application directory that only accounts able
+// to change that directory can open: it is created when missing, readable
+// and writable by its owner only (Linux: 0600, a wider mode of one's own
+// file is narrowed; Windows: an access list for its owner, SYSTEM and
+// Administrators), opened for writing, never through a link, and never
+// removed. The system releases the lock when the process ends, however it
+// ends, so a lock left by a killed run never blocks.
 class RunLock {
  public:
-  enum class State { Held, Busy, Failed };
-  static RunLock Acquire(const std::string& directory, const std::string& key);
+  // Held: this run's. Busy: another run holds it. Denied: this account may
+  // not open or create the file (it cannot change the installation).
+  // Failed: something else (a link, no file, the system's cause).
+  enum class State { Held, Busy, Denied, Failed };
+  static RunLock Acquire(const std::string& lockFile);
   RunLock(RunLock&& other) noexcept
       : state_(other.state_), cause_(std::move(other.cause_)), handle_(other.handle_) {
     other.handle_ = -1;
@@ -179,7 +188,9 @@ class RunLock {
   RunLock& operator=(RunLock&&) = delete;
   ~RunLock();
   State state() const { return state_; }
-  const std::string& cause() const { return cause_; }  // the system's text when Failed
+  // Why the lock is not held when Denied or Failed: the system's cause,
+  // with the file's path.
+  const std::string& cause() const { return cause_; }
 
  private:
   RunLock(State state, std::string cause) : state_(state), cause_(std::move(cause)) {}
@@ -215,11 +226,13 @@ std::uint32_t NewFilePermissions(const void* head, std::size_t size);
 bool MakeDirectory(const std::string& path);   // one level
 bool MakeDirectories(const std::string& path); // with every missing parent
 bool RemoveDirectory(const std::string& path); // empty directory only
-// Makes an existing directory reachable by its owner only. False when path
-// is not a directory (a link is not followed) or belongs to another user. On
-// Windows the directory keeps the access list it inherits from the user's
-// profile (TEMP lies there); a link or a file is refused.
-bool MakeDirectoryPrivate(const std::string& path);
+// Makes path (its parent exists) a directory of this account that no other
+// account can reach, creating it when missing: on Linux mode 0700; on Windows
+// it keeps the access list it inherits from the user's profile. Fails, with
+// a message that names path and the cause, when anything else stands there:
+// a link (never followed), a file, a directory of another account ("...
+// belongs to another user"), or when the system refuses.
+Status MakePrivateDirectory(const std::string& path);
 bool ChangeDirectory(const std::string& path);
 std::string CurrentDirectory();
 

@@ -523,6 +523,11 @@ std::string AppDataDir() {
   return FirstSet({"AppData", "XDG_CONFIG_HOME"}, JoinPath(os::HomeDir(), ".config"));
 }
 
+std::string CacheDir() {
+  const std::string home = os::HomeDir();
+  return FirstSet({"LOCALAPPDATA", "XDG_CACHE_HOME"}, home.empty() ? home : JoinPath(home, ".cache"));
+}
+
 std::string ProgramFilesDir() {
   return GetEnv("PROGRAMFILES");
 }

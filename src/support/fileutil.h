@@ -114,6 +114,8 @@ std::string GetEnv(const std::string& name);
 std::string TempDir();         // TEMP, else TMPDIR, else /tmp
 std::string AppDataDir();      // AppData, else XDG_CONFIG_HOME, else ~/.config
 std::string ProgramFilesDir(); // PROGRAMFILES; empty when unset
+// LOCALAPPDATA, else XDG_CACHE_HOME, else ~/.cache; empty without a home.
+std::string CacheDir();
 
 std::string UpdateIdOf(std::string_view text);
 // The program's file name without directory and extension (set by main).

@@ -1,6 +1,7 @@
 // End-to-end: runs that meet. Two starts on one installation (the second
-// while the first checks, downloads or installs), and two installations of
-// one user updated at the same moment with one TEMP.
+// while the first checks, downloads or installs), two installations of
+// one user updated at the same moment with one TEMP, and another account
+// that takes the work directory's place or locks what it can read.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -95,6 +96,55 @@ TEST(ConcurrentRuns, TwoInstallationsOfOneUserNeverMeet) {
   const ProcessResult a = runOne.Wait(), b = runTwo.Wait();
   ExpectInstalledOnce(one, filesOne, "first installation\n" + a.err);
   ExpectInstalledOnce(two, filesTwo, "second installation\n" + b.err);
+}
+
+// Runs a shell command as an account of its own (no user entry needed,
+// none of root's groups) and waits for it; its exit code.
+int AsAnotherAccount(const std::string& command) {
+  ProcessOptions o;
+  o.argv = {"/bin/sh", "-c", command};
+  o.asUid = 4242;
+  return RunProcess(o).exitCode;
+}
+
+TEST(ConcurrentRuns, AnotherAccountStopsNoRunOfTheInstallation) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "needs root to act as another account";
+  // Another account takes the work directory's name (a directory, a link),
+  // or holds a lock on the application directory, which it can read, and
+  // tries the lock file, which it cannot open. Each on an installation of
+  // its own, all runs at the same time.
+  const std::string causes[] = {"belongs to another user", "is a link", ""};
+  UpdaterEnv envs[3];
+  std::unique_ptr<RunningProcess> runs[3], reader;
+  for (int i = 0; i < 3; ++i) {
+    UpdaterEnv& env = envs[i];
+    env.timeRate = 10;
+    ASSERT_EQ(env.Publish("TVQ2026-03-01", {{"news.txt", "installed\n"}}), 0);
+    env.WriteSettings({"LiveUpdate.www=file://" + env.site + "/"});
+    const std::string theirs = i == 0 ? env.WorkDir() : env.temp + "/theirs";
+    const std::string link = i == 1 ? " && ln -s '" + theirs + "' '" + env.WorkDir() + "'" : "";
+    ASSERT_EQ(AsAnotherAccount("mkdir '" + theirs + "' && echo mine > '" + theirs + "/keep'" + link), 0);
+    if (i == 2) {
+      ProcessOptions hold;
+      hold.argv = {"/usr/bin/flock", "-x", env.app, "/bin/sh", "-c", "touch '" + theirs + "/held'; exec sleep 600"};
+      hold.asUid = 4242;
+      reader = std::make_unique<RunningProcess>(hold);
+      ASSERT_TRUE(WaitWhileRunning(*reader, [&] { return PathExists(theirs + "/held"); }));
+      EXPECT_NE(AsAnotherAccount("flock -n '" + env.AppFile(".tvqlupd.lock") + "' true"), 0);
+    }
+    runs[i] = std::make_unique<RunningProcess>(env.RunOptions({"/Log"}));
+  }
+  for (int i = 0; i < 3; ++i) {
+    const ProcessResult run = runs[i]->Wait();
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadFile(envs[i].AppFile("news.txt")), "installed\n") << run.out;
+    if (i < 2) {
+      EXPECT_EQ(ReadFile(envs[i].WorkDir() + "/keep"), "mine\n") << "left alone";
+      EXPECT_NE(run.out.find("work directory not used: \"" + envs[i].WorkDir() + "\" " + causes[i]),
+                std::string::npos)
+          << run.out;
+    }
+  }
 }
 
 }  // namespace

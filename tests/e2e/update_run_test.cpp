@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/context/names.h"
+#include "platform/os.h"
 #include "support/new_updater.h"
 #include "support/updater_env.h"
 
@@ -139,7 +140,7 @@ TEST(UpdateRun, PathsLongerThan255BytesAreUsedWhole) {
   fs::permissions(app + "/tvqlupd", fs::perms(0755));
   WriteFile(temp + "/keep.txt", "not the updater's");
   WriteFile(fs::path(app).parent_path().string() + "/keep.txt", "not the updater's either");
-  const std::string work = temp + "/tvqlupd-" + InstallationKeyOf(app);
+  const std::string work = temp + "/tvqlupd-" + WorkKeyOf(app, os::CurrentAccount());
   const auto before = FilesBelow(root, {app, work});
 
   ProcessOptions o = env.RunOptions({"/P" + site});
@@ -228,10 +229,11 @@ TEST(UpdateRun, RightsFailureNamesItsCauseInTheAccountAndThePathWholeInTheBox) {
     // The box (on the console without a display) names the directory whole.
     EXPECT_NE(run.err.find("(directory \"" + env.app + "/\")"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("(" + env.ProgramPath() + ")"), std::string::npos) << run.err;
-    // The account says which directory and why.
+    // The account says which directory and why: the run lock's file, the
+    // first thing a run writes, cannot be made.
     const std::string text = ReadFile(account);
-    EXPECT_NE(text.find("no modify access to the directory \"" + env.app + "\": cannot write \"" +
-                        env.AppFile("tvqlupd.~testfilesysrights") + "\": "),
+    EXPECT_NE(text.find("this account cannot change the installation \"" + env.app +
+                        "\": cannot open \"" + env.AppFile(".tvqlupd.lock") + "\": "),
               std::string::npos)
         << text;
   }

@@ -20,6 +20,8 @@ FAKETIME_RATE = 500
 RUN_TIMEOUT = 90
 
 SETTINGS_NAME = "tvqlupd.INI"
+# The run lock's file: the installation's, not one of its files.
+LOCK_NAME = ".tvqlupd.lock"
 RECORD_KEY = "LIVEUPDATE.LASTUPDATEINFO"
 UPDATE_ID = "TVQ2026-03-01"
 NEW_RECORD = '<update id="%s">' % UPDATE_ID
@@ -89,10 +91,13 @@ def read_file(path):
 
 
 def snapshot(directory):
-    """Name -> content of the regular files directly in directory."""
+    """Name -> content of the regular files directly in directory, without
+    the run lock's file."""
     out = {}
     for name in sorted(os.listdir(directory)):
         path = os.path.join(directory, name)
+        if name == LOCK_NAME:
+            continue
         if os.path.isfile(path) and not os.path.islink(path):
             out[name] = read_file(path)
     return out
@@ -152,9 +157,12 @@ def place_installation(template_app, point_dir):
 def updater_env(temp):
     env = {k: v for k, v in os.environ.items()
            if k not in ("DISPLAY", "LC_ALL", "LC_MESSAGES", "http_proxy", "https_proxy",
-                        "PROGRAMFILES", "LD_PRELOAD", "FAKETIME", "FAKETIME_SHARED")}
-    # File dates stay real: the rights test reads them.
-    env.update({"TEMP": temp, "LANG": "C", "NO_FAKE_STAT": "1"})
+                        "PROGRAMFILES", "LD_PRELOAD", "FAKETIME", "FAKETIME_SHARED",
+                        "LOCALAPPDATA")}
+    # File dates stay real: the rights test reads them. A work directory
+    # that cannot be made in TEMP goes to the cache place, below it too.
+    env.update({"TEMP": temp, "LANG": "C", "NO_FAKE_STAT": "1",
+                "XDG_CACHE_HOME": os.path.join(temp, "cache")})
     return env
 
 

@@ -587,7 +587,7 @@ TEST(FileUtil, DirectoriesAreTestedAndMade) {
   EXPECT_FALSE(FileExists(dir / "a"));
 }
 
-TEST(FileUtil, WinExecStartsAProgram) {
+TEST(FileUtil, StartDetachedStartsAProgram) {
   ScratchDir dir;
   WriteFile(dir / "run.sh", "#!/bin/sh\necho \"$1\" > \"$2\"\n");
   ::chmod((dir / "run.sh").c_str(), 0755);

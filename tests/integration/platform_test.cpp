@@ -17,6 +17,7 @@
 
 #include "platform/os.h"
 #include "support/file_user.h"
+#include "support/fs_faults.h"
 #include "support/process_runner.h"
 #include "support/scoped_env.h"
 #include "support/temp_dir.h"
@@ -141,31 +142,64 @@ TEST(Platform, ReadingOpensOrdinaryFilesOnlyAndNeverBlocks) {
   EXPECT_EQ(file->Read(buffer, sizeof buffer), 5);  // blocking reads again
 }
 
-TEST(Platform, RunLockIsHeldByOneHolderAndDroppedWithIt) {
+TEST(Platform, RunLockIsAPrivateFileThatOneHolderHoldsAndNoReaderOrLinkCanOpen) {
   ScratchDir dir;
-  std::optional<os::RunLock> first(os::RunLock::Acquire(dir.path(), "k"));
-  EXPECT_EQ(first->state(), os::RunLock::State::Held);
-  EXPECT_EQ(os::RunLock::Acquire(dir.path(), "k").state(), os::RunLock::State::Busy);
+  fs::permissions(dir.path(), fs::perms(0755));
+  const std::string file = dir / "app.lock";
+  WriteFile(file, "");
+  ::chmod(file.c_str(), 0644);  // any reader could open it until the first run
+  std::optional<os::RunLock> first(os::RunLock::Acquire(file));
+  EXPECT_EQ(first->state(), os::RunLock::State::Held) << first->cause();
+  EXPECT_EQ(fs::status(file).permissions(), fs::perms(0600));
+  EXPECT_EQ(os::RunLock::Acquire(file).state(), os::RunLock::State::Busy);
   first.reset();
-  EXPECT_EQ(os::RunLock::Acquire(dir.path(), "k").state(), os::RunLock::State::Held);
-  const os::RunLock missing = os::RunLock::Acquire(dir / "missing", "k");
-  EXPECT_EQ(missing.state(), os::RunLock::State::Failed);
-  EXPECT_FALSE(missing.cause().empty());
+  EXPECT_EQ(os::RunLock::Acquire(file).state(), os::RunLock::State::Held);
+  fs::create_symlink(file, dir / "link");
+  EXPECT_EQ(os::RunLock::Acquire(dir / "link").cause(), "\"" + dir / "link" + "\" is a link");
+  AsUnprivileged reader;
+  if (!reader.Effective()) GTEST_SKIP() << "permission bits do not apply";
+  for (const std::string& lock : {file, dir / "new.lock"})
+    EXPECT_EQ(os::RunLock::Acquire(lock).state(), os::RunLock::State::Denied) << lock;
 }
 
 TEST(Platform, RunLockOfAKilledHolderNeverBlocks) {
   ScratchDir dir;
+  const std::string file = dir / "app.lock";
   ProcessOptions holder;
   // -o: the lock stays with flock itself, not with the command it starts.
-  holder.argv = {"/usr/bin/flock", "-o", "-x", dir.path(), "sleep", "60"};
+  holder.argv = {"/usr/bin/flock", "-o", "-x", file, "sleep", "60"};
   RunningProcess running(holder);
-  for (int i = 0; i < 200 && os::RunLock::Acquire(dir.path(), "k").state() ==
-                                 os::RunLock::State::Held; ++i)
+  for (int i = 0; i < 200 && os::RunLock::Acquire(file).state() == os::RunLock::State::Held; ++i)
     os::SleepMs(20);
-  EXPECT_EQ(os::RunLock::Acquire(dir.path(), "k").state(), os::RunLock::State::Busy);
+  EXPECT_EQ(os::RunLock::Acquire(file).state(), os::RunLock::State::Busy);
   running.Signal(SIGKILL);
   running.Wait();
-  EXPECT_EQ(os::RunLock::Acquire(dir.path(), "k").state(), os::RunLock::State::Held);
+  EXPECT_EQ(os::RunLock::Acquire(file).state(), os::RunLock::State::Held);
+}
+
+TEST(Platform, PrivateDirectoryIsThisAccountsOwnOrNamesWhyNot) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a directory to another account";
+  ScratchDir dir;
+  fs::create_directory(dir / "open");
+  fs::permissions(dir / "open", fs::perms(0777));
+  fs::create_directory(dir / "theirs");
+  ASSERT_EQ(::chown((dir / "theirs").c_str(), 4242, 4242), 0);
+  fs::create_directory_symlink(dir / "open", dir / "link");
+  WriteFile(dir / "file", "");
+  const struct {
+    std::string name, problem;  // empty: made private
+  } cases[] = {
+      {"open", ""}, {"theirs", " belongs to another user"}, {"link", " is a link"},
+      {"file", " is not a directory"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = dir / c.name;
+    EXPECT_EQ(os::MakePrivateDirectory(path).message(), c.problem.empty() ? "" : "\"" + path + "\"" + c.problem);
+    if (c.problem.empty()) {
+      EXPECT_EQ(fs::status(path).permissions(), fs::perms(0700)) << c.name;
+    }
+  }
+  EXPECT_EQ(fs::status(dir / "theirs").permissions(), fs::perms(0755)) << "left as it was";
 }
 
 TEST(Platform, CreateNewRefusesExistingFileAndLink) {

@@ -31,6 +31,7 @@
 #include "support/recording_user_interface.h"
 #include "support/scoped_env.h"
 #include "support/site_builder.h"
+#include "support/std_text_capture.h"
 #include "support/strfn.h"
 #include "support/temp_dir.h"
 #include "support/virtual_clock.h"
@@ -38,6 +39,11 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+std::string Made(const std::string& dir) {
+  os::MakeDirectories(dir);
+  return dir;
+}
 
 class WorkDirectoryTest : public ::testing::Test {
  protected:
@@ -48,7 +54,9 @@ class WorkDirectoryTest : public ::testing::Test {
 
   ScratchDir temp;
   ScopedEnv tempVar{"TEMP", temp.path()};
+  ScopedEnv cacheVar{"XDG_CACHE_HOME", temp / "cache"};
   RecordingUserInterface boxes;
+  StdTextCapture account;
   std::string work;
 };
 
@@ -58,6 +66,7 @@ TEST_F(WorkDirectoryTest, IsCreatedPrivateAndEmptiedOfFilesOnly) {
   WriteFile(work + "/noext", "x");
   fs::permissions(work, fs::perms(0755));
   EXPECT_TRUE(PrepareWorkDirectory().ok());
+  EXPECT_EQ(WorkDirectory(), work);
   EXPECT_EQ(fs::status(work).permissions(), fs::perms(0700));
   EXPECT_FALSE(PathExists(work + "/old.bin"));
   EXPECT_FALSE(PathExists(work + "/noext"));
@@ -65,35 +74,24 @@ TEST_F(WorkDirectoryTest, IsCreatedPrivateAndEmptiedOfFilesOnly) {
   EXPECT_TRUE(boxes.texts.empty());
 }
 
-TEST_F(WorkDirectoryTest, PlantedLinkIsRefusedWithTheErrorBox) {
-  const std::string elsewhere = temp / "elsewhere";
-  fs::create_directory(elsewhere);
+TEST_F(WorkDirectoryTest, APlantedLinkIsLeftAloneAndTheCachePlaceServesEveryRun) {
+  const std::string elsewhere = Made(temp / "elsewhere");
   WriteFile(elsewhere + "/precious", "keep me");
   fs::create_directory_symlink(elsewhere, work);
-  const Status prepared = PrepareWorkDirectory();
-  EXPECT_EQ(prepared.message().rfind("cannot use the work directory \"" + work + "\"", 0), 0u)
-      << prepared.message();
-  ASSERT_EQ(boxes.texts.size(), 1u);
-  EXPECT_NE(boxes.texts[0].find("Cannot run update program: cannot create directory \"" + work),
-            std::string::npos);
+  for (int run = 1; run <= 2; ++run) {
+    EXPECT_TRUE(PrepareWorkDirectory().ok());
+    EXPECT_EQ(WorkDirectory(), CacheWorkDirectory());
+    // A download kept by the first run is there for the second.
+    if (run == 1) WriteFile(Made(WorkDirectory() + "/.kept") + "/partial", "kept");
+  }
+  EXPECT_EQ(ReadFile(CacheWorkDirectory() + "/.kept/partial"), "kept");
+  EXPECT_EQ(fs::status(CacheWorkDirectory()).permissions(), fs::perms(0700));
+  EXPECT_TRUE(account.HasLine("work directory not used: \"" + work + "\" is a link")) << account.Text();
+  EXPECT_TRUE(boxes.texts.empty());
   EXPECT_EQ(ReadFile(elsewhere + "/precious"), "keep me");
 }
 
-TEST_F(WorkDirectoryTest, DirectoryOfAnotherAccountIsRefused) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to give the directory to another account";
-  fs::create_directories(work);
-  fs::permissions(work, fs::perms(0777));
-  ASSERT_EQ(chown(work.c_str(), 65534, 65534), 0);
-  EXPECT_FALSE(PrepareWorkDirectory().ok());
-  EXPECT_EQ(boxes.texts.size(), 1u);
-}
-
 // ------------------------------------------------------------ whole runs
-
-std::string Made(const std::string& dir) {
-  os::MakeDirectories(dir);
-  return dir;
-}
 
 // A list block as a file:// site's list is held and recorded: its lines
 // joined without separators.
@@ -441,8 +439,11 @@ TEST(RunSequence, PathsOfAnyScriptAreNamedWholeInTheBoxAndTheAccount) {
   // Cyrillic, CJK and emoji letters (each a different UTF-8 lead byte).
   for (const std::string name : {"Пётр Щукин", "山田太郎の一時", "📦 обновления 🚀"}) {
     Installation in;
+    // Files where the work directory belongs, in TEMP and in the cache.
     ScopedEnv tempVar{"TEMP", Made(in.root / name)};
-    const std::string work = WorkDirectory();
+    ScopedEnv cacheVar{"XDG_CACHE_HOME", Made(in.root / name + "/cache")};
+    WriteFile(TempWorkDirectory(), "a file where the work directory belongs");
+    const std::string work = CacheWorkDirectory();
     WriteFile(work, "a file where the work directory belongs");
     in.WriteSettings({"LiveUpdate.www=" + in.site.FileUrl()});
 
@@ -451,7 +452,10 @@ TEST(RunSequence, PathsOfAnyScriptAreNamedWholeInTheBoxAndTheAccount) {
     EXPECT_NE(in.ui.texts[0].find("cannot create directory \"" + work + "\" or cannot write"),
               std::string::npos)
         << in.ui.texts[0];
-    EXPECT_NE(in.Account().find("cannot use the work directory \"" + work + "\""), std::string::npos)
+    EXPECT_NE(in.Account().find("work directory not used: \"" + TempWorkDirectory() +
+                                "\" is not a directory\ncannot use the work directory \"" + work +
+                                "\": \"" + work + "\" is not a directory"),
+              std::string::npos)
         << in.Account();
   }
 }

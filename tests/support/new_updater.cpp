@@ -54,6 +54,9 @@ void ExpectNewUpdaterInstalled(const UpdaterEnv& env, const NewUpdaterListing& l
   EXPECT_EQ(ReadFile(env.AppFile(kReadme)), kReadmeContent);
   EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo").rfind("<update id=\"TVQ2026-01-10\">", 0), 0u)
       << env.Settings();
-  const std::set<std::string> expected = {program, "tvqlupd.INI", kReadme, listing.installedAs};
+  // Beside them only the run lock's file, which stays.
+  const std::string lockFile = "." + fs::path(program).stem().string() + ".lock";
+  const std::set<std::string> expected = {program, "tvqlupd.INI", kReadme, listing.installedAs,
+                                          lockFile};
   EXPECT_EQ(FileNames(env.app), expected);
 }

@@ -27,7 +27,8 @@ std::string PublishNewUpdater(UpdaterEnv& env, const NewUpdaterListing& listing)
 
 // After one run: the new updater is where the row says, the program's file
 // is untouched unless the row replaces it, readme.txt is installed, the
-// update is recorded, and nothing else is left in the application directory.
+// update is recorded, and nothing else but the run lock's file is left in
+// the application directory.
 void ExpectNewUpdaterInstalled(const UpdaterEnv& env, const NewUpdaterListing& listing,
                                const std::string& oldProgram, const std::string& newUpdater,
                                const ProcessResult& run);

@@ -1,6 +1,7 @@
 #include "support/process_runner.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -28,7 +29,9 @@ void ChildExec(const ProcessOptions& options, int outFd, int errFd) {
   }
   if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(126);
   if (options.asUid) {
-    if (setgid(*options.asUid) != 0 || setuid(*options.asUid) != 0) _exit(125);
+    // Without root's supplementary groups: the account has only its own.
+    if (setgroups(0, nullptr) != 0 || setgid(*options.asUid) != 0 || setuid(*options.asUid) != 0)
+      _exit(125);
   }
   std::vector<char*> argv;
   for (const auto& a : options.argv) argv.push_back(const_cast<char*>(a.c_str()));

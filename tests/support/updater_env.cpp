@@ -1,6 +1,7 @@
 #include "support/updater_env.h"
 
 #include "app/context/names.h"
+#include "platform/os.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -48,7 +49,8 @@ void UpdaterEnv::PlaceApp(const std::string& dir) {
 }
 
 std::string UpdaterEnv::WorkDir() const {
-  return temp + "/" + fs::path(programName_).stem().string() + "-" + InstallationKeyOf(app);
+  return temp + "/" + fs::path(programName_).stem().string() + "-" +
+         WorkKeyOf(app, os::CurrentAccount());
 }
 
 std::uintmax_t KeptBytesIn(const std::string& workDir) {
@@ -149,7 +151,7 @@ ProcessOptions UpdaterEnv::RunOptions(const std::vector<std::string>& args) cons
   o.argv.insert(o.argv.end(), args.begin(), args.end());
   o.env = {{"TEMP", temp},   {"LANG", "C"},          {"LC_ALL", std::nullopt},
            {"DISPLAY", std::nullopt}, {"http_proxy", std::nullopt}, {"https_proxy", std::nullopt},
-           {"PROGRAMFILES", std::nullopt}};
+           {"PROGRAMFILES", std::nullopt}, {"XDG_CACHE_HOME", CacheHome()}};
   if (timeRate > 1) {
     o.env["LD_PRELOAD"] = TVQ_LIBFAKETIME;
     o.env["FAKETIME"] = "+0 x" + std::to_string(timeRate);
@@ -167,6 +169,8 @@ ProcessResult UpdaterEnv::Run(const std::vector<std::string>& args) const {
 std::string UpdaterEnv::Listing() const {
   std::vector<std::string> lines;
   for (const auto& e : fs::directory_iterator(app)) {
+    // The run lock's file is the installation's, not one of its files.
+    if (e.path().filename() == "." + fs::path(programName_).stem().string() + ".lock") continue;
     std::error_code ec;
     const auto size = e.is_regular_file(ec) ? fs::file_size(e.path(), ec) : 0;
     lines.push_back(e.path().filename().string() + " " + std::to_string(size));

@@ -38,6 +38,9 @@ class UpdaterEnv {
   std::string AppFile(const std::string& name) const { return app + "/" + name; }
   // The installation's work directory below temp.
   std::string WorkDir() const;
+  // The runs' cache directory (XDG_CACHE_HOME), where a work directory goes
+  // when the one below temp is not theirs.
+  std::string CacheHome() const { return root_ / "cache"; }
   std::string SettingsPath() const { return AppFile("tvqlupd.INI"); }
   // The settings file's text with CR LF turned into LF.
   std::string Settings() const;
@@ -72,7 +75,8 @@ class UpdaterEnv {
   // 60 s and only while the run lasts; whether they did.
   bool WaitForKeptBytes(RunningProcess& run, std::uintmax_t bytes = 1) const;
 
-  // Names and sizes of the application directory's files, one per line.
+  // Names and sizes of the application directory's files, one per line
+  // (without the run lock's file).
   std::string Listing() const;
 
  private:

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/install/install.h"
+#include "app/list/file_entries.h"
 #include "platform/os.h"
 #include "support/fileutil.h"
 #include "support/install_support.h"
@@ -25,7 +26,7 @@ TEST_F(Names, FixedNamesOfTheMainApplication) {
   EXPECT_TRUE(IsPathDelim(program.front()) || program[1] == ':') << program;
 }
 
-TEST_F(Names, WorkDirectoryIsTempPlusLowerProgramNameAndInstallation) {
+TEST_F(Names, WorkDirectoryIsTempPlusLowerProgramNameAndInstallationOfThisAccount) {
   struct Case {
     std::string temp, program, want;
   } cases[] = {
@@ -34,23 +35,29 @@ TEST_F(Names, WorkDirectoryIsTempPlusLowerProgramNameAndInstallation) {
       {"/x/tmp", "TvqLUpd", "/x/tmp/tvqlupd-"},
       {"/", "UPD", "/upd-"},
   };
+  const std::string key = WorkKeyOf(ProgramDir(false), os::CurrentAccount());
   for (const auto& c : cases) {
     os::SetEnvVar("TEMP", c.temp);
     SetProgramName(c.program);
-    EXPECT_EQ(WorkDirectory(), c.want + InstallationKey()) << c.temp << " / " << c.program;
+    EXPECT_EQ(WorkDirectory(), c.want + key) << c.temp << " / " << c.program;
     EXPECT_EQ(LowerProgramName(), LowStr(c.program)) << c.program;
   }
+  // The same installation, another account: another key of the same width.
+  EXPECT_EQ(key.size(), 16u);
+  EXPECT_NE(WorkKeyOf(ProgramDir(false), os::CurrentAccount() + "1"), key);
+}
+
+TEST_F(Names, TheRunLockFileIsNeverAListedFile) {
+  SetProgramName("TvqLUpd");
+  EXPECT_EQ(RunLockFile(), ProgramDir(true) + ".tvqlupd.lock");
+  EXPECT_FALSE(IsPlainFileName(FileNameOf(RunLockFile())));
 }
 
 TEST_F(Names, EachInstallationHasItsOwnKey) {
-  os::SetExecutablePathForTests("/opt/one/tvqlupd");
-  const std::string one = InstallationKey();
-  os::SetExecutablePathForTests("/opt/two/tvqlupd");
-  const std::string two = InstallationKey();
+  const std::string one = InstallationKeyOf("/opt/one");
   EXPECT_EQ(one.size(), 16u);
-  EXPECT_NE(one, two);
-  os::SetExecutablePathForTests("/opt/one/tvqlupd");
-  EXPECT_EQ(InstallationKey(), one);
+  EXPECT_NE(InstallationKeyOf("/opt/two"), one);
+  EXPECT_EQ(InstallationKeyOf("/opt/one"), one);
 }
 
 TEST_F(Names, DefaultUpdateSiteEndsInLowerProgramNameOrIsNone) {

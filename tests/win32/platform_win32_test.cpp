@@ -169,13 +169,24 @@ TEST(Win32Files, AppendAddsAtTheEndAndDatesAreUnixSeconds) {
   EXPECT_LE(os::WallTimeSeconds() - os::StatPath(path).modifiedSeconds, 60);
 }
 
-TEST(Win32Files, RunLockIsANamedMutexHeldByOneHolder) {
-  std::optional<os::RunLock> first(os::RunLock::Acquire("C:\\app", "0123456789abcdef"));
-  EXPECT_EQ(first->state(), os::RunLock::State::Held);
-  EXPECT_EQ(os::RunLock::Acquire("C:\\app", "0123456789abcdef").state(), os::RunLock::State::Busy);
-  EXPECT_EQ(os::RunLock::Acquire("C:\\other", "fedcba9876543210").state(), os::RunLock::State::Held);
+TEST(Win32Files, RunLockIsAFileHeldOpenByOneHolderThatStays) {
+  ScratchDir dir;
+  const std::string file = dir / "app.lock";
+  std::optional<os::RunLock> first(os::RunLock::Acquire(file));
+  EXPECT_EQ(first->state(), os::RunLock::State::Held) << first->cause();
+  EXPECT_EQ(os::RunLock::Acquire(file).state(), os::RunLock::State::Busy);
+  EXPECT_FALSE(os::RemoveFile(file)) << "nobody removes it while it is held";
+  EXPECT_EQ(os::RunLock::Acquire(dir / "other.lock").state(), os::RunLock::State::Held);
   first.reset();
-  EXPECT_EQ(os::RunLock::Acquire("C:\\app", "0123456789abcdef").state(), os::RunLock::State::Held);
+  EXPECT_EQ(os::RunLock::Acquire(file).state(), os::RunLock::State::Held);
+}
+
+TEST(Win32Files, PrivateDirectoryIsThisAccountsOwnOrNamesWhyNot) {
+  ScratchDir dir;
+  ASSERT_TRUE(Put(dir / "file", "x"));
+  EXPECT_TRUE(os::MakePrivateDirectory(dir / "new").ok());
+  EXPECT_TRUE(os::MakePrivateDirectory(dir / "new").ok()) << "an existing one of its own";
+  EXPECT_EQ(os::MakePrivateDirectory(dir / "file").message(), "\"" + dir / "file" + "\" is not a directory");
 }
 
 TEST(Win32Process, RunningProgramIsInUseUntilItEnds) {

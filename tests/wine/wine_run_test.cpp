@@ -375,4 +375,24 @@ TEST_F(WineRun, ADownloadKilledHalfwayIsContinuedOverWinInet) {
   EXPECT_EQ(answers[1].bytes, kSize - kept);
 }
 
+TEST_F(WineRun, ASecondRunOfOneInstallationIsRefusedWhileTheFirstRuns) {
+  constexpr std::size_t kSize = std::size_t{1} << 20;
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"data.bin", std::string(kSize, 'd')}}), 0);
+  env.WriteSettings({"LiveUpdate.www=" + env.Serve(64 * 1024)});  // about 16 s for the file
+  const std::string temp = prefix.Temp();
+  const std::set<std::string> earlier = WorkDirsIn(temp);
+  RunningProcess first(Options());
+  ASSERT_TRUE(WaitWhileRunning(first, [&] { return KeptBytesOutside(temp, earlier) > 0; }))
+      << "the first run did not begin its download";
+  const ProcessResult second = Run();
+  EXPECT_EQ(second.exitCode, 0) << second.err;
+  EXPECT_NE(second.err.find("another update run is in progress"), std::string::npos) << second.err;
+  EXPECT_TRUE(first.Running()) << "the first run held the lock all along";
+  // The first run goes on as if alone.
+  const ProcessResult done = first.Wait();
+  EXPECT_EQ(done.exitCode, 0) << done.err;
+  EXPECT_EQ(fs::file_size(env.AppFile("data.bin")), kSize);
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo").rfind(kHeader1, 0), 0u) << env.Settings();
+}
+
 }  // namespace

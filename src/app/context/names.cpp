@@ -26,8 +26,6 @@ std::string RestartCommandLine() {
 
 std::string LowerProgramName() { return LowStr(ProgramName()); }
 
-std::string InstallationKey() { return InstallationKeyOf(ProgramDir(false)); }
-
 std::string InstallationKeyOf(const std::string& appDir) {
   std::string dir = os::ResolveLinks(appDir);
   if (os::kConventions.namesIgnoreCase) dir = UpStr(dir);
@@ -35,11 +33,48 @@ std::string InstallationKeyOf(const std::string& appDir) {
   return HashHex(dir);
 }
 
-std::string WorkDirectory() {
-  std::string dir = TempDir();
-  if (dir.empty() || !IsPathDelim(dir.back())) dir += kPathDelim;
-  return dir + LowerProgramName() + "-" + InstallationKey();
+std::string WorkKeyOf(const std::string& appDir, const std::string& account) {
+  return HashHex(account + ":" + InstallationKeyOf(appDir));
 }
+
+namespace {
+
+std::string WorkDirectoryIn(std::string dir) {
+  if (dir.empty() || !IsPathDelim(dir.back())) dir += kPathDelim;
+  return dir + LowerProgramName() + "-" + WorkKeyOf(ProgramDir(false), os::CurrentAccount());
+}
+
+// The work directory chosen for a TEMP place; one run per process, so one
+// choice at a time.
+struct WorkChoice {
+  std::string tempPlace;
+  std::string chosen;
+};
+WorkChoice& CurrentWorkChoice() {
+  static WorkChoice choice;
+  return choice;
+}
+
+}  // namespace
+
+std::string TempWorkDirectory() { return WorkDirectoryIn(TempDir()); }
+
+std::string CacheWorkDirectory() {
+  const std::string cache = CacheDir();
+  return cache.empty() ? std::string() : WorkDirectoryIn(cache);
+}
+
+std::string WorkDirectory() {
+  const std::string inTemp = TempWorkDirectory();
+  const WorkChoice& choice = CurrentWorkChoice();
+  return choice.tempPlace == inTemp ? choice.chosen : inTemp;
+}
+
+void ChooseWorkDirectory(const std::string& place) {
+  CurrentWorkChoice() = WorkChoice{TempWorkDirectory(), place};
+}
+
+std::string RunLockFile() { return ProgramDir(true) + "." + LowerProgramName() + ".lock"; }
 
 std::string DefaultSiteBase() { return TVQ_DEFAULT_SITE; }
 

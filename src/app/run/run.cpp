@@ -5,6 +5,8 @@
 #include <iostream>
 #include <memory>
 #include <ostream>
+#include <string>
+#include <utility>
 
 #include "app/context/display.h"
 #include "app/context/names.h"
@@ -39,6 +41,16 @@ std::string DisablingFlagFile() {
 std::string RightsTestFile() {
   return ProgramPathWithoutExt() + ".~testfilesysrights";
 }
+
+// The box that says the program needs to change its own directory.
+void ShowFileAccessProblem() {
+  ErrorBox(Message{
+      "There is a file-access problem. The software-updating program \"%1\" (%2) needs "
+      "*modify access* to its own directory (directory \"%3\").\rPlease contact your system "
+      "administrator.",
+      {ProgramName(), ProgramPath(true, true), ProgramDir(true)}});
+}
+
 // The batch file an update may deliver: a ".bat" file on Windows, a shell
 // script on Linux.
 std::string BatchFileName() {
@@ -119,15 +131,37 @@ Status CheckDirectoryRights() {
 
 bool TestDirectoryRights() { return CheckDirectoryRights().ok(); }
 
+namespace {
+
+// Makes place, with its missing parents, this account's private directory.
+Status MakeWorkPlace(const std::string& place) {
+  ForceDirs(DirOf(place));
+  return os::MakePrivateDirectory(place);
+}
+
+// The work directory in TEMP, or in the account's cache directory when the
+// one in TEMP cannot be this account's own: under a shared temporary
+// directory another account may take the name first or plant a link there.
+// Such a place is never used and nothing is deleted through it. The place
+// of the last attempt, and OK or why it cannot be used.
+std::pair<std::string, Status> MakeWorkDirectory() {
+  const std::string inTemp = TempWorkDirectory();
+  const Status madeInTemp = MakeWorkPlace(inTemp);
+  const std::string inCache = CacheWorkDirectory();
+  if (madeInTemp.ok() || inCache.empty()) return {inTemp, madeInTemp};
+  StdText() << "work directory not used: " << madeInTemp.message() << std::endl;
+  const Status madeInCache = MakeWorkPlace(inCache);
+  if (madeInCache.ok()) StdText() << "work directory: \"" << inCache << "\"" << std::endl;
+  return {inCache, madeInCache};
+}
+
+}  // namespace
+
 Status PrepareWorkDirectory() {
-  const std::string work = WorkDirectory();
-  ForceDirs(work);
-  // Under a shared temporary directory another account could own the work
-  // directory or plant links in it: only a private directory of our own is used.
-  const bool usable = EnsureDir(work) && os::MakeDirectoryPrivate(work);
-  if (!usable) {
-    Status unusable =
-        Status::Failed("cannot use the work directory \"" + work + "\"", os::LastErrorText());
+  const auto [work, made] = MakeWorkDirectory();
+  ChooseWorkDirectory(work);
+  if (!made.ok()) {
+    Status unusable = Status::Failed("cannot use the work directory \"" + work + "\"", made.message());
     StdText() << unusable.message() << std::endl;
     ErrorBox(Message{"Cannot run update program: cannot create directory \"%1\" or cannot write "
                      "to this directory. Please create it manually (with the needed rights) and "
@@ -264,9 +298,15 @@ bool BatchFileDelivered(const RunContext& context) {
 }  // namespace
 
 Status RunLockRefusal(const os::RunLock& lock) {
-  if (lock.state() == os::RunLock::State::Busy)
-    return Status::Error("another update run of this installation is in progress");
-  return Status::Failed("cannot lock the installation \"" + ProgramDir(false) + "\"", lock.cause());
+  const std::string dir = "\"" + ProgramDir(false) + "\"";
+  switch (lock.state()) {
+    case os::RunLock::State::Busy:
+      return Status::Error("another update run of this installation is in progress");
+    case os::RunLock::State::Denied:
+      return Status::Failed("this account cannot change the installation " + dir, lock.cause());
+    default:
+      return Status::Failed("cannot lock the installation " + dir, lock.cause());
+  }
 }
 
 namespace {
@@ -281,8 +321,18 @@ void ReportRefusedStart(const Status& refusal, const std::string& accountTarget,
 
 }  // namespace
 
-void ReportRunRefused(const Status& refusal, const std::string& accountTarget) {
-  ReportRefusedStart(refusal, accountTarget, StatusRunInProgress());
+void ReportRunRefused(const os::RunLock& lock, const std::string& accountTarget) {
+  const Status refusal = RunLockRefusal(lock);
+  if (lock.state() != os::RunLock::State::Denied) {
+    ReportRefusedStart(refusal, accountTarget, StatusRunInProgress());
+    return;
+  }
+  // An account that cannot open the lock cannot change the installation
+  // either: it is told so as the rights test tells it.
+  BindRunAccount(accountTarget);
+  StdText() << refusal.message() << std::endl;
+  ShowCause(refusal.message());
+  ShowFileAccessProblem();
 }
 
 void ReportCommandLineRefused(const Status& refusal, const std::string& accountTarget) {
@@ -316,14 +366,9 @@ void RunLiveUpdate(const CommandLineOptions& options) {
   os::ChangeDirectory(ProgramDir(false));
 
   if (const Status rights = CheckDirectoryRights(); !rights.ok()) {
-    const Message text{
-        "There is a file-access problem. The software-updating program \"%1\" (%2) needs "
-        "*modify access* to its own directory (directory \"%3\").\rPlease contact your system "
-        "administrator.",
-        {ProgramName(), ProgramPath(true, true), ProgramDir(true)}};
     out << "no modify access to the directory \"" << ProgramDir(false) << "\": " << rights.message()
         << std::endl;
-    ErrorBox(text);
+    ShowFileAccessProblem();
     std::exit(0);
   }
   // What an interrupted copy of an earlier run left beside its targets.

@@ -12,12 +12,15 @@
 // The run of one start, with its site, account and banner from the command line.
 void RunLiveUpdate(const CommandLineOptions& options);
 
-// Why a start may not run: another run holds the installation's lock, or
+// Why a start may not run: another run holds the installation's lock, this
+// account cannot open the lock (so it cannot change the installation), or
 // the lock could not be taken (with the system's cause).
 Status RunLockRefusal(const os::RunLock& lock);
 // The whole of a start that may not run: it changes nothing, and says why
-// in the status line and the account (accountTarget as in CommandLineOptions).
-void ReportRunRefused(const Status& refusal, const std::string& accountTarget);
+// in the status line and the account (accountTarget as in CommandLineOptions);
+// an account that cannot change the installation also gets the box of the
+// rights test.
+void ReportRunRefused(const os::RunLock& lock, const std::string& accountTarget);
 // Tells the user why the command line is refused (a switch that would write
 // lines of its own into the settings).
 void ReportCommandLineRefused(const Status& refusal, const std::string& accountTarget);
@@ -31,8 +34,9 @@ Status CheckDirectoryRights();
 
 // Creates the work directory, makes it private and empties it of ordinary
 // files, of links and other entries that are neither files nor directories,
-// and of copy leftovers. Fails (after an error box) when it cannot be used
-// safely.
+// and of copy leftovers. When the place in TEMP is not this account's own,
+// the run uses the one in the account's cache directory and its account says
+// why. Fails (after an error box) when neither can be used safely.
 Status PrepareWorkDirectory();
 // Removes every entry of dir that is neither an ordinary file nor a
 // directory (links, pipes, devices), without following any of them.

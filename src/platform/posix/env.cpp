@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <string>
 #include <vector>
 
 #include "platform/os.h"
@@ -39,6 +40,10 @@ std::string HomeDir() {
   if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
     return {};
   return TextOrNothing(found->pw_dir).value_or(std::string());
+}
+
+std::string CurrentAccount() {
+  return std::to_string(::geteuid());
 }
 
 std::string UserLanguageSetting() {

@@ -33,6 +33,53 @@ int Fd(std::intptr_t handle) {
   return static_cast<int>(handle);
 }
 
+// The system's text for an error code ("No space left on device").
+std::string ErrorTextOf(int code) {
+  char buffer[256];
+  // The GNU strerror_r returns the text, which may or may not be in buffer.
+  return std::string(::strerror_r(code, buffer, sizeof buffer));
+}
+
+std::string Quoted(const std::string& path) {
+  return "\"" + path + "\"";
+}
+
+// Why path could not be opened without following a link, from the open's
+// error code: a link is named as such.
+std::string OpenFailure(const std::string& path, int code) {
+  struct stat st;
+  if (Succeeded(::lstat(path.c_str(), &st)) && S_ISLNK(st.st_mode))
+    return Quoted(path) + " is a link";
+  return "cannot open " + Quoted(path) + ": " + ErrorTextOf(code);
+}
+
+// Opens the run lock's file for writing, creating it (0600) when missing,
+// never through a link and never blocking on a FIFO. Narrows a wider mode
+// of this account's own file, so that no reader opens it from now on.
+// The descriptor, or -1 with the state and cause of the failure.
+int OpenRunLockFile(const std::string& path, RunLock::State& state, std::string& cause) {
+  const int fd = static_cast<int>(Retrying([&] {
+    return ::open(path.c_str(),
+                  O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+  }));
+  if (fd < 0) {
+    const int code = errno;
+    const bool denied = code == EACCES || code == EPERM || code == EROFS;
+    state = denied ? RunLock::State::Denied : RunLock::State::Failed;
+    cause = OpenFailure(path, code);
+    return -1;
+  }
+  struct stat st;
+  if (!Succeeded(::fstat(fd, &st)) || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    state = RunLock::State::Failed;
+    cause = Quoted(path) + " is not a file";
+    return -1;
+  }
+  if (st.st_uid == ::geteuid() && (st.st_mode & 07777) != 0600) ::fchmod(fd, 0600);
+  return fd;
+}
+
 std::uint32_t CurrentUmask() {
   // The kernel reports the umask without changing it; setting it to read it
   // would race with other threads creating files.
@@ -235,22 +282,22 @@ FileLock::~FileLock() {
   if (handle_ >= 0) ::close(Fd(handle_));  // closing releases the lock
 }
 
-RunLock RunLock::Acquire(const std::string& directory, const std::string& /*key*/) {
-  const int fd = static_cast<int>(Retrying([&] {
-    return ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
-  }));
-  if (fd < 0) return RunLock(State::Failed, LastErrorText());
-  // The lock belongs to this open directory: the system drops it when the
-  // process ends, however it ends.
+RunLock RunLock::Acquire(const std::string& lockFile) {
+  State state = State::Failed;
+  std::string cause;
+  const int fd = OpenRunLockFile(lockFile, state, cause);
+  if (fd < 0) return RunLock(state, cause);
+  // The lock belongs to this open file: the system drops it when the
+  // process ends, however it ends. The file itself stays.
   if (Succeeded(Retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }))) {
     RunLock lock(State::Held, {});
     lock.handle_ = fd;
     return lock;
   }
-  const bool busy = errno == EWOULDBLOCK;
-  const std::string cause = LastErrorText();
+  const int code = errno;
   ::close(fd);
-  return busy ? RunLock(State::Busy, {}) : RunLock(State::Failed, cause);
+  if (code == EWOULDBLOCK) return RunLock(State::Busy, {});
+  return RunLock(State::Failed, "cannot lock " + Quoted(lockFile) + ": " + ErrorTextOf(code));
 }
 
 RunLock::~RunLock() {
@@ -336,12 +383,31 @@ std::uint32_t NewFilePermissions(const void* head, std::size_t size) {
   return base & ~CurrentUmask();
 }
 
-bool MakeDirectoryPrivate(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
-    return false;
-  if ((st.st_mode & 07777) == 0700) return true;
-  return Succeeded(::chmod(path.c_str(), 0700));
+Status MakePrivateDirectory(const std::string& path) {
+  if (!Succeeded(::mkdir(path.c_str(), 0700)) && errno != EEXIST)
+    return Status::Failed("cannot create " + Quoted(path), ErrorTextOf(errno));
+  // Opened as itself: a link is never followed, and what is checked and
+  // changed below is the directory that stands there now.
+  const int fd = static_cast<int>(Retrying([&] {
+    return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+  }));
+  if (fd < 0) {
+    const int code = errno;
+    struct stat st;
+    if (code == ENOTDIR && Succeeded(::lstat(path.c_str(), &st)) && !S_ISLNK(st.st_mode))
+      return Status::Error(Quoted(path) + " is not a directory");
+    return Status::Error(OpenFailure(path, code));
+  }
+  struct stat st;
+  Status result;
+  if (!Succeeded(::fstat(fd, &st)))
+    result = Status::Failed("cannot examine " + Quoted(path), ErrorTextOf(errno));
+  else if (st.st_uid != ::geteuid())
+    result = Status::Error(Quoted(path) + " belongs to another user");
+  else if ((st.st_mode & 07777) != 0700 && !Succeeded(::fchmod(fd, 0700)))
+    result = Status::Failed("cannot make " + Quoted(path) + " private", ErrorTextOf(errno));
+  ::close(fd);
+  return result;
 }
 
 bool MakeDirectory(const std::string& path) {
@@ -395,9 +461,7 @@ namespace os {
 std::string LastErrorText() {
   const int code = errno;
   if (code == 0) return {};
-  char buffer[256];
-  // The GNU strerror_r returns the text, which may or may not be in buffer.
-  return std::string(::strerror_r(code, buffer, sizeof buffer));
+  return ErrorTextOf(code);
 }
 
 }  // namespace os

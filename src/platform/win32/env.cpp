@@ -1,10 +1,49 @@
-// Environment, home directory and the user's language on Windows.
+// Environment, home directory, the account and the user's language on Windows.
 #include <vector>
 
 #include "platform/os.h"
 #include "platform/win32/wide.h"
 
+#include <sddl.h>
+
 namespace os {
+namespace {
+
+// One piece of this process's token (TokenUser, TokenOwner); empty when it
+// cannot be read.
+std::vector<unsigned char> TokenPiece(TOKEN_INFORMATION_CLASS piece) {
+  HANDLE token = nullptr;
+  if (!win32::Succeeded(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token))) return {};
+  const win32::ScopedHandle closing(token);
+  DWORD size = 0;
+  ::GetTokenInformation(token, piece, nullptr, 0, &size);
+  std::vector<unsigned char> buffer(size);
+  if (size == 0 || !win32::Succeeded(::GetTokenInformation(token, piece, buffer.data(), size, &size)))
+    return {};
+  return buffer;
+}
+
+PSID UserSid(std::vector<unsigned char>& user) {
+  return reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+}
+
+}  // namespace
+
+bool win32::IsThisAccount(PSID owner) {
+  std::vector<unsigned char> user = TokenPiece(TokenUser);
+  std::vector<unsigned char> newOwner = TokenPiece(TokenOwner);
+  return (!user.empty() && ::EqualSid(owner, UserSid(user))) ||
+         (!newOwner.empty() && ::EqualSid(owner, reinterpret_cast<TOKEN_OWNER*>(newOwner.data())->Owner));
+}
+
+std::string CurrentAccount() {
+  std::vector<unsigned char> user = TokenPiece(TokenUser);
+  wchar_t* text = nullptr;
+  if (user.empty() || !win32::Succeeded(::ConvertSidToStringSidW(UserSid(user), &text))) return {};
+  const std::string sid = win32::Utf8(text);
+  ::LocalFree(text);
+  return sid;
+}
 
 std::optional<std::string> GetEnvVar(const std::string& name) {
   const std::wstring wideName = win32::Wide(name);

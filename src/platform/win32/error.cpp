@@ -1,4 +1,4 @@
-// The system's text for the last failure of this thread: os::LastErrorText.
+// The system's texts for failures: os::LastErrorText and win32::ErrorText.
 #include "platform/win32/wide.h"
 
 #include <string>
@@ -10,6 +10,10 @@ namespace os {
 std::string LastErrorText() {
   const DWORD code = ::GetLastError();
   if (code == ERROR_SUCCESS) return {};
+  return win32::ErrorText(code);
+}
+
+std::string win32::ErrorText(DWORD code) {
   wchar_t* text = nullptr;
   const DWORD n = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -20,7 +24,7 @@ std::string LastErrorText() {
   while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
     message.pop_back();
   if (message.empty()) return "system error " + std::to_string(code);
-  return win32::Utf8(message);
+  return Utf8(message);
 }
 
 }  // namespace os

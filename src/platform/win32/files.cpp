@@ -7,6 +7,9 @@
 #include "platform/os.h"
 #include "platform/win32/wide.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 namespace os {
 namespace {
 
@@ -65,6 +68,48 @@ DWORD AttributesOf(const std::string& path) {
   if (path.empty()) return INVALID_FILE_ATTRIBUTES;
   return ::GetFileAttributesW(WidePath(path).c_str());
 }
+
+std::string Quoted(const std::string& path) {
+  return "\"" + path + "\"";
+}
+
+// Whether an open file or directory belongs to this account, else why not.
+Status CheckOwner(HANDLE h, const std::string& path) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD code = ::GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner,
+                                       nullptr, nullptr, nullptr, &descriptor);
+  if (code != ERROR_SUCCESS) return Status::Failed("cannot examine " + Quoted(path), win32::ErrorText(code));
+  const bool ours = win32::IsThisAccount(owner);
+  ::LocalFree(descriptor);
+  return ours ? Status() : Status::Error(Quoted(path) + " belongs to another user");
+}
+
+// An access list that admits this account, SYSTEM and the Administrators
+// only, inheriting nothing: for a file nobody else may open. Without a known
+// account the file gets the list it inherits.
+class PrivateFileSecurity {
+ public:
+  PrivateFileSecurity() {
+    const std::string account = CurrentAccount();
+    if (account.empty()) return;
+    const std::wstring text = win32::Wide("D:P(A;;FA;;;" + account + ")(A;;FA;;;SY)(A;;FA;;;BA)");
+    if (!win32::Succeeded(::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            text.c_str(), SDDL_REVISION_1, &descriptor_, nullptr)))
+      descriptor_ = nullptr;
+    attributes_ = SECURITY_ATTRIBUTES{sizeof attributes_, descriptor_, FALSE};
+  }
+  ~PrivateFileSecurity() {
+    if (descriptor_) ::LocalFree(descriptor_);
+  }
+  PrivateFileSecurity(const PrivateFileSecurity&) = delete;
+  PrivateFileSecurity& operator=(const PrivateFileSecurity&) = delete;
+  SECURITY_ATTRIBUTES* attributes() { return descriptor_ ? &attributes_ : nullptr; }
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  SECURITY_ATTRIBUTES attributes_{};
+};
 
 // Drops the "\\?\" (or "\\?\UNC\") prefix that the system puts before a
 // resolved path.
@@ -245,19 +290,28 @@ FileLock::~FileLock() {
   if (handle_ != -1) ::CloseHandle(Handle(handle_));
 }
 
-RunLock RunLock::Acquire(const std::string& /*directory*/, const std::string& key) {
-  // A named mutex in the global namespace, so that runs of other users and
-  // sessions on the same installation meet it too. Its last handle is closed
-  // by the system when the process ends, which removes it.
-  const std::wstring name = win32::Wide("Global\\tvqlupd-run-" + key);
-  HANDLE h = ::CreateMutexW(nullptr, FALSE, name.c_str());
-  if (h == nullptr) return RunLock(State::Failed, LastErrorText());
-  if (::GetLastError() == ERROR_ALREADY_EXISTS) {
-    ::CloseHandle(h);
-    return RunLock(State::Busy, {});
+RunLock RunLock::Acquire(const std::string& lockFile) {
+  PrivateFileSecurity security;
+  // Open for writing and shared for reading only: a second run's open meets
+  // a sharing violation, nobody deletes the file while it is open, and an
+  // account the access list leaves out cannot open it at all. A link is
+  // opened as itself and refused. The system closes the handle when the
+  // process ends, however it ends.
+  HANDLE h = ::CreateFileW(WidePath(lockFile).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                           security.attributes(), OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_SHARING_VIOLATION) return RunLock(State::Busy, {});
+    const bool denied = (code == ERROR_ACCESS_DENIED && !DirectoryExists(lockFile)) ||
+                        code == ERROR_WRITE_PROTECT;
+    return RunLock(denied ? State::Denied : State::Failed,
+                   "cannot open " + Quoted(lockFile) + ": " + win32::ErrorText(code));
   }
   RunLock lock(State::Held, {});
   lock.handle_ = reinterpret_cast<std::intptr_t>(h);
+  if (IsReparsePoint(h)) return RunLock(State::Failed, Quoted(lockFile) + " is a link");
+  if (::GetFileType(h) != FILE_TYPE_DISK) return RunLock(State::Failed, Quoted(lockFile) + " is not a file");
   return lock;
 }
 
@@ -324,12 +378,27 @@ std::uint32_t NewFilePermissions(const void*, std::size_t) {
   return 0666;
 }
 
-bool MakeDirectoryPrivate(const std::string& path) {
-  // A directory made under the user's profile inherits an access list that
-  // admits the user (and administrators) only; a link is refused.
-  const DWORD attributes = AttributesOf(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-         !IsLink(attributes);
+Status MakePrivateDirectory(const std::string& path) {
+  // A directory made under the user's profile (TEMP, LOCALAPPDATA) inherits
+  // an access list that admits the user and the administrators only.
+  if (!Succeeded(::CreateDirectoryW(WidePath(path).c_str(), nullptr))) {
+    const DWORD code = ::GetLastError();
+    if (code != ERROR_ALREADY_EXISTS)
+      return Status::Failed("cannot create " + Quoted(path), win32::ErrorText(code));
+  }
+  // Opened as itself: a link is never followed, and what is checked is what
+  // stands there now.
+  ScopedHandle h(::CreateFileW(WidePath(path).c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, kShareAll,
+                               nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!h.IsValid()) return Status::Failed("cannot open " + Quoted(path), win32::ErrorText(::GetLastError()));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!Succeeded(::GetFileInformationByHandle(h.get(), &info)))
+    return Status::Failed("cannot examine " + Quoted(path), win32::ErrorText(::GetLastError()));
+  if (IsLink(info.dwFileAttributes)) return Status::Error(Quoted(path) + " is a link");
+  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return Status::Error(Quoted(path) + " is not a directory");
+  return CheckOwner(h.get(), path);
 }
 
 bool MakeDirectory(const std::string& path) {

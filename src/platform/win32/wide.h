@@ -36,6 +36,13 @@ inline bool Succeeded(BOOL rc) {
   return rc != FALSE;
 }
 
+// The system's text for an error code ("There is not enough space on the disk.").
+std::string ErrorText(DWORD code);
+
+// Whether owner is this process's account: its user, or the owner its token
+// gives new objects (an elevated administrator's are the Administrators').
+bool IsThisAccount(PSID owner);
+
 // Closes a kernel handle when it goes.
 class ScopedHandle {
  public:
