@@ -296,8 +296,9 @@ TEST_F(SignedUpdate, OversizedSignatureIsCalledTooLarge) {
   WriteFile(SiteFile("readme.txt.minisig"), ReadFile(SiteFile("readme.txt.minisig")) + std::string(9000, '#'));
   Trust(key.pub);
   const ProcessResult run = RunRefused();
-  EXPECT_TRUE(Has(run.out, "signature of \"readme.txt\": too large")) << run.out;
+  EXPECT_TRUE(Has(run.out, "signature of \"readme.txt\": too large (more than 8192 bytes)")) << run.out;
   EXPECT_TRUE(Has(run.err, "signature of readme.txt: too large")) << run.err;
+  EXPECT_FALSE(Has(run.out, "too large (too large")) << run.out;
 }
 
 }  // namespace

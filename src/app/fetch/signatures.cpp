@@ -60,12 +60,12 @@ struct SignatureFile {
 SignatureFile ReadSignatureFile(const std::string& path) {
   const os::FileInfo info = os::StatTarget(path);
   if (!info.exists) return {};  // read as empty: missing
-  const std::string limit = " (more than " + std::to_string(kSignatureFileMaxBytes) + " bytes)";
-  if (info.isRegular && info.size > kSignatureFileMaxBytes) return {{}, SignatureCheck::TooLarge, "too large" + limit};
+  const std::string limit = "more than " + std::to_string(kSignatureFileMaxBytes) + " bytes";
+  if (info.isRegular && info.size > kSignatureFileMaxBytes) return {{}, SignatureCheck::TooLarge, limit};
   auto text = ReadFileBounded(path, kSignatureFileMaxBytes);
   if (!text) {
     // It may have grown while being read.
-    if (os::StatTarget(path).size > kSignatureFileMaxBytes) return {{}, SignatureCheck::TooLarge, "too large" + limit};
+    if (os::StatTarget(path).size > kSignatureFileMaxBytes) return {{}, SignatureCheck::TooLarge, limit};
     return {{}, SignatureCheck::Unreadable, "cannot be read: " + os::LastErrorText()};
   }
   return {*text, SignatureCheck::Ok, {}};

@@ -68,9 +68,13 @@ bool IsDeviceName(std::string_view fileName) {
   // Windows also ignores blanks before the extension ("NUL .txt").
   std::string stem = UpStr(fileName.substr(0, fileName.find('.')));
   while (!stem.empty() && stem.back() == ' ') stem.pop_back();
-  if (stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") return true;
-  return stem.size() == 4 && (StartsWith(stem, "COM") || StartsWith(stem, "LPT")) && stem[3] >= '1' &&
-         stem[3] <= '9';
+  for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+    if (stem == device) return true;
+  if (!StartsWith(stem, "COM") && !StartsWith(stem, "LPT")) return false;
+  // COM0-9 and LPT0-9, and with the superscript digits 1-3 (UTF-8).
+  const std::string_view number = std::string_view(stem).substr(3);
+  if (number.size() == 1) return number[0] >= '0' && number[0] <= '9';
+  return number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
 std::string FileNameProblem(std::string_view listedName) {
