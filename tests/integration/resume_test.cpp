@@ -126,6 +126,19 @@ TEST_F(ResumeTest, ADownloadDroppedHalfwayContinuesWithTheNextMethod) {
   EXPECT_EQ(LastRequest().range, "bytes=" + std::to_string(kSize / 2) + "-");
 }
 
+// All three methods of an attempt drop a quarter of the way: the last
+// resort, which takes the file whole, never destroys the half the other two
+// gathered, and the next attempt asks only for the rest.
+TEST_F(ResumeTest, BytesGatheredSurviveTheLastResortDropping) {
+  const FileEntry entry = site.AddFile(kName, Pattern(kSize, 5));
+  server.DropAfter(kName, kSize / 4, 3);
+  RunContext ctx = HttpContext({entry});
+  ASSERT_TRUE(DownloadUpdateFiles(ctx).ok()) << log.Text();
+  EXPECT_EQ(ReadFile(W(kName)), Pattern(kSize, 5));
+  EXPECT_EQ(LastRequest().range, "bytes=" + std::to_string(kSize / 2) + "-");
+  EXPECT_EQ(server.RequestCount(kName), 4);
+}
+
 TEST_F(ResumeTest, AVerifiedFileIsNotFetchedAgainWhileTheListNamesItTheSame) {
   const FileEntry entry = site.AddFile(kName, Pattern(kSize, 5));
   ASSERT_TRUE(NextRun({entry}));

@@ -260,20 +260,32 @@ Status InternetFetch(int accessType, const std::string& url, const std::string& 
 namespace {
 
 // The last-resort method: the whole file in one call, never continued, its
-// bytes not seen by the observer.
+// bytes not seen by the observer. Bytes the other methods gathered that can
+// be continued are never written over: the whole file arrives beside them
+// and takes their place only once it is all there, so a drop here leaves
+// them, with their record, for the next attempt to continue.
 Status DownloadWhole(const std::string& url, const std::string& targetPath, RunProgress* progress,
                      std::int64_t maxBytes, FetchObserver* observer, TransferResume* resume) {
-  if (observer) observer->Restart(false);
+  const bool keepPartial = resume && !resume->validator.empty() && FileSize64(targetPath) > 0;
+  const std::string path = keepPartial ? targetPath + ".whole" : targetPath;
+  if (observer && !keepPartial) observer->Restart(false);
   Status outcome;
   try {
-    if (!StartedWith(resume, {})) return Status::Error("the transfer was stopped");
+    if (!keepPartial && !StartedWith(resume, {})) return Status::Error("the transfer was stopped");
     os::HttpRequest request = RequestFor(url, false);
     request.maxBytes = maxBytes;
-    outcome = os::HttpDownloadToFile(request, targetPath, KeepWaiting);
+    outcome = os::HttpDownloadToFile(request, path, KeepWaiting);
   } catch (...) {
     outcome = Status::Error("the transfer failed unexpectedly");
   }
-  if (outcome.ok() && maxBytes >= 0 && FileSize64(targetPath) > maxBytes) outcome = SentTooMuch();
+  if (outcome.ok() && maxBytes >= 0 && FileSize64(path) > maxBytes) outcome = SentTooMuch();
+  if (keepPartial) {
+    if (outcome.ok() && !StartedWith(resume, {})) outcome = Status::Error("the transfer was stopped");
+    if (outcome.ok() && !os::RenameReplace(path, targetPath))
+      outcome = Status::Failed("cannot write " + targetPath, os::LastErrorText());
+    if (!outcome.ok()) os::RemoveFile(path);
+  }
+  if (outcome.ok() && observer && keepPartial) observer->Restart(false);
   if (outcome.ok() && progress) AddDownloadedBytes(*progress, FileSize64(targetPath));
   return MethodOutcome(std::move(outcome));
 }
