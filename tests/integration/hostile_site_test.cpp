@@ -179,7 +179,10 @@ TEST_F(HostileDownload, EndlessFileStopsAtItsListedSizeAndIsDeleted) {
   EXPECT_FALSE(outcome.ok());
   // Five attempts, one method each: a site that sent too much is not asked again.
   EXPECT_EQ(server.RequestCount("small.txt"), 5);
-  EXPECT_LT(server.EndlessBytesSent(), std::size_t{16} << 20);
+  // What the server counts as sent includes what the kernel's socket buffers
+  // on both ends took before the client closed: a few MiB a connection, more
+  // when the machine is busy. An unbounded read would take gigabytes.
+  EXPECT_LT(server.EndlessBytesSent(), std::size_t{64} << 20);
   EXPECT_FALSE(PathExists(W("small.txt")));
   EXPECT_EQ(outcome.message(), "small.txt: the site sent more than expected");
   EXPECT_TRUE(log.HasLine("  (small.txt: the site sent more than expected)")) << log.Text();
