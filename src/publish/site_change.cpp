@@ -14,19 +14,6 @@ namespace {
 
 constexpr std::int64_t kMaxHistoryBytes = 64 << 20;
 
-// Writes text beside path and renames it over path, so a reader sees the
-// old text or the new one.
-Status ReplaceText(const std::string& path, const std::string& text) {
-  const std::string temp = path + ".tmp";
-  auto file = os::File::Open(temp, os::OpenFor::CreateTruncate);
-  if (file && file->Write(text.data(), text.size()) && file->Sync() && file->Close() &&
-      os::RenameReplace(temp, path))
-    return Status();
-  const std::string cause = os::LastErrorText();
-  os::RemoveFile(temp);
-  return Status::Failed("cannot write " + path, cause);
-}
-
 Status CopyIn(const std::string& siteDir, const StagedFile& file) {
   const std::string target = WithTrailingDelimiter(siteDir) + file.listedName;
   std::error_code ec;
@@ -53,7 +40,7 @@ Status ApplyListEdit(const std::string& siteDir, const ListEdit& edit, const std
   if (signing.key && !signing.drop)
     for (const std::string& name : namesToSign)
       if (Status signedFile = WriteSignature(*signing.key, siteDir, name); !signedFile.ok()) return signedFile;
-  if (Status written = ReplaceText(WithTrailingDelimiter(siteDir) + kUpdateListName, edit.list); !written.ok())
+  if (Status written = ReplaceFileText(WithTrailingDelimiter(siteDir) + kUpdateListName, edit.list); !written.ok())
     return written;
   if (Status listSigned = SignList(siteDir, ListedNames(edit.list), signing); !listSigned.ok()) return listSigned;
   for (const std::string& name : edit.unlistedNames) {
@@ -103,5 +90,5 @@ Status AppendSiteHistory(const std::string& siteDir, const std::vector<std::stri
   const std::string path = WithTrailingDelimiter(siteDir) + kSiteHistoryName;
   std::string text = ReadFileBounded(path, kMaxHistoryBytes).value_or("");
   for (const std::string& line : lines) text += line + "\r\n";
-  return ReplaceText(path, text);
+  return ReplaceFileText(path, text);
 }

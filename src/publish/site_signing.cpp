@@ -11,10 +11,6 @@ namespace {
 constexpr const char* kSignatureComment = "signature from tvqpublish secret key";
 constexpr std::int64_t kMaxKeyFileBytes = 64 * 1024;
 
-bool WriteWhole(const std::string& path, const std::string& text) {
-  auto file = os::File::Open(path, os::OpenFor::CreateTruncate);
-  return file && file->Write(text.data(), text.size()) && file->Sync() && file->Close();
-}
 
 std::string ListSignaturePath(const std::string& siteDir) {
   return WithTrailingDelimiter(siteDir) + kUpdateListName + kSignatureSuffix;
@@ -28,6 +24,17 @@ std::optional<std::string> ListTrustedCommentOf(const std::string& siteDir) {
 }
 
 }  // namespace
+
+Status ReplaceFileText(const std::string& path, const std::string& text) {
+  const std::string temp = path + ".tmp";
+  auto file = os::File::Open(temp, os::OpenFor::CreateTruncate);
+  if (file && file->Write(text.data(), text.size()) && file->Sync() && file->Close() &&
+      os::RenameReplace(temp, path))
+    return Status();
+  const std::string cause = os::LastErrorText();
+  os::RemoveFile(temp);
+  return Status::Failed("cannot write " + path, cause);
+}
 
 std::optional<std::string> SigningPassword(bool confirm, std::string* why) {
   if (auto fromEnv = os::GetEnvVar("TVQ_SIGN_PASSWORD")) return fromEnv;
@@ -65,12 +72,8 @@ Status WriteSignature(const MinisignSecretKey& key, const std::string& dir, cons
                       const ListBinding& binding) {
   const std::string path = WithTrailingDelimiter(dir) + name;
   const auto sig = SignFile(key, path, ListTrustedComment(name, os::WallTimeSeconds(), binding));
-  const std::string target = path + kSignatureSuffix;
-  const std::string temp = target + ".tmp";
-  if (sig && WriteWhole(temp, SignatureFileText(*sig, kSignatureComment)) && os::RenameReplace(temp, target))
-    return Status();
-  os::RemoveFile(temp);
-  return Status::Error("cannot sign " + path);
+  if (!sig) return Status::Error("cannot sign " + path);
+  return ReplaceFileText(path + kSignatureSuffix, SignatureFileText(*sig, kSignatureComment));
 }
 
 Status SignSiteFiles(const MinisignSecretKey& key, const std::string& siteDir,

@@ -14,6 +14,10 @@
 #include "app/list/list_binding.h"
 #include "platform/status.h"
 
+// Writes text beside path, flushed, and renames it over path, so a reader
+// of the site sees the old text or the new one; the cause when it fails.
+Status ReplaceFileText(const std::string& path, const std::string& text);
+
 // The signing password: TVQ_SIGN_PASSWORD, else asked on the terminal (twice
 // when confirm is set). nullopt with why when neither gives one.
 std::optional<std::string> SigningPassword(bool confirm, std::string* why);
