@@ -61,9 +61,19 @@ set(TVQ_WINDOWS_TESTS
   window/jpeg_picture_test.cpp)
 file(GLOB TVQ_WIN32_TESTS CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/win32/*_test.cpp)
 
-add_test(NAME wine_prefix COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${TVQ_WINEPREFIX} WINEDEBUG=-all
-         ${TVQ_WINE64} wineboot -i)
-set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 180)
+# The prefix's server and its system programs are started here, kept
+# running until the cleanup, and hold no test's output: a system program
+# started by a test would keep that test's output open after it ended, and
+# CTest would wait for it until the timeout.
+find_program(TVQ_WINESERVER NAMES wineserver PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+add_test(NAME wine_prefix COMMAND /bin/sh -c
+         "\"$1\" -p </dev/null >/dev/null 2>&1; \"$0\" wineboot -i </dev/null >\"$2\" 2>&1 || { cat \"$2\"; exit 1; }"
+         ${TVQ_WINE64} ${TVQ_WINESERVER} ${CMAKE_BINARY_DIR}/wineboot.log)
+set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 180
+  ENVIRONMENT "WINEPREFIX=${TVQ_WINEPREFIX};WINEDEBUG=-all")
+add_test(NAME wine_prefix_end COMMAND /bin/sh -c "\"$0\" -k; true" ${TVQ_WINESERVER})
+set_tests_properties(wine_prefix_end PROPERTIES FIXTURES_CLEANUP wine
+  ENVIRONMENT "WINEPREFIX=${TVQ_WINEPREFIX}")
 
 foreach(src ${TVQ_WINDOWS_TESTS} ${TVQ_WIN32_TESTS})
   get_filename_component(folder ${src} DIRECTORY)
