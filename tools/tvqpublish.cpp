@@ -23,6 +23,7 @@
 #include "app/fetch/signatures.h"
 #include "app/list/file_entries.h"
 #include "app/list/list_binding.h"
+#include "app/list/site_record.h"
 #include "app/list/update_list.h"
 #include "platform/os.h"
 #include "platform/signature.h"
@@ -31,6 +32,7 @@
 #include "publish/site_change.h"
 #include "publish/site_edit.h"
 #include "publish/site_list.h"
+#include "publish/site_record_write.h"
 #include "publish/site_signing.h"
 #include "support/fileutil.h"
 #include "support/strfn.h"
@@ -302,7 +304,7 @@ std::string CollectSources(const std::vector<std::string>& files, ScratchDirecto
       return "\"" + s.listedName + "\" is not a plain file name: " + problem;
     if (const std::string problem = PackIfProgram(s, scratch); !problem.empty()) return problem;
     const std::string restored = RestoredName(s.listedName);
-    if (restored == kUpdateListName || restored == kSiteHistoryName)
+    if (restored == kUpdateListName || restored == kSiteHistoryName || restored == kSiteRecordName)
       return "a file may not be named " + restored;
     if (!restoredNames.insert(restored).second) return restored + " is given twice";
     sources.push_back(s);
@@ -457,6 +459,8 @@ int Verify(const std::vector<std::string>& args) {
     return kRefused;
   }
   std::vector<std::string> problems = VerifySite(args[0]);
+  const std::vector<std::string> recordProblems = SiteRecordProblems(args[0], SiteListIsSigned(args[0]));
+  problems.insert(problems.end(), recordProblems.begin(), recordProblems.end());
   ListExpiryNotes(args[0], os::WallTimeSeconds(), problems);
   for (const std::string& p : problems) std::cout << p << "\n";
   if (!problems.empty()) {
@@ -473,6 +477,7 @@ std::vector<std::string> SignatureProblems(const std::string& siteDir, const std
   std::vector<std::string> problems;
   const std::string listPath = WithTrailingDelimiter(siteDir) + kUpdateListName;
   std::vector<std::string> names = ListedNames(ReadFileBounded(listPath, kMaxListBytes).value_or(""));
+  names.push_back(kSiteRecordName);
   names.push_back(kUpdateListName);
   for (const std::string& name : names) {
     const std::string path = WithTrailingDelimiter(siteDir) + name;
@@ -581,8 +586,9 @@ int Sign(std::vector<std::string> args) {
   ListBinding binding;
   binding.channel = request->channel.value_or("");
   binding.expires = request->expires;
-  if (Status done = SignSiteFiles(*key, siteDir, names, binding); !done.ok()) return Failed(done.message());
-  std::cout << "signed " << Plural(names.size(), "file") << " and the list with key " << KeyIdText(key->keyId);
+  if (Status done = SignWholeSite(*key, siteDir, *list, binding); !done.ok()) return Failed(done.message());
+  std::cout << "signed " << Plural(names.size(), "file") << ", the site's record and the list with key "
+            << KeyIdText(key->keyId);
   if (!binding.channel.empty()) std::cout << " for channel " << binding.channel;
   if (binding.expires) std::cout << ", valid until " << UtcTimeText(*binding.expires);
   std::cout << "\n";

@@ -6,6 +6,7 @@
 #include "app/list/update_list.h"
 #include "platform/os.h"
 #include "publish/site_list.h"
+#include "publish/site_record_write.h"
 #include "publish/site_signing.h"
 #include "support/fileutil.h"
 #include "support/strfn.h"
@@ -40,6 +41,8 @@ Status ApplyListEdit(const std::string& siteDir, const ListEdit& edit, const std
   if (signing.key && !signing.drop)
     for (const std::string& name : namesToSign)
       if (Status signedFile = WriteSignature(*signing.key, siteDir, name); !signedFile.ok()) return signedFile;
+  const MinisignSecretKey* recordKey = signing.drop ? nullptr : signing.key;
+  if (Status recorded = WriteSiteRecord(siteDir, edit.list, recordKey); !recorded.ok()) return recorded;
   if (Status written = ReplaceFileText(WithTrailingDelimiter(siteDir) + kUpdateListName, edit.list); !written.ok())
     return written;
   if (Status listSigned = SignList(siteDir, ListedNames(edit.list), signing); !listSigned.ok()) return listSigned;
@@ -48,6 +51,14 @@ Status ApplyListEdit(const std::string& siteDir, const ListEdit& edit, const std
     os::RemoveFile(WithTrailingDelimiter(siteDir) + name + kSignatureSuffix);
   }
   return Status();
+}
+
+Status SignWholeSite(const MinisignSecretKey& key, const std::string& siteDir, const std::string& listText,
+                     const ListBinding& binding) {
+  for (const std::string& name : ListedNames(listText))
+    if (Status signedFile = WriteSignature(key, siteDir, name); !signedFile.ok()) return signedFile;
+  if (Status recorded = WriteSiteRecord(siteDir, listText, &key); !recorded.ok()) return recorded;
+  return WriteSignature(key, siteDir, kUpdateListName, binding);
 }
 
 bool SiteHistory::WasCarriedInto(const std::string& id, const FileEntry& entry) const {

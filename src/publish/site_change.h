@@ -41,6 +41,12 @@ struct StagedFile {
 Status ApplyListEdit(const std::string& siteDir, const ListEdit& edit, const std::vector<StagedFile>& files,
                      const std::vector<std::string>& namesToSign, const SiteSigning& signing);
 
+// Signs every file listText lists, writes and signs the site's record, then
+// signs the list (whose bytes are listText), so that a list signature never
+// vouches for files that are not signed and recorded yet.
+Status SignWholeSite(const MinisignSecretKey& key, const std::string& siteDir, const std::string& listText,
+                     const ListBinding& binding);
+
 // What the site's history says (empty for a site without one).
 struct SiteHistory {
   std::vector<std::string> withdrawnHeaders;

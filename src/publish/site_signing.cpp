@@ -1,6 +1,7 @@
 #include "publish/site_signing.h"
 
 #include "app/fetch/signatures.h"
+#include "app/list/site_record.h"
 #include "app/list/update_list.h"
 #include "platform/os.h"
 #include "support/fileutil.h"
@@ -76,13 +77,6 @@ Status WriteSignature(const MinisignSecretKey& key, const std::string& dir, cons
   return ReplaceFileText(path + kSignatureSuffix, SignatureFileText(*sig, kSignatureComment));
 }
 
-Status SignSiteFiles(const MinisignSecretKey& key, const std::string& siteDir,
-                     const std::vector<std::string>& names, const ListBinding& binding) {
-  for (const std::string& name : names)
-    if (Status signedFile = WriteSignature(key, siteDir, name); !signedFile.ok()) return signedFile;
-  return WriteSignature(key, siteDir, kUpdateListName, binding);
-}
-
 bool SiteListIsSigned(const std::string& siteDir) { return os::FileExists(ListSignaturePath(siteDir)); }
 
 ListBinding CurrentListBinding(const std::string& siteDir) {
@@ -105,5 +99,6 @@ std::optional<std::int64_t> ListSignatureLifetime(const std::string& trustedComm
 
 void RemoveSignatures(const std::string& siteDir, const std::vector<std::string>& names) {
   for (const std::string& name : names) os::RemoveFile(WithTrailingDelimiter(siteDir) + name + kSignatureSuffix);
+  os::RemoveFile(WithTrailingDelimiter(siteDir) + kSiteRecordName + kSignatureSuffix);
   os::RemoveFile(ListSignaturePath(siteDir));
 }

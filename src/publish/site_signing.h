@@ -29,11 +29,6 @@ std::optional<MinisignSecretKey> LoadSigningKey(const std::string& path, std::st
 Status WriteSignature(const MinisignSecretKey& key, const std::string& dir, const std::string& name,
                       const ListBinding& binding = {});
 
-// Signs the named files of the site, then the list, so that a list
-// signature never vouches for files that are not signed yet.
-Status SignSiteFiles(const MinisignSecretKey& key, const std::string& siteDir,
-                     const std::vector<std::string>& names, const ListBinding& binding);
-
 // Whether the site's list has a signature file.
 bool SiteListIsSigned(const std::string& siteDir);
 
@@ -45,5 +40,5 @@ ListBinding CurrentListBinding(const std::string& siteDir);
 // expiry: nullopt when it does not say.
 std::optional<std::int64_t> ListSignatureLifetime(const std::string& trustedComment);
 
-// Removes the signature files of the named files and of the list.
+// Removes the signature files of the named files, of the record and of the list.
 void RemoveSignatures(const std::string& siteDir, const std::vector<std::string>& names);

@@ -507,6 +507,17 @@ std::uint32_t FileDateOf(double dateTime) {
   return (date << 16) | time;
 }
 
+std::string HexOfBytes(std::string_view bytes) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(2 * bytes.size());
+  for (const unsigned char c : bytes) {
+    hex += kHex[c >> 4];
+    hex += kHex[c & 0xf];
+  }
+  return hex;
+}
+
 std::string HashHex(std::string_view text) {
   std::uint64_t hash = 0xcbf29ce484222325ull;
   for (const unsigned char c : text) {

@@ -29,6 +29,8 @@ std::string LowStr(std::string_view s);
 // 64-bit FNV-1a of text as 16 lowercase hex digits: stable across runs and
 // builds, for names derived from longer texts.
 std::string HashHex(std::string_view text);
+// Each byte as two lower-case hexadecimal digits.
+std::string HexOfBytes(std::string_view bytes);
 
 // Whether two file names name the same file: case is ignored where the
 // system ignores it.

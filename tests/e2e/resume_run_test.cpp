@@ -2,7 +2,7 @@
 // Range, ETag and If-Range, each answer's bytes in its log), with the runs'
 // designed waits compressed by libfaketime. A run interrupted halfway is
 // continued by the next, which fetches only the rest; a file written anew on
-// the site is fetched whole; a run whose installation failed leaves a
+// the site, or one that nothing but its size would check, is fetched whole; a run whose installation failed leaves a
 // verified file that the next run installs without fetching it again.
 #include <gtest/gtest.h>
 
@@ -64,13 +64,21 @@ TEST_F(ResumeRun, AnInterruptedRunIsContinuedAndNeverMixedWithAChangedFile) {
     const char* what;
     int signal;
     bool writtenAnew;  // the site's file gets another date between the runs
-  } cases[] = {{"Ctrl-C", SIGINT, false}, {"kill", SIGKILL, false},
-               {"kill, then the file written anew", SIGKILL, true}};
+    bool unchecked;    // listed without a checksum, and the site has no record
+  } cases[] = {{"Ctrl-C", SIGINT, false, false}, {"kill", SIGKILL, false, false},
+               {"kill, then the file written anew", SIGKILL, true, false},
+               {"kill, a file only its size would check", SIGKILL, false, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     ScratchDir other;  // every case in an application directory of its own
     env.PlaceApp(other / "app");
     env.WriteSettings({"LiveUpdate.www=" + nginx.Url()});
+    if (c.unchecked) {
+      const std::string list = env.List();
+      const std::size_t at = list.find("data.bin:" + std::to_string(kSize)) + 9 + std::to_string(kSize).size();
+      WriteFile(env.site + "/!update-info.txt", list.substr(0, at) + list.substr(list.find('\\', at)));
+      fs::remove(env.site + "/!update-record.txt");
+    }
     const std::size_t before = nginx.Answers("/data.bin").size();
     {
       RunningProcess run(env.RunOptions({"/Log"}));
@@ -90,7 +98,7 @@ TEST_F(ResumeRun, AnInterruptedRunIsContinuedAndNeverMixedWithAChangedFile) {
     const auto all = nginx.Answers("/data.bin", before + 2);
     ASSERT_EQ(all.size(), before + 2);
     const std::vector<NginxServer::Answer> answers(all.begin() + before, all.end());
-    if (c.writtenAnew) {
+    if (c.writtenAnew || c.unchecked) {
       EXPECT_EQ(answers[1].status, 200);
       EXPECT_EQ(answers[1].bytes, kSize);
     } else {

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <regex>
 
 #include "app/fetch/minisign.h"
 #include "platform/signature.h"
+#include "publish/site_record_write.h"
 #include "support/updater_env.h"
 
 namespace fs = std::filesystem;
@@ -141,6 +143,7 @@ TEST_F(SignedUpdate, UnsignedFileIsRefusedUnderAListSignedWithMinisign) {
   const Key key = MinisignKey(keys, "minisign");
   ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"readme.txt", "never signed\r\n"}}), 0);
   MinisignSign(key, SiteFile("!update-info.txt"));
+  MinisignSign(key, SiteFile("!update-record.txt"));
   Trust(key.pub);
   const ProcessResult run = RunRefused();
   // The list's signature from the minisign tool was accepted: the file was fetched.
@@ -266,6 +269,8 @@ TEST_F(SignedUpdate, SignatureRelabelledAsLegacyOrNamingNoFileIsRefused) {
   const Key key = MinisignKey(keys, "minisign");
   ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"tool.bin", "the real program"}}), 0);
   WriteFile(SiteFile("!update-info.txt"), WithoutSizes(env.List()));
+  ASSERT_TRUE(WriteSiteRecord(env.site, env.List(), nullptr).ok());
+  MinisignSign(key, SiteFile("!update-record.txt"));
   MinisignSign(key, SiteFile("tool.bin"));
   // The list's signature names no file: it binds no name at all.
   MinisignSign(key, SiteFile("!update-info.txt"), "release 7");
@@ -299,6 +304,68 @@ TEST_F(SignedUpdate, OversizedSignatureIsCalledTooLarge) {
   EXPECT_TRUE(Has(run.out, "signature of \"readme.txt\": too large (more than 8192 bytes)")) << run.out;
   EXPECT_TRUE(Has(run.err, "signature of readme.txt: too large")) << run.err;
   EXPECT_FALSE(Has(run.out, "too large (too large")) << run.out;
+}
+
+}  // namespace
+
+namespace {
+
+// The site's record as the maker left it, and ways it can go wrong.
+TEST_F(SignedUpdate, ListWithoutItsSignedRecordIsRefused) {
+  const Key key = ToolKey(keys, "maker");
+  env.signKey = key.secret;
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"readme.txt", "first\r\n"}}), 0);
+  const std::string firstRecord = ReadFile(SiteFile("!update-record.txt"));
+  const std::string firstRecordSig = ReadFile(SiteFile("!update-record.txt.minisig"));
+  ASSERT_EQ(env.Publish("TVQ2026-02-20", {{"help.txt", "second\r\n"}}), 0);
+  const std::string record = ReadFile(SiteFile("!update-record.txt"));
+  const std::string recordSig = ReadFile(SiteFile("!update-record.txt.minisig"));
+  Trust(key.pub);
+  const struct {
+    std::function<void()> damage;
+    std::string cause;
+  } cases[] = {
+      // A site signed before sites had records.
+      {[&] { fs::remove(SiteFile("!update-record.txt")); },
+       "the site has no record of its files' digests (!update-record.txt"},
+      // An older signed record beside the newer list.
+      {[&] {
+         WriteFile(SiteFile("!update-record.txt"), firstRecord);
+         WriteFile(SiteFile("!update-record.txt.minisig"), firstRecordSig);
+       },
+       "the site's record !update-record.txt describes another list"},
+      {[&] { fs::remove(SiteFile("!update-record.txt.minisig")); },
+       "the site's record !update-record.txt is not signed by a trusted key"},
+  };
+  for (const auto& c : cases) {
+    WriteFile(SiteFile("!update-record.txt"), record);
+    WriteFile(SiteFile("!update-record.txt.minisig"), recordSig);
+    c.damage();
+    const ProcessResult run = RunRefused();
+    EXPECT_TRUE(Has(run.out, "no update list from " + site + ": " + c.cause)) << run.out;
+    EXPECT_TRUE(Has(run.out, "; its maker must run tvqpublish sign")) << run.out;
+    EXPECT_FALSE(Has(run.out, "downloading file")) << run.out;
+  }
+  // tvqpublish sign makes the record anew, and the update installs.
+  fs::remove(SiteFile("!update-record.txt"));
+  ASSERT_EQ(Tool({TVQPUBLISH_BIN, "sign", env.site, "--key", key.secret}).exitCode, 0);
+  const ProcessResult run = env.Run({"/Log"});
+  EXPECT_EQ(ReadFile(env.AppFile("readme.txt")), "first\r\n") << run.out;
+}
+
+// Without a key the record still binds each file's bytes: a list without
+// sizes and checksums no longer takes whatever the site holds.
+TEST(SiteRecord, UnsignedSiteFileWithOtherBytesThanRecordedIsRefused) {
+  UpdaterEnv env;
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"tool.bin", "the real program"}}), 0);
+  const std::string list = WithoutSizes(env.List());
+  WriteFile(env.site + "/!update-info.txt", list);
+  ASSERT_TRUE(WriteSiteRecord(env.site, list, nullptr).ok());
+  WriteFile(env.site + "/tool.bin", "another program!");
+  env.WriteSettings({"LiveUpdate.www=" + env.Serve(), "LiveUpdate.installationInfo=0"});
+  const ProcessResult run = env.Run({"/Log"});
+  EXPECT_TRUE(Has(run.out, "tool.bin: its digest differs from the recorded one in the site's record")) << run.out;
+  EXPECT_FALSE(fs::exists(env.AppFile("tool.bin")));
 }
 
 }  // namespace

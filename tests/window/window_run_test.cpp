@@ -8,15 +8,18 @@
 #include <string>
 #include <vector>
 
-// GoogleTest before the X11 headers, whose macros (None, Bool) clash with it.
+// GoogleTest and the program's headers before the X11 headers, whose macros
+// (None, Bool, Status) clash with them.
 #include <gtest/gtest.h>
+
+#include "app/context/display.h"
+#include "support/updater_env.h"
+
 #include <FL/Enumerations.H>
 #include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/fl_draw.H>
 
-#include "app/context/display.h"
-#include "support/updater_env.h"
 #include "ui/fltk/fltk_window.h"
 #include "ui/window_start.h"
 #include "window_run.h"

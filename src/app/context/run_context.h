@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "app/list/site_record.h"
+
 // How far the fetch of the selected update has come: the bar's first 96 %.
 struct RunProgress {
   std::int64_t downloaded = 0;  // bytes of the update that arrived (kept ones included)
@@ -16,6 +18,9 @@ struct RunContext {
   std::optional<std::string> siteSwitch;  // the site the command line names (/P), if any
   std::string site;        // http(s):// address or file:// + directory, ending in its separator
   std::string updateInfo;  // the selected update block (empty: nothing new)
+  // The site's record of its files' digests, when it has one that
+  // describes the list read (see app/fetch/site_record_check.h).
+  std::optional<SiteRecord> record;
   std::string methodFile;  // the update's own installation program, if any
   // The files of the update that arrived and passed their checks in this
   // run, under their names in the work directory: all that is installed.

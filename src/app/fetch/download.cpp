@@ -11,6 +11,7 @@
 #include "app/context/names.h"
 #include "app/fetch/kept_downloads.h"
 #include "app/fetch/signatures.h"
+#include "app/fetch/site_record_check.h"
 #include "app/fetch/transfer.h"
 #include "app/list/file_entries.h"
 #include "app/list/update_list.h"
@@ -30,24 +31,32 @@ void Log(std::string_view line) {
   StdText() << line << std::endl;
 }
 
-// The listed checksum and, when signatures are checked, the signature's
-// BLAKE2b-512 prehash, computed over a file's bytes as the transfer writes
-// them to the private work file, so that the file need not be read again.
+// The listed checksum, the record's BLAKE2b-256 digest and, when signatures
+// are checked, the signature's BLAKE2b-512 prehash, computed over a file's
+// bytes as the transfer writes them to the private work file, so that the
+// file need not be read again.
 class WrittenDigests final : public FetchObserver {
  public:
-  WrittenDigests(bool withChecksum, bool withPrehash)
-      : withChecksum_(withChecksum), withPrehash_(withPrehash) {}
+  WrittenDigests(bool withChecksum, bool withRecordDigest, bool withPrehash)
+      : withChecksum_(withChecksum), withRecordDigest_(withRecordDigest), withPrehash_(withPrehash) {}
   void Restart(bool passesThrough) override {
     passesThrough_ = passesThrough;
     bytes_ = 0;
     sum_ = StreamChecksum();
     prehash_.reset();
+    recordDigest_.reset();
     if (withPrehash_) prehash_.emplace(64);
+    if (withRecordDigest_) recordDigest_.emplace(32);
   }
   void Take(const char* data, std::size_t size) override {
     bytes_ += static_cast<std::int64_t>(size);
     if (withChecksum_) sum_.Feed(data, size);
     if (prehash_) prehash_->Update(data, size);
+    if (recordDigest_) recordDigest_->Update(data, size);
+  }
+  // The size and BLAKE2b-256 of what was written. Ends the hasher.
+  ContentDigest RecordDigest() {
+    return recordDigest_ ? ContentDigest{bytes_, HexOfBytes(recordDigest_->Final())} : ContentDigest{};
   }
   // Whether the digests cover a file of size bytes that the fetch wrote
   // (false after a method that wrote the file itself, or no fetch at all).
@@ -58,11 +67,13 @@ class WrittenDigests final : public FetchObserver {
 
  private:
   const bool withChecksum_;
+  const bool withRecordDigest_;
   const bool withPrehash_;
   bool passesThrough_ = false;
   std::int64_t bytes_ = 0;
   StreamChecksum sum_;
   std::optional<crypto::Blake2b> prehash_;
+  std::optional<crypto::Blake2b> recordDigest_;
 };
 
 // Whether the file at path passes its listed size and checksum, and why
@@ -92,6 +103,9 @@ KeptIdentity IdentityOf(const RunContext& context, const FileEntry& entry) {
 Status FetchKept(RunContext& context, const FileEntry& entry, KeptRecord& record,
                       WrittenDigests& digests) {
   const std::string data = KeptDataPath(entry.name);
+  // Bytes that only their size would check are never continued or reused:
+  // such a file is fetched whole.
+  if (entry.checksum == kNoChecksum && !RecordedDigest(context, entry.name)) DiscardKept(entry.name);
   const KeptState kept = KeptStateOf(record.identity);
   record.validator = kept.validator;
   if (kept.verified || kept.whole) {
@@ -156,16 +170,27 @@ bool RestoreName(const std::string& workDir, const std::string& listed,
   return RenameFileChecked(workDir + listed, workDir + restored);
 }
 
-// Whether the file at path passes its listed size, checksum and signature.
-// The digests computed as it was written are used when they cover it: the
-// work file is private to this run, so those are its bytes.
+// Whether the file at path has the bytes the site's record gives for it.
+Status CheckRecorded(const RunContext& context, const FileEntry& entry, const std::string& path,
+                     bool covered, WrittenDigests& digests) {
+  ContentDigest actual;
+  if (!RecordedDigest(context, entry.name)) return CheckRecordedDigest(context, entry.name, actual);
+  if (covered) actual = digests.RecordDigest();
+  else if (Status read = DigestOfFile(path, actual); !read.ok()) return read;
+  return CheckRecordedDigest(context, entry.name, actual);
+}
+
+// Whether the file at path passes its listed size and checksum, its
+// signature and its recorded digest. The digests computed as it was written
+// are used when they cover it: the work file is private to this run, so
+// those are its bytes.
 Status Check(const RunContext& context, const FileEntry& entry, const std::string& path,
              bool covered, WrittenDigests& digests) {
   if (Status listed = VerifyListed(path, entry, covered, digests); !listed.ok()) return listed;
   const std::string prehash = covered ? digests.Prehash() : std::string();
   if (!SiteFileSignatureHolds(context, entry.name, path, prehash.empty() ? nullptr : &prehash))
     return Status::Error("its signature does not hold");
-  return Status();
+  return CheckRecorded(context, entry, path, covered, digests);
 }
 
 // A verified file: kept as verified for a later run, runnable when it is a
@@ -202,7 +227,8 @@ Status FetchAndVerify(RunContext& context, std::string_view piece) {
   const std::string workDir = WithTrailingDelimiter(WorkDirectory());
   Status fetched;
   KeptRecord record{IdentityOf(context, entry), {}, false};
-  WrittenDigests digests(entry.checksum != kNoChecksum, SignaturesRequired());
+  WrittenDigests digests(entry.checksum != kNoChecksum, RecordedDigest(context, entry.name) != nullptr,
+                         SignaturesRequired());
   if (plain) {
     fetched = FetchKept(context, entry, record, digests);
     // Bytes that did not all arrive stay kept, to be continued; they are

@@ -5,7 +5,7 @@
 
 #include "app/context/display.h"
 #include "app/context/names.h"
-#include "app/fetch/transfer.h"
+#include "app/fetch/side_files.h"
 #include "app/list/file_entries.h"
 #include "app/list/list_binding.h"
 #include "app/list/update_list.h"
@@ -50,42 +50,20 @@ void Report(const std::string& storedName, const SignatureVerdict& verdict) {
              ReasonText(verdict.check));
 }
 
-// A signature file as read: its text, or why it could not be had.
-struct SignatureFile {
-  std::string text;
-  SignatureCheck problem = SignatureCheck::Ok;
-  std::string detail;
-};
-
-SignatureFile ReadSignatureFile(const std::string& path) {
-  const os::FileInfo info = os::StatTarget(path);
-  if (!info.exists) return {};  // read as empty: missing
-  const std::string limit = "more than " + std::to_string(kSignatureFileMaxBytes) + " bytes";
-  if (info.isRegular && info.size > kSignatureFileMaxBytes) return {{}, SignatureCheck::TooLarge, limit};
-  auto text = ReadFileBounded(path, kSignatureFileMaxBytes);
-  if (!text) {
-    // It may have grown while being read.
-    if (os::StatTarget(path).size > kSignatureFileMaxBytes) return {{}, SignatureCheck::TooLarge, limit};
-    return {{}, SignatureCheck::Unreadable, "cannot be read: " + os::LastErrorText()};
-  }
-  return {*text, SignatureCheck::Ok, {}};
+// storedName.minisig of the site, or why it could not be had.
+SideFile FetchSignature(const RunContext& context, const std::string& storedName) {
+  return FetchSideFile(context, storedName + kSignatureSuffix, kSignatureFileMaxBytes);
 }
 
-// storedName.minisig of the site.
-SignatureFile FetchSignature(const RunContext& context, const std::string& storedName) {
-  const std::string sigName = storedName + kSignatureSuffix;
-  if (IsLocalSite(context)) return ReadSignatureFile(StripFileScheme(context.site + sigName));
-  const std::string target = WithTrailingDelimiter(WorkDirectory()) + "." + sigName;
-  // The clean-up of the work directory passes over hidden names: whatever an
-  // interrupted run left here goes before the fetch.
-  DeleteFileChecked(target);
-  const Status fetched =
-      FetchFile(context.site + UrlPathOfName(sigName), target, nullptr, kSignatureFileMaxBytes);
-  SignatureFile file = ReadSignatureFile(target);
-  if (!fetched.ok() && file.problem == SignatureCheck::Ok)
-    file = {{}, SignatureCheck::Missing, "could not be fetched: " + fetched.message()};
-  DeleteFileChecked(target);
-  return file;
+SignatureCheck CheckOf(SideFile::Problem problem) {
+  switch (problem) {
+    case SideFile::Problem::TooLarge:
+      return SignatureCheck::TooLarge;
+    case SideFile::Problem::Unreadable:
+      return SignatureCheck::Unreadable;
+    default:
+      return SignatureCheck::Missing;
+  }
 }
 
 // The verdict on the signature of a file of the site, reported when it fails.
@@ -95,10 +73,10 @@ SignatureVerdict CheckSiteFile(const RunContext& context, const std::string& sto
   std::vector<std::string> problems;
   const std::vector<MinisignPublicKey> keys = ParsePublicKeys(keysText, &problems);
   for (const std::string& p : problems) StdText() << " trusted public key refused: " << p << std::endl;
-  const SignatureFile file = FetchSignature(context, storedName);
+  const SideFile file = FetchSignature(context, storedName);
   SignatureVerdict verdict;
-  if (file.problem != SignatureCheck::Ok) {
-    verdict.check = file.problem;
+  if (file.problem != SideFile::Problem::None) {
+    verdict.check = CheckOf(file.problem);
     verdict.detail = file.detail;
   } else {
     verdict = VerifyFileSignature(file.text, path, keys, storedName, prehash);

@@ -6,6 +6,7 @@
 
 #include "app/context/names.h"
 #include "app/fetch/signatures.h"
+#include "app/fetch/site_record_check.h"
 #include "app/fetch/transfer.h"
 #include "app/list/file_entries.h"
 #include "platform/os.h"
@@ -28,14 +29,15 @@ void Log(std::string_view line) {
   StdText() << line << std::endl;
 }
 
-// Clears the list read from path when its signature does not hold or binds
-// it to another channel or a past time.
-// A list that its site's signature does not cover is no list.
-Status RefuseUnlessSigned(RunContext& context, const std::string& path) {
+// Takes the list read from path with the site's record that describes it.
+// A list that its site's signature does not cover, that is bound to another
+// channel or a past time, or that has no signed record is no list: it is
+// cleared.
+Status AcceptListRead(RunContext& context, const std::string& path) {
   std::string problem = ListSignatureProblem(context, path);
-  if (problem.empty()) return Status();
-  context.updateInfo.clear();
-  return Status::Error(std::move(problem));
+  Status accepted = problem.empty() ? LoadSiteRecord(context, path) : Status::Error(std::move(problem));
+  if (!accepted.ok()) context.updateInfo.clear();
+  return accepted;
 }
 
 }  // namespace
@@ -185,10 +187,8 @@ Status ReadDirectoryList(RunContext& context) {
     Log("Cannot connect to the update site!");
     context.updateInfo.clear();
   }
-  if (listPath != sitePath) {
-    if (!context.updateInfo.empty()) read = RefuseUnlessSigned(context, listPath);
-    DeleteFileChecked(listPath);
-  }
+  if (!context.updateInfo.empty()) read = AcceptListRead(context, listPath);
+  if (listPath != sitePath) DeleteFileChecked(listPath);
   return read;
 }
 
@@ -204,7 +204,7 @@ Status FetchInternetList(RunContext& context) {
   else
     context.updateInfo = ReadTextFile(workFile, "\r\n");
   if (!context.updateInfo.empty()) {
-    if (Status signature = RefuseUnlessSigned(context, workFile); !signature.ok()) read = signature;
+    if (Status accepted = AcceptListRead(context, workFile); !accepted.ok()) read = accepted;
   }
   // Gone before the next reading, so that a failed fetch cannot reuse it.
   DeleteFileChecked(workFile);
@@ -215,6 +215,7 @@ Status FetchInternetList(RunContext& context) {
 
 Status GetUpdateList(RunContext& context) {
   context.updateInfo.clear();
+  context.record.reset();
   Status read;
   try {
     read = IsLocalSite(context) ? ReadDirectoryList(context) : FetchInternetList(context);

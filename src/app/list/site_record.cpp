@@ -1,0 +1,130 @@
+#include "app/list/site_record.h"
+
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "platform/os.h"
+#include "platform/signature.h"
+#include "support/strfn.h"
+
+namespace {
+
+constexpr std::string_view kFirstLine = "tvq-record 1";
+constexpr std::size_t kDigestBytes = 32;
+constexpr std::size_t kReadBlock = 1 << 20;
+
+std::vector<std::string_view> TabFields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  for (std::size_t from = 0;;) {
+    const std::size_t tab = line.find('\t', from);
+    fields.push_back(line.substr(from, tab == std::string_view::npos ? std::string_view::npos : tab - from));
+    if (tab == std::string_view::npos) return fields;
+    from = tab + 1;
+  }
+}
+
+bool IsDigestHex(std::string_view text) {
+  if (text.size() != 2 * kDigestBytes) return false;
+  for (char c : text)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  return true;
+}
+
+std::optional<ContentDigest> ParseDigest(std::string_view size, std::string_view digest) {
+  std::int64_t n = 0;
+  if (size.empty() || size.size() > 18) return std::nullopt;
+  for (char c : size) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + (c - '0');
+  }
+  if (!IsDigestHex(digest)) return std::nullopt;
+  return ContentDigest{n, std::string(digest)};
+}
+
+std::string Line(std::string_view kind, std::string_view name, const ContentDigest& d) {
+  std::string line(kind);
+  if (!name.empty()) line += "\t" + std::string(name);
+  return line + "\t" + std::to_string(d.size) + "\t" + d.digest + "\n";
+}
+
+// Takes one line of a record into it; false when it is a known kind of
+// fact that does not read.
+bool TakeLine(std::string_view line, SiteRecord& record, bool& sawList) {
+  const std::vector<std::string_view> f = TabFields(line);
+  if (f[0] == "list") {
+    const auto d = f.size() == 3 ? ParseDigest(f[1], f[2]) : std::nullopt;
+    if (!d || sawList) return false;
+    record.list = *d;
+    sawList = true;
+  } else if (f[0] == "file") {
+    const auto d = f.size() == 4 && !f[1].empty() ? ParseDigest(f[2], f[3]) : std::nullopt;
+    if (!d || !record.files.emplace(std::string(f[1]), *d).second) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+const ContentDigest* SiteRecord::FileNamed(const std::string& listedName) const {
+  const auto it = files.find(listedName);
+  return it == files.end() ? nullptr : &it->second;
+}
+
+std::string SiteRecordText(const SiteRecord& record) {
+  std::string text = std::string(kFirstLine) + "\n" + Line("list", {}, record.list);
+  for (const auto& [name, digest] : record.files) text += Line("file", name, digest);
+  return text;
+}
+
+std::optional<SiteRecord> ParseSiteRecord(std::string_view text, std::string* why) {
+  const auto fail = [&](std::string cause) -> std::optional<SiteRecord> {
+    if (why) *why = std::move(cause);
+    return std::nullopt;
+  };
+  if (text.substr(0, kFirstLine.size() + 1) != std::string(kFirstLine) + "\n")
+    return fail("it does not begin with \"" + std::string(kFirstLine) + "\"");
+  if (text.back() != '\n') return fail("it is torn (its last line is not whole)");
+  SiteRecord record;
+  bool sawList = false;
+  std::size_t number = 1;
+  for (std::size_t from = kFirstLine.size() + 1; from < text.size(); ++number) {
+    const std::size_t end = text.find('\n', from);
+    if (!TakeLine(text.substr(from, end - from), record, sawList))
+      return fail("line " + std::to_string(number + 1) + " does not read");
+    from = end + 1;
+  }
+  if (!sawList) return fail("it names no list");
+  return record;
+}
+
+ContentDigest DigestOfBytes(std::string_view bytes) {
+  crypto::Blake2b hash(kDigestBytes);
+  hash.Update(bytes.data(), bytes.size());
+  return {static_cast<std::int64_t>(bytes.size()), HexOfBytes(hash.Final())};
+}
+
+Status DigestOfFile(const std::string& path, ContentDigest& digest) {
+  auto file = os::File::Open(path, os::OpenFor::Read);
+  if (!file) return Status::Failed("cannot open " + path, os::LastErrorText());
+  std::unique_ptr<char[]> block(new (std::nothrow) char[kReadBlock]);
+  if (!block) return Status::Error("out of memory");
+  crypto::Blake2b hash(kDigestBytes);
+  std::int64_t size = 0;
+  for (;;) {
+    const std::int64_t n = file->Read(block.get(), kReadBlock);
+    if (n < 0) return Status::Failed("cannot read " + path, os::LastErrorText());
+    if (n == 0) break;
+    hash.Update(block.get(), static_cast<std::size_t>(n));
+    size += n;
+  }
+  digest = {size, HexOfBytes(hash.Final())};
+  return Status();
+}
+
+std::string DigestMismatch(const ContentDigest& actual, const ContentDigest& recorded) {
+  if (actual.size != recorded.size)
+    return "its size is " + std::to_string(actual.size) + " bytes, recorded " + std::to_string(recorded.size);
+  if (actual.digest != recorded.digest) return "its digest differs from the recorded one";
+  return {};
+}

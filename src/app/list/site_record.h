@@ -1,0 +1,50 @@
+#pragma once
+// The site's record !update-record.txt, kept beside the list by the
+// publisher: the exact list it describes (size and BLAKE2b-256 digest) and,
+// for every file any update lists, its size and BLAKE2b-256 digest under its
+// listed name. On a signed site the record is signed as every file is
+// (!update-record.txt.minisig); since it names the list's digest, a record
+// cannot be paired with another list, and a file's bytes are bound to the
+// signed list by a strong digest, not only by the listed checksum.
+//
+// One fact per line, fields separated by tabs (listed names hold no control
+// character): "tvq-record 1", then "list SIZE DIGEST" and "file NAME SIZE
+// DIGEST". Lines of other kinds are passed over, so that later kinds of fact
+// can be added without making older installations refuse the record.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/status.h"
+
+inline constexpr const char* kSiteRecordName = "!update-record.txt";
+// A record larger than this is no record (a file's line takes about 100 bytes).
+inline constexpr std::int64_t kMaxSiteRecordBytes = std::int64_t{16} << 20;
+
+// A size and the BLAKE2b-256 digest of the bytes, in lower-case hexadecimal.
+struct ContentDigest {
+  std::int64_t size = -1;
+  std::string digest;
+  bool operator==(const ContentDigest&) const = default;
+};
+
+struct SiteRecord {
+  ContentDigest list;
+  std::map<std::string, ContentDigest> files;  // by listed name (with its '~')
+  const ContentDigest* FileNamed(const std::string& listedName) const;
+};
+
+std::string SiteRecordText(const SiteRecord& record);
+// The record a text holds; why not when it is torn or not a record.
+std::optional<SiteRecord> ParseSiteRecord(std::string_view text, std::string* why);
+
+ContentDigest DigestOfBytes(std::string_view bytes);
+// The digest of a file's bytes, read in blocks; the cause when it cannot be read.
+Status DigestOfFile(const std::string& path, ContentDigest& digest);
+
+// "its size is 12 bytes, recorded 10" / "its digest differs from the
+// recorded one"; empty when actual is what was recorded.
+std::string DigestMismatch(const ContentDigest& actual, const ContentDigest& recorded);
