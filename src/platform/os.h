@@ -335,8 +335,10 @@ using HttpIdle = std::function<bool()>;
 // more) fails the transfer before any of its body is handed on, with the
 // status named and whether a proxy took part ("the site answered 503 Service
 // Unavailable", "the proxy answered 502 Bad Gateway"). HTTPS
-// peers are verified against the system's certificate store, or against the
-// bundle named by CURL_CA_BUNDLE or else SSL_CERT_FILE when set.
+// peers are verified against the system's certificate store (on Linux the
+// bundle named by CURL_CA_BUNDLE or else SSL_CERT_FILE instead, when set); a
+// certificate that does not verify fails the transfer with its cause, in
+// English on both systems ("SSL certificate problem: ...").
 Status HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const HttpIdle& idle);
 // The last-resort method: a plain one-call download of url into path, no
 // progress reported; idle as for HttpGet. path is created fresh: whatever

@@ -1,5 +1,8 @@
 #include "support/test_authority.h"
 
+#include <cctype>
+#include <utility>
+
 #include "support/process_runner.h"
 #include "support/temp_dir.h"
 
@@ -7,13 +10,20 @@ namespace {
 
 constexpr const char* kOpenssl = "/usr/bin/openssl";
 
-bool Openssl(const std::string& dir, std::vector<std::string> args) {
+// What openssl printed; nullopt when it failed.
+std::optional<std::string> OpensslOutput(const std::string& dir, std::vector<std::string> args) {
   ProcessOptions o;
   o.argv = {kOpenssl};
   o.argv.insert(o.argv.end(), args.begin(), args.end());
   o.workDir = dir;
   o.timeoutSeconds = 60;
-  return RunProcess(o).exitCode == 0;
+  ProcessResult run = RunProcess(o);
+  if (run.exitCode != 0) return std::nullopt;
+  return std::move(run.out);
+}
+
+bool Openssl(const std::string& dir, std::vector<std::string> args) {
+  return OpensslOutput(dir, std::move(args)).has_value();
 }
 
 // EC keys: made in milliseconds, where RSA keys take seconds on a busy machine.
@@ -49,4 +59,17 @@ std::optional<TlsFiles> TestAuthority::Issue(const std::string& name, const std:
                       "-extfile", name + ".ext"}))
     return std::nullopt;
   return files;
+}
+
+std::optional<TestAuthority::StoreEntry> TestAuthority::ForCertificateStore() const {
+  // "sha1 Fingerprint=BF:CD:...:9E"
+  const std::optional<std::string> fingerprint =
+      OpensslOutput(dir_, {"x509", "-in", "ca.crt", "-noout", "-fingerprint", "-sha1"});
+  if (!ok_ || !fingerprint || !Openssl(dir_, {"x509", "-in", "ca.crt", "-outform", "DER", "-out", "ca.der"}))
+    return std::nullopt;
+  StoreEntry entry{ReadFile(dir_ + "/ca.der"), {}};
+  for (char c : fingerprint->substr(fingerprint->find('=') + 1))
+    if (std::isxdigit(static_cast<unsigned char>(c))) entry.thumbprint += static_cast<char>(std::toupper(c));
+  if (entry.der.empty() || entry.thumbprint.size() != 40) return std::nullopt;
+  return entry;
 }

@@ -17,6 +17,14 @@ class TestAuthority {
   // names so that its certificates verify.
   std::string certificate() const { return dir_ + "/ca.crt"; }
 
+  // The authority's certificate as a Windows certificate store files it:
+  // encoded (DER), under its SHA-1 thumbprint in upper-case hex.
+  struct StoreEntry {
+    std::string der;
+    std::string thumbprint;
+  };
+  std::optional<StoreEntry> ForCertificateStore() const;
+
   // A server certificate and key named name (files name.crt, name.key),
   // valid for the subject alternative names san ("IP:127.0.0.1",
   // "DNS:other.invalid"), and already expired when asked; nullopt on failure.

@@ -7,6 +7,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -57,6 +58,30 @@ class OwnPrefix {
   std::string Temp() const {
     const passwd* user = ::getpwuid(::getuid());
     return user ? path_ + "/drive_c/users/" + user->pw_name + "/Temp" : std::string();
+  }
+
+  // Makes a certificate authority trusted in this prefix: its certificate
+  // (DER) goes into the machine's Root store, a registry key named by its
+  // SHA-1 thumbprint, whose Blob value holds it as the store keeps it: one
+  // property record, that is property id 32 (the encoded certificate), 1 and
+  // the length as little-endian 32-bit numbers, then the certificate.
+  // Whether `reg add` succeeded.
+  bool TrustRootCertificate(const std::string& der, const std::string& thumbprint) const {
+    std::string blob;
+    const std::uint32_t header[] = {32, 1, static_cast<std::uint32_t>(der.size())};
+    for (const std::uint32_t field : header)
+      for (int shift = 0; shift < 32; shift += 8) blob += static_cast<char>(field >> shift & 0xFF);
+    blob += der;
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string hex;
+    for (const unsigned char byte : blob) hex += {kHex[byte >> 4], kHex[byte & 0xF]};
+    ProcessOptions o;
+    o.argv = {WINE64_BIN, "reg", "add",
+              "HKLM\\Software\\Microsoft\\SystemCertificates\\Root\\Certificates\\" + thumbprint,
+              "/v", "Blob", "/t", "REG_BINARY", "/d", hex, "/f"};
+    AddEnvironment(o);
+    o.timeoutSeconds = 60;
+    return RunProcess(o).exitCode == 0;
   }
 
   // Waits until the prefix's Wine server has ended (a few seconds after its

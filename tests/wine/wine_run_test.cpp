@@ -20,6 +20,8 @@
 #include "support/http_test_server.h"
 #include "support/new_updater.h"
 #include "support/nginx_server.h"
+#include "support/temp_dir.h"
+#include "support/test_authority.h"
 #include "support/updater_env.h"
 #include "support/wine.h"
 
@@ -310,6 +312,63 @@ TEST_F(WineRun, RefusedConnectionAndDeadProxyNameTheSystemsCause) {
   account = ReadFile(log);
   EXPECT_NE(account.find("trying PRECONFIGURED internet connection\n  failed: "), std::string::npos) << account;
   EXPECT_NE(account.find("(error 120"), std::string::npos) << account;
+}
+
+TEST_F(WineRun, HttpsSiteOfAnAuthorityInTheRootStoreInstallsAndCertificateFailuresAreNamed) {
+  ScratchDir certs, strangerCerts;
+  const TestAuthority authority(certs.path()), stranger(strangerCerts.path());
+  const auto trusted = authority.ForCertificateStore();
+  ASSERT_TRUE(trusted && stranger.ok());
+  ASSERT_TRUE(prefix.TrustRootCertificate(trusted->der, trusted->thumbprint));
+  ASSERT_EQ(env.Publish("TVQ2026-01-10", {{"readme.txt", "over https\r\n"}}), 0);
+  const std::string log = env.Root() + "/run.log";
+  // WinInet's cause, or none where the site is trusted; the last resort
+  // (URLMON) names every certificate failure alike.
+  const struct {
+    const char* what;
+    std::optional<TlsFiles> tls;
+    const char* cause;
+  } rows[] = {
+      {"another name", authority.Issue("other", "DNS:other.invalid"),
+       "the certificate's name does not match the site's host name 'localhost' (error 12038)"},
+      // Wine reports an issuer missing from the store as a failed revocation check.
+      {"authority not in the store", stranger.Issue("stranger", "DNS:localhost"),
+       "the certificate's revocation could not be checked (its issuer is unknown"},
+      {"trusted", authority.Issue("site", "DNS:localhost"), nullptr},
+  };
+  for (const auto& row : rows) {
+    ASSERT_TRUE(row.tls) << row.what;
+    NginxServer nginx(env.site, *row.tls);
+    ASSERT_TRUE(nginx.ok()) << nginx.failure();
+    // Wine matches a certificate's names against an address strictly: the
+    // site is named. Empty alternatives keep the default site from being tried.
+    std::vector<std::string> settings = {"LiveUpdate.www=https://localhost:" + std::to_string(nginx.port()) + "/",
+                                         "LiveUpdate.installationInfo=0"};
+    for (int n = 1; n <= 9; ++n) settings.push_back("LiveUpdate.www." + std::to_string(n) + "=");
+    env.WriteSettings(settings);
+    fs::remove(log);
+    const ProcessResult run = Run({"/Log=" + OnDriveZ(log)});
+    const std::string account = ReadFile(log);
+    EXPECT_EQ(run.exitCode, 0) << row.what;
+    if (!row.cause) {
+      EXPECT_EQ(ReadFile(env.AppFile("readme.txt")), "over https\r\n") << account;
+      EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), kHeader1) << account;
+      EXPECT_EQ(account.find("failed:"), std::string::npos) << account;
+      continue;
+    }
+    for (const char* method : {"PRECONFIGURED internet connection", "DIRECT internet connection"})
+      EXPECT_NE(account.find(std::string("trying ") + method + "\n  failed: SSL certificate problem: " + row.cause),
+                std::string::npos)
+          << row.what << ": " << account;
+    EXPECT_NE(account.find("trying using URLDownloadToFile()\n  failed: SSL certificate problem: the certificate "
+                           "is invalid or not trusted (0x800C0019)"),
+              std::string::npos)
+        << row.what << ": " << account;
+    EXPECT_NE(run.err.find("because: SSL certificate problem: "), std::string::npos) << run.err;
+    EXPECT_FALSE(PathExists(env.AppFile("readme.txt"))) << row.what;
+    EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), "<absent>") << row.what;
+    EXPECT_TRUE(nginx.Requests().empty()) << row.what;
+  }
 }
 
 TEST_F(WineRun, TruncatedLastResortTransferFailsWithItsCause) {

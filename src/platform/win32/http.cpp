@@ -212,9 +212,41 @@ std::string ModuleErrorText(const wchar_t* module, DWORD code) {
   return win32::Utf8(message);
 }
 
-// WinInet's text for an error code: its own message table where the system
-// has one, else the well-known meaning of the common codes.
-std::string InetErrorText(DWORD code) {
+// What a certificate or secure-channel failure means, said as the Linux
+// backend's transfer library says it ("SSL certificate problem: ..."), in
+// English like that library's texts, so that the account reads alike on
+// both systems; empty for any other code. host: the site's host name, for
+// the failure that is about the name.
+std::string CertificateFailureText(DWORD code, const std::string& host) {
+  const auto problem = [code](const std::string& what) {
+    return "SSL certificate problem: " + what + " (error " + std::to_string(code) + ")";
+  };
+  switch (code) {
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+      return problem("the certificate's name does not match the site's host name '" + host + "'");
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+      return problem("the certificate has expired or is not yet valid");
+    case ERROR_INTERNET_INVALID_CA: return problem("the certificate is not issued by a trusted authority");
+    // Also what a chain reports whose issuer is not in the store at all.
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+      return problem("the certificate's revocation could not be checked (its issuer is unknown, or "
+                     "its revocation list could not be reached)");
+    case ERROR_INTERNET_SEC_CERT_NO_REV: return problem("the certificate's revocation could not be checked");
+    case ERROR_INTERNET_SEC_CERT_REVOKED: return problem("the certificate has been revoked");
+    case ERROR_INTERNET_SEC_INVALID_CERT: return problem("the certificate is invalid");
+    case ERROR_INTERNET_SEC_CERT_ERRORS: return problem("the certificate has more than one fault");
+    case ERROR_INTERNET_SECURITY_CHANNEL_ERROR:
+      return "SSL problem: the secure channel could not be set up (error " + std::to_string(code) + ")";
+    default: return {};
+  }
+}
+
+// WinInet's text for an error code: a certificate failure named as above,
+// else WinInet's own message table where the system has one, else the
+// well-known meaning of the common codes.
+std::string InetErrorText(DWORD code, const std::string& host) {
+  if (std::string certificate = CertificateFailureText(code, host); !certificate.empty())
+    return certificate;
   const std::string message = ModuleErrorText(L"wininet.dll", code);
   if (!message.empty()) return message + " (error " + std::to_string(code) + ")";
   switch (code) {
@@ -296,7 +328,7 @@ std::string TakeAnswer(InetFetch& fetch, HINTERNET request, const HttpRequest& a
 
 // Keeps WinInet's text for the call that just failed; false.
 bool Failed(std::string& failure) {
-  failure = InetErrorText(::GetLastError());
+  failure = InetErrorText(::GetLastError(), {});
   return false;
 }
 
@@ -380,17 +412,17 @@ std::optional<Target> CrackAddress(const std::string& url) {
 // that the time-outs are set on the request before it is sent.
 void ReadBody(const std::shared_ptr<InetFetch>& fetch, const HttpRequest& request) {
   std::string failure;
+  const std::optional<Target> target = CrackAddress(request.url);
   const auto finish = [&](bool complete) {
     // The call that failed last left its code (none after an abort).
     const DWORD code = complete || !failure.empty() ? 0 : ::GetLastError();
-    if (code != ERROR_SUCCESS) failure = InetErrorText(code);
+    if (code != ERROR_SUCCESS) failure = InetErrorText(code, target ? win32::Utf8(target->host) : "");
     std::lock_guard<std::mutex> lock(fetch->mutex);
     fetch->finished = true;
     fetch->complete = complete && !fetch->abort;
     fetch->failure = failure;
     fetch->changed.notify_all();
   };
-  const std::optional<Target> target = CrackAddress(request.url);
   const std::wstring agent = win32::Wide(request.userAgent);
   const DWORD access = request.direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PRECONFIG;
   if (!target) {
@@ -576,10 +608,13 @@ void DownloadFile(const std::shared_ptr<UrlDownload>& download, const std::wstri
 
 // Why URLDownloadToFile failed, with the system's text where it has one.
 // URLMON names a refused connection only as a failed download: one that
-// never got past connecting says so.
+// never got past connecting says so. A certificate that does not verify
+// also ends before connecting is reported; it is named as WinInet's are.
 std::string DownloadFailureText(HRESULT result, bool connected) {
   char code[16];
   std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(result));
+  if (result == INET_E_INVALID_CERTIFICATE)
+    return std::string("SSL certificate problem: the certificate is invalid or not trusted (") + code + ")";
   if (!connected || result == INET_E_CANNOT_CONNECT)
     return std::string("the connection to the server could not be made (") + code + ")";
   const std::string message = ModuleErrorText(L"urlmon.dll", static_cast<DWORD>(result));
