@@ -44,6 +44,7 @@ set(TVQ_WINDOWS_TESTS
   unit/platform_test.cpp
   unit/site_list_test.cpp
   unit/site_record_test.cpp
+  unit/rollout_test.cpp
   unit/ui_hooks_test.cpp
   unit/update_list_test.cpp
   unit/minisign_test.cpp

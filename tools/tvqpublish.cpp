@@ -12,6 +12,7 @@
 // 2 refused (bad arguments or input; nothing was changed).
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -23,6 +24,7 @@
 #include "app/fetch/signatures.h"
 #include "app/list/file_entries.h"
 #include "app/list/list_binding.h"
+#include "app/list/rollout.h"
 #include "app/list/site_record.h"
 #include "app/list/update_list.h"
 #include "platform/os.h"
@@ -234,11 +236,47 @@ struct AddRequest {
   bool retire = false;
   std::vector<std::string> files;
   SigningOptions signing;
+  RolloutChanges rollouts;  // of the update ID, when --percent, --days, --halt or --complete is given
 };
+
+// Takes --percent N, --days D, --halt and --complete out of args into the
+// change of the rollout of id; at most one of them, and only --percent and
+// --days when onlyStart (a new update starts a rollout; it has none to end).
+std::string TakeRollout(std::vector<std::string>& args, const std::string& id, bool onlyStart,
+                        RolloutChanges& changes) {
+  bool bad = false;
+  const auto percent = TakeOption(args, "--percent", &bad);
+  const auto days = bad ? std::nullopt : TakeOption(args, "--days", &bad);
+  if (bad) return "--percent and --days need a value";
+  const bool halt = TakeFlag(args, "--halt");
+  const bool complete = TakeFlag(args, "--complete");
+  if (int(percent.has_value()) + int(days.has_value()) + int(halt) + int(complete) > 1)
+    return "give one of --percent, --days, --halt and --complete";
+  if (onlyStart && (halt || complete)) return "--halt and --complete change a rollout: see tvqpublish rollout";
+  Rollout rollout;
+  if (percent) {
+    const auto value = ParseDecimal(*percent, 0, 100);
+    if (!value) return "--percent takes a number from 0 to 100 (decimals allowed), not \"" + *percent + "\"";
+    rollout.percent = *value;
+  } else if (days) {
+    const auto value = ParseDecimal(*days, 0, 3650);
+    if (!value || *value <= 0) return "--days takes a number of days above 0 and up to 3650, not \"" + *days + "\"";
+    rollout = {Rollout::Kind::Phased, 0, os::WallTimeSeconds(), *value};
+  } else if (halt) {
+    rollout.kind = Rollout::Kind::Halted;
+  }
+  if (percent || days || halt) changes[id] = rollout;
+  if (complete) changes[id] = std::nullopt;
+  return {};
+}
 
 // Reads the arguments of "add" and "withdraw"; why they are not usable
 // (empty when they are).
-std::string ParseSiteArgs(std::vector<std::string> args, AddRequest& request, const std::string& usage) {
+// Which rollout options a command takes.
+enum class RolloutOptions { None, Start, Any };
+
+std::string ParseSiteArgs(std::vector<std::string> args, AddRequest& request, const std::string& usage,
+                          RolloutOptions rollout = RolloutOptions::None) {
   if (std::string problem = TakeSigningOptions(args, request.signing); !problem.empty()) return problem;
   request.retire = TakeFlag(args, "--retire");
   bool bad = false;
@@ -246,6 +284,11 @@ std::string ParseSiteArgs(std::vector<std::string> args, AddRequest& request, co
   if (bad) return "--id needs a value";
   request.haveId = id.has_value();
   request.id = id.value_or("");
+  if (rollout != RolloutOptions::None) {
+    const bool onlyStart = rollout == RolloutOptions::Start;
+    if (std::string problem = TakeRollout(args, request.id, onlyStart, request.rollouts); !problem.empty())
+      return problem;
+  }
   for (const std::string& a : args) {
     if (StartsWith(a, "--") && a != "--") return "unknown option " + a + " (see --help)";
     if (request.siteDir.empty()) request.siteDir = a;
@@ -340,6 +383,18 @@ std::string PlanAddition(const AddRequest& request, const std::string& list,
   return edit.problem;
 }
 
+// Says how the rollouts named in changes stand now.
+void PrintRollouts(const std::string& siteDir, const RolloutChanges& changes) {
+  const std::map<std::string, Rollout> rollouts = CurrentRollouts(siteDir);
+  const std::int64_t now = os::WallTimeSeconds();
+  for (const auto& [id, change] : changes) {
+    const auto it = rollouts.find(id);
+    std::cout << "rollout of update \"" << id << "\": "
+              << (it == rollouts.end() ? "complete (every installation receives it)" : RolloutSummary(it->second, now))
+              << "\n";
+  }
+}
+
 int Add(const std::vector<std::string>& args) {
   if (WantsHelp(args)) {
     std::cout << kAddHelp;
@@ -347,7 +402,7 @@ int Add(const std::vector<std::string>& args) {
   }
   AddRequest request;
   // Every check comes before the first change.
-  if (std::string problem = ParseSiteArgs(args, request, "tvqpublish add SITE_DIR --id ID FILE...");
+  if (std::string problem = ParseSiteArgs(args, request, "tvqpublish add SITE_DIR --id ID FILE...", RolloutOptions::Start);
       !problem.empty() || request.files.empty())
     return Refuse(problem.empty() ? "usage: tvqpublish add SITE_DIR --id ID FILE... (see --help)" : problem);
   ScratchDirectory scratch;
@@ -365,13 +420,41 @@ int Add(const std::vector<std::string>& args) {
   if (Status noted = AppendSiteHistory(request.siteDir, HistoryLinesOf(edit, false)); !noted.ok())
     return Failed(noted.message());
   const std::vector<ListBlock> blocks = ListBlocks(edit.list);
-  const Status applied =
-      ApplyListEdit(request.siteDir, edit, sources, ListedNames(blocks.back().text), request.signing.Signing());
+  const Status applied = ApplyListEdit(request.siteDir, edit, sources, ListedNames(blocks.back().text),
+                                      request.signing.Signing(), request.rollouts);
   if (!applied.ok()) return Failed(applied.message());
   std::cout << "added update \"" << request.id << "\" with " << Plural(entries.size(), "file") << " to "
             << WithTrailingDelimiter(request.siteDir) + kUpdateListName << "\n";
   for (const FileEntry& e : entries) std::cout << "  " << EntryText(e) << "\n";
+  PrintRollouts(request.siteDir, request.rollouts);
   PrintEdit(edit, "retired");
+  PrintSigning(request.signing);
+  return kOk;
+}
+
+int RolloutCommand(const std::vector<std::string>& args) {
+  if (WantsHelp(args)) {
+    std::cout << kRolloutHelp;
+    return kOk;
+  }
+  AddRequest request;
+  const std::string usage = "tvqpublish rollout SITE_DIR --id ID (--percent N | --days D | --halt | --complete)";
+  const std::string problem = ParseSiteArgs(args, request, usage, RolloutOptions::Any);
+  if (!problem.empty() || !request.files.empty() || request.rollouts.empty())
+    return Refuse(problem.empty() ? "usage: " + usage + " (see --help)" : problem);
+  std::string list;
+  if (std::string problem = ReadSiteList(request.siteDir, list); !problem.empty()) return Refuse(problem);
+  bool listed = false;
+  for (const ListBlock& block : ListBlocks(list)) listed = listed || block.id == request.id;
+  if (!listed) return Refuse("the list holds no update \"" + request.id + "\"");
+  if (std::string problem = ResolveSigning(request.siteDir, request.signing); !problem.empty())
+    return Refuse(problem);
+  const SiteSigning signing = request.signing.Signing();
+  const MinisignSecretKey* key = signing.drop ? nullptr : signing.key;
+  if (Status written = WriteSiteRecord(request.siteDir, list, key, request.rollouts); !written.ok())
+    return Failed(written.message());
+  if (signing.drop) RemoveSignatures(request.siteDir, ListedNames(list));
+  PrintRollouts(request.siteDir, request.rollouts);
   PrintSigning(request.signing);
   return kOk;
 }
@@ -458,6 +541,8 @@ int Verify(const std::vector<std::string>& args) {
     std::cerr << "tvqpublish: usage: tvqpublish verify SITE_DIR (see --help)\n";
     return kRefused;
   }
+  for (const auto& [id, rollout] : CurrentRollouts(args[0]))
+    std::cout << "update \"" << id << "\": rollout " << RolloutSummary(rollout, os::WallTimeSeconds()) << "\n";
   std::vector<std::string> problems = VerifySite(args[0]);
   const std::vector<std::string> recordProblems = SiteRecordProblems(args[0], SiteListIsSigned(args[0]));
   problems.insert(problems.end(), recordProblems.begin(), recordProblems.end());
@@ -611,6 +696,7 @@ int main(int argc, char** argv) {
   }
   if (command == "add") return Add(args);
   if (command == "withdraw") return Withdraw(args);
+  if (command == "rollout") return RolloutCommand(args);
   if (command == "checksum") return Checksum(args);
   if (command == "verify") return VerifyWithSignatures(args);
   if (command == "keygen") return Keygen(args);

@@ -11,6 +11,7 @@ inline const char* const kMainHelp =
     "commands:\n"
     "  add SITE_DIR --id ID FILE...   copy the files into the site and append an update\n"
     "  withdraw SITE_DIR --id ID      take an update out of the site\n"
+    "  rollout SITE_DIR --id ID ...   release an update to a share of installations\n"
     "  checksum FILE...               print name:size:checksum for each file\n"
     "  verify SITE_DIR                check the list and every listed file\n"
     "  keygen KEYFILE                 make a signing key; print the public key\n"
@@ -26,6 +27,7 @@ inline const char* const kMainHelp =
 
 inline const char* const kAddHelp =
     "usage: tvqpublish add SITE_DIR --id ID FILE... [--sign KEYFILE] [--retire]\n"
+    "                      [--percent N | --days D]\n"
     "\n"
     "Copies each FILE into SITE_DIR and appends one <update id=\"ID\"> block listing\n"
     "them (name:size:checksum) to SITE_DIR/!update-info.txt, creating both when\n"
@@ -82,6 +84,27 @@ inline const char* const kChecksumHelp =
     "\n"
     "Prints name:size:checksum for each FILE, as an update list carries it.\n"
     "Exit 2 when a file is missing.\n";
+
+inline const char* const kRolloutHelp =
+    "usage: tvqpublish rollout SITE_DIR --id ID (--percent N | --days D | --halt | --complete)\n"
+    "                          [--sign KEYFILE]\n"
+    "\n"
+    "Releases the listed update ID to a share of installations first. The\n"
+    "rollout is kept in the site's record (!update-record.txt, signed on a\n"
+    "signed site); the list does not change.\n"
+    "\n"
+    "  --percent N   N % of installations receive it (0 to 100, decimals allowed)\n"
+    "  --days D      a phased release: from now the share grows evenly to 100 %\n"
+    "                after D days\n"
+    "  --halt        no further installation receives it; those that have it\n"
+    "                keep it\n"
+    "  --complete    every installation receives it\n"
+    "\n"
+    "Each installation has its own place in every rollout (from a random number\n"
+    "in its settings and the update's ID) and receives the update once the share\n"
+    "passes it; a held-back installation installs no later update either, and\n"
+    "says so. 'add ... --percent N' or '--days D' starts a new update this way.\n"
+    "verify shows each rollout.\n";
 
 inline const char* const kVerifyHelp =
     "usage: tvqpublish verify SITE_DIR\n"

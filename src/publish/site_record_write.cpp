@@ -22,11 +22,41 @@ Status MakeSiteRecord(const std::string& siteDir, const std::string& listText, S
   return Status();
 }
 
+std::optional<SiteRecord> ReadRecord(const std::string& path, std::string* why) {
+  const auto text = ReadFileBounded(path, kMaxSiteRecordBytes);
+  if (!text) {
+    if (why) *why = "cannot be read, or larger than " + std::to_string(kMaxSiteRecordBytes >> 20) + " MiB";
+    return std::nullopt;
+  }
+  return ParseSiteRecord(*text, why);
+}
+
+// The current rollouts with the changes made, of updates listText holds.
+std::map<std::string, Rollout> RolloutsAfter(const std::string& siteDir, const std::string& listText,
+                                             const RolloutChanges& changes) {
+  std::map<std::string, Rollout> rollouts = CurrentRollouts(siteDir);
+  for (const auto& [id, change] : changes) {
+    if (change) rollouts[id] = *change;
+    else rollouts.erase(id);
+  }
+  std::map<std::string, Rollout> held;
+  for (const ListBlock& block : ListBlocks(listText))
+    if (const auto it = rollouts.find(block.id); it != rollouts.end()) held.insert(*it);
+  return held;
+}
+
 }  // namespace
 
-Status WriteSiteRecord(const std::string& siteDir, const std::string& listText, const MinisignSecretKey* key) {
+std::map<std::string, Rollout> CurrentRollouts(const std::string& siteDir) {
+  const auto record = ReadRecord(WithTrailingDelimiter(siteDir) + kSiteRecordName, nullptr);
+  return record ? record->rollouts : std::map<std::string, Rollout>{};
+}
+
+Status WriteSiteRecord(const std::string& siteDir, const std::string& listText, const MinisignSecretKey* key,
+                       const RolloutChanges& changes) {
   SiteRecord record;
   if (Status made = MakeSiteRecord(siteDir, listText, record); !made.ok()) return made;
+  record.rollouts = RolloutsAfter(siteDir, listText, changes);
   const std::string path = WithTrailingDelimiter(siteDir) + kSiteRecordName;
   if (Status written = ReplaceFileText(path, SiteRecordText(record)); !written.ok()) return written;
   return key ? WriteSignature(*key, siteDir, kSiteRecordName) : Status();
@@ -38,9 +68,8 @@ std::vector<std::string> SiteRecordProblems(const std::string& siteDir, bool req
     if (!required) return {};
     return {path + ": missing; make it with tvqpublish sign " + siteDir + " --key KEYFILE"};
   }
-  const auto text = ReadFileBounded(path, kMaxSiteRecordBytes);
-  std::string why = "cannot be read, or larger than " + std::to_string(kMaxSiteRecordBytes >> 20) + " MiB";
-  const auto record = text ? ParseSiteRecord(*text, &why) : std::nullopt;
+  std::string why;
+  const auto record = ReadRecord(path, &why);
   if (!record) return {path + ": " + why};
   const auto list = ReadFileBounded(WithTrailingDelimiter(siteDir) + kUpdateListName, kMaxSiteRecordBytes * 16);
   SiteRecord actual;

@@ -3,17 +3,29 @@
 // from the list about to be written and the site's files, written beside the
 // list and, on a signed site, signed; and checked by verify.
 
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/fetch/minisign.h"
+#include "app/list/rollout.h"
 #include "platform/status.h"
 #include "publish/minisign_signing.h"
 
+// Changes of rollouts by update ID: a new rollout, or nullopt to complete
+// one (the update is then offered to every installation).
+using RolloutChanges = std::map<std::string, std::optional<Rollout>>;
+
 // Writes the record of listText (the exact bytes the list will have) and of
-// every file it lists, as the site holds them now; with key also its
-// signature. The first failure stops it, with its cause.
-Status WriteSiteRecord(const std::string& siteDir, const std::string& listText, const MinisignSecretKey* key);
+// every file it lists, as the site holds them now, with the rollouts the
+// site's record holds (of updates the list still holds) changed as given;
+// with key also its signature. The first failure stops it, with its cause.
+Status WriteSiteRecord(const std::string& siteDir, const std::string& listText, const MinisignSecretKey* key,
+                       const RolloutChanges& changes = {});
+
+// The rollouts of the site's record (none when it has no readable record).
+std::map<std::string, Rollout> CurrentRollouts(const std::string& siteDir);
 
 // What is wrong with the site's record: missing (a problem only when
 // required), not readable, not describing the list, or naming a file with

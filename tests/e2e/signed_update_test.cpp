@@ -336,6 +336,9 @@ TEST_F(SignedUpdate, ListWithoutItsSignedRecordIsRefused) {
        "the site's record !update-record.txt describes another list"},
       {[&] { fs::remove(SiteFile("!update-record.txt.minisig")); },
        "the site's record !update-record.txt is not signed by a trusted key"},
+      // A rollout added by someone without the key.
+      {[&] { WriteFile(SiteFile("!update-record.txt"), record + "rollout\tTVQ2026-02-20\thalted\n"); },
+       "the site's record !update-record.txt is not signed by a trusted key"},
   };
   for (const auto& c : cases) {
     WriteFile(SiteFile("!update-record.txt"), record);

@@ -152,9 +152,10 @@ ProcessOptions UpdaterEnv::RunOptions(const std::vector<std::string>& args) cons
   o.env = {{"TEMP", temp},   {"LANG", "C"},          {"LC_ALL", std::nullopt},
            {"DISPLAY", std::nullopt}, {"http_proxy", std::nullopt}, {"https_proxy", std::nullopt},
            {"PROGRAMFILES", std::nullopt}, {"XDG_CACHE_HOME", CacheHome()}};
-  if (timeRate > 1) {
+  if (timeRate > 1 || clockOffsetSeconds != 0) {
     o.env["LD_PRELOAD"] = TVQ_LIBFAKETIME;
-    o.env["FAKETIME"] = "+0 x" + std::to_string(timeRate);
+    o.env["FAKETIME"] = (clockOffsetSeconds < 0 ? "" : "+") + std::to_string(clockOffsetSeconds) +
+                        (timeRate > 1 ? " x" + std::to_string(timeRate) : "");
     o.env["NO_FAKE_STAT"] = "1";  // file dates stay the file system's
   }
   o.workDir = temp;

@@ -62,6 +62,8 @@ class UpdaterEnv {
   // When above 1, runs see time pass this many times faster (libfaketime),
   // so their designed waits end sooner; network time-outs shrink alike.
   int timeRate = 1;
+  // Runs see the clock this many seconds ahead (behind when negative).
+  long clockOffsetSeconds = 0;
 
   // Serves the site over HTTP; returns the site address "http://127.0.0.1:N/".
   std::string Serve(long bytesPerSecond = 0);

@@ -33,45 +33,75 @@ bool RecordSignatureHolds(const RunContext& context, const std::string& text) {
   return holds;
 }
 
-// The record that describes the list at listPath, or why there is none.
-std::optional<SiteRecord> ReadRecordFor(const RunContext& context, const std::string& listPath,
-                                        std::string& why) {
+// The site's record as read, and how far it may be used.
+struct RecordRead {
+  std::optional<SiteRecord> record;  // a record that reads
+  std::string why;                   // why it is not there, does not read, or may not be used whole
+  bool describesList = false;        // it names the list's exact bytes
+  bool fatal = false;                // the list may not be used
+};
+
+// Reads the record; why there is none when the site has none.
+RecordRead FetchRecord(const RunContext& context, std::string& text) {
   const SideFile file = FetchSideFile(context, kSiteRecordName, kMaxSiteRecordBytes);
+  RecordRead read;
   if (file.problem == SideFile::Problem::Missing || (file.problem == SideFile::Problem::None && file.text.empty())) {
-    why = std::string("the site has no record of its files' digests (") + kSiteRecordName +
-          (file.detail.empty() ? "" : ": " + file.detail) + ")";
-    return std::nullopt;
+    read.why = std::string("the site has no record of its files' digests (") + kSiteRecordName +
+               (file.detail.empty() ? "" : ": " + file.detail) + ")";
+    read.fatal = SignaturesRequired();
+    return read;
   }
-  if (file.problem != SideFile::Problem::None) {
-    why = RecordProblem("cannot be read: " + file.detail);
-    return std::nullopt;
-  }
+  // A record that is there but cannot be read may hold back updates: the
+  // list is not used without it.
+  read.fatal = true;
   std::string parseProblem;
-  std::optional<SiteRecord> record = ParseSiteRecord(file.text, &parseProblem);
+  if (file.problem != SideFile::Problem::None) read.why = RecordProblem("cannot be read: " + file.detail);
+  else if (!(read.record = ParseSiteRecord(file.text, &parseProblem))) read.why = RecordProblem("does not read: " + parseProblem);
+  else read.fatal = false;
+  text = file.text;
+  return read;
+}
+
+// The record checked against the list at listPath and, with signatures, its signature.
+RecordRead ReadRecordFor(const RunContext& context, const std::string& listPath) {
+  std::string text;
+  RecordRead read = FetchRecord(context, text);
+  if (!read.record) return read;
   ContentDigest list;
-  if (!record) {
-    why = RecordProblem("does not read: " + parseProblem);
-  } else if (Status read = DigestOfFile(listPath, list); !read.ok()) {
-    why = read.message();
-  } else if (list != record->list) {
-    why = RecordProblem("describes another list (the site may be changing)");
-  } else if (SignaturesRequired() && !RecordSignatureHolds(context, file.text)) {
-    why = RecordProblem("is not signed by a trusted key");
+  if (Status listRead = DigestOfFile(listPath, list); !listRead.ok()) {
+    read = {std::nullopt, listRead.message(), false, true};
+  } else if (list != read.record->list) {
+    read.why = RecordProblem("describes another list (the site may be changing)");
+    read.fatal = SignaturesRequired();
+  } else if (SignaturesRequired() && !RecordSignatureHolds(context, text)) {
+    read = {std::nullopt, RecordProblem("is not signed by a trusted key"), false, true};
   } else {
-    return record;
+    read.describesList = true;
   }
-  return std::nullopt;
+  return read;
+}
+
+// Says which rollouts of the record name no update of the list.
+void NoteUnknownRollouts(const SiteRecord& record, const std::string& listText) {
+  for (const auto& [id, rollout] : record.rollouts)
+    if (listText.find("<update id=\"" + id + "\">") == std::string::npos)
+      StdText() << "the site's record names a rollout of update " << ControlsReplaced(id)
+                << ", which the list does not hold; passed over" << std::endl;
 }
 
 }  // namespace
 
 Status LoadSiteRecord(RunContext& context, const std::string& listPath) {
   context.record.reset();
-  std::string why;
-  context.record = ReadRecordFor(context, listPath, why);
-  if (context.record || why.empty()) return Status();
-  if (SignaturesRequired()) return Status::Error(why + kMakerMustSign);
-  StdText() << "site record not used: " << why << std::endl;
+  RecordRead read = ReadRecordFor(context, listPath);
+  if (read.fatal) return Status::Error(read.why + (SignaturesRequired() ? kMakerMustSign : ""));
+  if (!read.why.empty()) StdText() << "site record: " << read.why << std::endl;
+  if (!read.record) return Status();
+  // A record of another list still holds back what it rolls out; its
+  // digests describe other files.
+  if (!read.describesList) read.record->files.clear();
+  NoteUnknownRollouts(*read.record, context.updateInfo);
+  context.record = std::move(read.record);
   return Status();
 }
 

@@ -3,7 +3,9 @@
 // the list is used only with a record that is signed and names the list's
 // exact bytes, and every file installs only when its bytes have the
 // recorded size and digest. Without a key a record that names the list is
-// used as well; one that does not is passed over.
+// used as well; of one that names another list only the rollouts are used.
+// A record that is there but does not read is never passed over: it may
+// hold updates back.
 
 #include <string>
 
@@ -12,8 +14,8 @@
 #include "platform/status.h"
 
 // Reads the site's record for the list whose bytes lie at listPath into
-// context.record (cleared first). Fails, with why, only when signatures are
-// checked and no usable signed record names this list.
+// context.record (cleared first). Fails, with why, when the record does not
+// read, or when signatures are checked and no signed record names this list.
 Status LoadSiteRecord(RunContext& context, const std::string& listPath);
 
 // The recorded size and digest of a listed file; nullptr when the run has no

@@ -60,6 +60,9 @@ bool TakeLine(std::string_view line, SiteRecord& record, bool& sawList) {
   } else if (f[0] == "file") {
     const auto d = f.size() == 4 && !f[1].empty() ? ParseDigest(f[2], f[3]) : std::nullopt;
     if (!d || !record.files.emplace(std::string(f[1]), *d).second) return false;
+  } else if (f[0] == "rollout") {
+    const auto r = f.size() > 2 && !f[1].empty() ? ParseRolloutFields({f.begin() + 2, f.end()}) : std::nullopt;
+    if (!r || !record.rollouts.emplace(std::string(f[1]), *r).second) return false;
   }
   return true;
 }
@@ -74,6 +77,11 @@ const ContentDigest* SiteRecord::FileNamed(const std::string& listedName) const 
 std::string SiteRecordText(const SiteRecord& record) {
   std::string text = std::string(kFirstLine) + "\n" + Line("list", {}, record.list);
   for (const auto& [name, digest] : record.files) text += Line("file", name, digest);
+  for (const auto& [id, rollout] : record.rollouts) {
+    text += "rollout\t" + id;
+    for (const std::string& field : RolloutFields(rollout)) text += "\t" + field;
+    text += "\n";
+  }
   return text;
 }
 

@@ -7,10 +7,14 @@
 // cannot be paired with another list, and a file's bytes are bound to the
 // signed list by a strong digest, not only by the listed checksum.
 //
+// The record also holds the rollouts of updates released gradually
+// (app/list/rollout.h), so that they are signed with the rest.
+//
 // One fact per line, fields separated by tabs (listed names hold no control
-// character): "tvq-record 1", then "list SIZE DIGEST" and "file NAME SIZE
-// DIGEST". Lines of other kinds are passed over, so that later kinds of fact
-// can be added without making older installations refuse the record.
+// character): "tvq-record 1", then "list SIZE DIGEST", "file NAME SIZE
+// DIGEST" and "rollout ID FIELDS...". Lines of other kinds are passed over,
+// so that later kinds of fact can be added without making older
+// installations refuse the record.
 
 #include <cstdint>
 #include <map>
@@ -18,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/list/rollout.h"
 #include "platform/status.h"
 
 inline constexpr const char* kSiteRecordName = "!update-record.txt";
@@ -34,6 +39,7 @@ struct ContentDigest {
 struct SiteRecord {
   ContentDigest list;
   std::map<std::string, ContentDigest> files;  // by listed name (with its '~')
+  std::map<std::string, Rollout> rollouts;     // by update ID
   const ContentDigest* FileNamed(const std::string& listedName) const;
 };
 

@@ -16,6 +16,7 @@
 #include "app/fetch/signatures.h"
 #include "app/fetch/transfer.h"
 #include "app/install/install.h"
+#include "app/list/rollout_gate.h"
 #include "app/list/update_list.h"
 #include "app/record/record.h"
 #include "app/run/status_texts.h"
@@ -281,6 +282,10 @@ bool UpdateFromSite(RunContext& context) {
     ForgetKeptDownloads();  // nothing kept is offered any more
     ShowStatus(StatusNothingNew());
     os::SleepMs(5000);
+    return true;
+  }
+  if (RolloutHoldsBack(context)) {
+    os::SleepMs(5000);  // the status stays readable
     return true;
   }
   return InstallSelectedUpdate(context);
