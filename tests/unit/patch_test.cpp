@@ -107,6 +107,9 @@ TEST(Patch, RoundTripsGiveTheResult) {
     ASSERT_TRUE(ReadPatchHeader(files.patchPath, header).ok());
     EXPECT_EQ(header.baseSize, c.base.size());
     EXPECT_EQ(header.resultSize, c.result.size());
+    // In place: the base is read until the result replaces it.
+    ASSERT_TRUE(ApplyPatch(files.basePath, files.patchPath, files.basePath, c.result.size()).ok());
+    EXPECT_TRUE(ReadFile(files.basePath) == c.result);
   }
 }
 

@@ -298,7 +298,18 @@ Status MakeStep(PatchSources& sources, const Step& step, std::uint64_t& basePosi
   return WriteExtra(sources, step.extra, result, block);
 }
 
-Status MakeResult(PatchSources& sources, const patch::Header& header, ResultWriter& result) {
+// Opens the streams and the base, then writes every step. The files are
+// closed again on return, before the result takes its place.
+Status MakeResult(const std::string& basePath, const std::string& patchPath, const patch::Header& header,
+                  ResultWriter& result) {
+  PatchSources sources;
+  std::uint64_t offset = patch::kHeaderSize;
+  for (std::size_t i = 0; i < patch::kStreamCount; ++i) {
+    Status opened = sources.streams[i].Open(patchPath, offset, header.streamSizes[i]);
+    if (!opened.ok()) return opened;
+    offset += header.streamSizes[i];
+  }
+  if (Status opened = sources.base.Open(basePath, header.baseSize); !opened.ok()) return opened;
   std::unique_ptr<char[]> block(new char[kStepBlock]);
   std::uint64_t basePosition = 0;
   while (result.Written() < header.resultSize) {
@@ -356,16 +367,9 @@ Status ApplyPatch(const std::string& basePath, const std::string& patchPath, con
   Status status = ReadPatchHeader(patchPath, header);
   if (status.ok()) status = CheckFits(basePath, patchPath, header, resultSize);
   if (!status.ok()) return status;
-  PatchSources sources;
-  std::uint64_t offset = patch::kHeaderSize;
-  for (std::size_t i = 0; i < patch::kStreamCount && status.ok(); ++i) {
-    status = sources.streams[i].Open(patchPath, offset, header.streamSizes[i]);
-    offset += header.streamSizes[i];
-  }
-  if (status.ok()) status = sources.base.Open(basePath, header.baseSize);
   ResultWriter result(resultPath);
-  if (status.ok()) status = result.Open();
-  if (status.ok()) status = MakeResult(sources, header, result);
+  status = result.Open();
+  if (status.ok()) status = MakeResult(basePath, patchPath, header, result);
   if (status.ok()) status = result.Finish(header.resultDigest);
   return status;
 }

@@ -43,9 +43,9 @@ inline constexpr std::array<std::string_view, kStreamCount> kStreamNames = {"con
 inline constexpr std::size_t kHeaderSize =
     kMagic.size() + 4 + 8 + 8 + 2 * kDigestSize + kStreamCount * 8;
 
-// The largest zstd window a stream may use (16 MiB): the applier's memory
+// The largest zstd window a stream may use (8 MiB): the applier's memory
 // for the five decoders stays bounded whatever the files' sizes.
-inline constexpr int kMaxWindowLog = 24;
+inline constexpr int kMaxWindowLog = 23;
 // The longest varint: 64 bits in groups of 7.
 inline constexpr std::size_t kMaxVarintSize = 10;
 
