@@ -3,7 +3,7 @@
 // result: the publisher's half of delta updates. The base's suffixes are
 // sorted (libdivsufsort), the result is covered by steps that each copy a
 // stretch of the base with small differences and then add new bytes, and
-// the three streams are compressed with zstd at a high level.
+// its five streams are compressed with zstd at a high level.
 
 #include <array>
 #include <cstdint>
@@ -19,7 +19,8 @@ inline constexpr std::uint64_t kMaxPatchBase = (std::uint64_t{1} << 31) - 1;
 
 // The patch from base to result; the cause when none can be made (a base
 // larger than kMaxPatchBase, too little memory, a compressor failure).
-// Memory: about five times the base plus twice the result.
+// Memory: about five times the base plus twice the result (the caller's
+// copies of both counted).
 Status MakePatch(std::string_view base, std::string_view result, std::string& patch);
 
 // A patch's streams before compression, in the order of patch::Stream.

@@ -21,8 +21,8 @@ Status ReadPatchHeader(const std::string& patchPath, patch::Header& header);
 // The result is written beside resultPath and renamed over it only once it
 // is whole and its digest is the one the patch names: on any failure
 // resultPath is left as it was and nothing else stays behind. resultPath
-// may be basePath (the file is patched in place). resultSize
-// is the size the caller expects; at most that many bytes are ever written.
+// may be basePath (the file is patched in place). resultSize is the size
+// the caller expects; at most that many bytes are ever written.
 // Refusals name their cause:
 //   "the patch is damaged: ..."   a value out of range, a stream cut short
 //                                 or followed by more bytes, a bad stream,
