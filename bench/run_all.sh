@@ -44,6 +44,7 @@ run transfer "$HERE/transfer_bench.sh" "$LINUX"
 run fileutil "$HERE/fileutil_compare.sh" "$LINUX" "$SIZE_MB"
 run signature "$HERE/signature_bench.sh" "$LINUX"
 run install "$HERE/install_bench.sh" "$LINUX"
+run patch "$HERE/patch_bench.sh" "$LINUX"
 if [ -f "$WINDOWS/tests/transfer_bench_cli.exe" ]; then
   run wine "$HERE/wine_transfer_bench.sh" "$LINUX" "$WINDOWS"
 else
@@ -57,6 +58,11 @@ awk -F'|' '{
   printf "%-52s %7d  %-24s %7d %6s %7s\n", $1, $2, $3, $4, ratio, $5
 }' "$BENCH_TABLE"
 awk -F'|' '{ printf "%-52s %s\n", $1, $2 }' "$LOGS/skipped"
+# Patches: their bytes against the other tools', the speed of applying them.
+if grep -q '^bytes: ' "$LOGS/patch.log" 2>/dev/null; then
+  echo "Patches: bytes against bsdiff and zstd --patch-from; applying, MB/s of result and peak memory:"
+  sed -n 's/^\(bytes\|speed\): /  /p' "$LOGS/patch.log"
+fi
 # Bytes over the wire rather than time: interrupted and reused downloads.
 if [ -x "$LINUX/bench/resume_bench_cli" ]; then
   echo "Bytes over the wire against the file's size ($SIZE_MB MiB; goal <= 1.05 x):"
