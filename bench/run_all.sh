@@ -2,11 +2,13 @@
 # Runs every benchmark against its reference tools in one go and prints one
 # table of the ratios (ours / reference, both measured in this run):
 #   bench/run_all.sh [--long] [linux build] [windows build]
-# The short mode (default, about a minute and a half on an idle machine; the
-# test command runs it) uses 64 MiB files, 200 small files, a 1 MiB LZ
+# The short mode (default, about three minutes on an idle machine, a few
+# more the first time, when the patch benchmark builds tvqlupd at two
+# commits) uses 64 MiB files, 200 small files, a 1 MiB LZ
 # fixture and the best of 3 runs; --long uses 256 MiB, 1,000 small files, 8
 # MiB and the best of 5, for figures worth quoting (msexpand, the LZ
-# reference, expands well under a mebibyte a second). A benchmark that cannot run (a build
+# reference, expands well under a mebibyte a second; the patch makers take
+# minutes at 256 MiB). A benchmark that cannot run (a build
 # or a tool missing) is listed with its reason; the script itself always
 # succeeds: it prints figures, it judges nothing. Each benchmark's own
 # output is kept in the log directory named at the end.

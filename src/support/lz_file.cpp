@@ -58,14 +58,6 @@ Status Fill(os::File& source, os::File& out, const SzddHeader& header) {
   return out.Size() == header.length ? Status() : BadStream();
 }
 
-// Permission bits for the new target, judged by the bytes written.
-std::uint32_t PermissionsFor(const std::string& target, const std::string& written) {
-  char head[4] = {};
-  std::optional<os::File> file = os::File::Open(written, os::OpenFor::Read);
-  const std::int64_t n = file ? ReadFull(*file, head, sizeof head) : 0;
-  return PermissionsForTarget(os::StatPath(target), head, n > 0 ? static_cast<std::size_t>(n) : 0);
-}
-
 }  // namespace
 
 Status ExpandLzFile(const std::string& source, const std::string& target) {
@@ -80,7 +72,7 @@ Status ExpandLzFile(const std::string& source, const std::string& target) {
   const SzddHeader header = HeaderOf(head, static_cast<std::size_t>(headBytes));
   const Status filled = Fill(*in, *temp.file(), header);
   if (!filled.ok()) return filled;
-  if (!temp.Finish() || !os::SetPermissions(temp.path(), PermissionsFor(target, temp.path())) ||
+  if (!temp.Finish() || !os::SetPermissions(temp.path(), PermissionsForWritten(target, temp.path())) ||
       !os::RenameReplace(temp.path(), target))
     return SystemFailure();
   temp.Release();

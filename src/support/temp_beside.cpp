@@ -43,3 +43,10 @@ std::uint32_t PermissionsForTarget(const os::FileInfo& replaced, const char* hea
   return replaced.exists && replaced.isRegular ? replaced.permissions
                                                : os::NewFilePermissions(head, size);
 }
+
+std::uint32_t PermissionsForWritten(const std::string& target, const std::string& written) {
+  char head[4] = {};
+  std::optional<os::File> file = os::File::Open(written, os::OpenFor::Read);
+  const std::int64_t n = file ? ReadFull(*file, head, sizeof head) : 0;
+  return PermissionsForTarget(os::StatPath(target), head, n > 0 ? static_cast<std::size_t>(n) : 0);
+}

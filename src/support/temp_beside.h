@@ -19,6 +19,8 @@ inline constexpr std::string_view kTempExt = ".tmp";
 // file it replaces, else by its first bytes (a program stays executable).
 std::uint32_t PermissionsForTarget(const os::FileInfo& replaced, const char* head,
                                    std::size_t size);
+// The same for the new file written for target: judged by written's first bytes.
+std::uint32_t PermissionsForWritten(const std::string& target, const std::string& written);
 
 // A new file beside target (readable and writable by its owner only);
 // removed again when the object goes, unless it was released.

@@ -107,9 +107,14 @@ TEST(Patch, RoundTripsGiveTheResult) {
     ASSERT_TRUE(ReadPatchHeader(files.patchPath, header).ok());
     EXPECT_EQ(header.baseSize, c.base.size());
     EXPECT_EQ(header.resultSize, c.result.size());
-    // In place: the base is read until the result replaces it.
+    // In place: the base is read until the result replaces it, and its
+    // permission bits stay.
+    ASSERT_TRUE(os::SetPermissions(files.basePath, 0750));
     ASSERT_TRUE(ApplyPatch(files.basePath, files.patchPath, files.basePath, c.result.size()).ok());
     EXPECT_TRUE(ReadFile(files.basePath) == c.result);
+#ifndef _WIN32
+    EXPECT_EQ(os::StatPath(files.basePath).permissions, 0750u);
+#endif
   }
 }
 

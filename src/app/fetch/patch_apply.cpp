@@ -204,7 +204,11 @@ Status ResultWriter::Append(const char* data, std::size_t size) {
 
 Status ResultWriter::Finish(const std::string& digest) {
   if (hasher_.Final() != digest) return Damaged("the result is not the one it was made for");
-  if (!writer_->Flush() || !temp_.Close()) return Status::Failed("cannot write beside " + target_, os::LastErrorText());
+  // The result gets the bits a copy over the target would get: those of
+  // the file it replaces, else by its first bytes.
+  if (!writer_->Flush() || !temp_.Close() ||
+      !os::SetPermissions(temp_.path(), PermissionsForWritten(target_, temp_.path())))
+    return Status::Failed("cannot write beside " + target_, os::LastErrorText());
   if (!os::RenameReplace(temp_.path(), target_))
     return Status::Failed("cannot put the result in place at " + target_, os::LastErrorText());
   temp_.Release();
