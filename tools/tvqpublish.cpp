@@ -32,6 +32,7 @@
 #include "platform/status.h"
 #include "publish/lz_pack.h"
 #include "publish/site_change.h"
+#include "publish/site_deltas.h"
 #include "publish/site_edit.h"
 #include "publish/site_list.h"
 #include "publish/site_record_write.h"
@@ -237,6 +238,7 @@ struct AddRequest {
   std::vector<std::string> files;
   SigningOptions signing;
   RolloutChanges rollouts;  // of the update ID, when --percent, --days, --halt or --complete is given
+  int deltaBases = 2;       // patches from this many earlier contents of each replaced file
 };
 
 // Takes --percent N, --days D, --halt and --complete out of args into the
@@ -272,11 +274,11 @@ std::string TakeRollout(std::vector<std::string>& args, const std::string& id, b
 
 // Reads the arguments of "add" and "withdraw"; why they are not usable
 // (empty when they are).
-// Which rollout options a command takes.
-enum class RolloutOptions { None, Start, Any };
+// The commands that change a site's list or record; each takes its own options.
+enum class SiteCommand { Add, Withdraw, Rollout };
 
 std::string ParseSiteArgs(std::vector<std::string> args, AddRequest& request, const std::string& usage,
-                          RolloutOptions rollout = RolloutOptions::None) {
+                          SiteCommand command) {
   if (std::string problem = TakeSigningOptions(args, request.signing); !problem.empty()) return problem;
   request.retire = TakeFlag(args, "--retire");
   bool bad = false;
@@ -284,8 +286,15 @@ std::string ParseSiteArgs(std::vector<std::string> args, AddRequest& request, co
   if (bad) return "--id needs a value";
   request.haveId = id.has_value();
   request.id = id.value_or("");
-  if (rollout != RolloutOptions::None) {
-    const bool onlyStart = rollout == RolloutOptions::Start;
+  if (command == SiteCommand::Add) {
+    const auto bases = TakeOption(args, "--delta-bases", &bad);
+    if (bad || (bases && (IntValDef(*bases, -1) < 1 || IntValDef(*bases, -1) > 16)))
+      return "--delta-bases takes a number from 1 to 16";
+    if (bases) request.deltaBases = static_cast<int>(IntValDef(*bases, 2));
+    if (TakeFlag(args, "--no-delta")) request.deltaBases = 0;
+  }
+  if (command != SiteCommand::Withdraw) {
+    const bool onlyStart = command == SiteCommand::Add;
     if (std::string problem = TakeRollout(args, request.id, onlyStart, request.rollouts); !problem.empty())
       return problem;
   }
@@ -402,7 +411,7 @@ int Add(const std::vector<std::string>& args) {
   }
   AddRequest request;
   // Every check comes before the first change.
-  if (std::string problem = ParseSiteArgs(args, request, "tvqpublish add SITE_DIR --id ID FILE...", RolloutOptions::Start);
+  if (std::string problem = ParseSiteArgs(args, request, "tvqpublish add SITE_DIR --id ID FILE...", SiteCommand::Add);
       !problem.empty() || request.files.empty())
     return Refuse(problem.empty() ? "usage: tvqpublish add SITE_DIR --id ID FILE... (see --help)" : problem);
   ScratchDirectory scratch;
@@ -420,12 +429,17 @@ int Add(const std::vector<std::string>& args) {
   if (Status noted = AppendSiteHistory(request.siteDir, HistoryLinesOf(edit, false)); !noted.ok())
     return Failed(noted.message());
   const std::vector<ListBlock> blocks = ListBlocks(edit.list);
+  RecordChanges changes{request.rollouts, {}};
+  if (Status made = MakeDeltas(request.siteDir, sources, request.deltaBases, changes.newPatches); !made.ok())
+    return Failed(made.message());
   const Status applied = ApplyListEdit(request.siteDir, edit, sources, ListedNames(blocks.back().text),
-                                      request.signing.Signing(), request.rollouts);
+                                      request.signing.Signing(), changes);
   if (!applied.ok()) return Failed(applied.message());
   std::cout << "added update \"" << request.id << "\" with " << Plural(entries.size(), "file") << " to "
             << WithTrailingDelimiter(request.siteDir) + kUpdateListName << "\n";
   for (const FileEntry& e : entries) std::cout << "  " << EntryText(e) << "\n";
+  for (const RecordedPatch& p : changes.newPatches)
+    std::cout << "  patch " << p.patchName << ": " << p.patch.size << " bytes instead of " << p.result.size << "\n";
   PrintRollouts(request.siteDir, request.rollouts);
   PrintEdit(edit, "retired");
   PrintSigning(request.signing);
@@ -439,7 +453,7 @@ int RolloutCommand(const std::vector<std::string>& args) {
   }
   AddRequest request;
   const std::string usage = "tvqpublish rollout SITE_DIR --id ID (--percent N | --days D | --halt | --complete)";
-  const std::string problem = ParseSiteArgs(args, request, usage, RolloutOptions::Any);
+  const std::string problem = ParseSiteArgs(args, request, usage, SiteCommand::Rollout);
   if (!problem.empty() || !request.files.empty() || request.rollouts.empty())
     return Refuse(problem.empty() ? "usage: " + usage + " (see --help)" : problem);
   std::string list;
@@ -451,7 +465,7 @@ int RolloutCommand(const std::vector<std::string>& args) {
     return Refuse(problem);
   const SiteSigning signing = request.signing.Signing();
   const MinisignSecretKey* key = signing.drop ? nullptr : signing.key;
-  if (Status written = WriteSiteRecord(request.siteDir, list, key, request.rollouts); !written.ok())
+  if (Status written = WriteSiteRecord(request.siteDir, list, key, {request.rollouts, {}}); !written.ok())
     return Failed(written.message());
   if (signing.drop) RemoveSignatures(request.siteDir, ListedNames(list));
   PrintRollouts(request.siteDir, request.rollouts);
@@ -466,7 +480,7 @@ int Withdraw(const std::vector<std::string>& args) {
   }
   AddRequest request;
   const std::string usage = "tvqpublish withdraw SITE_DIR --id ID";
-  if (std::string problem = ParseSiteArgs(args, request, usage); !problem.empty() || !request.files.empty())
+  if (std::string problem = ParseSiteArgs(args, request, usage, SiteCommand::Withdraw); !problem.empty() || !request.files.empty())
     return Refuse(problem.empty() ? "usage: " + usage + " (see --help)" : problem);
   std::string list;
   if (std::string problem = ReadSiteList(request.siteDir, list); !problem.empty()) return Refuse(problem);

@@ -27,7 +27,7 @@ inline const char* const kMainHelp =
 
 inline const char* const kAddHelp =
     "usage: tvqpublish add SITE_DIR --id ID FILE... [--sign KEYFILE] [--retire]\n"
-    "                      [--percent N | --days D]\n"
+    "                      [--percent N | --days D] [--delta-bases K | --no-delta]\n"
     "\n"
     "Copies each FILE into SITE_DIR and appends one <update id=\"ID\"> block listing\n"
     "them (name:size:checksum) to SITE_DIR/!update-info.txt, creating both when\n"
@@ -50,6 +50,13 @@ inline const char* const kAddHelp =
     "carried where. An update that delivers an installation program (!update...),\n"
     "a !more marker or a new updater is retired only with --retire, and never\n"
     "when carrying its files would change what another update does.\n"
+    "\n"
+    "A file that replaces the site's copy of its name also gets patches from the\n"
+    "last K contents of that name (--delta-bases K, default 2; --no-delta: none)\n"
+    "to the new one, stored beside it and named in the site's record; an\n"
+    "installation that has one of those contents fetches the patch instead of\n"
+    "the whole file. The replaced copies are kept in !delta-bases/. A patch no\n"
+    "smaller than the file is not kept; tvq.ex_ is published whole.\n"
     "\n"
     "Refuses (exit 2, nothing changed) when ID does not sort after the last\n"
     "update, a name is not a plain file name, a name is given twice, a file\n"

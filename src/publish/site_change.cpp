@@ -34,7 +34,7 @@ Status SignList(const std::string& siteDir, const std::vector<std::string>& name
 
 Status ApplyListEdit(const std::string& siteDir, const ListEdit& edit, const std::vector<StagedFile>& files,
                      const std::vector<std::string>& namesToSign, const SiteSigning& signing,
-                     const RolloutChanges& rollouts) {
+                     const RecordChanges& recordChanges) {
   if (!os::DirectoryExists(siteDir) && !os::MakeDirectories(siteDir))
     return Status::Failed("cannot create " + siteDir, os::LastErrorText());
   for (const StagedFile& file : files)
@@ -43,7 +43,7 @@ Status ApplyListEdit(const std::string& siteDir, const ListEdit& edit, const std
     for (const std::string& name : namesToSign)
       if (Status signedFile = WriteSignature(*signing.key, siteDir, name); !signedFile.ok()) return signedFile;
   const MinisignSecretKey* recordKey = signing.drop ? nullptr : signing.key;
-  if (Status recorded = WriteSiteRecord(siteDir, edit.list, recordKey, rollouts); !recorded.ok()) return recorded;
+  if (Status recorded = WriteSiteRecord(siteDir, edit.list, recordKey, recordChanges); !recorded.ok()) return recorded;
   if (Status written = ReplaceFileText(WithTrailingDelimiter(siteDir) + kUpdateListName, edit.list); !written.ok())
     return written;
   if (Status listSigned = SignList(siteDir, ListedNames(edit.list), signing); !listSigned.ok()) return listSigned;

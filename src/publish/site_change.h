@@ -39,11 +39,12 @@ struct StagedFile {
 // Copies files in, signs namesToSign, writes edit.list, signs the list (or
 // drops every signature) and removes the files edit.unlistedNames names
 // with their signatures. The first failure stops it, with its cause.
-// The site's record is written with the rollouts changed as given, before
-// the list, so that an update released gradually is never offered whole.
+// The site's record is written with the changes given (rollouts, new
+// patches) before the list, so that an update released gradually is never
+// offered whole.
 Status ApplyListEdit(const std::string& siteDir, const ListEdit& edit, const std::vector<StagedFile>& files,
                      const std::vector<std::string>& namesToSign, const SiteSigning& signing,
-                     const RolloutChanges& rollouts = {});
+                     const RecordChanges& recordChanges = {});
 
 // Signs every file listText lists, writes and signs the site's record, then
 // signs the list (whose bytes are listText), so that a list signature never

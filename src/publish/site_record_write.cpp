@@ -3,6 +3,7 @@
 #include "app/list/site_record.h"
 #include "app/list/update_list.h"
 #include "platform/os.h"
+#include "publish/site_deltas.h"
 #include "publish/site_edit.h"
 #include "publish/site_list.h"
 #include "publish/site_signing.h"
@@ -52,14 +53,24 @@ std::map<std::string, Rollout> CurrentRollouts(const std::string& siteDir) {
   return record ? record->rollouts : std::map<std::string, Rollout>{};
 }
 
+std::vector<RecordedPatch> CurrentPatches(const std::string& siteDir) {
+  const auto record = ReadRecord(WithTrailingDelimiter(siteDir) + kSiteRecordName, nullptr);
+  return record ? record->patches : std::vector<RecordedPatch>{};
+}
+
 Status WriteSiteRecord(const std::string& siteDir, const std::string& listText, const MinisignSecretKey* key,
-                       const RolloutChanges& changes) {
+                       const RecordChanges& changes) {
   SiteRecord record;
   if (Status made = MakeSiteRecord(siteDir, listText, record); !made.ok()) return made;
-  record.rollouts = RolloutsAfter(siteDir, listText, changes);
+  record.rollouts = RolloutsAfter(siteDir, listText, changes.rollouts);
+  const std::vector<RecordedPatch> before = CurrentPatches(siteDir);
+  record.patches = PatchesStillMaking(record, before, changes.newPatches);
   const std::string path = WithTrailingDelimiter(siteDir) + kSiteRecordName;
   if (Status written = ReplaceFileText(path, SiteRecordText(record)); !written.ok()) return written;
-  return key ? WriteSignature(*key, siteDir, kSiteRecordName) : Status();
+  if (key)
+    if (Status signedRecord = WriteSignature(*key, siteDir, kSiteRecordName); !signedRecord.ok()) return signedRecord;
+  RemoveUnusedDeltas(siteDir, before, record.patches);
+  return Status();
 }
 
 std::vector<std::string> SiteRecordProblems(const std::string& siteDir, bool required) {
@@ -75,7 +86,7 @@ std::vector<std::string> SiteRecordProblems(const std::string& siteDir, bool req
   SiteRecord actual;
   if (!list || !MakeSiteRecord(siteDir, *list, actual).ok()) return {};  // the list's own checks name these
   if (actual.list != record->list) return {path + ": describes another list; rewrite it with tvqpublish sign"};
-  std::vector<std::string> problems;
+  std::vector<std::string> problems = DeltaProblems(siteDir, *record);
   for (const auto& [name, digest] : actual.files) {
     const ContentDigest* recorded = record->FileNamed(name);
     const std::string mismatch = recorded ? DigestMismatch(digest, *recorded) : "it is not recorded";

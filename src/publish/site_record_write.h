@@ -10,6 +10,7 @@
 
 #include "app/fetch/minisign.h"
 #include "app/list/rollout.h"
+#include "app/list/site_record.h"
 #include "platform/status.h"
 #include "publish/minisign_signing.h"
 
@@ -17,15 +18,26 @@
 // one (the update is then offered to every installation).
 using RolloutChanges = std::map<std::string, std::optional<Rollout>>;
 
+// What a change of the site adds to its record besides the files' digests.
+struct RecordChanges {
+  RolloutChanges rollouts;
+  std::vector<RecordedPatch> newPatches;  // patches just made (publish/site_deltas.h)
+};
+
 // Writes the record of listText (the exact bytes the list will have) and of
 // every file it lists, as the site holds them now, with the rollouts the
-// site's record holds (of updates the list still holds) changed as given;
-// with key also its signature. The first failure stops it, with its cause.
+// site's record holds (of updates the list still holds) changed as given,
+// and its patches that still make a listed file's content, with the new
+// ones; with key also its signature. The patch files and delta bases that
+// no patch uses any more are removed after. The first failure stops it,
+// with its cause.
 Status WriteSiteRecord(const std::string& siteDir, const std::string& listText, const MinisignSecretKey* key,
-                       const RolloutChanges& changes = {});
+                       const RecordChanges& changes = {});
 
-// The rollouts of the site's record (none when it has no readable record).
+// The rollouts and the patches of the site's record (none when it has no
+// readable record).
 std::map<std::string, Rollout> CurrentRollouts(const std::string& siteDir);
+std::vector<RecordedPatch> CurrentPatches(const std::string& siteDir);
 
 // What is wrong with the site's record: missing (a problem only when
 // required), not readable, not describing the list, or naming a file with

@@ -171,6 +171,9 @@ TEST_F(RealServers, ProxyAnswering502IsPassedByOnTheDirectConnection) {
     std::optional<NginxServer> nginx;
     https ? nginx.emplace(env.site, *tls) : nginx.emplace(env.site);
     ASSERT_TRUE(nginx->ok()) << nginx->failure();
+    // An installation of its own: one that has the files already fetches none.
+    ScratchDir other;
+    env.PlaceApp(other / "app");
     env.WriteSettings({"LiveUpdate.www=" + nginx->Url()});
     const auto run = Run({{"http_proxy", proxy.Url()},
                           {"https_proxy", proxy.Url()},

@@ -14,7 +14,7 @@ TEST(SiteRecord, WrittenRecordReadsBackAndLaterKindsArePassedOver) {
   record.files["tvq.ex_"] = DigestOfBytes("program");
   record.files["readme.txt~"] = DigestOfBytes("");
   std::string text = SiteRecordText(record);
-  text += "patch\ta\tb\tc\n";  // a kind of fact this reader does not know
+  text += "mirror\thttps://example.org/\n";  // a kind of fact this reader does not know
   std::string why;
   const auto read = ParseSiteRecord(text, &why);
   ASSERT_TRUE(read) << why;

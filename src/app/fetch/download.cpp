@@ -9,6 +9,7 @@
 
 #include "app/context/display.h"
 #include "app/context/names.h"
+#include "app/fetch/delta_fetch.h"
 #include "app/fetch/kept_downloads.h"
 #include "app/fetch/signatures.h"
 #include "app/fetch/site_record_check.h"
@@ -229,7 +230,9 @@ Status FetchAndVerify(RunContext& context, std::string_view piece) {
   KeptRecord record{IdentityOf(context, entry), {}, false};
   WrittenDigests digests(entry.checksum != kNoChecksum, RecordedDigest(context, entry.name) != nullptr,
                          SignaturesRequired());
-  if (plain) {
+  // What the installation already has is used first; the file is fetched
+  // whole only when that does not give it.
+  if (plain && !MakeFromInstalled(context, entry, workDir + entry.name).ok()) {
     fetched = FetchKept(context, entry, record, digests);
     // Bytes that did not all arrive stay kept, to be continued; they are
     // not checked, and nothing of them goes into the work directory.

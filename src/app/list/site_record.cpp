@@ -60,6 +60,12 @@ bool TakeLine(std::string_view line, SiteRecord& record, bool& sawList) {
   } else if (f[0] == "file") {
     const auto d = f.size() == 4 && !f[1].empty() ? ParseDigest(f[2], f[3]) : std::nullopt;
     if (!d || !record.files.emplace(std::string(f[1]), *d).second) return false;
+  } else if (f[0] == "patch") {
+    const auto patch = f.size() == 9 ? ParseDigest(f[3], f[4]) : std::nullopt;
+    const auto base = patch ? ParseDigest(f[5], f[6]) : std::nullopt;
+    const auto result = base ? ParseDigest(f[7], f[8]) : std::nullopt;
+    if (!result || f[1].empty() || f[2].empty()) return false;
+    record.patches.push_back({std::string(f[1]), std::string(f[2]), *patch, *base, *result});
   } else if (f[0] == "rollout") {
     const auto r = f.size() > 2 && !f[1].empty() ? ParseRolloutFields({f.begin() + 2, f.end()}) : std::nullopt;
     if (!r || !record.rollouts.emplace(std::string(f[1]), *r).second) return false;
@@ -74,9 +80,22 @@ const ContentDigest* SiteRecord::FileNamed(const std::string& listedName) const 
   return it == files.end() ? nullptr : &it->second;
 }
 
+std::vector<const RecordedPatch*> SiteRecord::PatchesOf(const std::string& target) const {
+  std::vector<const RecordedPatch*> found;
+  for (const RecordedPatch& p : patches)
+    if (p.target == target) found.push_back(&p);
+  return found;
+}
+
 std::string SiteRecordText(const SiteRecord& record) {
   std::string text = std::string(kFirstLine) + "\n" + Line("list", {}, record.list);
   for (const auto& [name, digest] : record.files) text += Line("file", name, digest);
+  for (const RecordedPatch& p : record.patches) {
+    text += "patch\t" + p.target + "\t" + p.patchName;
+    for (const ContentDigest* d : {&p.patch, &p.base, &p.result})
+      text += "\t" + std::to_string(d->size) + "\t" + d->digest;
+    text += "\n";
+  }
   for (const auto& [id, rollout] : record.rollouts) {
     text += "rollout\t" + id;
     for (const std::string& field : RolloutFields(rollout)) text += "\t" + field;

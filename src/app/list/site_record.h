@@ -12,7 +12,8 @@
 //
 // One fact per line, fields separated by tabs (listed names hold no control
 // character): "tvq-record 1", then "list SIZE DIGEST", "file NAME SIZE
-// DIGEST" and "rollout ID FIELDS...". Lines of other kinds are passed over,
+// DIGEST", "rollout ID FIELDS..." and "patch TARGET PATCHNAME SIZE DIGEST
+// BASESIZE BASEDIGEST RESULTSIZE RESULTDIGEST". Lines of other kinds are passed over,
 // so that later kinds of fact can be added without making older
 // installations refuse the record.
 
@@ -21,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/list/rollout.h"
 #include "platform/status.h"
@@ -36,10 +38,23 @@ struct ContentDigest {
   bool operator==(const ContentDigest&) const = default;
 };
 
+// A patch of the site (app/fetch/patch_apply.h): the file patchName, which
+// turns an installed copy with the base's bytes into the listed file's.
+struct RecordedPatch {
+  std::string target;     // the listed name it makes
+  std::string patchName;  // the patch file's name on the site
+  ContentDigest patch;
+  ContentDigest base;
+  ContentDigest result;
+};
+
 struct SiteRecord {
   ContentDigest list;
   std::map<std::string, ContentDigest> files;  // by listed name (with its '~')
   std::map<std::string, Rollout> rollouts;     // by update ID
+  std::vector<RecordedPatch> patches;
+  // The patches that make the file listed as target.
+  std::vector<const RecordedPatch*> PatchesOf(const std::string& target) const;
   const ContentDigest* FileNamed(const std::string& listedName) const;
 };
 
