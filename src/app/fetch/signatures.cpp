@@ -66,7 +66,8 @@ SignatureFile ReadSignatureFile(const std::string& path) {
   if (!text) {
     // It may have grown while being read.
     if (os::StatTarget(path).size > kSignatureFileMaxBytes) return {{}, SignatureCheck::TooLarge, limit};
-    return {{}, SignatureCheck::Unreadable, "cannot be read: " + os::LastErrorText()};
+    const Status unreadable = Status::Failed("cannot be read", text.status());
+    return {{}, SignatureCheck::Unreadable, unreadable.message()};
   }
   return {*text, SignatureCheck::Ok, {}};
 }
