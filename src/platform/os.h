@@ -229,14 +229,15 @@ Status SetPermissions(const std::string& path, std::uint32_t permissions);
 std::uint32_t NewFilePermissions(const void* head, std::size_t size);
 
 Status MakeDirectory(const std::string& path);    // one level
-Status MakeDirectories(const std::string& path);  // with every missing parent; OK when it exists
+// With every missing parent; OK when the directory exists already.
+Status MakeDirectories(const std::string& path);
 bool RemoveDirectory(const std::string& path); // empty directory only
 // Makes path (its parent exists) a directory of this account that no other
 // account can reach, creating it when missing: on Linux mode 0700; on Windows
 // it keeps the access list it inherits from the user's profile. Fails, with
-// a whole message that names path and the cause, when anything else stands there:
-// a link (never followed), a file, a directory of another account ("...
-// belongs to another user"), or when the system refuses.
+// a whole message that names path and the cause, when anything else stands
+// there: a link (never followed), a file, a directory of another account
+// ("... belongs to another user"), or when the system refuses.
 Status MakePrivateDirectory(const std::string& path);
 bool ChangeDirectory(const std::string& path);
 std::string CurrentDirectory();
