@@ -595,7 +595,9 @@ int VerifyWithSignatures(std::vector<std::string> args) {
   if (bad) return Refuse("--pubkey needs a key (RW...) or a public key file");
   if (!keyText) return Verify(args);
   std::vector<std::string> keyProblems;
-  const auto keyFileText = os::FileExists(*keyText) ? ReadFileBounded(*keyText, kMaxKeyBytes) : std::nullopt;
+  const StatusOr<std::string> keyFileText = os::FileExists(*keyText)
+                                                ? ReadFileBounded(*keyText, kMaxKeyBytes)
+                                                : StatusOr<std::string>(Status::Error("no file"));
   std::vector<MinisignPublicKey> keys;
   if (keyFileText) {
     std::string why;
@@ -621,7 +623,9 @@ int VerifyWithSignatures(std::vector<std::string> args) {
 // Writes text to a new file (never over an existing one).
 bool WriteNewFile(const std::string& path, const std::string& text, int mode) {
   auto file = os::File::Open(path, os::OpenFor::CreateNew, mode);
-  if (!text.empty() && file && file->Write(text.data(), text.size()) && file->Sync() && file->Close()) return true;
+  if (!text.empty() && file && file->Write(text.data(), text.size()).ok() && file->Sync().ok() &&
+      file->Close().ok())
+    return true;
   os::RemoveFile(path);
   return false;
 }

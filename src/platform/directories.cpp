@@ -24,20 +24,22 @@ std::size_t BelowRoot(const std::string& path) {
 
 }  // namespace
 
-bool MakeDirectories(const std::string& path) {
-  if (path.empty()) return false;
-  if (DirectoryExists(path)) return true;
-  const std::size_t from = BelowRoot(path);
-  if (from == std::string::npos) return false;
+Status MakeDirectories(const std::string& path) {
+  if (!path.empty() && DirectoryExists(path)) return Status();
+  // A path with nothing below a root ("", "\\server") is made as it is:
+  // the system says why that fails.
+  const std::size_t from = path.empty() ? std::string::npos : BelowRoot(path);
+  if (from == std::string::npos) return MakeDirectory(path);
   // Every prefix ending before a separator is a parent; the root is never made.
   const std::string_view separators = kConventions.directorySeparators;
   for (std::size_t at = path.find_first_of(separators, from); at != std::string::npos;
        at = path.find_first_of(separators, at + 1)) {
     const std::string parent = path.substr(0, at);
-    if (!MakeDirectory(parent) && !DirectoryExists(parent)) return false;
+    const Status made = MakeDirectory(parent);
+    if (!made.ok() && !DirectoryExists(parent)) return made;
   }
-  MakeDirectory(path);
-  return DirectoryExists(path);
+  const Status made = MakeDirectory(path);
+  return made.ok() || DirectoryExists(path) ? Status() : made;
 }
 
 }  // namespace os

@@ -4,8 +4,12 @@
 // clock and sleeps, HTTP, LZ expansion, locale, signals -- goes through here.
 // No POSIX or Windows type appears in this header: paths and texts are
 // std::string (bytes, UTF-8 on Linux), times are integers, handles are small
-// classes of this header. Failures are results (false, nullopt, -1), never
-// exceptions.
+// classes of this header. Failures are results, never exceptions. An
+// operation whose failure the program explains returns a Status (or a
+// StatusOr) whose message is the system's text for the cause ("No space left
+// on device"), never empty; the caller says what failed:
+// Status::Failed("cannot write " + path, written). Functions that say so
+// return a whole message instead.
 
 #include <cstddef>
 #include <cstdint>
@@ -115,41 +119,42 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  // Opens path (a directory is not a file: nullopt); Append creates the file
-  // when it is missing. CreateTruncate and CreateNew create with permissions
-  // 0666 less umask unless newPermissions is given (umask applies to it too).
-  static std::optional<File> Open(const std::string& path, OpenFor mode,
-                                  std::optional<std::uint32_t> newPermissions = std::nullopt);
+  // Opens path (a directory is not a file: it fails); Append creates the
+  // file when it is missing. CreateTruncate and CreateNew create with
+  // permissions 0666 less umask unless newPermissions is given (umask
+  // applies to it too).
+  static StatusOr<File> Open(const std::string& path, OpenFor mode,
+                             std::optional<std::uint32_t> newPermissions = std::nullopt);
   bool IsOpen() const { return handle_ >= 0; }
-  // Bytes read (0 at end of file), -1 on error. Retries interrupted reads.
-  std::int64_t Read(void* buffer, std::size_t size);
-  // True when every byte was written.
-  bool Write(const void* data, std::size_t size);
-  bool Seek(std::int64_t position);
+  // Bytes read (0 at end of file). Retries interrupted reads.
+  StatusOr<std::int64_t> Read(void* buffer, std::size_t size);
+  // OK when every byte was written.
+  Status Write(const void* data, std::size_t size);
+  Status Seek(std::int64_t position);
   std::int64_t Position();  // -1 on error
   std::int64_t Size();      // -1 on error
-  bool Sync();              // flush to the disk
+  Status Sync();            // flush to the disk
   // Starts writing a range of the file to the disk without waiting, so that
   // a later Sync has less left to wait for. Only a hint: may do nothing.
   void BeginSync(std::int64_t offset, std::int64_t length);
   // Copies up to size bytes from source's position to this file's position,
   // inside the kernel where it can, else through buffer (at least size
-  // bytes). Bytes copied; 0 at the end of source; -1 on error.
-  std::int64_t CopyFrom(File& source, void* buffer, std::size_t size);
-  bool Close();             // false when closing reported an error
+  // bytes). Bytes copied; 0 at the end of source.
+  StatusOr<std::int64_t> CopyFrom(File& source, void* buffer, std::size_t size);
+  Status Close();  // fails when closing reported an error
 
  private:
-  friend bool ExpandSzdd(File& source, File& target);  // hands the handles to the decoder
+  friend StatusOr<bool> ExpandSzdd(File& source, File& target);  // hands the handles to the decoder
   explicit File(std::intptr_t handle) : handle_(handle) {}
   std::intptr_t handle_ = -1;
 };
 
-// Whether path can be opened now for reading (write = false) or for writing
-// (write = true). A running executable and a file on which another process
-// holds an exclusive lock are not openable for writing: they are in use. On
-// Windows "in use" is a sharing violation: a running program, or a file open
-// elsewhere without write sharing.
-bool CanOpen(const std::string& path, bool write);
+// OK when path can be opened now for reading (write = false) or for writing
+// (write = true); else why not. A running executable and a file on which
+// another process holds an exclusive lock are not openable for writing: they
+// are in use. On Windows "in use" is a sharing violation: a running program,
+// or a file open elsewhere without write sharing.
+Status CanOpen(const std::string& path, bool write);
 // Holds an exclusive lock on a file as long as the object lives (used by tests
 // and tools to mark a file as in use). On Windows the file is held open
 // without write or delete sharing: others may read it, not write, replace or
@@ -201,37 +206,38 @@ class RunLock {
 
 // Makes the entries of a directory (names created, renamed, removed in it)
 // durable. On Windows the file system journals its directory changes and
-// there is nothing to flush: true.
-bool SyncDirectory(const std::string& path);
+// there is nothing to flush: OK.
+Status SyncDirectory(const std::string& path);
 // Makes the content of every file of paths durable (all on one file system).
 // Linux flushes the file system once; Windows flushes each file.
-bool SyncFiles(const std::vector<std::string>& paths);
+Status SyncFiles(const std::vector<std::string>& paths);
 
-bool RemoveFile(const std::string& path);
+Status RemoveFile(const std::string& path);
 // Gives the file at existing a second name, newPath (a hard link), on the
 // same volume; fails when newPath exists or the volume has no such links.
 bool LinkFile(const std::string& existing, const std::string& newPath);
 // Renames old to new; fails when new exists.
-bool RenameNoReplace(const std::string& oldPath, const std::string& newPath);
+Status RenameNoReplace(const std::string& oldPath, const std::string& newPath);
 // Renames old over new in one atomic step, replacing new.
-bool RenameReplace(const std::string& oldPath, const std::string& newPath);
-bool SetModifiedSeconds(const std::string& path, std::int64_t unixSeconds);
-bool SetModifiedNow(const std::string& path);
-bool SetPermissions(const std::string& path, std::uint32_t permissions);
+Status RenameReplace(const std::string& oldPath, const std::string& newPath);
+Status SetModifiedSeconds(const std::string& path, std::int64_t unixSeconds);
+Status SetModifiedNow(const std::string& path);
+Status SetPermissions(const std::string& path, std::uint32_t permissions);
 // Permissions for a new file whose content starts with the given bytes:
 // 0777 less umask for "#!" or the ELF magic, else 0666 less umask. On Windows
 // only the owner's write bit means something (the read-only attribute).
 std::uint32_t NewFilePermissions(const void* head, std::size_t size);
 
-bool MakeDirectory(const std::string& path);   // one level
-bool MakeDirectories(const std::string& path); // with every missing parent
+Status MakeDirectory(const std::string& path);    // one level
+// With every missing parent; OK when the directory exists already.
+Status MakeDirectories(const std::string& path);
 bool RemoveDirectory(const std::string& path); // empty directory only
 // Makes path (its parent exists) a directory of this account that no other
 // account can reach, creating it when missing: on Linux mode 0700; on Windows
 // it keeps the access list it inherits from the user's profile. Fails, with
-// a message that names path and the cause, when anything else stands there:
-// a link (never followed), a file, a directory of another account ("...
-// belongs to another user"), or when the system refuses.
+// a whole message that names path and the cause, when anything else stands
+// there: a link (never followed), a file, a directory of another account
+// ("... belongs to another user"), or when the system refuses.
 Status MakePrivateDirectory(const std::string& path);
 bool ChangeDirectory(const std::string& path);
 std::string CurrentDirectory();
@@ -251,12 +257,12 @@ std::vector<DirEntry> ListDirectory(const std::string& path);
 // reaped. Files starting with "#!" or the ELF magic are executed directly.
 // On Windows the system finds and starts the program as StartDetached does (a
 // batch file runs in the command interpreter), without a console.
-// True when the program was started.
-bool StartProgram(const std::string& commandLine);
+// OK when the program was started; else why not.
+Status StartProgram(const std::string& commandLine);
 // Runs a program with these arguments (argv[0] is looked up in PATH; no
 // shell, no quoting), its standard streams those of this process, and waits
-// for it to end. Its exit code; a failed Status when it could not be started
-// or did not exit by itself.
+// for it to end. Its exit code; a failed Status (a whole message) when it
+// could not be started or did not exit by itself.
 Status RunAndWait(const std::vector<std::string>& argv, int& exitCode);
 // Splits a command line as Windows does (exposed for tests).
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
@@ -348,17 +354,12 @@ Status HttpGet(const HttpRequest& request, const HttpBlockSink& sink, const Http
 Status HttpDownloadToFile(const HttpRequest& request, const std::string& path,
                           const HttpIdle& idle = nullptr);
 
-// The system's text for why the last failed file or directory operation of
-// this thread failed ("No space left on device"); empty when none is known.
-// Read it right after the failure: later operations may replace it.
-std::string LastErrorText();
-
 // Decodes the MS COMPRESS "SZDD" stream of source, read from its first byte,
 // into target, a new empty file (libmspack on Linux, LZ32 on Windows). The
 // decoders take a truncated stream for a whole one and ignore the length in
-// the header: comparing it is the caller's part. After a failure
-// LastErrorText names the system's cause (a full disk, a read error); it is
-// empty when the stream itself was bad.
-bool ExpandSzdd(File& source, File& target);
+// the header: comparing it is the caller's part. Whether the stream decoded
+// (false: the stream itself is bad); fails with the system's cause when
+// reading or writing failed (a full disk, a read error).
+StatusOr<bool> ExpandSzdd(File& source, File& target);
 
 }  // namespace os

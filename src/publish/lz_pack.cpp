@@ -18,7 +18,7 @@ Status Compress(const std::string& source, const std::string& target, const std:
   const Status ran = os::RunAndWait({"mscompress", input}, exitCode);
   os::RemoveFile(input);
   if (!ran.ok()) return Status::Failed("cannot pack " + source, ran.message() + " (Debian package mscompress)");
-  if (exitCode != 0 || !os::RenameReplace(input + "_", target)) {
+  if (exitCode != 0 || !os::RenameReplace(input + "_", target).ok()) {
     os::RemoveFile(input + "_");
     return Status::Error("cannot pack " + source + ": mscompress failed (exit code " + std::to_string(exitCode) + ")");
   }

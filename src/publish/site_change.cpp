@@ -22,6 +22,12 @@ Status CopyIn(const std::string& siteDir, const StagedFile& file) {
   return CopyFileBuffered(file.path, target, true, kCopyBufferSize, nullptr);
 }
 
+// Makes the site's directory, with its missing parents, unless it exists.
+Status MakeSiteDir(const std::string& siteDir) {
+  const Status made = os::MakeDirectories(siteDir);
+  return made.ok() ? made : Status::Failed("cannot create " + siteDir, made);
+}
+
 Status SignList(const std::string& siteDir, const std::vector<std::string>& names, const SiteSigning& signing) {
   if (signing.drop) {
     RemoveSignatures(siteDir, names);
@@ -35,8 +41,7 @@ Status SignList(const std::string& siteDir, const std::vector<std::string>& name
 Status ApplyListEdit(const std::string& siteDir, const ListEdit& edit, const std::vector<StagedFile>& files,
                      const std::vector<std::string>& namesToSign, const SiteSigning& signing,
                      const RecordChanges& recordChanges) {
-  if (!os::DirectoryExists(siteDir) && !os::MakeDirectories(siteDir))
-    return Status::Failed("cannot create " + siteDir, os::LastErrorText());
+  if (Status made = MakeSiteDir(siteDir); !made.ok()) return made;
   for (const StagedFile& file : files)
     if (Status copied = CopyIn(siteDir, file); !copied.ok()) return copied;
   if (signing.key && !signing.drop)
@@ -97,8 +102,7 @@ std::vector<std::string> HistoryLinesOf(const ListEdit& edit, bool withdrawal) {
 
 Status AppendSiteHistory(const std::string& siteDir, const std::vector<std::string>& lines) {
   if (lines.empty()) return Status();
-  if (!os::DirectoryExists(siteDir) && !os::MakeDirectories(siteDir))
-    return Status::Failed("cannot create " + siteDir, os::LastErrorText());
+  if (Status made = MakeSiteDir(siteDir); !made.ok()) return made;
   const std::string path = WithTrailingDelimiter(siteDir) + kSiteHistoryName;
   std::string text = ReadFileBounded(path, kMaxHistoryBytes).value_or("");
   for (const std::string& line : lines) text += line + "\r\n";

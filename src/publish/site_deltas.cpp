@@ -39,8 +39,8 @@ std::vector<ContentDigest> EarlierContents(const ContentDigest& current, const s
 // Keeps the site's copy of a name as a base, under its digest.
 Status KeepBase(const std::string& siteDir, const std::string& copy, const ContentDigest& digest) {
   const std::string folder = SitePath(siteDir, kDeltaBasesFolder);
-  if (!os::DirectoryExists(folder) && !os::MakeDirectories(folder))
-    return Status::Failed("cannot create " + folder, os::LastErrorText());
+  if (!os::DirectoryExists(folder))
+    if (Status made = os::MakeDirectories(folder); !made.ok()) return Status::Failed("cannot create " + folder, made);
   const std::string path = BasePath(siteDir, digest.digest);
   if (os::FileExists(path)) return Status();
   return CopyFileBuffered(copy, path, false, kCopyBufferSize, nullptr);

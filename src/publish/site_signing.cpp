@@ -28,13 +28,16 @@ std::optional<std::string> ListTrustedCommentOf(const std::string& siteDir) {
 
 Status ReplaceFileText(const std::string& path, const std::string& text) {
   const std::string temp = path + ".tmp";
-  auto file = os::File::Open(temp, os::OpenFor::CreateTruncate);
-  if (file && file->Write(text.data(), text.size()) && file->Sync() && file->Close() &&
-      os::RenameReplace(temp, path))
-    return Status();
-  const std::string cause = os::LastErrorText();
+  StatusOr<os::File> file = os::File::Open(temp, os::OpenFor::CreateTruncate);
+  Status written = file.status();
+  if (written.ok()) written = file->Write(text.data(), text.size());
+  if (written.ok()) written = file->Sync();
+  if (written.ok()) written = file->Close();
+  if (written.ok()) written = os::RenameReplace(temp, path);
+  if (written.ok()) return written;
+  if (file) file->Close();  // Windows deletes no open file
   os::RemoveFile(temp);
-  return Status::Failed("cannot write " + path, cause);
+  return Status::Failed("cannot write " + path, written);
 }
 
 std::optional<std::string> SigningPassword(bool confirm, std::string* why) {

@@ -142,7 +142,7 @@ std::string ChainEntryFile(int n) {
 std::string CurrentFileName() { return ChainEntryFile(St().index); }
 
 // Makes the name of a file just created or renamed in place durable.
-bool SyncDirectoryOf(const std::string& path) {
+Status SyncDirectoryOf(const std::string& path) {
   const std::string dir = DirOf(path);
   return os::SyncDirectory(dir.empty() ? "." : dir);
 }
@@ -155,19 +155,19 @@ void NoteReadFailure(const std::string& path, const std::string& cause) {
 }
 
 // A missing file holds no settings; one that exists but cannot be opened or
-// read is a read failure, never an empty file.
-bool OpenCurrentForReading() {
+// read is a read failure, never an empty file. OK when the file is open.
+Status OpenCurrentForReading() {
   CloseStoreFile();
   const std::string path = CurrentFileName();
-  if (!CfgFileIsUsable(path)) return false;
-  if (St().file.OpenRead(path)) return true;
-  if (os::StatPath(path).exists) NoteReadFailure(path, os::LastErrorText());
-  return false;
+  if (!CfgFileIsUsable(path)) return Status::Error("it is not a regular file");
+  const Status opened = St().file.OpenRead(path);
+  if (!opened.ok() && os::StatPath(path).exists) NoteReadFailure(path, opened.message());
+  return opened;
 }
 
 // Closes the file read by a search, noting a read error it met.
 void CloseAfterReading() {
-  if (St().file.IoError()) NoteReadFailure(CurrentFileName(), St().file.ErrorText());
+  if (St().file.IoError()) NoteReadFailure(CurrentFileName(), St().file.Failure().message());
   CloseStoreFile();
 }
 
@@ -178,7 +178,9 @@ bool EndsWithLineEnd(const std::string& path) {
   std::int64_t size = f->Size();
   if (size <= 0) return true;
   char last = 0;
-  if (!f->Seek(size - 1) || f->Read(&last, 1) != 1) return true;
+  if (!f->Seek(size - 1).ok()) return true;
+  const StatusOr<std::int64_t> n = f->Read(&last, 1);
+  if (!n || *n != 1) return true;
   return last == '\n' || last == '\r';
 }
 
@@ -192,7 +194,7 @@ bool Search(const KeyMatcher& key, std::string& value) {
   const std::size_t count = ChainEntryCount();
   std::string line;
   for (;;) {
-    if (OpenCurrentForReading()) {
+    if (OpenCurrentForReading().ok()) {
       while (s.file.ReadLine(line)) {
         if (key.Answers(line, value)) {
           s.found = true;
@@ -225,19 +227,55 @@ Status Append(std::string_view key, std::string_view value) {
   // A last line without its line end would swallow the appended key.
   std::string text = EndsWithLineEnd(path) ? std::string() : std::string("\r\n");
   text.append(key).append("=").append(value).append("\r\n");
-  bool open = s.file.OpenAppend(path);
+  Status open = s.file.OpenAppend(path);
   // Only a missing file is created here: never truncate a settings file
   // that merely failed to open.
-  const bool created = !open && !os::StatPath(path).exists;
+  const bool created = !open.ok() && !os::StatPath(path).exists;
   if (created) open = s.file.OpenWrite(path);
-  if (!open) return Status::Failed("cannot open \"" + path + "\"", os::LastErrorText());
+  if (!open.ok()) return Status::Failed("cannot open \"" + path + "\"", open);
   // Flushed now, so a crash before the next look-up cannot lose it; a new
   // file's name is made durable too.
-  bool ok = s.file.Write(text) && (s.workingFiles ? s.file.Flush() : s.file.Sync());
-  ok = ok && !s.file.IoError();
-  if (ok && created && !s.workingFiles) ok = SyncDirectoryOf(path);
-  if (!ok) return Status::Failed("cannot write \"" + path + "\"", os::LastErrorText());
+  const bool sent = s.file.Write(text) && (s.workingFiles ? s.file.Flush() : s.file.Sync());
+  Status written = sent ? Status() : s.file.Failure();
+  if (written.ok() && created && !s.workingFiles) written = SyncDirectoryOf(path);
+  if (!written.ok()) return Status::Failed("cannot write \"" + path + "\"", written);
   return Status();
+}
+
+// Copies the file being read (in) to out with the key's first line given
+// the value; whether a line was. Failures stay with the files.
+bool CopyReplacing(TextFile& in, TextFile& out, const KeyMatcher& key, std::string_view value) {
+  bool replaced = false;
+  bool ok = true;
+  std::string line;
+  std::string ignored;
+  while (ok && in.ReadLine(line)) {
+    if (!replaced && key.Answers(line, ignored)) {
+      replaced = true;
+      std::string newLine(std::string_view(line).substr(0, line.find('=')));
+      newLine.append("=").append(value);
+      ok = out.WriteLine(newLine);
+    } else {
+      ok = out.WriteLine(line);
+    }
+  }
+  return replaced;
+}
+
+// Puts the rewritten file temp in path's place. A settings file is replaced
+// atomically, never deleted first, and its name made durable. A working
+// file may be: renaming over it would make the file system flush it, and
+// losing it only leaves the settings as they were.
+Status PutRewrittenInPlace(const std::string& temp, const std::string& path, bool workingFile) {
+  Status done;
+  if (workingFile) {
+    done = os::RemoveFile(path);
+    if (done.ok()) done = os::RenameNoReplace(temp, path);
+  } else {
+    done = os::RenameReplace(temp, path);
+    if (done.ok()) done = SyncDirectoryOf(path);
+  }
+  return done.ok() ? done : Status::Failed("cannot replace \"" + path + "\"", done);
 }
 
 // Rewrites the current file with the key's first line replaced. The new
@@ -248,51 +286,35 @@ Status Rewrite(const KeyMatcher& key, std::string_view value) {
   // A settings file kept as a link is rewritten where the link leads, so the
   // link stays (renaming over it would replace it by a copy).
   const std::string path = os::ResolveLinks(CurrentFileName());
-  const auto failed = [&](const std::string& what) {
-    return Status::Failed(what + " \"" + path + "\"", os::LastErrorText());
+  const auto failed = [&](const std::string& what, const Status& cause) {
+    return Status::Failed(what + " \"" + path + "\"", cause);
   };
   // A settings file the user may not write stays as it is; the rename below
   // would otherwise replace it regardless of its protection.
-  if (!os::CanOpen(path, true)) return failed("cannot write");
-  if (!OpenCurrentForReading()) return failed("cannot read");
+  if (Status writable = os::CanOpen(path, true); !writable.ok())
+    return failed("cannot write", writable);
+  if (Status opened = OpenCurrentForReading(); !opened.ok()) return failed("cannot read", opened);
   const std::string temp = ForceExt(path, "$CF");
   TextFile out;
-  if (!out.OpenWrite(temp)) {
+  if (Status opened = out.OpenWrite(temp); !opened.ok()) {
     CloseStoreFile();
-    return failed("cannot write beside");
+    return failed("cannot write beside", opened);
   }
   os::FileInfo info = os::StatPath(path);
   if (info.isRegular) os::SetPermissions(temp, info.permissions);
 
-  bool replaced = false;
-  bool ok = true;
-  std::string line;
-  std::string ignored;
-  while (ok && s.file.ReadLine(line)) {
-    if (!replaced && key.Answers(line, ignored)) {
-      replaced = true;
-      std::string newLine(std::string_view(line).substr(0, line.find('=')));
-      newLine.append("=").append(value);
-      ok = out.WriteLine(newLine);
-    } else {
-      ok = out.WriteLine(line);
-    }
-  }
+  const bool replaced = CopyReplacing(s.file, out, key, value);
   const bool readWhole = !s.file.IoError();
   CloseAfterReading();
-  ok = ok && replaced && readWhole && (s.workingFiles ? out.Flush() : out.Sync());
-  const std::string writeCause = ok ? std::string() : os::LastErrorText();
-  ok = out.Close() && ok;
-  // A settings file is replaced atomically, never deleted first. A
-  // working file may be: renaming over it would make the file system flush
-  // it, and losing it only leaves the settings as they were.
-  if (ok && s.workingFiles) ok = os::RemoveFile(path) && os::RenameNoReplace(temp, path);
-  else if (ok) ok = os::RenameReplace(temp, path) && SyncDirectoryOf(path);
-  if (ok) return Status();
-  const Status status = !readWhole ? Status::Error(s.readFailure)
-                        : writeCause.empty() ? failed("cannot replace")
-                                             : Status::Failed("cannot write \"" + temp + "\"", writeCause);
-  os::RemoveFile(temp);
+  // out keeps the first failure of its writes, its flush and its close.
+  const bool flushed = replaced && readWhole && (s.workingFiles ? out.Flush() : out.Sync());
+  out.Close();
+  const Status status =
+      !readWhole            ? Status::Error(s.readFailure)
+      : !out.Failure().ok() ? Status::Failed("cannot write \"" + temp + "\"", out.Failure())
+      : !flushed            ? Status::Error("cannot replace \"" + path + "\"")  // the key is gone
+                            : PutRewrittenInPlace(temp, path, s.workingFiles);
+  if (!status.ok()) os::RemoveFile(temp);
   return status;
 }
 

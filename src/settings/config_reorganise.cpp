@@ -86,7 +86,7 @@ class Snapshot {
  public:
   explicit Snapshot(const std::string& file) {
     TextFile f;
-    if (!f.OpenRead(file)) return;
+    if (!f.OpenRead(file).ok()) return;
     std::string line;
     while (f.ReadLine(line)) {
       std::size_t eq = line.find('=');
@@ -136,7 +136,7 @@ bool MergeValues(const std::string& oldFile) {
   const Snapshot snapshot(CfgTopFileName());
   auto readOnly = FileModeContext(0);
   TextFile f;
-  if (!f.OpenRead(oldFile)) return false;
+  if (!f.OpenRead(oldFile).ok()) return false;
   bool ok = true;
   try {
     std::string line;

@@ -62,9 +62,6 @@ std::unique_ptr<char[]> Allocate(std::size_t size) {
   return std::unique_ptr<char[]>(new (std::nothrow) char[size]);
 }
 
-// Why a copy failed, with the system's text.
-Status CopyFailure(const std::string& what) { return Status::Failed(what, os::LastErrorText()); }
-
 struct CopySettings {
   bool keepDate;
   std::size_t bufferSize;
@@ -131,17 +128,17 @@ std::int32_t ChecksumOfBytes(std::string_view bytes) {
   return sum.Result();
 }
 
-std::optional<std::int32_t> FileChecksumOf(const std::string& path) {
+StatusOr<std::int32_t> FileChecksumOf(const std::string& path) {
   auto file = os::File::Open(path, os::OpenFor::Read);
-  if (!file) return std::nullopt;
+  if (!file) return file.status();
   StreamChecksum sum;
   std::unique_ptr<unsigned char[]> block(new (std::nothrow) unsigned char[kChecksumBlock]);
-  if (!block) return std::nullopt;
+  if (!block) return Status::Error("out of memory");
   for (;;) {
-    const std::int64_t n = file->Read(block.get(), kChecksumBlock);
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
-    sum.Feed(block.get(), static_cast<std::size_t>(n));
+    const StatusOr<std::int64_t> n = file->Read(block.get(), kChecksumBlock);
+    if (!n) return n.status();
+    if (*n == 0) break;
+    sum.Feed(block.get(), static_cast<std::size_t>(*n));
   }
   return sum.Result();
 }
@@ -152,16 +149,17 @@ bool FileExists(const std::string& path) {
   return os::FileExists(path);
 }
 
-bool FileOpenable(const std::string& path) {
+Status FileOpenable(const std::string& path) {
   return os::CanOpen(path, FileOpenMode() != 0);
 }
 
-bool DeleteFileChecked(const std::string& path) {
-  return FileOpenable(path) && os::RemoveFile(path);
+Status DeleteFileChecked(const std::string& path) {
+  if (Status openable = FileOpenable(path); !openable.ok()) return openable;
+  return os::RemoveFile(path);
 }
 
 bool RenameFileChecked(const std::string& oldPath, const std::string& newPath) {
-  return os::RenameNoReplace(oldPath, newPath);
+  return os::RenameNoReplace(oldPath, newPath).ok();
 }
 
 std::int64_t FileDate(const std::string& path) {
@@ -170,36 +168,61 @@ std::int64_t FileDate(const std::string& path) {
   return info.exists && !info.isDirectory ? info.modifiedSeconds : -1;
 }
 
-bool SetFileDateChecked(const std::string& path, std::int64_t date) {
+namespace {
+
+// OK when the file at path can be written now: it is a file (not a
+// directory, not missing) that no other process holds.
+Status Writable(const std::string& path) {
+  return os::CanOpen(path, true);
+}
+
+// Why the file at path has no date: it is missing or a directory.
+Status WhyNoDate(const std::string& path) {
+  const Status writable = Writable(path);
+  return writable.ok() ? Status::Error("it has no date") : writable;
+}
+
+// Creates or truncates the file at path unless another process uses it.
+Status CreateEmptyOnce(const std::string& path) {
+  // A file in use elsewhere is not truncated under its user.
+  if (os::StatPath(path).exists) {
+    if (Status writable = Writable(path); !writable.ok()) return writable;
+  }
+  StatusOr<os::File> file = os::File::Open(path, os::OpenFor::CreateTruncate);
+  return file ? file->Close() : file.status();
+}
+
+}  // namespace
+
+Status SetFileDateChecked(const std::string& path, std::int64_t date) {
   const std::int64_t current = FileDate(path);
-  if (current < 0) return false;
-  if (current != date && !(os::CanOpen(path, true) && os::SetModifiedSeconds(path, date)))
-    return false;
-  return FileDate(path) == date;
+  if (current < 0) return WhyNoDate(path);
+  if (current != date) {
+    if (Status writable = Writable(path); !writable.ok()) return writable;
+    if (Status set = os::SetModifiedSeconds(path, date); !set.ok()) return set;
+  }
+  if (FileDate(path) != date) return Status::Error("the file system keeps another date");
+  return Status();
 }
 
-bool TouchFile(const std::string& path, bool createIfMissing) {
-  if (FileDate(path) < 0) return createIfMissing && CreateEmptyFile(path);
-  return os::CanOpen(path, true) && os::SetModifiedNow(path);
+Status TouchFile(const std::string& path, bool createIfMissing) {
+  if (FileDate(path) < 0) return createIfMissing ? CreateEmptyFile(path) : WhyNoDate(path);
+  if (Status writable = Writable(path); !writable.ok()) return writable;
+  return os::SetModifiedNow(path);
 }
 
-bool CheckTouchable(const std::string& path) {
+Status CheckTouchable(const std::string& path) {
   const std::int64_t before = FileDate(path);
-  if (before < 0) return false;
-  const bool touched = TouchFile(path, false);
-  const bool restored = SetFileDateChecked(path, before);
-  return touched && restored;
+  if (before < 0) return WhyNoDate(path);
+  const Status touched = TouchFile(path, false);
+  const Status restored = SetFileDateChecked(path, before);
+  return touched.ok() ? restored : touched;
 }
 
-bool CreateEmptyFile(const std::string& path) {
+Status CreateEmptyFile(const std::string& path) {
   for (int attempt = 1;; ++attempt) {
-    // A file in use elsewhere is not truncated under its user.
-    const bool inUse = os::StatPath(path).exists && !os::CanOpen(path, true);
-    if (!inUse) {
-      auto file = os::File::Open(path, os::OpenFor::CreateTruncate);
-      if (file && file->Close()) return true;
-    }
-    if (attempt == 3) return false;
+    const Status created = CreateEmptyOnce(path);
+    if (created.ok() || attempt == 3) return created;
     os::SleepMs(100);
   }
 }
@@ -214,11 +237,11 @@ bool FilesEqual(const std::string& a, const std::string& b) {
   auto bb = Allocate(kCompareBlock);
   if (!ba || !bb) return false;
   for (;;) {
-    const std::int64_t na = ReadFull(*fa, ba.get(), kCompareBlock);
-    const std::int64_t nb = ReadFull(*fb, bb.get(), kCompareBlock);
-    if (na < 0 || na != nb) return false;
-    if (std::memcmp(ba.get(), bb.get(), static_cast<std::size_t>(na)) != 0) return false;
-    if (na < static_cast<std::int64_t>(kCompareBlock)) return true;
+    const StatusOr<std::int64_t> na = ReadFull(*fa, ba.get(), kCompareBlock);
+    const StatusOr<std::int64_t> nb = ReadFull(*fb, bb.get(), kCompareBlock);
+    if (!na || !nb || *na != *nb) return false;
+    if (std::memcmp(ba.get(), bb.get(), static_cast<std::size_t>(*na)) != 0) return false;
+    if (*na < static_cast<std::int64_t>(kCompareBlock)) return true;
   }
 }
 
@@ -236,23 +259,56 @@ namespace {
 Status CopyRest(os::File& in, os::File& out, char* buffer, std::size_t bufferSize,
                 std::int64_t first, const CopySettings& how, const std::string& target) {
   const auto& abort = how.abortCallback;
-  if (abort && abort()) return CopyFailure("the copy was stopped");
+  const Status stopped = Status::Error("the copy was stopped");
+  if (abort && abort()) return stopped;
   std::int64_t written = first;
   std::int64_t flushedTo = 0;
   // A short first block was the whole file; later blocks may come short
   // before the end, so only 0 ends the copy.
   for (bool more = first == static_cast<std::int64_t>(bufferSize); more;) {
-    const std::int64_t n = out.CopyFrom(in, buffer, bufferSize);
-    if (n < 0) return CopyFailure("cannot write beside " + target);
-    if (n == 0) break;
-    written += n;
+    const StatusOr<std::int64_t> n = out.CopyFrom(in, buffer, bufferSize);
+    if (!n) return Status::Failed("cannot write beside " + target, n.status());
+    if (*n == 0) break;
+    written += *n;
     if (how.flush && written - flushedTo >= kWriteBehind) {
       out.BeginSync(flushedTo, written - flushedTo);
       flushedTo = written;
     }
-    if (abort && abort()) return CopyFailure("the copy was stopped");
+    if (abort && abort()) return stopped;
   }
   return Status();
+}
+
+// Opens the source of a copy and tells what it is (from). Only an ordinary
+// file is copied, also when a link leads to it (a settings file is often
+// one); a directory is not.
+StatusOr<os::File> OpenCopySource(const std::string& source, os::FileInfo& from) {
+  StatusOr<os::File> in = os::File::Open(source, os::OpenFor::Read);
+  if (!in) return Status::Failed("cannot read " + source, in.status());
+  from = os::StatTarget(source);
+  if (!from.isRegular) return Status::Error("cannot read " + source);
+  return in;
+}
+
+// Whether a copy may take target's place: not over a directory, and
+// unless replaceInUse not over a file in use (as on Windows).
+Status CheckCopyTarget(const std::string& target, const os::FileInfo& to, bool replaceInUse) {
+  if (to.isDirectory) return Status::Error(target + " is a directory");
+  if (!to.exists || !to.isRegular || replaceInUse) return Status();
+  const Status writable = os::CanOpen(target, true);
+  return writable.ok() ? writable : Status::Failed(target + " is in use", writable);
+}
+
+// The finished copy's permission bits (and with keepDate the source's
+// date), once it is flushed (how.flush) or closed.
+Status FinishCopy(TempBeside& temp, std::uint32_t permissions, const CopySettings& how,
+                  std::int64_t date, const std::string& target) {
+  Status done = how.flush ? temp.Finish() : temp.Close();
+  if (done.ok()) done = os::SetPermissions(temp.path(), permissions);
+  if (!done.ok()) return Status::Failed("cannot write beside " + target, done);
+  if (!how.keepDate) return Status();
+  const Status dated = os::SetModifiedSeconds(temp.path(), date);
+  return dated.ok() ? dated : Status::Failed("cannot date " + target, dated);
 }
 
 // Copies source into a new file beside target, with the permission bits the
@@ -261,47 +317,39 @@ Status CopyRest(os::File& in, os::File& out, char* buffer, std::size_t bufferSiz
 // with nothing left behind.
 Status CopyBeside(const std::string& source, const std::string& target, const CopySettings& how,
                   std::string& copy) {
-  // Only an ordinary file is copied, also when a link leads to it (a
-  // settings file is often one); a directory is not.
-  const os::FileInfo from = os::StatTarget(source);
-  if (!from.exists || !from.isRegular) return CopyFailure("cannot read " + source);
+  os::FileInfo from;
+  StatusOr<os::File> in = OpenCopySource(source, from);
+  if (!in) return in.status();
 
   std::size_t bufferSize = how.bufferSize;
   std::unique_ptr<char[]> buffer;
   for (; bufferSize > 1 && !(buffer = Allocate(bufferSize)); bufferSize /= 2) {
   }
-  if (!buffer) return CopyFailure("out of memory");
+  if (!buffer) return Status::Error("out of memory");
 
-  auto in = os::File::Open(source, os::OpenFor::Read);
-  if (!in) return CopyFailure("cannot read " + source);
-
-  // An existing target in use is not replaced (as on Windows); its
-  // permission bits carry over. A link at the target is replaced, never
-  // written through.
+  // An existing target's permission bits carry over. A link at the target
+  // is replaced, never written through.
   const os::FileInfo to = os::StatPath(target);
-  if (to.isDirectory) return CopyFailure(target + " is a directory");
-  const bool keepBits = to.exists && to.isRegular;
-  if (keepBits && !how.replaceInUse && !os::CanOpen(target, true))
-    return CopyFailure(target + " is in use");
+  if (Status replaceable = CheckCopyTarget(target, to, how.replaceInUse); !replaceable.ok())
+    return replaceable;
 
-  std::int64_t n = ReadFull(*in, buffer.get(), bufferSize);
-  if (n < 0) return CopyFailure("cannot read " + source);
+  const StatusOr<std::int64_t> n = ReadFull(*in, buffer.get(), bufferSize);
+  if (!n) return Status::Failed("cannot read " + source, n.status());
   const std::uint32_t permissions =
-      PermissionsForTarget(to, buffer.get(), static_cast<std::size_t>(n));
+      PermissionsForTarget(to, buffer.get(), static_cast<std::size_t>(*n));
 
   // The copy goes to a temporary file that takes the target's place only
   // when complete, so a failed copy never leaves a truncated target.
   TempBeside temp(target);
   os::File* out = temp.file();
-  if (!out) return CopyFailure("cannot create a file beside " + target);
-  if (!out->Write(buffer.get(), static_cast<std::size_t>(n)))
-    return CopyFailure("cannot write beside " + target);
-  const Status rest = CopyRest(*in, *out, buffer.get(), bufferSize, n, how, target);
+  if (!out) return Status::Failed("cannot create a file beside " + target, temp.failure());
+  if (Status written = out->Write(buffer.get(), static_cast<std::size_t>(*n)); !written.ok())
+    return Status::Failed("cannot write beside " + target, written);
+  const Status rest = CopyRest(*in, *out, buffer.get(), bufferSize, *n, how, target);
   if (!rest.ok()) return rest;
-  if (!(how.flush ? temp.Finish() : temp.Close()) || !os::SetPermissions(temp.path(), permissions))
-    return CopyFailure("cannot write beside " + target);
-  if (how.keepDate && !os::SetModifiedSeconds(temp.path(), from.modifiedSeconds))
-    return CopyFailure("cannot date " + target);
+  if (Status finished = FinishCopy(temp, permissions, how, from.modifiedSeconds, target);
+      !finished.ok())
+    return finished;
   copy = temp.Release();
   return Status();
 }
@@ -309,10 +357,10 @@ Status CopyBeside(const std::string& source, const std::string& target, const Co
 // Renames a finished copy over its target; a copy that cannot take its
 // place is removed.
 Status PutInPlace(const std::string& copy, const std::string& target) {
-  if (os::RenameReplace(copy, target)) return Status();
-  const Status failed = CopyFailure("cannot replace " + target);
+  const Status renamed = os::RenameReplace(copy, target);
+  if (renamed.ok()) return renamed;
   os::RemoveFile(copy);
-  return failed;
+  return Status::Failed("cannot replace " + target, renamed);
 }
 
 }  // namespace
@@ -349,9 +397,9 @@ Status CopyBatch::Add(const std::string& source, const std::string& target) {
 Status CopyBatch::Commit() {
   std::vector<std::string> copies;
   for (const auto& [copy, target] : staged_) copies.push_back(copy);
-  if (!os::SyncFiles(copies)) {
+  if (Status flushed = os::SyncFiles(copies); !flushed.ok()) {
     const std::string where = staged_.empty() ? std::string() : DirOf(staged_.front().second);
-    return Status::Failed("cannot flush the new files in " + where, os::LastErrorText());
+    return Status::Failed("cannot flush the new files in " + where, flushed);
   }
   std::vector<std::pair<std::string, std::string>> staged = std::move(staged_);
   staged_.clear();
@@ -384,7 +432,8 @@ bool IsCopyLeftover(std::string_view name) {
 int RemoveCopyLeftovers(const std::string& dir) {
   int removed = 0;
   for (const os::DirEntry& entry : os::ListDirectory(dir)) {
-    if (entry.isRegular && IsCopyLeftover(entry.name) && os::RemoveFile(JoinPath(dir, entry.name)))
+    if (entry.isRegular && IsCopyLeftover(entry.name) &&
+        os::RemoveFile(JoinPath(dir, entry.name)).ok())
       ++removed;
   }
   return removed;
@@ -432,25 +481,25 @@ bool DeleteFilesOlderThan(const std::string& mask, std::int64_t date) {
   bool result = true;
   for (const auto& name : MatchingFiles(mask)) {
     const std::string path = dir + name;
-    if ((date == 0 || FileDate(path) < date) && !DeleteFileChecked(path)) result = false;
+    if ((date == 0 || FileDate(path) < date) && !DeleteFileChecked(path).ok()) result = false;
   }
   return result;
 }
 
 bool SetPermissionsByContent(const std::string& path) {
-  std::optional<os::File> file = os::File::Open(path, os::OpenFor::Read);
+  StatusOr<os::File> file = os::File::Open(path, os::OpenFor::Read);
   if (!file) return false;
   char head[4] = {};
-  const std::int64_t n = file->Read(head, sizeof head);
+  const StatusOr<std::int64_t> n = file->Read(head, sizeof head);
   file->Close();
-  if (n < 0) return false;
-  return os::SetPermissions(path, os::NewFilePermissions(head, static_cast<std::size_t>(n)));
+  if (!n) return false;
+  return os::SetPermissions(path, os::NewFilePermissions(head, static_cast<std::size_t>(*n))).ok();
 }
 
 std::string ReadTextFile(const std::string& path, std::string_view separator) {
   try {
     TextFile file;
-    if (!file.OpenRead(path)) return {};
+    if (!file.OpenRead(path).ok()) return {};
     std::string text;
     std::string line;
     // Files of 10 bytes or more are measured first, so the text is sized once.
@@ -480,11 +529,11 @@ bool DirExists(const std::string& path) {
 }
 
 bool MakeDir(const std::string& path) {
-  return os::MakeDirectory(path);
+  return os::MakeDirectory(path).ok();
 }
 
 bool ForceDirs(const std::string& path) {
-  return os::MakeDirectories(path);
+  return os::MakeDirectories(path).ok();
 }
 
 bool EnsureDir(const std::string& path) {
@@ -618,6 +667,6 @@ std::string CommandLineWord(const std::string& path) {
   return path.find_first_of(" \t") == std::string::npos ? path : "\"" + path + "\"";
 }
 
-bool StartDetached(const std::string& commandLine) {
+Status StartDetached(const std::string& commandLine) {
   return os::StartProgram(commandLine);
 }

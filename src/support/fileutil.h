@@ -1,7 +1,9 @@
 #pragma once
 // Robust file, directory, environment, time and process utilities. Every
 // operation reports failure by its result (false, 0, empty text) and never
-// throws. Paths are taken whole, never cut.
+// throws; one whose failure the program explains returns a Status (or a
+// StatusOr) whose message is the cause ("No space left on device"), as the
+// platform's calls do. Paths are taken whole, never cut.
 
 #include <cstdint>
 #include <functional>
@@ -19,8 +21,8 @@ std::int32_t FileSizeOf(const std::string& path);  // 0 on failure
 std::int64_t FileSize64(const std::string& path);  // 0 on failure
 // 0 when the file cannot be read whole.
 std::int32_t FileChecksum(const std::string& path);
-// The checksum; nullopt when the file cannot be opened or a read fails.
-std::optional<std::int32_t> FileChecksumOf(const std::string& path);
+// The checksum; fails when the file cannot be opened or a read fails.
+StatusOr<std::int32_t> FileChecksumOf(const std::string& path);
 // The checksum of bytes in memory (what FileChecksum computes over a file).
 std::int32_t ChecksumOfBytes(std::string_view bytes);
 // The same checksum fed piece by piece, as bytes go by: the pieces' bytes
@@ -39,14 +41,20 @@ class StreamChecksum {
 };
 
 bool FileExists(const std::string& path);
-bool FileOpenable(const std::string& path);  // in the current FileOpenMode
-bool DeleteFileChecked(const std::string& path);
+// OK when the file can be opened in the current FileOpenMode; else why not.
+Status FileOpenable(const std::string& path);
+// Deletes a file that is openable (FileOpenable), not one in use.
+Status DeleteFileChecked(const std::string& path);
 bool RenameFileChecked(const std::string& oldPath, const std::string& newPath);
 std::int64_t FileDate(const std::string& path);  // -1 when missing
-bool SetFileDateChecked(const std::string& path, std::int64_t date);
-bool TouchFile(const std::string& path, bool createIfMissing);
-bool CheckTouchable(const std::string& path);
-bool CreateEmptyFile(const std::string& path);
+// Gives the file the date; OK once it has that date.
+Status SetFileDateChecked(const std::string& path, std::int64_t date);
+// Gives the file the date of now; a missing file is created with createIfMissing.
+Status TouchFile(const std::string& path, bool createIfMissing);
+// OK when the file's date can be changed (it is changed and put back).
+Status CheckTouchable(const std::string& path);
+// Creates the file, or truncates it when it is not in use; tried three times.
+Status CreateEmptyFile(const std::string& path);
 bool FilesEqual(const std::string& a, const std::string& b);
 
 using CopyAbortCallback = std::function<bool()>;  // true: abort the copy
@@ -136,7 +144,7 @@ bool CtrlDown();
 int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags);
 
 // Starts a command line as a program of its own, detached and never waited
-// for (the platform's program start).
-bool StartDetached(const std::string& commandLine);
+// for (the platform's program start); OK when it started, else why not.
+Status StartDetached(const std::string& commandLine);
 // A path as one word of a command line: quoted when it holds a blank or tab.
 std::string CommandLineWord(const std::string& path);

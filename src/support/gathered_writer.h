@@ -19,20 +19,20 @@ class GatheredWriter {
   GatheredWriter& operator=(const GatheredWriter&) = delete;
 
   // Takes one block; writes what was gathered once gatherBytes have come
-  // together. False when that write failed (os::LastErrorText says why);
-  // after a failure every further call fails and nothing more is written.
-  bool Append(const char* data, std::size_t size);
-  // Writes what is still gathered. False when this or an earlier write failed.
-  bool Flush();
+  // together. Fails with the write's cause when that write failed; after a
+  // failure every further call fails so and nothing more is written.
+  Status Append(const char* data, std::size_t size);
+  // Writes what is still gathered. Fails when this or an earlier write failed.
+  Status Flush();
   // Bytes handed to the file so far (gathered bytes not yet among them).
   std::int64_t Written() const { return written_; }
 
  private:
-  bool WriteOut(const char* data, std::size_t size);
+  Status WriteOut(const char* data, std::size_t size);
 
   os::File& file_;
   const std::size_t gatherBytes_;
   std::string gathered_;
   std::int64_t written_ = 0;
-  bool failed_ = false;
+  Status failure_;
 };

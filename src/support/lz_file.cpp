@@ -35,46 +35,56 @@ SzddHeader HeaderOf(const unsigned char* bytes, std::size_t size) {
 
 Status BadStream() { return Status::Error("not a whole compressed file"); }
 
-// The system's cause of the failure that just happened.
-Status SystemFailure() {
-  const std::string cause = os::LastErrorText();
-  return cause.empty() ? BadStream() : Status::Failed("cannot expand it", cause);
-}
+// The failure of a system call while expanding, with its cause.
+Status SystemFailure(const Status& cause) { return Status::Failed("cannot expand it", cause); }
 
-bool CopyWhole(os::File& in, os::File& out) {
-  if (!in.Seek(0)) return false;
+Status CopyWhole(os::File& in, os::File& out) {
+  if (Status rewound = in.Seek(0); !rewound.ok()) return rewound;
   const std::unique_ptr<char[]> buffer(new char[kCopyBlock]);
   for (;;) {
-    const std::int64_t n = out.CopyFrom(in, buffer.get(), kCopyBlock);
-    if (n <= 0) return n == 0;
+    const StatusOr<std::int64_t> n = out.CopyFrom(in, buffer.get(), kCopyBlock);
+    if (!n) return n.status();
+    if (*n == 0) return Status();
   }
 }
 
 // Writes what source holds into out: expanded when it is SZDD, else as it is.
 Status Fill(os::File& source, os::File& out, const SzddHeader& header) {
-  if (!header.szdd) return CopyWhole(source, out) ? Status() : SystemFailure();
+  if (!header.szdd) {
+    const Status copied = CopyWhole(source, out);
+    return copied.ok() ? copied : SystemFailure(copied);
+  }
   if (!header.whole) return BadStream();
-  if (!os::ExpandSzdd(source, out)) return SystemFailure();
+  const StatusOr<bool> expanded = os::ExpandSzdd(source, out);
+  if (!expanded) return SystemFailure(expanded.status());
+  if (!*expanded) return BadStream();
   return out.Size() == header.length ? Status() : BadStream();
+}
+
+// Makes the expanded file durable and puts it in target's place.
+Status PutInPlace(TempBeside& temp, const std::string& target) {
+  Status done = temp.Finish();
+  if (done.ok()) done = os::SetPermissions(temp.path(), PermissionsForWritten(target, temp.path()));
+  if (done.ok()) done = os::RenameReplace(temp.path(), target);
+  if (!done.ok()) return SystemFailure(done);
+  temp.Release();
+  return Status();
 }
 
 }  // namespace
 
 Status ExpandLzFile(const std::string& source, const std::string& target) {
-  std::optional<os::File> in = os::File::Open(source, os::OpenFor::ReadNoLink);
-  if (!in) return SystemFailure();
+  StatusOr<os::File> in = os::File::Open(source, os::OpenFor::ReadNoLink);
+  if (!in) return SystemFailure(in.status());
   unsigned char head[kSzddHeaderSize] = {};
-  const std::int64_t headBytes = ReadFull(*in, reinterpret_cast<char*>(head), sizeof head);
-  if (headBytes < 0) return SystemFailure();
+  const StatusOr<std::int64_t> headBytes =
+      ReadFull(*in, reinterpret_cast<char*>(head), sizeof head);
+  if (!headBytes) return SystemFailure(headBytes.status());
 
   TempBeside temp(target);
-  if (!temp.file()) return SystemFailure();
-  const SzddHeader header = HeaderOf(head, static_cast<std::size_t>(headBytes));
+  if (!temp.file()) return SystemFailure(temp.failure());
+  const SzddHeader header = HeaderOf(head, static_cast<std::size_t>(*headBytes));
   const Status filled = Fill(*in, *temp.file(), header);
   if (!filled.ok()) return filled;
-  if (!temp.Finish() || !os::SetPermissions(temp.path(), PermissionsForWritten(target, temp.path())) ||
-      !os::RenameReplace(temp.path(), target))
-    return SystemFailure();
-  temp.Release();
-  return Status();
+  return PutInPlace(temp, target);
 }

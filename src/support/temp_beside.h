@@ -32,19 +32,23 @@ class TempBeside {
   TempBeside& operator=(const TempBeside&) = delete;
 
   // The open file; nullptr when none could be created.
-  os::File* file() { return file_ ? &*file_ : nullptr; }
+  os::File* file() { return file_.IsOpen() ? &file_ : nullptr; }
+  // Why no file could be created (OK when one was).
+  const Status& failure() const { return failure_; }
   const std::string& path() const { return path_; }
   // Flushes to the disk and closes; the file stays until it is renamed.
-  bool Finish() { return file_->Sync() && file_->Close(); }
+  Status Finish();
   // Closes without flushing; the file stays until it is renamed.
-  bool Close() { return file_->Close(); }
+  Status Close() { return file_.Close(); }
   // Gives the finished file up: it is no longer removed here.
   std::string Release();
 
  private:
   std::string path_;
-  std::optional<os::File> file_;
+  os::File file_;
+  bool made_ = false;  // the file at path_ is this object's
+  Status failure_;
 };
 
-// Reads until size bytes are in or the file ends; -1 on a read error.
-std::int64_t ReadFull(os::File& file, char* buffer, std::size_t size);
+// Reads until size bytes are in or the file ends: how many came.
+StatusOr<std::int64_t> ReadFull(os::File& file, char* buffer, std::size_t size);

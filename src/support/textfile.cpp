@@ -6,49 +6,48 @@ TextFile::~TextFile() {
   Close();
 }
 
-bool TextFile::Open(const std::string& path, os::OpenFor how, Mode mode) {
+Status TextFile::Open(const std::string& path, os::OpenFor how, Mode mode) {
   Close();
-  ioError_ = false;
-  errorText_.clear();
-  file_ = os::File::Open(path, how);
-  if (!file_) return false;
+  failure_ = Status();
+  StatusOr<os::File> file = os::File::Open(path, how);
+  if (!file) return file.status();
+  file_ = std::move(*file);
   mode_ = mode;
   buffer_.resize(kBufferSize);
   bufPos_ = 0;
   bufEnd_ = 0;
-  osPos_ = how == os::OpenFor::Append ? file_->Size() : 0;
+  osPos_ = how == os::OpenFor::Append ? file_.Size() : 0;
   if (osPos_ < 0) {
     Close();
-    return false;
+    return Status::Error("its size is unknown");
   }
-  return true;
+  return Status();
 }
 
-bool TextFile::OpenRead(const std::string& path) {
+Status TextFile::OpenRead(const std::string& path) {
   return Open(path, os::OpenFor::Read, Mode::Reading);
 }
 
-bool TextFile::OpenAppend(const std::string& path) {
+Status TextFile::OpenAppend(const std::string& path) {
   return Open(path, os::OpenFor::Append, Mode::Writing);
 }
 
-bool TextFile::OpenWrite(const std::string& path) {
+Status TextFile::OpenWrite(const std::string& path) {
   return Open(path, os::OpenFor::CreateTruncate, Mode::Writing);
 }
 
-void TextFile::NoteError() {
-  if (!ioError_) errorText_ = os::LastErrorText();
-  ioError_ = true;
+bool TextFile::Note(const Status& status) {
+  if (failure_.ok()) failure_ = status;
+  return status.ok();
 }
 
 bool TextFile::Fill() {
   bufPos_ = 0;
   bufEnd_ = 0;
-  const std::int64_t n = file_->Read(buffer_.data(), buffer_.size());
-  if (n < 0) NoteError();
-  if (n <= 0) return false;
-  osPos_ += n;
-  bufEnd_ = static_cast<std::size_t>(n);
+  const StatusOr<std::int64_t> n = file_.Read(buffer_.data(), buffer_.size());
+  if (!Note(n.status()) || *n == 0) return false;
+  osPos_ += *n;
+  bufEnd_ = static_cast<std::size_t>(*n);
   return true;
 }
 
@@ -57,7 +56,7 @@ bool TextFile::ReadLine(std::string& line) {
   if (mode_ != Mode::Reading) return false;
   bool started = false;
   for (;;) {
-    if (bufPos_ == bufEnd_ && !Fill()) return started && !ioError_;  // a last line without end
+    if (bufPos_ == bufEnd_ && !Fill()) return started && failure_.ok();  // a last line without end
     started = true;
     const char* begin = buffer_.data() + bufPos_;
     const char* end = buffer_.data() + bufEnd_;
@@ -69,7 +68,7 @@ bool TextFile::ReadLine(std::string& line) {
     ++bufPos_;
     if (*stop == '\r') {
       // The LF of a CR LF may only arrive with the next fill.
-      if (bufPos_ == bufEnd_ && !Fill()) return !ioError_;
+      if (bufPos_ == bufEnd_ && !Fill()) return failure_.ok();
       if (buffer_[bufPos_] == '\n') ++bufPos_;
     }
     return true;
@@ -85,10 +84,7 @@ bool TextFile::Write(std::string_view text) {
   if (mode_ != Mode::Writing) return false;
   if (bufPos_ + text.size() > buffer_.size() && !Flush()) return false;
   if (text.size() >= buffer_.size()) {
-    if (!file_->Write(text.data(), text.size())) {
-      NoteError();
-      return false;
-    }
+    if (!Note(file_.Write(text.data(), text.size()))) return false;
     osPos_ += static_cast<std::int64_t>(text.size());
     return true;
   }
@@ -104,41 +100,32 @@ bool TextFile::WriteLine(std::string_view text) {
 bool TextFile::Flush() {
   if (mode_ != Mode::Writing) return mode_ == Mode::Reading;
   if (bufPos_ == 0) return true;
-  const bool ok = file_->Write(buffer_.data(), bufPos_);
-  if (ok)
-    osPos_ += static_cast<std::int64_t>(bufPos_);
-  else
-    NoteError();
+  const bool ok = Note(file_.Write(buffer_.data(), bufPos_));
+  if (ok) osPos_ += static_cast<std::int64_t>(bufPos_);
   bufPos_ = 0;
   return ok;
 }
 
 bool TextFile::Sync() {
-  if (!Flush() || !file_) return false;
-  if (mode_ == Mode::Writing && !file_->Sync()) {
-    NoteError();
-    return false;
-  }
-  return true;
+  if (!Flush() || !file_.IsOpen()) return false;
+  return mode_ != Mode::Writing || Note(file_.Sync());
 }
 
 bool TextFile::Close() {
-  if (mode_ == Mode::Closed) return !ioError_;
-  bool ok = Flush() || mode_ == Mode::Reading;
-  ok = file_->Close() && ok;
-  if (!ok) ioError_ = true;
-  file_.reset();
+  if (mode_ == Mode::Closed) return failure_.ok();
+  Flush();
+  Note(file_.Close());
   mode_ = Mode::Closed;
   buffer_.clear();
   buffer_.shrink_to_fit();
   bufPos_ = 0;
   bufEnd_ = 0;
   osPos_ = 0;
-  return !ioError_;
+  return failure_.ok();
 }
 
 std::int64_t TextFile::Size() {
-  return file_ ? file_->Size() : -1;
+  return file_.IsOpen() ? file_.Size() : -1;
 }
 
 std::int64_t TextFile::Pos() {
@@ -157,7 +144,7 @@ bool TextFile::Seek(std::int64_t pos) {
   if (offset >= 0 && offset < static_cast<std::int64_t>(bufEnd_)) {
     bufPos_ = static_cast<std::size_t>(offset);
   } else {
-    if (!file_->Seek(pos)) return false;
+    if (!file_.Seek(pos).ok()) return false;
     osPos_ = pos;
     bufPos_ = 0;
     bufEnd_ = 0;

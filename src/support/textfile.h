@@ -20,9 +20,10 @@ class TextFile {
   TextFile(const TextFile&) = delete;
   TextFile& operator=(const TextFile&) = delete;
 
-  bool OpenRead(const std::string& path);
-  bool OpenAppend(const std::string& path);  // creates the file when missing
-  bool OpenWrite(const std::string& path);   // creates or truncates
+  // OK when the file is open; else why not (the system's cause).
+  Status OpenRead(const std::string& path);
+  Status OpenAppend(const std::string& path);  // creates the file when missing
+  Status OpenWrite(const std::string& path);   // creates or truncates
   // Reads the next line without its end; false at the end of the file or
   // on a read error (IoError() tells which).
   bool ReadLine(std::string& line);
@@ -33,9 +34,10 @@ class TextFile {
   bool Sync();                            // buffer to the disk
   bool Close();                           // false when an error occurred
   Mode CurrentMode() const { return mode_; }
-  bool IoError() const { return ioError_; }
-  // The system's text for the first read or write error since opening.
-  const std::string& ErrorText() const { return errorText_; }
+  bool IoError() const { return !failure_.ok(); }
+  // The first read or write failure since opening, with the system's
+  // cause; OK when there was none.
+  const Status& Failure() const { return failure_; }
   // Size of the open file in bytes as the OS sees it; -1 when closed.
   std::int64_t Size();
 
@@ -47,13 +49,13 @@ class TextFile {
 
  private:
   static constexpr std::size_t kBufferSize = 32768;
-  bool Open(const std::string& path, os::OpenFor how, Mode mode);
+  Status Open(const std::string& path, os::OpenFor how, Mode mode);
   bool Fill();
-  void NoteError();
-  std::optional<os::File> file_;
+  // Keeps the first failure; whether status is OK.
+  bool Note(const Status& status);
+  os::File file_;
   Mode mode_ = Mode::Closed;
-  bool ioError_ = false;
-  std::string errorText_;
+  Status failure_;
   std::string buffer_;
   std::size_t bufPos_ = 0;
   std::size_t bufEnd_ = 0;

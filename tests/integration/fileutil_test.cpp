@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -94,13 +96,13 @@ TEST(FileUtil, FileOpenableFollowsTheFileOpenMode) {
   ScratchDir dir;
   const std::string exe = dir / "tvq.exe";
   FileUser running = FileUser::Running(exe);
-  EXPECT_FALSE(FileOpenable(exe));  // read/write at start
+  EXPECT_FALSE(FileOpenable(exe).ok());  // read/write at start
   {
     TFileModeContext readOnly(0);
-    EXPECT_TRUE(FileOpenable(exe));
+    EXPECT_TRUE(FileOpenable(exe).ok());
   }
-  EXPECT_FALSE(FileOpenable(dir / "missing"));
-  EXPECT_FALSE(FileOpenable(dir.path()));
+  EXPECT_FALSE(FileOpenable(dir / "missing").ok());
+  EXPECT_FALSE(FileOpenable(dir.path()).ok());
 }
 
 TEST(FileUtil, DeleteFileCheckedLeavesFilesInUse) {
@@ -111,17 +113,17 @@ TEST(FileUtil, DeleteFileCheckedLeavesFilesInUse) {
     FileUser running = FileUser::Running(dir / "tvq.exe");
     FileUser locking = FileUser::Locking(dir / "locked");
     ASSERT_TRUE(locking.Ok());
-    EXPECT_FALSE(DeleteFileChecked(dir / "tvq.exe"));
-    EXPECT_FALSE(DeleteFileChecked(dir / "locked"));
-    EXPECT_TRUE(DeleteFileChecked(dir / "plain"));
+    EXPECT_FALSE(DeleteFileChecked(dir / "tvq.exe").ok());
+    EXPECT_FALSE(DeleteFileChecked(dir / "locked").ok());
+    EXPECT_TRUE(DeleteFileChecked(dir / "plain").ok());
   }
   EXPECT_TRUE(PathExists(dir / "tvq.exe"));
   EXPECT_TRUE(PathExists(dir / "locked"));
   EXPECT_FALSE(PathExists(dir / "plain"));
-  EXPECT_FALSE(DeleteFileChecked(dir / "missing"));
+  EXPECT_FALSE(DeleteFileChecked(dir / "missing").ok());
   fs::create_directory(dir / "sub");
-  EXPECT_FALSE(DeleteFileChecked(dir / "sub"));
-  EXPECT_TRUE(DeleteFileChecked(dir / "locked"));  // free again
+  EXPECT_FALSE(DeleteFileChecked(dir / "sub").ok());
+  EXPECT_TRUE(DeleteFileChecked(dir / "locked").ok());  // free again
 }
 
 TEST(FileUtil, RenameFileCheckedNeverReplaces) {
@@ -139,19 +141,19 @@ TEST(FileUtil, RenameFileCheckedNeverReplaces) {
 TEST(FileUtil, FileDateAndSetFileDateChecked) {
   ScratchDir dir;
   WriteFile(dir / "f", "");
-  EXPECT_TRUE(SetFileDateChecked(dir / "f", 1234567890));
+  EXPECT_TRUE(SetFileDateChecked(dir / "f", 1234567890).ok());
   EXPECT_EQ(FileDate(dir / "f"), 1234567890);
-  EXPECT_TRUE(SetFileDateChecked(dir / "f", 1234567890));  // already so
+  EXPECT_TRUE(SetFileDateChecked(dir / "f", 1234567890).ok());  // already so
   EXPECT_EQ(FileDate(dir / "missing"), -1);
   EXPECT_EQ(FileDate(dir.path()), -1);
-  EXPECT_FALSE(SetFileDateChecked(dir / "missing", 1));
+  EXPECT_FALSE(SetFileDateChecked(dir / "missing", 1).ok());
   EXPECT_FALSE(PathExists(dir / "missing"));
 }
 
 TEST(FileUtil, FileDayNumberIsTheLocalDate) {
   ScratchDir dir;
   WriteFile(dir / "f", "");
-  ASSERT_TRUE(SetFileDateChecked(dir / "f", 946728000));  // 2000-01-01 12:00 UTC
+  ASSERT_TRUE(SetFileDateChecked(dir / "f", 946728000).ok());  // 2000-01-01 12:00 UTC
   EXPECT_EQ(FileDayNumber(dir / "f"), 36526);
   EXPECT_EQ(FileDayNumber(dir / "missing"), -1);
 }
@@ -159,27 +161,27 @@ TEST(FileUtil, FileDayNumberIsTheLocalDate) {
 TEST(FileUtil, TouchFileSetsNowOrCreates) {
   ScratchDir dir;
   WriteFile(dir / "f", "keep");
-  ASSERT_TRUE(SetFileDateChecked(dir / "f", 1000));
-  EXPECT_TRUE(TouchFile(dir / "f", false));
+  ASSERT_TRUE(SetFileDateChecked(dir / "f", 1000).ok());
+  EXPECT_TRUE(TouchFile(dir / "f", false).ok());
   EXPECT_GE(FileDate(dir / "f"), os::WallTimeSeconds() - 5);
   EXPECT_EQ(ReadFile(dir / "f"), "keep");
-  EXPECT_FALSE(TouchFile(dir / "new", false));
+  EXPECT_FALSE(TouchFile(dir / "new", false).ok());
   EXPECT_FALSE(PathExists(dir / "new"));
-  EXPECT_TRUE(TouchFile(dir / "new", true));
+  EXPECT_TRUE(TouchFile(dir / "new", true).ok());
   EXPECT_TRUE(PathExists(dir / "new"));
 }
 
 TEST(FileUtil, CheckTouchableChangesAndRestoresTheDate) {
   ScratchDir dir;
   WriteFile(dir / "settings.cfg", "a=1");
-  ASSERT_TRUE(SetFileDateChecked(dir / "settings.cfg", 1500000000));
-  EXPECT_TRUE(CheckTouchable(dir / "settings.cfg"));
+  ASSERT_TRUE(SetFileDateChecked(dir / "settings.cfg", 1500000000).ok());
+  EXPECT_TRUE(CheckTouchable(dir / "settings.cfg").ok());
   EXPECT_EQ(FileDate(dir / "settings.cfg"), 1500000000);
-  EXPECT_FALSE(CheckTouchable(dir / "missing"));
+  EXPECT_FALSE(CheckTouchable(dir / "missing").ok());
   {
     FileUser locking = FileUser::Locking(dir / "settings.cfg");
     ASSERT_TRUE(locking.Ok());
-    EXPECT_FALSE(CheckTouchable(dir / "settings.cfg"));
+    EXPECT_FALSE(CheckTouchable(dir / "settings.cfg").ok());
   }
   EXPECT_EQ(FileDate(dir / "settings.cfg"), 1500000000);
 }
@@ -189,21 +191,49 @@ TEST(FileUtil, CheckTouchableFailsOnAReadOnlyFileSystem) {
   ScratchMount disk(dir.path(), "size=64k");
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   WriteFile(dir / "settings.cfg", "a=1");
-  ASSERT_TRUE(SetFileDateChecked(dir / "settings.cfg", 1500000000));
+  ASSERT_TRUE(SetFileDateChecked(dir / "settings.cfg", 1500000000).ok());
   ASSERT_TRUE(disk.MakeReadOnly());
-  EXPECT_FALSE(CheckTouchable(dir / "settings.cfg"));
+  EXPECT_FALSE(CheckTouchable(dir / "settings.cfg").ok());
   EXPECT_EQ(FileDate(dir / "settings.cfg"), 1500000000);
+}
+
+// A failed helper names its own cause, whatever an earlier failure left
+// behind: also where the system reports no error of its own.
+TEST(FileUtil, FailuresNameTheirOwnCause) {
+  ScratchDir dir;
+  const std::string sub = dir / "sub";
+  fs::create_directory(sub);
+  WriteFile(dir / "notes.sh", "no program\n");  // not executable
+  const struct {
+    const char* what;
+    std::function<Status()> call;
+    std::string message;
+  } cases[] = {
+      {"dating a directory", [&] { return SetFileDateChecked(sub, 1000); }, "Is a directory"},
+      {"touching a directory", [&] { return CheckTouchable(sub); }, "Is a directory"},
+      {"touching a missing file", [&] { return TouchFile(dir / "missing", false); },
+       "No such file or directory"},
+      {"copying a directory",
+       [&] { return CopyFileBuffered(sub, dir / "copy", false, kCopyBufferSize, nullptr); },
+       "cannot read " + sub + ": Is a directory"},
+      {"starting a file that is no program", [&] { return StartDetached(dir / "notes.sh"); },
+       "Permission denied"},
+  };
+  for (const auto& c : cases) {
+    errno = EXDEV;  // an earlier failure's cause, never this one's
+    EXPECT_EQ(c.call().message(), c.message) << c.what;
+  }
 }
 
 TEST(FileUtil, CreateEmptyFileTruncatesOrTriesThreeTimes) {
   ScratchDir dir;
   VirtualClock clock;
   WriteFile(dir / "f", "old content");
-  EXPECT_TRUE(CreateEmptyFile(dir / "f"));
+  EXPECT_TRUE(CreateEmptyFile(dir / "f").ok());
   EXPECT_EQ(ReadFile(dir / "f"), "");
   EXPECT_TRUE(clock.Sleeps().empty());
 
-  EXPECT_FALSE(CreateEmptyFile(dir / "no/such/dir/f"));
+  EXPECT_FALSE(CreateEmptyFile(dir / "no/such/dir/f").ok());
   EXPECT_EQ(clock.Sleeps(), (std::vector<std::int64_t>{100, 100}));
 
   clock.Clear();
@@ -211,7 +241,7 @@ TEST(FileUtil, CreateEmptyFileTruncatesOrTriesThreeTimes) {
   {
     FileUser locking = FileUser::Locking(dir / "locked");
     ASSERT_TRUE(locking.Ok());
-    EXPECT_FALSE(CreateEmptyFile(dir / "locked"));
+    EXPECT_FALSE(CreateEmptyFile(dir / "locked").ok());
   }
   EXPECT_EQ(ReadFile(dir / "locked"), "in use");
   EXPECT_EQ(clock.Sleeps(), (std::vector<std::int64_t>{100, 100}));
@@ -267,7 +297,7 @@ TEST(FileUtil, CopyFileBufferedCopiesEveryByteWithAnyBuffer) {
 TEST(FileUtil, CopyFileBufferedKeepsTheDateWhenAsked) {
   ScratchDir dir;
   WriteFile(dir / "src", "x");
-  ASSERT_TRUE(SetFileDateChecked(dir / "src", 1000000000));
+  ASSERT_TRUE(SetFileDateChecked(dir / "src", 1000000000).ok());
   EXPECT_TRUE(CopyFileBuffered(dir / "src", dir / "kept", true, kCopyBufferSize, nullptr).ok());
   EXPECT_EQ(FileDate(dir / "kept"), 1000000000);
   EXPECT_TRUE(CopyFileBuffered(dir / "src", dir / "now", false, kCopyBufferSize, nullptr).ok());
@@ -591,7 +621,7 @@ TEST(FileUtil, StartDetachedStartsAProgram) {
   ScratchDir dir;
   WriteFile(dir / "run.sh", "#!/bin/sh\necho \"$1\" > \"$2\"\n");
   ::chmod((dir / "run.sh").c_str(), 0755);
-  ASSERT_TRUE(StartDetached(dir / "run.sh started " + dir / "out"));
+  ASSERT_TRUE(StartDetached(dir / "run.sh started " + dir / "out").ok());
   EXPECT_EQ(AwaitFile(dir / "out"), "started\n");
-  EXPECT_FALSE(StartDetached(dir / "missing.exe"));
+  EXPECT_FALSE(StartDetached(dir / "missing.exe").ok());
 }

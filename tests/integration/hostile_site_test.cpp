@@ -313,14 +313,14 @@ TEST_F(HostileDownload, UpdateIdAndNamesAreShownWithoutControlCharacters) {
 #ifndef _WIN32
 TEST_F(HostileSite, CleanUpRemovesLinksAndPipesWithoutFollowingThem) {
   const std::string elsewhere = root / "elsewhere";
-  ASSERT_TRUE(os::MakeDirectories(elsewhere));
+  ASSERT_TRUE(os::MakeDirectories(elsewhere).ok());
   WriteFile(elsewhere + "/keep.txt", "kept");
   fs::create_symlink(elsewhere + "/keep.txt", W("a.txt"));
   fs::create_directory_symlink(elsewhere, W("dirlink"));
   ASSERT_EQ(::mkfifo(W("pipe").c_str(), 0600), 0);
   WriteFile(W(".x.txt.tvq123456.tmp"), "left by a killed copy");
   WriteFile(W(".hidden"), "not the program's");
-  ASSERT_TRUE(os::MakeDirectories(W("sub")));
+  ASSERT_TRUE(os::MakeDirectories(W("sub")).ok());
   EXPECT_TRUE(PrepareWorkDirectory().ok());
   EXPECT_FALSE(fs::exists(fs::symlink_status(W("a.txt"))));
   EXPECT_FALSE(fs::exists(fs::symlink_status(W("dirlink"))));

@@ -85,7 +85,7 @@ class Running {
 // Waits until the executable is running (cannot be opened for writing).
 bool AwaitInUse(const std::string& path) {
   for (int i = 0; i < 250; ++i) {
-    if (!os::CanOpen(path, true)) return true;
+    if (!os::CanOpen(path, true).ok()) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return false;

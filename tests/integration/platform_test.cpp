@@ -47,32 +47,32 @@ TEST(Platform, FileWritesReadsSeeksAndSizes) {
   {
     auto f = os::File::Open(path, os::OpenFor::CreateTruncate);
     ASSERT_TRUE(f);
-    EXPECT_TRUE(f->Write("hello world", 11));
-    EXPECT_TRUE(f->Sync());
+    EXPECT_TRUE(f->Write("hello world", 11).ok());
+    EXPECT_TRUE(f->Sync().ok());
     EXPECT_EQ(f->Size(), 11);
-    EXPECT_TRUE(f->Close());
+    EXPECT_TRUE(f->Close().ok());
     EXPECT_FALSE(f->IsOpen());
   }
   auto f = os::File::Open(path, os::OpenFor::Read);
   ASSERT_TRUE(f);
   char buf[16] = {};
-  EXPECT_TRUE(f->Seek(6));
-  EXPECT_EQ(f->Read(buf, sizeof buf), 5);
+  EXPECT_TRUE(f->Seek(6).ok());
+  EXPECT_EQ(f->Read(buf, sizeof buf).value_or(-1), 5);
   EXPECT_EQ(std::string(buf, 5), "world");
   EXPECT_EQ(f->Position(), 11);
-  EXPECT_EQ(f->Read(buf, sizeof buf), 0);
-  EXPECT_FALSE(f->Write("x", 1));  // read-only
-  EXPECT_FALSE(f->Seek(-1));
+  EXPECT_EQ(f->Read(buf, sizeof buf).value_or(-1), 0);
+  EXPECT_FALSE(f->Write("x", 1).ok());  // read-only
+  EXPECT_FALSE(f->Seek(-1).ok());
 }
 
 namespace {
 // Copies all of source into target with CopyFrom in blocks of size bytes.
 std::string CopyAll(os::File& source, os::File& target, std::size_t size) {
   std::vector<char> buffer(size);
-  std::int64_t n;
-  while ((n = target.CopyFrom(source, buffer.data(), size)) > 0) {
+  StatusOr<std::int64_t> n = std::int64_t{0};
+  while ((n = target.CopyFrom(source, buffer.data(), size)).ok() && *n > 0) {
   }
-  return n == 0 ? "ok" : "error";
+  return n.ok() ? "ok" : "error";
 }
 }  // namespace
 
@@ -108,7 +108,7 @@ TEST(Platform, CopyFromCopiesInsideTheKernelOrThroughTheBuffer) {
   EXPECT_NE(ReadFile(dir / "status").find("Pid:"), std::string::npos);
   os::File closed;
   char b[4];
-  EXPECT_EQ(closed.CopyFrom(closed, b, sizeof b), -1);
+  EXPECT_FALSE(closed.CopyFrom(closed, b, sizeof b).ok());
 }
 
 TEST(Platform, FileAppendCreatesAndAppends) {
@@ -117,7 +117,7 @@ TEST(Platform, FileAppendCreatesAndAppends) {
   for (const char* part : {"a", "b"}) {
     auto f = os::File::Open(path, os::OpenFor::Append);
     ASSERT_TRUE(f);
-    EXPECT_TRUE(f->Write(part, 1));
+    EXPECT_TRUE(f->Write(part, 1).ok());
   }
   EXPECT_EQ(ReadFile(path), "ab");
 }
@@ -139,7 +139,7 @@ TEST(Platform, ReadingOpensOrdinaryFilesOnlyAndNeverBlocks) {
   auto file = os::File::Open(dir / "plain", os::OpenFor::Read);
   ASSERT_TRUE(file);
   char buffer[8];
-  EXPECT_EQ(file->Read(buffer, sizeof buffer), 5);  // blocking reads again
+  EXPECT_EQ(file->Read(buffer, sizeof buffer).value_or(-1), 5);  // blocking reads again
 }
 
 TEST(Platform, RunLockIsAPrivateFileThatOneHolderHoldsAndNoReaderOrLinkCanOpen) {
@@ -218,7 +218,7 @@ TEST(Platform, StatPathReportsKindSizeDateAndLinks) {
   ScratchDir dir;
   WriteFile(dir / "f", "12345");
   fs::create_symlink(dir / "f", dir / "link");
-  ASSERT_TRUE(os::SetModifiedSeconds(dir / "f", 1000000000));
+  ASSERT_TRUE(os::SetModifiedSeconds(dir / "f", 1000000000).ok());
 
   const os::FileInfo file = os::StatPath(dir / "f");
   EXPECT_TRUE(file.exists && file.isRegular && !file.isDirectory && !file.isSymlink);
@@ -239,24 +239,24 @@ TEST(Platform, StatPathReportsKindSizeDateAndLinks) {
 TEST(Platform, SetModifiedNowMovesTheDate) {
   ScratchDir dir;
   WriteFile(dir / "f", "");
-  ASSERT_TRUE(os::SetModifiedSeconds(dir / "f", 1000));
-  ASSERT_TRUE(os::SetModifiedNow(dir / "f"));
+  ASSERT_TRUE(os::SetModifiedSeconds(dir / "f", 1000).ok());
+  ASSERT_TRUE(os::SetModifiedNow(dir / "f").ok());
   EXPECT_GE(os::StatPath(dir / "f").modifiedSeconds, os::WallTimeSeconds() - 5);
-  EXPECT_FALSE(os::SetModifiedNow(dir / "missing"));
+  EXPECT_FALSE(os::SetModifiedNow(dir / "missing").ok());
 }
 
 TEST(Platform, RenameNoReplaceKeepsAnExistingTarget) {
   ScratchDir dir;
   WriteFile(dir / "a", "A");
   WriteFile(dir / "b", "B");
-  EXPECT_FALSE(os::RenameNoReplace(dir / "a", dir / "b"));
+  EXPECT_FALSE(os::RenameNoReplace(dir / "a", dir / "b").ok());
   EXPECT_EQ(ReadFile(dir / "b"), "B");
-  EXPECT_TRUE(os::RenameNoReplace(dir / "a", dir / "c"));
+  EXPECT_TRUE(os::RenameNoReplace(dir / "a", dir / "c").ok());
   EXPECT_EQ(ReadFile(dir / "c"), "A");
-  EXPECT_TRUE(os::RenameReplace(dir / "c", dir / "b"));
+  EXPECT_TRUE(os::RenameReplace(dir / "c", dir / "b").ok());
   EXPECT_EQ(ReadFile(dir / "b"), "A");
   EXPECT_FALSE(PathExists(dir / "c"));
-  EXPECT_FALSE(os::RenameReplace(dir / "missing", dir / "b"));
+  EXPECT_FALSE(os::RenameReplace(dir / "missing", dir / "b").ok());
 }
 
 TEST(Platform, NewFilePermissionsFollowTheContentAndUmask) {
@@ -276,7 +276,7 @@ TEST(Platform, NewFilePermissionsFollowTheContentAndUmask) {
 TEST(Platform, SetPermissionsChangesBits) {
   ScratchDir dir;
   WriteFile(dir / "f", "");
-  ASSERT_TRUE(os::SetPermissions(dir / "f", 0751));
+  ASSERT_TRUE(os::SetPermissions(dir / "f", 0751).ok());
   EXPECT_EQ(os::StatPath(dir / "f").permissions, 0751u);
 }
 
@@ -286,13 +286,13 @@ TEST(Platform, RunningExecutableCannotBeOpenedForWriting) {
   ScratchDir dir;
   const std::string program = dir / "sleeper";
   WriteFile(program, "");
-  EXPECT_TRUE(os::CanOpen(program, true));
+  EXPECT_TRUE(os::CanOpen(program, true).ok());
   {
     FileUser running = FileUser::Running(program);
-    EXPECT_FALSE(os::CanOpen(program, true));
-    EXPECT_TRUE(os::CanOpen(program, false));
+    EXPECT_FALSE(os::CanOpen(program, true).ok());
+    EXPECT_TRUE(os::CanOpen(program, false).ok());
   }
-  EXPECT_TRUE(os::CanOpen(program, true));
+  EXPECT_TRUE(os::CanOpen(program, true).ok());
 }
 
 TEST(Platform, FileLockedByAnotherProcessCannotBeOpenedForWriting) {
@@ -302,10 +302,10 @@ TEST(Platform, FileLockedByAnotherProcessCannotBeOpenedForWriting) {
   {
     FileUser locking = FileUser::Locking(path);
     ASSERT_TRUE(locking.Ok());
-    EXPECT_FALSE(os::CanOpen(path, true));
-    EXPECT_TRUE(os::CanOpen(path, false));
+    EXPECT_FALSE(os::CanOpen(path, true).ok());
+    EXPECT_TRUE(os::CanOpen(path, false).ok());
   }
-  EXPECT_TRUE(os::CanOpen(path, true));
+  EXPECT_TRUE(os::CanOpen(path, true).ok());
 }
 
 TEST(Platform, FileLockMarksAFileInUseWhileItLives) {
@@ -314,38 +314,38 @@ TEST(Platform, FileLockMarksAFileInUseWhileItLives) {
   {
     auto lock = os::FileLock::Exclusive(dir / "f");
     ASSERT_TRUE(lock);
-    EXPECT_FALSE(os::CanOpen(dir / "f", true));
+    EXPECT_FALSE(os::CanOpen(dir / "f", true).ok());
     EXPECT_FALSE(os::FileLock::Exclusive(dir / "f"));
   }
-  EXPECT_TRUE(os::CanOpen(dir / "f", true));
+  EXPECT_TRUE(os::CanOpen(dir / "f", true).ok());
   EXPECT_FALSE(os::FileLock::Exclusive(dir / "missing"));
 }
 
 TEST(Platform, CanOpenRefusesDirectoriesAndMissingFiles) {
   ScratchDir dir;
-  EXPECT_FALSE(os::CanOpen(dir.path(), false));
-  EXPECT_FALSE(os::CanOpen(dir.path(), true));
-  EXPECT_FALSE(os::CanOpen(dir / "missing", false));
+  EXPECT_FALSE(os::CanOpen(dir.path(), false).ok());
+  EXPECT_FALSE(os::CanOpen(dir.path(), true).ok());
+  EXPECT_FALSE(os::CanOpen(dir / "missing", false).ok());
 }
 
 // -------------------------------------------------------------- directories
 
 TEST(Platform, MakeDirectoriesCreatesEveryMissingParent) {
   ScratchDir dir;
-  EXPECT_TRUE(os::MakeDirectories(dir / "a/b/c"));
+  EXPECT_TRUE(os::MakeDirectories(dir / "a/b/c").ok());
   EXPECT_TRUE(os::DirectoryExists(dir / "a/b/c"));
-  EXPECT_TRUE(os::MakeDirectories(dir / "a/b/c"));  // already there
-  EXPECT_TRUE(os::MakeDirectories(dir / "a/b/d/"));
+  EXPECT_TRUE(os::MakeDirectories(dir / "a/b/c").ok());  // already there
+  EXPECT_TRUE(os::MakeDirectories(dir / "a/b/d/").ok());
   WriteFile(dir / "file", "");
-  EXPECT_FALSE(os::MakeDirectories(dir / "file/sub"));
-  EXPECT_FALSE(os::MakeDirectories(""));
+  EXPECT_FALSE(os::MakeDirectories(dir / "file/sub").ok());
+  EXPECT_FALSE(os::MakeDirectories("").ok());
 }
 
 TEST(Platform, MakeDirectoryMakesOneLevel) {
   ScratchDir dir;
-  EXPECT_FALSE(os::MakeDirectory(dir / "x/y"));
-  EXPECT_TRUE(os::MakeDirectory(dir / "x"));
-  EXPECT_FALSE(os::MakeDirectory(dir / "x"));
+  EXPECT_FALSE(os::MakeDirectory(dir / "x/y").ok());
+  EXPECT_TRUE(os::MakeDirectory(dir / "x").ok());
+  EXPECT_FALSE(os::MakeDirectory(dir / "x").ok());
   EXPECT_TRUE(os::RemoveDirectory(dir / "x"));
   EXPECT_FALSE(os::DirectoryExists(dir / "x"));
 }
@@ -388,7 +388,7 @@ TEST(Platform, StartProgramPassesArgumentsAndLeavesNoZombie) {
   WriteScript(dir / "record args",
               "for a in \"$@\"; do echo \"[$a]\" >> \"$0.out\"; done\n"
               "echo $$ >> \"$0.out\"\n");
-  ASSERT_TRUE(os::StartProgram("\"" + dir / "record args" + "\" one \"two three\" \"\" 4\\\"x"));
+  ASSERT_TRUE(os::StartProgram("\"" + dir / "record args" + "\" one \"two three\" \"\" 4\\\"x").ok());
   const std::string text = AwaitFile(dir / "record args.out", 5);
   const std::size_t pidLine = text.rfind('\n', text.size() - 2) + 1;
   EXPECT_EQ(text.substr(0, pidLine), "[one]\n[two three]\n[]\n[4\"x]\n");
@@ -410,7 +410,7 @@ TEST(Platform, StartedProgramIsDetachedWithStreamsOnDevNull) {
               "streams=$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2)\n"
               "sid=$(ps -o sid= -p $$ | tr -d ' ')\n"
               "printf '%s\\n%s\\n' \"$streams\" \"$sid\" > \"$1\"\n");
-  ASSERT_TRUE(os::StartProgram(dir / "probe " + dir / "out"));
+  ASSERT_TRUE(os::StartProgram(dir / "probe " + dir / "out").ok());
   const std::string text = AwaitFile(dir / "out", 4);
   EXPECT_EQ(text.substr(0, 30), "/dev/null\n/dev/null\n/dev/null\n");
   const int sid = std::atoi(text.substr(30).c_str());
@@ -425,12 +425,12 @@ TEST(Platform, StartedProgramDoesNotInheritOpenFilesOrLocks) {
   // A descriptor without close-on-exec, as a library might leave one.
   const int fd = ::open((dir / "locked").c_str(), O_RDONLY);
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-  ASSERT_TRUE(os::StartProgram(dir / "sleeper " + dir / "pid"));
+  ASSERT_TRUE(os::StartProgram(dir / "sleeper " + dir / "pid").ok());
   const int pid = std::atoi(AwaitFile(dir / "pid", 1).c_str());
   ASSERT_GT(pid, 0);
   ::close(fd);
   // Had the program inherited the descriptor, it would hold the lock now.
-  EXPECT_TRUE(os::CanOpen(dir / "locked", true));
+  EXPECT_TRUE(os::CanOpen(dir / "locked", true).ok());
   ::kill(pid, SIGKILL);
 }
 
@@ -445,11 +445,11 @@ TEST(Platform, StartProgramLooksInCurrentDirectoryThenPathAndTriesExe) {
   ASSERT_TRUE(os::ChangeDirectory(dir.path()));
   ScopedEnv pathVar("PATH", bin.path() + ":" + os::GetEnvVar("PATH").value_or(""));
 
-  EXPECT_TRUE(os::StartProgram("here " + dir / "1"));
-  EXPECT_TRUE(os::StartProgram("onpath " + dir / "2"));
-  EXPECT_TRUE(os::StartProgram("tool " + dir / "3"));
-  EXPECT_FALSE(os::StartProgram("nosuchprogram"));
-  EXPECT_FALSE(os::StartProgram("   "));
+  EXPECT_TRUE(os::StartProgram("here " + dir / "1").ok());
+  EXPECT_TRUE(os::StartProgram("onpath " + dir / "2").ok());
+  EXPECT_TRUE(os::StartProgram("tool " + dir / "3").ok());
+  EXPECT_FALSE(os::StartProgram("nosuchprogram").ok());
+  EXPECT_FALSE(os::StartProgram("   ").ok());
 
   os::ChangeDirectory(before);
   EXPECT_EQ(AwaitFile(dir / "1", 1), "here\n");
@@ -463,16 +463,16 @@ TEST(Platform, StartProgramReportsAFileThatCannotBeExecuted) {
   ::chmod((dir / "notexec").c_str(), 0644);
   WriteFile(dir / "garbage.exe", std::string("MZ\x90\0\0", 5));
   ::chmod((dir / "garbage.exe").c_str(), 0755);
-  EXPECT_FALSE(os::StartProgram(dir / "notexec"));
-  EXPECT_FALSE(os::StartProgram(dir / "garbage.exe"));
-  EXPECT_FALSE(os::StartProgram(dir.path()));
+  EXPECT_FALSE(os::StartProgram(dir / "notexec").ok());
+  EXPECT_FALSE(os::StartProgram(dir / "garbage.exe").ok());
+  EXPECT_FALSE(os::StartProgram(dir.path()).ok());
 }
 
 TEST(Platform, StartProgramRunsAnElfExecutable) {
   ScratchDir dir;
   fs::copy_file("/bin/touch", dir / "mytouch");
   ::chmod((dir / "mytouch").c_str(), 0755);
-  ASSERT_TRUE(os::StartProgram(dir / "mytouch " + dir / "made"));
+  ASSERT_TRUE(os::StartProgram(dir / "mytouch " + dir / "made").ok());
   for (int i = 0; i < 500 && !PathExists(dir / "made"); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(PathExists(dir / "made"));

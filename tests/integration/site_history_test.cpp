@@ -132,8 +132,9 @@ class SiteHistory {
     // A withdrawal takes away only what that update itself published.
     for (const FileEntry& e : EntriesOf(gone.text)) {
       const std::vector<std::string>& unlisted = edit.unlistedNames;
-      if (std::find(unlisted.begin(), unlisted.end(), e.name) != unlisted.end())
+      if (std::find(unlisted.begin(), unlisted.end(), e.name) != unlisted.end()) {
         ASSERT_EQ(carriedInto_.count({gone.id, EntryText(e)}), 0u) << e.name << " carried into " << gone.id << " was lost\n" << history;
+      }
     }
     withdrawn_.push_back(gone.header);
     ++coverage.withdrawn;

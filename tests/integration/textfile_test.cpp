@@ -18,7 +18,7 @@ constexpr std::size_t kBuffer = 32768;  // the text file's read buffer
 std::vector<std::string> LinesOf(const std::string& path) {
   std::vector<std::string> lines;
   TextFile f;
-  if (!f.OpenRead(path)) return {"<cannot open>"};
+  if (!f.OpenRead(path).ok()) return {"<cannot open>"};
   std::string line;
   while (f.ReadLine(line)) lines.push_back(line);
   if (f.IoError()) lines.push_back("<io error>");
@@ -77,7 +77,7 @@ TEST(TextFile, EofTellsWhetherALineRemains) {
   ScratchDir dir;
   WriteFile(dir / "t.txt", "a\n");
   TextFile f;
-  ASSERT_TRUE(f.OpenRead(dir / "t.txt"));
+  ASSERT_TRUE(f.OpenRead(dir / "t.txt").ok());
   EXPECT_FALSE(f.Eof());
   std::string line;
   EXPECT_TRUE(f.ReadLine(line));
@@ -90,8 +90,8 @@ TEST(TextFile, EofTellsWhetherALineRemains) {
 TEST(TextFile, OpenReadRefusesMissingFileAndDirectory) {
   ScratchDir dir;
   TextFile f;
-  EXPECT_FALSE(f.OpenRead(dir / "missing"));
-  EXPECT_FALSE(f.OpenRead(dir.path()));
+  EXPECT_FALSE(f.OpenRead(dir / "missing").ok());
+  EXPECT_FALSE(f.OpenRead(dir.path()).ok());
   EXPECT_EQ(f.CurrentMode(), TextFile::Mode::Closed);
   std::string line;
   EXPECT_FALSE(f.ReadLine(line));
@@ -105,7 +105,7 @@ TEST(TextFile, OpenReadRefusesAnUnreadableFile) {
   AsUnprivileged nobody;
   if (!nobody.Effective()) GTEST_SKIP() << "permission bits do not apply";
   TextFile f;
-  EXPECT_FALSE(f.OpenRead(dir / "secret"));
+  EXPECT_FALSE(f.OpenRead(dir / "secret").ok());
 }
 
 TEST(TextFile, KeepsReadingAFileDeletedWhileOpen) {
@@ -114,7 +114,7 @@ TEST(TextFile, KeepsReadingAFileDeletedWhileOpen) {
   for (int i = 0; i < 10000; ++i) content += "line " + std::to_string(i) + "\n";
   WriteFile(dir / "t.txt", content);
   TextFile f;
-  ASSERT_TRUE(f.OpenRead(dir / "t.txt"));
+  ASSERT_TRUE(f.OpenRead(dir / "t.txt").ok());
   std::string line;
   ASSERT_TRUE(f.ReadLine(line));
   std::filesystem::remove(dir / "t.txt");
@@ -131,14 +131,14 @@ TEST(TextFile, WriteLineAndAppendEndLinesWithCrLf) {
   const std::string path = dir / "w.txt";
   {
     TextFile f;
-    ASSERT_TRUE(f.OpenWrite(path));
+    ASSERT_TRUE(f.OpenWrite(path).ok());
     EXPECT_TRUE(f.WriteLine("a=1"));
     EXPECT_TRUE(f.Write("b"));
     EXPECT_TRUE(f.Close());
   }
   {
     TextFile f;
-    ASSERT_TRUE(f.OpenAppend(path));
+    ASSERT_TRUE(f.OpenAppend(path).ok());
     EXPECT_EQ(f.Pos(), 6);
     EXPECT_TRUE(f.WriteLine("=2"));
     EXPECT_EQ(f.Pos(), 10);
@@ -148,7 +148,7 @@ TEST(TextFile, WriteLineAndAppendEndLinesWithCrLf) {
   }  // destruction writes the rest
   EXPECT_EQ(ReadFile(path), "a=1\r\nb=2\r\nunflushed\r\n");
   TextFile f;
-  ASSERT_TRUE(f.OpenWrite(path));
+  ASSERT_TRUE(f.OpenWrite(path).ok());
   EXPECT_TRUE(f.Close());
   EXPECT_EQ(ReadFile(path), "");
 }
@@ -157,7 +157,7 @@ TEST(TextFile, WritesLargeTextsWhole) {
   ScratchDir dir;
   const std::string chunk(kBuffer * 2 + 7, 'z');
   TextFile f;
-  ASSERT_TRUE(f.OpenWrite(dir / "w"));
+  ASSERT_TRUE(f.OpenWrite(dir / "w").ok());
   EXPECT_TRUE(f.Write("head"));
   EXPECT_TRUE(f.Write(chunk));
   EXPECT_TRUE(f.Write("tail"));
@@ -170,9 +170,9 @@ TEST(TextFile, ModesRefuseTheOtherDirection) {
   ScratchDir dir;
   WriteFile(dir / "r", "x\n");
   TextFile f;
-  ASSERT_TRUE(f.OpenRead(dir / "r"));
+  ASSERT_TRUE(f.OpenRead(dir / "r").ok());
   EXPECT_FALSE(f.Write("y"));
-  ASSERT_TRUE(f.OpenWrite(dir / "w"));  // reopening closes the first
+  ASSERT_TRUE(f.OpenWrite(dir / "w").ok());  // reopening closes the first
   std::string line;
   EXPECT_FALSE(f.ReadLine(line));
   EXPECT_FALSE(f.Seek(0));
@@ -186,7 +186,7 @@ TEST(TextFile, PosCountsConsumedBytesAndSeekRereads) {
   WriteFile(dir / "t.txt", "ab\r\ncd\n" + big + "\nend");
   TextFile f;
   EXPECT_EQ(TextFilePos(f), -1);
-  ASSERT_TRUE(f.OpenRead(dir / "t.txt"));
+  ASSERT_TRUE(f.OpenRead(dir / "t.txt").ok());
   EXPECT_EQ(TextFilePos(f), 0);
   std::string line;
   ASSERT_TRUE(f.ReadLine(line));
@@ -220,7 +220,7 @@ TEST(TextFile, FullDiskIsAnError) {
   ScratchMount disk(dir.path(), "size=64k");
   if (!disk.Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   TextFile f;
-  ASSERT_TRUE(f.OpenWrite(dir / "w"));
+  ASSERT_TRUE(f.OpenWrite(dir / "w").ok());
   const std::string chunk(10000, 'x');
   bool allWritten = true;
   for (int i = 0; i < 20; ++i) allWritten = f.Write(chunk) && allWritten;

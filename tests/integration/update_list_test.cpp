@@ -128,7 +128,7 @@ TEST_F(UpdateListTest, MissingListOnADirectorySite) {
 
 TEST_F(UpdateListTest, DirectorySiteReadsWithFileModeReadOnly) {
   site.AddUpdate("2024-01-10", {a});
-  ASSERT_TRUE(os::SetPermissions(site.Path(kUpdateListName), 0444));
+  ASSERT_TRUE(os::SetPermissions(site.Path(kUpdateListName), 0444).ok());
   ctx.site = site.FileUrl();
   EXPECT_TRUE(GetUpdateList(ctx).ok());
   EXPECT_NE(ctx.updateInfo.find("2024-01-10"), std::string::npos);

@@ -41,9 +41,9 @@ class InstallFixture : public ::testing::Test {
     os::SetExecutablePathForTests(app + "/tvqlupd");
     work = WorkDirectory() + "/";
     outside = root / "outside";
-    ASSERT_TRUE(os::MakeDirectories(work));
-    ASSERT_TRUE(os::MakeDirectories(app));
-    ASSERT_TRUE(os::MakeDirectories(outside));
+    ASSERT_TRUE(os::MakeDirectories(work).ok());
+    ASSERT_TRUE(os::MakeDirectories(app).ok());
+    ASSERT_TRUE(os::MakeDirectories(outside).ok());
     ASSERT_TRUE(os::ChangeDirectory(app));
     SetLanguage('E');
   }

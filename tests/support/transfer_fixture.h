@@ -30,8 +30,8 @@ class TransferFixture : public ::testing::Test {
     // The work directory is named after the installation: set it first.
     os::SetExecutablePathForTests(root / "app/tvqlupd");
     work = WorkDirectory();
-    ASSERT_TRUE(os::MakeDirectories(work));
-    ASSERT_TRUE(os::MakeDirectories(root / "app"));
+    ASSERT_TRUE(os::MakeDirectories(work).ok());
+    ASSERT_TRUE(os::MakeDirectories(root / "app").ok());
     CfgResetForTests();
     CfgInit();
     ResetCancelForTests();

@@ -25,9 +25,9 @@ class DownloadTest : public ::testing::Test {
     ResetCancelForTests();
     SetProgramName("tvqlupd");
     work = WorkDirectory();
-    ASSERT_TRUE(os::MakeDirectories(work));
+    ASSERT_TRUE(os::MakeDirectories(work).ok());
     site = temp / "site";
-    ASSERT_TRUE(os::MakeDirectories(site));
+    ASSERT_TRUE(os::MakeDirectories(site).ok());
     ctx.site = "file://" + site + "/";
   }
   void TearDown() override { ResetCancelForTests(); }

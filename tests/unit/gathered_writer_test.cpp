@@ -42,20 +42,20 @@ TEST(GatheredWriterTest, WritesWholePiecesInOrder) {
     SCOPED_TRACE(c.name);
     ScratchDir dir;
     const std::string path = dir / "target.bin";
-    std::optional<os::File> file = os::File::Open(path, os::OpenFor::CreateNew);
+    StatusOr<os::File> file = os::File::Open(path, os::OpenFor::CreateNew);
     ASSERT_TRUE(file);
     GatheredWriter writer(*file, c.gatherBytes);
     std::string expected;
     for (std::size_t i = 0; i < c.blocks.size(); ++i) {
       const std::string block = Block(i, c.blocks[i]);
       expected += block;
-      ASSERT_TRUE(writer.Append(block.data(), block.size()));
+      ASSERT_TRUE(writer.Append(block.data(), block.size()).ok());
       EXPECT_EQ(writer.Written(), c.writtenAfter[i]) << "after block " << i;
       EXPECT_EQ(file->Size(), c.writtenAfter[i]) << "after block " << i;
     }
-    ASSERT_TRUE(writer.Flush());
+    ASSERT_TRUE(writer.Flush().ok());
     EXPECT_EQ(writer.Written(), static_cast<std::int64_t>(expected.size()));
-    ASSERT_TRUE(file->Close());
+    ASSERT_TRUE(file->Close().ok());
     EXPECT_EQ(ReadFile(path), expected);
   }
 }
@@ -64,25 +64,25 @@ TEST(GatheredWriterTest, FailedWriteFailsEveryLaterCall) {
   ScratchDir dir;
   const std::string path = dir / "readonly.bin";
   WriteFile(path, "");
-  std::optional<os::File> file = os::File::Open(path, os::OpenFor::Read);  // writes fail
+  StatusOr<os::File> file = os::File::Open(path, os::OpenFor::Read);  // writes fail
   ASSERT_TRUE(file);
   GatheredWriter writer(*file, 16);
   const std::string block(10, 'x');
-  EXPECT_TRUE(writer.Append(block.data(), block.size()));  // only gathered
-  EXPECT_FALSE(writer.Append(block.data(), block.size()));  // the piece cannot be written
-  EXPECT_FALSE(writer.Append(block.data(), 1));
-  EXPECT_FALSE(writer.Flush());
+  EXPECT_TRUE(writer.Append(block.data(), block.size()).ok());  // only gathered
+  EXPECT_FALSE(writer.Append(block.data(), block.size()).ok());  // the piece cannot be written
+  EXPECT_FALSE(writer.Append(block.data(), 1).ok());
+  EXPECT_FALSE(writer.Flush().ok());
   EXPECT_EQ(writer.Written(), 0);
   EXPECT_EQ(ReadFile(path), "");
 }
 
 TEST(GatheredWriterTest, FlushWithNothingGatheredSucceeds) {
   ScratchDir dir;
-  std::optional<os::File> file = os::File::Open(dir / "empty.bin", os::OpenFor::CreateNew);
+  StatusOr<os::File> file = os::File::Open(dir / "empty.bin", os::OpenFor::CreateNew);
   ASSERT_TRUE(file);
   GatheredWriter writer(*file);
-  EXPECT_TRUE(writer.Flush());
-  EXPECT_TRUE(writer.Flush());
+  EXPECT_TRUE(writer.Flush().ok());
+  EXPECT_TRUE(writer.Flush().ok());
   EXPECT_EQ(writer.Written(), 0);
 }
 

@@ -109,7 +109,7 @@ TEST(Patch, RoundTripsGiveTheResult) {
     EXPECT_EQ(header.resultSize, c.result.size());
     // In place: the base is read until the result replaces it, and its
     // permission bits stay.
-    ASSERT_TRUE(os::SetPermissions(files.basePath, 0750));
+    ASSERT_TRUE(os::SetPermissions(files.basePath, 0750).ok());
     ASSERT_TRUE(ApplyPatch(files.basePath, files.patchPath, files.basePath, c.result.size()).ok());
     EXPECT_TRUE(ReadFile(files.basePath) == c.result);
 #ifndef _WIN32

@@ -56,7 +56,9 @@ TEST(Rollout, RecordedRolloutsReadBackAndBadOnesAreRefused) {
             "phased over 0.5 days from 2027-01-15T08:00:00Z, now 25 %");
   EXPECT_EQ(ShareAt(record.rollouts["B"], 1'700'000'000), 0);   // a clock far behind
   EXPECT_EQ(ShareAt(record.rollouts["B"], 1'900'000'000), 100); // a clock far ahead
-  const std::string head = SiteRecordText({record.list, {}, {}});
+  SiteRecord listOnly;
+  listOnly.list = record.list;
+  const std::string head = SiteRecordText(listOnly);
   for (const std::string bad : {"rollout\tA\tshare\t100.5", "rollout\tA\tshare\t-1", "rollout\tA\tshare\t1e2",
                                 "rollout\tA\tphased\t10\t0", "rollout\tA\tphased\t1.5\t2", "rollout\tA\thalted\tx",
                                 "rollout\t\thalted", "rollout\tA\tshare\t5.\n"})

@@ -41,7 +41,8 @@ bool IsListedFile(const RunContext& context, const FileEntry& entry, const Conte
   if (entry.size >= 0 && installed.size != entry.size) return false;
   if (recorded && DigestMismatch(installed, *recorded).empty()) return true;
   if (recorded || SignaturesRequired() || entry.checksum == kNoChecksum) return false;
-  return FileChecksumOf(path) == std::optional<std::int32_t>(static_cast<std::int32_t>(entry.checksum));
+  const StatusOr<std::int32_t> checksum = FileChecksumOf(path);
+  return checksum && *checksum == static_cast<std::int32_t>(entry.checksum);
 }
 
 // Fetches a patch of the site to path, bounded by its recorded size and

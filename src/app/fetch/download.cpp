@@ -87,9 +87,9 @@ Status VerifyListed(const std::string& path, const FileEntry& entry, bool covere
     return Status::Error("the file's size is " + std::to_string(FileSize64(path)) +
                          " bytes, listed " + std::to_string(entry.size));
   if (entry.checksum == kNoChecksum) return Status();
-  const std::optional<std::int32_t> checksum =
-      covered ? std::optional<std::int32_t>(digests.Checksum()) : FileChecksumOf(path);
-  if (!checksum) return Status::Failed("the file cannot be read", os::LastErrorText());
+  const StatusOr<std::int32_t> checksum =
+      covered ? StatusOr<std::int32_t>(digests.Checksum()) : FileChecksumOf(path);
+  if (!checksum) return Status::Failed("the file cannot be read", checksum.status());
   if (*checksum != entry.checksum)
     return Status::Error("the file's checksum differs from the listed one");
   return Status();
@@ -115,10 +115,9 @@ Status FetchKept(RunContext& context, const FileEntry& entry, KeptRecord& record
     return {};
   }
   // Made when a file is first fetched.
-  if (!os::MakeDirectory(KeptFolder())) {
-    const std::string cause = os::LastErrorText();
+  if (Status made = os::MakeDirectory(KeptFolder()); !made.ok()) {
     if (!os::StatPath(KeptFolder()).isDirectory)
-      return Status::Failed("cannot create " + KeptFolder(), cause);
+      return Status::Failed("cannot create " + KeptFolder(), made);
   }
   TransferResume resume;
   resume.total = entry.size;

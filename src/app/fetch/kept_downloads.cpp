@@ -47,24 +47,26 @@ bool ReadNumber(const std::string& text, std::int64_t& value) {
 
 // Whether the whole file at path can be read: exactly size bytes.
 bool ReadsBackWhole(const std::string& path, std::int64_t size) {
-  std::optional<os::File> file = os::File::Open(path, os::OpenFor::Read);
+  StatusOr<os::File> file = os::File::Open(path, os::OpenFor::Read);
   if (!file) return false;
   std::vector<char> buffer(kCopyBufferSize);
   std::int64_t total = 0;
-  for (std::int64_t n; (n = file->Read(buffer.data(), buffer.size())) != 0; total += n) {
-    if (n < 0) return false;
+  for (;;) {
+    const StatusOr<std::int64_t> n = file->Read(buffer.data(), buffer.size());
+    if (!n) return false;
+    if (*n == 0) return total == size;
+    total += *n;
   }
-  return total == size;
 }
 
 std::optional<KeptRecord> ReadRecord(const std::string& name) {
   constexpr std::size_t kMaxRecord = 65536;  // a record is a few hundred bytes
-  std::optional<os::File> file = os::File::Open(RecordPath(name), os::OpenFor::Read);
+  StatusOr<os::File> file = os::File::Open(RecordPath(name), os::OpenFor::Read);
   if (!file) return std::nullopt;
   std::string text(kMaxRecord, '\0');
-  const std::int64_t n = file->Read(text.data(), text.size());
-  if (n <= 0 || static_cast<std::size_t>(n) == text.size()) return std::nullopt;
-  text.resize(static_cast<std::size_t>(n));
+  const StatusOr<std::int64_t> n = file->Read(text.data(), text.size());
+  if (!n || *n == 0 || static_cast<std::size_t>(*n) == text.size()) return std::nullopt;
+  text.resize(static_cast<std::size_t>(*n));
   return ParseKeptRecord(text);
 }
 
@@ -129,9 +131,9 @@ bool WriteKeptRecord(const KeptRecord& record) {
   const std::string fresh = path + kNewSuffix;
   const std::string text = FormatKeptRecord(record);
   os::RemoveFile(fresh);
-  std::optional<os::File> file = os::File::Open(fresh, os::OpenFor::CreateNew);
-  const bool written = !text.empty() && file && file->Write(text.data(), text.size()) &&
-                       file->Close() && os::RenameReplace(fresh, path);
+  StatusOr<os::File> file = os::File::Open(fresh, os::OpenFor::CreateNew);
+  const bool written = !text.empty() && file && file->Write(text.data(), text.size()).ok() &&
+                       file->Close().ok() && os::RenameReplace(fresh, path).ok();
   if (!written) {
     os::RemoveFile(fresh);
     os::RemoveFile(path);

@@ -20,10 +20,10 @@ bool ReadInBlocks(const std::string& path, const std::function<void(const char*,
   if (!file) return false;
   std::unique_ptr<char[]> buffer(new char[kHashBlock]);
   for (;;) {
-    const std::int64_t n = file->Read(buffer.get(), kHashBlock);
-    if (n < 0) return false;
-    if (n == 0) return true;
-    sink(buffer.get(), static_cast<std::size_t>(n));
+    const StatusOr<std::int64_t> n = file->Read(buffer.get(), kHashBlock);
+    if (!n) return false;
+    if (*n == 0) return true;
+    sink(buffer.get(), static_cast<std::size_t>(*n));
   }
 }
 
@@ -314,16 +314,17 @@ std::string DefaultTrustedComment(std::string_view fileName, std::int64_t unixSe
   return "timestamp:" + std::to_string(unixSeconds) + "\tfile:" + std::string(fileName) + "\thashed";
 }
 
-std::optional<std::string> ReadFileBounded(const std::string& path, std::int64_t maxBytes) {
+StatusOr<std::string> ReadFileBounded(const std::string& path, std::int64_t maxBytes) {
   auto file = os::File::Open(path, os::OpenFor::Read);
-  if (!file) return std::nullopt;
+  if (!file) return file.status();
   std::string content;
   char buffer[65536];
   for (;;) {
-    const std::int64_t n = file->Read(buffer, sizeof buffer);
-    if (n < 0) return std::nullopt;
-    if (n == 0) return content;
-    if (static_cast<std::int64_t>(content.size()) + n > maxBytes) return std::nullopt;
-    content.append(buffer, static_cast<std::size_t>(n));
+    const StatusOr<std::int64_t> n = file->Read(buffer, sizeof buffer);
+    if (!n) return n.status();
+    if (*n == 0) return content;
+    if (static_cast<std::int64_t>(content.size()) + *n > maxBytes)
+      return Status::Error("it has more than " + std::to_string(maxBytes) + " bytes");
+    content.append(buffer, static_cast<std::size_t>(*n));
   }
 }

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
+
 // The standard alphabet with '=' padding.
 std::string Base64Encode(std::string_view bytes);
 // nullopt when text is not base64 in that form (bad character, missing or
@@ -107,6 +109,6 @@ std::string DefaultTrustedComment(std::string_view fileName, std::int64_t unixSe
 // nullopt when it cannot be read. What a prehashed signature signs.
 std::optional<std::string> FileDigest(const std::string& path);
 
-// The whole content of a file of at most maxBytes; nullopt when it cannot be
-// read or is larger.
-std::optional<std::string> ReadFileBounded(const std::string& path, std::int64_t maxBytes);
+// The whole content of a file of at most maxBytes; fails when it cannot be
+// read (the system's cause) or is larger.
+StatusOr<std::string> ReadFileBounded(const std::string& path, std::int64_t maxBytes);

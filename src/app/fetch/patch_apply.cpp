@@ -21,7 +21,24 @@ constexpr std::size_t kStepBlock = std::size_t{64} << 10;    // of a step made a
 
 Status Damaged(const std::string& what) { return Status::Error("the patch is damaged: " + what); }
 
-Status CannotRead(const std::string& path) { return Status::Failed("cannot read " + path, os::LastErrorText()); }
+Status CannotRead(const std::string& path, const Status& cause) { return Status::Failed("cannot read " + path, cause); }
+Status EndsEarly(const std::string& path) { return Status::Error("cannot read " + path + ": it ends early"); }
+
+// Reads exactly size bytes; why not when fewer came.
+Status ReadExactly(os::File& file, const std::string& path, char* buffer, std::size_t size) {
+  const StatusOr<std::int64_t> got = ReadFull(file, buffer, size);
+  if (!got) return CannotRead(path, got.status());
+  return *got == static_cast<std::int64_t>(size) ? Status() : EndsEarly(path);
+}
+
+// Opens path for reading at offset.
+Status OpenAt(const std::string& path, std::uint64_t offset, std::optional<os::File>& file) {
+  StatusOr<os::File> opened = os::File::Open(path, os::OpenFor::Read);
+  if (!opened) return CannotRead(path, opened.status());
+  file.emplace(std::move(*opened));
+  const Status sought = file->Seek(static_cast<std::int64_t>(offset));
+  return sought.ok() ? Status() : CannotRead(path, sought);
+}
 
 struct DecoderFree {
   void operator()(ZSTD_DCtx* decoder) const { ZSTD_freeDCtx(decoder); }
@@ -59,8 +76,7 @@ class PatchStream {
 
 Status PatchStream::Open(const std::string& path, std::uint64_t offset, std::uint64_t size) {
   path_ = path;
-  file_ = os::File::Open(path, os::OpenFor::Read);
-  if (!file_ || !file_->Seek(static_cast<std::int64_t>(offset))) return CannotRead(path);
+  if (Status opened = OpenAt(path, offset, file_); !opened.ok()) return opened;
   left_ = size;
   decoder_.reset(ZSTD_createDCtx());
   input_.reset(new char[kStreamBlock]);
@@ -76,7 +92,7 @@ Status PatchStream::Refill() {
   while (!frameEnded_ && decodedEnd_ == 0) {
     if (in_.pos == in_.size && left_ > 0) {
       const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left_, kStreamBlock));
-      if (ReadFull(*file_, input_.get(), want) != static_cast<std::int64_t>(want)) return CannotRead(path_);
+      if (Status read = ReadExactly(*file_, path_, input_.get(), want); !read.ok()) return read;
       left_ -= want;
       in_ = ZSTD_inBuffer{input_.get(), want, 0};
     }
@@ -151,8 +167,7 @@ class BaseReader {
 Status BaseReader::Open(const std::string& path, std::uint64_t size) {
   path_ = path;
   size_ = size;
-  file_ = os::File::Open(path, os::OpenFor::Read);
-  if (!file_) return CannotRead(path);
+  if (Status opened = OpenAt(path, 0, file_); !opened.ok()) return opened;
   window_.reset(new char[kBaseWindow]);
   return Status();
 }
@@ -162,9 +177,8 @@ Status BaseReader::View(std::uint64_t position, std::size_t size, const char*& d
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(kBaseWindow, size_ - position));
     windowStart_ = position;
     windowSize_ = 0;
-    if (!file_->Seek(static_cast<std::int64_t>(position)) ||
-        ReadFull(*file_, window_.get(), want) != static_cast<std::int64_t>(want))
-      return CannotRead(path_);
+    if (Status sought = file_->Seek(static_cast<std::int64_t>(position)); !sought.ok()) return CannotRead(path_, sought);
+    if (Status read = ReadExactly(*file_, path_, window_.get(), want); !read.ok()) return read;
     windowSize_ = want;
   }
   data = window_.get() + (position - windowStart_);
@@ -190,7 +204,7 @@ class ResultWriter {
 };
 
 Status ResultWriter::Open() {
-  if (!temp_.file()) return Status::Failed("cannot write beside " + target_, os::LastErrorText());
+  if (!temp_.file()) return Status::Failed("cannot write beside " + target_, temp_.failure());
   writer_.emplace(*temp_.file());
   return Status();
 }
@@ -198,19 +212,20 @@ Status ResultWriter::Open() {
 Status ResultWriter::Append(const char* data, std::size_t size) {
   hasher_.Update(data, size);
   written_ += size;
-  if (!writer_->Append(data, size)) return Status::Failed("cannot write beside " + target_, os::LastErrorText());
-  return Status();
+  const Status appended = writer_->Append(data, size);
+  return appended.ok() ? Status() : Status::Failed("cannot write beside " + target_, appended);
 }
 
 Status ResultWriter::Finish(const std::string& digest) {
   if (hasher_.Final() != digest) return Damaged("the result is not the one it was made for");
   // The result gets the bits a copy over the target would get: those of
   // the file it replaces, else by its first bytes.
-  if (!writer_->Flush() || !temp_.Close() ||
-      !os::SetPermissions(temp_.path(), PermissionsForWritten(target_, temp_.path())))
-    return Status::Failed("cannot write beside " + target_, os::LastErrorText());
-  if (!os::RenameReplace(temp_.path(), target_))
-    return Status::Failed("cannot put the result in place at " + target_, os::LastErrorText());
+  Status written = writer_->Flush();
+  if (written.ok()) written = temp_.Close();
+  if (written.ok()) written = os::SetPermissions(temp_.path(), PermissionsForWritten(target_, temp_.path()));
+  if (!written.ok()) return Status::Failed("cannot write beside " + target_, written);
+  if (Status placed = os::RenameReplace(temp_.path(), target_); !placed.ok())
+    return Status::Failed("cannot put the result in place at " + target_, placed);
   temp_.Release();
   return Status();
 }
@@ -342,12 +357,12 @@ Status CheckFits(const std::string& basePath, const std::string& patchPath, cons
     return Status::Error("the patch does not fit: it makes " + std::to_string(header.resultSize) +
                          " bytes, not " + std::to_string(resultSize));
   const os::FileInfo baseInfo = os::StatTarget(basePath);
-  if (!baseInfo.exists || !baseInfo.isRegular) return CannotRead(basePath);
+  if (!baseInfo.exists || !baseInfo.isRegular) return Status::Error("cannot read " + basePath + ": not a file");
   if (static_cast<std::uint64_t>(baseInfo.size) != header.baseSize)
     return Status::Error("the patch does not fit " + basePath + ": it was made for " +
                          std::to_string(header.baseSize) + " bytes, not " + std::to_string(baseInfo.size));
   const std::optional<std::string> digest = FileDigest(basePath);
-  if (!digest) return CannotRead(basePath);
+  if (!digest) return Status::Error("cannot read " + basePath);
   if (*digest != header.baseDigest)
     return Status::Error("the patch does not fit " + basePath + ": it was made for other content");
   return Status();
@@ -356,12 +371,12 @@ Status CheckFits(const std::string& basePath, const std::string& patchPath, cons
 }  // namespace
 
 Status ReadPatchHeader(const std::string& patchPath, patch::Header& header) {
-  std::optional<os::File> file = os::File::Open(patchPath, os::OpenFor::Read);
-  if (!file) return CannotRead(patchPath);
+  StatusOr<os::File> file = os::File::Open(patchPath, os::OpenFor::Read);
+  if (!file) return CannotRead(patchPath, file.status());
   std::string bytes(patch::kHeaderSize, '\0');
-  const std::int64_t got = ReadFull(*file, bytes.data(), bytes.size());
-  if (got < 0) return CannotRead(patchPath);
-  bytes.resize(static_cast<std::size_t>(got));
+  const StatusOr<std::int64_t> got = ReadFull(*file, bytes.data(), bytes.size());
+  if (!got) return CannotRead(patchPath, got.status());
+  bytes.resize(static_cast<std::size_t>(*got));
   return patch::DecodeHeader(bytes, header);
 }
 

@@ -20,7 +20,7 @@ SideFile ReadSideFile(const std::string& path, std::int64_t maxBytes) {
   if (!text) {
     // It may have grown while being read.
     if (os::StatTarget(path).size > maxBytes) return {{}, SideFile::Problem::TooLarge, limit};
-    return {{}, SideFile::Problem::Unreadable, "cannot be read: " + os::LastErrorText()};
+    return {{}, SideFile::Problem::Unreadable, Status::Failed("cannot be read", text.status()).message()};
   }
   return {*text, SideFile::Problem::None, {}};
 }

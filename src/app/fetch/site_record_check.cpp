@@ -19,8 +19,8 @@ std::string RecordProblem(const std::string& what) {
 }
 
 bool WritePrivateFile(const std::string& path, const std::string& text) {
-  auto file = os::File::Open(path, os::OpenFor::CreateTruncate, 0600);
-  return file && file->Write(text.data(), text.size()) && file->Close();
+  StatusOr<os::File> file = os::File::Open(path, os::OpenFor::CreateTruncate, 0600);
+  return file && file->Write(text.data(), text.size()).ok() && file->Close().ok();
 }
 
 // The record's text checked against its signature: the bytes are written

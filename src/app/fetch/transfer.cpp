@@ -83,11 +83,13 @@ std::int64_t ContinuableBytes(const std::string& path, const TransferResume* res
 // The target opened for writing after its first `offset` bytes; with offset
 // 0 created fresh, so a link planted in its place is removed, never written
 // through.
-std::optional<os::File> OpenTarget(const std::string& path, std::int64_t offset) {
+StatusOr<os::File> OpenTarget(const std::string& path, std::int64_t offset) {
   if (offset > 0) {
-    std::optional<os::File> file = os::File::Open(path, os::OpenFor::ReadWrite);
-    if (file && file->Size() == offset && file->Seek(offset)) return file;
-    return std::nullopt;
+    StatusOr<os::File> file = os::File::Open(path, os::OpenFor::ReadWrite);
+    if (!file) return file;
+    if (file->Size() != offset) return Status::Error("its size has changed");
+    if (Status at = file->Seek(offset); !at.ok()) return at;
+    return file;
   }
   os::RemoveFile(path);
   return os::File::Open(path, os::OpenFor::CreateNew);
@@ -96,12 +98,13 @@ std::optional<os::File> OpenTarget(const std::string& path, std::int64_t offset)
 // Opens the target to continue it after offset bytes, or, when it cannot be
 // continued, fresh (offset becomes 0).
 Status OpenTargetAt(const std::string& path, std::int64_t& offset, std::optional<os::File>& file) {
-  file = OpenTarget(path, offset);
-  if (!file && offset > 0) {
+  StatusOr<os::File> opened = OpenTarget(path, offset);
+  if (!opened && offset > 0) {
     offset = 0;
-    file = OpenTarget(path, 0);
+    opened = OpenTarget(path, 0);
   }
-  if (!file) return Status::Failed("cannot create " + path, os::LastErrorText());
+  if (!opened) return Status::Failed("cannot create " + path, opened.status());
+  file = std::move(*opened);
   return Status();
 }
 
@@ -117,16 +120,16 @@ bool StartedWith(TransferResume* resume, const std::string& validator) {
 // all be read the observer is told its digests will not cover the file, and
 // the file is read again when it is checked.
 void ObserveKeptBytes(const std::string& path, std::int64_t size, FetchObserver& observer) {
-  std::optional<os::File> file = os::File::Open(path, os::OpenFor::Read);
+  StatusOr<os::File> file = os::File::Open(path, os::OpenFor::Read);
   std::vector<char> buffer(kCopyBufferSize);
   std::int64_t seen = 0;
   while (file && seen < size) {
     const std::size_t want =
         static_cast<std::size_t>(std::min<std::int64_t>(size - seen, buffer.size()));
-    const std::int64_t n = file->Read(buffer.data(), want);
-    if (n <= 0) break;
-    observer.Take(buffer.data(), static_cast<std::size_t>(n));
-    seen += n;
+    const StatusOr<std::int64_t> n = file->Read(buffer.data(), want);
+    if (!n || *n == 0) break;
+    observer.Take(buffer.data(), static_cast<std::size_t>(*n));
+    seen += *n;
   }
   if (seen != size) observer.Restart(false);
 }
@@ -171,7 +174,7 @@ class FetchTarget {
   // One block of the body; false stops the transfer. Progress and Cancel go
   // by the block; the file is written a mebibyte at a time.
   bool Take(const char* data, std::size_t size) {
-    if (!writer_->Append(data, size)) return WriteFailed();
+    if (Status appended = writer_->Append(data, size); !appended.ok()) return WriteFailed(appended);
     if (observer_) observer_->Take(data, size);
     received_ += static_cast<std::int64_t>(size);
     if (progress_) AddDownloadedBytes(*progress_, static_cast<std::int64_t>(size));
@@ -181,8 +184,8 @@ class FetchTarget {
   // The transfer's outcome once the file is complete on disk: a write
   // failure or a body over the cap says more than what the transfer saw.
   Status Finish(Status received) {
-    if (file_ && writer_ && !writer_->Flush()) WriteFailed();
-    if (file_ && !file_->Close()) WriteFailed();
+    if (file_ && writer_) WriteFailed(writer_->Flush());
+    if (file_) WriteFailed(file_->Close());
     if (!status_.ok()) return status_;
     if (OverCap()) return SentTooMuch();
     return received;
@@ -190,9 +193,11 @@ class FetchTarget {
 
  private:
   bool OverCap() const { return maxBytes_ >= 0 && received_ > maxBytes_; }
-  bool WriteFailed() {
-    if (status_.ok()) status_ = Status::Failed("cannot write " + path_, os::LastErrorText());
-    return false;
+  // Keeps the first failure writing the file, with its cause; whether
+  // written is OK.
+  bool WriteFailed(const Status& written) {
+    if (status_.ok() && !written.ok()) status_ = Status::Failed("cannot write " + path_, written);
+    return written.ok();
   }
 
   const std::string& path_;
@@ -281,8 +286,10 @@ Status DownloadWhole(const std::string& url, const std::string& targetPath, RunP
   if (outcome.ok() && maxBytes >= 0 && FileSize64(path) > maxBytes) outcome = SentTooMuch();
   if (keepPartial) {
     if (outcome.ok() && !StartedWith(resume, {})) outcome = Status::Error("the transfer was stopped");
-    if (outcome.ok() && !os::RenameReplace(path, targetPath))
-      outcome = Status::Failed("cannot write " + targetPath, os::LastErrorText());
+    if (outcome.ok()) {
+      if (Status renamed = os::RenameReplace(path, targetPath); !renamed.ok())
+        outcome = Status::Failed("cannot write " + targetPath, renamed);
+    }
     if (!outcome.ok()) os::RemoveFile(path);
   }
   if (outcome.ok() && observer && keepPartial) observer->Restart(false);
@@ -361,17 +368,19 @@ std::int64_t CountCurrentSetBytes(std::string_view files) {
 
 Status CopyLocalFile(const std::string& source, const std::string& targetPath,
                      std::int64_t listedSize, TransferResume* resume, RunProgress& progress) {
-  const auto cannotRead = [&] { return Status::Failed("cannot read " + source, os::LastErrorText()); };
+  const auto cannotRead = [&](const Status& cause) {
+    return Status::Failed("cannot read " + source, cause);
+  };
   const os::FileInfo info = os::StatTarget(source);
-  std::optional<os::File> in = os::File::Open(source, os::OpenFor::Read);
-  if (!in) return cannotRead();
+  StatusOr<os::File> in = os::File::Open(source, os::OpenFor::Read);
+  if (!in) return cannotRead(in.status());
   const std::string validator = LocalValidator(info);
   std::int64_t offset =
       resume && resume->validator == validator ? ContinuableBytes(targetPath, resume) : 0;
   std::optional<os::File> out;
   if (Status opened = OpenTargetAt(targetPath, offset, out); !opened.ok()) return opened;
   if (!StartedWith(resume, validator)) return Status::Error("the copy was stopped");
-  if (!in->Seek(offset)) return cannotRead();
+  if (Status at = in->Seek(offset); !at.ok()) return cannotRead(at);
   AddDownloadedBytes(progress, offset);
   std::vector<char> buffer(kCopyBufferSize);
   // Never more than one byte past the listed size, so a file that grows while
@@ -382,15 +391,15 @@ Status CopyLocalFile(const std::string& source, const std::string& targetPath,
       want = static_cast<std::size_t>(
           std::min<std::int64_t>(static_cast<std::int64_t>(want), listedSize + 1 - copied));
     if (want == 0) break;
-    const std::int64_t n = in->Read(buffer.data(), want);
-    if (n < 0) return cannotRead();
-    if (n == 0) break;
-    if (!out->Write(buffer.data(), static_cast<std::size_t>(n)))
-      return Status::Failed("cannot write " + targetPath, os::LastErrorText());
-    copied += n;
-    AddDownloadedBytes(progress, n);
+    const StatusOr<std::int64_t> n = in->Read(buffer.data(), want);
+    if (!n) return cannotRead(n.status());
+    if (*n == 0) break;
+    if (Status written = out->Write(buffer.data(), static_cast<std::size_t>(*n)); !written.ok())
+      return Status::Failed("cannot write " + targetPath, written);
+    copied += *n;
+    AddDownloadedBytes(progress, *n);
     if (CancelRequested()) return Status::Error("the copy was stopped");
   }
-  if (!out->Close()) return Status::Failed("cannot write " + targetPath, os::LastErrorText());
-  return Status();
+  const Status closed = out->Close();
+  return closed.ok() ? closed : Status::Failed("cannot write " + targetPath, closed);
 }

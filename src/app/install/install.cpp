@@ -67,10 +67,11 @@ bool IsDirectoryOrLink(const std::string& path) {
   return info.isDirectory || info.isSymlink;
 }
 
-// "In use" is tested without deleting: the main application stays in place
-// until its replacement is renamed over it.
-bool InUse(const std::string& path) {
-  return FileExists(path) && !FileOpenable(path);
+// OK when the file at path is missing or not in use; else why it is in use
+// ("Text file busy"). Tested without deleting: the main application stays
+// in place until its replacement is renamed over it.
+Status Replaceable(const std::string& path) {
+  return FileExists(path) ? FileOpenable(path) : Status();
 }
 
 // CopyWithRetries, with replaceInUse passed on to the copy.
@@ -202,13 +203,12 @@ Status InstallMainApplication(const std::string& w) {
   if (!FileExists(w + mainExe)) return Status();
   for (int i = 1; i <= kMainAppTries; ++i) {
     // A missing main application is looked for from the third try on.
-    if (!InUse(mainExe) && (FileExists(mainExe) || i >= 3)) break;
+    if (Replaceable(mainExe).ok() && (FileExists(mainExe) || i >= 3)) break;
     WaitMs(kMainAppWaitMs);
     ShowInstallProgress(30 + i / 4);
   }
-  if (InUse(mainExe)) {
-    // Why it cannot be opened for writing ("Text file busy").
-    const Status inUse = Status::Failed(mainExe + " is in use", os::LastErrorText());
+  if (const Status replaceable = Replaceable(mainExe); !replaceable.ok()) {
+    const Status inUse = Status::Failed(mainExe + " is in use", replaceable);
     ErrorBox("Sorry, \"" + mainExe + "\" cannot be replaced. Update will abort.");
     return inUse;
   }
@@ -246,8 +246,10 @@ Status InstallSteps(const std::string& w, const std::vector<std::string>& verifi
   CopyBulk(w, BulkCopyNames(verified), failure);
   ShowInstallProgress(90);
   // One flush of the directory makes every rename of the installation durable.
-  if (failure.ok() && !os::SyncDirectory(os::CurrentDirectory()))
-    failure.Note(Status::Failed("cannot flush the application directory", os::LastErrorText()));
+  if (failure.ok()) {
+    if (Status flushed = os::SyncDirectory(os::CurrentDirectory()); !flushed.ok())
+      failure.Note(Status::Failed("cannot flush the application directory", flushed));
+  }
   if (morePending && failure.ok()) RunProgram(RestartCommandLine());
   ShowInstallProgress(93);
   if (!failure.ok()) ShowStatus(LangText("G:FEHLER!;F:ERREUR;*:ERROR!"));
@@ -283,10 +285,10 @@ Status InstallOrRunMethod(RunContext& context) {
     commandLine = kExecCopyCommand + commandLine;
   }
   // An installation program that does not start has installed nothing.
-  if (!RunProgram(commandLine))
+  if (Status started = RunProgram(commandLine); !started.ok())
     return Status::Failed("the update's installation program \"" + context.methodFile +
                               "\" could not be started",
-                          os::LastErrorText());
+                          started);
   context.methodStarted = true;
   ShowInstallProgress(100);
   return Status();
@@ -320,6 +322,6 @@ Status ExpandWithCheck(const std::string& source, const std::string& target, boo
   return expanded.ok() ? expanded : CopyFailed(source, target, expanded.message());
 }
 
-bool RunProgram(const std::string& commandLine) {
+Status RunProgram(const std::string& commandLine) {
   return StartDetached(commandLine);
 }

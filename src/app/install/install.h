@@ -49,5 +49,6 @@ bool LzExpand(const std::string& source, const std::string& target);
 // "cannot copy" error box. A missing source with skipIfMissing counts as done.
 Status ExpandWithCheck(const std::string& source, const std::string& target, bool skipIfMissing);
 
-// Starts a command line without waiting; true when the program started.
-bool RunProgram(const std::string& commandLine);
+// Starts a command line without waiting; OK when the program started, else
+// why not.
+Status RunProgram(const std::string& commandLine);

@@ -132,18 +132,18 @@ ContentDigest DigestOfBytes(std::string_view bytes) {
 }
 
 Status DigestOfFile(const std::string& path, ContentDigest& digest) {
-  auto file = os::File::Open(path, os::OpenFor::Read);
-  if (!file) return Status::Failed("cannot open " + path, os::LastErrorText());
+  StatusOr<os::File> file = os::File::Open(path, os::OpenFor::Read);
+  if (!file) return Status::Failed("cannot open " + path, file.status());
   std::unique_ptr<char[]> block(new (std::nothrow) char[kReadBlock]);
   if (!block) return Status::Error("out of memory");
   crypto::Blake2b hash(kDigestBytes);
   std::int64_t size = 0;
   for (;;) {
-    const std::int64_t n = file->Read(block.get(), kReadBlock);
-    if (n < 0) return Status::Failed("cannot read " + path, os::LastErrorText());
-    if (n == 0) break;
-    hash.Update(block.get(), static_cast<std::size_t>(n));
-    size += n;
+    const StatusOr<std::int64_t> n = file->Read(block.get(), kReadBlock);
+    if (!n) return Status::Failed("cannot read " + path, n.status());
+    if (*n == 0) break;
+    hash.Update(block.get(), static_cast<std::size_t>(*n));
+    size += *n;
   }
   digest = {size, HexOfBytes(hash.Final())};
   return Status();

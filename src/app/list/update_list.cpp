@@ -101,8 +101,9 @@ Status ReadLocalList(const std::string& path, std::string& list) {
   if (info.exists && info.isRegular && info.size > kMaxUpdateListBytes)
     return Status::Error(ListTooLargeText());
   TextFile file;
-  if (!info.isRegular || !file.OpenRead(path))
-    return Status::Failed("cannot read " + path, info.exists ? "" : os::LastErrorText());
+  if (info.exists && !info.isRegular) return Status::Error("cannot read " + path);
+  if (const Status opened = file.OpenRead(path); !opened.ok())
+    return Status::Failed("cannot read " + path, info.exists ? std::string() : opened.message());
   // Where the first "</update>" ends, once the text has one; it never moves.
   std::size_t firstEnd = std::string::npos;
   std::string line;
@@ -120,7 +121,7 @@ Status ReadLocalList(const std::string& path, std::string& list) {
     }
   }
   const Status read =
-      file.IoError() ? Status::Failed("cannot read " + path, file.ErrorText()) : Status();
+      file.IoError() ? Status::Failed("cannot read " + path, file.Failure()) : Status();
   file.Close();
   return read;
 }

@@ -114,17 +114,21 @@ Status CheckDirectoryRights() {
     const std::string settings = CfgFileName();
     // A FIFO or device is no settings file: it is neither touched nor a
     // reason to stop (the account says it is not used).
-    if (CfgFileIsUsable(settings) && FileExists(settings) && !CheckTouchable(settings))
-      result = Status::Failed("cannot change \"" + settings + "\"", os::LastErrorText());
-    const std::string testFile = RightsTestFile();
-    if (!CreateEmptyFile(testFile) || !FileExists(testFile) || !TouchFile(testFile, false)) {
-      const Status failed = Status::Failed("cannot write \"" + testFile + "\"", os::LastErrorText());
-      DeleteFileChecked(testFile);
-      return failed;
+    if (CfgFileIsUsable(settings) && FileExists(settings)) {
+      if (Status touchable = CheckTouchable(settings); !touchable.ok())
+        result = Status::Failed("cannot change \"" + settings + "\"", touchable);
     }
-    if (!DeleteFileChecked(testFile) && !DeleteFileChecked(testFile))
-      return Status::Failed("cannot delete \"" + testFile + "\"", os::LastErrorText());
-    return result;
+    const std::string testFile = RightsTestFile();
+    // Created, then dated: TouchFile also says why when the file is gone.
+    Status written = CreateEmptyFile(testFile);
+    if (written.ok()) written = TouchFile(testFile, false);
+    if (!written.ok()) {
+      DeleteFileChecked(testFile);
+      return Status::Failed("cannot write \"" + testFile + "\"", written);
+    }
+    if (DeleteFileChecked(testFile).ok()) return result;
+    const Status deleted = DeleteFileChecked(testFile);
+    return deleted.ok() ? result : Status::Failed("cannot delete \"" + testFile + "\"", deleted);
   } catch (...) {
     return Status::Error("the directory's rights could not be tested");
   }

@@ -16,28 +16,28 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/posix/error.h"
 #include "platform/posix/retrying.h"
 
 namespace os {
 namespace {
 
-// Turns the outcome of a system call into the result the caller reports:
-// true when it succeeded. errno is left for the caller to inspect.
+// Whether a system call succeeded; errno holds the cause when it did not.
 bool Succeeded(long rc) {
   return rc != -1;
 }
 
+// The result of a system call for the caller: OK, or errno's cause.
+Status Outcome(long rc) {
+  return Succeeded(rc) ? Status() : posix::Failure(errno);
+}
+
+using posix::ErrorText;
+using posix::Failure;
 using posix::Retrying;
 
 int Fd(std::intptr_t handle) {
   return static_cast<int>(handle);
-}
-
-// The system's text for an error code ("No space left on device").
-std::string ErrorTextOf(int code) {
-  char buffer[256];
-  // The GNU strerror_r returns the text, which may or may not be in buffer.
-  return std::string(::strerror_r(code, buffer, sizeof buffer));
 }
 
 std::string Quoted(const std::string& path) {
@@ -50,7 +50,7 @@ std::string OpenFailure(const std::string& path, int code) {
   struct stat st;
   if (Succeeded(::lstat(path.c_str(), &st)) && S_ISLNK(st.st_mode))
     return Quoted(path) + " is a link";
-  return "cannot open " + Quoted(path) + ": " + ErrorTextOf(code);
+  return "cannot open " + Quoted(path) + ": " + ErrorText(code);
 }
 
 // Opens the run lock's file for writing, creating it (0600) when missing,
@@ -115,13 +115,23 @@ bool IsDirectoryFollowing(const std::string& path, bool& exists) {
   return exists && S_ISDIR(st.st_mode);
 }
 
-// Whether another open file description holds an exclusive lock on fd's file.
-bool LockedElsewhere(int fd) {
+// Fails when another open file description holds an exclusive lock on fd's
+// file.
+Status CheckNotLocked(int fd) {
   if (Succeeded(Retrying([&] { return ::flock(fd, LOCK_EX | LOCK_NB); }))) {
     ::flock(fd, LOCK_UN);
-    return false;
+    return Status();
   }
-  return errno == EWOULDBLOCK;
+  return errno == EWOULDBLOCK ? Failure(EWOULDBLOCK) : Status();
+}
+
+// Makes fd's changes durable with sync (fsync, syncfs), then closes fd; the
+// first failure's cause.
+template <class SyncCall>
+Status SyncAndClose(int fd, SyncCall sync) {
+  const Status synced = Outcome(Retrying([&] { return sync(fd); }));
+  ::close(fd);
+  return synced;
 }
 
 }  // namespace
@@ -157,8 +167,8 @@ bool DirectoryExists(const std::string& path) {
   return IsDirectoryFollowing(path, exists);
 }
 
-std::optional<File> File::Open(const std::string& path, OpenFor mode,
-                               std::optional<std::uint32_t> newPermissions) {
+StatusOr<File> File::Open(const std::string& path, OpenFor mode,
+                          std::optional<std::uint32_t> newPermissions) {
   int flags = O_CLOEXEC;
   switch (mode) {
     // A named pipe must not block the open; what is read is an ordinary file.
@@ -171,43 +181,47 @@ std::optional<File> File::Open(const std::string& path, OpenFor mode,
   }
   const mode_t perms = static_cast<mode_t>(newPermissions.value_or(0666));
   const int fd = static_cast<int>(Retrying([&] { return ::open(path.c_str(), flags, perms); }));
-  if (fd < 0) return std::nullopt;
+  if (fd < 0) return Failure(errno);
   File file(fd);
   // A directory opens read-only on Linux; here it is not a file.
   struct stat st;
-  if (!Succeeded(::fstat(fd, &st)) || S_ISDIR(st.st_mode)) return std::nullopt;
+  if (!Succeeded(::fstat(fd, &st))) return Failure(errno);
+  if (S_ISDIR(st.st_mode)) return Failure(EISDIR);
   if (mode == OpenFor::Read || mode == OpenFor::ReadNoLink) {
     // Pipes, sockets and devices are no files to read: they could block or
     // never end.
-    if (!S_ISREG(st.st_mode)) {
-      errno = EINVAL;
-      return std::nullopt;
-    }
+    if (!S_ISREG(st.st_mode)) return Failure(EINVAL);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   }
   return file;
 }
 
-std::int64_t File::Read(void* buffer, std::size_t size) {
-  if (!IsOpen()) return -1;
-  return Retrying([&] { return ::read(Fd(handle_), buffer, size); });
+StatusOr<std::int64_t> File::Read(void* buffer, std::size_t size) {
+  if (!IsOpen()) return Failure(EBADF);
+  const long n = Retrying([&] { return ::read(Fd(handle_), buffer, size); });
+  if (n < 0) return Failure(errno);
+  return std::int64_t{n};
 }
 
-bool File::Write(const void* data, std::size_t size) {
-  if (!IsOpen()) return false;
+Status File::Write(const void* data, std::size_t size) {
+  if (!IsOpen()) return Failure(EBADF);
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     const long n = Retrying([&] { return ::write(Fd(handle_), p, size); });
-    if (n <= 0) return false;
+    if (n < 0) return Failure(errno);
+    if (n == 0) return Status::Error("the system wrote nothing");
     p += n;
     size -= static_cast<std::size_t>(n);
   }
-  return true;
+  return Status();
 }
 
-bool File::Seek(std::int64_t position) {
-  return IsOpen() && position >= 0 &&
-         ::lseek(Fd(handle_), static_cast<off_t>(position), SEEK_SET) == position;
+Status File::Seek(std::int64_t position) {
+  if (!IsOpen()) return Failure(EBADF);
+  if (position < 0) return Failure(EINVAL);
+  const off_t at = ::lseek(Fd(handle_), static_cast<off_t>(position), SEEK_SET);
+  if (at < 0) return Failure(errno);
+  return at == position ? Status() : Failure(EINVAL);
 }
 
 std::int64_t File::Position() {
@@ -221,8 +235,9 @@ std::int64_t File::Size() {
   return static_cast<std::int64_t>(st.st_size);
 }
 
-bool File::Sync() {
-  return IsOpen() && Succeeded(Retrying([&] { return ::fsync(Fd(handle_)); }));
+Status File::Sync() {
+  if (!IsOpen()) return Failure(EBADF);
+  return Outcome(Retrying([&] { return ::fsync(Fd(handle_)); }));
 }
 
 void File::BeginSync(std::int64_t offset, std::int64_t length) {
@@ -231,40 +246,44 @@ void File::BeginSync(std::int64_t offset, std::int64_t length) {
                       SYNC_FILE_RANGE_WRITE);
 }
 
-std::int64_t File::CopyFrom(File& source, void* buffer, std::size_t size) {
-  if (!IsOpen() || !source.IsOpen()) return -1;
+StatusOr<std::int64_t> File::CopyFrom(File& source, void* buffer, std::size_t size) {
+  if (!IsOpen() || !source.IsOpen()) return Failure(EBADF);
   const long copied = Retrying([&] {
     return ::copy_file_range(Fd(source.handle_), nullptr, Fd(handle_), nullptr, size, 0);
   });
   // 0 may also mean a file whose size the kernel does not know (procfs):
   // reading tells. Some file systems, kernels and appending targets refuse:
   // read and write.
-  if (copied > 0) return copied;
+  if (copied > 0) return std::int64_t{copied};
   if (copied < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS &&
       errno != EOPNOTSUPP && errno != EBADF)
-    return -1;
-  const std::int64_t n = source.Read(buffer, size);
-  if (n > 0 && !Write(buffer, static_cast<std::size_t>(n))) return -1;
+    return Failure(errno);
+  StatusOr<std::int64_t> n = source.Read(buffer, size);
+  if (n.ok() && *n > 0) {
+    if (Status written = Write(buffer, static_cast<std::size_t>(*n)); !written.ok()) return written;
+  }
   return n;
 }
 
-bool File::Close() {
-  if (!IsOpen()) return true;
+Status File::Close() {
+  if (!IsOpen()) return Status();
   const int fd = Fd(std::exchange(handle_, -1));
   // Linux releases the descriptor even when close reports EINTR: never retry.
-  return Succeeded(::close(fd)) || errno == EINTR;
+  if (Succeeded(::close(fd)) || errno == EINTR) return Status();
+  return Failure(errno);
 }
 
-bool CanOpen(const std::string& path, bool write) {
+Status CanOpen(const std::string& path, bool write) {
   // O_NONBLOCK: a named pipe must not block the question.
   const int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
   const int fd = static_cast<int>(Retrying([&] { return ::open(path.c_str(), flags); }));
-  if (fd < 0) return false;  // ETXTBSY for a running executable, EACCES, ...
+  if (fd < 0) return Failure(errno);  // ETXTBSY for a running executable, EACCES, ...
   struct stat st;
-  bool ok = Succeeded(::fstat(fd, &st)) && !S_ISDIR(st.st_mode);
-  if (ok && write) ok = !LockedElsewhere(fd);
+  Status status = Outcome(::fstat(fd, &st));
+  if (status.ok() && S_ISDIR(st.st_mode)) status = Failure(EISDIR);
+  if (status.ok() && write) status = CheckNotLocked(fd);
   ::close(fd);
-  return ok;
+  return status;
 }
 
 std::optional<FileLock> FileLock::Exclusive(const std::string& path) {
@@ -297,82 +316,75 @@ RunLock RunLock::Acquire(const std::string& lockFile) {
   const int code = errno;
   ::close(fd);
   if (code == EWOULDBLOCK) return RunLock(State::Busy, {});
-  return RunLock(State::Failed, "cannot lock " + Quoted(lockFile) + ": " + ErrorTextOf(code));
+  return RunLock(State::Failed, "cannot lock " + Quoted(lockFile) + ": " + ErrorText(code));
 }
 
 RunLock::~RunLock() {
   if (handle_ >= 0) ::close(Fd(handle_));
 }
 
-bool SyncDirectory(const std::string& path) {
+Status SyncDirectory(const std::string& path) {
   const int fd = static_cast<int>(Retrying([&] {
     return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
   }));
-  if (fd < 0) return false;
-  const bool ok = Succeeded(Retrying([&] { return ::fsync(fd); }));
-  const int code = errno;
-  ::close(fd);
-  errno = code;
-  return ok;
+  if (fd < 0) return Failure(errno);
+  return SyncAndClose(fd, ::fsync);
 }
 
-bool SyncFiles(const std::vector<std::string>& paths) {
-  if (paths.empty()) return true;
+Status SyncFiles(const std::vector<std::string>& paths) {
+  if (paths.empty()) return Status();
   // One flush of the file system writes every file at once; the disk then
   // orders the work instead of waiting file by file.
   const int fd = static_cast<int>(
       Retrying([&] { return ::open(paths.front().c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY); }));
-  if (fd < 0) return false;
-  bool ok = Succeeded(Retrying([&] { return ::syncfs(fd); }));
-  const int code = errno;
-  ::close(fd);
-  errno = code;
-  return ok;
+  if (fd < 0) return Failure(errno);
+  return SyncAndClose(fd, ::syncfs);
 }
 
-bool RemoveFile(const std::string& path) {
-  return Succeeded(::unlink(path.c_str()));
+Status RemoveFile(const std::string& path) {
+  return Outcome(::unlink(path.c_str()));
 }
 
 bool LinkFile(const std::string& existing, const std::string& newPath) {
   return Succeeded(::link(existing.c_str(), newPath.c_str()));
 }
 
-bool RenameNoReplace(const std::string& oldPath, const std::string& newPath) {
+Status RenameNoReplace(const std::string& oldPath, const std::string& newPath) {
   if (Succeeded(::renameat2(AT_FDCWD, oldPath.c_str(), AT_FDCWD, newPath.c_str(),
                             RENAME_NOREPLACE)))
-    return true;
-  if (errno != EINVAL && errno != ENOSYS) return false;
+    return Status();
+  if (errno != EINVAL && errno != ENOSYS) return Failure(errno);
   // File systems without the atomic flag: check, then rename.
   struct stat st;
-  if (Succeeded(::lstat(newPath.c_str(), &st)) || errno != ENOENT) return false;
-  return Succeeded(::rename(oldPath.c_str(), newPath.c_str()));
+  if (Succeeded(::lstat(newPath.c_str(), &st))) return Failure(EEXIST);
+  if (errno != ENOENT) return Failure(errno);
+  return Outcome(::rename(oldPath.c_str(), newPath.c_str()));
 }
 
-bool RenameReplace(const std::string& oldPath, const std::string& newPath) {
-  return Succeeded(::rename(oldPath.c_str(), newPath.c_str()));
+Status RenameReplace(const std::string& oldPath, const std::string& newPath) {
+  return Outcome(::rename(oldPath.c_str(), newPath.c_str()));
 }
 
-bool SetModifiedSeconds(const std::string& path, std::int64_t unixSeconds) {
+Status SetModifiedSeconds(const std::string& path, std::int64_t unixSeconds) {
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = static_cast<time_t>(unixSeconds);
   times[1].tv_nsec = 0;
-  return Succeeded(::utimensat(AT_FDCWD, path.c_str(), times, 0));
+  return Outcome(::utimensat(AT_FDCWD, path.c_str(), times, 0));
 }
 
-bool SetModifiedNow(const std::string& path) {
+Status SetModifiedNow(const std::string& path) {
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_sec = 0;
   times[1].tv_nsec = UTIME_NOW;
-  return Succeeded(::utimensat(AT_FDCWD, path.c_str(), times, 0));
+  return Outcome(::utimensat(AT_FDCWD, path.c_str(), times, 0));
 }
 
-bool SetPermissions(const std::string& path, std::uint32_t permissions) {
-  return Succeeded(::chmod(path.c_str(), static_cast<mode_t>(permissions & 07777)));
+Status SetPermissions(const std::string& path, std::uint32_t permissions) {
+  return Outcome(::chmod(path.c_str(), static_cast<mode_t>(permissions & 07777)));
 }
 
 std::uint32_t NewFilePermissions(const void* head, std::size_t size) {
@@ -385,7 +397,7 @@ std::uint32_t NewFilePermissions(const void* head, std::size_t size) {
 
 Status MakePrivateDirectory(const std::string& path) {
   if (!Succeeded(::mkdir(path.c_str(), 0700)) && errno != EEXIST)
-    return Status::Failed("cannot create " + Quoted(path), ErrorTextOf(errno));
+    return Status::Failed("cannot create " + Quoted(path), ErrorText(errno));
   // Opened as itself: a link is never followed, and what is checked and
   // changed below is the directory that stands there now.
   const int fd = static_cast<int>(Retrying([&] {
@@ -401,17 +413,18 @@ Status MakePrivateDirectory(const std::string& path) {
   struct stat st;
   Status result;
   if (!Succeeded(::fstat(fd, &st)))
-    result = Status::Failed("cannot examine " + Quoted(path), ErrorTextOf(errno));
+    result = Status::Failed("cannot examine " + Quoted(path), ErrorText(errno));
   else if (st.st_uid != ::geteuid())
     result = Status::Error(Quoted(path) + " belongs to another user");
   else if ((st.st_mode & 07777) != 0700 && !Succeeded(::fchmod(fd, 0700)))
-    result = Status::Failed("cannot make " + Quoted(path) + " private", ErrorTextOf(errno));
+    result = Status::Failed("cannot make " + Quoted(path) + " private", ErrorText(errno));
   ::close(fd);
   return result;
 }
 
-bool MakeDirectory(const std::string& path) {
-  return !path.empty() && Succeeded(::mkdir(path.c_str(), 0777));
+Status MakeDirectory(const std::string& path) {
+  if (path.empty()) return Failure(ENOENT);
+  return Outcome(::mkdir(path.c_str(), 0777));
 }
 
 bool RemoveDirectory(const std::string& path) {
@@ -452,16 +465,6 @@ std::vector<DirEntry> ListDirectory(const std::string& path) {
   }
   ::closedir(dir);
   return entries;
-}
-
-}  // namespace os
-
-namespace os {
-
-std::string LastErrorText() {
-  const int code = errno;
-  if (code == 0) return {};
-  return ErrorTextOf(code);
 }
 
 }  // namespace os

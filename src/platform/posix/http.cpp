@@ -289,12 +289,12 @@ Status HttpDownloadToFile(const HttpRequest& request, const std::string& path,
                           const HttpIdle& idle) {
   // Created fresh: a link planted at the path is removed, never written through.
   RemoveFile(path);
-  std::optional<File> file = File::Open(path, OpenFor::CreateNew);
-  if (!file) return Status::Failed("cannot create " + path, LastErrorText());
-  bool writeFailed = false;
+  StatusOr<File> file = File::Open(path, OpenFor::CreateNew);
+  if (!file) return Status::Failed("cannot create " + path, file.status());
+  Status written;
   const auto toFile = [&](const char* data, std::size_t size) {
-    writeFailed = !file->Write(data, size);
-    return !writeFailed;
+    written = file->Write(data, size);
+    return written.ok();
   };
   // The whole body in one call; the window is still kept alive while waiting.
   HttpRequest whole = request;
@@ -302,8 +302,9 @@ Status HttpDownloadToFile(const HttpRequest& request, const std::string& path,
   whole.ifRange.clear();
   whole.onAnswer = nullptr;
   Status received = HttpGet(whole, toFile, idle);
-  if (writeFailed) return Status::Failed("cannot write " + path, LastErrorText());
-  if (!file->Close() && received.ok()) return Status::Failed("cannot write " + path, LastErrorText());
+  if (!written.ok()) return Status::Failed("cannot write " + path, written);
+  const Status closed = file->Close();
+  if (!closed.ok() && received.ok()) return Status::Failed("cannot write " + path, closed);
   return received;
 }
 

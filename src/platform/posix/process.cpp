@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/os.h"
+#include "platform/posix/error.h"
 #include "platform/posix/retrying.h"
 #include "platform/process_state.h"
 
@@ -138,14 +139,11 @@ std::string ExecutablePath() {
   return StartPath();
 }
 
-bool StartProgram(const std::string& commandLine) {
+Status StartProgram(const std::string& commandLine) {
   std::vector<std::string> args = SplitCommandLine(commandLine);
-  if (args.empty()) return false;
+  if (args.empty()) return posix::Failure(ENOENT);
   const std::string path = ResolveProgram(args[0]);
-  if (path.empty()) {
-    errno = ENOENT;
-    return false;
-  }
+  if (path.empty()) return posix::Failure(ENOENT);
 
   // Everything the children need is made before fork: a forked child of a
   // threaded process may not allocate.
@@ -153,13 +151,14 @@ bool StartProgram(const std::string& commandLine) {
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   int errorPipe[2];
-  if (::pipe2(errorPipe, O_CLOEXEC) != 0) return false;
+  if (::pipe2(errorPipe, O_CLOEXEC) != 0) return posix::Failure(errno);
 
   const pid_t child = ::fork();
   if (child < 0) {
+    const int code = errno;
     ::close(errorPipe[0]);
     ::close(errorPipe[1]);
-    return false;
+    return posix::Failure(code);
   }
   if (child == 0) {
     // The child starts a new session and forks the program; it ends at once,
@@ -179,10 +178,11 @@ bool StartProgram(const std::string& commandLine) {
   SucceededRetrying([&] { return ::waitpid(child, &status, 0); });
   // The pipe closes without data when the program was executed.
   int error = 0;
-  long got = 0;
-  SucceededRetrying([&] { return got = ::read(errorPipe[0], &error, sizeof error); });
+  const long got = posix::Retrying([&] { return ::read(errorPipe[0], &error, sizeof error); });
+  const int readError = errno;
   ::close(errorPipe[0]);
-  return got == 0;
+  if (got == 0) return Status();
+  return posix::Failure(got == sizeof error ? error : got < 0 ? readError : EIO);
 }
 
 Status RunAndWait(const std::vector<std::string>& argv, int& exitCode) {
@@ -192,13 +192,10 @@ Status RunAndWait(const std::vector<std::string>& argv, int& exitCode) {
   args.push_back(nullptr);
   pid_t child = -1;
   const int spawned = ::posix_spawnp(&child, args[0], nullptr, nullptr, args.data(), environ);
-  if (spawned != 0) {
-    errno = spawned;
-    return Status::Failed("cannot run " + argv[0], LastErrorText());
-  }
+  if (spawned != 0) return Status::Failed("cannot run " + argv[0], posix::ErrorText(spawned));
   int status = 0;
   if (posix::Retrying([&] { return ::waitpid(child, &status, 0); }) == -1)
-    return Status::Failed("cannot wait for " + argv[0], LastErrorText());
+    return Status::Failed("cannot wait for " + argv[0], posix::ErrorText(errno));
   if (!WIFEXITED(status)) return Status::Error(argv[0] + " ended on a signal");
   exitCode = WEXITSTATUS(status);
   return Status();

@@ -1,4 +1,4 @@
-// The system's texts for failures: os::LastErrorText and win32::ErrorText.
+// The system's texts for failures: win32::ErrorText and win32::Failure.
 #include "platform/win32/wide.h"
 
 #include <string>
@@ -6,12 +6,6 @@
 #include "platform/os.h"
 
 namespace os {
-
-std::string LastErrorText() {
-  const DWORD code = ::GetLastError();
-  if (code == ERROR_SUCCESS) return {};
-  return win32::ErrorText(code);
-}
 
 std::string win32::ErrorText(DWORD code) {
   wchar_t* text = nullptr;
@@ -25,6 +19,10 @@ std::string win32::ErrorText(DWORD code) {
     message.pop_back();
   if (message.empty()) return "system error " + std::to_string(code);
   return Utf8(message);
+}
+
+Status win32::Failure(DWORD code) {
+  return Status::Error(ErrorText(code));
 }
 
 }  // namespace os

@@ -13,6 +13,8 @@
 namespace os {
 namespace {
 
+using win32::Failure;
+using win32::Outcome;
 using win32::ScopedHandle;
 using win32::Succeeded;
 using win32::WidePath;
@@ -59,9 +61,10 @@ ScopedHandle OpenForAttributes(const std::string& path, DWORD access) {
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-bool SetWriteTime(const std::string& path, const FILETIME& written) {
+Status SetWriteTime(const std::string& path, const FILETIME& written) {
   ScopedHandle h = OpenForAttributes(path, FILE_WRITE_ATTRIBUTES);
-  return h.IsValid() && Succeeded(::SetFileTime(h.get(), nullptr, nullptr, &written));
+  if (!h.IsValid()) return Failure(::GetLastError());
+  return Outcome(::SetFileTime(h.get(), nullptr, nullptr, &written));
 }
 
 DWORD AttributesOf(const std::string& path) {
@@ -168,8 +171,8 @@ bool DirectoryExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::optional<File> File::Open(const std::string& path, OpenFor mode,
-                               std::optional<std::uint32_t> newPermissions) {
+StatusOr<File> File::Open(const std::string& path, OpenFor mode,
+                          std::optional<std::uint32_t> newPermissions) {
   // Readers let others read, write and rename; a writer lets others read
   // only, so that nobody changes a file while it is being written.
   DWORD access = GENERIC_READ;
@@ -190,47 +193,51 @@ std::optional<File> File::Open(const std::string& path, OpenFor mode,
   const DWORD noFollow = mode == OpenFor::ReadNoLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
   HANDLE h = ::CreateFileW(WidePath(path).c_str(), access, share, nullptr, disposition,
                            attributes | noFollow, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return std::nullopt;  // a directory does not open either
+  // A directory does not open either.
+  if (h == INVALID_HANDLE_VALUE) return Failure(::GetLastError());
   File file(reinterpret_cast<std::intptr_t>(h));
-  if (::GetFileType(h) != FILE_TYPE_DISK) return std::nullopt;  // a device or a pipe
-  if (noFollow != 0 && IsReparsePoint(h)) {
-    ::SetLastError(ERROR_CANT_ACCESS_FILE);
-    return std::nullopt;
-  }
+  // A device or a pipe is no file.
+  if (::GetFileType(h) != FILE_TYPE_DISK) return Failure(ERROR_INVALID_FUNCTION);
+  if (noFollow != 0 && IsReparsePoint(h)) return Failure(ERROR_CANT_ACCESS_FILE);
   if (mode == OpenFor::Append) {
     LARGE_INTEGER zero{};
-    if (!Succeeded(::SetFilePointerEx(h, zero, nullptr, FILE_END))) return std::nullopt;
+    if (Status atEnd = Outcome(::SetFilePointerEx(h, zero, nullptr, FILE_END)); !atEnd.ok())
+      return atEnd;
   }
   return file;
 }
 
-std::int64_t File::Read(void* buffer, std::size_t size) {
-  if (!IsOpen()) return -1;
+StatusOr<std::int64_t> File::Read(void* buffer, std::size_t size) {
+  if (!IsOpen()) return Failure(ERROR_INVALID_HANDLE);
   // ReadFile counts in 32 bits.
   const DWORD want = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
   DWORD got = 0;
-  if (!Succeeded(::ReadFile(Handle(handle_), buffer, want, &got, nullptr))) return -1;
-  return got;
+  if (Status read = Outcome(::ReadFile(Handle(handle_), buffer, want, &got, nullptr)); !read.ok())
+    return read;
+  return std::int64_t{got};
 }
 
-bool File::Write(const void* data, std::size_t size) {
-  if (!IsOpen()) return false;
+Status File::Write(const void* data, std::size_t size) {
+  if (!IsOpen()) return Failure(ERROR_INVALID_HANDLE);
   const char* p = static_cast<const char*>(data);
   while (size > 0) {
     const DWORD want = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
     DWORD done = 0;
-    if (!Succeeded(::WriteFile(Handle(handle_), p, want, &done, nullptr)) || done == 0) return false;
+    if (Status written = Outcome(::WriteFile(Handle(handle_), p, want, &done, nullptr)); !written.ok())
+      return written;
+    if (done == 0) return Status::Error("the system wrote nothing");
     p += done;
     size -= done;
   }
-  return true;
+  return Status();
 }
 
-bool File::Seek(std::int64_t position) {
+Status File::Seek(std::int64_t position) {
+  if (!IsOpen()) return Failure(ERROR_INVALID_HANDLE);
+  if (position < 0) return Failure(ERROR_NEGATIVE_SEEK);
   LARGE_INTEGER to;
   to.QuadPart = position;
-  return IsOpen() && position >= 0 &&
-         Succeeded(::SetFilePointerEx(Handle(handle_), to, nullptr, FILE_BEGIN));
+  return Outcome(::SetFilePointerEx(Handle(handle_), to, nullptr, FILE_BEGIN));
 }
 
 std::int64_t File::Position() {
@@ -247,34 +254,38 @@ std::int64_t File::Size() {
   return size.QuadPart;
 }
 
-bool File::Sync() {
-  return IsOpen() && Succeeded(::FlushFileBuffers(Handle(handle_)));
+Status File::Sync() {
+  if (!IsOpen()) return Failure(ERROR_INVALID_HANDLE);
+  return Outcome(::FlushFileBuffers(Handle(handle_)));
 }
 
 void File::BeginSync(std::int64_t, std::int64_t) {
   // Windows has no call that starts writing a range without waiting.
 }
 
-std::int64_t File::CopyFrom(File& source, void* buffer, std::size_t size) {
-  if (!IsOpen() || !source.IsOpen()) return -1;
-  const std::int64_t n = source.Read(buffer, size);
-  if (n > 0 && !Write(buffer, static_cast<std::size_t>(n))) return -1;
+StatusOr<std::int64_t> File::CopyFrom(File& source, void* buffer, std::size_t size) {
+  if (!IsOpen() || !source.IsOpen()) return Failure(ERROR_INVALID_HANDLE);
+  StatusOr<std::int64_t> n = source.Read(buffer, size);
+  if (n.ok() && *n > 0) {
+    if (Status written = Write(buffer, static_cast<std::size_t>(*n)); !written.ok()) return written;
+  }
   return n;
 }
 
-bool File::Close() {
-  if (!IsOpen()) return true;
-  return Succeeded(::CloseHandle(Handle(std::exchange(handle_, -1))));
+Status File::Close() {
+  if (!IsOpen()) return Status();
+  return Outcome(::CloseHandle(Handle(std::exchange(handle_, -1))));
 }
 
-bool CanOpen(const std::string& path, bool write) {
+Status CanOpen(const std::string& path, bool write) {
   // Everything is shared, so only what another process holds refuses the
   // open: a file open elsewhere without write sharing, or a running program,
   // gives a sharing violation when opened for writing.
   const DWORD access = write ? (GENERIC_READ | GENERIC_WRITE) : GENERIC_READ;
   ScopedHandle h(::CreateFileW(WidePath(path).c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  return h.IsValid() && ::GetFileType(h.get()) == FILE_TYPE_DISK;
+  if (!h.IsValid()) return Failure(::GetLastError());
+  return ::GetFileType(h.get()) == FILE_TYPE_DISK ? Status() : Failure(ERROR_INVALID_FUNCTION);
 }
 
 std::optional<FileLock> FileLock::Exclusive(const std::string& path) {
@@ -319,21 +330,23 @@ RunLock::~RunLock() {
   if (handle_ != -1) ::CloseHandle(Handle(handle_));
 }
 
-bool SyncDirectory(const std::string& /*path*/) {
-  return true;  // NTFS journals directory changes; MoveFileEx writes through
+Status SyncDirectory(const std::string& /*path*/) {
+  return Status();  // NTFS journals directory changes; MoveFileEx writes through
 }
 
-bool SyncFiles(const std::vector<std::string>& paths) {
+Status SyncFiles(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
     ScopedHandle h(::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, kShareAll, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h.IsValid() || !Succeeded(::FlushFileBuffers(h.get()))) return false;
+    if (!h.IsValid()) return Failure(::GetLastError());
+    if (Status flushed = Outcome(::FlushFileBuffers(h.get())); !flushed.ok()) return flushed;
   }
-  return true;
+  return Status();
 }
 
-bool RemoveFile(const std::string& path) {
-  return !path.empty() && Succeeded(::DeleteFileW(WidePath(path).c_str()));
+Status RemoveFile(const std::string& path) {
+  if (path.empty()) return Failure(ERROR_PATH_NOT_FOUND);
+  return Outcome(::DeleteFileW(WidePath(path).c_str()));
 }
 
 bool LinkFile(const std::string& existing, const std::string& newPath) {
@@ -341,36 +354,36 @@ bool LinkFile(const std::string& existing, const std::string& newPath) {
       ::CreateHardLinkW(WidePath(newPath).c_str(), WidePath(existing).c_str(), nullptr));
 }
 
-bool RenameNoReplace(const std::string& oldPath, const std::string& newPath) {
-  return Succeeded(::MoveFileExW(WidePath(oldPath).c_str(), WidePath(newPath).c_str(),
-                                 MOVEFILE_WRITE_THROUGH));
+Status RenameNoReplace(const std::string& oldPath, const std::string& newPath) {
+  return Outcome(::MoveFileExW(WidePath(oldPath).c_str(), WidePath(newPath).c_str(),
+                               MOVEFILE_WRITE_THROUGH));
 }
 
-bool RenameReplace(const std::string& oldPath, const std::string& newPath) {
-  return Succeeded(::MoveFileExW(WidePath(oldPath).c_str(), WidePath(newPath).c_str(),
-                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+Status RenameReplace(const std::string& oldPath, const std::string& newPath) {
+  return Outcome(::MoveFileExW(WidePath(oldPath).c_str(), WidePath(newPath).c_str(),
+                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
 }
 
-bool SetModifiedSeconds(const std::string& path, std::int64_t unixSeconds) {
+Status SetModifiedSeconds(const std::string& path, std::int64_t unixSeconds) {
   return SetWriteTime(path, win32::FileTimeOf(unixSeconds));
 }
 
-bool SetModifiedNow(const std::string& path) {
+Status SetModifiedNow(const std::string& path) {
   FILETIME now;
   ::GetSystemTimeAsFileTime(&now);
   return SetWriteTime(path, now);
 }
 
-bool SetPermissions(const std::string& path, std::uint32_t permissions) {
+Status SetPermissions(const std::string& path, std::uint32_t permissions) {
   // Only the owner's write bit has a Windows counterpart: the read-only attribute.
   const std::wstring wide = WidePath(path);
   const DWORD attributes = ::GetFileAttributesW(wide.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Failure(::GetLastError());
   DWORD wanted = (permissions & 0200) ? (attributes & ~FILE_ATTRIBUTE_READONLY)
                                       : (attributes | FILE_ATTRIBUTE_READONLY);
-  if (wanted == attributes) return true;
+  if (wanted == attributes) return Status();
   if (wanted == 0) wanted = FILE_ATTRIBUTE_NORMAL;
-  return Succeeded(::SetFileAttributesW(wide.c_str(), wanted));
+  return Outcome(::SetFileAttributesW(wide.c_str(), wanted));
 }
 
 std::uint32_t NewFilePermissions(const void*, std::size_t) {
@@ -401,8 +414,9 @@ Status MakePrivateDirectory(const std::string& path) {
   return CheckOwner(h.get(), path);
 }
 
-bool MakeDirectory(const std::string& path) {
-  return !path.empty() && Succeeded(::CreateDirectoryW(WidePath(path).c_str(), nullptr));
+Status MakeDirectory(const std::string& path) {
+  if (path.empty()) return Failure(ERROR_PATH_NOT_FOUND);
+  return Outcome(::CreateDirectoryW(WidePath(path).c_str(), nullptr));
 }
 
 bool RemoveDirectory(const std::string& path) {

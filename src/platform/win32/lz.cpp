@@ -20,25 +20,34 @@ namespace {
 // handles are 32-bit significant, so the narrowing is lossless.
 INT AsHfile(HANDLE handle) { return static_cast<INT>(reinterpret_cast<std::intptr_t>(handle)); }
 
+// What a failed LZ32 call leaves: the system's cause of a failed read or
+// write, else a stream that does not decode (false).
+StatusOr<bool> LzOutcome(DWORD code) {
+  if (code == ERROR_SUCCESS) return false;
+  return win32::Failure(code);
+}
+
 }  // namespace
 
-bool ExpandSzdd(File& source, File& target) {
-  // A stream that does not decode leaves no system error behind.
-  ::SetLastError(ERROR_SUCCESS);
-  if (!source.Seek(0)) return false;
+StatusOr<bool> ExpandSzdd(File& source, File& target) {
+  if (Status rewound = source.Seek(0); !rewound.ok()) return rewound;
   // LZClose closes the handle it was given, so LZ32 gets a duplicate.
   HANDLE copy = nullptr;
   if (!DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(source.handle_),
                        GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
-    return false;
+    return win32::Failure(::GetLastError());
+  // A stream that does not decode leaves no system error behind.
+  ::SetLastError(ERROR_SUCCESS);
   const INT in = LZInit(AsHfile(copy));
   if (in < 0) {
+    const DWORD code = ::GetLastError();
     CloseHandle(copy);
-    return false;
+    return LzOutcome(code);
   }
   const LONG written = LZCopy(in, AsHfile(reinterpret_cast<HANDLE>(target.handle_)));
+  const DWORD code = ::GetLastError();
   LZClose(in);
-  return written >= 0;
+  return written >= 0 ? StatusOr<bool>(true) : LzOutcome(code);
 }
 
 }  // namespace os

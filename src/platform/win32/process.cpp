@@ -55,8 +55,8 @@ std::string ExecutablePath() {
   }
 }
 
-bool StartProgram(const std::string& commandLine) {
-  if (SplitCommandLine(commandLine).empty()) return false;
+Status StartProgram(const std::string& commandLine) {
+  if (SplitCommandLine(commandLine).empty()) return win32::Failure(ERROR_FILE_NOT_FOUND);
   // As StartDetached: the system finds the program (its own directory, the current
   // directory, the system directories, PATH; ".exe" added when the name has
   // no extension, a batch file runs in the command interpreter), the window
@@ -71,10 +71,10 @@ bool StartProgram(const std::string& commandLine) {
   if (!win32::Succeeded(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE,
                                          CREATE_NEW_PROCESS_GROUP | DETACHED_PROCESS, nullptr,
                                          nullptr, &startup, &started)))
-    return false;
+    return win32::Failure(::GetLastError());
   ::CloseHandle(started.hThread);
   ::CloseHandle(started.hProcess);
-  return true;
+  return Status();
 }
 
 namespace {
@@ -110,13 +110,13 @@ Status RunAndWait(const std::vector<std::string>& argv, int& exitCode) {
   PROCESS_INFORMATION started{};
   if (!win32::Succeeded(::CreateProcessW(nullptr, wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                          &startup, &started)))
-    return Status::Failed("cannot run " + argv[0], LastErrorText());
+    return Status::Failed("cannot run " + argv[0], win32::ErrorText(::GetLastError()));
   ::CloseHandle(started.hThread);
   ::WaitForSingleObject(started.hProcess, INFINITE);
   DWORD code = 0;
-  const bool read = win32::Succeeded(::GetExitCodeProcess(started.hProcess, &code));
+  const Status read = win32::Outcome(::GetExitCodeProcess(started.hProcess, &code));
   ::CloseHandle(started.hProcess);
-  if (!read) return Status::Failed("cannot read the exit code of " + argv[0], LastErrorText());
+  if (!read.ok()) return Status::Failed("cannot read the exit code of " + argv[0], read);
   exitCode = static_cast<int>(code);
   return Status();
 }

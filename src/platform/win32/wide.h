@@ -17,6 +17,8 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/status.h"
+
 namespace os::win32 {
 
 // The program's UTF-8 text as UTF-16 for the wide API; invalid bytes become
@@ -30,14 +32,20 @@ std::string Utf8(std::wstring_view text);
 // is refused for its length.
 std::wstring WidePath(std::string_view path);
 
-// Turns the outcome of a Win32 call into the result the caller reports:
-// true when it succeeded. GetLastError() is left for the caller to inspect.
+// Whether a Win32 call succeeded; GetLastError() holds the cause when it
+// did not.
 inline bool Succeeded(BOOL rc) {
   return rc != FALSE;
 }
 
 // The system's text for an error code ("There is not enough space on the disk.").
 std::string ErrorText(DWORD code);
+// A failed Status whose message is the system's text for code.
+Status Failure(DWORD code);
+// The result of a Win32 call for the caller: OK, or GetLastError()'s cause.
+inline Status Outcome(BOOL rc) {
+  return Succeeded(rc) ? Status() : Failure(::GetLastError());
+}
 
 // Whether owner is this process's account: its user, or the owner its token
 // gives new objects (an elevated administrator's are the Administrators').
