@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/context/names.h"
+#include "app/context/run_context.h"
 #include "app/run/build_info.h"
 #include "app/run/run.h"
 #include "platform/os.h"
@@ -17,6 +18,7 @@
 #include "support/lingua.h"
 #include "support/strfn.h"
 #include "support/ui_hooks.h"
+#include "ui/answering_clock.h"
 #include "ui/console_display.h"
 #include "ui/window_start.h"
 
@@ -48,7 +50,8 @@ std::string ComputeProgramName() {
 
 // The installation's run lock. A run that has just restarted the main
 // application may still be ending while the application starts the next
-// run, so a held lock is waited for a few seconds before giving up.
+// run, so a held lock is waited for a few seconds before giving up (at
+// once on Cancel).
 os::RunLock AcquireRunLock() {
   constexpr int kTries = 20;
   constexpr int kPauseMs = 250;
@@ -56,7 +59,7 @@ os::RunLock AcquireRunLock() {
   for (int i = 1;; ++i) {
     os::RunLock lock = os::RunLock::Acquire(lockFile);
     if (lock.state() != os::RunLock::State::Busy || i == kTries) return lock;
-    os::SleepMs(kPauseMs);
+    if (!WaitUnlessCancelled(kPauseMs)) return lock;
   }
 }
 
@@ -80,6 +83,10 @@ int main(int argc, char** argv) {
   if (windowed) SetUserInterface(&WindowUserInterface());
   SetProgramName(ComputeProgramName());
   os::WatchInterrupts();
+  // From here on every wait of the program ends once Cancel is requested
+  // (Ctrl-C, SIGTERM, the window's Cancel): the run then ends within a
+  // second, starting nothing new.
+  const AnsweringClockScope answeringCancel(nullptr);
 
   if (const std::string problem = SwitchProblem(options); !problem.empty()) {
     const auto report = [&] { ReportCommandLineRefused(Status::Error(problem), options.accountTarget); };

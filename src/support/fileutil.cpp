@@ -382,9 +382,10 @@ CopyBatch::~CopyBatch() {
   for (const auto& [copy, target] : staged_) os::RemoveFile(copy);
 }
 
-Status CopyBatch::Add(const std::string& source, const std::string& target) {
+Status CopyBatch::Add(const std::string& source, const std::string& target,
+                     const CopyAbortCallback& abortCallback) {
   try {
-    const CopySettings how{false, kCopyBufferSize, nullptr, false, false};
+    const CopySettings how{false, kCopyBufferSize, abortCallback, false, false};
     std::string copy;
     const Status copied = CopyBeside(source, target, how, copy);
     if (copied.ok()) staged_.emplace_back(std::move(copy), target);

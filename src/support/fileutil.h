@@ -80,8 +80,10 @@ class CopyBatch {
   CopyBatch& operator=(const CopyBatch&) = delete;
   ~CopyBatch();
   // Copies source beside target (an existing target in use fails, as in
-  // CopyFileBuffered).
-  Status Add(const std::string& source, const std::string& target);
+  // CopyFileBuffered); abortCallback, when given, is asked after every
+  // block and stops the copy, leaving nothing behind.
+  Status Add(const std::string& source, const std::string& target,
+             const CopyAbortCallback& abortCallback = nullptr);
   // OK when every copy took its target's place; else the first cause (the
   // targets not reached yet keep their old content).
   Status Commit();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/context/run_context.h"
 #include "ui/pump_pacing.h"
 
 AnsweringClock::AnsweringClock(os::Clock& base, std::function<void()> handleEvents)
@@ -14,10 +15,12 @@ void AnsweringClock::SleepMs(std::int64_t ms) {
     return;
   }
   sleeping_ = true;
-  // The end is fixed at the start: time spent handling events counts.
+  // The end is fixed at the start: time spent handling events counts. The
+  // events handled may be the Cancel that ends the wait.
   const std::int64_t end = base_.NowMs() + ms;
   for (std::int64_t left = ms; left > 0; left = end - base_.NowMs()) {
-    handleEvents_();
+    if (handleEvents_) handleEvents_();
+    if (CancelRequested()) break;
     base_.SleepMs(std::min<std::int64_t>(left, kPumpIntervalMs));
   }
   sleeping_ = false;

@@ -1,8 +1,9 @@
 #pragma once
-// A clock that keeps the window answering while the run waits: each sleep
-// lasts as long as on the clock beneath it, and the window's pending events
-// (repaint, drag, Cancel, close) are handled every kPumpIntervalMs meanwhile.
-// Cancel does not shorten a wait; the run sees it at its next check point.
+// A clock that keeps the program answering while the run waits: a sleep
+// lasts as long as on the clock beneath it unless Cancel is requested, which
+// ends it within kPumpIntervalMs, and the window's pending events (repaint,
+// drag, Cancel, close) are handled every kPumpIntervalMs meanwhile. After
+// Cancel every wait ends at once, so the run goes to its end without delay.
 
 #include <cstdint>
 #include <functional>
@@ -12,8 +13,9 @@
 
 class AnsweringClock : public os::Clock {
  public:
-  // base measures and sleeps; handleEvents is called between the slices of
-  // a sleep on the thread that made this clock (other threads just sleep).
+  // base measures and sleeps; handleEvents (may be empty) is called between
+  // the slices of a sleep on the thread that made this clock (other threads
+  // just sleep).
   AnsweringClock(os::Clock& base, std::function<void()> handleEvents);
 
   std::int64_t NowMs() override { return base_.NowMs(); }

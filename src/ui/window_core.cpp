@@ -12,6 +12,11 @@
 #include "ui/pump_pacing.h"
 #include "ui/window_start.h"
 
+namespace {
+// How often the start delay looks at Cancel.
+constexpr int kStartTickMs = 100;
+}  // namespace
+
 MainWindow::MainWindow(const std::string& title, std::function<void()> run)
     : run_(std::move(run)), toolkit_(MakeToolkitWindow(title, *this)) {
   if (!toolkit_->Created()) return;
@@ -20,7 +25,7 @@ MainWindow::MainWindow(const std::string& title, std::function<void()> run)
   SetCaption(kCaptionText);
   SetStatusText(InitialStatusText());
   SetText(WindowText::Explanation, ExplanationText());
-  toolkit_->StartTimer(kStartDelayMs);
+  toolkit_->StartTimer(kStartTickMs);
   timerRunning_ = true;
 }
 
@@ -66,6 +71,12 @@ void MainWindow::Pump() {
 
 void MainWindow::StartTimerFired() {
   toolkit_->StopTimer();
+  // The start delay passes in ticks, so that Cancel (a press, Ctrl-C)
+  // starts the run at once; the run then goes to its end without waiting.
+  if (++startTicks_ * kStartTickMs < kStartDelayMs && !CancelRequested()) {
+    toolkit_->StartTimer(kStartTickMs);
+    return;
+  }
   timerRunning_ = false;
   {
     // The run's waits keep handling the window's events.

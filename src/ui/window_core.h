@@ -67,8 +67,8 @@ std::unique_ptr<WindowToolkit> MakeToolkitWindow(const std::string& title, Windo
 class MainWindow : public DisplaySurface, public WindowEvents {
  public:
   // Makes the window with its texts at creation and starts the start timer;
-  // run is called when it fires (kStartDelayMs later, inside the event
-  // loop), and the window closes when run returns.
+  // run is called when it fires (kStartDelayMs later, or at once after
+  // Cancel, inside the event loop), and the window closes when run returns.
   MainWindow(const std::string& title, std::function<void()> run);
   ~MainWindow() override;
   MainWindow(const MainWindow&) = delete;
@@ -111,6 +111,7 @@ class MainWindow : public DisplaySurface, public WindowEvents {
   char illustration_ = '0';
   bool cancelPressed_ = false;
   bool timerRunning_ = false;
+  int startTicks_ = 0;  // ticks of the start delay that have passed
   bool dragging_ = false;
   int dragX_ = 0;
   int dragY_ = 0;

@@ -262,6 +262,46 @@ TEST_F(Install, MainAppRunningPast30sAbortsWithSorry) {
   EXPECT_TRUE(FilesEqual(App("tvq.exe"), "/bin/sleep"));
 }
 
+// Cancel during a wait of the installation stops it there: the copy it
+// waited to try again is not tried, no later step begins, no box is shown,
+// and every file is whole, old or new. Each case holds one target in use
+// and cancels at the n-th wait of the given length.
+TEST_F(Install, CancelDuringAWaitStopsTheInstallationBeforeItsNextStep) {
+  const struct {
+    const char* held;
+    std::int64_t waitMs;
+    int nth;
+    std::set<std::string> installed;
+  } cases[] = {
+      {"tvqwait.exe", 5500, 1, {}},                      // a helper's second attempt
+      {"tvq.exe", 1000, 2, {"tvqwait.exe"}},             // the wait for the main application
+      // The bulk copy's second attempt, after four waits for missing helpers.
+      {"notes.txt", 500, 5, {"tvqwait.exe", "tvq.exe"}},
+  };
+  for (const auto& c : cases) {
+    const std::vector<std::string> names = {"tvqwait.exe", "tvq.exe", "readme.txt", "notes.txt"};
+    for (const std::string& name : names) {
+      WriteFile(W(name), "new " + name);
+      WriteFile(App(name), "old " + name);
+    }
+    ResetCancelForTests();
+    clock.Clear();
+    auto lock = os::FileLock::Exclusive(App(c.held));
+    ASSERT_TRUE(lock) << c.held;
+    int seen = 0;
+    clock.onSleep = [&](std::int64_t ms) {
+      if (ms == c.waitMs && ++seen == c.nth) RequestCancel();
+    };
+    const Status installed = InstallWorkFiles();
+    EXPECT_EQ(installed.message(), "stopped by Cancel") << c.held;
+    EXPECT_EQ(clock.Sleeps().back(), c.waitMs) << c.held;
+    EXPECT_TRUE(ui.texts.empty()) << c.held;
+    for (const std::string& name : names)
+      EXPECT_EQ(ReadFile(App(name)), (c.installed.count(name) ? "new " : "old ") + name) << c.held;
+    EXPECT_EQ(Listing(app), (std::set<std::string>(names.begin(), names.end()))) << c.held;
+  }
+}
+
 TEST_F(Install, StartsTheWaitProgramAndRestartsTheMainAppWhenMorePending) {
   const struct {
     bool more, fails;

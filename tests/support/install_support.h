@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "app/context/names.h"
+#include "app/context/run_context.h"
 #include "app/install/install.h"
 #include "platform/os.h"
 #include "recording_display.h"
@@ -46,8 +47,10 @@ class InstallFixture : public ::testing::Test {
     ASSERT_TRUE(os::MakeDirectories(outside).ok());
     ASSERT_TRUE(os::ChangeDirectory(app));
     SetLanguage('E');
+    ResetCancelForTests();
   }
   void TearDown() override {
+    ResetCancelForTests();
     os::SetExecutablePathForTests("");
     os::ChangeDirectory(savedCwd_);
   }

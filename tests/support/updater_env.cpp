@@ -123,13 +123,17 @@ std::string UpdaterEnv::List() const {
   return ReadFile(site + "/!update-info.txt");
 }
 
-std::string UpdaterEnv::Serve(long bytesPerSecond) {
+std::string UpdaterEnv::Serve(long bytesPerSecond, const std::string& stalled) {
   const std::string portFile = root_ / "port";
   ProcessOptions o;
   o.argv = {Bin("tests/site_server")};
   if (bytesPerSecond > 0) {
     o.argv.push_back("--rate");
     o.argv.push_back(std::to_string(bytesPerSecond));
+  }
+  if (!stalled.empty()) {
+    o.argv.push_back("--stall");
+    o.argv.push_back(stalled);
   }
   o.argv.push_back(site);
   o.argv.push_back(portFile);

@@ -66,7 +66,9 @@ class UpdaterEnv {
   long clockOffsetSeconds = 0;
 
   // Serves the site over HTTP; returns the site address "http://127.0.0.1:N/".
-  std::string Serve(long bytesPerSecond = 0);
+  // The file named stalled, if any, is answered with its headers and then
+  // nothing at all.
+  std::string Serve(long bytesPerSecond = 0, const std::string& stalled = {});
   // Runs the updater with the given arguments (LANG=C, no DISPLAY, TEMP set).
   ProcessResult Run(const std::vector<std::string>& args = {}) const;
   ProcessOptions RunOptions(const std::vector<std::string>& args = {}) const;

@@ -159,9 +159,8 @@ TEST_F(Window, CancelIsTakenOnceAndTheWindowStays) {
 }
 
 // During a designed wait of the run the window handles its events: a
-// Cancel pressed before the wait is taken during it, and the wait still
-// lasts its full length.
-TEST_F(Window, KeepsAnsweringDuringADesignedWait) {
+// Cancel pressed before the wait is taken during it, and ends the wait.
+TEST_F(Window, KeepsAnsweringDuringADesignedWaitWhichCancelEnds) {
   CancelGatedClock clock;
   os::SetClock(&clock);
   bool cancelledInWait = false;
@@ -177,7 +176,7 @@ TEST_F(Window, KeepsAnsweringDuringADesignedWait) {
   });
   os::SetClock(nullptr);
   EXPECT_TRUE(cancelledInWait);
-  EXPECT_EQ(waited, 5000);
+  EXPECT_LT(waited, 5000);
   EXPECT_TRUE(shownAfterWait);
 }
 

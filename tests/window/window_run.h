@@ -206,9 +206,9 @@ class WindowRunTest : public ::testing::Test {
     });
   }
 
-  // Cancels a slow download with press (given the window) and presses
-  // again; the run must end soon with exit code 0, the file not installed
-  // and nothing recorded.
+  // Cancels a slow download with press (given the window): the run goes to
+  // its end without waiting and ends with exit code 0, the file not
+  // installed and nothing recorded.
   void CancelDuringDownload(const std::string& name, const std::function<void(unsigned long)>& press) {
     // 3 MB at 200 KB/s: the download alone would take 15 s.
     ASSERT_EQ(env_.Publish("TVQ2026-01-10", {{"big.bin", Sized(3'000'000)}}), 0);
@@ -221,15 +221,6 @@ class WindowRunTest : public ::testing::Test {
     EXPECT_GT(DarkPixelsOnCancel(*downloading), 20);
 
     press(xid);
-    // The button is disabled at once; the window stays until the run ends.
-    const auto disabled = ShotWhen(name + "-after", [this](const Screenshot& shot, int, int) {
-      return DarkPixelsOnCancel(shot) == 0;
-    }, 5000);
-    EXPECT_TRUE(disabled) << "the Cancel button still looks enabled";
-    EXPECT_TRUE(PlacementOf(xid).viewable);
-    // A second press meets a disabled button and changes nothing.
-    press(xid);
-
     const ProcessResult result = run_->Wait();
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_FALSE(PathExists(env_.AppFile("big.bin")));

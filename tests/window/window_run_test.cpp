@@ -161,7 +161,7 @@ TEST_F(WindowRun, FileSiteShowsTheLocalPicture) {
   EXPECT_EQ(ReadFile(env_.AppFile("data.bin")), Sized(50'000));
 }
 
-TEST_F(WindowRun, CancelClickedDuringTheDownloadEndsTheRunAndASecondClickChangesNothing) {
+TEST_F(WindowRun, CancelClickedDuringTheDownloadEndsTheRun) {
   CancelDuringDownload("cancel-click", [this](unsigned long) { ClickCancel(); });
 }
 

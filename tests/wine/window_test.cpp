@@ -146,7 +146,7 @@ TEST_F(WineWindow, FileSiteShowsTheLocalPicture) {
   EXPECT_TRUE(ReadFile(env_.AppFile("data.bin")) == Sized(50'000)) << "data.bin not installed";
 }
 
-TEST_F(WineWindow, CancelClickedDuringTheDownloadEndsTheRunAndASecondClickChangesNothing) {
+TEST_F(WineWindow, CancelClickedDuringTheDownloadEndsTheRun) {
   CancelDuringDownload("cancel-click", [this](unsigned long) { ClickCancel(); });
 }
 

@@ -24,3 +24,9 @@ void RequestCancel() {
 void ResetCancelForTests() {
   cancelRequested.store(false);
 }
+
+bool WaitUnlessCancelled(std::int64_t ms) {
+  if (CancelRequested()) return false;
+  os::SleepMs(ms);
+  return !CancelRequested();
+}

@@ -36,3 +36,8 @@ struct RunContext {
 bool CancelRequested();
 void RequestCancel();
 void ResetCancelForTests();
+
+// Waits ms on the installed clock unless Cancel is requested; false when it
+// is (before the wait or during it: the program's clock then ends the wait
+// early), so that the caller starts nothing more.
+bool WaitUnlessCancelled(std::int64_t ms);

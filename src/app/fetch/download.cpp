@@ -301,8 +301,8 @@ Status DownloadWithRetries(RunContext& context, std::string_view piece, std::siz
     }
     if (outcome.ok() || attempt >= kDownloadAttempts) return outcome;
     os::SleepMs(kRetryPauseMs);
+    if (number > 2 && !CancelRequested()) os::SleepMs(kLateEntryExtraPauseMs);
     if (CancelRequested()) return Status::Error("cancelled");
-    if (number > 2) os::SleepMs(kLateEntryExtraPauseMs);
   }
 }
 

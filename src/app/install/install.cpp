@@ -8,6 +8,7 @@
 
 #include "app/context/display.h"
 #include "app/context/names.h"
+#include "app/context/run_context.h"
 #include "platform/os.h"
 #include "platform/status.h"
 #include "support/fileutil.h"
@@ -30,7 +31,10 @@ const char* const kMainAppIni = "tvq.ini";
 const char* const kNewVersionSuffix = ".newversion";
 constexpr const char* kMoreMarkers[] = {"!more", "!more.flg", "!more.txt"};
 
-void WaitMs(int ms) { os::SleepMs(ms); }
+// Cancel stops an installation between its steps: a file's copy that has
+// begun is finished (or, while it is still written beside its target,
+// dropped), the next step is not begun, and no box is shown.
+Status StoppedByCancel() { return Status::Error("stopped by Cancel"); }
 
 // The work directory with its delimiter.
 std::string WorkDir() { return WithTrailingDelimiter(WorkDirectory()); }
@@ -77,30 +81,25 @@ Status Replaceable(const std::string& path) {
 // CopyWithRetries, with replaceInUse passed on to the copy.
 Status CopyWithRetriesOver(const std::string& source, const std::string& target,
                            bool skipIfMissing, bool replaceInUse) {
-  WaitMs(200);
+  if (!WaitUnlessCancelled(200)) return StoppedByCancel();
   const std::string to = target.empty() ? FileNameOf(source) : target;
   if (IsDirectoryOrLink(source)) return CopyFailed(source, to, "not an ordinary file");
   if (skipIfMissing && !FileExists(source)) {
-    WaitMs(500);
+    if (!WaitUnlessCancelled(500)) return StoppedByCancel();
     if (!FileExists(source)) return Status();
   }
   Status copied;
   const auto attempt = [&] {
-    copied = CopyFileRetry(source, to, false, kCopyBufferSize, nullptr, replaceInUse);
+    copied = CopyFileRetry(source, to, false, kCopyBufferSize, CancelRequested, replaceInUse);
     if (copied.ok() && !FilesEqual(source, to))
       copied = Status::Error("the copy differs from its source");
     return copied.ok();
   };
   bool ok = attempt();
-  if (!ok) {
-    WaitMs(5500);
-    ok = attempt();
-  }
+  if (!ok && WaitUnlessCancelled(5500)) ok = attempt();
   ok = ok && FilesEqual(source, to);
-  if (!ok) {
-    WaitMs(9500);
-    ok = attempt();
-  }
+  if (!ok && WaitUnlessCancelled(9500)) ok = attempt();
+  if (!ok && CancelRequested()) return StoppedByCancel();
   return ok ? Status() : CopyFailed(source, to, copied.message());
 }
 
@@ -148,21 +147,33 @@ std::vector<std::string> BulkCopyNames(const std::vector<std::string>& verified)
   return names;
 }
 
+// Copies source beside target into the batch, a second time 500 ms later
+// when that fails; Cancel stops it.
+Status AddToBatch(CopyBatch& batch, const std::string& source, const std::string& target) {
+  Status added = batch.Add(source, target, CancelRequested);
+  if (!added.ok() && WaitUnlessCancelled(500)) added = batch.Add(source, target, CancelRequested);
+  return CancelRequested() ? StoppedByCancel() : added;
+}
+
 // Copies the files into the current directory as one batch: every copy is
 // written and flushed before any of them takes its target's place. A file
 // that cannot be copied is tried once more; one that still fails fails the
 // installation (the others are still put in place, and the next run
-// installs the update again).
+// installs the update again). Cancel before the commit drops the whole
+// batch: no target changes.
 void CopyBulk(const std::string& w, const std::vector<std::string>& names, FirstFailure& failure) {
   CopyBatch batch;
   for (const std::string& name : names) {
     if (IsDirectoryOrLink(w + name)) {
       failure.Note(CopyFailed(w + name, name, "not an ordinary file"));
-    } else if (!batch.Add(w + name, name).ok()) {
-      WaitMs(500);
-      const Status added = batch.Add(w + name, name);
-      if (!added.ok()) failure.Note(CopyFailed(w + name, name, added.message()));
+      continue;
     }
+    const Status added = AddToBatch(batch, w + name, name);
+    if (CancelRequested()) {
+      failure.Note(added);
+      return;
+    }
+    if (!added.ok()) failure.Note(CopyFailed(w + name, name, added.message()));
   }
   const Status committed = batch.Commit();
   if (!committed.ok()) StdText() << committed.message() << std::endl;
@@ -172,7 +183,7 @@ void CopyBulk(const std::string& w, const std::vector<std::string>& names, First
 // The helper programs; the wait program runs while more updates are pending.
 void InstallHelpers(const std::string& w, bool morePending, FirstFailure& failure) {
   failure.Note(InstallHelper(w + "tvqwait.exe"));
-  if (morePending) {
+  if (morePending && !CancelRequested()) {
     // A new wait program is put in place before it starts: once running it
     // cannot be replaced, and the bulk copy would fail on it at every run.
     if (FileExists(w + "tvquwait.exe")) failure.Note(InstallHelper(w + "tvquwait.exe"));
@@ -203,8 +214,11 @@ Status InstallMainApplication(const std::string& w) {
   if (!FileExists(w + mainExe)) return Status();
   for (int i = 1; i <= kMainAppTries; ++i) {
     // A missing main application is looked for from the third try on.
-    if (Replaceable(mainExe).ok() && (FileExists(mainExe) || i >= 3)) break;
-    WaitMs(kMainAppWaitMs);
+    const bool inUse = !Replaceable(mainExe).ok();
+    if (!inUse && (FileExists(mainExe) || i >= 3)) break;
+    if (inUse && i == 1)
+      StdText() << "\"" << mainExe << "\" is in use: waiting for it to end" << std::endl;
+    if (!WaitUnlessCancelled(kMainAppWaitMs)) return StoppedByCancel();
     ShowInstallProgress(30 + i / 4);
   }
   if (const Status replaceable = Replaceable(mainExe); !replaceable.ok()) {
@@ -227,8 +241,11 @@ Status InstallSteps(const std::string& w, const std::vector<std::string>& verifi
   InstallHelpers(w, morePending, failure);
   ShowInstallProgress(5);
 
-  // Compressed executables are expanded in the work directory.
+  // Compressed executables are expanded in the work directory. After
+  // Cancel each later step returns at once, leaving the application
+  // directory as it is.
   for (const auto& [packed, expanded] : PackedPrograms()) {
+    if (CancelRequested()) return StoppedByCancel();
     failure.Note(ExpandWithCheck(w + packed, w + expanded, true));
     DeleteFileChecked(w + packed);
   }

@@ -257,11 +257,17 @@ bool InstallSelectedUpdate(RunContext& context) {
     return false;
   }
   const Status installed = InstallOrRunMethod(context);
+  if (CancelRequested()) {
+    // Every file is whole, old or new; without the record the next run
+    // installs the update again.
+    const std::string why = installed.ok() ? "" : " (installation " + installed.message() + ")";
+    StdText() << "cancelled: the update is not recorded" << ControlsReplaced(why) << std::endl;
+    return true;
+  }
   if (!installed.ok()) {
     ReportFailure(StatusInstallFailed(), "installation failed", installed.message());
     return false;
   }
-  if (CancelRequested()) return true;
   return RecordUpdate(context);
 }
 
@@ -392,7 +398,11 @@ void RunLiveUpdate(const CommandLineOptions& options) {
   if (FileExists(BatchFileName())) DeleteFileChecked(BatchFileName());
 
   const bool runFailed = !UpdateFromSite(context);
-  if (!CancelRequested()) Pause(1500);
+  // After Cancel the waits below end at once (the program's clock ends them).
+  if (CancelRequested())
+    out << "cancelled: the run ends without waiting" << std::endl;
+  else
+    Pause(1500);
   if (!runFailed && BatchFileDelivered(context)) StartDetached(BatchCommandLine());
   if (runFailed || !MorePending(context)) os::SleepMs(6000 * (1 + (runFailed ? 1 : 0)));
   ShowStatus(StatusExiting());
