@@ -28,8 +28,8 @@ int Fail(const std::string& why) {
 
 int Make(const std::string& basePath, const std::string& resultPath, const std::string& patchPath) {
   const std::int64_t start = NowMs();
-  const std::optional<std::string> base = ReadFileBounded(basePath, kMaxPatchBase);
-  const std::optional<std::string> result = ReadFileBounded(resultPath, kMaxPatchBase);
+  const StatusOr<std::string> base = ReadFileBounded(basePath, kMaxPatchBase);
+  const StatusOr<std::string> result = ReadFileBounded(resultPath, kMaxPatchBase);
   if (!base || !result) return Fail("cannot read " + basePath + " or " + resultPath);
   std::string patch;
   Status status = MakePatch(*base, *result, patch);
