@@ -518,6 +518,13 @@ std::string HexOfBytes(std::string_view bytes) {
   return hex;
 }
 
+bool IsLowerHex(std::string_view text, std::size_t digits) {
+  if (text.size() != digits) return false;
+  for (char c : text)
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  return true;
+}
+
 std::string HashHex(std::string_view text) {
   std::uint64_t hash = 0xcbf29ce484222325ull;
   for (const unsigned char c : text) {

@@ -31,6 +31,9 @@ std::string LowStr(std::string_view s);
 std::string HashHex(std::string_view text);
 // Each byte as two lower-case hexadecimal digits.
 std::string HexOfBytes(std::string_view bytes);
+// Whether text is exactly `digits` lower-case hexadecimal digits, as
+// HexOfBytes writes them.
+bool IsLowerHex(std::string_view text, std::size_t digits);
 
 // Whether two file names name the same file: case is ignored where the
 // system ignores it.

@@ -16,19 +16,14 @@
 
 namespace {
 
-bool IsInstallationNumber(const std::string& text) {
-  if (text.size() != 32) return false;
-  for (char c : text)
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  return true;
-}
+constexpr std::size_t kInstallationNumberBytes = 16;
 
 // The installation's random number: drawn at its first rollout and kept in
 // its settings. When it cannot be kept, this run uses the one it drew.
 std::string InstallationNumber() {
   std::string number = CfgGetStr(std::string(kRolloutNumberKey) + "=");
-  if (IsInstallationNumber(number)) return number;
-  number = HexOfBytes(crypto::RandomBytes(16));
+  if (IsLowerHex(number, 2 * kInstallationNumberBytes)) return number;
+  number = HexOfBytes(crypto::RandomBytes(kInstallationNumberBytes));
   if (const Status kept = CfgStore(kRolloutNumberKey, number); !kept.ok())
     StdText() << "rollout number not kept: " << kept.message() << std::endl;
   return number;

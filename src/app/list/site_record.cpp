@@ -24,13 +24,6 @@ std::vector<std::string_view> TabFields(std::string_view line) {
   }
 }
 
-bool IsDigestHex(std::string_view text) {
-  if (text.size() != 2 * kDigestBytes) return false;
-  for (char c : text)
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  return true;
-}
-
 std::optional<ContentDigest> ParseDigest(std::string_view size, std::string_view digest) {
   std::int64_t n = 0;
   if (size.empty() || size.size() > 18) return std::nullopt;
@@ -38,7 +31,7 @@ std::optional<ContentDigest> ParseDigest(std::string_view size, std::string_view
     if (c < '0' || c > '9') return std::nullopt;
     n = n * 10 + (c - '0');
   }
-  if (!IsDigestHex(digest)) return std::nullopt;
+  if (!IsLowerHex(digest, 2 * kDigestBytes)) return std::nullopt;
   return ContentDigest{n, std::string(digest)};
 }
 
