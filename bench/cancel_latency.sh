@@ -374,7 +374,7 @@ wine_aim() {
   i=0
   while [ -z "$XID" ] && [ $i -lt 50 ]; do sleep 0.05; XID=$(wine_window); i=$((i + 1)); done
 }
-wine_cancel() { xdotool key --window "$XID" Escape; }
+wine_cancel() { xdotool key --window "$XID" Escape 2>/dev/null; }
 # The sleeper ends when its stop file appears.
 wine_settle() {
   touch "$1/stop"
