@@ -4,9 +4,10 @@
 #   bench/run_all.sh [--long] [linux build] [windows build]
 # The short mode (default, about three minutes on an idle machine, a few
 # more the first time, when the patch benchmark builds tvqlupd at two
-# commits) uses 64 MiB files, 200 small files, a 1 MiB LZ
-# fixture and the best of 3 runs; --long uses 256 MiB, 1,000 small files, 8
-# MiB and the best of 5, for figures worth quoting (msexpand, the LZ
+# commits, and some five minutes more for the Cancel latencies) uses 64 MiB
+# files, 200 small files, a 1 MiB LZ fixture, the best of 3 runs and 2
+# Cancel trials a moment; --long uses 256 MiB, 1,000 small files, 8 MiB, the
+# best of 5 and 4 Cancel trials, for figures worth quoting (msexpand, the LZ
 # reference, expands well under a mebibyte a second; the patch makers take
 # minutes at 256 MiB). A benchmark that cannot run (a build
 # or a tool missing) is listed with its reason; the script itself always
@@ -15,9 +16,9 @@
 set -u
 
 HERE=$(cd "$(dirname "$0")" && pwd)
-SIZE_MB=64 RUNS=3 FILES=200 LZ_MB=1 PEAKS=0
+SIZE_MB=64 RUNS=3 FILES=200 LZ_MB=1 PEAKS=0 TRIALS=2
 if [ "${1:-}" = --long ]; then
-  SIZE_MB=256 RUNS=5 FILES=1000 LZ_MB=8 PEAKS=1
+  SIZE_MB=256 RUNS=5 FILES=1000 LZ_MB=8 PEAKS=1 TRIALS=4
   shift
 fi
 LINUX=${1:-$HERE/../build}
@@ -25,7 +26,7 @@ WINDOWS=${2:-$HERE/../build-windows}
 LOGS=${BENCH_LOGS:-$(mktemp -d "${TMPDIR:-/tmp}/tvqbench-logs-XXXXXX")}
 BENCH_TABLE=$LOGS/rows
 : > "$BENCH_TABLE"
-export SIZE_MB RUNS FILES LZ_MB PEAKS BENCH_TABLE
+export SIZE_MB RUNS FILES LZ_MB PEAKS TRIALS BENCH_TABLE
 
 # run NAME SCRIPT ARGS...: one benchmark; a failure becomes a line of the table.
 run() {
@@ -52,6 +53,7 @@ if [ -f "$WINDOWS/tests/transfer_bench_cli.exe" ]; then
 else
   echo "wine|not run: no Windows build at $WINDOWS" >> "$LOGS/skipped"
 fi
+run cancel "$HERE/cancel_latency.sh" "$LINUX" "$WINDOWS"
 
 echo "Benchmarks ($SIZE_MB MiB files, best of $RUNS; load $(uptime | sed 's/.*load average: //'))"
 printf '%-52s %7s  %-24s %7s %6s %7s\n' "ours" "ms" "reference" "ms" "ratio" "goal"
@@ -69,6 +71,12 @@ fi
 if [ -x "$LINUX/bench/resume_bench_cli" ]; then
   echo "Bytes over the wire against the file's size ($SIZE_MB MiB; goal <= 1.05 x):"
   "$LINUX/bench/resume_bench_cli" "$SIZE_MB" 2>&1 | sed 's/^/  /'
+fi
+# Milliseconds from Cancel to the end of the process, per moment of a run:
+# a latency, not a ratio.
+if [ -s "$LOGS/cancel.log" ] && ! grep -q '^cancel|' "$LOGS/skipped"; then
+  echo "Cancel (SIGINT, SIGTERM) to the end of the process:"
+  sed 's/^/  /' "$LOGS/cancel.log"
 fi
 echo "times: $(paste -sd ' ' "$LOGS/times" | sed 's/ s /s, /g'); logs in $LOGS"
 exit 0

@@ -47,7 +47,8 @@ TEST(CancelRun, ASignalDuringAStalledTransferOrAWaitEndsTheRunAndChangesNothing)
     const char* stopped;       // what the account says of the stop
   } cases[] = {
       {"stalled download", SIGINT, "big.bin", false, "big.bin",
-       {"downloading file \"big.bin\"", "trying PRECONFIGURED"}, "failed: the transfer was stopped"},
+       {"downloading file \"big.bin\"", "trying PRECONFIGURED"},
+       "failed: the transfer was stopped"},
       {"wait for the running tvq.exe", SIGTERM, "tvq.exe", true, "",
        {"\"tvq.exe\" is in use: waiting for it to end"},
        "cancelled: the update is not recorded (installation stopped by Cancel)"},

@@ -36,7 +36,8 @@ bool SendNothing(std::size_t, std::size_t, httplib::DataSink& sink) {
 
 // Serves dir with every body at about rate bytes a second (0: at once),
 // except the stalled file's, which never comes.
-void ServeThrottled(httplib::Server& srv, const std::string& dir, long rate, const std::string& stalled) {
+void ServeThrottled(httplib::Server& srv, const std::string& dir, long rate,
+                    const std::string& stalled) {
   srv.Get(R"(/(.+))", [dir, rate, stalled](const httplib::Request& req, httplib::Response& res) {
     const std::string name = req.matches[1];
     if (name.find("..") != std::string::npos) {
@@ -56,8 +57,9 @@ void ServeThrottled(httplib::Server& srv, const std::string& dir, long rate, con
       res.set_content_provider(size, "application/octet-stream", SendNothing);
       return;
     }
+    constexpr std::size_t kUnthrottledChunk = 1 << 20;
     const std::size_t chunk =
-        rate > 0 ? std::max<std::size_t>(1, static_cast<std::size_t>(rate) / 10) : std::size_t{1} << 20;
+        rate > 0 ? std::max<std::size_t>(1, static_cast<std::size_t>(rate) / 10) : kUnthrottledChunk;
     const auto pause = std::chrono::milliseconds(rate > 0 ? 100 : 0);
     res.set_content_provider(
         size, "application/octet-stream",
