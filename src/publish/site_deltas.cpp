@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "app/context/names.h"
 #include "app/fetch/minisign.h"
 #include "app/fetch/patch_apply.h"
 #include "app/list/file_entries.h"
@@ -10,6 +11,7 @@
 #include "publish/patch_make.h"
 #include "publish/site_signing.h"
 #include "support/fileutil.h"
+#include "support/lz_file.h"
 #include "support/strfn.h"
 
 namespace {
@@ -36,14 +38,51 @@ std::vector<ContentDigest> EarlierContents(const ContentDigest& current, const s
   return contents;
 }
 
-// Keeps the site's copy of a name as a base, under its digest.
-Status KeepBase(const std::string& siteDir, const std::string& copy, const ContentDigest& digest) {
+// Keeps content as a base under its digest.
+Status KeepBase(const std::string& siteDir, const std::string& content, const ContentDigest& digest) {
   const std::string folder = SitePath(siteDir, kDeltaBasesFolder);
   if (!os::DirectoryExists(folder))
     if (Status made = os::MakeDirectories(folder); !made.ok()) return Status::Failed("cannot create " + folder, made);
   const std::string path = BasePath(siteDir, digest.digest);
   if (os::FileExists(path)) return Status();
-  return CopyFileBuffered(copy, path, false, kCopyBufferSize, nullptr);
+  return CopyFileBuffered(content, path, false, kCopyBufferSize, nullptr);
+}
+
+// A scratch file of the site, removed when it goes out of scope.
+class SiteScratch {
+ public:
+  SiteScratch(const std::string& siteDir, const std::string& name) : path_(SitePath(siteDir, "." + name)) {}
+  ~SiteScratch() { os::RemoveFile(path_); }
+  SiteScratch(const SiteScratch&) = delete;
+  SiteScratch& operator=(const SiteScratch&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// The two contents a patch of a listed file goes between, with their
+// digests: the site's copy and the new file, or for a packed program what
+// each expands to (expanded into scratch files).
+struct PatchEnds {
+  SiteScratch currentScratch, newScratch;
+  std::string current, fresh;
+  ContentDigest currentDigest, freshDigest;
+  PatchEnds(const std::string& siteDir, const std::string& name)
+      : currentScratch(siteDir, name + ".expanded-current"), newScratch(siteDir, name + ".expanded-new") {}
+};
+
+Status ReadPatchEnds(const std::string& siteDir, const StagedFile& file, PatchEnds& ends) {
+  ends.current = SitePath(siteDir, file.listedName);
+  ends.fresh = file.path;
+  if (!ExpandedNameOf(file.listedName).empty()) {
+    if (Status expanded = ExpandLzFile(ends.current, ends.currentScratch.path()); !expanded.ok()) return expanded;
+    if (Status expanded = ExpandLzFile(ends.fresh, ends.newScratch.path()); !expanded.ok()) return expanded;
+    ends.current = ends.currentScratch.path();
+    ends.fresh = ends.newScratch.path();
+  }
+  if (Status read = DigestOfFile(ends.current, ends.currentDigest); !read.ok()) return read;
+  return DigestOfFile(ends.fresh, ends.freshDigest);
 }
 
 // The patch from the base with digest base to the file at newPath, stored
@@ -69,19 +108,26 @@ Status MakeDeltas(const std::string& siteDir, const std::vector<StagedFile>& fil
   if (bases <= 0) return Status();
   const std::vector<RecordedPatch> patches = CurrentPatches(siteDir);
   for (const StagedFile& file : files) {
-    const std::string copy = SitePath(siteDir, file.listedName);
-    ContentDigest current, result;
-    if (!os::FileExists(copy) || EndsWith(file.listedName, ".ex_")) continue;
-    if (Status read = DigestOfFile(copy, current); !read.ok()) return read;
-    if (Status read = DigestOfFile(file.path, result); !read.ok()) return read;
-    if (current == result || current.size > static_cast<std::int64_t>(kMaxPatchBase)) continue;
-    if (Status kept = KeepBase(siteDir, copy, current); !kept.ok()) return kept;
+    if (!os::FileExists(SitePath(siteDir, file.listedName))) continue;
+    PatchEnds ends(siteDir, file.listedName);
+    if (Status read = ReadPatchEnds(siteDir, file, ends); !read.ok()) return read;
+    const ContentDigest& current = ends.currentDigest;
+    if (current == ends.freshDigest || current.size > static_cast<std::int64_t>(kMaxPatchBase)) continue;
+    if (Status kept = KeepBase(siteDir, ends.current, current); !kept.ok()) return kept;
     std::vector<ContentDigest> contents = EarlierContents(current, file.listedName, patches);
     contents.resize(std::min(contents.size(), static_cast<std::size_t>(bases)));
     for (const ContentDigest& base : contents)
-      if (Status one = MakeOnePatch(siteDir, file.listedName, base, file.path, result, made); !one.ok()) return one;
+      if (Status one = MakeOnePatch(siteDir, file.listedName, base, ends.fresh, ends.freshDigest, made); !one.ok())
+        return one;
   }
   return Status();
+}
+
+Status ExpandedDigest(const std::string& siteDir, const std::string& name, ContentDigest& digest) {
+  SiteScratch expanded(siteDir, name + ".expanded");
+  if (Status made = ExpandLzFile(SitePath(siteDir, name), expanded.path()); !made.ok())
+    return Status::Failed("cannot expand " + name, made);
+  return DigestOfFile(expanded.path(), digest);
 }
 
 std::vector<RecordedPatch> PatchesStillMaking(const SiteRecord& record, const std::vector<RecordedPatch>& before,
@@ -90,8 +136,7 @@ std::vector<RecordedPatch> PatchesStillMaking(const SiteRecord& record, const st
   std::set<std::string> names;
   for (const std::vector<RecordedPatch>* list : {&newPatches, &before})
     for (const RecordedPatch& p : *list) {
-      const ContentDigest* target = record.FileNamed(p.target);
-      if (target && *target == p.result && names.insert(p.patchName).second) kept.push_back(p);
+      if (record.MakesCurrent(p) && names.insert(p.patchName).second) kept.push_back(p);
     }
   return kept;
 }

@@ -5,7 +5,8 @@
 // from each of the last few contents of that name to the new one is stored
 // beside the site's files and named in the site's record. A patch no
 // smaller than the file itself is not kept: a patch is never worse than the
-// whole file.
+// whole file. A packed program (tvq.ex_) is patched on what it expands to,
+// the program installations hold.
 
 #include <string>
 #include <vector>
@@ -21,6 +22,9 @@ inline constexpr const char* kDeltaBasesFolder = "!delta-bases";
 // the replaced copies as bases. The new patches' record lines go to made.
 Status MakeDeltas(const std::string& siteDir, const std::vector<StagedFile>& files, int bases,
                   std::vector<RecordedPatch>& made);
+
+// The digest of what the site's packed program name expands to.
+Status ExpandedDigest(const std::string& siteDir, const std::string& name, ContentDigest& digest);
 
 // The patches of before that still make the content record lists under
 // their target, with newPatches.

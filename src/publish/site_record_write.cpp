@@ -1,5 +1,6 @@
 #include "publish/site_record_write.h"
 
+#include "app/context/names.h"
 #include "app/list/site_record.h"
 #include "app/list/update_list.h"
 #include "platform/os.h"
@@ -11,14 +12,24 @@
 
 namespace {
 
-// The record of listText and of the files it lists as they lie in siteDir.
-Status MakeSiteRecord(const std::string& siteDir, const std::string& listText, SiteRecord& record) {
+// The record of listText and of the files it lists as they lie in siteDir,
+// with what each packed program expands to. That is taken from earlier
+// when given a record that names the same packed bytes.
+Status MakeSiteRecord(const std::string& siteDir, const std::string& listText, const SiteRecord* earlier,
+                      SiteRecord& record) {
   record.list = DigestOfBytes(listText);
   for (const std::string& name : ListedNames(listText)) {
     ContentDigest digest;
     if (Status read = DigestOfFile(WithTrailingDelimiter(siteDir) + name, digest); !read.ok())
       return Status::Failed("cannot record " + name, read.message());
     record.files[name] = digest;
+    if (ExpandedNameOf(name).empty()) continue;
+    const ContentDigest* known = earlier && earlier->FileNamed(name) && *earlier->FileNamed(name) == digest
+                                     ? earlier->ExpandedNamed(name)
+                                     : nullptr;
+    if (known) record.expanded[name] = *known;
+    else if (Status expanded = ExpandedDigest(siteDir, name, record.expanded[name]); !expanded.ok())
+      return expanded;
   }
   return Status();
 }
@@ -60,10 +71,12 @@ std::vector<RecordedPatch> CurrentPatches(const std::string& siteDir) {
 
 Status WriteSiteRecord(const std::string& siteDir, const std::string& listText, const MinisignSecretKey* key,
                        const RecordChanges& changes) {
+  const auto earlier = ReadRecord(WithTrailingDelimiter(siteDir) + kSiteRecordName, nullptr);
   SiteRecord record;
-  if (Status made = MakeSiteRecord(siteDir, listText, record); !made.ok()) return made;
+  if (Status made = MakeSiteRecord(siteDir, listText, earlier ? &*earlier : nullptr, record); !made.ok())
+    return made;
   record.rollouts = RolloutsAfter(siteDir, listText, changes.rollouts);
-  const std::vector<RecordedPatch> before = CurrentPatches(siteDir);
+  const std::vector<RecordedPatch> before = earlier ? earlier->patches : std::vector<RecordedPatch>{};
   record.patches = PatchesStillMaking(record, before, changes.newPatches);
   const std::string path = WithTrailingDelimiter(siteDir) + kSiteRecordName;
   if (Status written = ReplaceFileText(path, SiteRecordText(record)); !written.ok()) return written;
@@ -84,13 +97,18 @@ std::vector<std::string> SiteRecordProblems(const std::string& siteDir, bool req
   if (!record) return {path + ": " + why};
   const auto list = ReadFileBounded(WithTrailingDelimiter(siteDir) + kUpdateListName, kMaxSiteRecordBytes * 16);
   SiteRecord actual;
-  if (!list || !MakeSiteRecord(siteDir, *list, actual).ok()) return {};  // the list's own checks name these
+  if (!list || !MakeSiteRecord(siteDir, *list, nullptr, actual).ok()) return {};  // the list's own checks name these
   if (actual.list != record->list) return {path + ": describes another list; rewrite it with tvqpublish sign"};
   std::vector<std::string> problems = DeltaProblems(siteDir, *record);
   for (const auto& [name, digest] : actual.files) {
     const ContentDigest* recorded = record->FileNamed(name);
     const std::string mismatch = recorded ? DigestMismatch(digest, *recorded) : "it is not recorded";
     if (!mismatch.empty()) problems.push_back(path + ": " + name + ": " + mismatch);
+  }
+  for (const auto& [name, digest] : actual.expanded) {
+    const ContentDigest* recorded = record->ExpandedNamed(name);
+    const std::string mismatch = recorded ? DigestMismatch(digest, *recorded) : "it is not recorded";
+    if (!mismatch.empty()) problems.push_back(path + ": what " + name + " expands to: " + mismatch);
   }
   return problems;
 }

@@ -1,9 +1,10 @@
 // Delta updates end to end: a signed site made by tvqpublish holds three
 // versions of a data file, the newest listed with patches from both earlier
-// ones; installations with either earlier version fetch a patch (bytes
-// counted at nginx) and install the new version byte for byte. A base
-// changed on the user's machine and a damaged patch cost no update: the
-// whole file is fetched in the same run.
+// ones, and of the main application, packed as tvq.ex_ and patched on the
+// program it expands to; installations with either earlier version fetch
+// patches (bytes counted at nginx) and install the new versions byte for
+// byte. A base changed on the user's machine and a damaged patch cost no
+// update: the whole file is fetched in the same run.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -23,9 +24,9 @@ namespace {
 
 constexpr std::size_t kSize = 1 << 20;
 
-std::string Version(int v) {
+std::string Version(int v, std::uint32_t seed = 12345) {
   std::string data(kSize, '\0');
-  std::uint32_t x = 12345;
+  std::uint32_t x = seed;
   for (char& c : data) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
   for (int i = 2; i <= v; ++i) data.replace(static_cast<std::size_t>(i) * 100000, 64, std::string(64, char('a' + i)));
   return data;
@@ -54,7 +55,9 @@ TEST(DeltaRun, InstallationsPatchTheirCopyAndFetchWholeWhenAPatchCannotServe) {
   const ProcessResult key = Tool({TVQPUBLISH_BIN, "keygen", keys / "k.key", "--unencrypted"});
   ASSERT_EQ(key.exitCode, 0) << key.err;
   env.signKey = keys / "k.key";
-  for (int v = 1; v <= 3; ++v) ASSERT_EQ(env.Publish("TVQ2027-0" + std::to_string(v), {{"lib.bin", Version(v)}}), 0);
+  const auto program = [](int v) { return "MZ" + Version(v, 777); };
+  for (int v = 1; v <= 3; ++v)
+    ASSERT_EQ(env.Publish("TVQ2027-0" + std::to_string(v), {{"lib.bin", Version(v)}, {"tvq.exe", program(v)}}), 0);
   const std::string publicKey = key.out.substr(0, key.out.find('\n'));
   ASSERT_TRUE(Tool({TVQPUBLISH_BIN, "verify", env.site, "--pubkey", publicKey}).exitCode == 0);
   NginxServer nginx{env.site};
@@ -69,6 +72,8 @@ TEST(DeltaRun, InstallationsPatchTheirCopyAndFetchWholeWhenAPatchCannotServe) {
   }
   ASSERT_EQ(record->PatchesOf("lib.bin").size(), 2u);
   ASSERT_FALSE(patchOf2.empty());
+  ASSERT_TRUE(record->ExpandedNamed("tvq.ex_") && *record->ExpandedNamed("tvq.ex_") == DigestOfBytes(program(3)));
+  ASSERT_EQ(record->PatchesOf("tvq.ex_").size(), 2u);
 
   const struct {
     const char* what;
@@ -94,6 +99,7 @@ TEST(DeltaRun, InstallationsPatchTheirCopyAndFetchWholeWhenAPatchCannotServe) {
     ScratchDir other;
     env.PlaceApp(other / "app");
     WriteFile(env.AppFile("lib.bin"), c.installed ? Version(c.installed) : Version(1) + "local edit");
+    WriteFile(env.AppFile("tvq.exe"), program(c.installed ? c.installed : 1));
     env.WriteSettings({"LiveUpdate.www=" + nginx.Url(), "LiveUpdate.installationInfo=0",
                        "LiveUpdate.publicKey=" + publicKey,
                        "LiveUpdate.lastUpdateInfo=<update id=\"TVQ2027-0" + std::to_string(c.installed) + "\">"});
@@ -102,6 +108,8 @@ TEST(DeltaRun, InstallationsPatchTheirCopyAndFetchWholeWhenAPatchCannotServe) {
     const ProcessResult run = c.http ? env.Run({"/Log"}) : env.Run({"/Log", "/P" + env.site});
     EXPECT_TRUE(Has(run.out, c.said)) << run.out;
     EXPECT_TRUE(ReadFile(env.AppFile("lib.bin")) == Version(3)) << run.out;
+    EXPECT_TRUE(ReadFile(env.AppFile("tvq.exe")) == program(3)) << run.out;
+    EXPECT_EQ(BytesServed(nginx, "/tvq.ex_"), 0u) << run.out;
     EXPECT_TRUE(Has(env.Setting("LiveUpdate.lastUpdateInfo"), "<update id=\"TVQ2027-03\">"));
     const bool patched = c.said == " patched: ";
     EXPECT_EQ(BytesServed(nginx, "/lib.bin") - wholeBefore, patched || !c.http ? 0 : kSize) << run.out;

@@ -13,6 +13,9 @@ TEST(SiteRecord, WrittenRecordReadsBackAndLaterKindsArePassedOver) {
   record.list = DigestOfBytes("the list");
   record.files["tvq.ex_"] = DigestOfBytes("program");
   record.files["readme.txt~"] = DigestOfBytes("");
+  record.expanded["tvq.ex_"] = DigestOfBytes("expanded program");
+  record.patches.push_back({"tvq.ex_", "p1", DigestOfBytes("p"), DigestOfBytes("old"), record.expanded["tvq.ex_"]});
+  record.patches.push_back({"tvq.ex_", "p2", DigestOfBytes("p"), DigestOfBytes("old"), DigestOfBytes("other")});
   std::string text = SiteRecordText(record);
   text += "mirror\thttps://example.org/\n";  // a kind of fact this reader does not know
   std::string why;
@@ -20,6 +23,11 @@ TEST(SiteRecord, WrittenRecordReadsBackAndLaterKindsArePassedOver) {
   ASSERT_TRUE(read) << why;
   EXPECT_EQ(read->list, record.list);
   EXPECT_EQ(read->files, record.files);
+  EXPECT_EQ(read->expanded, record.expanded);
+  // A patch makes the current content when it gives the listed bytes or
+  // what the packed program expands to.
+  EXPECT_TRUE(read->MakesCurrent(read->patches[0]));
+  EXPECT_FALSE(read->MakesCurrent(read->patches[1]));
   EXPECT_EQ(read->FileNamed("readme.txt~")->size, 0);
   EXPECT_EQ(read->FileNamed("readme.txt"), nullptr);
   // BLAKE2b with a 32-byte digest (not BLAKE2b-512 cut short) of "abc".
@@ -39,6 +47,7 @@ TEST(SiteRecord, TornOrForeignRecordsAreRefused) {
       {head + "file\ta\t1\t" + kDigest + "\n", "it names no list"},
       {head + list + list, "line 3 does not read"},
       {head + list + "file\ta\t1\t" + kDigest + "\nfile\ta\t1\t" + kDigest + "\n", "line 4 does not read"},
+      {head + list + "expanded\ta\t1\n", "line 3 does not read"},
       {head + list + "file\ta\t-1\t" + kDigest + "\n", "line 3 does not read"},
       {head + list + "file\ta\t1\t" + std::string(64, 'A') + "\n", "line 3 does not read"},
       {head + list + "file\t\t1\t" + kDigest + "\n", "line 3 does not read"},

@@ -19,6 +19,17 @@ namespace {
 std::string MainAppName() { return "tvq"; }
 std::string MainAppExeName() { return MainAppName() + ".exe"; }
 std::string MainAppPackedName() { return MainAppName() + ".ex_"; }
+
+std::vector<std::pair<std::string, std::string>> PackedPrograms() {
+  const std::string lower = LowerProgramName();
+  return {{MainAppPackedName(), MainAppExeName()}, {lower + ".ex_", lower + ".exe"}, {"tvqExec.ex_", "tvqExec.exe"}};
+}
+
+std::string ExpandedNameOf(const std::string& listedName) {
+  for (const auto& [packed, expanded] : PackedPrograms())
+    if (SameFileName(packed, listedName)) return expanded;
+  return {};
+}
 // The full path: a program of the same name elsewhere (on PATH) is never started.
 std::string RestartCommandLine() {
   return CommandLineWord(ProgramDir(true) + MainAppExeName()) + " /ExitAndLiveUpdate=on";

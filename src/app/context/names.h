@@ -2,6 +2,8 @@
 // Fixed names and paths that the phases of the run share.
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/context/run_context.h"
 
@@ -10,6 +12,13 @@ std::string MainAppExeName();     // "tvq.exe"
 std::string MainAppPackedName();  // "tvq.ex_"
 std::string RestartCommandLine(); // "<application directory>/tvq.exe /ExitAndLiveUpdate=on", quoted as needed
 std::string LowerProgramName();
+// The packed programs that an installation expands from the work directory,
+// as (listed packed name, installed name): tvq.ex_ -> tvq.exe, and the
+// updater's own and the helper's.
+std::vector<std::pair<std::string, std::string>> PackedPrograms();
+// The installed name of the packed program listed as listedName; empty
+// when the name is not one of them.
+std::string ExpandedNameOf(const std::string& listedName);
 // 16 hexadecimal digits naming the installation in appDir (links resolved,
 // case folded where the system ignores case).
 std::string InstallationKeyOf(const std::string& appDir);

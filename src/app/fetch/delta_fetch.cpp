@@ -1,13 +1,13 @@
 #include "app/fetch/delta_fetch.h"
 
 #include <ostream>
+#include <vector>
 
 #include "app/context/display.h"
 #include "app/context/names.h"
 #include "app/fetch/patch_apply.h"
-#include "app/fetch/site_record_check.h"
 #include "app/fetch/signatures.h"
-#include "app/fetch/transfer.h"
+#include "app/fetch/site_record_check.h"
 #include "app/list/update_list.h"
 #include "platform/os.h"
 #include "support/fileutil.h"
@@ -25,22 +25,39 @@ std::string GroupedDigits(std::int64_t n) {
   return digits;
 }
 
-// The installation's copy of a listed file: the one set aside to replace
-// it when there is one, else the installed file.
-std::string InstalledCopyOf(const FileEntry& entry) {
-  const std::string installed = ProgramDir(true) + RestoredName(entry.name);
-  const std::string waiting = installed + kNewVersionSuffix;
-  return os::StatTarget(waiting).isRegular ? waiting : installed;
+// One content the installation's copy of a name may be turned into: the
+// listed file, or the program a packed listed file expands to.
+struct Goal {
+  std::string installedName;
+  std::string target;                      // where it is made
+  const ContentDigest* result = nullptr;   // its recorded digest, if any
+  bool expanded = false;
+};
+
+std::vector<Goal> GoalsOf(const RunContext& context, const FileEntry& entry, const std::string& workDir) {
+  std::vector<Goal> goals = {{RestoredName(entry.name), workDir + entry.name, RecordedDigest(context, entry.name)}};
+  const std::string expanded = ExpandedNameOf(entry.name);
+  const ContentDigest* unpacked = context.record ? context.record->ExpandedNamed(entry.name) : nullptr;
+  if (!expanded.empty() && unpacked) goals.push_back({expanded, workDir + expanded, unpacked, true});
+  return goals;
 }
 
-// Whether the installed copy is the listed file: its size, and a listed
-// checksum or a recorded digest, the recorded one required where signatures are.
-bool IsListedFile(const RunContext& context, const FileEntry& entry, const ContentDigest& installed,
-                  const std::string& path) {
-  const ContentDigest* recorded = RecordedDigest(context, entry.name);
+// The installation's copy of a name: the one set aside to replace it when
+// there is one, else the installed file; empty when there is neither.
+std::string InstalledCopyOf(const std::string& installedName) {
+  const std::string installed = ProgramDir(true) + installedName;
+  const std::string waiting = installed + kNewVersionSuffix;
+  if (os::StatTarget(waiting).isRegular) return waiting;
+  return os::StatTarget(installed).isRegular ? installed : std::string();
+}
+
+// Whether the installed copy already has the goal's bytes: its size, and a
+// recorded digest or (for the listed file) a listed checksum, the recorded
+// one required where signatures are.
+bool IsGoal(const FileEntry& entry, const Goal& goal, const ContentDigest& installed, const std::string& path) {
+  if (goal.result) return DigestMismatch(installed, *goal.result).empty();
+  if (goal.expanded || SignaturesRequired() || entry.checksum == kNoChecksum) return false;
   if (entry.size >= 0 && installed.size != entry.size) return false;
-  if (recorded && DigestMismatch(installed, *recorded).empty()) return true;
-  if (recorded || SignaturesRequired() || entry.checksum == kNoChecksum) return false;
   const StatusOr<std::int32_t> checksum = FileChecksumOf(path);
   return checksum && *checksum == static_cast<std::int32_t>(entry.checksum);
 }
@@ -61,22 +78,22 @@ Status FetchPatch(RunContext& context, const RecordedPatch& patch, const std::st
   return mismatch.empty() ? Status() : Status::Error("the patch: " + mismatch);
 }
 
-// Applies the patch that fits the installed copy; why not when none does or it fails.
-Status Patch(RunContext& context, const FileEntry& entry, const std::string& base, const ContentDigest& installed,
-             const std::string& target) {
+// Applies the patch that turns the installed copy into the goal; why not
+// when none does or it fails. The patch's bytes are the recorded ones and
+// the patch names the digest of its result, which the applier checks, so
+// the result is the recorded content.
+Status Patch(RunContext& context, const FileEntry& entry, const Goal& goal, const std::string& base,
+             const ContentDigest& installed, FetchObserver* written) {
   const RecordedPatch* fitting = nullptr;
-  if (!context.record) return Status::Error("the site has no record of patches");
+  if (!context.record || !goal.result) return Status::Error("the site has no record of patches");
   for (const RecordedPatch* p : context.record->PatchesOf(entry.name))
-    if (p->base == installed && p->result.size == entry.size) fitting = p;
+    if (p->base == installed && p->result == *goal.result) fitting = p;
   if (!fitting) return Status::Error("no patch of the site fits the installed copy");
   const std::string patchPath = WithTrailingDelimiter(WorkDirectory()) + "." + fitting->patchName;
   Status made = FetchPatch(context, *fitting, patchPath);
-  if (made.ok()) made = ApplyPatch(base, patchPath, target, static_cast<std::uint64_t>(fitting->result.size));
+  if (made.ok())
+    made = ApplyPatch(base, patchPath, goal.target, static_cast<std::uint64_t>(fitting->result.size), written);
   os::RemoveFile(patchPath);
-  ContentDigest result;
-  if (made.ok()) made = DigestOfFile(target, result);
-  if (made.ok() && !DigestMismatch(result, fitting->result).empty())
-    made = Status::Error("the patched file is not the recorded one");
   if (!made.ok()) return made;
   AddDownloadedBytes(context.progress, entry.size - fitting->patch.size);
   StdText() << " patched: " << GroupedDigits(fitting->patch.size) << " bytes instead of "
@@ -84,25 +101,35 @@ Status Patch(RunContext& context, const FileEntry& entry, const std::string& bas
   return Status();
 }
 
+// Makes one goal from the installed copy: by copying it when it already
+// has the goal's bytes, else by patching it.
+Status MakeGoal(RunContext& context, const FileEntry& entry, const Goal& goal, FetchObserver& written) {
+  const std::string base = InstalledCopyOf(goal.installedName);
+  if (base.empty()) return Status::Error("nothing is installed under its name");
+  ContentDigest installed;
+  if (Status read = DigestOfFile(base, installed); !read.ok()) return read;
+  if (!IsGoal(entry, goal, installed, base))
+    return Patch(context, entry, goal, base, installed, goal.expanded ? nullptr : &written);
+  if (Status copied = CopyFileBuffered(base, goal.target, false, kCopyBufferSize, nullptr); !copied.ok())
+    return copied;
+  AddDownloadedBytes(context.progress, entry.size);
+  StdText() << " the installed copy is this file: not fetched" << std::endl;
+  return Status();
+}
+
 }  // namespace
 
-Status MakeFromInstalled(RunContext& context, const FileEntry& entry, const std::string& target) {
-  const std::string base = InstalledCopyOf(entry);
-  if (!os::StatTarget(base).isRegular) return Status::Error("nothing is installed under its name");
-  ContentDigest installed;
-  Status made = DigestOfFile(base, installed);
-  if (made.ok() && IsListedFile(context, entry, installed, base)) {
-    made = CopyFileBuffered(base, target, false, kCopyBufferSize, nullptr);
-    if (made.ok()) {
-      AddDownloadedBytes(context.progress, entry.size);
-      StdText() << " the installed copy is this file: not fetched" << std::endl;
-      return made;
-    }
-  } else if (made.ok()) {
-    made = Patch(context, entry, base, installed, target);
-    if (made.ok()) return made;
+StatusOr<MadeFile> MakeFromInstalled(RunContext& context, const FileEntry& entry, const std::string& workDir,
+                                     FetchObserver& written) {
+  Status made;
+  for (const Goal& goal : GoalsOf(context, entry, workDir)) {
+    // Only bytes a patch writes pass the observer; a copy is read again.
+    written.Restart(false);
+    made = MakeGoal(context, entry, goal, written);
+    if (made.ok()) return MadeFile{goal.target, goal.expanded};
+    os::RemoveFile(goal.target);
+    written.Restart(false);
   }
-  os::RemoveFile(target);
   if (context.record && !context.record->PatchesOf(entry.name).empty())
     StdText() << " patch not used: " << ControlsReplaced(made.message()) << "; the whole file is fetched" << std::endl;
   return made;

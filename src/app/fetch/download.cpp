@@ -210,6 +210,14 @@ void AcceptVerified(RunContext& context, KeptRecord& record, const std::string& 
   }
 }
 
+// A packed program made as the program it expands to: it is installed as
+// it is, and has nothing kept to record.
+void AcceptMadeProgram(RunContext& context, const std::string& path, const std::string& listedName) {
+  SetPermissionsByContent(path);
+  Log(" OK!");
+  context.verifiedFiles.push_back(listedName);
+}
+
 // Brings one listed file into the work directory and checks it. OK when it
 // arrived under its restored name with the listed size and checksum; else
 // the file's name and why it failed.
@@ -231,7 +239,11 @@ Status FetchAndVerify(RunContext& context, std::string_view piece) {
                          SignaturesRequired());
   // What the installation already has is used first; the file is fetched
   // whole only when that does not give it.
-  if (plain && !MakeFromInstalled(context, entry, workDir + entry.name).ok()) {
+  std::optional<MadeFile> made;
+  if (plain)
+    if (StatusOr<MadeFile> fromInstalled = MakeFromInstalled(context, entry, workDir, digests); fromInstalled)
+      made = *fromInstalled;
+  if (plain && !made) {
     fetched = FetchKept(context, entry, record, digests);
     // Bytes that did not all arrive stay kept, to be continued; they are
     // not checked, and nothing of them goes into the work directory.
@@ -239,6 +251,10 @@ Status FetchAndVerify(RunContext& context, std::string_view piece) {
   }
   StdText() << '\r' << std::string(69, ' ') << '\r';
   StdText().flush();
+  if (made && made->expandedProgram) {
+    AcceptMadeProgram(context, made->path, entry.name);
+    return Status();
+  }
 
   const bool restore = plain && EndsWith(entry.name, "~");
   const std::string name = restore ? RestoredName(entry.name) : entry.name;

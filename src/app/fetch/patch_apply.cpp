@@ -188,7 +188,8 @@ Status BaseReader::View(std::uint64_t position, std::size_t size, const char*& d
 // The result as it is made: written beside its target, hashed, counted.
 class ResultWriter {
  public:
-  explicit ResultWriter(const std::string& target) : target_(target), temp_(target) {}
+  ResultWriter(const std::string& target, FetchObserver* written)
+      : target_(target), temp_(target), written_by_(written) {}
   Status Open();
   Status Append(const char* data, std::size_t size);
   std::uint64_t Written() const { return written_; }
@@ -200,17 +201,20 @@ class ResultWriter {
   TempBeside temp_;
   std::optional<GatheredWriter> writer_;
   crypto::Blake2b hasher_{patch::kDigestSize};
+  FetchObserver* written_by_;
   std::uint64_t written_ = 0;
 };
 
 Status ResultWriter::Open() {
   if (!temp_.file()) return Status::Failed("cannot write beside " + target_, temp_.failure());
   writer_.emplace(*temp_.file());
+  if (written_by_) written_by_->Restart(true);
   return Status();
 }
 
 Status ResultWriter::Append(const char* data, std::size_t size) {
   hasher_.Update(data, size);
+  if (written_by_) written_by_->Take(data, size);
   written_ += size;
   const Status appended = writer_->Append(data, size);
   return appended.ok() ? Status() : Status::Failed("cannot write beside " + target_, appended);
@@ -381,12 +385,12 @@ Status ReadPatchHeader(const std::string& patchPath, patch::Header& header) {
 }
 
 Status ApplyPatch(const std::string& basePath, const std::string& patchPath, const std::string& resultPath,
-                  std::uint64_t resultSize) {
+                  std::uint64_t resultSize, FetchObserver* written) {
   patch::Header header;
   Status status = ReadPatchHeader(patchPath, header);
   if (status.ok()) status = CheckFits(basePath, patchPath, header, resultSize);
   if (!status.ok()) return status;
-  ResultWriter result(resultPath);
+  ResultWriter result(resultPath, written);
   status = result.Open();
   if (status.ok()) status = MakeResult(basePath, patchPath, header, result);
   if (status.ok()) status = result.Finish(header.resultDigest);

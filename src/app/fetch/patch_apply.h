@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/fetch/patch_format.h"
+#include "app/fetch/transfer.h"
 #include "platform/status.h"
 
 // Reads the header of the patch file at patchPath; the cause when it cannot
@@ -22,7 +23,9 @@ Status ReadPatchHeader(const std::string& patchPath, patch::Header& header);
 // is whole and its digest is the one the patch names: on any failure
 // resultPath is left as it was and nothing else stays behind. resultPath
 // may be basePath (the file is patched in place). resultSize is the size
-// the caller expects; at most that many bytes are ever written.
+// the caller expects; at most that many bytes are ever written. written,
+// when given, is handed every byte of the result as it is written, so that
+// the caller's digests of it need no second reading.
 // Refusals name their cause:
 //   "the patch is damaged: ..."   a value out of range, a stream cut short
 //                                 or followed by more bytes, a bad stream,
@@ -31,4 +34,5 @@ Status ReadPatchHeader(const std::string& patchPath, patch::Header& header);
 //                                 patch's, or a base of another content
 //   "cannot read/write PATH: ..." the system's cause
 Status ApplyPatch(const std::string& basePath, const std::string& patchPath,
-                  const std::string& resultPath, std::uint64_t resultSize);
+                  const std::string& resultPath, std::uint64_t resultSize,
+                  FetchObserver* written = nullptr);

@@ -108,14 +108,6 @@ bool Contains(const std::vector<std::string>& names, const std::string& name) {
                      [&](const std::string& n) { return SameFileName(n, name); });
 }
 
-// The packed programs, expanded in the work directory: (packed, expanded).
-std::vector<std::pair<std::string, std::string>> PackedPrograms() {
-  const std::string lower = LowerProgramName();
-  return {{MainAppPackedName(), MainAppExeName()},
-          {lower + ".ex_", lower + ".exe"},
-          {"tvqExec.ex_", "tvqExec.exe"}};
-}
-
 // The names that the steps before the bulk copy install (or set aside), and
 // the markers that are never installed: the bulk copy passes over them, so
 // a compressed file whose expansion failed never reaches the application

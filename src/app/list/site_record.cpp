@@ -50,9 +50,10 @@ bool TakeLine(std::string_view line, SiteRecord& record, bool& sawList) {
     if (!d || sawList) return false;
     record.list = *d;
     sawList = true;
-  } else if (f[0] == "file") {
+  } else if (f[0] == "file" || f[0] == "expanded") {
     const auto d = f.size() == 4 && !f[1].empty() ? ParseDigest(f[2], f[3]) : std::nullopt;
-    if (!d || !record.files.emplace(std::string(f[1]), *d).second) return false;
+    auto& named = f[0] == "file" ? record.files : record.expanded;
+    if (!d || !named.emplace(std::string(f[1]), *d).second) return false;
   } else if (f[0] == "patch") {
     const auto patch = f.size() == 9 ? ParseDigest(f[3], f[4]) : std::nullopt;
     const auto base = patch ? ParseDigest(f[5], f[6]) : std::nullopt;
@@ -73,6 +74,17 @@ const ContentDigest* SiteRecord::FileNamed(const std::string& listedName) const 
   return it == files.end() ? nullptr : &it->second;
 }
 
+const ContentDigest* SiteRecord::ExpandedNamed(const std::string& listedName) const {
+  const auto it = expanded.find(listedName);
+  return it == expanded.end() ? nullptr : &it->second;
+}
+
+bool SiteRecord::MakesCurrent(const RecordedPatch& p) const {
+  const ContentDigest* listed = FileNamed(p.target);
+  const ContentDigest* unpacked = ExpandedNamed(p.target);
+  return (listed && *listed == p.result) || (unpacked && *unpacked == p.result);
+}
+
 std::vector<const RecordedPatch*> SiteRecord::PatchesOf(const std::string& target) const {
   std::vector<const RecordedPatch*> found;
   for (const RecordedPatch& p : patches)
@@ -83,6 +95,7 @@ std::vector<const RecordedPatch*> SiteRecord::PatchesOf(const std::string& targe
 std::string SiteRecordText(const SiteRecord& record) {
   std::string text = std::string(kFirstLine) + "\n" + Line("list", {}, record.list);
   for (const auto& [name, digest] : record.files) text += Line("file", name, digest);
+  for (const auto& [name, digest] : record.expanded) text += Line("expanded", name, digest);
   for (const RecordedPatch& p : record.patches) {
     text += "patch\t" + p.target + "\t" + p.patchName;
     for (const ContentDigest* d : {&p.patch, &p.base, &p.result})

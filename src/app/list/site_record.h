@@ -12,8 +12,11 @@
 //
 // One fact per line, fields separated by tabs (listed names hold no control
 // character): "tvq-record 1", then "list SIZE DIGEST", "file NAME SIZE
-// DIGEST", "rollout ID FIELDS..." and "patch TARGET PATCHNAME SIZE DIGEST
-// BASESIZE BASEDIGEST RESULTSIZE RESULTDIGEST". Lines of other kinds are passed over,
+// DIGEST", "expanded NAME SIZE DIGEST", "rollout ID FIELDS..." and "patch
+// TARGET PATCHNAME SIZE DIGEST BASESIZE BASEDIGEST RESULTSIZE RESULTDIGEST".
+// An "expanded" line gives what a packed program the installation expands
+// holds (tvq.ex_ installs as tvq.exe): its patches make that content from
+// the installed program. Lines of other kinds are passed over,
 // so that later kinds of fact can be added without making older
 // installations refuse the record.
 
@@ -39,7 +42,8 @@ struct ContentDigest {
 };
 
 // A patch of the site (app/fetch/patch_apply.h): the file patchName, which
-// turns an installed copy with the base's bytes into the listed file's.
+// turns an installed copy with the base's bytes into the listed file's, or
+// for a packed program into the program it expands to.
 struct RecordedPatch {
   std::string target;     // the listed name it makes
   std::string patchName;  // the patch file's name on the site
@@ -51,11 +55,15 @@ struct RecordedPatch {
 struct SiteRecord {
   ContentDigest list;
   std::map<std::string, ContentDigest> files;  // by listed name (with its '~')
+  std::map<std::string, ContentDigest> expanded;  // of packed programs, by listed name
   std::map<std::string, Rollout> rollouts;     // by update ID
   std::vector<RecordedPatch> patches;
   // The patches that make the file listed as target.
   std::vector<const RecordedPatch*> PatchesOf(const std::string& target) const;
   const ContentDigest* FileNamed(const std::string& listedName) const;
+  const ContentDigest* ExpandedNamed(const std::string& listedName) const;
+  // Whether p makes the listed file's content, or what it expands to.
+  bool MakesCurrent(const RecordedPatch& p) const;
 };
 
 std::string SiteRecordText(const SiteRecord& record);
