@@ -29,36 +29,6 @@ RUNS=${RUNS:-3}
 . "$(dirname "$0")/bench_lib.sh"
 mkdir -p "$ROOT/out" "$ROOT/pairs"
 
-# updater_at COMMIT: the path of tvqlupd built at COMMIT and stripped.
-updater_at() {
-  hash=$(git -C "$REPO" rev-parse --verify -q "$1^{commit}") || { echo "no commit $1 in $REPO" >&2; return 1; }
-  kept=$BUILD/bench/patch-pairs/$hash
-  if [ ! -f "$kept/tvqlupd" ]; then
-    echo "building tvqlupd at $hash (once; kept in $kept)" >&2
-    src=$ROOT/source-$hash
-    mkdir -p "$src" "$kept"
-    git -C "$REPO" archive "$hash" | tar -x -C "$src"
-    cmake -S "$src" -B "$src/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTVQ_TESTS=OFF \
-      -DTVQ_BENCH=OFF -DTVQ_REPRODUCIBLE=ON > "$src/build.log" 2>&1 &&
-      cmake --build "$src/build" -j2 --target tvqlupd >> "$src/build.log" 2>&1 ||
-      { tail -n 20 "$src/build.log" >&2; echo "tvqlupd at $hash does not build" >&2; return 1; }
-    objcopy --strip-all "$src/build/tvqlupd" "$kept/tvqlupd"
-    rm -rf "$src"
-  fi
-  echo "$kept/tvqlupd"
-}
-
-# data_pair BASE RESULT: SIZE_MB MiB of random bytes, and a copy with 1 % of
-# its 4 KiB blocks replaced by other random bytes.
-data_pair() {
-  head -c $((SIZE_MB * 1048576)) /dev/urandom > "$1"
-  cp "$1" "$2"
-  blocks=$((SIZE_MB * 256))
-  for block in $(shuf -i 0-$((blocks - 1)) -n $((blocks / 100))); do
-    dd if=/dev/urandom of="$2" bs=4096 seek="$block" count=1 conv=notrunc status=none
-  done
-}
-
 # peak: the peak memory in MiB of the last run timed with $MEM.
 MEM="/usr/bin/time -f %M -o '$ROOT/mem'"
 peak() { awk '{ printf "%.0f", $1 / 1024 }' "$ROOT/mem"; }

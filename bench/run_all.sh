@@ -48,6 +48,7 @@ run fileutil "$HERE/fileutil_compare.sh" "$LINUX" "$SIZE_MB"
 run signature "$HERE/signature_bench.sh" "$LINUX"
 run install "$HERE/install_bench.sh" "$LINUX"
 run patch "$HERE/patch_bench.sh" "$LINUX"
+run delta "$HERE/delta_bench.sh" "$LINUX"
 if [ -f "$WINDOWS/tests/transfer_bench_cli.exe" ]; then
   run wine "$HERE/wine_transfer_bench.sh" "$LINUX" "$WINDOWS"
 else

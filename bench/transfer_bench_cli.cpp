@@ -1,10 +1,15 @@
 // The transfer paths, one operation per call, for transfer_bench.sh:
 //   transfer_bench_cli serve DIR PORTFILE          serve DIR over HTTP until killed
 //   transfer_bench_cli fetch URL TARGET SIZE       FetchFile with progress counted
-//   transfer_bench_cli download SITE NAME SIZE CHECKSUM [SETTINGS]
+//   transfer_bench_cli download SITE NAME SIZE CHECKSUM [SETTINGS [LIST]]
 //                                                  DownloadUpdateFiles of one listed file
 //                                                  (with SETTINGS: that settings file, so
-//                                                  that its LiveUpdate.publicKey applies)
+//                                                  that its LiveUpdate.publicKey applies;
+//                                                  with LIST, the site's list as a file:
+//                                                  the site's record of it is read first,
+//                                                  so that its digests and patches apply,
+//                                                  patches of the copy installed beside
+//                                                  this program)
 //   transfer_bench_cli checksum FILE               FileChecksum
 //   transfer_bench_cli verify FILE PUBKEY          VerifyFileSignature against FILE.minisig
 // Each prints one line of key=value figures.
@@ -21,6 +26,7 @@
 #include "app/context/run_context.h"
 #include "app/fetch/download.h"
 #include "app/fetch/minisign.h"
+#include "app/fetch/site_record_check.h"
 #include "app/fetch/transfer.h"
 #include "app/list/file_entries.h"
 #include "platform/os.h"
@@ -100,7 +106,7 @@ int Fetch(const std::string& url, const std::string& target, std::int64_t size) 
   return ok ? 0 : 1;
 }
 
-int Download(const std::string& site, const FileEntry& entry) {
+int Download(const std::string& site, const FileEntry& entry, const std::string& listPath) {
   os::MakeDirectories(WorkDirectory());
   AssignNullText(StdText());
   CountingSurface surface;
@@ -109,7 +115,9 @@ int Download(const std::string& site, const FileEntry& entry) {
   ctx.site = site;
   ctx.updateInfo = MakeBlock("bench", {entry});
   const auto start = SteadyClock::now();
-  const bool ok = DownloadUpdateFiles(ctx).ok();
+  const Status record = listPath.empty() ? Status() : LoadSiteRecord(ctx, listPath);
+  if (!record.ok()) std::cerr << "the site's record: " << record.message() << "\n";
+  const bool ok = record.ok() && DownloadUpdateFiles(ctx).ok();
   const double ms = MsSince(start);
   std::cout << "ok=" << ok << " ms=" << ms << " bytes=" << ctx.progress.downloaded;
   PrintDisplay(surface, ms, ctx.progress.downloaded);
@@ -141,16 +149,16 @@ int main(int argc, char** argv) {
   if (command == "serve" && argc == 4) return Serve(argv[2], argv[3]);
 #endif
   if (command == "fetch" && argc == 5) return Fetch(argv[2], argv[3], std::stoll(argv[4]));
-  if (command == "download" && (argc == 6 || argc == 7)) {
-    if (argc == 7) {
+  if (command == "download" && argc >= 6 && argc <= 8) {
+    if (argc >= 7) {
       CfgSetOverride(argv[6]);
       CfgInit();
     }
-    return Download(argv[2], FileEntry{argv[3], std::stoll(argv[4]), std::stoll(argv[5])});
+    return Download(argv[2], FileEntry{argv[3], std::stoll(argv[4]), std::stoll(argv[5])}, argc == 8 ? argv[7] : "");
   }
   if (command == "checksum" && argc == 3) return Checksum(argv[2]);
   if (command == "verify" && argc == 4) return Verify(argv[2], argv[3]);
   std::cerr << "usage: transfer_bench_cli serve DIR PORTFILE | fetch URL TARGET SIZE | "
-               "download SITE NAME SIZE CHECKSUM [SETTINGS] | checksum FILE | verify FILE PUBKEY\n";
+               "download SITE NAME SIZE CHECKSUM [SETTINGS [LIST]] | checksum FILE | verify FILE PUBKEY\n";
   return 2;
 }

@@ -92,7 +92,8 @@ Status Patch(RunContext& context, const FileEntry& entry, const Goal& goal, cons
   const std::string patchPath = WithTrailingDelimiter(WorkDirectory()) + "." + fitting->patchName;
   Status made = FetchPatch(context, *fitting, patchPath);
   if (made.ok())
-    made = ApplyPatch(base, patchPath, goal.target, static_cast<std::uint64_t>(fitting->result.size), written);
+    made = ApplyPatch(base, patchPath, goal.target, static_cast<std::uint64_t>(fitting->result.size),
+                      {written, true});
   os::RemoveFile(patchPath);
   if (!made.ok()) return made;
   AddDownloadedBytes(context.progress, entry.size - fitting->patch.size);

@@ -350,7 +350,7 @@ Status MakeResult(const std::string& basePath, const std::string& patchPath, con
 
 // Whether the patch is whole and was made for this base and this result.
 Status CheckFits(const std::string& basePath, const std::string& patchPath, const patch::Header& header,
-                 std::uint64_t resultSize) {
+                 std::uint64_t resultSize, bool checkBaseContent) {
   const os::FileInfo patchInfo = os::StatTarget(patchPath);
   std::uint64_t expected = patch::kHeaderSize;
   for (std::uint64_t size : header.streamSizes) expected += std::min<std::uint64_t>(size, UINT64_MAX / 4);
@@ -365,6 +365,7 @@ Status CheckFits(const std::string& basePath, const std::string& patchPath, cons
   if (static_cast<std::uint64_t>(baseInfo.size) != header.baseSize)
     return Status::Error("the patch does not fit " + basePath + ": it was made for " +
                          std::to_string(header.baseSize) + " bytes, not " + std::to_string(baseInfo.size));
+  if (!checkBaseContent) return Status();
   const std::optional<std::string> digest = FileDigest(basePath);
   if (!digest) return Status::Error("cannot read " + basePath);
   if (*digest != header.baseDigest)
@@ -385,12 +386,12 @@ Status ReadPatchHeader(const std::string& patchPath, patch::Header& header) {
 }
 
 Status ApplyPatch(const std::string& basePath, const std::string& patchPath, const std::string& resultPath,
-                  std::uint64_t resultSize, FetchObserver* written) {
+                  std::uint64_t resultSize, const ApplyOptions& options) {
   patch::Header header;
   Status status = ReadPatchHeader(patchPath, header);
-  if (status.ok()) status = CheckFits(basePath, patchPath, header, resultSize);
+  if (status.ok()) status = CheckFits(basePath, patchPath, header, resultSize, !options.baseContentChecked);
   if (!status.ok()) return status;
-  ResultWriter result(resultPath, written);
+  ResultWriter result(resultPath, options.written);
   status = result.Open();
   if (status.ok()) status = MakeResult(basePath, patchPath, header, result);
   if (status.ok()) status = result.Finish(header.resultDigest);

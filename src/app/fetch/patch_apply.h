@@ -18,14 +18,22 @@
 // be read or is not a header of this version.
 Status ReadPatchHeader(const std::string& patchPath, patch::Header& header);
 
+struct ApplyOptions {
+  // Handed every byte of the result as it is written, so that the caller's
+  // digests of it need no second reading.
+  FetchObserver* written = nullptr;
+  // The caller has checked the base's content against a record the patch
+  // was chosen by: it is not read once more before the patch is applied
+  // (a base of other content still gives no result, as its digest shows).
+  bool baseContentChecked = false;
+};
+
 // Makes resultPath from the file at basePath and the patch at patchPath.
 // The result is written beside resultPath and renamed over it only once it
 // is whole and its digest is the one the patch names: on any failure
 // resultPath is left as it was and nothing else stays behind. resultPath
 // may be basePath (the file is patched in place). resultSize is the size
-// the caller expects; at most that many bytes are ever written. written,
-// when given, is handed every byte of the result as it is written, so that
-// the caller's digests of it need no second reading.
+// the caller expects; at most that many bytes are ever written.
 // Refusals name their cause:
 //   "the patch is damaged: ..."   a value out of range, a stream cut short
 //                                 or followed by more bytes, a bad stream,
@@ -33,6 +41,5 @@ Status ReadPatchHeader(const std::string& patchPath, patch::Header& header);
 //   "the patch does not fit ..."  a base or a result size other than the
 //                                 patch's, or a base of another content
 //   "cannot read/write PATH: ..." the system's cause
-Status ApplyPatch(const std::string& basePath, const std::string& patchPath,
-                  const std::string& resultPath, std::uint64_t resultSize,
-                  FetchObserver* written = nullptr);
+Status ApplyPatch(const std::string& basePath, const std::string& patchPath, const std::string& resultPath,
+                  std::uint64_t resultSize, const ApplyOptions& options = {});
