@@ -98,3 +98,15 @@ data_pair() {
   done
 }
 
+
+# measure_updater_pair: the caller's measure on tvqlupd built at PATCH_OLD
+# (default HEAD~20) and PATCH_NEW (default HEAD).
+measure_updater_pair() {
+  OLD=${PATCH_OLD:-HEAD~20}
+  NEW=${PATCH_NEW:-HEAD}
+  if old=$(updater_at "$OLD") && new=$(updater_at "$NEW"); then
+    measure updater "tvqlupd $OLD -> $NEW" "$old" "$new"
+  else
+    echo "tvqlupd $OLD -> $NEW: not measured (see above)"
+  fi
+}

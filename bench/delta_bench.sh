@@ -59,10 +59,4 @@ measure() {
 data_pair "$ROOT/pairs/data.base" "$ROOT/pairs/data.result"
 echo "DownloadUpdateFiles with a trusted key over HTTP on 127.0.0.1, best of $RUNS:"
 measure data "$SIZE_MB MiB, 1 % of blocks new" "$ROOT/pairs/data.base" "$ROOT/pairs/data.result"
-OLD=${PATCH_OLD:-HEAD~20}
-NEW=${PATCH_NEW:-HEAD}
-if old=$(updater_at "$OLD") && new=$(updater_at "$NEW"); then
-  measure updater "tvqlupd $OLD -> $NEW" "$old" "$new"
-else
-  echo "tvqlupd $OLD -> $NEW: not measured (see above)"
-fi
+measure_updater_pair

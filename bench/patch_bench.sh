@@ -69,12 +69,6 @@ measure() {
   table_row "MakePatch, $name" "$make_ms" "bsdiff" "$bsdiff_ms" "-"
 }
 
-OLD=${PATCH_OLD:-HEAD~20}
-NEW=${PATCH_NEW:-HEAD}
-if old=$(updater_at "$OLD") && new=$(updater_at "$NEW"); then
-  measure updater "tvqlupd $OLD -> $NEW" "$old" "$new"
-else
-  echo "bytes: tvqlupd $OLD -> $NEW: not measured (see above)"
-fi
+measure_updater_pair
 data_pair "$ROOT/pairs/data.base" "$ROOT/pairs/data.result"
 measure data "$SIZE_MB MiB, 1 % of blocks new" "$ROOT/pairs/data.base" "$ROOT/pairs/data.result"
