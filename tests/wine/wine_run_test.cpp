@@ -455,3 +455,52 @@ TEST_F(WineRun, ASecondRunOfOneInstallationIsRefusedWhileTheFirstRuns) {
 }
 
 }  // namespace
+
+namespace {
+
+// Version v of a 256 KiB file: the same pseudo-random bytes with v small
+// edits, so that each version is a small patch from the one before.
+std::string DeltaVersion(int v, std::uint32_t seed) {
+  std::string data(std::size_t{256} << 10, '\0');
+  std::uint32_t x = seed;
+  for (char& c : data) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+  for (int i = 2; i <= v; ++i) data.replace(static_cast<std::size_t>(i) * 40000, 32, std::string(32, char('a' + i)));
+  return data;
+}
+
+}  // namespace
+
+// Delta updates under Wine: a signed site over HTTP with patches of a data
+// file and of the packed main application; an installation of the first
+// version fetches only the patches (counted at nginx) and installs both new
+// files byte for byte.
+TEST_F(WineRun, SignedSiteDeliversPatchesOfADataFileAndThePackedMainApplication) {
+  ProcessOptions keygen;
+  keygen.argv = {TVQPUBLISH_BIN, "keygen", env.Root() + "/k.key", "--unencrypted"};
+  const ProcessResult key = RunProcess(keygen);
+  ASSERT_EQ(key.exitCode, 0) << key.err;
+  env.signKey = env.Root() + "/k.key";
+  const auto program = [](int v) { return "MZ" + DeltaVersion(v, 777); };
+  for (int v = 1; v <= 2; ++v)
+    ASSERT_EQ(env.Publish("TVQ2026-0" + std::to_string(v), {{"lib.bin", DeltaVersion(v, 1)}, {"tvq.exe", program(v)}}),
+              0);
+  NginxServer nginx{env.site};
+  ASSERT_TRUE(nginx.ok()) << nginx.failure();
+  WriteFile(env.AppFile("lib.bin"), DeltaVersion(1, 1));
+  WriteFile(env.AppFile("tvq.exe"), program(1));
+  env.WriteSettings({"LiveUpdate.www=" + nginx.Url(), "LiveUpdate.installationInfo=0",
+                     "LiveUpdate.publicKey=" + key.out.substr(0, key.out.find('\n')),
+                     "LiveUpdate.lastUpdateInfo=<update id=\"TVQ2026-01\">"});
+  const std::string log = env.Root() + "/run.log";
+  const ProcessResult run = Run({"/Log=" + OnDriveZ(log)});
+  const std::string account = ReadFile(log);
+  EXPECT_EQ(run.exitCode, 0) << account;
+  EXPECT_TRUE(ReadFile(env.AppFile("lib.bin")) == DeltaVersion(2, 1)) << account;
+  EXPECT_TRUE(ReadFile(env.AppFile("tvq.exe")) == program(2)) << account;
+  EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), "<update id=\"TVQ2026-02\">");
+  EXPECT_TRUE(nginx.Answers("/lib.bin").empty() && nginx.Answers("/tvq.ex_").empty()) << account;
+  std::size_t patched = 0;
+  for (std::size_t at = account.find(" patched: "); at != std::string::npos; at = account.find(" patched: ", at + 1))
+    ++patched;
+  EXPECT_EQ(patched, 2u) << account;
+}
