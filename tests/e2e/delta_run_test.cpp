@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "app/list/site_record.h"
+#include "support/http_test_server.h"
 #include "support/nginx_server.h"
 #include "support/temp_dir.h"
 #include "support/updater_env.h"
@@ -114,6 +115,30 @@ TEST(DeltaRun, InstallationsPatchTheirCopyAndFetchWholeWhenAPatchCannotServe) {
     const bool patched = c.said == " patched: ";
     EXPECT_EQ(BytesServed(nginx, "/lib.bin") - wholeBefore, patched || !c.http ? 0 : kSize) << run.out;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A patch whose transfer breaks off is continued, not fetched again.
+TEST(DeltaRun, ABrokenOffPatchTransferIsContinued) {
+  UpdaterEnv env;
+  env.timeRate = 10;
+  for (int v = 1; v <= 2; ++v) ASSERT_EQ(env.Publish("TVQ2027-0" + std::to_string(v), {{"lib.bin", Version(v)}}), 0);
+  const auto record = ParseSiteRecord(ReadFile(env.site + "/!update-record.txt"), nullptr);
+  ASSERT_TRUE(record && record->PatchesOf("lib.bin").size() == 1u);
+  const RecordedPatch& patch = *record->PatchesOf("lib.bin")[0];
+  HttpTestServer server(env.site);
+  server.DropAfter(patch.patchName, static_cast<std::size_t>(patch.patch.size / 2));
+  WriteFile(env.AppFile("lib.bin"), Version(1));
+  env.WriteSettings({"LiveUpdate.www=" + server.BaseUrl(), "LiveUpdate.installationInfo=0",
+                     "LiveUpdate.lastUpdateInfo=<update id=\"TVQ2027-01\">"});
+  const ProcessResult run = env.Run({"/Log"});
+  EXPECT_TRUE(Has(run.out, " patched: ")) << run.out;
+  EXPECT_TRUE(ReadFile(env.AppFile("lib.bin")) == Version(2)) << run.out;
+  EXPECT_EQ(server.BytesSent(patch.patchName), static_cast<std::size_t>(patch.patch.size)) << run.out;
+  EXPECT_EQ(server.BytesSent("lib.bin"), 0u) << run.out;
 }
 
 }  // namespace

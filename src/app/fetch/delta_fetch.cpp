@@ -5,6 +5,7 @@
 
 #include "app/context/display.h"
 #include "app/context/names.h"
+#include "app/fetch/kept_fetch.h"
 #include "app/fetch/patch_apply.h"
 #include "app/fetch/signatures.h"
 #include "app/fetch/site_record_check.h"
@@ -62,20 +63,23 @@ bool IsGoal(const FileEntry& entry, const Goal& goal, const ContentDigest& insta
   return checksum && *checksum == static_cast<std::int32_t>(entry.checksum);
 }
 
-// Fetches a patch of the site to path, bounded by its recorded size and
-// counted as progress, and checks its bytes.
-Status FetchPatch(RunContext& context, const RecordedPatch& patch, const std::string& path) {
-  Status fetched;
-  if (IsLocalSite(context))
-    fetched = CopyLocalFile(StripFileScheme(context.site + patch.patchName), path, patch.patch.size, nullptr,
-                            context.progress);
-  else
-    fetched = FetchFile(context.site + UrlPathOfName(patch.patchName), path, &context.progress, patch.patch.size);
-  if (!fetched.ok()) return fetched;
+// Brings a patch of the site into its kept place, bounded by its recorded
+// size, counted as progress and continued where an earlier attempt or run
+// stopped, and checks its bytes. Its path, or why not.
+StatusOr<std::string> FetchPatch(RunContext& context, const RecordedPatch& patch) {
+  const FileEntry file = PatchFileEntry(patch);
+  KeptRecord record{KeptIdentityOf(context, file), {}, false};
+  if (Status fetched = FetchKept(context, file, true, record, nullptr); !fetched.ok()) return fetched;
+  const std::string path = KeptDataPath(file.name);
   ContentDigest got;
-  if (Status read = DigestOfFile(path, got); !read.ok()) return read;
-  const std::string mismatch = DigestMismatch(got, patch.patch);
-  return mismatch.empty() ? Status() : Status::Error("the patch: " + mismatch);
+  Status checked = DigestOfFile(path, got);
+  if (checked.ok() && !DigestMismatch(got, patch.patch).empty())
+    checked = Status::Error("the patch: " + DigestMismatch(got, patch.patch));
+  if (!checked.ok()) {
+    DiscardKept(file.name);
+    return checked;
+  }
+  return path;
 }
 
 // Applies the patch that turns the installed copy into the goal; why not
@@ -89,12 +93,11 @@ Status Patch(RunContext& context, const FileEntry& entry, const Goal& goal, cons
   for (const RecordedPatch* p : context.record->PatchesOf(entry.name))
     if (p->base == installed && p->result == *goal.result) fitting = p;
   if (!fitting) return Status::Error("no patch of the site fits the installed copy");
-  const std::string patchPath = WithTrailingDelimiter(WorkDirectory()) + "." + fitting->patchName;
-  Status made = FetchPatch(context, *fitting, patchPath);
-  if (made.ok())
-    made = ApplyPatch(base, patchPath, goal.target, static_cast<std::uint64_t>(fitting->result.size),
-                      {written, true});
-  os::RemoveFile(patchPath);
+  const StatusOr<std::string> patchPath = FetchPatch(context, *fitting);
+  if (!patchPath) return patchPath.status();
+  const Status made = ApplyPatch(base, *patchPath, goal.target, static_cast<std::uint64_t>(fitting->result.size),
+                                 {written, true});
+  DiscardKept(fitting->patchName);
   if (!made.ok()) return made;
   AddDownloadedBytes(context.progress, entry.size - fitting->patch.size);
   StdText() << " patched: " << GroupedDigits(fitting->patch.size) << " bytes instead of "
@@ -119,6 +122,10 @@ Status MakeGoal(RunContext& context, const FileEntry& entry, const Goal& goal, F
 }
 
 }  // namespace
+
+FileEntry PatchFileEntry(const RecordedPatch& patch) {
+  return {patch.patchName, patch.patch.size, kNoChecksum};
+}
 
 StatusOr<MadeFile> MakeFromInstalled(RunContext& context, const FileEntry& entry, const std::string& workDir,
                                      FetchObserver& written) {

@@ -12,6 +12,7 @@
 #include "app/context/run_context.h"
 #include "app/fetch/transfer.h"
 #include "app/list/file_entries.h"
+#include "app/list/site_record.h"
 #include "platform/status.h"
 
 // What MakeFromInstalled made in the work directory.
@@ -21,6 +22,9 @@ struct MadeFile {
   // the record; false: the listed file, to be checked as a fetched one is.
   bool expandedProgram = false;
 };
+
+// A patch of the site as a file to fetch: its name, and its recorded size.
+FileEntry PatchFileEntry(const RecordedPatch& patch);
 
 // Makes the file listed as entry in workDir from the installation's copy of
 // it. written is handed the bytes of a listed file as a patch writes them

@@ -11,6 +11,7 @@
 #include "app/context/names.h"
 #include "app/fetch/delta_fetch.h"
 #include "app/fetch/kept_downloads.h"
+#include "app/fetch/kept_fetch.h"
 #include "app/fetch/signatures.h"
 #include "app/fetch/site_record_check.h"
 #include "app/fetch/transfer.h"
@@ -93,52 +94,6 @@ Status VerifyListed(const std::string& path, const FileEntry& entry, bool covere
   if (*checksum != entry.checksum)
     return Status::Error("the file's checksum differs from the listed one");
   return Status();
-}
-
-KeptIdentity IdentityOf(const RunContext& context, const FileEntry& entry) {
-  return {context.site, entry.name, entry.size, entry.checksum};
-}
-
-// Brings the listed file's bytes into its kept place: from what an earlier
-// attempt or run kept, continuing kept bytes, or whole.
-Status FetchKept(RunContext& context, const FileEntry& entry, KeptRecord& record,
-                      WrittenDigests& digests) {
-  const std::string data = KeptDataPath(entry.name);
-  // Bytes that only their size would check are never continued or reused:
-  // such a file is fetched whole.
-  if (entry.checksum == kNoChecksum && !RecordedDigest(context, entry.name)) DiscardKept(entry.name);
-  const KeptState kept = KeptStateOf(record.identity);
-  record.validator = kept.validator;
-  if (kept.verified || kept.whole) {
-    if (kept.verified) Log(" (verified in an earlier run, not fetched again)");
-    AddDownloadedBytes(context.progress, entry.size);
-    return {};
-  }
-  // Made when a file is first fetched.
-  if (Status made = os::MakeDirectory(KeptFolder()); !made.ok()) {
-    if (!os::StatPath(KeptFolder()).isDirectory)
-      return Status::Failed("cannot create " + KeptFolder(), made);
-  }
-  TransferResume resume;
-  resume.total = entry.size;
-  resume.validator = kept.validator;
-  // Recorded before the first byte is written, so a kill keeps bytes that
-  // say which file they belong to.
-  resume.onStart = [&](const std::string& validator) {
-    record.validator = validator;
-    WriteKeptRecord(record);
-    return true;
-  };
-  if (IsLocalSite(context)) {
-    const std::string source = StripFileScheme(context.site + entry.name);
-    // A file of another size than listed is not copied: it could not pass.
-    if (entry.size >= 0 && os::StatTarget(source).size != entry.size)
-      return Status::Error("the file's size on the site differs from the listed one");
-    return CopyLocalFile(source, data, entry.size, &resume, context.progress);
-  }
-  // The transfer stops one byte past the listed size.
-  const std::string url = context.site + UrlPathOfName(entry.name);
-  return FetchFile(url, data, &context.progress, entry.size, &digests, &resume);
 }
 
 // Gives the kept bytes their listed name in the work directory: a second
@@ -234,7 +189,7 @@ Status FetchAndVerify(RunContext& context, std::string_view piece) {
   const bool plain = entry.whole && nameProblem.empty();
   const std::string workDir = WithTrailingDelimiter(WorkDirectory());
   Status fetched;
-  KeptRecord record{IdentityOf(context, entry), {}, false};
+  KeptRecord record{KeptIdentityOf(context, entry), {}, false};
   WrittenDigests digests(entry.checksum != kNoChecksum, RecordedDigest(context, entry.name) != nullptr,
                          SignaturesRequired());
   // What the installation already has is used first; the file is fetched
@@ -244,7 +199,9 @@ Status FetchAndVerify(RunContext& context, std::string_view piece) {
     if (StatusOr<MadeFile> fromInstalled = MakeFromInstalled(context, entry, workDir, digests); fromInstalled)
       made = *fromInstalled;
   if (plain && !made) {
-    fetched = FetchKept(context, entry, record, digests);
+    // Bytes that only their size would check are never continued or reused.
+    const bool continuable = entry.checksum != kNoChecksum || RecordedDigest(context, entry.name);
+    fetched = FetchKept(context, entry, continuable, record, &digests);
     // Bytes that did not all arrive stay kept, to be continued; they are
     // not checked, and nothing of them goes into the work directory.
     if (fetched.ok()) PlaceKept(KeptDataPath(entry.name), workDir + entry.name);
@@ -282,13 +239,17 @@ Status FetchAndVerify(RunContext& context, std::string_view piece) {
   return failure;
 }
 
-// What is kept for files the list no longer names, or names otherwise, goes.
+// What is kept for files the list no longer names, or names otherwise, goes;
+// so do patches the record no longer names for them.
 void KeepOnlyListed(const RunContext& context, const std::vector<std::string_view>& pieces) {
   std::vector<KeptIdentity> listed;
   FileEntry entry;
   for (std::string_view piece : pieces) {
-    if (ParseFileEntry(piece, entry) && entry.whole && IsPlainFileName(entry.name))
-      listed.push_back(IdentityOf(context, entry));
+    if (!ParseFileEntry(piece, entry) || !entry.whole || !IsPlainFileName(entry.name)) continue;
+    listed.push_back(KeptIdentityOf(context, entry));
+    if (context.record)
+      for (const RecordedPatch* patch : context.record->PatchesOf(entry.name))
+        listed.push_back(KeptIdentityOf(context, PatchFileEntry(*patch)));
   }
   KeepOnly(listed);
 }
