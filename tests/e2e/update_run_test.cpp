@@ -303,7 +303,8 @@ TEST(UpdateRun, CtrlCDuringTheDownloadCancelsAndRecordsNothing) {
   EXPECT_FALSE(PathExists(env.AppFile("big.bin")));
   EXPECT_EQ(env.Setting("LiveUpdate.lastUpdateInfo"), "");
   EXPECT_NE(result.err.find("exiting..."), std::string::npos) << result.err;
-  EXPECT_LT(result.seconds, 25.0);
+  // The file never passed its checks: the cancel ended the transfer itself.
+  EXPECT_EQ(result.err.find(" OK!"), std::string::npos) << result.err;
 }
 
 TEST(UpdateRun, VersionAndHelpPrintAndExit) {
