@@ -52,6 +52,7 @@ set(TVQ_WINDOWS_TESTS
   unit/download_test.cpp
   unit/transfer_test.cpp
   unit/gathered_writer_test.cpp
+  unit/written_digests_test.cpp
   unit/patch_test.cpp
   integration/config_test.cpp
   integration/config_reorganise_test.cpp
