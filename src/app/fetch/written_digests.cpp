@@ -52,7 +52,7 @@ class WrittenDigests::Hashers {
   // any without the thread, is hashed here.
   std::string TakePiece(std::string piece) {
     if (piece.size() < kThreadedPieceBytes || !Started()) {
-      Hash(piece.data(), piece.size());
+      Take(piece.data(), piece.size());
       piece.clear();
       return piece;
     }
