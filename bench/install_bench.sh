@@ -9,8 +9,8 @@
 #   sleeping to every run: 200 + 500 ms for each of the five optional files
 #   it looks for); what is timed is its copying, comparing and flushing.
 # - LzExpand of a .ex_ of LZ_MB MiB of system programs (default 40; made
-#   once by mscompress, kept in the bench directory) against `msexpand`, as
-#   MB/s of expanded output.
+#   once by mscompress, kept in the bench directory; 0: none) against
+#   `msexpand`, as MB/s of expanded output.
 # Each figure is the best of RUNS runs (default 3).
 set -eu
 
@@ -54,22 +54,25 @@ head -c $((SIZE_MB * 1048576)) /dev/urandom > "$ROOT/big/big.dat"
 install_vs_cp "one file of $SIZE_MB MiB" "$ROOT/big"
 rm -rf "$ROOT/big" "$ROOT/small"
 
-# The .ex_ fixture: LZ_MB MiB of system programs, packed once.
-PACKED=$FIXTURES/programs$LZ_MB.ex_
-if [ ! -f "$PACKED" ]; then
-  find /usr/bin /usr/lib -maxdepth 2 -type f -size +100k 2>/dev/null | sort | xargs cat 2>/dev/null |
-    head -c $((LZ_MB * 1048576)) > "$FIXTURES/programs$LZ_MB" || true
-  mscompress "$FIXTURES/programs$LZ_MB"
-  mv "$FIXTURES/programs${LZ_MB}_" "$PACKED"
-  rm -f "$FIXTURES/programs$LZ_MB"
+# LZ_MB=0 leaves the expansion out (msexpand takes seconds a mebibyte).
+if [ "$LZ_MB" -gt 0 ]; then
+  # The .ex_ fixture: LZ_MB MiB of system programs, packed once.
+  PACKED=$FIXTURES/programs$LZ_MB.ex_
+  if [ ! -f "$PACKED" ]; then
+    find /usr/bin /usr/lib -maxdepth 2 -type f -size +100k 2>/dev/null | sort | xargs cat 2>/dev/null |
+      head -c $((LZ_MB * 1048576)) > "$FIXTURES/programs$LZ_MB" || true
+    mscompress "$FIXTURES/programs$LZ_MB"
+    mv "$FIXTURES/programs${LZ_MB}_" "$PACKED"
+    rm -f "$FIXTURES/programs$LZ_MB"
+  fi
+  packed_bytes=$(stat -c %s "$PACKED")
+  lz=$(best_of "'$CLI' lzexpand '$PACKED' '$ROOT/lz.out'" "rm -f '$ROOT/lz.out'")
+  out_bytes=$(stat -c %s "$ROOT/lz.out")
+  ms_ms=$(best_of "msexpand < '$PACKED' > '$ROOT/ms.out'" "rm -f '$ROOT/ms.out'")
+  cmp -s "$ROOT/lz.out" "$ROOT/ms.out" || { echo "LzExpand and msexpand differ" >&2; exit 1; }
+  rate() { awk "BEGIN { printf \"%.0f\", $1 / 1048576 / (($2 > 0 ? $2 : 1) / 1000) }"; }
+  printf '%-22s LzExpand %6d ms (%s MB/s)   msexpand %6d ms (%s MB/s)   [%d -> %d bytes]\n' \
+    "LZ expansion" "$lz" "$(rate "$out_bytes" "$lz")" "$ms_ms" "$(rate "$out_bytes" "$ms_ms")" \
+    "$packed_bytes" "$out_bytes"
+  table_row "LzExpand, $((out_bytes / 1048576)) MiB out" "$lz" "msexpand" "$ms_ms" "-"
 fi
-packed_bytes=$(stat -c %s "$PACKED")
-lz=$(best_of "'$CLI' lzexpand '$PACKED' '$ROOT/lz.out'" "rm -f '$ROOT/lz.out'")
-out_bytes=$(stat -c %s "$ROOT/lz.out")
-ms_ms=$(best_of "msexpand < '$PACKED' > '$ROOT/ms.out'" "rm -f '$ROOT/ms.out'")
-cmp -s "$ROOT/lz.out" "$ROOT/ms.out" || { echo "LzExpand and msexpand differ" >&2; exit 1; }
-rate() { awk "BEGIN { printf \"%.0f\", $1 / 1048576 / (($2 > 0 ? $2 : 1) / 1000) }"; }
-printf '%-22s LzExpand %6d ms (%s MB/s)   msexpand %6d ms (%s MB/s)   [%d -> %d bytes]\n' \
-  "LZ expansion" "$lz" "$(rate "$out_bytes" "$lz")" "$ms_ms" "$(rate "$out_bytes" "$ms_ms")" \
-  "$packed_bytes" "$out_bytes"
-table_row "LzExpand, $((out_bytes / 1048576)) MiB out" "$lz" "msexpand" "$ms_ms" "-"

@@ -1,7 +1,10 @@
 #!/bin/sh
 # Runs every benchmark against its reference tools in one go and prints one
 # table of the ratios (ours / reference, both measured in this run):
-#   bench/run_all.sh [--long] [linux build] [windows build]
+#   bench/run_all.sh [--quick | --long] [linux build] [windows build]
+# --quick (scripts/test's table, well under a minute) uses 16 MiB files,
+# 100 small files and the best of 2, and leaves out what takes minutes (the
+# LZ expansion, patches, Wine, Cancel).
 # The short mode (default, about three minutes on an idle machine, a few
 # more the first time, when the patch benchmark builds tvqlupd at two
 # commits, and some five minutes more for the Cancel latencies) uses 64 MiB
@@ -17,8 +20,12 @@ set -u
 
 HERE=$(cd "$(dirname "$0")" && pwd)
 SIZE_MB=64 RUNS=3 FILES=200 LZ_MB=1 PEAKS=0 TRIALS=2
+QUICK=0
 if [ "${1:-}" = --long ]; then
   SIZE_MB=256 RUNS=5 FILES=1000 LZ_MB=8 PEAKS=1 TRIALS=4
+  shift
+elif [ "${1:-}" = --quick ]; then
+  SIZE_MB=16 RUNS=2 FILES=100 LZ_MB=0 QUICK=1
   shift
 fi
 LINUX=${1:-$HERE/../build}
@@ -47,14 +54,18 @@ run transfer "$HERE/transfer_bench.sh" "$LINUX"
 run fileutil "$HERE/fileutil_compare.sh" "$LINUX" "$SIZE_MB"
 run signature "$HERE/signature_bench.sh" "$LINUX"
 run install "$HERE/install_bench.sh" "$LINUX"
-run patch "$HERE/patch_bench.sh" "$LINUX"
-run delta "$HERE/delta_bench.sh" "$LINUX"
-if [ -f "$WINDOWS/tests/transfer_bench_cli.exe" ]; then
-  run wine "$HERE/wine_transfer_bench.sh" "$LINUX" "$WINDOWS"
+if [ "$QUICK" = 1 ]; then
+  echo "patch, delta, wine, cancel|not run: --quick" >> "$LOGS/skipped"
 else
-  echo "wine|not run: no Windows build at $WINDOWS" >> "$LOGS/skipped"
+  run patch "$HERE/patch_bench.sh" "$LINUX"
+  run delta "$HERE/delta_bench.sh" "$LINUX"
+  if [ -f "$WINDOWS/tests/transfer_bench_cli.exe" ]; then
+    run wine "$HERE/wine_transfer_bench.sh" "$LINUX" "$WINDOWS"
+  else
+    echo "wine|not run: no Windows build at $WINDOWS" >> "$LOGS/skipped"
+  fi
+  run cancel "$HERE/cancel_latency.sh" "$LINUX" "$WINDOWS"
 fi
-run cancel "$HERE/cancel_latency.sh" "$LINUX" "$WINDOWS"
 
 echo "Benchmarks ($SIZE_MB MiB files, best of $RUNS; load $(uptime | sed 's/.*load average: //'))"
 printf '%-52s %7s  %-24s %7s %6s %7s\n' "ours" "ms" "reference" "ms" "ratio" "goal"
@@ -69,7 +80,7 @@ if grep -q '^bytes: ' "$LOGS/patch.log" 2>/dev/null; then
   sed -n 's/^\(bytes\|speed\): /  /p' "$LOGS/patch.log"
 fi
 # Bytes over the wire rather than time: interrupted and reused downloads.
-if [ -x "$LINUX/bench/resume_bench_cli" ]; then
+if [ "$QUICK" = 0 ] && [ -x "$LINUX/bench/resume_bench_cli" ]; then
   echo "Bytes over the wire against the file's size ($SIZE_MB MiB; goal <= 1.05 x):"
   "$LINUX/bench/resume_bench_cli" "$SIZE_MB" 2>&1 | sed 's/^/  /'
 fi

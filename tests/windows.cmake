@@ -52,6 +52,7 @@ set(TVQ_WINDOWS_TESTS
   unit/download_test.cpp
   unit/transfer_test.cpp
   unit/gathered_writer_test.cpp
+  unit/written_digests_test.cpp
   unit/patch_test.cpp
   integration/config_test.cpp
   integration/config_reorganise_test.cpp
@@ -78,6 +79,11 @@ add_test(NAME wine_prefix_end COMMAND /bin/sh -c "\"$0\" -k; true" ${TVQ_WINESER
 set_tests_properties(wine_prefix_end PROPERTIES FIXTURES_CLEANUP wine
   ENVIRONMENT "WINEPREFIX=${TVQ_WINEPREFIX}")
 
+add_library(tvqtestpch OBJECT ${CMAKE_CURRENT_SOURCE_DIR}/support/empty.cc)
+target_link_libraries(tvqtestpch PRIVATE tvqtestsupport tvqtestcode gtest_main)
+target_precompile_headers(tvqtestpch PRIVATE <gtest/gtest.h> <string> <vector> <filesystem>
+                          <chrono> <optional> <functional> <map>)
+
 foreach(src ${TVQ_WINDOWS_TESTS} ${TVQ_WIN32_TESTS})
   get_filename_component(folder ${src} DIRECTORY)
   get_filename_component(folder ${folder} NAME)
@@ -89,6 +95,7 @@ foreach(src ${TVQ_WINDOWS_TESTS} ${TVQ_WIN32_TESTS})
     add_executable(${target} ${CMAKE_CURRENT_SOURCE_DIR}/${src})
   endif()
   target_link_libraries(${target} PRIVATE tvqtestsupport tvqtestcode gtest_main)
+  tvq_use_test_pch(${target})
   # The window tests every toolkit shares run inside the Win32 form test.
   if(folder STREQUAL "win32" AND name STREQUAL "form_test")
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/window/window_core_test.cpp

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-GatheredWriter::GatheredWriter(os::File& file, std::size_t gatherBytes)
-    : file_(file), gatherBytes_(std::max<std::size_t>(gatherBytes, 1)) {}
+GatheredWriter::GatheredWriter(os::File& file, std::size_t gatherBytes, PieceObserver* observer)
+    : file_(file), gatherBytes_(std::max<std::size_t>(gatherBytes, 1)), observer_(observer) {}
 
 Status GatheredWriter::WriteOut(const char* data, std::size_t size) {
   if (!failure_.ok() || size == 0) return failure_;
@@ -17,7 +17,9 @@ Status GatheredWriter::Append(const char* data, std::size_t size) {
   // A block as large as a whole piece goes out as it is, after what came first.
   if (size >= gatherBytes_) {
     if (Status flushed = Flush(); !flushed.ok()) return flushed;
-    return WriteOut(data, size);
+    if (Status written = WriteOut(data, size); !written.ok()) return written;
+    if (observer_) observer_->Take(data, size);
+    return Status();
   }
   if (gathered_.empty()) gathered_.reserve(gatherBytes_);
   const std::size_t room = gatherBytes_ - gathered_.size();
@@ -31,6 +33,9 @@ Status GatheredWriter::Append(const char* data, std::size_t size) {
 
 Status GatheredWriter::Flush() {
   const Status written = WriteOut(gathered_.data(), gathered_.size());
+  // The observer is handed the piece itself, not a copy, and gives back
+  // memory for the next one.
+  if (written.ok() && observer_ && !gathered_.empty()) gathered_ = observer_->TakePiece(std::move(gathered_));
   gathered_.clear();  // keeps its capacity for the next piece
   return written;
 }

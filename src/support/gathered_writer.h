@@ -12,9 +12,27 @@
 
 inline constexpr std::size_t kGatherBytes = std::size_t{1} << 20;
 
+// Sees the bytes a GatheredWriter writes, in order, each piece once it is
+// written.
+class PieceObserver {
+ public:
+  virtual ~PieceObserver() = default;
+  // Bytes lent for the call only.
+  virtual void Take(const char* data, std::size_t size) = 0;
+  // A gathered piece handed over whole, so that it may still be read after
+  // the call; gives back empty memory to gather the next piece in.
+  virtual std::string TakePiece(std::string piece) {
+    Take(piece.data(), piece.size());
+    piece.clear();
+    return piece;
+  }
+};
+
 class GatheredWriter {
  public:
-  explicit GatheredWriter(os::File& file, std::size_t gatherBytes = kGatherBytes);
+  // An observer, when given, sees every piece written.
+  explicit GatheredWriter(os::File& file, std::size_t gatherBytes = kGatherBytes,
+                          PieceObserver* observer = nullptr);
   GatheredWriter(const GatheredWriter&) = delete;
   GatheredWriter& operator=(const GatheredWriter&) = delete;
 
@@ -32,6 +50,7 @@ class GatheredWriter {
 
   os::File& file_;
   const std::size_t gatherBytes_;
+  PieceObserver* const observer_;
   std::string gathered_;
   std::int64_t written_ = 0;
   Status failure_;

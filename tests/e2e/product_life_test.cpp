@@ -52,7 +52,9 @@ class ProductLife : public ::testing::Test {
   void ExpectVersion(const Installation& inst, int v) {
     EXPECT_EQ(ReadFile(inst.dir + "/tvq.exe"), MainApp(v)) << inst.dir;
     EXPECT_EQ(ReadFile(inst.dir + "/data.txt"), Data(v)) << inst.dir;
-    if (v >= 3) EXPECT_EQ(ReadFile(inst.dir + "/notes.txt"), "notes of release 3\r\n") << inst.dir;
+    if (v >= 3) {
+      EXPECT_EQ(ReadFile(inst.dir + "/notes.txt"), "notes of release 3\r\n") << inst.dir;
+    }
   }
 
   int Tool(const std::vector<std::string>& args) {

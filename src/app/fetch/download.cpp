@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <exception>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -15,10 +14,10 @@
 #include "app/fetch/signatures.h"
 #include "app/fetch/site_record_check.h"
 #include "app/fetch/transfer.h"
+#include "app/fetch/written_digests.h"
 #include "app/list/file_entries.h"
 #include "app/list/update_list.h"
 #include "platform/os.h"
-#include "platform/signature.h"
 #include "platform/status.h"
 #include "support/fileutil.h"
 #include "support/lingua.h"
@@ -32,51 +31,6 @@ const std::string kSeparatorLine(70, '-');
 void Log(std::string_view line) {
   StdText() << line << std::endl;
 }
-
-// The listed checksum, the record's BLAKE2b-256 digest and, when signatures
-// are checked, the signature's BLAKE2b-512 prehash, computed over a file's
-// bytes as the transfer writes them to the private work file, so that the
-// file need not be read again.
-class WrittenDigests final : public FetchObserver {
- public:
-  WrittenDigests(bool withChecksum, bool withRecordDigest, bool withPrehash)
-      : withChecksum_(withChecksum), withRecordDigest_(withRecordDigest), withPrehash_(withPrehash) {}
-  void Restart(bool passesThrough) override {
-    passesThrough_ = passesThrough;
-    bytes_ = 0;
-    sum_ = StreamChecksum();
-    prehash_.reset();
-    recordDigest_.reset();
-    if (withPrehash_) prehash_.emplace(64);
-    if (withRecordDigest_) recordDigest_.emplace(32);
-  }
-  void Take(const char* data, std::size_t size) override {
-    bytes_ += static_cast<std::int64_t>(size);
-    if (withChecksum_) sum_.Feed(data, size);
-    if (prehash_) prehash_->Update(data, size);
-    if (recordDigest_) recordDigest_->Update(data, size);
-  }
-  // The size and BLAKE2b-256 of what was written. Ends the hasher.
-  ContentDigest RecordDigest() {
-    return recordDigest_ ? ContentDigest{bytes_, HexOfBytes(recordDigest_->Final())} : ContentDigest{};
-  }
-  // Whether the digests cover a file of size bytes that the fetch wrote
-  // (false after a method that wrote the file itself, or no fetch at all).
-  bool Cover(std::int64_t size) const { return passesThrough_ && bytes_ == size; }
-  std::int32_t Checksum() const { return sum_.Result(); }
-  // The prehash; empty when none was computed. Ends the hasher.
-  std::string Prehash() { return prehash_ ? prehash_->Final() : std::string(); }
-
- private:
-  const bool withChecksum_;
-  const bool withRecordDigest_;
-  const bool withPrehash_;
-  bool passesThrough_ = false;
-  std::int64_t bytes_ = 0;
-  StreamChecksum sum_;
-  std::optional<crypto::Blake2b> prehash_;
-  std::optional<crypto::Blake2b> recordDigest_;
-};
 
 // Whether the file at path passes its listed size and checksum, and why
 // not. The checksum is the one computed as the file was written where that

@@ -121,15 +121,15 @@ bool StartedWith(TransferResume* resume, const std::string& validator) {
 // the file is read again when it is checked.
 void ObserveKeptBytes(const std::string& path, std::int64_t size, FetchObserver& observer) {
   StatusOr<os::File> file = os::File::Open(path, os::OpenFor::Read);
-  std::vector<char> buffer(kCopyBufferSize);
+  std::string piece;
   std::int64_t seen = 0;
   while (file && seen < size) {
-    const std::size_t want =
-        static_cast<std::size_t>(std::min<std::int64_t>(size - seen, buffer.size()));
-    const StatusOr<std::int64_t> n = file->Read(buffer.data(), want);
+    piece.resize(static_cast<std::size_t>(std::min<std::int64_t>(size - seen, kGatherBytes)));
+    const StatusOr<std::int64_t> n = file->Read(piece.data(), piece.size());
     if (!n || *n == 0) break;
-    observer.Take(buffer.data(), static_cast<std::size_t>(*n));
+    piece.resize(static_cast<std::size_t>(*n));
     seen += *n;
+    piece = observer.TakePiece(std::move(piece));
   }
   if (seen != size) observer.Restart(false);
 }
@@ -147,7 +147,7 @@ class FetchTarget {
   Status Open(const TransferResume* resume) {
     offset_ = ContinuableBytes(path_, resume);
     status_ = OpenTargetAt(path_, offset_, file_);
-    if (status_.ok()) writer_.emplace(*file_);
+    if (status_.ok()) writer_.emplace(*file_, kGatherBytes, observer_);
     if (status_.ok() && observer_) observer_->Restart(true);
     return status_;
   }
@@ -167,15 +167,15 @@ class FetchTarget {
     file_->Close();
     offset_ = 0;
     status_ = OpenTargetAt(path_, offset_, file_);
-    if (status_.ok()) writer_.emplace(*file_);
+    if (status_.ok()) writer_.emplace(*file_, kGatherBytes, observer_);
     return status_.ok();
   }
 
   // One block of the body; false stops the transfer. Progress and Cancel go
-  // by the block; the file is written a mebibyte at a time.
+  // by the block; the file is written, and its bytes observed, a mebibyte
+  // at a time.
   bool Take(const char* data, std::size_t size) {
     if (Status appended = writer_->Append(data, size); !appended.ok()) return WriteFailed(appended);
-    if (observer_) observer_->Take(data, size);
     received_ += static_cast<std::int64_t>(size);
     if (progress_) AddDownloadedBytes(*progress_, static_cast<std::int64_t>(size));
     return !CancelRequested() && !OverCap();

@@ -12,6 +12,7 @@
 
 #include "app/context/run_context.h"
 #include "platform/status.h"
+#include "support/gathered_writer.h"
 
 inline constexpr int kInternetOpenTypePreconfig = 0;
 inline constexpr int kInternetOpenTypeDirect = 1;
@@ -37,16 +38,14 @@ void StartTransferBudget();
 // Whether the run's transfer time is spent.
 bool TransferBudgetSpent();
 
-// Sees the bytes of a fetch as they are written to its target, in order, so
-// that they can be checked without reading the file again. Restart is called
-// whenever a method begins writing the target afresh; passesThrough tells
-// whether that method's bytes will be handed to Take (the last-resort
-// method writes the file itself, and they are not).
-class FetchObserver {
+// Sees the bytes of a fetch as they are written to its target, in order and
+// in the pieces written, so that they can be checked without reading the
+// file again. Restart is called whenever a method begins writing the target
+// afresh; passesThrough tells whether that method's bytes will be handed on
+// (the last-resort method writes the file itself, and they are not).
+class FetchObserver : public PieceObserver {
  public:
-  virtual ~FetchObserver() = default;
   virtual void Restart(bool passesThrough) = 0;
-  virtual void Take(const char* data, std::size_t size) = 0;
 };
 
 // A file continued where an earlier transfer of it stopped. The target holds
