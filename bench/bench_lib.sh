@@ -43,13 +43,14 @@ best_of() {
 }
 ratio() { awk "BEGIN { printf \"%.2f\", $1 / ($2 > 0 ? $2 : 1) }"; }
 
-# best_inner <timed command>: like best_of, but the time is the one the
+# best_inner <timed command> [setup command]: like best_of, but the time is the one the
 # command reports itself (its "ms=" figure), so a process start (Wine's
 # above all) is not counted. Prints whole milliseconds.
 best_inner() {
   best=
   for _ in $(seq "$RUNS"); do
     rm -rf "$ROOT/out/"* "$ROOT/temp/"*
+    eval "${2:-}"
     sync
     eval "$1" > "$ROOT/last" 2>&1 || { echo "failed: $1" >&2; cat "$ROOT/last" >&2; exit 1; }
     t=$(tr ' \r' '\n\n' < "$ROOT/last" | sed -n 's/^ms=\([0-9]*\).*/\1/p' | head -n 1)

@@ -47,8 +47,8 @@ measure() {
   [ -n "$patch" ] || { echo "$2: tvqpublish made no patch" >&2; exit 1; }
   [ -n "$SERVED" ] || { start_server "$ROOT"; SERVED=1; }
   run="TEMP='$ROOT/temp' '$APP_CLI' download '$BASE'site-$1/ $file $size $checksum '$ROOT/signed.ini' '$site/!update-info.txt'"
-  whole=$(best_inner "rm -f '$ROOT/app/$file'; $run")
-  patched=$(best_inner "cp '$3' '$ROOT/app/$file'; $run")
+  whole=$(best_inner "$run" "rm -f '$ROOT/app/$file'")
+  patched=$(best_inner "$run" "cp '$3' '$ROOT/app/$file'")
   curl_ms=$(best_of "curl -s -o '$ROOT/out/c' '$BASE'site-$1/$file")
   printf '%-34s patch %9d of %9d bytes (%s %%)   patched %6d ms   whole %6d ms (x%s)   curl -o %6d ms\n' \
     "$2" "$patch" "$size" "$(awk "BEGIN { printf \"%.2f\", 100 * $patch / $size }")" "$patched" "$whole" \

@@ -87,7 +87,7 @@ StatusOr<std::string> FetchPatch(RunContext& context, const RecordedPatch& patch
 // the patch names the digest of its result, which the applier checks, so
 // the result is the recorded content.
 Status Patch(RunContext& context, const FileEntry& entry, const Goal& goal, const std::string& base,
-             const ContentDigest& installed, FetchObserver* written) {
+             const ContentDigest& installed, WrittenDigests* written) {
   const RecordedPatch* fitting = nullptr;
   if (!context.record || !goal.result) return Status::Error("the site has no record of patches");
   for (const RecordedPatch* p : context.record->PatchesOf(entry.name))
@@ -95,9 +95,13 @@ Status Patch(RunContext& context, const FileEntry& entry, const Goal& goal, cons
   if (!fitting) return Status::Error("no patch of the site fits the installed copy");
   const StatusOr<std::string> patchPath = FetchPatch(context, *fitting);
   if (!patchPath) return patchPath.status();
-  const Status made = ApplyPatch(base, *patchPath, goal.target, static_cast<std::uint64_t>(fitting->result.size),
-                                 {written, true});
+  // A listed file's result is checked by the digest computed as it is
+  // written, which its own checks use after; a program's by the applier.
+  Status made = ApplyPatch(base, *patchPath, goal.target, static_cast<std::uint64_t>(fitting->result.size),
+                           {written, true, written != nullptr});
   DiscardKept(fitting->patchName);
+  if (made.ok() && written && !DigestMismatch(written->RecordDigest(), *goal.result).empty())
+    made = Status::Error("the patched file is not the recorded one");
   if (!made.ok()) return made;
   AddDownloadedBytes(context.progress, entry.size - fitting->patch.size);
   StdText() << " patched: " << GroupedDigits(fitting->patch.size) << " bytes instead of "
@@ -107,7 +111,7 @@ Status Patch(RunContext& context, const FileEntry& entry, const Goal& goal, cons
 
 // Makes one goal from the installed copy: by copying it when it already
 // has the goal's bytes, else by patching it.
-Status MakeGoal(RunContext& context, const FileEntry& entry, const Goal& goal, FetchObserver& written) {
+Status MakeGoal(RunContext& context, const FileEntry& entry, const Goal& goal, WrittenDigests& written) {
   const std::string base = InstalledCopyOf(goal.installedName);
   if (base.empty()) return Status::Error("nothing is installed under its name");
   ContentDigest installed;
@@ -128,7 +132,7 @@ FileEntry PatchFileEntry(const RecordedPatch& patch) {
 }
 
 StatusOr<MadeFile> MakeFromInstalled(RunContext& context, const FileEntry& entry, const std::string& workDir,
-                                     FetchObserver& written) {
+                                     WrittenDigests& written) {
   Status made;
   for (const Goal& goal : GoalsOf(context, entry, workDir)) {
     // Only bytes a patch writes pass the observer; a copy is read again.

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app/context/run_context.h"
-#include "app/fetch/transfer.h"
+#include "app/fetch/written_digests.h"
 #include "app/list/file_entries.h"
 #include "app/list/site_record.h"
 #include "platform/status.h"
@@ -29,7 +29,7 @@ FileEntry PatchFileEntry(const RecordedPatch& patch);
 // Makes the file listed as entry in workDir from the installation's copy of
 // it. written is handed the bytes of a listed file as a patch writes them
 // (and told that it was not when the bytes were copied or nothing was
-// made). Otherwise why not (the account says it), with nothing left in
+// made); their record digest is the patched file's check. Otherwise why not (the account says it), with nothing left in
 // workDir: the caller fetches the file whole.
 StatusOr<MadeFile> MakeFromInstalled(RunContext& context, const FileEntry& entry, const std::string& workDir,
-                                     FetchObserver& written);
+                                     WrittenDigests& written);

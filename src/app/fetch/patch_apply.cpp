@@ -188,8 +188,8 @@ Status BaseReader::View(std::uint64_t position, std::size_t size, const char*& d
 // The result as it is made: written beside its target, hashed, counted.
 class ResultWriter {
  public:
-  ResultWriter(const std::string& target, FetchObserver* written)
-      : target_(target), temp_(target), written_by_(written) {}
+  ResultWriter(const std::string& target, FetchObserver* written, bool hashed)
+      : target_(target), temp_(target), written_by_(written), hashed_(hashed) {}
   Status Open();
   Status Append(const char* data, std::size_t size);
   std::uint64_t Written() const { return written_; }
@@ -202,26 +202,27 @@ class ResultWriter {
   std::optional<GatheredWriter> writer_;
   crypto::Blake2b hasher_{patch::kDigestSize};
   FetchObserver* written_by_;
+  bool hashed_;
   std::uint64_t written_ = 0;
 };
 
 Status ResultWriter::Open() {
   if (!temp_.file()) return Status::Failed("cannot write beside " + target_, temp_.failure());
-  writer_.emplace(*temp_.file());
+  // The caller's observer sees the result in the writer's own pieces.
+  writer_.emplace(*temp_.file(), kGatherBytes, written_by_);
   if (written_by_) written_by_->Restart(true);
   return Status();
 }
 
 Status ResultWriter::Append(const char* data, std::size_t size) {
-  hasher_.Update(data, size);
-  if (written_by_) written_by_->Take(data, size);
+  if (hashed_) hasher_.Update(data, size);
   written_ += size;
   const Status appended = writer_->Append(data, size);
   return appended.ok() ? Status() : Status::Failed("cannot write beside " + target_, appended);
 }
 
 Status ResultWriter::Finish(const std::string& digest) {
-  if (hasher_.Final() != digest) return Damaged("the result is not the one it was made for");
+  if (hashed_ && hasher_.Final() != digest) return Damaged("the result is not the one it was made for");
   // The result gets the bits a copy over the target would get: those of
   // the file it replaces, else by its first bytes.
   Status written = writer_->Flush();
@@ -391,7 +392,7 @@ Status ApplyPatch(const std::string& basePath, const std::string& patchPath, con
   Status status = ReadPatchHeader(patchPath, header);
   if (status.ok()) status = CheckFits(basePath, patchPath, header, resultSize, !options.baseContentChecked);
   if (!status.ok()) return status;
-  ResultWriter result(resultPath, options.written);
+  ResultWriter result(resultPath, options.written, !options.resultCheckedByCaller);
   status = result.Open();
   if (status.ok()) status = MakeResult(basePath, patchPath, header, result);
   if (status.ok()) status = result.Finish(header.resultDigest);

@@ -26,6 +26,10 @@ struct ApplyOptions {
   // was chosen by: it is not read once more before the patch is applied
   // (a base of other content still gives no result, as its digest shows).
   bool baseContentChecked = false;
+  // The caller checks the result against a digest of its own (the bytes
+  // written) before it uses it: the applier does not hash it, and a result
+  // of the right size is put in place unchecked.
+  bool resultCheckedByCaller = false;
 };
 
 // Makes resultPath from the file at basePath and the patch at patchPath.

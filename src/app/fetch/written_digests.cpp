@@ -148,6 +148,8 @@ void WrittenDigests::Restart(bool passesThrough) {
   bytes_ = 0;
   sum_ = StreamChecksum();
   hashers_->Reset();
+  recordDigest_.reset();
+  prehash_.reset();
 }
 
 void WrittenDigests::Take(const char* data, std::size_t size) {
@@ -165,10 +167,14 @@ std::string WrittenDigests::TakePiece(std::string piece) {
 }
 
 ContentDigest WrittenDigests::RecordDigest() {
-  const std::string digest = hashers_->RecordDigest();
-  return digest.empty() ? ContentDigest{} : ContentDigest{bytes_, HexOfBytes(digest)};
+  if (!recordDigest_) {
+    const std::string digest = hashers_->RecordDigest();
+    recordDigest_ = digest.empty() ? ContentDigest{} : ContentDigest{bytes_, HexOfBytes(digest)};
+  }
+  return *recordDigest_;
 }
 
 std::string WrittenDigests::Prehash() {
-  return hashers_->Prehash();
+  if (!prehash_) prehash_ = hashers_->Prehash();
+  return *prehash_;
 }

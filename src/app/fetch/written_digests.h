@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/fetch/transfer.h"
@@ -39,9 +40,10 @@ class WrittenDigests final : public FetchObserver {
   bool Cover(std::int64_t size) const { return passesThrough_ && bytes_ == size; }
   std::int32_t Checksum() const { return sum_.Result(); }
   // The size and BLAKE2b-256 of what was written; empty digest when not
-  // computed. Ends the hasher.
+  // computed. Ends the hasher: later calls give the same until Restart.
   ContentDigest RecordDigest();
-  // The BLAKE2b-512 prehash; empty when not computed. Ends the hasher.
+  // The BLAKE2b-512 prehash; empty when not computed. Ends the hasher:
+  // later calls give the same until Restart.
   std::string Prehash();
 
  private:
@@ -51,4 +53,6 @@ class WrittenDigests final : public FetchObserver {
   std::int64_t bytes_ = 0;
   StreamChecksum sum_;
   std::unique_ptr<Hashers> hashers_;
+  std::optional<ContentDigest> recordDigest_;
+  std::optional<std::string> prehash_;
 };
