@@ -296,7 +296,7 @@ def reference_run(tools, site, template, scratch, name="reference"):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--only", default="", help="comma-separated call kinds")
-    parser.add_argument("--http", type=int, default=150,
+    parser.add_argument("--http", type=int, default=0,
                         help="runs over HTTP, drawn from that run's points")
     parser.add_argument("--seed", type=int, default=int(os.environ.get("TVQ_FAULTS_SEED", "0"))
                         or int(time.time()) % 100000)
