@@ -386,4 +386,4 @@ TRIALS=${WINE_TRIALS:-$TRIALS}
 measure wine Escape
 kill "$XVFB" 2>/dev/null || true
 report wine "Wine: the window's Cancel (Escape) to end of process, ms ($TRIALS runs per moment; $WINE_EXE)"
-echo "  (each includes the 2 s for which Wine waits, as the window goes, for a window manager that Xvfb lacks)"
+echo "  (the private Xvfb has no window manager, as the Wine tests' displays have none)"

@@ -10,13 +10,19 @@ import collections
 import concurrent.futures
 import os
 import re
+import resource
 import shutil
+import signal
+import stat
 import subprocess
 import sys
 import time
 
 # The designed waits of a run (about 15 s) shrink by this factor.
 FAKETIME_RATE = 500
+# Over HTTP by less: a transfer's real time, multiplied, counts against the
+# program's transfer budget.
+HTTP_FAKETIME_RATE = 50
 RUN_TIMEOUT = 90
 
 SETTINGS_NAME = "tvqlupd.INI"
@@ -35,6 +41,8 @@ OLD_SETTINGS = [
     'View.Toolbar=1',
 ]
 OLD_DATE = 1735732800  # 2025-01-01
+# The flags of an open that may change the file.
+WRITE_FLAGS = re.compile(r"O_WRONLY|O_RDWR|O_CREAT|O_TRUNC")
 CAUSES = {"ENOSPC": "No space left on device", "EIO": "Input/output error"}
 
 
@@ -66,6 +74,7 @@ class Tools:
 
     def __init__(self, build_dir):
         self.tvqlupd = os.path.join(build_dir, "tvqlupd")
+        self.site_server = os.path.join(build_dir, "tests", "site_server")
         self.tvqpublish = os.path.join(build_dir, "tvqpublish")
         self.strace = shutil.which("strace") or "/usr/bin/strace"
         self.mscompress = shutil.which("mscompress") or "/usr/bin/mscompress"
@@ -90,30 +99,56 @@ def read_file(path):
         return None
 
 
-def snapshot(directory):
-    """Name -> content of the regular files directly in directory, without
-    the run lock's file."""
+def snapshot(directory, keep_lock=False):
+    """Relative path -> (content, permission bits) of the regular files below
+    directory, without the run lock's file unless keep_lock."""
     out = {}
-    for name in sorted(os.listdir(directory)):
-        path = os.path.join(directory, name)
-        if name == LOCK_NAME:
-            continue
-        if os.path.isfile(path) and not os.path.islink(path):
-            out[name] = read_file(path)
+    for base, dirs, names in os.walk(directory):
+        dirs.sort()
+        for name in sorted(names):
+            path = os.path.join(base, name)
+            rel = os.path.relpath(path, directory)
+            if (rel == LOCK_NAME and not keep_lock) or os.path.islink(path) or not os.path.isfile(path):
+                continue
+            out[rel] = (read_file(path), stat.S_IMODE(os.lstat(path).st_mode))
     return out
 
 
-def make_fixture(tools, root):
-    """Makes root/site (the update) and root/app (the installation before it)."""
+# Files the update brings that are not installed over their namesakes:
+# the main application's settings and the updater's ".exe" are set aside
+# beside them (".newversion"); the batch file is installed and started after
+# a successful run (it does nothing).
+SET_ASIDE = [("tvq.ini", b"[tvq]\r\nColour=green\r\n", b"[tvq]\r\nColour=red\r\nNew=1\r\n"),
+             ("tvqlupd.exe", b"MZ old updater for the other system\r\n",
+              b"MZ new updater for the other system, longer\r\n")]
+BATCH = ("tvqlupd.sh", b"#!/bin/sh\n# the update's batch file\nexit 0\n")
+# Files in subdirectories of the installation, which no update names: they
+# stay as they are, whatever happens to the run.
+UNTOUCHED = [("data/view.cfg", b"zoom=125\n"), ("data/fonts/face.bin", b"\x00\x01face" * 40)]
+
+
+def make_fixture(tools, root, tag=""):
+    """Makes root/site (the update, signed) and root/app (the installation
+    before it); returns (site, app). Fixtures of another tag have other
+    contents under the same names."""
     site, app, pack = (os.path.join(root, d) for d in ("site", "app", "pack"))
     for d in (site, app, pack):
         os.makedirs(d)
     paths = []
     for name, old_size, new_size in UPDATE_FILES:
-        write_file(os.path.join(pack, name), content("new " + name, new_size))
+        write_file(os.path.join(pack, name), content(tag + "new " + name, new_size))
         paths.append(os.path.join(pack, name))
         if old_size is not None:
-            write_file(os.path.join(app, name), content("old " + name, old_size))
+            write_file(os.path.join(app, name), content(tag + "old " + name, old_size))
+    for name, old, new in SET_ASIDE:
+        write_file(os.path.join(app, name), old)
+        write_file(os.path.join(pack, name), new)
+        paths.append(os.path.join(pack, name))
+    write_file(os.path.join(pack, BATCH[0]), BATCH[1])
+    paths.append(os.path.join(pack, BATCH[0]))
+    for name, data in UNTOUCHED:
+        os.makedirs(os.path.dirname(os.path.join(app, name)), exist_ok=True)
+        write_file(os.path.join(app, name), data)
     # mscompress names its output by appending "_" and wants 16 bytes or more.
     write_file(os.path.join(pack, "tvq.exe"), NEW_MAIN_APP)
     subprocess.run([tools.mscompress, os.path.join(pack, "tvq.exe")], check=True,
@@ -127,17 +162,24 @@ def make_fixture(tools, root):
     subprocess.run([tools.strip, "-o", os.path.join(pack, "tvqlupd"), tools.tvqlupd], check=True)
     append(os.path.join(pack, "tvqlupd"), NEW_UPDATER_MARK)
     paths.append(os.path.join(pack, "tvqlupd"))
-    subprocess.run([tools.tvqpublish, "add", site, "--id", UPDATE_ID] + paths, check=True,
-                   stdout=subprocess.DEVNULL)
+    # Signed: every file's signature is fetched and checked too.
+    key = os.path.join(root, "maker.key")
+    made = subprocess.run([tools.tvqpublish, "keygen", key, "--unencrypted"], check=True,
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    public_key = made.stdout.decode().splitlines()[0].strip()
+    subprocess.run([tools.tvqpublish, "add", site, "--id", UPDATE_ID, "--sign", key] + paths,
+                   check=True, stdout=subprocess.DEVNULL)
     write_file(os.path.join(app, "tvq.exe"), OLD_MAIN_APP)
     os.chmod(os.path.join(app, "tvq.exe"), 0o755)
-    write_file(os.path.join(app, SETTINGS_NAME), "".join(l + "\r\n" for l in OLD_SETTINGS).encode())
+    settings = OLD_SETTINGS[:1] + ["LiveUpdate.publicKey=" + public_key] + OLD_SETTINGS[1:]
+    write_file(os.path.join(app, SETTINGS_NAME), "".join(l + "\r\n" for l in settings).encode())
     shutil.copy2(tools.tvqlupd, os.path.join(app, "tvqlupd"))
     # Dates well in the past: the rights test touches the settings file and
     # restores its date, with one more open when the date changed; a date of
     # the current second would make the count of calls depend on the clock.
-    for name in os.listdir(app):
-        os.utime(os.path.join(app, name), (OLD_DATE, OLD_DATE))
+    for base, _, names in os.walk(app):
+        for name in names:
+            os.utime(os.path.join(base, name), (OLD_DATE, OLD_DATE))
     return site, app
 
 
@@ -152,6 +194,21 @@ def place_installation(template_app, point_dir):
                     ignore=lambda d, names: ["tvqlupd"])
     os.link(os.path.join(template_app, "tvqlupd"), os.path.join(app, "tvqlupd"))
     return app, temp, os.path.join(point_dir, "account.log")
+
+
+def fnv1a_hex(text):
+    """The program's hash of a text: 64-bit FNV-1a, as 16 hexadecimal digits."""
+    value = 0xcbf29ce484222325
+    for byte in text.encode():
+        value = ((value ^ byte) * 0x100000001b3) & 0xFFFFFFFFFFFFFFFF
+    return "%016x" % value
+
+
+def work_directory_name(app):
+    """The name of the work directory a run of the installation in app uses
+    below TEMP: named after this account and the installation's directory."""
+    key = fnv1a_hex("%d:%s" % (os.geteuid(), fnv1a_hex(os.path.realpath(app))))
+    return "tvqlupd-" + key
 
 
 def updater_env(temp):
@@ -188,23 +245,67 @@ def clear_stale_faketime_ipc(shm="/dev/shm"):
             pass
 
 
-def run_updater(tools, site, app, temp, log, strace_args=None):
-    """Runs the installation's tvqlupd on the file:// site, its waits
-    compressed by libfaketime's rate; under strace with strace_args when given.
-    The faketime wrapper outlives a killed run and removes its shared memory.
-    Returns (exit code or None on a time-out, standard error)."""
-    clear_stale_faketime_ipc()
-    argv = [tools.faketime, "-f", "+0 x%d" % FAKETIME_RATE]
+def updater_argv(tools, site, app, log, strace_args=None):
+    """The command of a run of the installation's tvqlupd on the file:// site,
+    its waits compressed by libfaketime's rate; under strace with strace_args
+    when given."""
+    rate = HTTP_FAKETIME_RATE if site.startswith("http:") else FAKETIME_RATE
+    argv = [tools.faketime, "-f", "+0 x%d" % rate]
     if strace_args is not None:
         argv += [tools.strace, "-f", "-qq"] + strace_args + ["--"]
-    argv += [os.path.join(app, "tvqlupd"), "/P" + site, "/Log=" + log]
+    return argv + [os.path.join(app, "tvqlupd"), "/P" + site, "/Log=" + log]
+
+
+def start_updater(tools, site, app, temp, log, strace_args=None, file_size_limit=None):
+    """A run (see updater_argv) started in the background: its Popen, its
+    standard error piped. With file_size_limit, no file grows past that many
+    bytes: the write that would is cut short, the next fails (EFBIG)."""
+    clear_stale_faketime_ipc()
+
+    def limit():
+        signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
+
+    return subprocess.Popen(updater_argv(tools, site, app, log, strace_args),
+                            env=updater_env(temp), cwd=temp, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                            preexec_fn=limit if file_size_limit else None, start_new_session=True)
+
+
+def finish_updater(run, timeout=RUN_TIMEOUT):
+    """Waits for a started run; (exit code or None on a time-out, standard
+    error). The faketime wrapper outlives a killed run and removes its shared
+    memory; a run that does not end in time is killed with all it started."""
     try:
-        done = subprocess.run(argv, env=updater_env(temp), cwd=temp, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                              timeout=RUN_TIMEOUT)
-        return done.returncode, done.stderr.decode(errors="replace")
-    except subprocess.TimeoutExpired as e:
-        return None, (e.stderr or b"").decode(errors="replace")
+        _, err = run.communicate(timeout=timeout)
+        return run.returncode, err.decode(errors="replace")
+    except subprocess.TimeoutExpired:
+        try:
+            os.killpg(run.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        _, err = run.communicate()
+        return None, (err or b"").decode(errors="replace")
+
+
+def run_updater(tools, site, app, temp, log, strace_args=None, file_size_limit=None):
+    """Runs the installation's tvqlupd (see start_updater) to its end."""
+    return finish_updater(start_updater(tools, site, app, temp, log, strace_args,
+                                        file_size_limit))
+
+
+def serve(tools, site, port_file):
+    """The project's HTTP test server on 127.0.0.1 serving site: (its Popen,
+    its address)."""
+    server = subprocess.Popen([tools.site_server, site, port_file], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL)
+    for _ in range(400):
+        port = (read_file(port_file) or b"").strip()
+        if port:
+            return server, "http://127.0.0.1:%s/" % port.decode()
+        time.sleep(0.025)
+    server.kill()
+    raise SystemExit("the site server did not start")
 
 
 def private_tmpfs(directory, size="1g"):
@@ -262,16 +363,36 @@ def is_record(value):
     return value is not None and value.startswith(NEW_RECORD)
 
 
-class Reference:
-    """What a clean run turns the installation into."""
+def settings_text(files):
+    """The settings file's content in a snapshot, or None."""
+    entry = files.get(SETTINGS_NAME)
+    return entry[0] if entry else None
 
-    def __init__(self, before, after):
+
+def temp_names(temp):
+    """The relative paths below a TEMP directory, the work directory's key
+    replaced by KEY (it is named after the installation's directory)."""
+    names = set()
+    for base, dirs, files in os.walk(temp):
+        for name in dirs + files:
+            names.add(re.sub(r"tvqlupd-[0-9a-f]{16}", "tvqlupd-KEY",
+                             os.path.relpath(os.path.join(base, name), temp)))
+    return names
+
+
+class Reference:
+    """What a clean run turns the installation (and its TEMP) into."""
+
+    def __init__(self, before, after, temp_after=None):
         self.before, self.after = before, after
+        self.temp_after = temp_after
         self.names = sorted((set(before) | set(after)) - {SETTINGS_NAME})
-        self.old_keys = dict(parse_settings(before.get(SETTINGS_NAME))[0])
-        self.new_keys = dict(parse_settings(after.get(SETTINGS_NAME))[0])
+        self.old_keys = dict(parse_settings(settings_text(before))[0])
+        self.new_keys = dict(parse_settings(settings_text(after))[0])
         if not is_record(self.new_keys.get(RECORD_KEY)):
             raise SystemExit("the clean run did not record the update: %r" % self.new_keys)
+        # The batch file runs once: a later run removes it before anything else.
+        self.once = {BATCH[0]}
         changed = [n for n in self.names if before.get(n) != after.get(n)]
         if len(changed) < len(UPDATE_FILES):
             raise SystemExit("the clean run did not install the update: " + ", ".join(changed))
@@ -289,21 +410,34 @@ class Verdict:
         self.problems.append((category, detail))
 
 
-def check_installation(ref, app, after_follow_up=False):
-    """Checks the invariants on the application directory app."""
-    v = Verdict()
-    now = snapshot(app)
+def file_problem(name, have, old, new):
+    """None when have (content, mode) is the old or the new file, else the
+    category and detail of what is wrong with it."""
+    if have is None:
+        return "torn file", "%s is missing" % name
+    if any(have[0] == v[0] for v in (old, new) if v):
+        return "wrong mode", "%s has mode %o, its content's version another" % (name, have[1])
+    return "torn file", "%s is neither old nor new (%d bytes)" % (name, len(have[0]))
+
+
+def check_files(ref, v, now):
+    """Each file as it was or as the update has it; the names still old."""
     old_names = []
     for name in ref.names:
-        have = now.get(name)
-        if have == ref.after.get(name):
+        have, old, new = now.get(name), ref.before.get(name), ref.after.get(name)
+        if have == new:
             continue
-        if have == ref.before.get(name):
-            old_names.append(name)
+        if have == old:
+            if name not in ref.once:
+                old_names.append(name)
         else:
-            v.add("torn file", "%s is neither old nor new (%s bytes)"
-                  % (name, "absent" if have is None else len(have)))
-    pairs, problems = parse_settings(now.get(SETTINGS_NAME))
+            v.add(*file_problem(name, have, old, new))
+    return old_names
+
+
+def check_settings(ref, v, text):
+    """The settings whole: every key old or new, none lost, none twice."""
+    pairs, problems = parse_settings(text)
     for p in problems:
         v.add("settings not whole" if "duplicate" not in p else "duplicate key", p)
     keys = dict(pairs)
@@ -313,35 +447,56 @@ def check_installation(ref, app, after_follow_up=False):
     for key in ref.old_keys.keys() & ref.new_keys.keys():
         if key not in keys:
             v.add("settings not whole", "key %s lost" % key)
+    return keys
+
+
+def check_installation(ref, app, after_follow_up=False, temp=None):
+    """Checks the invariants on the application directory app (files by
+    content and mode, in subdirectories too); after a follow-up run, also
+    that nothing stray is left there or in temp."""
+    v = Verdict()
+    now = snapshot(app)
+    old_names = check_files(ref, v, now)
+    keys = check_settings(ref, v, settings_text(now))
     v.recorded = is_record(keys.get(RECORD_KEY))
     if v.recorded and old_names:
         v.add("recorded without its files", "recorded, but still old: " + ", ".join(old_names))
     v.complete = v.recorded and not old_names and not v.problems
+    if not after_follow_up:
+        return v
     stray = sorted(set(now) - set(ref.names) - {SETTINGS_NAME})
-    if after_follow_up:
-        if stray:
-            v.add("stray file", "left in the application directory: " + ", ".join(stray))
-        if not v.complete:
-            v.add("follow-up incomplete", "a clean run after it did not complete the update"
-                  + (" (still old: %s)" % ", ".join(old_names) if old_names else ""))
-        elif keys != ref.new_keys:
-            diff = sorted(set(keys.items()) ^ set(ref.new_keys.items()))
-            v.add("settings differ", "after the follow-up: %s" % diff)
+    if stray:
+        v.add("stray file", "left in the application directory: " + ", ".join(stray))
+    if temp is not None and ref.temp_after is not None:
+        left = sorted(temp_names(temp) - ref.temp_after)
+        if left:
+            v.add("stray file", "left in TEMP: %s%s" % (", ".join(left[:4]),
+                                                        " and %d more" % (len(left) - 4)
+                                                        if len(left) > 4 else ""))
+    if not v.complete:
+        v.add("follow-up incomplete", "a clean run after it did not complete the update"
+              + (" (still old: %s)" % ", ".join(old_names) if old_names else ""))
+    elif keys != ref.new_keys:
+        diff = sorted(set(keys.items()) ^ set(ref.new_keys.items()))
+        v.add("settings differ", "after the follow-up: %s" % diff)
     return v
 
 
 def self_check(ref, template, scratch):
-    """The invariants must catch what they are for: a torn file, a duplicate
-    key and a record without its files, each made on a copy of the
-    installation. Stops the sweep when one goes unnoticed."""
-    cases = {
-        "torn file": lambda app: write_file(os.path.join(app, ref.names[0]), b"torn"),
-        "duplicate key": lambda app: append(os.path.join(app, SETTINGS_NAME),
-                                            OLD_SETTINGS[-1].encode() + b"\r\n"),
-        "recorded without its files": lambda app: write_file(
-            os.path.join(app, SETTINGS_NAME), ref.after[SETTINGS_NAME]),
-    }
-    for category, damage in cases.items():
+    """The invariants must catch what they are for: a torn file, one in a
+    subdirectory, a file with another mode, a duplicate key and a record
+    without its files, each made on a copy of the installation. Stops the
+    sweep when one goes unnoticed."""
+    cases = [
+        ("torn file", lambda app: write_file(os.path.join(app, ref.names[0]), b"torn")),
+        ("torn file", lambda app: write_file(os.path.join(app, UNTOUCHED[0][0]), b"torn")),
+        ("wrong mode", lambda app: os.chmod(os.path.join(app, "tvq.exe"), 0o644)),
+        ("duplicate key", lambda app: append(os.path.join(app, SETTINGS_NAME),
+                                             OLD_SETTINGS[-1].encode() + b"\r\n")),
+        ("recorded without its files", lambda app: write_file(
+            os.path.join(app, SETTINGS_NAME), settings_text(ref.after))),
+    ]
+    for category, damage in cases:
         app, _, _ = place_installation(template, os.path.join(scratch, "self-check"))
         damage(app)
         found = [c for c, _ in check_installation(ref, app).problems]
@@ -429,10 +584,14 @@ class Stopwatch:
 
 
 def report(text, path, entries_shown=30):
-    """Writes the whole summary to path and prints it with at most
+    """Writes the whole summary to path, its coverage (the lines before the
+    unsafe groups) to coverage.txt beside it, and prints it with at most
     entries_shown entries (two lines each) of every unsafe group."""
     with open(path, "w") as f:
         f.write(text + "\n")
+    coverage = text.split("\nunsafe")[0].strip("\n")
+    with open(os.path.join(os.path.dirname(path), "coverage.txt"), "w") as f:
+        f.write(coverage + "\n")
     shown, left_out, in_group = [], 0, 0
     for line in text.split("\n"):
         if line.startswith("unsafe"):

@@ -3,45 +3,59 @@
 crash-consistency checkers for applications.
 
 One clean run of the built tvqlupd is traced (creates, writes, truncations,
-renames, unlinks, mkdir, flushes, with the files of every descriptor). From
-it the states a power cut could leave are built under a pessimistic model:
-data not flushed may be lost (a file's data since its last fsync/fdatasync),
-directory entries not flushed may be lost (a create, rename, unlink or mkdir
-until an fsync of its directory), renames are atomic, what was flushed stays,
-syncfs and sync flush everything. At every point of the run: the state with
-nothing lost (a kill), with every unflushed thing lost, and, for each
-unflushed operation on the application directory and each file's unflushed
-data, the state where only it is lost, and for each such operation the state
-where only it reached the disk (the record kept, a replacement lost). Each distinct state is made as a
-directory (old content from the snapshot before the run, new content from
-the tree after it, data not yet written or lost cut off), checked with the
-invariants of the fault sweep, and the updater is run on it to completion
-and it is checked again.
+renames, unlinks, mkdir, mode changes, flushes, with the files of every
+descriptor). From it the states a power cut could leave are built under a
+pessimistic model: data not flushed may be lost (a file's data since its
+last fsync/fdatasync), or its length may have reached the disk without it
+(the tail zero-filled or garbage); directory entries not flushed may be lost
+(a create, rename, unlink or mkdir until an fsync of its directory), renames
+are atomic, what was flushed stays, syncfs and sync flush everything. At
+every point of the run: the state with nothing lost (a kill), with every
+unflushed thing lost, and, for each unflushed operation on the application
+directory and each file's unflushed data, the state where only it is lost
+(or its tail zeros or garbage), and for each such operation the state where
+only it reached the disk (the record kept, a replacement lost). Each
+distinct state is made as a directory (old content from the snapshot before
+the run, new content from the tree after it, data not yet written or lost
+cut off; the work directory under the name the state's installation uses),
+checked with the invariants of the fault sweep, and the updater is run on it
+to completion and it is checked again.
+
+Every state with an application directory of its own is checked; of the
+states that differ from those only below TEMP (many thousands: the kept
+downloads' bytes and records at every point) a sample drawn with a seed,
+printed, that changes from run to run unless given (--seed, TVQ_FAULTS_SEED).
 
 usage: power_loss.py --build BUILD_DIR --work WORK_DIR [--jobs N] [--max-states N]
 """
 
 import argparse
 import collections
+import glob
 import os
+import random
 import re
 import shutil
 import sys
+import time
 
 import faultlib as fl
 
 TRACED = ("openat,creat,write,pwrite64,writev,copy_file_range,ftruncate,fsync,fdatasync,syncfs,"
           "sync,rename,renameat,renameat2,link,linkat,unlink,unlinkat,mkdir,mkdirat,rmdir,close,"
-          "chdir")
+          "chdir,chmod,fchmod,fchmodat")
 DIR_OPS = {"create", "rename", "link", "unlink", "mkdir", "rmdir"}
 DATA_OPS = {"write", "truncate"}
+# The permission bits a file is created with: its open's mode less the umask.
+UMASK = 0o022
 
 
 class Op:
     """One change to the file system, or one flush."""
 
-    def __init__(self, kind, text, paths=(), ino=None, size=None):
+    def __init__(self, kind, text, paths=(), ino=None, size=None, mode=None):
         self.kind, self.text, self.paths, self.ino, self.size = kind, text, paths, ino, size
+        self.mode = mode
         self.index = None
         self.dirs = {os.path.dirname(p) for p in paths}
 
@@ -62,8 +76,9 @@ class TraceModel:
     """The run's changes below root (the application and the TEMP directory),
     with inode numbers of its own, from one strace -f -y -s 0 trace."""
 
-    def __init__(self, trace_path, root, before):
+    def __init__(self, trace_path, root, before, modes_before):
         self.root = root
+        self.pre_modes = {before[path]: mode for path, mode in modes_before.items() if path in before}
         self.ops = []
         self.entries = dict(before)  # relative path -> inode
         self.pre_inodes = {ino: path for path, ino in before.items()}
@@ -72,8 +87,10 @@ class TraceModel:
         self.cwd = {}
         self.sizes = collections.Counter()
         self.names = dict(self.pre_inodes)  # inode -> its latest path
-        for pid, name, args, result, _ in fl.read_trace(trace_path):
-            self._call(pid, name, args, result)
+        for pid, name, args, result, rest in fl.read_trace(trace_path):
+            # A call strace answered in its place (a planted fault) did nothing.
+            if "INJECTED" not in rest:
+                self._call(pid, name, args, result)
         for i, op in enumerate(self.ops):
             op.index = i
         self.final = {ino: path for path, ino in self.entries.items()}
@@ -132,6 +149,20 @@ class TraceModel:
         elif ok and name in ("rename", "renameat", "renameat2", "link", "linkat", "unlink",
                              "unlinkat", "mkdir", "mkdirat", "rmdir"):
             self._entry_call(pid, name, args)
+        elif ok and name in ("chmod", "fchmod", "fchmodat"):
+            self._chmod(pid, name, args, fd)
+
+    def _chmod(self, pid, name, args, fd):
+        """A change of permission bits: kept in the file's order of changes
+        (a power cut never undoes it alone)."""
+        if name == "fchmod":
+            ino = self.fds.get(fd)
+        else:
+            rels = [self.rel(p) for p in self._paths(pid, name, args)]
+            ino = self.entries.get(rels[0]) if rels and rels[0] is not None else None
+        mode = re.search(r", (0[0-7]*)\)?$", args)
+        if ino is not None and not isinstance(ino, tuple) and mode:
+            self._add(Op("chmod", "%s(%s)" % (name, args), ino=ino, mode=int(mode.group(1), 8)))
 
     def _open(self, pid, name, args, result):
         paths = self._paths(pid, name, args)
@@ -149,7 +180,9 @@ class TraceModel:
             self.next_ino += 1
             self.entries[rel] = ino
             self.names[ino] = rel
-            self._add(Op("create", "%s(%s) = %s" % (name, args, result), paths=(rel,), ino=ino))
+            mode = re.search(r", (0[0-7]*)$", args)
+            self._add(Op("create", "%s(%s) = %s" % (name, args, result), paths=(rel,), ino=ino,
+                         mode=(int(mode.group(1), 8) if mode else 0o666) & ~UMASK))
         ino = self.entries[rel]
         self.fds[fd] = ino
         if "O_TRUNC" in args and (self.sizes[ino] or ino in self.pre_inodes):
@@ -212,49 +245,81 @@ class CrashStates:
             return self._flushed_between(op.ino, op.index, point)
         return all(self._flushed_between("dir:" + d, op.index, point) for d in op.dirs)
 
-    def replay(self, point, lost_ops, lost_data):
-        """Entries (path -> (inode, size or None for untouched)) after the
-        operations before point, without lost_ops, with each inode of lost_data
-        back at its data as last flushed."""
+    def replay(self, point, lost_ops, lost_data, tail=None):
+        """Entries (path -> (inode, size or None for untouched, mode, tail))
+        after the operations before point, without lost_ops, with each inode
+        of lost_data back at its data as last flushed; with tail ("zero" or
+        "garbage") those keep their length instead, their bytes past the
+        flushed length zeros or garbage (what a power cut can leave in a file
+        whose length reached the disk before its data)."""
         entries = {path: (ino, None) for path, ino in self.model.pre_entries.items()}
-        sizes = {}
+        sizes, latest, modes = {}, {}, dict(self.model.pre_modes)
         for op in self.ops[:point]:
             if op.kind in DATA_OPS:
+                latest[op.ino] = op.size
                 if op.ino not in lost_data or self.durable(op, point):
                     sizes[op.ino] = op.size
-            elif op.kind in DIR_OPS and op.index not in lost_ops:
+            elif op.mode is not None:
+                modes[op.ino] = op.mode
+            if op.kind in DIR_OPS and op.index not in lost_ops:
                 apply_entry_op(entries, op)
-        return {p: (ino, sizes.get(ino, 0 if ino not in self.model.pre_inodes else None))
-                for p, (ino, _) in entries.items()}
+        out = {}
+        for path, (ino, _) in entries.items():
+            size = sizes.get(ino, 0 if ino not in self.model.pre_inodes else None)
+            cut = None
+            if tail and ino in lost_data and latest.get(ino, 0) > (size or 0):
+                size, cut = latest[ino], (tail, size or 0)
+            out[path] = (ino, size, modes.get(ino), cut)
+        return out
+
+    def variants(self, point):
+        """(what, lost operations, lost data, tail) of the losses a power cut
+        before operation point can bring."""
+        unflushed = [op for op in self.ops[:point] if op.kind in DIR_OPS | DATA_OPS
+                     and not self.durable(op, point)]
+        dir_ops = {op.index for op in unflushed if op.kind in DIR_OPS}
+        data = {op.ino for op in unflushed if op.kind in DATA_OPS}
+        out = [("nothing lost", set(), set(), None),
+               ("every unflushed change lost", dir_ops, data, None),
+               ("every unflushed change lost, data as zeros", dir_ops, data, "zero")]
+        for op in unflushed:
+            if op.kind in DIR_OPS and any(p.startswith("app/") for p in op.paths):
+                out.append(("lost #%d %s" % (op.index, op.text), {op.index}, set(), None))
+                # Reordered: this change reached the disk, no other unflushed one did
+                # (the record kept, a replacement lost).
+                out.append(("only #%d %s reached the disk" % (op.index, op.text),
+                            dir_ops - {op.index}, data, None))
+        for ino in sorted(data):
+            name = self.model.names.get(ino)
+            out.append(("lost the unflushed data of %s" % name, set(), {ino}, None))
+            out.append(("the unflushed data of %s zeros" % name, set(), {ino}, "zero"))
+            out.append(("the unflushed data of %s garbage" % name, set(), {ino}, "garbage"))
+        return out
 
     def states(self):
-        """(key, description, entries) of every state, the same state once."""
+        """(key, (description, entries)) of every state, the same state once."""
         seen = {}
-        app_prefix = "app/"
         for point in range(1, len(self.ops) + 1):
             done = self.ops[point - 1]
-            unflushed = [op for op in self.ops[:point] if op.kind in DIR_OPS | DATA_OPS
-                         and not self.durable(op, point)]
-            dir_ops = {op.index for op in unflushed if op.kind in DIR_OPS}
-            data = {op.ino for op in unflushed if op.kind in DATA_OPS}
-            variants = [("nothing lost", set(), set()), ("every unflushed change lost", dir_ops, data)]
-            for op in unflushed:
-                if op.kind in DIR_OPS and any(p.startswith(app_prefix) for p in op.paths):
-                    variants.append(("lost #%d %s" % (op.index, op.text), {op.index}, set()))
-                    # Reordered: this change reached the disk, no other unflushed one did
-                    # (the record kept, a replacement lost).
-                    variants.append(("only #%d %s reached the disk" % (op.index, op.text),
-                                     dir_ops - {op.index}, data))
-            for ino in sorted(data):
-                variants.append(("lost the unflushed data of %s" % self.model.names.get(ino),
-                                 set(), {ino}))
-            for what, lost_ops, lost_data in variants:
-                entries = self.replay(point, lost_ops, lost_data)
+            for what, lost_ops, lost_data, tail in self.variants(point):
+                entries = self.replay(point, lost_ops, lost_data, tail)
                 key = tuple(sorted(entries.items()))
                 if key not in seen:
                     text = "power cut after #%d %s; %s" % (done.index, done.text, what)
-                    seen[key] = (text.replace(self.model.root, "{P}"), entries)
+                    seen[key] = (text.replace(self.model.root, "{P}"), entries, variant_kind(what),
+                                 point)
         return list(seen.items())
+
+
+def variant_kind(what):
+    """The kind of loss a variant's description names, for the coverage."""
+    for kind in ("zeros", "garbage", "lost the unflushed data", "reached the disk", "lost #",
+                 "every unflushed change lost", "nothing lost"):
+        if kind in what:
+            return {"lost #": "one change lost", "lost the unflushed data": "data cut short",
+                    "reached the disk": "only one change kept", "zeros": "zero-filled tail",
+                    "garbage": "garbage tail"}.get(kind, kind)
+    return what
 
 
 def apply_entry_op(entries, op):
@@ -276,12 +341,22 @@ def apply_entry_op(entries, op):
 
 class Contents:
     """The bytes of an inode: the snapshot before the run for files it never
-    wrote, else a prefix of what the file held after the run."""
+    wrote, else a prefix of what the file held after the run, with a tail of
+    zeros or garbage where the state has one."""
 
     def __init__(self, model, before_files, after_files, site_files):
         self.model, self.before, self.after, self.site = model, before_files, after_files, site_files
 
-    def of(self, ino, size):
+    def of(self, ino, size, tail=None):
+        data = self._prefix(ino, size)
+        if tail:
+            kind, start = tail
+            filler = bytes(size - start) if kind == "zero" else \
+                random.Random(ino * 7919 + size).randbytes(size - start)
+            data = data[:start] + filler
+        return data
+
+    def _prefix(self, ino, size):
         if size is None:
             return self.before[self.model.pre_inodes[ino]]
         final = self.model.final.get(ino)
@@ -298,44 +373,49 @@ class Contents:
         return full[:size]
 
 
-def check_model(crash, contents, after):
+def check_model(crash, contents, after, after_modes):
     """The model replayed to the end with nothing lost must be the tree the
-    run left; stops the check when it is not."""
+    run left, by content and mode; stops the check when it is not."""
     entries = crash.replay(len(crash.ops), set(), set())
-    modelled = {path: contents.of(ino, size) for path, (ino, size) in entries.items()}
-    real = {path: data for path, data in after.items() if path != "account.log"}
+    modelled = {path: (contents.of(ino, size), mode) for path, (ino, size, mode, _)
+                in entries.items()}
+    real = {path: (data, after_modes[path]) for path, data in after.items()
+            if path != "account.log"}
     if modelled != real:
         differ = sorted(p for p in set(modelled) | set(real) if modelled.get(p) != real.get(p))
         raise SystemExit("the traced model differs from the run's tree at: " + ", ".join(differ))
 
 
 def tree_files(root):
-    """Relative path -> content of every regular file below root."""
-    out = {}
-    for base, _, names in os.walk(root):
-        for name in names:
-            path = os.path.join(base, name)
-            if os.path.isfile(path) and not os.path.islink(path):
-                out[os.path.relpath(path, root)] = fl.read_file(path)
-    return out
+    """(relative path -> content, relative path -> permission bits) of every
+    regular file below root."""
+    files, modes = {}, {}
+    for rel, (data, mode) in fl.snapshot(root, keep_lock=True).items():
+        files[rel], modes[rel] = data, mode
+    return files, modes
 
 
-def materialise(entries, contents, point_dir, template_app):
+def materialise(entries, contents, point_dir, template_app, work_name):
+    """Makes the state's files below point_dir; the work directory takes the
+    name a run of this state's installation looks for (work_name is the
+    reference run's)."""
     shutil.rmtree(point_dir, ignore_errors=True)
     for d in ("app", "temp"):
         os.makedirs(os.path.join(point_dir, d))
-    for path, (ino, size) in sorted(entries.items()):
+    own = "temp/" + fl.work_directory_name(os.path.join(point_dir, "app"))
+    for path, (ino, size, mode, tail) in sorted(entries.items()):
+        if path.split("/")[:2] == ["temp", work_name]:
+            path = own + path[len("temp/" + work_name):]
         target = os.path.join(point_dir, path)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         if path == "app/tvqlupd" and size is None:
             # The program as it was: linked, as the installations are.
             os.link(os.path.join(template_app, "tvqlupd"), target)
             continue
-        fl.write_file(target, contents.of(ino, size))
-        if path in ("app/tvq.exe", "app/tvqlupd"):
-            os.chmod(target, 0o755)
-    work = os.path.join(point_dir, "temp", "tvqlupd")
-    if os.path.isdir(work):
+        fl.write_file(target, contents.of(ino, size, tail))
+        if mode is not None:
+            os.chmod(target, mode)
+    for work in glob.glob(os.path.join(point_dir, "temp", "tvqlupd-*")):
         os.chmod(work, 0o700)
 
 
@@ -345,49 +425,68 @@ class Checker:
         self.scratch, self.ref, self.contents = scratch, ref, contents
 
     def check(self, numbered):
-        number, (key, (what, entries)) = numbered
+        number, (key, (what, entries, kind, _)) = numbered
         point_dir = os.path.join(self.scratch, "s%d" % number)
-        materialise(entries, self.contents, point_dir, self.template)
+        materialise(entries, self.contents, point_dir, self.template, self.ref.work_name)
         app, temp = os.path.join(point_dir, "app"), os.path.join(point_dir, "temp")
         verdict = fl.check_installation(self.ref, app)
-        rc, _ = fl.run_updater(self.tools, self.site, app, temp, os.path.join(point_dir, "log"))
+        rc, err = fl.run_updater(self.tools, self.site, app, temp, os.path.join(point_dir, "log"))
         if rc is None:
             verdict.add("hang", "the run on this state did not end within %d s" % fl.RUN_TIMEOUT)
-        after = fl.check_installation(self.ref, app, after_follow_up=True)
+        after = fl.check_installation(self.ref, app, after_follow_up=True, temp=temp)
+        if after.problems and rc:
+            verdict.add("follow-up failed", "exit %s: %s" % (rc, " | ".join(err.split("\n")[-4:])))
         for category, detail in after.problems:
             verdict.add(category, "after a clean run: " + detail)
         shutil.rmtree(point_dir, ignore_errors=True)
-        return what, verdict
+        return what, kind, verdict
 
 
-def reference(tools, site, template, scratch):
+def reference(tools, site, template, scratch, plant_args=()):
+    """The clean run traced, its reference and its model; plant_args are
+    strace options that plant a fault in it."""
     ref_dir = os.path.join(scratch, "reference")
     app, temp, log = fl.place_installation(template, ref_dir)
-    before = tree_files(ref_dir)
+    before, before_modes = tree_files(ref_dir)
     trace_path = os.path.join(scratch, "trace")
     rc, err = fl.run_updater(tools, site, app, temp, log,
-                             ["-y", "-s", "0", "-o", trace_path, "-e", "trace=" + TRACED])
+                             ["-y", "-s", "0", "-o", trace_path, "-e", "trace=" + TRACED]
+                             + list(plant_args))
     if rc != 0:
         raise SystemExit("the clean run failed (%s): %s" % (rc, err[-2000:]))
-    after = tree_files(ref_dir)
-    ref = fl.Reference(fl.snapshot(os.path.join(scratch, "fixture", "app")), fl.snapshot(app))
+    after, after_modes = tree_files(ref_dir)
+    ref = fl.Reference(fl.snapshot(os.path.join(scratch, "fixture", "app")), fl.snapshot(app),
+                       fl.temp_names(temp))
+    ref.work_name = fl.work_directory_name(app)
+    if not os.path.isdir(os.path.join(temp, ref.work_name)):
+        raise SystemExit("the clean run's work directory is not %s: %s"
+                         % (ref.work_name, os.listdir(temp)))
     pre_entries = {path: n + 1 for n, path in enumerate(sorted(before)) if path != "account.log"}
-    model = TraceModel(trace_path, ref_dir, pre_entries)
+    model = TraceModel(trace_path, ref_dir, pre_entries, before_modes)
     model.pre_entries = pre_entries
-    return ref, model, before, after
+    return ref, model, before, after, after_modes
 
 
-def summarise(results, n_ops, n_states, sampled, minutes, jobs):
+def summarise(results, ops, n_states, sampled, minutes, jobs):
     unsafe = collections.defaultdict(list)
+    by_kind = collections.OrderedDict()
     bad = 0
-    for what, verdict in results:
+    for what, kind, verdict in results:
+        row = by_kind.setdefault(kind, collections.Counter())
+        row["checked"] += 1
         if verdict.problems:
             bad += 1
+            row["unsafe"] += 1
             for category, detail in verdict.problems:
                 unsafe[category].append((what, detail))
-    lines = ["", "power loss: %d operations traced, %d distinct crash states%s, %d checked, "
+    op_kinds = collections.Counter(op.kind for op in ops)
+    lines = ["", "power loss: %d operations traced, %d distinct crash states, %d checked%s, "
              "%d safe, %d unsafe; %.1f minutes, %d at a time"
-             % (n_ops, n_states, sampled, len(results), len(results) - bad, bad, minutes, jobs)]
+             % (len(ops), n_states, len(results), sampled, len(results) - bad, bad, minutes, jobs),
+             "  operations: " + ", ".join("%s %d" % kv for kv in sorted(op_kinds.items())),
+             "  %-28s %7s %7s" % ("state", "checked", "unsafe")]
+    for kind, row in sorted(by_kind.items()):
+        lines.append("  %-28s %7d %7d" % (kind, row["checked"], row["unsafe"]))
     for category in sorted(unsafe, key=lambda c: -len(unsafe[c])):
         lines.append("")
         lines.append("unsafe, %s: %d" % (category, len(unsafe[category])))
@@ -397,27 +496,41 @@ def summarise(results, n_ops, n_states, sampled, minutes, jobs):
     return "\n".join(lines), bad
 
 
+def choose(states, limit, seed):
+    """The states to check: all of them up to limit; beyond it, every state
+    with an application directory no other state has, and of the states that
+    differ from those only below TEMP a sample drawn with seed. Returns the
+    states and what the sampling was."""
+    if len(states) <= limit:
+        return states, ""
+    first, rest, apps = [], [], set()
+    for state in states:
+        app = tuple(item for item in state[0] if item[0].startswith("app/"))
+        (rest if app in apps else first).append(state)
+        apps.add(app)
+    drawn = random.Random(seed).sample(rest, max(0, min(len(rest), limit - len(first))))
+    return first + drawn, (" (all %d application-directory states, %d of %d others drawn with "
+                           "--seed %d)" % (len(first), len(drawn), len(rest), seed))
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--max-states", type=int, default=1500)
+    parser.add_argument("--max-states", type=int, default=1800)
+    parser.add_argument("--seed", type=int, default=int(os.environ.get("TVQ_FAULTS_SEED", "0"))
+                        or int(time.time()) % 100000)
     clock = fl.Stopwatch()
     options, tools, scratch, _, site, template = fl.prepare(parser)
-    ref, model, before, after = reference(tools, site, template, scratch)
+    ref, model, before, after, after_modes = reference(tools, site, template, scratch)
     fl.self_check(ref, template, scratch)
-    contents = Contents(model, before, after, tree_files(site))
+    contents = Contents(model, before, after, tree_files(site)[0])
     crash = CrashStates(model)
-    check_model(crash, contents, after)
-    states = crash.states()
-    all_states, sampled = len(states), ""
-    if all_states > options.max_states:
-        # Evenly spread over the run.
-        step = all_states / float(options.max_states)
-        states = [states[int(i * step)] for i in range(options.max_states)]
-        sampled = " (every %.1fth checked: more than --max-states %d)" % (step, options.max_states)
+    check_model(crash, contents, after, after_modes)
+    all_states = crash.states()
+    states, sampled = choose(all_states, options.max_states, options.seed)
     print("%d operations, %d states to check%s" % (len(model.ops), len(states), sampled), flush=True)
     checker = Checker(tools, site, template, scratch, ref, contents)
     results = list(fl.run_parallel(list(enumerate(states)), checker.check, options.jobs))
-    text, bad = summarise(results, len(model.ops), all_states, sampled, clock.minutes(),
+    text, bad = summarise(results, model.ops, len(all_states), sampled, clock.minutes(),
                           options.jobs)
     fl.report(text, os.path.join(options.work, "summary.txt"))
     return 1 if bad else 0

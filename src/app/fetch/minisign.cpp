@@ -13,16 +13,16 @@ namespace {
 
 constexpr std::size_t kHashBlock = 1 << 20;
 
-// Reads a file once in large blocks, handing each to sink. False when it
-// cannot be read.
-bool ReadInBlocks(const std::string& path, const std::function<void(const char*, std::size_t)>& sink) {
+// Reads a file once in large blocks, handing each to sink; why it cannot be
+// read when it cannot.
+Status ReadInBlocks(const std::string& path, const std::function<void(const char*, std::size_t)>& sink) {
   auto file = os::File::Open(path, os::OpenFor::Read);
-  if (!file) return false;
+  if (!file) return file.status();
   std::unique_ptr<char[]> buffer(new char[kHashBlock]);
   for (;;) {
     const StatusOr<std::int64_t> n = file->Read(buffer.get(), kHashBlock);
-    if (!n) return false;
-    if (*n == 0) return true;
+    if (!n) return n.status();
+    if (*n == 0) return Status();
     sink(buffer.get(), static_cast<std::size_t>(*n));
   }
 }
@@ -31,7 +31,7 @@ bool ReadInBlocks(const std::string& path, const std::function<void(const char*,
 
 std::optional<std::string> FileDigest(const std::string& path) {
   crypto::Blake2b hasher(64);
-  if (!ReadInBlocks(path, [&hasher](const char* data, std::size_t size) { hasher.Update(data, size); }))
+  if (!ReadInBlocks(path, [&hasher](const char* data, std::size_t size) { hasher.Update(data, size); }).ok())
     return std::nullopt;
   std::string digest = hasher.Final();
   if (digest.empty()) return std::nullopt;
@@ -293,21 +293,27 @@ SignatureVerdict VerifySignature(std::string_view signatureText, std::string_vie
 SignatureVerdict VerifyFileSignature(std::string_view signatureText, const std::string& path,
                                      const std::vector<MinisignPublicKey>& keys, std::string_view expectedName,
                                      const std::string* prehash) {
-  return Verify(
+  Status unread;  // why the file could not be read
+  SignatureVerdict verdict = Verify(
       signatureText,
-      [&path, prehash](const std::string& publicKey, const MinisignSignature& sig) -> std::optional<bool> {
+      [&path, prehash, &unread](const std::string& publicKey, const MinisignSignature& sig) -> std::optional<bool> {
         if (sig.prehashed) {
-          const auto digest = prehash ? std::optional<std::string>(*prehash) : FileDigest(path);
-          if (!digest) return std::nullopt;
-          return crypto::Ed25519Verify(publicKey, *digest, sig.signature);
+          if (prehash) return crypto::Ed25519Verify(publicKey, *prehash, sig.signature);
+          crypto::Blake2b hasher(64);
+          unread = ReadInBlocks(path, [&hasher](const char* data, std::size_t size) { hasher.Update(data, size); });
+          const std::string digest = unread.ok() ? hasher.Final() : std::string();
+          if (digest.empty()) return std::nullopt;
+          return crypto::Ed25519Verify(publicKey, digest, sig.signature);
         }
         // A legacy signature covers the whole file: it is fed as it is read.
         crypto::Ed25519Verifier verifier(publicKey, sig.signature);
-        if (!ReadInBlocks(path, [&verifier](const char* data, std::size_t size) { verifier.Update(data, size); }))
-          return std::nullopt;
+        unread = ReadInBlocks(path, [&verifier](const char* data, std::size_t size) { verifier.Update(data, size); });
+        if (!unread.ok()) return std::nullopt;
         return verifier.Final();
       },
       keys, expectedName);
+  if (!unread.ok()) verdict.detail += ": " + unread.message();
+  return verdict;
 }
 
 std::string DefaultTrustedComment(std::string_view fileName, std::int64_t unixSeconds) {

@@ -160,8 +160,14 @@ std::string LocalListToRead(const std::string& siteListPath) {
       kMaxUpdateListBytes / static_cast<std::int64_t>(kCopyBufferSize) + 1;
   std::int64_t blocks = 0;
   const auto pastTheCap = [&] { return ++blocks > kMaxBlocks; };
-  if (!os::StatTarget(siteListPath).isRegular ||
-      !CopyFileBuffered(siteListPath, copy, false, kCopyBufferSize, pastTheCap).ok())
+  if (!os::StatTarget(siteListPath).isRegular) {
     DeleteFileChecked(copy);
+    return copy;
+  }
+  if (Status copied = CopyFileBuffered(siteListPath, copy, false, kCopyBufferSize, pastTheCap);
+      !copied.ok()) {
+    StdText() << "cannot copy the update list: " << copied.message() << std::endl;
+    DeleteFileChecked(copy);
+  }
   return copy;
 }

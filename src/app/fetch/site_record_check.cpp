@@ -18,9 +18,11 @@ std::string RecordProblem(const std::string& what) {
   return std::string("the site's record ") + kSiteRecordName + " " + what;
 }
 
-bool WritePrivateFile(const std::string& path, const std::string& text) {
+Status WritePrivateFile(const std::string& path, const std::string& text) {
   StatusOr<os::File> file = os::File::Open(path, os::OpenFor::CreateTruncate, 0600);
-  return file && file->Write(text.data(), text.size()).ok() && file->Close().ok();
+  if (!file) return file.status();
+  if (Status written = file->Write(text.data(), text.size()); !written.ok()) return written;
+  return file->Close();
 }
 
 // The record's text checked against its signature: the bytes are written
@@ -28,7 +30,9 @@ bool WritePrivateFile(const std::string& path, const std::string& text) {
 // bytes checked are the bytes read.
 bool RecordSignatureHolds(const RunContext& context, const std::string& text) {
   const std::string copy = WithTrailingDelimiter(WorkDirectory()) + "." + kSiteRecordName + ".checked";
-  const bool holds = WritePrivateFile(copy, text) && SiteFileSignatureHolds(context, kSiteRecordName, copy);
+  const Status written = WritePrivateFile(copy, text);
+  if (!written.ok()) StdText() << "cannot write " << copy << ": " << written.message() << std::endl;
+  const bool holds = written.ok() && SiteFileSignatureHolds(context, kSiteRecordName, copy);
   DeleteFileChecked(copy);
   return holds;
 }

@@ -84,6 +84,16 @@ void Fill(HDC dc, const RECT& r, COLORREF colour) {
   ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &r, nullptr, 0, nullptr);
 }
 
+// Destroys a window without hiding it first. A visible window is hidden
+// before it is destroyed, and hiding one waits for the window manager to
+// confirm it was shown: where none answers (Wine on a display without one)
+// that wait lasts 2 s. A destroyed window leaves the screen all the same.
+void DestroyUnhidden(HWND window) {
+  const LONG_PTR style = GetWindowLongPtrW(window, GWL_STYLE);
+  SetWindowLongPtrW(window, GWL_STYLE, style & ~static_cast<LONG_PTR>(WS_VISIBLE));
+  DestroyWindow(window);
+}
+
 void RegisterWindowClass(WNDPROC proc) {
   static bool registered = false;
   if (registered) return;
@@ -124,7 +134,7 @@ Win32Window::~Win32Window() {
   if (hwnd != nullptr) {
     StopTimer();
     quiet_ = true;
-    DestroyWindow(hwnd);
+    DestroyUnhidden(hwnd);
   }
   SetMainWindow(nullptr);
   for (HBITMAP& picture : pictures_) {
@@ -463,7 +473,7 @@ void Win32Window::RunEventLoop() {
 }
 
 void Win32Window::Close() {
-  if (hwnd != nullptr) DestroyWindow(hwnd);
+  if (hwnd != nullptr) DestroyUnhidden(hwnd);
 }
 
 bool Win32Window::HandlePendingEvents() { return DispatchWaitingMessages(); }
