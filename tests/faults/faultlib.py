@@ -256,10 +256,12 @@ def updater_argv(tools, site, app, log, strace_args=None):
     return argv + [os.path.join(app, "tvqlupd"), "/P" + site, "/Log=" + log]
 
 
-def start_updater(tools, site, app, temp, log, strace_args=None, file_size_limit=None):
+def start_updater(tools, site, app, temp, log, strace_args=None, file_size_limit=None, stderr_file=None):
     """A run (see updater_argv) started in the background: its Popen, its
-    standard error piped. With file_size_limit, no file grows past that many
-    bytes: the write that would is cut short, the next fails (EFBIG)."""
+    standard error piped, or written to stderr_file (an open file) for a run
+    that is not read while it runs: a full pipe would stop it. With
+    file_size_limit, no file grows past that many bytes: the write that
+    would is cut short, the next fails (EFBIG)."""
     clear_stale_faketime_ipc()
 
     def limit():
@@ -268,7 +270,7 @@ def start_updater(tools, site, app, temp, log, strace_args=None, file_size_limit
 
     return subprocess.Popen(updater_argv(tools, site, app, log, strace_args),
                             env=updater_env(temp), cwd=temp, stdin=subprocess.DEVNULL,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                            stdout=subprocess.DEVNULL, stderr=stderr_file or subprocess.PIPE,
                             preexec_fn=limit if file_size_limit else None, start_new_session=True)
 
 
@@ -278,7 +280,7 @@ def finish_updater(run, timeout=RUN_TIMEOUT):
     memory; a run that does not end in time is killed with all it started."""
     try:
         _, err = run.communicate(timeout=timeout)
-        return run.returncode, err.decode(errors="replace")
+        return run.returncode, (err or b"").decode(errors="replace")
     except subprocess.TimeoutExpired:
         try:
             os.killpg(run.pid, signal.SIGKILL)

@@ -169,8 +169,10 @@ class Pair:
 
     def _pause(self, site, app, temp, log, point_dir, kind, k):
         trace = os.path.join(point_dir, "trace")
-        run = fl.start_updater(self.tools, site, app, temp, log,
-                               pause_args(kind, k, trace, self.plant))
+        # Its account goes to a file: nothing reads a pipe while it is paused.
+        with open(os.path.join(point_dir, "stderr"), "wb") as stderr:
+            run = fl.start_updater(self.tools, site, app, temp, log,
+                                   pause_args(kind, k, trace, self.plant), stderr_file=stderr)
         return run, wait_paused(trace, run)
 
     def _finish(self, first, ref, site, app, temp, log, verdict):
