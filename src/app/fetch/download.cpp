@@ -127,6 +127,24 @@ void AcceptMadeProgram(RunContext& context, const std::string& path, const std::
   context.verifiedFiles.push_back(listedName);
 }
 
+// Brings a listed file with a plain name into the work directory: made from
+// what the installation already has (then `made` says what), else fetched
+// whole into its kept place and given its listed name there.
+Status BringIntoWorkDir(RunContext& context, const FileEntry& entry, const std::string& workDir,
+                        KeptRecord& record, WrittenDigests& digests, std::optional<MadeFile>& made) {
+  if (StatusOr<MadeFile> fromInstalled = MakeFromInstalled(context, entry, workDir, digests); fromInstalled) {
+    made = *fromInstalled;
+    return Status();
+  }
+  // Bytes that only their size would check are never continued or reused.
+  const bool continuable = entry.checksum != kNoChecksum || RecordedDigest(context, entry.name);
+  Status fetched = FetchKept(context, entry, continuable, record, &digests);
+  // Bytes that did not all arrive stay kept, to be continued; they are not
+  // checked, and nothing of them goes into the work directory.
+  if (fetched.ok()) PlaceKept(KeptDataPath(entry.name), workDir + entry.name);
+  return fetched;
+}
+
 // Brings one listed file into the work directory and checks it. OK when it
 // arrived under its restored name with the listed size and checksum; else
 // the file's name and why it failed.
@@ -146,20 +164,8 @@ Status FetchAndVerify(RunContext& context, std::string_view piece) {
   KeptRecord record{KeptIdentityOf(context, entry), {}, false};
   WrittenDigests digests(entry.checksum != kNoChecksum, RecordedDigest(context, entry.name) != nullptr,
                          SignaturesRequired());
-  // What the installation already has is used first; the file is fetched
-  // whole only when that does not give it.
   std::optional<MadeFile> made;
-  if (plain)
-    if (StatusOr<MadeFile> fromInstalled = MakeFromInstalled(context, entry, workDir, digests); fromInstalled)
-      made = *fromInstalled;
-  if (plain && !made) {
-    // Bytes that only their size would check are never continued or reused.
-    const bool continuable = entry.checksum != kNoChecksum || RecordedDigest(context, entry.name);
-    fetched = FetchKept(context, entry, continuable, record, &digests);
-    // Bytes that did not all arrive stay kept, to be continued; they are
-    // not checked, and nothing of them goes into the work directory.
-    if (fetched.ok()) PlaceKept(KeptDataPath(entry.name), workDir + entry.name);
-  }
+  if (plain) fetched = BringIntoWorkDir(context, entry, workDir, record, digests, made);
   StdText() << '\r' << std::string(69, ' ') << '\r';
   StdText().flush();
   if (made && made->expandedProgram) {
